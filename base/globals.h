@@ -1,0 +1,15 @@
+// Process-global state shared by the steps of a run. The sequence fills it in
+// order; each subsystem reads only what it needs.
+#pragma once
+#include <windows.h>
+
+constexpr int PathBufferSize = 1024;
+
+extern char InstallFolder[PathBufferSize];
+extern char ApplicationPath[PathBufferSize];
+extern char StartupCommand[PathBufferSize];
+extern char UninstallerPath[PathBufferSize];
+
+// Whether the system is of the Windows NT platform. In a file of its own so a
+// test program can link its own answer.
+bool IsNtPlatform();

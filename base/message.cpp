@@ -1,0 +1,11 @@
+#include "message.h"
+
+void ShowWarning(HWND owner, const char* caption, const char* text)
+{
+    MessageBoxA(owner, text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool AskYesNo(HWND owner, const char* caption, const char* text)
+{
+    return MessageBoxA(owner, text, caption, MB_YESNO) == IDYES;
+}

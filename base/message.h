@@ -1,0 +1,10 @@
+// The only report to the user: message boxes. Warnings have OK and the
+// exclamation icon; questions have Yes and No, no icon, and only Yes counts.
+#pragma once
+#include <windows.h>
+
+void ShowWarning(HWND owner, const char* caption, const char* text);
+bool AskYesNo(HWND owner, const char* caption, const char* text);
+
+// Large enough for any fixed message with two product names of 1023 bytes.
+constexpr int MessageBufferSize = 4096;

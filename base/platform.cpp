@@ -1,0 +1,10 @@
+#include "globals.h"
+
+bool IsNtPlatform()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    // A failed query leaves the platform id 0, which counts as not NT.
+    GetVersionExA(&version);
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}

@@ -1,0 +1,18 @@
+// Resource ids of every screen, named by screen and control.
+#pragma once
+
+#define IDD_PROGRESS                109
+#define IDC_PROGRESS_PERCENT        1002
+#define IDC_PROGRESS_ITEM           1100
+
+#define IDI_PRODUCT                 110
+
+#define IDD_AGREEMENT               111
+#define IDC_AGREEMENT_TEXT          1101
+
+#define IDD_CHOOSE_FOLDER           113
+#define IDC_CHOOSE_FOLDER_PARENT    1097
+#define IDC_CHOOSE_FOLDER_BROWSE    1098
+#define IDC_CHOOSE_FOLDER_NAME      1099
+
+#define IDC_STATIC_TEXT             -1

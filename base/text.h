@@ -1,0 +1,16 @@
+// Bounded text: the one way this program formats and copies into fixed buffers.
+// Every function takes the buffer's size, never writes past it, and returns
+// false when the whole text did not fit. On overflow the buffer is left empty,
+// so a cut-off path can never be used by mistake.
+#pragma once
+#include <stddef.h>
+#include <stdarg.h>
+
+// Understands %s (text), %d (signed 32-bit) and %%. Any other conversion fails.
+bool FormatText(char* buffer, size_t size, const char* format, ...);
+bool FormatTextV(char* buffer, size_t size, const char* format, va_list args);
+bool CopyText(char* buffer, size_t size, const char* source);
+bool AppendText(char* buffer, size_t size, const char* source);
+size_t TextLength(const char* text);
+// Byte for byte, letter case included.
+bool TextEquals(const char* a, const char* b);

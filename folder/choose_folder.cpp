@@ -1,0 +1,164 @@
+#include "choose_folder.h"
+#include "derived.h"
+#include "globals.h"
+#include "message.h"
+#include "paths.h"
+#include "product.h"
+#include "resource.h"
+#include "text.h"
+#include <shlobj.h>
+
+namespace {
+
+constexpr int FieldBufferSize = 260;
+const char BrowseTitle[] = "Select a Folder";
+const char CannotCreateCaption[] = "Can't Create Directory";
+const char CannotCreateText[] =
+    "That folder does not exist, and the application was not able to create it. Most likely the parent folder "
+    "does not exist or you have entered a path the program does not have write access to.";
+const char ExistingFolderCaption[] = "Write Data to Existing Folder?";
+const char ExistingFolderText[] =
+    "That folder already exists. The application can use it, but we do not recommend using a folder that is "
+    "already being used for other purposes. Are you sure you want to use this directory?";
+const char NotAFolderCaption[] = "Please Enter a Folder Name";
+const char NotAFolderFormat[] =
+    "That path specifies a file, and not a new or existing folder name. Please enter a folder name, such as %s "
+    "for example.";
+const char TooLongCaption[] = "Folder Name Too Long";
+const char TooLongText[] =
+    "That location is too long for the files of this application. Please choose a folder with a shorter path.";
+
+bool IsDriveRoot(const char* path)
+{
+    return path[0] && path[1] == ':' && path[2] == '\\' && path[3] == '\0';
+}
+
+// \\server\share\ with nothing after the share's trailing backslash.
+bool IsShareRoot(const char* path)
+{
+    if (path[0] != '\\' || path[1] != '\\')
+        return false;
+    const char* p = path + 2;
+    int separators = 0;
+    for (; *p; ++p)
+        if (*p == '\\')
+            ++separators;
+    return separators == 2 && p[-1] == '\\' && path[2] != '\\';
+}
+
+enum PathStatus { PathMissing, PathFolder, PathFile };
+
+// What the file system holds under a path; a wildcard, or a trailing backslash
+// other than a root's, reports nothing there.
+PathStatus QueryPathStatus(const char* path)
+{
+    size_t length = TextLength(path);
+    for (const char* p = path; *p; ++p)
+        if (*p == '?' || *p == '*')
+            return PathMissing;
+    if (length && path[length - 1] == '\\' && !IsDriveRoot(path) && !IsShareRoot(path))
+        return PathMissing;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return PathMissing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
+}
+
+void OpenChooseFolder(HWND dialog)
+{
+    char parent[PathBufferSize];
+    char name[PathBufferSize];
+    // Both parts of InstallFolder always fit buffers as large as it is.
+    SplitProposal(InstallFolder, parent, sizeof parent, name, sizeof name);
+    SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, parent);
+    SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_NAME, name);
+    SetFocus(GetDlgItem(dialog, IDOK));
+}
+
+// The whole run derives paths from the folder; refuse it before anything is created.
+bool FolderLeavesRoom(const char* folder)
+{
+    char normalized[PathBufferSize];
+    if (!CopyText(normalized, sizeof normalized, folder))
+        return false;
+    NormalizeSeparators(normalized);
+    return DerivedTextsFit(normalized);
+}
+
+void AcceptChooseFolder(HWND dialog)
+{
+    char parent[FieldBufferSize];
+    char name[FieldBufferSize];
+    GetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, parent, sizeof parent);
+    GetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_NAME, name, sizeof name);
+    // Two fields of at most 259 characters always fit InstallFolder.
+    JoinFolderFields(parent, name, InstallFolder, sizeof InstallFolder);
+    if (!FolderLeavesRoom(InstallFolder)) {
+        ShowWarning(dialog, TooLongCaption, TooLongText);
+        return;
+    }
+    switch (QueryPathStatus(InstallFolder)) {
+    case PathMissing:
+        if (CreateDirectoryA(InstallFolder, nullptr))
+            EndDialog(dialog, 1);
+        else
+            ShowWarning(dialog, CannotCreateCaption, CannotCreateText);
+        break;
+    case PathFolder:
+        if (EndsWithFolderName(InstallFolder, ProductConfig.folderName)
+            || AskYesNo(dialog, ExistingFolderCaption, ExistingFolderText))
+            EndDialog(dialog, 1);
+        break;
+    case PathFile: {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, NotAFolderFormat, ProductConfig.folderName);
+        ShowWarning(dialog, NotAFolderCaption, text);
+        break;
+    }
+    }
+}
+
+void BrowseForParent(HWND dialog)
+{
+    BROWSEINFOA browse = {};
+    browse.hwndOwner = dialog;
+    browse.lpszTitle = BrowseTitle;
+    browse.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST item = SHBrowseForFolderA(&browse);
+    if (!item)
+        return;
+    char path[FieldBufferSize];
+    // An item without a file-system path leaves the field as it was.
+    if (SHGetPathFromIDListA(item, path))
+        SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, path);
+    CoTaskMemFree(item);
+}
+
+INT_PTR CALLBACK ChooseFolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        OpenChooseFolder(dialog);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        AcceptChooseFolder(dialog);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dialog, 0);
+        return TRUE;
+    case IDC_CHOOSE_FOLDER_BROWSE:
+        BrowseForParent(dialog);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+INT_PTR ChooseFolderDialog(HINSTANCE instance, HWND owner)
+{
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CHOOSE_FOLDER), owner, ChooseFolderDialogProc, 0);
+}

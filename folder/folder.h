@@ -1,0 +1,10 @@
+// The installation folder: proposing, confirming, creating, entering and remembering it.
+#pragma once
+#include <windows.h>
+
+// 1 when a folder was accepted and is now the current directory, 0 when the user gave up.
+int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass);
+void RememberInstallFolder();
+// 0 when the path is now the current directory, -1 otherwise. With mayCreate
+// the last level is created when the path cannot be entered.
+int EnterFolder(const char* path, int mayCreate);

@@ -1,0 +1,103 @@
+#include "folder.h"
+#include "choose_folder.h"
+#include "globals.h"
+#include "message.h"
+#include "paths.h"
+#include "product.h"
+#include "text.h"
+
+namespace {
+
+const char ProfileSection[] = "Options";
+const char ProfileKey[] = "dataDir";
+const char WindowsFolderCaption[] = "Can't Install to Windows Directory";
+const char WindowsFolderText[] =
+    "That directory is the Windows directory. It is not safe to install applications in the Windows directory "
+    "because it contains other important system files. Please choose another location.";
+const char NoAccessCaption[] = "Couldn't Access Directory";
+const char NoAccessText[] =
+    "That directory does not exist and could not be created. Please enter a valid location for a directory on "
+    "your system.";
+const char ShuttingDownCaption[] = "Shutting Down";
+const char ShuttingDownText[] =
+    "This program cannot operate without a data folder to store its files in. The program will exit now. "
+    "Please determine an appropriate folder name and start the program again later.";
+
+// An unset variable, or one too long to be a path, counts as not set.
+const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
+{
+    DWORD length = GetEnvironmentVariableA(name, buffer, size);
+    return (length == 0 || length >= size) ? nullptr : buffer;
+}
+
+void ProposeDefaultFolder()
+{
+    FormatText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\%s", ProductConfig.folderName);
+    if (EnterFolder(InstallFolder, 0) != 0) {
+        char drive[PathBufferSize];
+        char path[PathBufferSize];
+        // A home too long for the buffer leaves the proposal empty for the user to fill in.
+        BuildHomeProposal(ReadEnvironment("HOMEDRIVE", drive, sizeof drive),
+            ReadEnvironment("HOMEPATH", path, sizeof path), ProductConfig.folderName, InstallFolder,
+            sizeof InstallFolder);
+    }
+    char proposal[PathBufferSize];
+    CopyText(proposal, sizeof proposal, InstallFolder);
+    GetPrivateProfileStringA(ProfileSection, ProfileKey, proposal, InstallFolder, sizeof InstallFolder,
+        ProductConfig.profileFile);
+    NormalizeSeparators(InstallFolder);
+}
+
+bool IsWindowsFolder(const char* folder)
+{
+    char windows[PathBufferSize];
+    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows)
+        return false;
+    return TextEquals(windows, folder);
+}
+
+} // namespace
+
+int EnterFolder(const char* path, int mayCreate)
+{
+    if (SetCurrentDirectoryA(path))
+        return 0;
+    if (!mayCreate)
+        return -1;
+    CreateDirectoryA(path, nullptr); // result deliberately ignored: entering it below tells
+    return SetCurrentDirectoryA(path) ? 0 : -1;
+}
+
+void RememberInstallFolder()
+{
+    WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
+}
+
+int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass)
+{
+    ProposeDefaultFolder();
+    bool first = true;
+    bool skip = firstPass != 0;
+    for (;;) {
+        bool windowsFolder = IsWindowsFolder(InstallFolder);
+        if (windowsFolder)
+            ShowWarning(owner, WindowsFolderCaption, WindowsFolderText);
+        if (!skip && !windowsFolder) {
+            if (EnterFolder(InstallFolder, first ? 0 : 1) == 0) {
+                RememberInstallFolder();
+                return 1;
+            }
+            if (!first)
+                ShowWarning(owner, NoAccessCaption, NoAccessText);
+        }
+        first = false;
+        // A dialog that cannot be created ends the choice like a cancel.
+        if (ChooseFolderDialog(instance, owner) != 1) {
+            ShowWarning(owner, ShuttingDownCaption, ShuttingDownText);
+            return 0;
+        }
+        NormalizeSeparators(InstallFolder);
+        skip = false;
+    }
+}

@@ -1,0 +1,36 @@
+// The compiled-in archive: parallel constant tables, one entry per file, in
+// installation order. Each slice is one complete zlib stream of at most
+// SliceSize bytes of content. The packer generates PayloadArchive.
+#pragma once
+#include <stdint.h>
+#include <windows.h>
+#include "progress.h"
+
+constexpr int SliceSize = 30000;
+constexpr int WorkBufferSize = 32000;
+
+struct PayloadArchiveTables {
+    int32_t fileCount;
+    const char* const* fileNames;
+    const int32_t* sliceCounts;
+    const unsigned char* const* const* sliceData;
+    const uint32_t* const* sliceLengths;
+    const int32_t* fileTimes;
+};
+
+extern const PayloadArchiveTables PayloadArchive;
+
+// The operations of payload.h, on any archive.
+int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink);
+int RemoveArchiveFiles(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink);
+
+// Creates every missing folder on a file's path, outermost first.
+bool CreateParentFolders(const char* path);
+// One zlib stream into the buffer; length holds the capacity on entry and the
+// inflated size on return. Returns zlib's status.
+int InflateSlice(unsigned char* buffer, unsigned long* length, const unsigned char* slice, unsigned long sliceLength);
+// Whether a failed open is one the C runtime reports as access denied.
+bool IsAccessDeniedError(DWORD error);
+// Seconds since 1970 UTC to the system's file time, and back.
+FILETIME FileTimeFromUnix(int64_t seconds);
+int64_t UnixFromFileTime(const FILETIME& time);

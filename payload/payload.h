@@ -1,0 +1,21 @@
+// The product's files compiled into the program, and their extraction.
+#pragma once
+#include <stdint.h>
+#include <windows.h>
+#include "progress.h"
+
+enum ExtractResult {
+    ExtractCannotCreate = 1,
+    ExtractWriteFailed = 2,
+    ExtractOutOfMemory = 3,
+    ExtractDone = 4,
+};
+
+// Writes every payload file below the current directory (or into the system
+// directory) and reports each file to the sink, which may be null.
+int ExtractPayload(HWND dialog, ProgressSink sink);
+// Deletes every payload name found below the current directory: 4 when all
+// were handled, 0 when a deletion failed.
+int RemoveExtractedFiles(HWND dialog, ProgressSink sink);
+// The longest path the payload gives under a folder, for the folder check.
+bool BuildLongestPayloadPath(const char* folder, char* out, size_t size);

@@ -1,0 +1,195 @@
+#include "sequence.h"
+#include "derived.h"
+#include "folder.h"
+#include "globals.h"
+#include "message.h"
+#include "payload.h"
+#include "product.h"
+#include "shell.h"
+#include "text.h"
+#include "ui.h"
+
+namespace {
+
+const char NotInstalledCaption[] = "Application Not Installed";
+const char NotInstalledText[] =
+    "The application will not be installed at this time. If you decide to install the application later, "
+    "just launch this program again to complete the installation process.";
+const char DiskSpaceCaption[] = "Not Enough Disk Space";
+const char DiskSpaceFormat[] =
+    "Not enough free disk space is available on the drive you have specified. %d megabytes of free space "
+    "are required for the proper operation of the program. On drive %s only %d megabytes of free space are "
+    "available.\r\n\r\nYou will be given another opportunity to choose a location for the software. You may "
+    "wish to cancel the installation process, or use your Windows desktop to delete files, making more room "
+    "for the program.";
+const char FolderTooLongCaption[] = "Folder Name Too Long";
+const char FolderTooLongText[] =
+    "That location is too long for the files of this application. Please choose a folder with a shorter path.";
+const char RunningCopiesCaption[] = "Close Running Copies First!";
+const char RunningCopiesFormat[] =
+    "Do you already have an older version of %s?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. "
+    "If it is running, shut it down BEFORE clicking the OK button.\r\n\r\nIf you have not installed %s before, "
+    "just click the OK button.";
+const char ShuttingDownProgressText[] = "Shutting Down Running Copies";
+const char FailureCaptionFormat[] = "%s Installation Failed";
+const char CannotCreateText[] =
+    "The application was not able to create one of its component files. The disk is full, or a copy of the "
+    "application is already running, or you do not have write access to the directory in which you are "
+    "attempting to install the application. Check your available disk space and run the setup program again.";
+const char WriteFailedText[] =
+    "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check your "
+    "available disk space, make additional space available, and run the setup program again.";
+const char OutOfMemoryText[] =
+    "Insufficient memory was available for the setup procedure. Close other applications and run the setup "
+    "program again.";
+const char StartupGroupCaption[] = "Add To Startup Group";
+const char NtServiceCaption[] = "Install NT Service";
+const char SuccessCaption[] = "Installation Successful";
+const char SuccessFormat[] = "%s has been successfully installed on your system. Would you like to start %s now?";
+
+HINSTANCE SetupInstance;
+HWND BackdropWindow;
+
+bool BuildFolderPath(const char* folder, char* out, size_t size)
+{
+    return CopyText(out, size, folder);
+}
+
+// Every text the run derives from the installation folder, with its buffer.
+const DerivedText SequenceTexts[] = {
+    {BuildApplicationPath, PathBufferSize},
+    {BuildStartupCommand, PathBufferSize},
+    {BuildUninstallerPath, PathBufferSize},
+    {BuildFolderPath, PathBufferSize},
+    {BuildLongestPayloadPath, MAX_PATH},
+};
+
+const char* ExtractFailureText(int result)
+{
+    switch (result) {
+    case ExtractWriteFailed:
+        return WriteFailedText;
+    case ExtractOutOfMemory:
+        return OutOfMemoryText;
+    default:
+        return CannotCreateText;
+    }
+}
+
+// Steps 6.1 to 6.3: false when the user gave up.
+bool ChooseFolderWithSpace()
+{
+    for (;;) {
+        if (!ResolveInstallFolder(SetupInstance, BackdropWindow, 1))
+            return false;
+        // Only a folder chooser that skipped its own check gets here with a folder too long.
+        if (!DerivedTextsFit(InstallFolder)) {
+            ShowWarning(BackdropWindow, FolderTooLongCaption, FolderTooLongText);
+            continue;
+        }
+        SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: the folder was just entered
+        char root[FreeSpaceRootSize];
+        int available = 0;
+        if (FreeSpaceTest(root, &available))
+            return true;
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, DiskSpaceFormat, int(ProductConfig.requiredMegabytes), root, available);
+        ShowWarning(BackdropWindow, DiskSpaceCaption, text);
+    }
+}
+
+void DealWithRunningCopies(HWND progress)
+{
+    if (ProductConfig.warnOfRunningCopies) {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, RunningCopiesFormat, ProductConfig.displayName, ProductConfig.displayName);
+        ShowWarning(BackdropWindow, RunningCopiesCaption, text);
+        return;
+    }
+    ShowProgress(progress, ShuttingDownProgressText, 0);
+    ShutDownRunningCopies();
+}
+
+void RegisterWithShell()
+{
+    // Cannot fail: the folder loop made sure every derived text fits.
+    BuildApplicationPath(InstallFolder, ApplicationPath, sizeof ApplicationPath);
+    BuildStartupCommand(InstallFolder, StartupCommand, sizeof StartupCommand);
+    BuildUninstallerPath(InstallFolder, UninstallerPath, sizeof UninstallerPath);
+
+    OpenDdeClient();
+    CreateProductGroup();
+    RegisterUninstallEntry();
+    bool nt = IsNtPlatform();
+    bool hasNtService = ProductConfig.serviceExecutable[0] != '\0';
+    if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
+        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt))
+        AddStartupItem();
+    CloseDdeClient();
+    RememberInstallFolder();
+    if (ProductConfig.useAgentService)
+        InstallAgentService();
+    if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt))
+        ReplaceNtService(BackdropWindow);
+}
+
+} // namespace
+
+bool BuildApplicationPath(const char* folder, char* out, size_t size)
+{
+    return FormatText(out, size, "%s\\%s", folder, ProductConfig.mainExecutable);
+}
+
+bool BuildStartupCommand(const char* folder, char* out, size_t size)
+{
+    return FormatText(out, size, "\"%s\\%s\" %s", folder, ProductConfig.mainExecutable,
+        ProductConfig.startupArguments);
+}
+
+bool BuildUninstallerPath(const char* folder, char* out, size_t size)
+{
+    return FormatText(out, size, "%s\\%s", folder, UninstallerFileName);
+}
+
+int SetupSequence(HINSTANCE instance)
+{
+    SetupInstance = instance;
+    RegisterDerivedTexts(SequenceTexts, sizeof SequenceTexts / sizeof SequenceTexts[0]);
+
+    FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
+    BackdropFont = CreateBackdropFont();
+    if (!RegisterBackdropClass(instance))
+        return 0;
+    char caption[BackdropTitleSize];
+    FormatText(caption, sizeof caption, "Install %s", ProductConfig.displayName);
+    BackdropWindow = CreateBackdropWindow(instance, caption);
+
+    if (RunAgreementDialog(instance, BackdropWindow) == 0) {
+        ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
+        return 0;
+    }
+    if (!ChooseFolderWithSpace()) {
+        ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
+        return 0;
+    }
+
+    HWND progress = CreateProgressDialog(instance, BackdropWindow);
+    DealWithRunningCopies(progress);
+    int result = ExtractPayload(progress, ShowProgress);
+    if (result != ExtractDone) {
+        char failureCaption[MessageBufferSize];
+        FormatText(failureCaption, sizeof failureCaption, FailureCaptionFormat, ProductConfig.displayName);
+        ShowWarning(BackdropWindow, failureCaption, ExtractFailureText(result));
+        RemoveExtractedFiles(nullptr, nullptr); // result deliberately ignored: nothing more can be done
+        return 0;
+    }
+    DestroyWindow(progress);
+
+    RegisterWithShell();
+
+    char question[MessageBufferSize];
+    FormatText(question, sizeof question, SuccessFormat, ProductConfig.displayName, ProductConfig.displayName);
+    if (AskYesNo(BackdropWindow, SuccessCaption, question))
+        LaunchApplication(BackdropWindow, BackdropFont);
+    return 0;
+}

@@ -1,0 +1,29 @@
+// The setup sequence: the one place that knows the order of a run.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+
+// Runs the whole installation; always returns 0.
+int SetupSequence(HINSTANCE instance);
+
+// The paths the shell steps use, built from a folder. False when one would not fit.
+bool BuildApplicationPath(const char* folder, char* out, size_t size);
+bool BuildStartupCommand(const char* folder, char* out, size_t size);
+bool BuildUninstallerPath(const char* folder, char* out, size_t size);
+
+// Free space: the root whose drive is measured, and the arithmetic on the
+// answer of the query. The root is empty when the drive cannot be told.
+constexpr int FreeSpaceRootSize = 4;
+void FreeSpaceRoot(const char* folder, char currentDrive, char* root);
+
+struct DiskFreeSpace {
+    uint32_t sectorsPerCluster;
+    uint32_t bytesPerSector;
+    uint32_t freeClusters;
+};
+// True when the drive has room for requiredMegabytes; otherwise the
+// megabytes that are available.
+bool FreeSpaceSufficient(const DiskFreeSpace& space, int32_t requiredMegabytes, int* availableMegabytes);
+// Measures the drive of InstallFolder. A failing query passes.
+bool FreeSpaceTest(char* root, int* availableMegabytes);

@@ -1,0 +1,18 @@
+// The texts the shell steps send or store, built without side effects.
+#pragma once
+#include <stddef.h>
+
+// The Program Manager service and topic; a test program may link another name.
+extern const char ProgmanServiceName[];
+
+bool FormatGroupItemCommand(char* out, size_t size, const char* commandLine, const char* itemName,
+    const char* folder);
+bool FormatStartupItemCommand(char* out, size_t size, const char* startupCommand, const char* itemName,
+    const char* folder, int minimized);
+bool FormatQuoted(char* out, size_t size, const char* text);
+bool FormatFolderFile(char* out, size_t size, const char* folder, const char* fileName);
+bool FormatUninstallKey(char* out, size_t size, const char* displayName);
+// Arguments joined by single blanks, with nothing added, quoted or escaped.
+bool JoinArguments(char* out, size_t size, const char* const* arguments, int count);
+// Whether a window title marks a running copy of the product.
+bool TitleMarksRunningCopy(const char* title, const char* displayName);

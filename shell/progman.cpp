@@ -1,0 +1,86 @@
+#include "commands.h"
+#include "globals.h"
+#include "product.h"
+#include "shell.h"
+#include "text.h"
+#include <ddeml.h>
+
+namespace {
+
+constexpr DWORD ExecuteTimeoutMs = 2000;
+constexpr int CallbackNameSize = 256;
+
+DWORD DdeInstance;
+
+HDDEDATA CALLBACK DdeCallback(UINT type, UINT, HCONV, HSZ, HSZ service, HDDEDATA, ULONG_PTR, ULONG_PTR)
+{
+    if (type != XTYP_CONNECT)
+        return 0;
+    char name[CallbackNameSize];
+    if (!DdeQueryStringA(DdeInstance, service, name, sizeof name, CP_WINANSI))
+        return 0;
+    return reinterpret_cast<HDDEDATA>(TextEquals(name, ProductConfig.folderName) ? 1 : 0);
+}
+
+// One conversation per command; the command goes with its terminating zero.
+void ProgmanExecute(const char* command)
+{
+    HSZ service = DdeCreateStringHandleA(DdeInstance, ProgmanServiceName, CP_WINANSI);
+    HSZ topic = DdeCreateStringHandleA(DdeInstance, ProgmanServiceName, CP_WINANSI);
+    HCONV conversation = DdeConnect(DdeInstance, service, topic, nullptr);
+    if (conversation) {
+        BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(command));
+        // The result is deliberately ignored: Program Manager's answer changes nothing.
+        DdeClientTransaction(data, DWORD(TextLength(command) + 1), conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
+            ExecuteTimeoutMs, nullptr);
+    }
+    DdeFreeStringHandle(DdeInstance, service);
+    DdeFreeStringHandle(DdeInstance, topic);
+    if (conversation)
+        DdeDisconnect(conversation);
+}
+
+void SendFormatted(const char* format, const char* argument)
+{
+    char command[PathBufferSize];
+    if (FormatText(command, sizeof command, format, argument))
+        ProgmanExecute(command);
+}
+
+} // namespace
+
+void OpenDdeClient()
+{
+    DdeInstance = 0;
+    DdeInitializeA(&DdeInstance, DdeCallback, CBF_FAIL_EXECUTES, 0);
+}
+
+void CreateProductGroup()
+{
+    char command[PathBufferSize];
+    SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName);
+    SendFormatted("[ShowGroup(%s,5)]", ProductConfig.folderName);
+    SendFormatted("[ReplaceItem(%s)]", ProductConfig.displayName);
+    if (FormatGroupItemCommand(command, sizeof command, ApplicationPath, ProductConfig.displayName, InstallFolder))
+        ProgmanExecute(command);
+    ProgmanExecute("[ReplaceItem(Uninstall)]");
+    if (FormatGroupItemCommand(command, sizeof command, UninstallerPath, "Uninstall", InstallFolder))
+        ProgmanExecute(command);
+}
+
+void AddStartupItem()
+{
+    char command[PathBufferSize];
+    ProgmanExecute("[CreateGroup(Startup)]");
+    ProgmanExecute("[ShowGroup(Startup,5)]");
+    SendFormatted("[ReplaceItem(%s)]", ProductConfig.folderName);
+    if (FormatStartupItemCommand(command, sizeof command, StartupCommand, ProductConfig.folderName, InstallFolder,
+            ProductConfig.startupMinimized))
+        ProgmanExecute(command);
+}
+
+void CloseDdeClient()
+{
+    DdeUninitialize(DdeInstance);
+    DdeInstance = 0;
+}

@@ -1,0 +1,3 @@
+#include "commands.h"
+
+const char ProgmanServiceName[] = "PROGMAN";

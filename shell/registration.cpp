@@ -1,0 +1,88 @@
+#include "commands.h"
+#include "globals.h"
+#include "message.h"
+#include "product.h"
+#include "shell.h"
+#include "spawn.h"
+#include "text.h"
+
+namespace {
+
+const char KeyFailureLine[] = "Couldn't open the registry key.\r\n";
+const char ServiceNoticeCaption[] = "Installing Service";
+const char ServiceNoticeText[] =
+    "There will be a pause of about six seconds while any older versions of this application's NT service are "
+    "shut down and the new version is started up. This pause will begin when you click OK.";
+const char ServiceFailedCaption[] = "Service Installation Failed";
+const char ServiceFailedText[] =
+    "The installation of the service did not succeed. The software can still be run manually.";
+constexpr DWORD ServicePauseMs = 6000;
+
+void SetStringValue(HKEY key, const char* name, const char* data)
+{
+    // Write failures go unnoticed: the entry is a convenience for the user.
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), DWORD(TextLength(data) + 1));
+}
+
+// Runs a program in the installation folder with its quoted path as argument zero.
+int RunFromFolder(const char* fileName, const char* const* switches, int switchCount)
+{
+    char program[PathBufferSize];
+    char quoted[PathBufferSize];
+    if (!FormatFolderFile(program, sizeof program, InstallFolder, fileName)
+        || !FormatQuoted(quoted, sizeof quoted, program))
+        return -1;
+    const char* arguments[3] = {quoted};
+    for (int i = 0; i < switchCount && i < 2; ++i)
+        arguments[i + 1] = switches[i];
+    return SpawnAndWait(program, arguments, switchCount + 1);
+}
+
+} // namespace
+
+void RegisterUninstallEntry()
+{
+    char keyPath[PathBufferSize];
+    char uninstallString[PathBufferSize];
+    HKEY key;
+    DWORD disposition;
+    char noClass[] = "";
+    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
+        || !FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
+        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+               nullptr, &key, &disposition)
+            != ERROR_SUCCESS) {
+        OutputDebugStringA(KeyFailureLine);
+        return;
+    }
+    SetStringValue(key, "DisplayName", ProductConfig.displayName);
+    SetStringValue(key, "UninstallString", uninstallString);
+    RegCloseKey(key);
+}
+
+void InstallAgentService()
+{
+    const char* switches[] = {"-install", "-sid=0"};
+    RunFromFolder(AgentServiceFileName, switches, 2); // result deliberately ignored
+}
+
+void ReplaceNtService(HWND owner)
+{
+    MessageBoxA(owner, ServiceNoticeText, ServiceNoticeCaption, MB_OK);
+    const char* removal[] = {"-remove-service"};
+    RunFromFolder(ProductConfig.serviceExecutable, removal, 1); // result deliberately ignored
+    Sleep(ServicePauseMs);
+    const char* installation[] = {"-install-service"};
+    if (RunFromFolder(ProductConfig.serviceExecutable, installation, 1) != 0)
+        ShowWarning(owner, ServiceFailedCaption, ServiceFailedText);
+}
+
+void LaunchApplication(HWND backdrop, HFONT backdropFont)
+{
+    DestroyWindow(backdrop);
+    DeleteObject(backdropFont);
+    // Quoted, so that C:\Program.exe can never stand in for C:\Program Files\...
+    char commandLine[PathBufferSize];
+    if (FormatQuoted(commandLine, sizeof commandLine, ApplicationPath))
+        WinExec(commandLine, SW_SHOW); // whether it starts is not examined
+}

@@ -1,0 +1,96 @@
+#include "text.h"
+#include <gtest/gtest.h>
+#include <cstring>
+
+namespace {
+
+// A buffer with guard bytes after its end, to see that nothing is written past it.
+struct GuardedBuffer {
+    char bytes[40];
+    size_t size;
+    explicit GuardedBuffer(size_t usable) : size(usable) { memset(bytes, '#', sizeof bytes); }
+    bool GuardsIntact() const
+    {
+        for (size_t i = size; i < sizeof bytes; ++i)
+            if (bytes[i] != '#')
+                return false;
+        return true;
+    }
+};
+
+} // namespace
+
+TEST(BoundedText, FormatFitsExactlyOrReportsOverflow)
+{
+    struct Case {
+        size_t size;
+        const char* format;
+        const char* argument;
+        bool fits;
+        const char* result;
+    };
+    const Case cases[] = {
+        {8, "%s\\x", "C:\\ab", true, "C:\\ab\\x"},     // 7 characters and the zero: exactly full
+        {7, "%s\\x", "C:\\ab", false, ""},             // one over: left empty, never cut
+        {1, "%s", "", true, ""},                       // empty text into the smallest buffer
+        {1, "%s", "a", false, ""},
+        {12, "[%s]", "Pelmora", true, "[Pelmora]"},
+        {12, "100%%", "", true, "100%"},
+        {12, "%x", "", false, ""},                      // unknown conversions are refused
+    };
+    for (const Case& c : cases) {
+        GuardedBuffer buffer(c.size);
+        EXPECT_EQ(FormatText(buffer.bytes, buffer.size, c.format, c.argument), c.fits) << c.format << " " << c.size;
+        EXPECT_STREQ(buffer.bytes, c.result);
+        EXPECT_TRUE(buffer.GuardsIntact()) << c.format << " " << c.size;
+    }
+}
+
+TEST(BoundedText, FormatsSignedDecimals)
+{
+    const struct {
+        int value;
+        const char* text;
+    } cases[] = {{0, "0"}, {7, "7"}, {-1, "-1"}, {100, "100"}, {2147483647, "2147483647"},
+        {-2147483647 - 1, "-2147483648"}};
+    for (const auto& c : cases) {
+        char buffer[16];
+        EXPECT_TRUE(FormatText(buffer, sizeof buffer, "%d", c.value));
+        EXPECT_STREQ(buffer, c.text);
+    }
+    char tight[3];
+    EXPECT_FALSE(FormatText(tight, sizeof tight, "%d", 100));
+    EXPECT_STREQ(tight, "");
+}
+
+TEST(BoundedText, CopyAndAppendNeverWritePastTheBuffer)
+{
+    GuardedBuffer exact(6);
+    EXPECT_TRUE(CopyText(exact.bytes, exact.size, "abcde"));
+    EXPECT_STREQ(exact.bytes, "abcde");
+    EXPECT_TRUE(exact.GuardsIntact());
+
+    GuardedBuffer over(5);
+    EXPECT_FALSE(CopyText(over.bytes, over.size, "abcde"));
+    EXPECT_STREQ(over.bytes, "");
+    EXPECT_TRUE(over.GuardsIntact());
+
+    GuardedBuffer append(6);
+    EXPECT_TRUE(CopyText(append.bytes, append.size, "abc"));
+    EXPECT_TRUE(AppendText(append.bytes, append.size, "de"));
+    EXPECT_STREQ(append.bytes, "abcde");
+    EXPECT_FALSE(AppendText(append.bytes, append.size, "f"));
+    EXPECT_STREQ(append.bytes, "");
+    EXPECT_TRUE(append.GuardsIntact());
+
+    EXPECT_FALSE(CopyText(exact.bytes, 0, "a"));
+    EXPECT_TRUE(exact.GuardsIntact());
+}
+
+TEST(BoundedText, EqualityIsByteForByte)
+{
+    EXPECT_TRUE(TextEquals("C:\\windows", "C:\\windows"));
+    EXPECT_FALSE(TextEquals("C:\\windows", "C:\\WINDOWS"));
+    EXPECT_FALSE(TextEquals("C:\\windows", "C:\\windows\\"));
+    EXPECT_TRUE(TextEquals("", ""));
+}

@@ -1,0 +1,407 @@
+#include "automation.h"
+#include <algorithm>
+#include <fstream>
+
+namespace automation {
+
+namespace {
+
+constexpr DWORD MessageTimeoutMs = 2000;
+constexpr DWORD PollMs = 20;
+const char DialogClass[] = "#32770";
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list)
+{
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+std::string WithoutAccelerators(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size())
+            ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+std::vector<HWND> Children(HWND parent)
+{
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+// Pixels to dialog units along one axis, given the pixels of 1000 units.
+int ToUnits(int pixels, int pixelsPer1000)
+{
+    int guess = int((int64_t(pixels) * 1000 + pixelsPer1000 / 2) / pixelsPer1000);
+    for (int candidate : {guess, guess - 1, guess + 1})
+        if (MulDiv(candidate, pixelsPer1000, 1000) == pixels)
+            return candidate;
+    return guess;
+}
+
+std::string ActionName(const Action& action)
+{
+    switch (action.kind) {
+    case Action::Escape:
+        return "Escape";
+    case Action::Enter:
+        return "Enter";
+    case Action::CloseBox:
+        return "close box";
+    default:
+        break;
+    }
+    switch (action.id) {
+    case IDOK:
+        return "OK";
+    case IDCANCEL:
+        return "Cancel";
+    case IDYES:
+        return "Yes";
+    case IDNO:
+        return "No";
+    default:
+        return "button " + std::to_string(action.id);
+    }
+}
+
+} // namespace
+
+std::vector<HWND> WindowsOfThread(DWORD threadId)
+{
+    std::vector<HWND> windows;
+    EnumThreadWindows(threadId, CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<HWND> WindowsOfProcess(DWORD processId)
+{
+    std::vector<HWND> all, windows;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
+    for (HWND window : all) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId)
+            windows.push_back(window);
+    }
+    return windows;
+}
+
+std::string WindowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MessageTimeoutMs, &length))
+        return {};
+    std::string text(length + 1, '\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+        MessageTimeoutMs, &copied);
+    text.resize(std::min<size_t>(copied, length));
+    return text;
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+bool IsDialog(HWND window)
+{
+    return ClassOf(window) == DialogClass;
+}
+
+std::vector<Control> ReadControls(HWND dialog)
+{
+    RECT scale = {0, 0, 1000, 1000};
+    MapDialogRect(dialog, &scale);
+    std::vector<Control> controls;
+    for (HWND child : Children(dialog)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        Control control;
+        control.className = ClassOf(child);
+        control.id = short(GetDlgCtrlID(child));
+        control.text = WindowText(child);
+        control.style = DWORD(GetWindowLongA(child, GWL_STYLE));
+        control.units = {ToUnits(rect.left, scale.right), ToUnits(rect.top, scale.bottom),
+            ToUnits(rect.right - rect.left, scale.right), ToUnits(rect.bottom - rect.top, scale.bottom)};
+        controls.push_back(control);
+    }
+    return controls;
+}
+
+std::vector<std::string> StaticTexts(HWND dialog)
+{
+    std::vector<std::string> texts;
+    for (HWND child : Children(dialog)) {
+        if (_stricmp(ClassOf(child).c_str(), "Static") != 0)
+            continue;
+        std::string text = WindowText(child);
+        if (!text.empty())
+            texts.push_back(text);
+    }
+    return texts;
+}
+
+std::vector<std::string> ButtonTexts(HWND dialog)
+{
+    std::vector<std::string> texts;
+    for (HWND child : Children(dialog)) {
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (_stricmp(ClassOf(child).c_str(), "Button") != 0 || (style & BS_TYPEMASK) == BS_GROUPBOX
+            || !(style & WS_VISIBLE))
+            continue;
+        texts.push_back(WithoutAccelerators(WindowText(child)));
+    }
+    return texts;
+}
+
+std::string FieldText(HWND dialog, int id)
+{
+    return WindowText(GetDlgItem(dialog, id));
+}
+
+void PressButton(HWND dialog, int id)
+{
+    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void TypeText(HWND dialog, int id, const std::string& text)
+{
+    DWORD_PTR result;
+    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+        SMTO_ABORTIFHUNG, MessageTimeoutMs, &result);
+}
+
+void PressKey(HWND dialog, UINT key)
+{
+    PostMessageA(dialog, WM_KEYDOWN, key, 0);
+    PostMessageA(dialog, WM_KEYUP, key, 0);
+}
+
+void PressCloseBox(HWND window)
+{
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND window = find())
+            return window;
+        if (GetTickCount() - start >= timeoutMs)
+            return nullptr;
+        Sleep(PollMs);
+    }
+}
+
+Bitmap CaptureFrom(HDC source, int x, int y, int width, int height)
+{
+    Bitmap bitmap;
+    bitmap.width = width;
+    bitmap.height = height;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC memory = CreateCompatibleDC(source);
+    HBITMAP section = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!section || !bits) {
+        DeleteDC(memory);
+        return {};
+    }
+    HGDIOBJ old = SelectObject(memory, section);
+    BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+    GdiFlush();
+    const DWORD* pixels = static_cast<const DWORD*>(bits);
+    bitmap.pixels.resize(size_t(width) * size_t(height));
+    for (size_t i = 0; i < bitmap.pixels.size(); ++i)
+        bitmap.pixels[i] = RGB((pixels[i] >> 16) & 0xFF, (pixels[i] >> 8) & 0xFF, pixels[i] & 0xFF);
+    SelectObject(memory, old);
+    DeleteObject(section);
+    DeleteDC(memory);
+    return bitmap;
+}
+
+Bitmap CaptureScreen()
+{
+    HDC screen = GetDC(nullptr);
+    Bitmap bitmap = CaptureFrom(screen, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    ReleaseDC(nullptr, screen);
+    return bitmap;
+}
+
+Bitmap CaptureClient(HWND window)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    HDC screen = GetDC(nullptr);
+    Bitmap bitmap = CaptureFrom(screen, origin.x, origin.y, client.right, client.bottom);
+    ReleaseDC(nullptr, screen);
+    return bitmap;
+}
+
+bool SaveBitmap(const Bitmap& bitmap, const char* path)
+{
+    std::ofstream out(path, std::ios::binary);
+    int rowBytes = (bitmap.width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + DWORD(rowBytes * bitmap.height);
+    info.biSize = sizeof info;
+    info.biWidth = bitmap.width;
+    info.biHeight = bitmap.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    std::vector<char> row(size_t(rowBytes), 0);
+    for (int y = bitmap.height - 1; y >= 0; --y) {
+        for (int x = 0; x < bitmap.width; ++x) {
+            COLORREF c = bitmap.At(x, y);
+            row[size_t(x) * 3] = char(GetBValue(c));
+            row[size_t(x) * 3 + 1] = char(GetGValue(c));
+            row[size_t(x) * 3 + 2] = char(GetRValue(c));
+        }
+        out.write(row.data(), rowBytes);
+    }
+    return bool(out);
+}
+
+void Transcript::Add(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+}
+
+std::vector<std::string> Transcript::Lines() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+std::string Describe(HWND dialog)
+{
+    std::string line = WindowText(dialog) + " |";
+    for (const std::string& text : StaticTexts(dialog))
+        line += " " + text + " |";
+    line += " [";
+    std::vector<std::string> buttons = ButtonTexts(dialog);
+    for (size_t i = 0; i < buttons.size(); ++i)
+        line += (i ? "," : "") + buttons[i];
+    return line + "]";
+}
+
+Action Press(int id, const std::string& caption)
+{
+    Action action;
+    action.id = id;
+    action.expectCaption = caption;
+    return action;
+}
+
+Action Type(int field, const std::string& text, int thenPress, const std::string& caption)
+{
+    Action action = Press(thenPress, caption);
+    action.fields.push_back({field, text});
+    return action;
+}
+
+Responder::Responder(Transcript& transcript, std::vector<Action> actions, DWORD threadId, DWORD processId,
+    std::vector<std::string> ignore, DWORD stepTimeoutMs)
+    : transcript_(transcript), actions_(std::move(actions)), threadId_(threadId), processId_(processId),
+      ignore_(std::move(ignore)), stepTimeoutMs_(stepTimeoutMs), thread_([this] { Run(); })
+{
+}
+
+Responder::~Responder()
+{
+    Stop();
+}
+
+void Responder::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool Responder::Done() const
+{
+    return done_;
+}
+
+HWND Responder::NextScreen()
+{
+    std::vector<HWND> windows = processId_ ? WindowsOfProcess(processId_) : WindowsOfThread(threadId_);
+    for (HWND window : windows) {
+        if (!IsWindowVisible(window) || !IsWindowEnabled(window) || !IsDialog(window))
+            continue;
+        if (std::find(ignore_.begin(), ignore_.end(), WindowText(window)) == ignore_.end())
+            return window;
+    }
+    return nullptr;
+}
+
+void Responder::Run()
+{
+    for (size_t step = 0; step < actions_.size() && !stop_; ++step) {
+        const Action& action = actions_[step];
+        HWND screen = WaitForWindow([this]() -> HWND { return stop_ ? HWND(1) : NextScreen(); }, stepTimeoutMs_);
+        if (stop_)
+            break;
+        if (!screen) {
+            transcript_.Add("(no screen came for answer " + std::to_string(step + 1) + ": " + ActionName(action) + ")");
+            break;
+        }
+        std::string description = Describe(screen);
+        if (!action.expectCaption.empty() && WindowText(screen) != action.expectCaption) {
+            transcript_.Add(description + " -> (unexpected; wanted " + action.expectCaption + ")");
+            PressCloseBox(screen);
+            break;
+        }
+        for (const auto& field : action.fields)
+            TypeText(screen, field.first, field.second);
+        transcript_.Add(description + " -> " + ActionName(action));
+        switch (action.kind) {
+        case Action::Escape:
+            PressKey(screen, VK_ESCAPE);
+            break;
+        case Action::Enter:
+            PressKey(screen, VK_RETURN);
+            break;
+        case Action::CloseBox:
+            PressCloseBox(screen);
+            break;
+        default:
+            PressButton(screen, action.id);
+            break;
+        }
+        WaitForWindow([&]() -> HWND {
+            return (stop_ || !IsWindow(screen) || !IsWindowVisible(screen) || !IsWindowEnabled(screen)) ? screen
+                                                                                                         : nullptr;
+        },
+            stepTimeoutMs_);
+    }
+    done_ = true;
+}
+
+} // namespace automation

@@ -1,0 +1,101 @@
+// UI automation for the tests: find a program's windows, read them as a user
+// sees them, answer them as a user would, and capture pixels.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace automation {
+
+std::vector<HWND> WindowsOfThread(DWORD threadId);
+std::vector<HWND> WindowsOfProcess(DWORD processId);
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+bool IsDialog(HWND window);
+
+struct Control {
+    std::string className;
+    int id;
+    std::string text;
+    DWORD style;
+    RECT units; // left, top, width (right), height (bottom) in dialog units
+};
+std::vector<Control> ReadControls(HWND dialog);
+// Static texts with words in them, in window order.
+std::vector<std::string> StaticTexts(HWND dialog);
+std::vector<std::string> ButtonTexts(HWND dialog);
+std::string FieldText(HWND dialog, int id);
+
+// Acting as a user: asynchronous, so a handler that opens a box does not block us.
+void PressButton(HWND dialog, int id);
+void TypeText(HWND dialog, int id, const std::string& text);
+void PressKey(HWND dialog, UINT key);
+void PressCloseBox(HWND window);
+
+// Polls until the predicate returns a window or the time runs out (null then).
+HWND WaitForWindow(const std::function<HWND()>& find, DWORD timeoutMs);
+
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+    COLORREF At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
+};
+Bitmap CaptureScreen();
+// The client area of a window, as it is on the screen.
+Bitmap CaptureClient(HWND window);
+bool SaveBitmap(const Bitmap& bitmap, const char* path);
+
+// An ordered record of what a run showed and what was answered.
+class Transcript {
+public:
+    void Add(const std::string& line);
+    std::vector<std::string> Lines() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// "caption | text | [buttons]" for a dialog or message box.
+std::string Describe(HWND dialog);
+
+// What to do with the next screen.
+struct Action {
+    enum Kind { Button, Escape, Enter, CloseBox } kind = Button;
+    int id = IDOK;
+    std::vector<std::pair<int, std::string>> fields; // typed before the answer
+    std::string expectCaption;                          // empty: any
+};
+Action Press(int id, const std::string& caption = "");
+Action Type(int field, const std::string& text, int thenPress, const std::string& caption = "");
+
+// On a thread of its own, answers the dialogs and message boxes that the
+// watched thread or process opens, in order, recording each in the transcript.
+// Screens whose caption is in `ignore` are left alone (a modeless progress dialog).
+class Responder {
+public:
+    Responder(Transcript& transcript, std::vector<Action> actions, DWORD threadId, DWORD processId = 0,
+        std::vector<std::string> ignore = {}, DWORD stepTimeoutMs = 20000);
+    ~Responder();
+    void Stop();
+    bool Done() const;
+
+private:
+    void Run();
+    HWND NextScreen();
+    Transcript& transcript_;
+    std::vector<Action> actions_;
+    DWORD threadId_;
+    DWORD processId_;
+    std::vector<std::string> ignore_;
+    DWORD stepTimeoutMs_;
+    volatile bool stop_ = false;
+    volatile bool done_ = false;
+    std::thread thread_;
+};
+
+} // namespace automation
