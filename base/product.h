@@ -2,23 +2,9 @@
 // one product, and its licence text. Both are generated from the product's
 // manifest; a test program may link other values.
 #pragma once
-#include <stdint.h>
 
-struct ProductConfigRecord {
-    const char* folderName;
-    const char* displayName;
-    const char* profileFile;
-    int32_t offerStartupGroup;
-    const char* startupPrompt;
-    const char* mainExecutable;
-    const char* startupArguments;
-    int32_t warnOfRunningCopies;
-    int32_t startupMinimized;
-    int32_t useAgentService;
-    const char* serviceExecutable;
-    const char* servicePrompt;
-    int32_t requiredMegabytes;
-};
+#include "product_record.h"
+
 
 extern const ProductConfigRecord ProductConfig;
 extern const char AgreementText[];

@@ -4,7 +4,6 @@
 
 namespace {
 constexpr uint64_t BytesPerMegabyte = 1048576;
-constexpr int MaxShownMegabytes = 0x7FFFFFFF;
 }
 
 void FreeSpaceRoot(const char* folder, char currentDrive, char* root)
@@ -34,8 +33,8 @@ bool FreeSpaceSufficient(const DiskFreeSpace& space, int32_t requiredMegabytes, 
     uint64_t requiredClusters = uint64_t(uint32_t(requiredMegabytes)) * BytesPerMegabyte / bytesPerCluster;
     if (space.freeClusters >= requiredClusters)
         return true;
-    uint64_t available = uint64_t(space.freeClusters) * bytesPerCluster / BytesPerMegabyte;
-    *availableMegabytes = available > uint64_t(MaxShownMegabytes) ? MaxShownMegabytes : int(available);
+    // Less than the requirement, so it fits what the message can show.
+    *availableMegabytes = int(uint64_t(space.freeClusters) * bytesPerCluster / BytesPerMegabyte);
     return false;
 }
 

@@ -298,6 +298,12 @@ std::vector<std::string> Transcript::Lines() const
     return lines_;
 }
 
+void Transcript::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+}
+
 std::string Describe(HWND dialog)
 {
     std::string line = WindowText(dialog) + " |";

@@ -54,6 +54,7 @@ class Transcript {
 public:
     void Add(const std::string& line);
     std::vector<std::string> Lines() const;
+    void Clear();
 
 private:
     mutable std::mutex mutex_;

@@ -1,0 +1,19 @@
+// The shape of the product configuration record (see product.h).
+#pragma once
+#include <stdint.h>
+
+struct ProductConfigRecord {
+    const char* folderName;
+    const char* displayName;
+    const char* profileFile;
+    int32_t offerStartupGroup;
+    const char* startupPrompt;
+    const char* mainExecutable;
+    const char* startupArguments;
+    int32_t warnOfRunningCopies;
+    int32_t startupMinimized;
+    int32_t useAgentService;
+    const char* serviceExecutable;
+    const char* servicePrompt;
+    int32_t requiredMegabytes;
+};

@@ -1,0 +1,177 @@
+#include "doubles.h"
+#include "folder.h"
+#include "globals.h"
+#include "payload.h"
+#include "shell.h"
+#include "text.h"
+#include "ui.h"
+
+DoubleScript Script;
+automation::Transcript* Record;
+HWND ProgressWindow;
+HWND BackdropDouble;
+
+// Defined writable here, so that each test can set the values it needs.
+ProductConfigRecord ProductConfig;
+const char AgreementText[] = "Agreement";
+
+namespace {
+size_t FoldersGiven;
+
+void Add(const std::string& line)
+{
+    Record->Add(line);
+}
+
+HWND PlainWindow(const char* caption, HWND owner)
+{
+    return CreateWindowExA(0, "STATIC", caption, WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, owner, nullptr,
+        GetModuleHandleA(nullptr), nullptr);
+}
+} // namespace
+
+ProductConfigRecord ShippedConfig()
+{
+    return {"Pelmora", "Pelmora", "pelmora.ini", 1,
+        "This application is much more useful if it can receive images for you at all times. In order to do this, "
+        "it must  be installed in your startup folder. Do you want Pelmora  to be installed in your startup folder?",
+        "pelmora.exe", "-icon", 0, 1, 0, "", "", 0};
+}
+
+void ResetDoubles()
+{
+    Script = DoubleScript();
+    FoldersGiven = 0;
+    ProductConfig = ShippedConfig();
+    ProgressWindow = nullptr;
+    BackdropDouble = nullptr;
+}
+
+char BackdropTitle[BackdropTitleSize];
+HFONT BackdropFont;
+
+HFONT CreateBackdropFont()
+{
+    Add("CreateBackdropFont");
+    return static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT));
+}
+
+bool RegisterBackdropClass(HINSTANCE)
+{
+    Add(std::string("RegisterBackdropClass -> ") + (Script.classRegisters ? "registered" : "failed"));
+    return Script.classRegisters;
+}
+
+HWND CreateBackdropWindow(HINSTANCE, const char* caption)
+{
+    Add(std::string("CreateBackdropWindow(") + caption + ")");
+    BackdropDouble = PlainWindow(caption, nullptr);
+    return BackdropDouble;
+}
+
+INT_PTR RunAgreementDialog(HINSTANCE, HWND owner)
+{
+    Add("RunAgreementDialog(owner is backdrop: " + std::string(owner == BackdropDouble ? "yes" : "no")
+        + ") -> " + std::to_string(Script.agreement));
+    return Script.agreement;
+}
+
+HWND CreateProgressDialog(HINSTANCE, HWND owner)
+{
+    Add("CreateProgressDialog");
+    ProgressWindow = PlainWindow("Setup Progress", owner);
+    return ProgressWindow;
+}
+
+void ShowProgress(HWND dialog, const char* text, int percent)
+{
+    Add(std::string("ShowProgress(") + (dialog == ProgressWindow ? "progress" : "?") + ", " + text + ", "
+        + std::to_string(percent) + ")");
+}
+
+int ResolveInstallFolder(HINSTANCE, HWND owner, int firstPass)
+{
+    std::string line = "ResolveInstallFolder(" + std::string(owner == BackdropDouble ? "backdrop" : "?") + ", "
+        + std::to_string(firstPass) + ")";
+    if (FoldersGiven >= Script.folders.size()) {
+        Add(line + " -> gave up");
+        return 0;
+    }
+    CopyText(InstallFolder, sizeof InstallFolder, Script.folders[FoldersGiven++].c_str());
+    Add(line + " -> " + InstallFolder);
+    return 1;
+}
+
+void RememberInstallFolder()
+{
+    Add(std::string("RememberInstallFolder(") + InstallFolder + ")");
+}
+
+int ExtractPayload(HWND dialog, ProgressSink sink)
+{
+    Add(std::string("ExtractPayload(") + (dialog == ProgressWindow ? "progress" : "?") + ", "
+        + (sink == ShowProgress ? "ShowProgress" : "?") + ") -> " + std::to_string(Script.extractResult));
+    return Script.extractResult;
+}
+
+int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
+{
+    Add(std::string("RemoveExtractedFiles(") + (dialog ? "?" : "none") + ", " + (sink ? "?" : "none") + ")");
+    return 4;
+}
+
+bool BuildLongestPayloadPath(const char* folder, char* out, size_t size)
+{
+    return FormatText(out, size, "%s\\%s", folder, "pmuninst.exe");
+}
+
+void ShutDownRunningCopies()
+{
+    Add("ShutDownRunningCopies");
+}
+
+void OpenDdeClient()
+{
+    Add("OpenDdeClient");
+}
+
+void CreateProductGroup()
+{
+    Add(std::string("CreateProductGroup(") + ApplicationPath + " | " + StartupCommand + " | " + UninstallerPath + ")");
+}
+
+void AddStartupItem()
+{
+    Add("AddStartupItem");
+}
+
+void CloseDdeClient()
+{
+    Add("CloseDdeClient");
+}
+
+void RegisterUninstallEntry()
+{
+    Add("RegisterUninstallEntry");
+}
+
+void InstallAgentService()
+{
+    Add("InstallAgentService");
+}
+
+void ReplaceNtService(HWND owner)
+{
+    Add(std::string("ReplaceNtService(") + (owner == BackdropDouble ? "backdrop" : "?") + ")");
+}
+
+void LaunchApplication(HWND backdrop, HFONT font)
+{
+    Add(std::string("LaunchApplication(") + (backdrop == BackdropDouble ? "backdrop" : "?") + ", "
+        + (font == BackdropFont ? "backdrop font" : "?") + ")");
+}
+
+bool IsNtPlatform()
+{
+    return Script.nt;
+}

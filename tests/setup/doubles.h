@@ -1,0 +1,26 @@
+// Doubles of the subsystems the sequence calls: each records its call in the
+// transcript the responder also writes to, and answers as the test set it up.
+#pragma once
+#include "automation.h"
+#include "product_record.h"
+#include <string>
+#include <vector>
+#include <windows.h>
+
+// The configuration the sequence reads; tests change it per case.
+extern ProductConfigRecord ProductConfig;
+ProductConfigRecord ShippedConfig();
+
+struct DoubleScript {
+    bool classRegisters = true;
+    INT_PTR agreement = 1;
+    std::vector<std::string> folders; // one per ResolveInstallFolder call; past the end: gave up
+    int extractResult = 4;
+    bool nt = true;
+};
+
+extern DoubleScript Script;
+extern automation::Transcript* Record;
+extern HWND ProgressWindow;
+extern HWND BackdropDouble;
+void ResetDoubles();

@@ -1,0 +1,280 @@
+// The whole sequence, in-process, with doubles of the other subsystems and its
+// real message boxes answered by the responder: each test asserts the
+// transcript of one way through a run.
+#include "doubles.h"
+#include "globals.h"
+#include "sequence.h"
+#include "ui.h"
+#include <gtest/gtest.h>
+
+using namespace automation;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const std::string NotInstalled =
+    "Application Not Installed | The application will not be installed at this time. If you decide to install "
+    "the application later, just launch this program again to complete the installation process. | [OK] -> OK";
+const std::string Prompt = ShippedConfig().startupPrompt;
+const std::string Success = "Installation Successful | Pelmora has been successfully installed on your system. "
+                            "Would you like to start Pelmora now? | [Yes,No]";
+const std::string Folder = "C:\\Apps\\Pelmora";
+
+class SequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetDoubles();
+        Record = &transcript;
+        Script.folders = {Folder};
+    }
+
+    // Runs the sequence with the given answers to its screens; returns the transcript.
+    Lines Run(std::vector<Action> answers)
+    {
+        Responder responder(transcript, std::move(answers), GetCurrentThreadId(), 0, {}, 5000);
+        EXPECT_EQ(SetupSequence(GetModuleHandleA(nullptr)), 0);
+        responder.Stop();
+        EXPECT_TRUE(responder.Done());
+        return transcript.Lines();
+    }
+
+    // A new run within one test, for table-driven cases.
+    void Restart()
+    {
+        TearDown();
+        transcript.Clear();
+        SetUp();
+    }
+
+    void TearDown() override
+    {
+        if (ProgressWindow && IsWindow(ProgressWindow))
+            DestroyWindow(ProgressWindow);
+        if (BackdropDouble && IsWindow(BackdropDouble))
+            DestroyWindow(BackdropDouble);
+        UnregisterClassA("install", GetModuleHandleA(nullptr));
+    }
+
+    Transcript transcript;
+};
+
+const Lines Opening = {
+    "CreateBackdropFont",
+    "RegisterBackdropClass -> registered",
+    "CreateBackdropWindow(Install Pelmora)",
+    "RunAgreementDialog(owner is backdrop: yes) -> 1",
+};
+
+Lines Join(std::initializer_list<Lines> parts)
+{
+    Lines all;
+    for (const Lines& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+const Lines Extracted = {
+    "ResolveInstallFolder(backdrop, 1) -> " + Folder,
+    "CreateProgressDialog",
+    "ShowProgress(progress, Shutting Down Running Copies, 0)",
+    "ShutDownRunningCopies",
+    "ExtractPayload(progress, ShowProgress) -> 4",
+    "OpenDdeClient",
+    "CreateProductGroup(C:\\Apps\\Pelmora\\pelmora.exe | \"C:\\Apps\\Pelmora\\pelmora.exe\" -icon | "
+    "C:\\Apps\\Pelmora\\pmuninst.exe)",
+    "RegisterUninstallEntry",
+};
+
+} // namespace
+
+TEST_F(SequenceTest, WindowClassNotRegisteredEndsSilently)
+{
+    Script.classRegisters = false;
+    EXPECT_EQ(Run({}), (Lines{"CreateBackdropFont", "RegisterBackdropClass -> failed"}));
+    EXPECT_EQ(BackdropDouble, nullptr);
+}
+
+TEST_F(SequenceTest, DeclinedAgreementEndsBeforeAnyFolderChoice)
+{
+    Script.agreement = 0;
+    Lines expected = Opening;
+    expected.back() = "RunAgreementDialog(owner is backdrop: yes) -> 0";
+    expected.push_back(NotInstalled);
+    EXPECT_EQ(Run({Press(IDOK)}), expected);
+    EXPECT_STREQ(BackdropTitle, "Install Pelmora");
+}
+
+TEST_F(SequenceTest, AbandonedFolderChoiceEnds)
+{
+    Script.folders = {};
+    EXPECT_EQ(Run({Press(IDOK)}),
+        Join({Opening, {"ResolveInstallFolder(backdrop, 1) -> gave up", NotInstalled}}));
+}
+
+TEST_F(SequenceTest, InstalledWithStartupItemAndLaunchDeclined)
+{
+    EXPECT_EQ(Run({Press(IDYES), Press(IDNO)}),
+        Join({Opening, Extracted,
+            {"Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes", "AddStartupItem", "CloseDdeClient",
+                "RememberInstallFolder(" + Folder + ")", Success + " -> No"}}));
+    EXPECT_FALSE(IsWindow(ProgressWindow));
+    EXPECT_TRUE(IsWindow(BackdropDouble));
+    EXPECT_STREQ(ApplicationPath, "C:\\Apps\\Pelmora\\pelmora.exe");
+}
+
+TEST_F(SequenceTest, LaunchAcceptedHandsOverBackdropAndFont)
+{
+    Lines lines = Run({Press(IDNO), Press(IDYES)});
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], Success + " -> Yes");
+    EXPECT_EQ(lines.back(), "LaunchApplication(backdrop, backdrop font)");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "AddStartupItem"), 0);
+}
+
+TEST_F(SequenceTest, WarnsOfRunningCopiesInsteadOfShuttingThemDown)
+{
+    ProductConfig.warnOfRunningCopies = 1;
+    Lines lines = Run({Press(IDOK), Press(IDNO), Press(IDNO)});
+    Lines head(lines.begin() + 4, lines.begin() + 8);
+    EXPECT_EQ(head, (Lines{"ResolveInstallFolder(backdrop, 1) -> " + Folder, "CreateProgressDialog",
+                        "Close Running Copies First! | Do you already have an older version of Pelmora?\r\n\r\nIf "
+                        "you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. If it is running, shut it down BEFORE "
+                        "clicking the OK button.\r\n\r\nIf you have not installed Pelmora before, just click the OK "
+                        "button. | [OK] -> OK",
+                        "ExtractPayload(progress, ShowProgress) -> 4"}));
+}
+
+TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
+{
+    const struct {
+        int result;
+        const char* text;
+    } cases[] = {
+        {1, "The application was not able to create one of its component files. The disk is full, or a copy of the "
+            "application is already running, or you do not have write access to the directory in which you are "
+            "attempting to install the application. Check your available disk space and run the setup program "
+            "again."},
+        {2, "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check "
+            "your available disk space, make additional space available, and run the setup program again."},
+        {3, "Insufficient memory was available for the setup procedure. Close other applications and run the setup "
+            "program again."},
+    };
+    for (const auto& c : cases) {
+        Restart();
+        Script.extractResult = c.result;
+        Lines expected = Join({Opening,
+            {"ResolveInstallFolder(backdrop, 1) -> " + Folder, "CreateProgressDialog",
+                "ShowProgress(progress, Shutting Down Running Copies, 0)", "ShutDownRunningCopies",
+                "ExtractPayload(progress, ShowProgress) -> " + std::to_string(c.result),
+                std::string("Pelmora Installation Failed | ") + c.text + " | [OK] -> OK",
+                "RemoveExtractedFiles(none, none)"}});
+        EXPECT_EQ(Run({Press(IDOK)}), expected) << c.result;
+        EXPECT_TRUE(IsWindow(ProgressWindow)) << "the progress dialog stays open after a failure";
+    }
+}
+
+TEST_F(SequenceTest, StartupAndServiceQuestionsFollowPlatformAndConfiguration)
+{
+    struct Case {
+        int offerStartupGroup;
+        const char* serviceExecutable;
+        bool nt;
+        bool asksStartup;
+        bool asksService;
+    };
+    const Case cases[] = {
+        {1, "", true, true, false},
+        {1, "", false, true, false},
+        {1, "svc.exe", true, false, true},
+        {1, "svc.exe", false, true, false},
+        {0, "", true, false, false},
+        {0, "svc.exe", true, false, true},
+        {0, "svc.exe", false, false, false},
+    };
+    for (const Case& c : cases) {
+        Restart();
+        ProductConfig.offerStartupGroup = c.offerStartupGroup;
+        ProductConfig.serviceExecutable = c.serviceExecutable;
+        ProductConfig.servicePrompt = "Install the Pelmora service?";
+        Script.nt = c.nt;
+        std::vector<Action> answers;
+        Lines tail;
+        if (c.asksStartup) {
+            answers.push_back(Press(IDYES));
+            tail.push_back("Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes");
+            tail.push_back("AddStartupItem");
+        }
+        tail.push_back("CloseDdeClient");
+        tail.push_back("RememberInstallFolder(" + Folder + ")");
+        if (c.asksService) {
+            answers.push_back(Press(IDYES));
+            tail.push_back("Install NT Service | Install the Pelmora service? | [Yes,No] -> Yes");
+            tail.push_back("ReplaceNtService(backdrop)");
+        }
+        answers.push_back(Press(IDNO));
+        tail.push_back(Success + " -> No");
+        EXPECT_EQ(Run(answers), Join({Opening, Extracted, tail}))
+            << c.offerStartupGroup << " " << c.serviceExecutable << " " << c.nt;
+    }
+}
+
+TEST_F(SequenceTest, AgentServiceRunsAfterTheFolderIsRemembered)
+{
+    ProductConfig.offerStartupGroup = 0;
+    ProductConfig.useAgentService = 1;
+    Lines lines = Run({Press(IDNO)});
+    Lines tail(lines.end() - 4, lines.end());
+    EXPECT_EQ(tail, (Lines{"CloseDdeClient", "RememberInstallFolder(" + Folder + ")", "InstallAgentService",
+                        Success + " -> No"}));
+}
+
+TEST_F(SequenceTest, NoToTheServiceQuestionReplacesNothing)
+{
+    ProductConfig.serviceExecutable = "svc.exe";
+    ProductConfig.servicePrompt = "Service?";
+    Lines lines = Run({Press(IDNO), Press(IDNO)});
+    Lines tail(lines.end() - 2, lines.end());
+    EXPECT_EQ(tail, (Lines{"Install NT Service | Service? | [Yes,No] -> No", Success + " -> No"}));
+}
+
+TEST_F(SequenceTest, ShortOfSpaceOffersTheFolderAgain)
+{
+    ProductConfig.requiredMegabytes = 0x7FFFFFFF;
+    Script.folders = {"C:\\Apps\\Pelmora", "Q:\\Pelmora"};
+    DWORD sectors, bytes, freeClusters, total;
+    ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &sectors, &bytes, &freeClusters, &total));
+    long long available = (long long)freeClusters * sectors * bytes / 1048576;
+    std::string space = "Not Enough Disk Space | Not enough free disk space is available on the drive you have "
+                        "specified. 2147483647 megabytes of free space are required for the proper operation of the "
+                        "program. On drive C:\\ only "
+        + std::to_string(available)
+        + " megabytes of free space are available.\r\n\r\nYou will be given another opportunity to choose a "
+          "location for the software. You may wish to cancel the installation process, or use your Windows "
+          "desktop to delete files, making more room for the program. | [OK] -> OK";
+    // Q: does not exist: the query fails and the test passes.
+    Lines lines = Run({Press(IDOK), Press(IDNO), Press(IDNO)});
+    Lines head(lines.begin() + 4, lines.begin() + 8);
+    EXPECT_EQ(head, (Lines{"ResolveInstallFolder(backdrop, 1) -> C:\\Apps\\Pelmora", space,
+                        "ResolveInstallFolder(backdrop, 1) -> Q:\\Pelmora", "CreateProgressDialog"}));
+}
+
+TEST_F(SequenceTest, GivingUpAfterTooLittleSpaceEnds)
+{
+    ProductConfig.requiredMegabytes = 0x7FFFFFFF;
+    Lines lines = Run({Press(IDOK), Press(IDOK)});
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[5].substr(0, 24), "Not Enough Disk Space | ");
+    EXPECT_EQ(lines[6], "ResolveInstallFolder(backdrop, 1) -> gave up");
+    EXPECT_EQ(lines[7], NotInstalled);
+}
+
+TEST_F(SequenceTest, FolderTooLongForItsTextsIsOfferedAgain)
+{
+    Script.folders = {"C:\\" + std::string(1015, 'x'), Folder};
+    Lines lines = Run({Press(IDOK), Press(IDNO), Press(IDNO)});
+    Lines head(lines.begin() + 4, lines.begin() + 8);
+    EXPECT_EQ(head[1], "Folder Name Too Long | That location is too long for the files of this application. Please "
+                       "choose a folder with a shorter path. | [OK] -> OK");
+    EXPECT_EQ(head[2], "ResolveInstallFolder(backdrop, 1) -> " + Folder);
+}
