@@ -1,0 +1,357 @@
+#include "manifest.h"
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <map>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const TextFields[] = {"folderName", "displayName", "profileFile", "startupPrompt", "mainExecutable",
+    "startupArguments", "serviceExecutable", "servicePrompt"};
+const char* const NumberFields[] = {"offerStartupGroup", "warnOfRunningCopies", "startupMinimized",
+    "useAgentService", "requiredMegabytes"};
+// The record's order.
+const char* const FieldOrder[] = {"folderName", "displayName", "profileFile", "offerStartupGroup", "startupPrompt",
+    "mainExecutable", "startupArguments", "warnOfRunningCopies", "startupMinimized", "useAgentService",
+    "serviceExecutable", "servicePrompt", "requiredMegabytes"};
+const char* const PathFields[] = {"agreement", "icon"};
+constexpr size_t MaxTextLength = 1023;
+const char* const ReservedNames[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
+    "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+
+// Code points 0x80 to 0x9F of Windows-1252; 0 where the code page has none.
+const char32_t Cp1252High[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161,
+    0x203A, 0x0153, 0, 0x017E, 0x0178};
+
+std::string Trim(const std::string& text)
+{
+    size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos)
+        return "";
+    size_t end = text.find_last_not_of(" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool Contains(const char* const* list, size_t count, const std::string& name)
+{
+    return std::find(list, list + count, name) != list + count;
+}
+
+template <size_t N> bool In(const char* const (&list)[N], const std::string& name)
+{
+    return Contains(list, N, name);
+}
+
+bool ParseInteger(const std::string& text, int64_t& value)
+{
+    if (text.empty())
+        return false;
+    size_t i = text[0] == '-' ? 1 : 0;
+    if (i == text.size() || text.size() > 12)
+        return false;
+    for (size_t k = i; k < text.size(); ++k)
+        if (!std::isdigit(static_cast<unsigned char>(text[k])))
+            return false;
+    value = std::stoll(text);
+    return true;
+}
+
+std::string Directory(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool Readable(const std::string& path, int64_t* modified)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    if (modified)
+        *modified = int64_t(info.st_mtime);
+    return true;
+}
+
+// The first readable place for a source path: the manifest's folder, then the search folders.
+bool FindSource(const std::string& source, const std::string& manifestDir, const std::vector<std::string>& search,
+    std::string& found, int64_t* modified)
+{
+    if (!source.empty() && source[0] == '/') {
+        found = source;
+        return Readable(found, modified);
+    }
+    std::vector<std::string> bases = {manifestDir};
+    bases.insert(bases.end(), search.begin(), search.end());
+    for (const std::string& base : bases) {
+        found = base + "/" + source;
+        if (Readable(found, modified))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string Manifest::Field(const std::string& name) const
+{
+    for (const auto& field : fields)
+        if (field.first == name)
+            return field.second;
+    return "";
+}
+
+bool ToWindows1252(const std::string& utf8, std::string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        char32_t code;
+        size_t length;
+        if (lead < 0x80) {
+            code = lead;
+            length = 1;
+        } else if ((lead & 0xE0) == 0xC0) {
+            code = lead & 0x1F;
+            length = 2;
+        } else if ((lead & 0xF0) == 0xE0) {
+            code = lead & 0x0F;
+            length = 3;
+        } else if ((lead & 0xF8) == 0xF0) {
+            code = lead & 0x07;
+            length = 4;
+        } else {
+            return false;
+        }
+        if (i + length > utf8.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        i += length;
+        if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
+            out += char(code);
+            continue;
+        }
+        const char32_t* match = std::find(Cp1252High, Cp1252High + 32, code);
+        if (code == 0 || match == Cp1252High + 32)
+            return false;
+        out += char(0x80 + (match - Cp1252High));
+    }
+    return true;
+}
+
+std::string CheckStoredName(const std::string& name)
+{
+    if (name.empty())
+        return "is empty";
+    if (name.size() > MaxTextLength)
+        return "is longer than 1023 bytes";
+    if (name[0] == '/' || name[0] == '\\')
+        return "begins with a separator";
+    if (name.size() >= 2 && name[1] == ':')
+        return "has a drive";
+    std::string rest = name;
+    if (name.compare(0, 7, "SYSTEM\\") == 0 || name.compare(0, 7, "SYSTEM/") == 0) {
+        rest = name.substr(7);
+        if (rest.empty())
+            return "names the system folder without a file";
+    }
+    size_t start = 0;
+    for (;;) {
+        size_t end = rest.find_first_of("/\\", start);
+        std::string component = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (component.empty())
+            return "has an empty component";
+        if (component == "." || component == "..")
+            return "has a '.' or '..' component";
+        for (char c : component) {
+            unsigned char u = static_cast<unsigned char>(c);
+            if (u < 32 || std::string("<>:\"|?*").find(c) != std::string::npos)
+                return std::string("has a character Windows refuses in names");
+        }
+        if (component.back() == '.' || component.back() == ' ')
+            return "has a component ending in a dot or a space";
+        std::string stem = Upper(component.substr(0, component.find('.')));
+        while (!stem.empty() && stem.back() == ' ')
+            stem.pop_back();
+        if (In(ReservedNames, stem))
+            return "uses the reserved device name " + stem;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return "";
+}
+
+bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Manifest& manifest,
+    std::vector<std::string>& errors)
+{
+    manifest = Manifest();
+    manifest.path = path;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        errors.push_back(path + ": cannot be read");
+        return false;
+    }
+    std::string manifestDir = Directory(path);
+    auto fail = [&](int line, const std::string& what) {
+        errors.push_back(path + ":" + std::to_string(line) + ": " + what);
+    };
+
+    std::map<std::string, std::pair<std::string, int>> seen;
+    std::string section;
+    std::string text;
+    for (int line = 1; std::getline(in, text); ++line) {
+        text = Trim(text);
+        if (text.empty() || text[0] == ';' || text[0] == '#')
+            continue;
+        if (text[0] == '[') {
+            section = text;
+            if (section != "[product]" && section != "[files]")
+                fail(line, "unknown section " + section);
+            continue;
+        }
+        size_t equals = text.find('=');
+        if (equals == std::string::npos) {
+            fail(line, "expected 'name = value'");
+            continue;
+        }
+        std::string key = Trim(text.substr(0, equals));
+        std::string value = Trim(text.substr(equals + 1));
+        if (section == "[files]") {
+            if (key != "file") {
+                fail(line, "unknown entry '" + key + "' in [files]; expected 'file = name | source [| time]'");
+                continue;
+            }
+            ManifestFile file;
+            file.line = line;
+            size_t bar = value.find('|');
+            size_t bar2 = bar == std::string::npos ? bar : value.find('|', bar + 1);
+            std::string name = Trim(value.substr(0, bar));
+            file.source = bar == std::string::npos ? "" : Trim(value.substr(bar + 1, bar2 == std::string::npos ? std::string::npos : bar2 - bar - 1));
+            if (!ToWindows1252(name, file.name)) {
+                fail(line, "file '" + name + "': the name does not convert to Windows-1252");
+                continue;
+            }
+            std::string problem = CheckStoredName(file.name);
+            if (!problem.empty()) {
+                fail(line, "file '" + name + "': the stored name " + problem);
+                continue;
+            }
+            if (file.source.empty()) {
+                fail(line, "file '" + name + "': no source path");
+                continue;
+            }
+            if (bar2 != std::string::npos) {
+                if (!ParseInteger(Trim(value.substr(bar2 + 1)), file.time) || file.time < 0
+                    || file.time > 0x7FFFFFFF) {
+                    fail(line, "file '" + name + "': the stored time is not a number of seconds since 1970");
+                    continue;
+                }
+                file.hasTime = true;
+            }
+            std::string found;
+            int64_t modified = 0;
+            if (!FindSource(file.source, manifestDir, searchDirs, found, &modified)) {
+                fail(line, "file '" + name + "': the source " + file.source + " is missing or unreadable");
+                continue;
+            }
+            file.source = found;
+            if (!file.hasTime)
+                file.time = modified;
+            for (const ManifestFile& other : manifest.files)
+                if (Upper(other.name) == Upper(file.name))
+                    fail(line, "file '" + name + "': differs from the name on line " + std::to_string(other.line)
+                                   + " only in letter case, or repeats it");
+            manifest.files.push_back(file);
+            continue;
+        }
+        if (section != "[product]") {
+            fail(line, "entry outside the [product] and [files] sections");
+            continue;
+        }
+        if (!In(TextFields, key) && !In(NumberFields, key) && !In(PathFields, key)) {
+            fail(line, "unknown field '" + key + "'");
+            continue;
+        }
+        if (seen.count(key)) {
+            fail(line, "field '" + key + "' is repeated (first on line " + std::to_string(seen[key].second) + ")");
+            continue;
+        }
+        seen[key] = {value, line};
+    }
+
+    for (const char* name : FieldOrder)
+        if (!seen.count(name))
+            errors.push_back(path + ": field '" + std::string(name) + "' is missing");
+    for (const char* name : PathFields)
+        if (!seen.count(name))
+            errors.push_back(path + ": field '" + std::string(name) + "' is missing");
+    if (!errors.empty())
+        return false;
+
+    for (const char* name : FieldOrder) {
+        const auto& entry = seen[name];
+        std::string value;
+        if (In(NumberFields, name)) {
+            int64_t number;
+            if (!ParseInteger(entry.first, number) || number < INT32_MIN || number > INT32_MAX) {
+                fail(entry.second, "field '" + std::string(name) + "': not a whole number");
+                continue;
+            }
+            if (std::string(name) == "requiredMegabytes" && (number < 0 || number > 4095))
+                fail(entry.second, "field 'requiredMegabytes': must be 0 to 4095");
+            value = std::to_string(number);
+        } else if (!ToWindows1252(entry.first, value)) {
+            fail(entry.second, "field '" + std::string(name) + "': does not convert to Windows-1252");
+            continue;
+        } else if (value.size() > MaxTextLength) {
+            fail(entry.second, "field '" + std::string(name) + "': longer than 1023 bytes");
+        }
+        manifest.fields.push_back({name, value});
+    }
+    if (!errors.empty())
+        return false;
+
+    int displayLine = seen["displayName"].second;
+    std::string display = manifest.Field("displayName");
+    if (manifest.Field("folderName").empty())
+        fail(seen["folderName"].second, "field 'folderName': must not be empty");
+    if (display.empty())
+        fail(displayLine, "field 'displayName': must not be empty");
+    for (const std::string& title : {"Install " + display, std::string("Setup Progress")})
+        if (!display.empty() && title.compare(0, display.size(), display) == 0)
+            fail(displayLine, "field 'displayName': begins the setup's own window title '" + title
+                                  + "', so the setup would tell itself to quit");
+    for (const char* top : {"mainExecutable", "pmuninst.exe"}) {
+        std::string wanted = std::string(top) == "mainExecutable" ? manifest.Field("mainExecutable") : top;
+        bool present = std::any_of(manifest.files.begin(), manifest.files.end(),
+            [&](const ManifestFile& f) { return f.name == wanted; });
+        if (!present)
+            errors.push_back(path + ": no payload file named '" + wanted
+                + "' at the top of the installation folder");
+    }
+    for (const char* name : PathFields) {
+        std::string found;
+        if (!FindSource(seen[name].first, manifestDir, searchDirs, found, nullptr))
+            fail(seen[name].second, "field '" + std::string(name) + "': the file " + seen[name].first
+                                        + " is missing or unreadable");
+        (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found;
+    }
+    return errors.empty();
+}

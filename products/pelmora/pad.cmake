@@ -1,0 +1,12 @@
+# Pads FILE with zero bytes to SIZE; fails when it is already larger.
+file(SIZE ${FILE} actual)
+if(actual GREATER SIZE)
+    message(FATAL_ERROR "${FILE} has ${actual} bytes, more than the ${SIZE} it is padded to")
+endif()
+math(EXPR missing "${SIZE} - ${actual}")
+if(missing GREATER 0)
+    execute_process(COMMAND truncate -s ${SIZE} ${FILE} RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "cannot pad ${FILE}")
+    endif()
+endif()
