@@ -64,9 +64,9 @@ TEST(FreeSpace, MeasuresTheRealDriveAndPassesWhenTheQueryFails)
     EXPECT_FALSE(FreeSpaceTest(root, &available));
     EXPECT_GT(available, 0);
 
-    CopyText(InstallFolder, sizeof InstallFolder, "Q:\\missing");
+    CopyText(InstallFolder, sizeof InstallFolder, "R:\\missing");
     EXPECT_TRUE(FreeSpaceTest(root, &available));
-    EXPECT_STREQ(root, "Q:\\");
+    EXPECT_STREQ(root, "R:\\");
 
     SetCurrentDirectoryA("C:\\windows");
     CopyText(InstallFolder, sizeof InstallFolder, "relative");

@@ -241,7 +241,7 @@ TEST_F(SequenceTest, NoToTheServiceQuestionReplacesNothing)
 TEST_F(SequenceTest, ShortOfSpaceOffersTheFolderAgain)
 {
     ProductConfig.requiredMegabytes = 0x7FFFFFFF;
-    Script.folders = {"C:\\Apps\\Pelmora", "Q:\\Pelmora"};
+    Script.folders = {"C:\\Apps\\Pelmora", "R:\\Pelmora"};
     DWORD sectors, bytes, freeClusters, total;
     ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &sectors, &bytes, &freeClusters, &total));
     long long available = (long long)freeClusters * sectors * bytes / 1048576;
@@ -252,11 +252,11 @@ TEST_F(SequenceTest, ShortOfSpaceOffersTheFolderAgain)
         + " megabytes of free space are available.\r\n\r\nYou will be given another opportunity to choose a "
           "location for the software. You may wish to cancel the installation process, or use your Windows "
           "desktop to delete files, making more room for the program. | [OK] -> OK";
-    // Q: does not exist: the query fails and the test passes.
+    // R: does not exist: the query fails and the test passes.
     Lines lines = Run({Press(IDOK), Press(IDNO), Press(IDNO)});
     Lines head(lines.begin() + 4, lines.begin() + 8);
     EXPECT_EQ(head, (Lines{"ResolveInstallFolder(backdrop, 1) -> C:\\Apps\\Pelmora", space,
-                        "ResolveInstallFolder(backdrop, 1) -> Q:\\Pelmora", "CreateProgressDialog"}));
+                        "ResolveInstallFolder(backdrop, 1) -> R:\\Pelmora", "CreateProgressDialog"}));
 }
 
 TEST_F(SequenceTest, GivingUpAfterTooLittleSpaceEnds)

@@ -367,9 +367,26 @@ HWND Responder::NextScreen()
     return nullptr;
 }
 
+void Responder::WaitForChange(HWND screen)
+{
+    WaitForWindow([&]() -> HWND {
+        return (stop_ || !IsWindow(screen) || !IsWindowVisible(screen) || !IsWindowEnabled(screen)) ? screen : nullptr;
+    },
+        stepTimeoutMs_);
+}
+
+// A screen the test did not expect is recorded and closed, so a test never hangs on it.
+void Responder::CloseUnexpected(HWND screen, const std::string& why)
+{
+    transcript_.Add(Describe(screen) + " -> closed (" + why + ")");
+    PressCloseBox(screen);
+    WaitForChange(screen);
+}
+
 void Responder::Run()
 {
-    for (size_t step = 0; step < actions_.size() && !stop_; ++step) {
+    size_t step = 0;
+    for (; step < actions_.size() && !stop_; ++step) {
         const Action& action = actions_[step];
         HWND screen = WaitForWindow([this]() -> HWND { return stop_ ? HWND(1) : NextScreen(); }, stepTimeoutMs_);
         if (stop_)
@@ -378,15 +395,17 @@ void Responder::Run()
             transcript_.Add("(no screen came for answer " + std::to_string(step + 1) + ": " + ActionName(action) + ")");
             break;
         }
-        std::string description = Describe(screen);
         if (!action.expectCaption.empty() && WindowText(screen) != action.expectCaption) {
-            transcript_.Add(description + " -> (unexpected; wanted " + action.expectCaption + ")");
-            PressCloseBox(screen);
-            break;
+            CloseUnexpected(screen, "wanted " + action.expectCaption);
+            continue;
+        }
+        if (action.kind == Action::Button && !GetDlgItem(screen, action.id)) {
+            CloseUnexpected(screen, "it has no button for " + ActionName(action));
+            continue;
         }
         for (const auto& field : action.fields)
             TypeText(screen, field.first, field.second);
-        transcript_.Add(description + " -> " + ActionName(action));
+        transcript_.Add(Describe(screen) + " -> " + ActionName(action));
         switch (action.kind) {
         case Action::Escape:
             PressKey(screen, VK_ESCAPE);
@@ -401,13 +420,14 @@ void Responder::Run()
             PressButton(screen, action.id);
             break;
         }
-        WaitForWindow([&]() -> HWND {
-            return (stop_ || !IsWindow(screen) || !IsWindowVisible(screen) || !IsWindowEnabled(screen)) ? screen
-                                                                                                         : nullptr;
-        },
-            stepTimeoutMs_);
+        WaitForChange(screen);
     }
     done_ = true;
+    while (!stop_) {
+        if (HWND screen = NextScreen())
+            CloseUnexpected(screen, "no answer left");
+        Sleep(PollMs);
+    }
 }
 
 } // namespace automation

@@ -77,6 +77,8 @@ Action Type(int field, const std::string& text, int thenPress, const std::string
 // On a thread of its own, answers the dialogs and message boxes that the
 // watched thread or process opens, in order, recording each in the transcript.
 // Screens whose caption is in `ignore` are left alone (a modeless progress dialog).
+// Screens beyond the answers, or that the next answer does not fit, are recorded
+// and closed, so that a test never hangs on them.
 class Responder {
 public:
     Responder(Transcript& transcript, std::vector<Action> actions, DWORD threadId, DWORD processId = 0,
@@ -87,6 +89,8 @@ public:
 
 private:
     void Run();
+    void WaitForChange(HWND screen);
+    void CloseUnexpected(HWND screen, const std::string& why);
     HWND NextScreen();
     Transcript& transcript_;
     std::vector<Action> actions_;

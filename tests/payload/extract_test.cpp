@@ -1,0 +1,342 @@
+// Extraction and rollback on real files under Wine.
+#include "archive.h"
+#include "payload.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+using Calls = std::vector<std::pair<std::string, int>>;
+Calls SinkCalls;
+
+void RecordingSink(HWND, const char* text, int percent)
+{
+    SinkCalls.push_back({text, percent});
+}
+
+struct TestFile {
+    std::string name;
+    std::string content;
+    int32_t time;
+};
+
+// An archive built in the test the way the packer builds one.
+class TestArchive {
+public:
+    explicit TestArchive(const std::vector<TestFile>& files)
+    {
+        for (const TestFile& file : files) {
+            names.push_back(file.name);
+            times.push_back(file.time);
+            std::vector<std::string> slices;
+            for (size_t offset = 0; offset < file.content.size(); offset += SliceSize) {
+                std::string piece = file.content.substr(offset, SliceSize);
+                uLongf length = compressBound(uLong(piece.size()));
+                std::string out(length, '\0');
+                compress2(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(piece.data()),
+                    uLong(piece.size()), Z_DEFAULT_COMPRESSION);
+                out.resize(length);
+                slices.push_back(out);
+            }
+            sliceBytes.push_back(slices);
+        }
+        Rebuild();
+    }
+    void Damage(size_t file, size_t slice)
+    {
+        sliceBytes[file][slice][sliceBytes[file][slice].size() / 2] ^= 0x55;
+        Rebuild();
+    }
+    PayloadArchiveTables tables;
+
+private:
+    void Rebuild()
+    {
+        namePointers.clear();
+        counts.clear();
+        dataPointers.assign(sliceBytes.size(), {});
+        lengths.assign(sliceBytes.size(), {});
+        dataTables.clear();
+        lengthTables.clear();
+        for (size_t f = 0; f < sliceBytes.size(); ++f) {
+            namePointers.push_back(names[f].c_str());
+            counts.push_back(int32_t(sliceBytes[f].size()));
+            for (const std::string& slice : sliceBytes[f]) {
+                dataPointers[f].push_back(reinterpret_cast<const unsigned char*>(slice.data()));
+                lengths[f].push_back(uint32_t(slice.size()));
+            }
+            dataTables.push_back(dataPointers[f].data());
+            lengthTables.push_back(lengths[f].data());
+        }
+        tables = {int32_t(names.size()), namePointers.data(), counts.data(), dataTables.data(), lengthTables.data(),
+            times.data()};
+    }
+    std::vector<std::string> names;
+    std::vector<int32_t> times;
+    std::vector<std::vector<std::string>> sliceBytes;
+    std::vector<const char*> namePointers;
+    std::vector<int32_t> counts;
+    std::vector<std::vector<const unsigned char*>> dataPointers;
+    std::vector<std::vector<uint32_t>> lengths;
+    std::vector<const unsigned char* const*> dataTables;
+    std::vector<const uint32_t*> lengthTables;
+};
+
+std::string ReadFileText(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    std::string content(GetFileSize(file, nullptr), '\0');
+    DWORD read = 0;
+    if (!content.empty())
+        ReadFile(file, &content[0], DWORD(content.size()), &read, nullptr);
+    CloseHandle(file);
+    return content;
+}
+
+void WriteFileText(const std::string& path, const std::string& content)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(file, content.data(), DWORD(content.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// Modification and access times in seconds since 1970.
+std::pair<int64_t, int64_t> Times(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return {-1, -1};
+    return {UnixFromFileTime(data.ftLastWriteTime), UnixFromFileTime(data.ftLastAccessTime)};
+}
+
+void SetTime(const std::string& path, int64_t seconds)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME time = FileTimeFromUnix(seconds);
+    SetFileTime(file, nullptr, &time, &time);
+    CloseHandle(file);
+}
+
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = char(seed >> 16);
+    }
+    return bytes;
+}
+
+class ExtractTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SinkCalls.clear();
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        folder = std::string(temp) + "extract-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        RemoveTree(folder);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA("C:\\");
+        RemoveTree(folder);
+    }
+    static void RemoveTree(const std::string& path)
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = found.cFileName;
+                if (name == "." || name == "..")
+                    continue;
+                std::string child = path + "\\" + name;
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveTree(child);
+                else
+                    DeleteFileA(child.c_str());
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryA(path.c_str());
+    }
+    std::string folder;
+};
+
+} // namespace
+
+TEST_F(ExtractTest, ShippedArchiveWritesItsThreeFilesWithTheirTimes)
+{
+    EXPECT_EQ(ExtractArchive(PayloadArchive, nullptr, RecordingSink), ExtractDone);
+    EXPECT_EQ(SinkCalls, (Calls{{"pelmora.exe", 0}, {"help.htm", 33}, {"pmuninst.exe", 66}, {"", 100}}));
+    const struct {
+        const char* name;
+        size_t size;
+        int64_t time;
+    } expected[] = {{"pelmora.exe", 282624, 979069806}, {"help.htm", 12513, 956876368},
+        {"pmuninst.exe", 59392, 979070150}};
+    for (const auto& file : expected) {
+        // Times first: reading a file moves its access time.
+        EXPECT_EQ(Times(file.name), std::make_pair(file.time, file.time)) << file.name;
+        EXPECT_EQ(ReadFileText(file.name).size(), file.size) << file.name;
+    }
+    EXPECT_EQ(ReadFileText("pelmora.exe").substr(0, 2), "MZ");
+    EXPECT_EQ(PayloadArchive.sliceCounts[0], 10);
+    EXPECT_EQ(PayloadArchive.sliceCounts[2], 2);
+    for (int j = 0; j < PayloadArchive.sliceCounts[0]; ++j) {
+        EXPECT_EQ(PayloadArchive.sliceData[0][j][0], 0x78);
+        EXPECT_EQ(PayloadArchive.sliceData[0][j][1], 0x9C);
+    }
+}
+
+TEST_F(ExtractTest, SlicesInflateToTheirContentAtEveryBoundary)
+{
+    TestArchive archive({{"one.bin", Pattern(1, 1), 1000}, {"full.bin", Pattern(30000, 2), 2000},
+        {"over.bin", Pattern(30001, 3), 3000}, {"empty.bin", "", 4000}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractDone);
+    EXPECT_EQ(SinkCalls, (Calls{{"one.bin", 0}, {"full.bin", 25}, {"over.bin", 50}, {"empty.bin", 75}, {"", 100}}));
+    EXPECT_EQ(archive.tables.sliceCounts[1], 1);
+    EXPECT_EQ(archive.tables.sliceCounts[2], 2);
+    EXPECT_EQ(archive.tables.sliceCounts[3], 0);
+    EXPECT_EQ(ReadFileText("one.bin"), Pattern(1, 1));
+    EXPECT_EQ(ReadFileText("full.bin"), Pattern(30000, 2));
+    EXPECT_EQ(ReadFileText("over.bin"), Pattern(30001, 3));
+    EXPECT_EQ(ReadFileText("empty.bin"), "");
+    EXPECT_EQ(Times("empty.bin").first, 4000);
+}
+
+TEST_F(ExtractTest, EmptyArchiveOnlyReportsTheEnd)
+{
+    TestArchive archive({});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractDone);
+    EXPECT_EQ(SinkCalls, (Calls{{"", 100}}));
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+}
+
+TEST_F(ExtractTest, MissingFoldersAreCreatedOuterFirst)
+{
+    TestArchive archive({{"a\\b/c.txt", "deep", 100}, {"SYSTEMX/d.txt", "x", 100}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("a\\b\\c.txt"), "deep");
+    EXPECT_EQ(ReadFileText("SYSTEMX\\d.txt"), "x");
+    EXPECT_TRUE(CreateParentFolders("C:\\windows\\system32\\x.dll"));
+    EXPECT_TRUE(CreateParentFolders("plain"));
+    EXPECT_TRUE(CreateParentFolders(""));
+}
+
+TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
+{
+    WriteFileText("f", "in the way");
+    TestArchive archive({{"first.txt", "1", 100}, {"f\\x.txt", "x", 100}, {"later.txt", "2", 100}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractCannotCreate);
+    EXPECT_EQ(SinkCalls, (Calls{{"first.txt", 0}, {"f\\x.txt", 33}}));
+    EXPECT_EQ(ReadFileText("first.txt"), "1");
+    EXPECT_EQ(ReadFileText("later.txt"), "<missing>");
+}
+
+TEST_F(ExtractTest, FileHeldOpenIsSkippedAndLaterFilesAreWritten)
+{
+    WriteFileText("held.txt", "old");
+    HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    TestArchive archive({{"held.txt", "new", 100}, {"later.txt", "later", 200}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileText("held.txt"), "old");
+    EXPECT_EQ(ReadFileText("later.txt"), "later");
+}
+
+TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
+{
+    WriteFileText("locked.txt", "old");
+    SetFileAttributesA("locked.txt", FILE_ATTRIBUTE_READONLY);
+    TestArchive archive({{"locked.txt", "new", 100}, {"later.txt", "later", 200}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("later.txt"), "later");
+    if (ReadFileText("locked.txt") == "new")
+        GTEST_SKIP() << "this Wine runs as root, which writes read-only files all the same";
+    EXPECT_EQ(ReadFileText("locked.txt"), "old");
+}
+
+TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const int32_t stored = 979069806;
+    const struct {
+        const char* name;
+        int64_t existing; // -1: none there
+        bool replaced;
+    } cases[] = {{"SYSTEM\\pmtest-older.dll", stored - 1, true}, {"SYSTEM/pmtest-equal.dll", stored, true},
+        {"SYSTEM\\pmtest-newer.dll", stored + 1, false}, {"SYSTEM\\pmtest-none.dll", -1, true}};
+    for (const auto& c : cases) {
+        std::string path = std::string(system) + "\\" + (c.name + 7);
+        DeleteFileA(path.c_str());
+        if (c.existing >= 0) {
+            WriteFileText(path, "theirs");
+            SetTime(path, c.existing);
+        }
+        TestArchive archive({{c.name, "ours", stored}});
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << c.name;
+        EXPECT_EQ(ReadFileText(path), c.replaced ? "ours" : "theirs") << c.name;
+        EXPECT_EQ(Times(path).first, c.replaced ? stored : c.existing) << c.name;
+        EXPECT_EQ(ReadFileText(std::string("SYSTEM\\") + (c.name + 7)), "<missing>");
+        DeleteFileA(path.c_str());
+    }
+}
+
+TEST_F(ExtractTest, DamagedSliceFailsAndIsNeverWrittenAsIfItInflated)
+{
+    TestArchive archive({{"good.txt", "good", 100}, {"bad.bin", Pattern(60000, 9), 200}, {"after.txt", "a", 300}});
+    archive.Damage(1, 1);
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
+    EXPECT_EQ(SinkCalls, (Calls{{"good.txt", 0}, {"bad.bin", 33}}));
+    EXPECT_EQ(ReadFileText("bad.bin"), Pattern(30000, 9)) << "only the sound slice is on disk";
+    EXPECT_TRUE(DeleteFileA("bad.bin")) << "the file was closed";
+    EXPECT_EQ(ReadFileText("after.txt"), "<missing>");
+}
+
+TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
+{
+    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
+    ASSERT_TRUE(SetCurrentDirectoryA("Q:\\"));
+    TestArchive archive({{"fits.bin", Pattern(1000, 4), 100}, {"big.bin", Pattern(2000000, 5), 200}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
+    EXPECT_EQ(SinkCalls, (Calls{{"fits.bin", 0}, {"big.bin", 50}}));
+    EXPECT_EQ(ReadFileText("fits.bin"), Pattern(1000, 4));
+    EXPECT_EQ(RemoveArchiveFiles(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(GetFileAttributesA("big.bin"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA("fits.bin"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ExtractTest, RollbackStopsAtTheFirstNameItCannotDelete)
+{
+    WriteFileText("first.txt", "1");
+    WriteFileText("third.txt", "3");
+    WriteFileText("fourth.txt", "4");
+    HANDLE held = CreateFileA("third.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    TestArchive archive({{"first.txt", "", 0}, {"second.txt", "", 0}, {"third.txt", "", 0}, {"fourth.txt", "", 0}});
+    EXPECT_EQ(RemoveArchiveFiles(archive.tables, nullptr, RecordingSink), 0);
+    CloseHandle(held);
+    EXPECT_EQ(SinkCalls, (Calls{{"first.txt", 0}, {"second.txt", 25}, {"third.txt", 50}}));
+    EXPECT_EQ(ReadFileText("first.txt"), "<missing>");
+    EXPECT_EQ(ReadFileText("third.txt"), "3");
+    EXPECT_EQ(ReadFileText("fourth.txt"), "4");
+
+    SinkCalls.clear();
+    EXPECT_EQ(RemoveArchiveFiles(archive.tables, nullptr, RecordingSink), ExtractDone);
+    EXPECT_EQ(SinkCalls.back(), std::make_pair(std::string(), 100));
+    EXPECT_EQ(ReadFileText("fourth.txt"), "<missing>");
+}

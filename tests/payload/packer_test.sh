@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The packer refuses every broken manifest with a message naming the line, the
+# field or file and the problem, and writes nothing; a sound one packs to the
+# same bytes every time.
+#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR
+set -uo pipefail
+packer=$1 product=$2 built=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0 passed=0
+
+cp "$product/agreement.txt" "$product/pelmora.ico" "$product/help.htm" "$work/"
+cp "$built/pelmora.exe" "$built/pmuninst.exe" "$work/"
+
+# The shipped manifest with line $1 replaced by $2 (empty $1: appended).
+variant() {
+    local out=$work/product.ini
+    if [ -z "$1" ]; then
+        { cat "$product/product.ini"; printf '%s\n' "$2"; } >"$out"
+    else
+        awk -v pat="$1" -v rep="$2" 'index($0, pat) == 1 { if (rep != "-") print rep; next } { print }' \
+            "$product/product.ini" >"$out"
+    fi
+}
+
+expect_refusal() {
+    local what=$1 message=$2
+    rm -rf "$work/out" && mkdir "$work/out"
+    if "$packer" "$work/product.ini" "$work/out" >"$work/stdout" 2>"$work/stderr"; then
+        echo "FAIL $what: accepted"; failures=$((failures + 1)); return
+    fi
+    if ! grep -qF -- "$message" "$work/stderr"; then
+        echo "FAIL $what: wanted '$message', got: $(cat "$work/stderr")"; failures=$((failures + 1)); return
+    fi
+    if [ -n "$(ls -A "$work/out")" ]; then
+        echo "FAIL $what: wrote output"; failures=$((failures + 1)); return
+    fi
+    passed=$((passed + 1))
+}
+
+S=$'\x1f'
+long=$(printf 'x%.0s' $(seq 1 1024))
+# pattern S replacement S message; an empty pattern appends the replacement.
+cases=(
+"folderName${S}-${S}field 'folderName' is missing"
+"${S}colour = blue${S}unknown entry 'colour' in [files]"
+"profileFile${S}profileFile = a.ini"$'\n'"profileFile = b.ini${S}product.ini:7: field 'profileFile' is repeated (first on line 6)"
+"folderName${S}folderName =${S}product.ini:4: field 'folderName': must not be empty"
+"displayName${S}displayName =${S}product.ini:5: field 'displayName': must not be empty"
+"displayName${S}displayName = Install${S}field 'displayName': begins the setup's own window title 'Install Install'"
+"displayName${S}displayName = Setup${S}field 'displayName': begins the setup's own window title 'Setup Progress'"
+"requiredMegabytes${S}requiredMegabytes = 4096${S}field 'requiredMegabytes': must be 0 to 4095"
+"requiredMegabytes${S}requiredMegabytes = -1${S}field 'requiredMegabytes': must be 0 to 4095"
+"requiredMegabytes${S}requiredMegabytes = lots${S}field 'requiredMegabytes': not a whole number"
+"mainExecutable${S}mainExecutable = other.exe${S}no payload file named 'other.exe'"
+"file = pmuninst.exe${S}file = tools/pmuninst.exe | pmuninst.exe${S}no payload file named 'pmuninst.exe'"
+"${S}file = C:/x.txt | help.htm${S}the stored name has a drive"
+"${S}file = /x.txt | help.htm${S}the stored name begins with a separator"
+"${S}file = \\x.txt | help.htm${S}the stored name begins with a separator"
+"${S}file = a//x.txt | help.htm${S}the stored name has an empty component"
+"${S}file = a/../x.txt | help.htm${S}the stored name has a '.' or '..' component"
+"${S}file = a?.txt | help.htm${S}the stored name has a character Windows refuses in names"
+"${S}file = a"$'\t'"b.txt | help.htm${S}the stored name has a character Windows refuses in names"
+"${S}file = dir./x.txt | help.htm${S}the stored name has a component ending in a dot or a space"
+"${S}file = nul.txt | help.htm${S}the stored name uses the reserved device name NUL"
+"${S}file = com1 | help.htm${S}the stored name uses the reserved device name COM1"
+"${S}file = SYSTEM/ | help.htm${S}the stored name names the system folder without a file"
+"${S}file = HELP.HTM | help.htm${S}differs from the name on line"
+"${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable"
+"${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a number"
+"${S}file = na"$'\xef'"ve.txt | help.htm${S}does not convert to Windows-1252"
+"${S}file = "$'\xe2\x82\xac'".txt | help.htm${S}"
+"${S}file = sub/SYSTEM/x.txt | help.htm${S}"
+"startupPrompt${S}startupPrompt = "$'\xe6\x97\xa5'"${S}field 'startupPrompt': does not convert to Windows-1252"
+"agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
+"${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
+)
+for entry in "${cases[@]}"; do
+    IFS=$S read -r -d '' pattern replacement message <<<"$entry"
+    message=${message%$'\n'}
+    variant "$pattern" "$replacement"
+    if [ -z "$message" ]; then
+        # Cases without a message show what is accepted: they must pack.
+        rm -rf "$work/out" && mkdir "$work/out"
+        if "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr"; then
+            passed=$((passed + 1))
+        else
+            echo "FAIL $pattern -> $replacement: $(cat "$work/stderr")"; failures=$((failures + 1))
+        fi
+        continue
+    fi
+    expect_refusal "$pattern -> $replacement" "$message"
+done
+
+# The same manifest and files pack to the same bytes.
+cp "$product/product.ini" "$work/product.ini"
+mkdir -p "$work/a" "$work/b"
+"$packer" "$work/product.ini" "$work/a" && "$packer" "$work/product.ini" "$work/b"
+for f in product.bin product_data.cpp product_resources.h; do
+    if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
+done
+grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
+    || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
+
+echo "packer: $passed passed, $failures failed"
+[ "$failures" -eq 0 ]
