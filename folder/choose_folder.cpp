@@ -56,8 +56,8 @@ PathStatus QueryPathStatus(const char* path)
     for (const char* p = path; *p; ++p)
         if (*p == '?' || *p == '*')
             return PathMissing;
-    if (length && path[length - 1] == '\\' && !IsDriveRoot(path) && !IsShareRoot(path))
-        return PathMissing;
+    if (length && path[length - 1] == '\\')
+        return (IsDriveRoot(path) || IsShareRoot(path)) ? PathFolder : PathMissing;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PathMissing;

@@ -11,9 +11,6 @@ automation::Transcript* Record;
 HWND ProgressWindow;
 HWND BackdropDouble;
 
-// Defined writable here, so that each test can set the values it needs.
-ProductConfigRecord ProductConfig;
-const char AgreementText[] = "Agreement";
 
 namespace {
 size_t FoldersGiven;
@@ -29,14 +26,6 @@ HWND PlainWindow(const char* caption, HWND owner)
         GetModuleHandleA(nullptr), nullptr);
 }
 } // namespace
-
-ProductConfigRecord ShippedConfig()
-{
-    return {"Pelmora", "Pelmora", "pelmora.ini", 1,
-        "This application is much more useful if it can receive images for you at all times. In order to do this, "
-        "it must  be installed in your startup folder. Do you want Pelmora  to be installed in your startup folder?",
-        "pelmora.exe", "-icon", 0, 1, 0, "", "", 0};
-}
 
 void ResetDoubles()
 {

@@ -2,14 +2,10 @@
 // transcript the responder also writes to, and answers as the test set it up.
 #pragma once
 #include "automation.h"
-#include "product_record.h"
+#include "test_config.h"
 #include <string>
 #include <vector>
 #include <windows.h>
-
-// The configuration the sequence reads; tests change it per case.
-extern ProductConfigRecord ProductConfig;
-ProductConfigRecord ShippedConfig();
 
 struct DoubleScript {
     bool classRegisters = true;

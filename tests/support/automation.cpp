@@ -309,7 +309,13 @@ std::string Describe(HWND dialog)
     std::string line = WindowText(dialog) + " |";
     for (const std::string& text : StaticTexts(dialog))
         line += " " + text + " |";
-    line += " [";
+    bool hasFields = false;
+    for (HWND child : Children(dialog))
+        if (_stricmp(ClassOf(child).c_str(), "Edit") == 0 && (GetWindowLongA(child, GWL_STYLE) & ES_MULTILINE) == 0) {
+            line += " {" + WindowText(child) + "}";
+            hasFields = true;
+        }
+    line += hasFields ? " | [" : " [";
     std::vector<std::string> buttons = ButtonTexts(dialog);
     for (size_t i = 0; i < buttons.size(); ++i)
         line += (i ? "," : "") + buttons[i];

@@ -61,7 +61,8 @@ private:
     std::vector<std::string> lines_;
 };
 
-// "caption | text | [buttons]" for a dialog or message box.
+// "caption | text | [buttons]" for a dialog or message box; a dialog's
+// single-line fields come before the buttons as "{text} {text} |".
 std::string Describe(HWND dialog);
 
 // What to do with the next screen.

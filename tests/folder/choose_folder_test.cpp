@@ -1,0 +1,337 @@
+// Folder resolution with the real dialog, the real profile file and real
+// folders under Wine, answered by the responder as a user would.
+#include "automation.h"
+#include "derived.h"
+#include "folder.h"
+#include "globals.h"
+#include "resource.h"
+#include "test_config.h"
+#include "text.h"
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <string>
+
+using namespace automation;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const std::string Root = "C:\\folder-tests";
+
+bool BuildUninstallerPath(const char* folder, char* out, size_t size)
+{
+    return FormatText(out, size, "%s\\pmuninst.exe", folder);
+}
+
+// What the run derives from a folder: the longest payload path is the tightest.
+const DerivedText Texts[] = {{BuildUninstallerPath, MAX_PATH}};
+
+std::string Dialog(const std::string& parent, const std::string& name)
+{
+    return "Choose a Folder | This application requires a folder in which to store its data files. The location "
+           "below is recommended and should work fine for most users. | Parent Folder | Application Folder | This "
+           "must be an existing folder. A new folder for this application will be created within this folder, with "
+           "the name you specify below under \"Application Folder.\" | {"
+        + parent + "} {" + name + "} | [OK,Cancel,Browse...]";
+}
+
+const std::string ShuttingDown =
+    "Shutting Down | This program cannot operate without a data folder to store its files in. The program will exit "
+    "now. Please determine an appropriate folder name and start the program again later. | [OK] -> OK";
+const std::string CannotCreate =
+    "Can't Create Directory | That folder does not exist, and the application was not able to create it. Most "
+    "likely the parent folder does not exist or you have entered a path the program does not have write access "
+    "to. | [OK] -> OK";
+const std::string Existing = "Write Data to Existing Folder? | That folder already exists. The application can use "
+                             "it, but we do not recommend using a folder that is already being used for other "
+                             "purposes. Are you sure you want to use this directory? | [Yes,No]";
+const std::string NotAFolder = "Please Enter a Folder Name | That path specifies a file, and not a new or existing "
+                               "folder name. Please enter a folder name, such as Pelmora for example. | [OK] -> OK";
+const std::string WindowsFolder =
+    "Can't Install to Windows Directory | That directory is the Windows directory. It is not safe to install "
+    "applications in the Windows directory because it contains other important system files. Please choose "
+    "another location. | [OK] -> OK";
+const std::string TooLong = "Folder Name Too Long | That location is too long for the files of this application. "
+                            "Please choose a folder with a shorter path. | [OK] -> OK";
+
+Action Fields(const std::string& parent, const std::string& name, int press)
+{
+    Action action = Press(press);
+    action.fields = {{IDC_CHOOSE_FOLDER_PARENT, parent}, {IDC_CHOOSE_FOLDER_NAME, name}};
+    return action;
+}
+
+std::string StoredFolder()
+{
+    char value[PathBufferSize];
+    GetPrivateProfileStringA("Options", "dataDir", "(none)", value, sizeof value, "pelmora.ini");
+    return value;
+}
+
+void Store(const char* value)
+{
+    WritePrivateProfileStringA("Options", "dataDir", value, "pelmora.ini");
+}
+
+std::string CurrentFolder()
+{
+    char folder[MAX_PATH];
+    GetCurrentDirectoryA(sizeof folder, folder);
+    return folder;
+}
+
+void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+bool IsFolder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+class ChooseFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ProductConfig = ShippedConfig();
+        RegisterDerivedTexts(Texts, 1);
+        SetCurrentDirectoryA("C:\\");
+        RemoveTree(Root);
+        RemoveDirectoryA("C:\\Program Files\\Pelmora");
+        CreateDirectoryA(Root.c_str(), nullptr);
+        WritePrivateProfileStringA("Options", nullptr, nullptr, "pelmora.ini");
+        SetEnvironmentVariableA("HOMEDRIVE", "C:");
+        SetEnvironmentVariableA("HOMEPATH", "\\users\\ann");
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA("C:\\");
+        RemoveTree(Root);
+        RemoveDirectoryA("C:\\Program Files\\Pelmora");
+    }
+
+    // Runs the resolution with the answers; returns its result.
+    int Resolve(std::vector<Action> answers, int firstPass = 1, HINSTANCE instance = GetModuleHandleA(nullptr))
+    {
+        transcript.Clear();
+        Responder responder(transcript, std::move(answers), GetCurrentThreadId(), 0, {}, 5000);
+        int result = ResolveInstallFolder(instance, nullptr, firstPass);
+        responder.Stop();
+        return result;
+    }
+    Transcript transcript;
+};
+
+} // namespace
+
+TEST_F(ChooseFolderTest, ProposesTheHomeFolderAndCancelling)
+{
+    const struct {
+        Action::Kind kind;
+        const char* name;
+    } ways[] = {{Action::Button, "Cancel"}, {Action::Escape, "Escape"}, {Action::CloseBox, "close box"}};
+    for (const auto& way : ways) {
+        Action cancel = Press(IDCANCEL);
+        cancel.kind = way.kind;
+        EXPECT_EQ(Resolve({cancel, Press(IDOK)}), 0);
+        EXPECT_EQ(transcript.Lines(), (Lines{Dialog("C:\\users\\ann", "Pelmora") + " -> " + way.name, ShuttingDown}));
+        EXPECT_EQ(StoredFolder(), "(none)") << "a cancel writes no profile";
+    }
+}
+
+TEST_F(ChooseFolderTest, ExistingProgramFilesFolderIsProposedAndEntered)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\Program Files\\Pelmora", nullptr));
+    EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog("C:\\Program Files", "Pelmora") + " -> Cancel", ShuttingDown}));
+    EXPECT_EQ(CurrentFolder(), "C:\\Program Files\\Pelmora");
+}
+
+TEST_F(ChooseFolderTest, StoredValueReplacesEveryDefault)
+{
+    ASSERT_TRUE(CreateDirectoryA("C:\\Program Files\\Pelmora", nullptr));
+    const struct {
+        const char* stored;
+        const char* parent;
+        const char* name;
+    } cases[] = {{"D:\\Stored\\Pelmora", "D:\\Stored", "Pelmora"}, {"", "", ""}, {"C:/Data//x", "C:\\Data", "x"},
+        {"\\\\server\\share", "\\server", "share"}, {"Pelmora", "Pelmora", ""}};
+    for (const auto& c : cases) {
+        Store(c.stored);
+        EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
+        EXPECT_EQ(transcript.Lines(), (Lines{Dialog(c.parent, c.name) + " -> Cancel", ShuttingDown})) << c.stored;
+        EXPECT_EQ(StoredFolder(), c.stored);
+    }
+}
+
+TEST_F(ChooseFolderTest, MissingFolderIsCreatedEnteredAndRemembered)
+{
+    std::string folder = Root + "\\Pelmora";
+    EXPECT_EQ(Resolve({Fields(Root, "Pelmora", IDOK)}), 1);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "Pelmora") + " -> OK"}));
+    EXPECT_TRUE(IsFolder(folder));
+    EXPECT_EQ(CurrentFolder(), folder);
+    EXPECT_STREQ(InstallFolder, folder.c_str());
+    EXPECT_EQ(StoredFolder(), folder);
+
+    // The sequence asks again after too little space: the accepted folder comes back.
+    EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "Pelmora") + " -> Cancel", ShuttingDown}));
+}
+
+TEST_F(ChooseFolderTest, MissingParentCannotBeCreated)
+{
+    EXPECT_EQ(Resolve({Fields(Root + "\\missing", "Pelmora", IDOK), Press(IDOK), Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines(),
+        (Lines{Dialog(Root + "\\missing", "Pelmora") + " -> OK", CannotCreate,
+            Dialog(Root + "\\missing", "Pelmora") + " -> Cancel", ShuttingDown}));
+    EXPECT_FALSE(IsFolder(Root + "\\missing"));
+}
+
+TEST_F(ChooseFolderTest, ExistingFolderEndingInTheFolderNameIsTakenWithoutAQuestion)
+{
+    for (const char* name : {"PELMORA", "OldPelmora", "pelmora"}) {
+        CreateDirectoryA((Root + "\\" + name).c_str(), nullptr);
+        EXPECT_EQ(Resolve({Fields(Root, name, IDOK)}), 1) << name;
+        EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, name) + " -> OK"}));
+    }
+}
+
+TEST_F(ChooseFolderTest, OtherExistingFolderNeedsAYes)
+{
+    CreateDirectoryA((Root + "\\Other").c_str(), nullptr);
+    EXPECT_EQ(Resolve({Fields(Root, "Other", IDOK), Press(IDNO), Press(IDOK), Press(IDYES)}), 1);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "Other") + " -> OK", Existing + " -> No",
+                                      Dialog(Root, "Other") + " -> OK", Existing + " -> Yes"}));
+    EXPECT_EQ(StoredFolder(), Root + "\\Other");
+}
+
+TEST_F(ChooseFolderTest, AFileIsNoFolder)
+{
+    HANDLE file = CreateFileA((Root + "\\data.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(file);
+    EXPECT_EQ(Resolve({Fields(Root, "data.txt", IDOK), Press(IDOK), Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "data.txt") + " -> OK", NotAFolder,
+                                      Dialog(Root, "data.txt") + " -> Cancel", ShuttingDown}));
+}
+
+TEST_F(ChooseFolderTest, EmptyApplicationFolderEndsInABackslash)
+{
+    // The parent exists: a path ending in a backslash reports nothing there, and making it fails.
+    EXPECT_EQ(Resolve({Fields(Root, "", IDOK), Press(IDOK), Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines()[1], CannotCreate);
+
+    // The parent is missing but its own parent exists: it is made, and kept with its backslash.
+    EXPECT_EQ(Resolve({Fields(Root + "\\fresh", "", IDOK)}), 1);
+    EXPECT_TRUE(IsFolder(Root + "\\fresh"));
+    EXPECT_EQ(StoredFolder(), Root + "\\fresh\\");
+
+    // A drive's root exists: the question comes.
+    EXPECT_EQ(Resolve({Fields("C:", "", IDOK), Press(IDYES)}), 1);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog("C:", "") + " -> OK", Existing + " -> Yes"}));
+    EXPECT_STREQ(InstallFolder, "C:\\");
+}
+
+TEST_F(ChooseFolderTest, WindowsFolderIsRefusedBeforeAndAfterTheDialog)
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    ASSERT_STREQ(windows, "C:\\windows");
+    Store(windows);
+    EXPECT_EQ(Resolve({Press(IDOK), Press(IDOK), Press(IDYES), Press(IDOK), Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines(), (Lines{WindowsFolder, Dialog("C:", "windows") + " -> OK", Existing + " -> Yes",
+                                      WindowsFolder, Dialog("C:", "windows") + " -> Cancel", ShuttingDown}));
+
+    // The comparison is exact: another letter case or a trailing backslash is another text.
+    for (const char* stored : {"C:\\WINDOWS", "C:\\windows\\"}) {
+        Store(stored);
+        EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
+        EXPECT_EQ(transcript.Lines().size(), 2u) << stored;
+        EXPECT_EQ(transcript.Lines()[1], ShuttingDown) << stored;
+    }
+}
+
+TEST_F(ChooseFolderTest, FolderTooLongForTheFilesIsRefusedBeforeAnythingIsMade)
+{
+    std::string parent = Root + "\\" + std::string(200, 'p');
+    ASSERT_TRUE(CreateDirectoryA(parent.c_str(), nullptr));
+    std::string longest = std::string(259 - parent.size() - 1 - 13, 'n'); // parent\name\pmuninst.exe: 259
+    EXPECT_EQ(Resolve({Fields(parent, longest + "x", IDOK), Press(IDOK), Fields(parent, longest, IDOK)}), 1);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog(parent, longest + "x") + " -> OK", TooLong,
+                                      Dialog(parent, longest) + " -> OK"}));
+    EXPECT_FALSE(IsFolder(parent + "\\" + longest + "x"));
+    EXPECT_TRUE(IsFolder(parent + "\\" + longest));
+}
+
+TEST_F(ChooseFolderTest, FieldsContributeAtMost259Characters)
+{
+    EXPECT_EQ(Resolve({Fields("C:", std::string(300, 'a'), IDOK), Press(IDOK), Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines()[1], TooLong);
+    EXPECT_EQ(std::string(InstallFolder), "C:\\" + std::string(259, 'a'));
+}
+
+TEST_F(ChooseFolderTest, WithoutFirstPassAnEnterableProposalNeedsNoDialog)
+{
+    CreateDirectoryA((Root + "\\Pelmora").c_str(), nullptr);
+    Store((Root + "\\Pelmora").c_str());
+    EXPECT_EQ(Resolve({}, 0), 1);
+    EXPECT_TRUE(transcript.Lines().empty());
+    EXPECT_EQ(CurrentFolder(), Root + "\\Pelmora");
+
+    // A proposal that cannot be entered opens the dialog without a message, and is not made before OK.
+    Store((Root + "\\Later").c_str());
+    EXPECT_EQ(Resolve({Press(IDOK)}, 0), 1);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "Later") + " -> OK"}));
+}
+
+TEST_F(ChooseFolderTest, DialogThatCannotBeCreatedEndsLikeACancel)
+{
+    EXPECT_EQ(Resolve({Press(IDOK)}, 1, GetModuleHandleA("kernel32.dll")), 0);
+    EXPECT_EQ(transcript.Lines(), (Lines{ShuttingDown}));
+}
+
+TEST_F(ChooseFolderTest, BrowsingReplacesOnlyTheParentFolder)
+{
+    Store((Root + "\\Pelmora").c_str());
+    Action browse = Press(IDC_CHOOSE_FOLDER_BROWSE);
+    std::vector<Action> answers = {browse, Press(IDCANCEL), browse, Press(IDOK), Press(IDCANCEL), Press(IDOK)};
+    EXPECT_EQ(Resolve(answers), 0);
+    Lines lines = transcript.Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], Dialog(Root, "Pelmora") + " -> button 1098");
+    EXPECT_EQ(lines[1].substr(0, lines[1].find(" |")), "Browse for Folder");
+    EXPECT_EQ(lines[2], Dialog(Root, "Pelmora") + " -> button 1098") << "a cancelled browser changes nothing";
+    char desktop[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
+    EXPECT_EQ(lines[4], Dialog(desktop, "Pelmora") + " -> Cancel");
+}
+
+TEST_F(ChooseFolderTest, AcceptedFolderThatCannotBeEnteredIsOfferedAgain)
+{
+    // A share's root counts as an existing folder; after Yes it can be neither entered nor made.
+    const std::string noAccess = "Couldn't Access Directory | That directory does not exist and could not be "
+                                 "created. Please enter a valid location for a directory on your system. | [OK] -> OK";
+    EXPECT_EQ(Resolve({Fields("\\\\nosuchserver\\share", "", IDOK), Press(IDYES), Press(IDOK), Press(IDCANCEL),
+                  Press(IDOK)}),
+        0);
+    EXPECT_EQ(transcript.Lines(),
+        (Lines{Dialog("\\\\nosuchserver\\share", "") + " -> OK", Existing + " -> Yes", noAccess,
+            Dialog("\\nosuchserver\\share", "") + " -> Cancel", ShuttingDown}));
+}

@@ -1,0 +1,13 @@
+#include "test_config.h"
+
+// Defined writable here; the code under test reads it through its const declaration.
+ProductConfigRecord ProductConfig = ShippedConfig();
+const char AgreementText[] = "Agreement";
+
+ProductConfigRecord ShippedConfig()
+{
+    return {"Pelmora", "Pelmora", "pelmora.ini", 1,
+        "This application is much more useful if it can receive images for you at all times. In order to do this, "
+        "it must  be installed in your startup folder. Do you want Pelmora  to be installed in your startup folder?",
+        "pelmora.exe", "-icon", 0, 1, 0, "", "", 0};
+}
