@@ -1,0 +1,251 @@
+// The backdrop's pixels and the agreement and progress dialogs' behaviour,
+// on the test run's display (and again on a second display size).
+#include "automation.h"
+#include "backdrop_layout.h"
+#include "product.h"
+#include "resource.h"
+#include "text.h"
+#include "ui.h"
+#include <gtest/gtest.h>
+
+using namespace automation;
+
+namespace {
+
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    MSG message;
+    do {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
+    } while (GetTickCount() - start < ms);
+}
+
+RECT Desktop()
+{
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    return desktop;
+}
+
+SIZE TitleExtent()
+{
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ kept = SelectObject(dc, BackdropFont);
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, BackdropTitle, int(TextLength(BackdropTitle)), &size);
+    SelectObject(dc, kept);
+    ReleaseDC(nullptr, dc);
+    return size;
+}
+
+class BackdropTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
+        BackdropFont = CreateBackdropFont();
+        ASSERT_TRUE(RegisterBackdropClass(GetModuleHandleA(nullptr)));
+    }
+    void SetUp() override
+    {
+        window = CreateBackdropWindow(GetModuleHandleA(nullptr), "Install Pelmora");
+        ASSERT_NE(window, nullptr);
+        Pump(300);
+    }
+    void TearDown() override { DestroyWindow(window); }
+
+    // Every band boundary that falls inside the captured client area has the band's colour.
+    void ExpectBands(const Bitmap& client)
+    {
+        int height = Desktop().bottom;
+        int checked = 0;
+        for (int band = 0; band < BackdropBandCount; ++band) {
+            int top = BackdropBandTop(band, height);
+            int bottom = BackdropBandTop(band + 1, height) - 1;
+            for (int y : {top, bottom}) {
+                if (y >= client.height)
+                    continue;
+                EXPECT_EQ(client.At(1, y), BackdropBandColour(band)) << "band " << band << " row " << y;
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, 20);
+    }
+    HWND window = nullptr;
+};
+
+} // namespace
+
+TEST(BackdropLayout, BandsFollowTheDesktopHeightWithoutGaps)
+{
+    EXPECT_EQ(BackdropBandColour(0), RGB(0, 0, 127));
+    EXPECT_EQ(BackdropBandColour(63), RGB(126, 126, 253));
+    for (int height : {768, 700, 600, 63, 1}) {
+        EXPECT_EQ(BackdropBandTop(0, height), 0);
+        EXPECT_EQ(BackdropBandTop(64, height), height);
+        for (int band = 0; band < 64; ++band) {
+            int size = BackdropBandTop(band + 1, height) - BackdropBandTop(band, height);
+            EXPECT_GE(size, height / 64);
+            EXPECT_LE(size, height / 64 + 1);
+        }
+    }
+    EXPECT_EQ(BackdropBandTop(1, 700), 10);
+    EXPECT_EQ(BackdropBandTop(7, 700), 76);
+    EXPECT_EQ(BackdropTitleLeft(1024, 351), 512 - 175);
+    EXPECT_EQ(BackdropTitleLeft(800, 1001), 400 - 500);
+}
+
+TEST_F(BackdropTest, CoversTheDesktopWithTheGradient)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
+    EXPECT_EQ(frame.right, Desktop().right);
+    EXPECT_EQ(frame.bottom, Desktop().bottom);
+    EXPECT_EQ(WindowText(window), "Install Pelmora");
+    EXPECT_EQ(ClassOf(window), "install");
+    // Run again on a second display size: the desktop must be that size.
+    char screen[32];
+    if (GetEnvironmentVariableA("SETUP_SCREEN", screen, sizeof screen)) {
+        std::string size = std::to_string(Desktop().right) + "x" + std::to_string(Desktop().bottom) + "x";
+        EXPECT_EQ(std::string(screen).substr(0, size.size()), size);
+    }
+    ExpectBands(CaptureClient(window));
+}
+
+TEST_F(BackdropTest, TitleIsWhiteAndCentredInTheFirstLine)
+{
+    Bitmap client = CaptureClient(window);
+    SIZE title = TitleExtent();
+    ASSERT_GT(title.cy, 0);
+    int width = Desktop().right;
+    int left = width / 2 - title.cx / 2;
+    int firstWhite = client.width, lastWhite = -1, whites = 0;
+    for (int y = 0; y < title.cy && y < client.height; ++y)
+        for (int x = 0; x < client.width; ++x)
+            if (client.At(x, y) == RGB(255, 255, 255)) {
+                firstWhite = std::min(firstWhite, x);
+                lastWhite = std::max(lastWhite, x);
+                ++whites;
+            }
+    EXPECT_GT(whites, 200);
+    EXPECT_GE(firstWhite, left);
+    EXPECT_LE(lastWhite, left + title.cx);
+    EXPECT_LE(firstWhite - left, title.cx / 10) << "the title starts near its measured left edge";
+}
+
+TEST_F(BackdropTest, ResizingKeepsTheLayoutOfTheDesktop)
+{
+    Bitmap before = CaptureClient(window);
+    SetWindowPos(window, nullptr, 40, 30, 500, 400, SWP_NOZORDER);
+    Pump(300);
+    Bitmap after = CaptureClient(window);
+    ASSERT_LT(after.height, before.height);
+    ExpectBands(after);
+    for (int y = 0; y < after.height; y += 7)
+        for (int x = 0; x < after.width; x += 5)
+            ASSERT_EQ(after.At(x, y), before.At(x, y)) << x << "," << y;
+}
+
+TEST_F(BackdropTest, EmptyTitleStillPaintsTheGradient)
+{
+    char kept[BackdropTitleSize];
+    CopyText(kept, sizeof kept, BackdropTitle);
+    CopyText(BackdropTitle, sizeof BackdropTitle, "");
+    InvalidateRect(window, nullptr, FALSE);
+    Pump(300);
+    Bitmap client = CaptureClient(window);
+    CopyText(BackdropTitle, sizeof BackdropTitle, kept);
+    ExpectBands(client);
+    for (int x = 0; x < client.width; ++x)
+        ASSERT_NE(client.At(x, 5), RGB(255, 255, 255)) << x;
+}
+
+TEST(AgreementDialog, EnterAcceptsEscapeAndCloseBoxDecline)
+{
+    Action enter, escape, close;
+    enter.kind = Action::Enter;
+    escape.kind = Action::Escape;
+    close.kind = Action::CloseBox;
+    const struct {
+        Action answer;
+        INT_PTR result;
+        const char* name;
+    } cases[] = {{enter, 1, "Enter"}, {Press(IDOK), 1, "OK"}, {escape, 0, "Escape"}, {close, 0, "close box"},
+        {Press(IDCANCEL), 0, "Cancel"}};
+    for (const auto& c : cases) {
+        Transcript transcript;
+        Responder responder(transcript, {c.answer}, GetCurrentThreadId(), 0, {}, 5000);
+        EXPECT_EQ(RunAgreementDialog(GetModuleHandleA(nullptr), nullptr), c.result);
+        responder.Stop();
+        EXPECT_EQ(transcript.Lines(), std::vector<std::string>{
+                                          std::string("END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> ")
+                                          + c.name});
+    }
+}
+
+TEST(AgreementDialog, ShowsTheProductTextReadOnlyWithAcceptFocused)
+{
+    Transcript transcript;
+    std::string shown, afterTyping;
+    bool readOnly = false, acceptFocused = false;
+    std::thread inspector([&] {
+        HWND dialog = WaitForWindow(
+            [] {
+                for (HWND w : WindowsOfProcess(GetCurrentProcessId()))
+                    if (IsDialog(w) && IsWindowVisible(w))
+                        return w;
+                return HWND(nullptr);
+            },
+            5000);
+        if (!dialog)
+            return;
+        HWND edit = GetDlgItem(dialog, IDC_AGREEMENT_TEXT);
+        shown = WindowText(edit);
+        readOnly = (GetWindowLongA(edit, GWL_STYLE) & ES_READONLY) != 0;
+        GUITHREADINFO gui = {sizeof gui};
+        GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+        acceptFocused = gui.hwndFocus == GetDlgItem(dialog, IDOK);
+        SendMessageA(edit, WM_CHAR, 'x', 0);
+        SendMessageA(edit, WM_KEYDOWN, VK_DELETE, 0);
+        afterTyping = WindowText(edit);
+        PressButton(dialog, IDOK);
+    });
+    EXPECT_EQ(RunAgreementDialog(GetModuleHandleA(nullptr), nullptr), 1);
+    inspector.join();
+    EXPECT_EQ(shown, AgreementText);
+    EXPECT_EQ(afterTyping, AgreementText);
+    EXPECT_TRUE(readOnly);
+    EXPECT_TRUE(acceptFocused);
+    EXPECT_GT(TextLength(AgreementText), 3000u);
+}
+
+TEST(ProgressDialog, ShowsPercentThenItemAndSurvivesItsCloseBox)
+{
+    HWND dialog = CreateProgressDialog(GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(dialog, nullptr);
+    Pump(100);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_PERCENT), "Percent Complete:   0%");
+    EXPECT_EQ(Describe(dialog),
+        "Setup Progress | The application is now being installed. | Percent Complete:   0% | []");
+
+    ShowProgress(dialog, "Shutting Down Running Copies", 0);
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_PERCENT), "Percent Complete: 0%");
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_ITEM), "Shutting Down Running Copies");
+    ShowProgress(dialog, "help.htm", 33);
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_PERCENT), "Percent Complete: 33%");
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_ITEM), "help.htm");
+
+    PressCloseBox(dialog);
+    Pump(200);
+    EXPECT_TRUE(IsWindow(dialog)) << "closing hides the dialog but does not destroy it";
+    ShowProgress(dialog, "", 100);
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_PERCENT), "Percent Complete: 100%");
+    EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_ITEM), "");
+    DestroyWindow(dialog);
+}

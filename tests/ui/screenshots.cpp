@@ -1,0 +1,63 @@
+// Takes the README's two screenshots with the real screens: the backdrop with
+// the agreement, and the backdrop with the progress dialog part-way.
+//   screenshots.exe AGREEMENT.bmp PROGRESS.bmp      (see tools/screenshots)
+#include "automation.h"
+#include "product.h"
+#include "resource.h"
+#include "text.h"
+#include "ui.h"
+#include <thread>
+
+using namespace automation;
+
+namespace {
+void Pump(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    MSG message;
+    do {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(10);
+    } while (GetTickCount() - start < ms);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return 2;
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
+    BackdropFont = CreateBackdropFont();
+    if (!RegisterBackdropClass(instance))
+        return 1;
+    HWND backdrop = CreateBackdropWindow(instance, BackdropTitle);
+    Pump(300);
+
+    bool saved = false;
+    std::thread photographer([&] {
+        HWND dialog = WaitForWindow(
+            [] {
+                for (HWND w : WindowsOfProcess(GetCurrentProcessId()))
+                    if (IsDialog(w) && IsWindowVisible(w))
+                        return w;
+                return HWND(nullptr);
+            },
+            10000);
+        Sleep(500);
+        saved = SaveBitmap(CaptureScreen(), argv[1]);
+        if (dialog)
+            PressButton(dialog, IDOK);
+    });
+    RunAgreementDialog(instance, backdrop);
+    photographer.join();
+
+    HWND progress = CreateProgressDialog(instance, backdrop);
+    ShowProgress(progress, "help.htm", 33);
+    Pump(500);
+    saved = SaveBitmap(CaptureScreen(), argv[2]) && saved;
+    DestroyWindow(progress);
+    DestroyWindow(backdrop);
+    return saved ? 0 : 1;
+}
