@@ -50,20 +50,6 @@ const char SuccessFormat[] = "%s has been successfully installed on your system.
 HINSTANCE SetupInstance;
 HWND BackdropWindow;
 
-bool BuildFolderPath(const char* folder, char* out, size_t size)
-{
-    return CopyText(out, size, folder);
-}
-
-// Every text the run derives from the installation folder, with its buffer.
-const DerivedText SequenceTexts[] = {
-    {BuildApplicationPath, PathBufferSize},
-    {BuildStartupCommand, PathBufferSize},
-    {BuildUninstallerPath, PathBufferSize},
-    {BuildFolderPath, PathBufferSize},
-    {BuildLongestPayloadPath, MAX_PATH},
-};
-
 const char* ExtractFailureText(int result)
 {
     switch (result) {
@@ -154,7 +140,7 @@ bool BuildUninstallerPath(const char* folder, char* out, size_t size)
 int SetupSequence(HINSTANCE instance)
 {
     SetupInstance = instance;
-    RegisterDerivedTexts(SequenceTexts, sizeof SequenceTexts / sizeof SequenceTexts[0]);
+    RegisterSequenceTexts();
 
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
     BackdropFont = CreateBackdropFont();

@@ -7,6 +7,9 @@
 // Runs the whole installation; always returns 0.
 int SetupSequence(HINSTANCE instance);
 
+// Registers every text the run derives from the folder, for the folder check.
+void RegisterSequenceTexts();
+
 // The paths the shell steps use, built from a folder. False when one would not fit.
 bool BuildApplicationPath(const char* folder, char* out, size_t size);
 bool BuildStartupCommand(const char* folder, char* out, size_t size);

@@ -2,6 +2,7 @@
 // real message boxes answered by the responder: each test asserts the
 // transcript of one way through a run.
 #include "doubles.h"
+#include "derived.h"
 #include "globals.h"
 #include "sequence.h"
 #include "ui.h"
@@ -277,4 +278,23 @@ TEST_F(SequenceTest, FolderTooLongForItsTextsIsOfferedAgain)
     EXPECT_EQ(head[1], "Folder Name Too Long | That location is too long for the files of this application. Please "
                        "choose a folder with a shorter path. | [OK] -> OK");
     EXPECT_EQ(head[2], "ResolveInstallFolder(backdrop, 1) -> " + Folder);
+}
+
+TEST(SequenceTexts, EveryDerivedTextMustFitForAFolderToPass)
+{
+    ResetDoubles();
+    RegisterSequenceTexts();
+    EXPECT_TRUE(DerivedTextsFit("C:\\Apps\\Pelmora"));
+    // The installed files' longest path is the tightest limit: 259 characters.
+    std::string folder = "C:\\" + std::string(259 - 3 - 13, 'f');
+    EXPECT_TRUE(DerivedTextsFit(folder.c_str()));
+    EXPECT_FALSE(DerivedTextsFit((folder + "f").c_str()));
+    // A long product name leaves no room in the Program Manager commands for the same folder.
+    std::string name(1000, 'n');
+    ProductConfig.displayName = name.c_str();
+    EXPECT_FALSE(DerivedTextsFit("C:\\Apps\\Pelmora"));
+    ProductConfig = ShippedConfig();
+    std::string service(1000, 's');
+    ProductConfig.serviceExecutable = service.c_str();
+    EXPECT_FALSE(DerivedTextsFit("C:\\Apps\\Pelmora"));
 }

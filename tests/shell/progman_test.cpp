@@ -1,0 +1,167 @@
+// The Program Manager client against a recording DDE server of the test's own,
+// on a service name only this test serves.
+#include "commands.h"
+#include "globals.h"
+#include "shell.h"
+#include "test_config.h"
+#include "text.h"
+#include <ddeml.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+const char ProgmanServiceName[] = "PMRECORD";
+
+namespace {
+
+struct Received {
+    std::string command;
+    DWORD length;
+};
+
+std::mutex ReceivedLock;
+std::vector<Received> ReceivedCommands;
+DWORD ServerInstance;
+
+HDDEDATA CALLBACK RecordingServer(UINT type, UINT, HCONV, HSZ topic, HSZ, HDDEDATA data, ULONG_PTR, ULONG_PTR)
+{
+    if (type == XTYP_CONNECT) {
+        char name[64] = {};
+        DdeQueryStringA(ServerInstance, topic, name, sizeof name, CP_WINANSI);
+        return reinterpret_cast<HDDEDATA>(TextEquals(name, ProgmanServiceName) ? TRUE : FALSE);
+    }
+    if (type == XTYP_EXECUTE) {
+        DWORD length = DdeGetData(data, nullptr, 0, 0);
+        std::string bytes(length, '\0');
+        DdeGetData(data, reinterpret_cast<BYTE*>(&bytes[0]), length, 0);
+        std::lock_guard<std::mutex> lock(ReceivedLock);
+        ReceivedCommands.push_back({bytes.substr(0, bytes.find('\0')), length});
+        return reinterpret_cast<HDDEDATA>(DDE_FACK);
+    }
+    return nullptr;
+}
+
+// A DDE server on a thread of its own, answering until it is stopped.
+class RecordingProgman {
+public:
+    RecordingProgman()
+    {
+        thread_ = std::thread([this] {
+            threadId_ = GetCurrentThreadId();
+            ServerInstance = 0;
+            DdeInitializeA(&ServerInstance, RecordingServer, APPCLASS_STANDARD | CBF_SKIP_ALLNOTIFICATIONS, 0);
+            HSZ service = DdeCreateStringHandleA(ServerInstance, ProgmanServiceName, CP_WINANSI);
+            DdeNameService(ServerInstance, service, nullptr, DNS_REGISTER);
+            ready_ = true;
+            MSG message;
+            while (GetMessageA(&message, nullptr, 0, 0) > 0)
+                DispatchMessageA(&message);
+            DdeNameService(ServerInstance, service, nullptr, DNS_UNREGISTER);
+            DdeFreeStringHandle(ServerInstance, service);
+            DdeUninitialize(ServerInstance);
+        });
+        while (!ready_)
+            Sleep(10);
+    }
+    ~RecordingProgman()
+    {
+        PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+
+private:
+    std::thread thread_;
+    volatile DWORD threadId_ = 0;
+    volatile bool ready_ = false;
+};
+
+void UseFolder(const char* folder)
+{
+    CopyText(InstallFolder, sizeof InstallFolder, folder);
+    FormatText(ApplicationPath, sizeof ApplicationPath, "%s\\%s", folder, ProductConfig.mainExecutable);
+    FormatText(StartupCommand, sizeof StartupCommand, "\"%s\\%s\" %s", folder, ProductConfig.mainExecutable,
+        ProductConfig.startupArguments);
+    FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
+}
+
+std::vector<Received> RunClient(bool startupItem)
+{
+    ReceivedCommands.clear();
+    OpenDdeClient();
+    CreateProductGroup();
+    if (startupItem)
+        AddStartupItem();
+    CloseDdeClient();
+    std::lock_guard<std::mutex> lock(ReceivedLock);
+    return ReceivedCommands;
+}
+
+std::vector<std::string> Texts(const std::vector<Received>& received)
+{
+    std::vector<std::string> texts;
+    for (const Received& r : received) {
+        texts.push_back(r.command);
+        EXPECT_EQ(r.length, r.command.size() + 1) << "sent with its zero byte: " << r.command;
+    }
+    return texts;
+}
+
+} // namespace
+
+TEST(ProgmanClient, SendsTheTenCommandsOfAFullRegistration)
+{
+    ProductConfig = ShippedConfig();
+    RecordingProgman server;
+    UseFolder("C:\\Apps\\Pelmora");
+    std::vector<Received> received = RunClient(true);
+    EXPECT_EQ(Texts(received),
+        (std::vector<std::string>{"[CreateGroup(Pelmora)]", "[ShowGroup(Pelmora,5)]", "[ReplaceItem(Pelmora)]",
+            "[AddItem(\"C:\\Apps\\Pelmora\\pelmora.exe\",Pelmora,,,,,\"C:\\Apps\\Pelmora\")]",
+            "[ReplaceItem(Uninstall)]",
+            "[AddItem(\"C:\\Apps\\Pelmora\\pmuninst.exe\",Uninstall,,,,,\"C:\\Apps\\Pelmora\")]",
+            "[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pelmora)]",
+            "[AddItem(\"C:\\Apps\\Pelmora\\pelmora.exe\" -icon,Pelmora,,,,,\"C:\\Apps\\Pelmora\",,1)]"}));
+    ASSERT_EQ(received.size(), 10u);
+    EXPECT_EQ(received[4].length, 25u);
+}
+
+TEST(ProgmanClient, NoToTheStartupItemSendsNothingOfIt)
+{
+    ProductConfig = ShippedConfig();
+    RecordingProgman server;
+    UseFolder("C:\\Apps\\Pelmora");
+    EXPECT_EQ(RunClient(false).size(), 6u);
+    // The instance was released: a second run opens a new one and works the same.
+    EXPECT_EQ(RunClient(false).size(), 6u);
+}
+
+TEST(ProgmanClient, NamesAndArgumentsAreWrittenUnchanged)
+{
+    ProductConfig = ShippedConfig();
+    ProductConfig.folderName = "Pel, (Group)";
+    ProductConfig.displayName = "Pelmora (Viewer), 2";
+    ProductConfig.startupArguments = "";
+    ProductConfig.startupMinimized = -3;
+    RecordingProgman server;
+    UseFolder("D:\\Other Place");
+    EXPECT_EQ(Texts(RunClient(true)),
+        (std::vector<std::string>{"[CreateGroup(Pel, (Group))]", "[ShowGroup(Pel, (Group),5)]",
+            "[ReplaceItem(Pelmora (Viewer), 2)]",
+            "[AddItem(\"D:\\Other Place\\pelmora.exe\",Pelmora (Viewer), 2,,,,,\"D:\\Other Place\")]",
+            "[ReplaceItem(Uninstall)]",
+            "[AddItem(\"D:\\Other Place\\pmuninst.exe\",Uninstall,,,,,\"D:\\Other Place\")]",
+            "[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pel, (Group))]",
+            "[AddItem(\"D:\\Other Place\\pelmora.exe\" ,Pel, (Group),,,,,\"D:\\Other Place\",,-3)]"}));
+}
+
+TEST(ProgmanClient, NobodyAnsweringIsNoProblem)
+{
+    ProductConfig = ShippedConfig();
+    UseFolder("C:\\Apps\\Pelmora");
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(RunClient(true).empty());
+    // Ten connection attempts and no transaction: far below even one time-out each.
+    EXPECT_LT(GetTickCount() - start, 10u * 2000u);
+}
