@@ -1,0 +1,264 @@
+// The uninstall entry in the real registry, its debug line, the service runs
+// and the search for their programs, with real child processes.
+#include "automation.h"
+#include "globals.h"
+#include "shell.h"
+#include "spawn.h"
+#include "test_config.h"
+#include "text.h"
+#include <gtest/gtest.h>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace automation;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::string Folder = "C:\\services-test\\Pelmora";
+
+std::string HelperPath(const char* name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1) + name;
+}
+
+bool ReadValue(const std::string& key, const char* name, std::string& data, DWORD& length)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    char buffer[2048] = {};
+    DWORD type = 0;
+    length = sizeof buffer;
+    LONG status = RegQueryValueExA(handle, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
+    RegCloseKey(handle);
+    data.assign(buffer, length);
+    return status == ERROR_SUCCESS && type == REG_SZ;
+}
+
+// Runs a program as its debugger and returns what it wrote to the debug output.
+Lines DebugOutputOf(const std::string& commandLine)
+{
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    Lines output;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr,
+            &startup, &process))
+        return {"(not started)"};
+    for (;;) {
+        DEBUG_EVENT event;
+        if (!WaitForDebugEvent(&event, 20000))
+            break;
+        if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+            std::string text(event.u.DebugString.nDebugStringLength, '\0');
+            SIZE_T read = 0;
+            ReadProcessMemory(process.hProcess, event.u.DebugString.lpDebugStringData, &text[0], text.size(), &read);
+            output.push_back(text.substr(0, text.find('\0')));
+        }
+        DWORD code = event.dwDebugEventCode;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId,
+            code == EXCEPTION_DEBUG_EVENT ? DBG_EXCEPTION_NOT_HANDLED : DBG_CONTINUE);
+        if (code == EXIT_PROCESS_DEBUG_EVENT)
+            break;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return output;
+}
+
+Lines RecordedRuns(const std::string& log)
+{
+    std::ifstream in(log);
+    Lines lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+class ServicesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ProductConfig = ShippedConfig();
+        SetCurrentDirectoryA("C:\\");
+        RemoveTree("C:\\services-test");
+        CreateDirectoryA("C:\\services-test", nullptr);
+        CreateDirectoryA(Folder.c_str(), nullptr);
+        ASSERT_TRUE(SetCurrentDirectoryA(Folder.c_str()));
+        CopyText(InstallFolder, sizeof InstallFolder, Folder.c_str());
+        log = "C:\\services-test\\runs.log";
+        SetEnvironmentVariableA("SETUP_RECORD_LOG", log.c_str());
+        SetEnvironmentVariableA("SETUP_RECORD_EXIT", "0");
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryA("C:\\");
+        RemoveTree("C:\\services-test");
+    }
+    void Plant(const char* name)
+    {
+        ASSERT_TRUE(CopyFileA(HelperPath("recorder.exe").c_str(), (Folder + "\\" + name).c_str(), FALSE)) << name;
+    }
+    std::string log;
+};
+
+} // namespace
+
+TEST(UninstallEntry, WritesBothValuesWithTheirZeroBytesAndOverwrites)
+{
+    ProductConfig = ShippedConfig();
+    std::string key = std::string(UninstallKey) + "Pelmora";
+    for (const char* folder : {"C:\\Program Files\\Pelmora", "D:\\Other"}) {
+        FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
+        RegisterUninstallEntry();
+        std::string data;
+        DWORD length = 0;
+        ASSERT_TRUE(ReadValue(key, "DisplayName", data, length));
+        EXPECT_EQ(length, 8u) << "7 characters and the zero byte";
+        EXPECT_EQ(data, std::string("Pelmora", 8));
+        ASSERT_TRUE(ReadValue(key, "UninstallString", data, length));
+        std::string quoted = std::string("\"") + folder + "\\pmuninst.exe\"";
+        EXPECT_EQ(data, quoted + '\0');
+        EXPECT_EQ(length, quoted.size() + 1);
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
+{
+    std::string child = HelperPath("register_child.exe");
+    EXPECT_EQ(DebugOutputOf("\"" + child + "\" 7"), Lines{});
+    // A key name longer than the registry allows, and a path longer than its buffer.
+    for (const char* length : {"300", "1010"})
+        EXPECT_EQ(DebugOutputOf("\"" + child + "\" " + length), Lines{"Couldn't open the registry key.\r\n"})
+            << length;
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "xxxxxxx").c_str());
+}
+
+TEST_F(ServicesTest, AgentRunsWithItsSwitchesInTheInstallationFolder)
+{
+    InstallAgentService(); // no program there: nothing starts, nothing is shown
+    EXPECT_TRUE(RecordedRuns(log).empty());
+    Plant("pmagent.exe");
+    InstallAgentService();
+    EXPECT_EQ(RecordedRuns(log),
+        Lines{"pmagent.exe|\"C:\\services-test\\Pelmora\\pmagent.exe\" -install -sid=0|C:\\services-test\\Pelmora|0"});
+}
+
+TEST_F(ServicesTest, NtServiceIsRemovedThenAfterAPauseInstalled)
+{
+    Plant("svc.exe");
+    ProductConfig.serviceExecutable = "svc";
+    const std::string notice =
+        "Installing Service | There will be a pause of about six seconds while any older versions of this "
+        "application's NT service are shut down and the new version is started up. This pause will begin when "
+        "you click OK. | [OK] -> OK";
+    const std::string failed = "Service Installation Failed | The installation of the service did not succeed. The "
+                               "software can still be run manually. | [OK] -> OK";
+    const struct {
+        const char* exitCode;
+        bool warns;
+    } cases[] = {{"0", false}, {"3", true}};
+    for (const auto& c : cases) {
+        DeleteFileA(log.c_str());
+        SetEnvironmentVariableA("SETUP_RECORD_EXIT", c.exitCode);
+        Transcript transcript;
+        std::vector<Action> answers = {Press(IDOK)};
+        if (c.warns)
+            answers.push_back(Press(IDOK));
+        Responder responder(transcript, answers, GetCurrentThreadId(), 0, {}, 15000);
+        DWORD start = GetTickCount();
+        ReplaceNtService(nullptr);
+        DWORD elapsed = GetTickCount() - start;
+        responder.Stop();
+        Lines expected = {notice};
+        if (c.warns)
+            expected.push_back(failed);
+        EXPECT_EQ(transcript.Lines(), expected) << c.exitCode;
+        EXPECT_EQ(RecordedRuns(log),
+            (Lines{"svc.exe|\"C:\\services-test\\Pelmora\\svc\" -remove-service|C:\\services-test\\Pelmora|0",
+                "svc.exe|\"C:\\services-test\\Pelmora\\svc\" -install-service|C:\\services-test\\Pelmora|0"}));
+        EXPECT_GE(elapsed, 6000u) << "the pause lies between the two runs";
+    }
+}
+
+TEST_F(ServicesTest, MissingServiceProgramDrawsTheWarning)
+{
+    ProductConfig.serviceExecutable = "absent.exe";
+    Transcript transcript;
+    Responder responder(transcript, {Press(IDOK), Press(IDOK)}, GetCurrentThreadId(), 0, {}, 15000);
+    ReplaceNtService(nullptr);
+    responder.Stop();
+    ASSERT_EQ(transcript.Lines().size(), 2u);
+    EXPECT_EQ(transcript.Lines()[1].substr(0, 30), "Service Installation Failed | ");
+}
+
+TEST_F(ServicesTest, ProgramIsFoundWithTheFirstSuffixThatExists)
+{
+    const struct {
+        std::vector<const char*> files;
+        const char* program;
+        const char* found; // nullptr: not found
+    } cases[] = {
+        {{"svc.exe", "svc.com"}, "svc", "svc.com"},
+        {{"svc.bat", "svc.exe"}, "svc", "svc.exe"},
+        {{"svc.cmd", "svc.bat"}, "svc", "svc.bat"},
+        {{"svc.cmd"}, "svc", "svc.cmd"},
+        {{"svc.exe"}, "svc.dat", nullptr},
+        {{"svc.dat"}, "svc.dat", "svc.dat"},
+        {{}, "svc", nullptr},
+    };
+    for (const auto& c : cases) {
+        RemoveTree(Folder);
+        CreateDirectoryA(Folder.c_str(), nullptr);
+        SetCurrentDirectoryA(Folder.c_str());
+        for (const char* file : c.files)
+            Plant(file);
+        char found[MAX_PATH];
+        bool exists = FindProgramFile((Folder + "\\" + c.program).c_str(), found, sizeof found);
+        EXPECT_EQ(exists, c.found != nullptr) << c.program;
+        if (c.found)
+            EXPECT_EQ(std::string(found), Folder + "\\" + c.found);
+        // A bare name is looked for in the current folder.
+        exists = FindProgramFile(c.program, found, sizeof found);
+        EXPECT_EQ(exists, c.found != nullptr) << c.program;
+        if (c.found)
+            EXPECT_EQ(std::string(found), std::string(".\\") + c.found);
+    }
+}
+
+TEST_F(ServicesTest, SpawnRunsTheArgumentsAsGivenAndReturnsTheExitCode)
+{
+    Plant("tool.exe");
+    SetEnvironmentVariableA("SETUP_RECORD_EXIT", "42");
+    const char* arguments[] = {"\"anything\"", "a b", "-c"};
+    EXPECT_EQ(SpawnAndWait("tool", arguments, 3), 42);
+    EXPECT_EQ(SpawnAndWait("missing", arguments, 3), -1);
+    EXPECT_EQ(RecordedRuns(log), Lines{"tool.exe|\"anything\" a b -c|C:\\services-test\\Pelmora|0"});
+}
