@@ -114,7 +114,7 @@ protected:
         RegisterDerivedTexts(Texts, 1);
         SetCurrentDirectoryA("C:\\");
         RemoveTree(Root);
-        RemoveDirectoryA("C:\\Program Files\\Pelmora");
+        RemoveTree("C:\\Program Files\\Pelmora");
         CreateDirectoryA(Root.c_str(), nullptr);
         WritePrivateProfileStringA("Options", nullptr, nullptr, "pelmora.ini");
         SetEnvironmentVariableA("HOMEDRIVE", "C:");
@@ -124,7 +124,7 @@ protected:
     {
         SetCurrentDirectoryA("C:\\");
         RemoveTree(Root);
-        RemoveDirectoryA("C:\\Program Files\\Pelmora");
+        RemoveTree("C:\\Program Files\\Pelmora");
     }
 
     // Runs the resolution with the answers; returns its result.

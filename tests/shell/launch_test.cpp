@@ -166,6 +166,9 @@ TEST(Launch, ClosesTheBackdropThenStartsTheQuotedPath)
     EXPECT_EQ(ReadLines(log), Lines{}) << "C:\\Program.exe never ran";
     DeleteFileA("C:\\Program.exe");
     SetCurrentDirectoryA("C:\\");
+    for (int i = 0; i < 100 && !DeleteFileA("C:\\Program Files\\Pelmora\\pelmora.exe"); ++i)
+        Sleep(50); // until the closed program has ended
+    EXPECT_TRUE(RemoveDirectoryA(folder));
 }
 
 TEST(Launch, BackdropIsGoneBeforeTheApplicationStarts)
