@@ -7,6 +7,7 @@
 #include "resource.h"
 #include "test_config.h"
 #include "text.h"
+#include "test_files.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string>
@@ -80,25 +81,6 @@ std::string CurrentFolder()
     return folder;
 }
 
-void RemoveTree(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-}
 
 bool IsFolder(const std::string& path)
 {

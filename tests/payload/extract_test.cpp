@@ -1,6 +1,7 @@
 // Extraction and rollback on real files under Wine.
 #include "archive.h"
 #include "payload.h"
+#include "test_files.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -149,26 +150,6 @@ protected:
     {
         SetCurrentDirectoryA("C:\\");
         RemoveTree(folder);
-    }
-    static void RemoveTree(const std::string& path)
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = found.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                std::string child = path + "\\" + name;
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(child);
-                else
-                    DeleteFileA(child.c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(path.c_str());
     }
     std::string folder;
 };

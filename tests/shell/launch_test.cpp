@@ -6,6 +6,7 @@
 #include "test_config.h"
 #include "text.h"
 #include "ui.h"
+#include "test_files.h"
 #include <gtest/gtest.h>
 #include <fstream>
 #include <string>
@@ -17,22 +18,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string HelperPath(const char* name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1) + name;
-}
 
-Lines ReadLines(const std::string& path)
-{
-    std::ifstream in(path);
-    Lines lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 const std::string Notice = "Closing Running Copies | Any copies of Pelmora currently running must now be shut down. "
                            "This may take a few seconds. | [OK] -> OK";

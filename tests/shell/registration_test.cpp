@@ -6,6 +6,7 @@
 #include "spawn.h"
 #include "test_config.h"
 #include "text.h"
+#include "test_files.h"
 #include <gtest/gtest.h>
 #include <fstream>
 #include <string>
@@ -19,13 +20,6 @@ namespace {
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const std::string Folder = "C:\\services-test\\Pelmora";
 
-std::string HelperPath(const char* name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1) + name;
-}
 
 bool ReadValue(const std::string& key, const char* name, std::string& data, DWORD& length)
 {
@@ -72,34 +66,7 @@ Lines DebugOutputOf(const std::string& commandLine)
     return output;
 }
 
-Lines RecordedRuns(const std::string& log)
-{
-    std::ifstream in(log);
-    Lines lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
-void RemoveTree(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-}
 
 class ServicesTest : public ::testing::Test {
 protected:
@@ -164,10 +131,10 @@ TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
 TEST_F(ServicesTest, AgentRunsWithItsSwitchesInTheInstallationFolder)
 {
     InstallAgentService(); // no program there: nothing starts, nothing is shown
-    EXPECT_TRUE(RecordedRuns(log).empty());
+    EXPECT_TRUE(ReadLines(log).empty());
     Plant("pmagent.exe");
     InstallAgentService();
-    EXPECT_EQ(RecordedRuns(log),
+    EXPECT_EQ(ReadLines(log),
         Lines{"pmagent.exe|\"C:\\services-test\\Pelmora\\pmagent.exe\" -install -sid=0|C:\\services-test\\Pelmora|0"});
 }
 
@@ -201,7 +168,7 @@ TEST_F(ServicesTest, NtServiceIsRemovedThenAfterAPauseInstalled)
         if (c.warns)
             expected.push_back(failed);
         EXPECT_EQ(transcript.Lines(), expected) << c.exitCode;
-        EXPECT_EQ(RecordedRuns(log),
+        EXPECT_EQ(ReadLines(log),
             (Lines{"svc.exe|\"C:\\services-test\\Pelmora\\svc\" -remove-service|C:\\services-test\\Pelmora|0",
                 "svc.exe|\"C:\\services-test\\Pelmora\\svc\" -install-service|C:\\services-test\\Pelmora|0"}));
         EXPECT_GE(elapsed, 6000u) << "the pause lies between the two runs";
@@ -260,5 +227,5 @@ TEST_F(ServicesTest, SpawnRunsTheArgumentsAsGivenAndReturnsTheExitCode)
     const char* arguments[] = {"\"anything\"", "a b", "-c"};
     EXPECT_EQ(SpawnAndWait("tool", arguments, 3), 42);
     EXPECT_EQ(SpawnAndWait("missing", arguments, 3), -1);
-    EXPECT_EQ(RecordedRuns(log), Lines{"tool.exe|\"anything\" a b -c|C:\\services-test\\Pelmora|0"});
+    EXPECT_EQ(ReadLines(log), Lines{"tool.exe|\"anything\" a b -c|C:\\services-test\\Pelmora|0"});
 }

@@ -193,6 +193,17 @@ void PressCloseBox(HWND window)
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
+void PumpMessages(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    MSG message;
+    do {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(PollMs);
+    } while (GetTickCount() - start < ms);
+}
+
 HWND WaitForWindow(const std::function<HWND()>& find, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();

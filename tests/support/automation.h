@@ -35,6 +35,9 @@ void TypeText(HWND dialog, int id, const std::string& text);
 void PressKey(HWND dialog, UINT key);
 void PressCloseBox(HWND window);
 
+// Dispatches this thread's messages for a while, so its windows paint.
+void PumpMessages(DWORD ms);
+
 // Polls until the predicate returns a window or the time runs out (null then).
 HWND WaitForWindow(const std::function<HWND()>& find, DWORD timeoutMs);
 

@@ -28,16 +28,6 @@ LRESULT CALLBACK RedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return 0;
 }
 
-void PumpFor(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    MSG message;
-    while (GetTickCount() - start < ms) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(10);
-    }
-}
 
 } // namespace
 
@@ -111,7 +101,7 @@ TEST(Automation, CapturesTheScreenWithAKnownPixel)
     HWND window = CreateWindowExA(WS_EX_TOPMOST, "RedSquare", "red", WS_POPUP | WS_VISIBLE, 100, 120, 40, 30,
         nullptr, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window, nullptr);
-    PumpFor(300);
+    PumpMessages(300);
 
     Bitmap screen = CaptureScreen();
     ASSERT_EQ(screen.width, GetSystemMetrics(SM_CXSCREEN));

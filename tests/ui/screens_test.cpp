@@ -12,16 +12,6 @@ using namespace automation;
 
 namespace {
 
-void Pump(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    MSG message;
-    do {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(10);
-    } while (GetTickCount() - start < ms);
-}
 
 RECT Desktop()
 {
@@ -53,7 +43,7 @@ protected:
     {
         window = CreateBackdropWindow(GetModuleHandleA(nullptr), "Install Pelmora");
         ASSERT_NE(window, nullptr);
-        Pump(300);
+        PumpMessages(300);
     }
     void TearDown() override { DestroyWindow(window); }
 
@@ -142,7 +132,7 @@ TEST_F(BackdropTest, ResizingKeepsTheLayoutOfTheDesktop)
 {
     Bitmap before = CaptureClient(window);
     SetWindowPos(window, nullptr, 40, 30, 500, 400, SWP_NOZORDER);
-    Pump(300);
+    PumpMessages(300);
     Bitmap after = CaptureClient(window);
     ASSERT_LT(after.height, before.height);
     ExpectBands(after);
@@ -157,7 +147,7 @@ TEST_F(BackdropTest, EmptyTitleStillPaintsTheGradient)
     CopyText(kept, sizeof kept, BackdropTitle);
     CopyText(BackdropTitle, sizeof BackdropTitle, "");
     InvalidateRect(window, nullptr, FALSE);
-    Pump(300);
+    PumpMessages(300);
     Bitmap client = CaptureClient(window);
     CopyText(BackdropTitle, sizeof BackdropTitle, kept);
     ExpectBands(client);
@@ -228,7 +218,7 @@ TEST(ProgressDialog, ShowsPercentThenItemAndSurvivesItsCloseBox)
 {
     HWND dialog = CreateProgressDialog(GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(dialog, nullptr);
-    Pump(100);
+    PumpMessages(100);
     EXPECT_TRUE(IsWindowVisible(dialog));
     EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_PERCENT), "Percent Complete:   0%");
     EXPECT_EQ(Describe(dialog),
@@ -242,7 +232,7 @@ TEST(ProgressDialog, ShowsPercentThenItemAndSurvivesItsCloseBox)
     EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_ITEM), "help.htm");
 
     PressCloseBox(dialog);
-    Pump(200);
+    PumpMessages(200);
     EXPECT_TRUE(IsWindow(dialog)) << "closing hides the dialog but does not destroy it";
     ShowProgress(dialog, "", 100);
     EXPECT_EQ(FieldText(dialog, IDC_PROGRESS_PERCENT), "Percent Complete: 100%");

@@ -11,16 +11,6 @@
 using namespace automation;
 
 namespace {
-void Pump(DWORD ms)
-{
-    DWORD start = GetTickCount();
-    MSG message;
-    do {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        Sleep(10);
-    } while (GetTickCount() - start < ms);
-}
 } // namespace
 
 int main(int argc, char** argv)
@@ -33,7 +23,7 @@ int main(int argc, char** argv)
     if (!RegisterBackdropClass(instance))
         return 1;
     HWND backdrop = CreateBackdropWindow(instance, BackdropTitle);
-    Pump(300);
+    PumpMessages(300);
 
     bool saved = false;
     std::thread photographer([&] {
@@ -55,7 +45,7 @@ int main(int argc, char** argv)
 
     HWND progress = CreateProgressDialog(instance, backdrop);
     ShowProgress(progress, "help.htm", 33);
-    Pump(500);
+    PumpMessages(500);
     saved = SaveBitmap(CaptureScreen(), argv[2]) && saved;
     DestroyWindow(progress);
     DestroyWindow(backdrop);
