@@ -10,9 +10,6 @@
 
 using namespace automation;
 
-namespace {
-} // namespace
-
 int main(int argc, char** argv)
 {
     if (argc != 3)
