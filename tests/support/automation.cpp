@@ -45,8 +45,19 @@ int ToUnits(int pixels, int pixelsPer1000)
     return guess;
 }
 
+// The id of the visible button whose text (without accelerator marks) is given; 0 if none.
+int ButtonId(HWND dialog, const std::string& text)
+{
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (_stricmp(ClassOf(child).c_str(), "Button") == 0 && WithoutAccelerators(WindowText(child)) == text)
+            return GetDlgCtrlID(child);
+    return 0;
+}
+
 std::string ActionName(const Action& action)
 {
+    if (!action.buttonText.empty())
+        return action.buttonText;
     switch (action.kind) {
     case Action::Escape:
         return "Escape";
@@ -103,6 +114,13 @@ std::string WindowText(HWND window)
     SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
         MessageTimeoutMs, &copied);
     text.resize(std::min<size_t>(copied, length));
+    return text;
+}
+
+std::string Caption(HWND window)
+{
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
     return text;
 }
 
@@ -372,13 +390,18 @@ bool Responder::Done() const
     return done_;
 }
 
+bool Responder::GaveUp() const
+{
+    return gaveUp_;
+}
+
 HWND Responder::NextScreen()
 {
     std::vector<HWND> windows = processId_ ? WindowsOfProcess(processId_) : WindowsOfThread(threadId_);
     for (HWND window : windows) {
         if (!IsWindowVisible(window) || !IsWindowEnabled(window) || !IsDialog(window))
             continue;
-        if (std::find(ignore_.begin(), ignore_.end(), WindowText(window)) == ignore_.end())
+        if (std::find(ignore_.begin(), ignore_.end(), Caption(window)) == ignore_.end())
             return window;
     }
     return nullptr;
@@ -410,20 +433,28 @@ void Responder::Run()
             break;
         if (!screen) {
             transcript_.Add("(no screen came for answer " + std::to_string(step + 1) + ": " + ActionName(action) + ")");
+            gaveUp_ = true;
             break;
         }
-        if (!action.expectCaption.empty() && WindowText(screen) != action.expectCaption) {
+        if (!action.expectCaption.empty() && Caption(screen) != action.expectCaption) {
             CloseUnexpected(screen, "wanted " + action.expectCaption);
-            continue;
+            gaveUp_ = true;
+            break;
         }
-        if (action.kind == Action::Button && !GetDlgItem(screen, action.id)) {
+        Action answer = action;
+        if (!answer.buttonText.empty())
+            answer.id = ButtonId(screen, answer.buttonText);
+        if (answer.kind == Action::Button && !GetDlgItem(screen, answer.id)) {
             CloseUnexpected(screen, "it has no button for " + ActionName(action));
-            continue;
+            gaveUp_ = true;
+            break;
         }
-        for (const auto& field : action.fields)
+        if (!answer.screenshot.empty())
+            SaveBitmap(CaptureScreen(), answer.screenshot.c_str());
+        for (const auto& field : answer.fields)
             TypeText(screen, field.first, field.second);
-        transcript_.Add(Describe(screen) + " -> " + ActionName(action));
-        switch (action.kind) {
+        transcript_.Add(Describe(screen) + " -> " + ActionName(answer));
+        switch (answer.kind) {
         case Action::Escape:
             PressKey(screen, VK_ESCAPE);
             break;
@@ -434,7 +465,7 @@ void Responder::Run()
             PressCloseBox(screen);
             break;
         default:
-            PressButton(screen, action.id);
+            PressButton(screen, answer.id);
             break;
         }
         WaitForChange(screen);

@@ -12,7 +12,10 @@ namespace automation {
 
 std::vector<HWND> WindowsOfThread(DWORD threadId);
 std::vector<HWND> WindowsOfProcess(DWORD processId);
+// A window's text as its own thread answers it (needed for edit fields).
 std::string WindowText(HWND window);
+// A top-level window's caption, read without a message, so a busy owner cannot delay it.
+std::string Caption(HWND window);
 std::string ClassOf(HWND window);
 bool IsDialog(HWND window);
 
@@ -74,6 +77,8 @@ struct Action {
     int id = IDOK;
     std::vector<std::pair<int, std::string>> fields; // typed before the answer
     std::string expectCaption;                          // empty: any
+    std::string buttonText;                             // press the button with this text instead of id
+    std::string screenshot;                             // a .bmp of the screen, taken before answering
 };
 Action Press(int id, const std::string& caption = "");
 Action Type(int field, const std::string& text, int thenPress, const std::string& caption = "");
@@ -90,6 +95,8 @@ public:
     ~Responder();
     void Stop();
     bool Done() const;
+    // True when a screen did not come in time or was not the one expected.
+    bool GaveUp() const;
 
 private:
     void Run();
@@ -104,6 +111,7 @@ private:
     DWORD stepTimeoutMs_;
     volatile bool stop_ = false;
     volatile bool done_ = false;
+    volatile bool gaveUp_ = false;
     std::thread thread_;
 };
 

@@ -1,0 +1,30 @@
+// The end-to-end driver: runs a setup program through a scenario file and
+// writes the transcript.
+//   driver.exe SETUP.exe SCENARIO.txt TRANSCRIPT.txt
+// Exits 0 when every answer was given and the setup ended by itself.
+#include "scenario.h"
+#include "test_files.h"
+#include <cstdio>
+#include <fstream>
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: driver SETUP.exe SCENARIO.txt TRANSCRIPT.txt\n");
+        return 2;
+    }
+    Scenario scenario;
+    std::string problem;
+    if (!ParseScenario(ReadLines(argv[2]), scenario, problem)) {
+        std::fprintf(stderr, "%s: %s\n", argv[2], problem.c_str());
+        return 2;
+    }
+    std::vector<std::string> transcript = RunScenario(argv[1], scenario);
+    std::ofstream out(argv[3]);
+    bool clean = true;
+    for (const std::string& line : transcript) {
+        out << line << "\n";
+        clean = clean && line[0] != '(' && line.find("-> closed (") == std::string::npos;
+    }
+    return clean ? 0 : 1;
+}

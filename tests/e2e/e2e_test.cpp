@@ -1,0 +1,306 @@
+// The real setup.exe, started as its own process and driven like a user, in a
+// fresh Wine prefix per test: the whole transcript, and what the run left on
+// disk, in the profile file, in the registry and in the shell.
+#include "inspect.h"
+#include "scenario.h"
+#include "test_files.h"
+#include <gtest/gtest.h>
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char Home[] = "C:\\users\\root\\Pelmora";
+
+std::string Box(const std::string& caption, const std::string& text, const std::string& buttons,
+    const std::string& answer)
+{
+    return caption + " | " + text + " | [" + buttons + "] -> " + answer;
+}
+
+std::string FolderDialog(const std::string& parent, const std::string& name, const std::string& answer)
+{
+    return "Choose a Folder | This application requires a folder in which to store its data files. The location "
+           "below is recommended and should work fine for most users. | Parent Folder | Application Folder | This "
+           "must be an existing folder. A new folder for this application will be created within this folder, with "
+           "the name you specify below under \"Application Folder.\" | {"
+        + parent + "} {" + name + "} | [OK,Cancel,Browse...] -> " + answer;
+}
+
+const std::string Accepted = "END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Accept";
+const std::string NotInstalled = Box("Application Not Installed",
+    "The application will not be installed at this time. If you decide to install the application later, just "
+    "launch this program again to complete the installation process.",
+    "OK", "OK");
+const std::string Closing = Box("Closing Running Copies",
+    "Any copies of Pelmora currently running must now be shut down. This may take a few seconds.", "OK", "OK");
+const std::string StartupPrompt =
+    "This application is much more useful if it can receive images for you at all times. In order to do this, it "
+    "must  be installed in your startup folder. Do you want Pelmora  to be installed in your startup folder?";
+std::string Success(const std::string& name, const std::string& answer)
+{
+    return Box("Installation Successful",
+        name + " has been successfully installed on your system. Would you like to start " + name + " now?",
+        "Yes,No", answer);
+}
+const std::string Ended = "setup ended with exit code 0";
+
+Lines ShippedFiles()
+{
+    return {"help.htm | 12513 | 956876368", "pelmora.exe | 282624 | 979069806", "pmuninst.exe | 59392 | 979070150"};
+}
+
+Lines Commands(const std::string& folder, bool startup)
+{
+    Lines commands = {"[CreateGroup(Pelmora)]", "[ShowGroup(Pelmora,5)]", "[ReplaceItem(Pelmora)]",
+        "[AddItem(\"" + folder + "\\pelmora.exe\",Pelmora,,,,,\"" + folder + "\")]", "[ReplaceItem(Uninstall)]",
+        "[AddItem(\"" + folder + "\\pmuninst.exe\",Uninstall,,,,,\"" + folder + "\")]"};
+    if (startup)
+        commands.insert(commands.end(), {"[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pelmora)]",
+                                            "[AddItem(\"" + folder + "\\pelmora.exe\" -icon,Pelmora,,,,,\"" + folder
+                                                + "\",,1)]"});
+    return commands;
+}
+
+Lines Drive(const std::string& setup, const Lines& scenarioLines)
+{
+    Scenario scenario;
+    std::string problem;
+    EXPECT_TRUE(ParseScenario(scenarioLines, scenario, problem)) << problem;
+    return RunScenario(setup, scenario, 30000);
+}
+
+Lines RunShipped(const Lines& scenarioLines)
+{
+    return Drive(SETUP_EXE, scenarioLines);
+}
+
+const Lines DefaultInstallation = {
+    "answer END USER LICENSE AGREEMENT | I Accept",
+    "answer Choose a Folder | OK",
+    "answer Closing Running Copies | OK",
+    "answer Add To Startup Group | Yes",
+    "answer Installation Successful | No",
+};
+
+HANDLE StartProgram(const std::string& path)
+{
+    std::string commandLine = "\"" + path + "\"";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+            &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+void SetModified(const std::string& path, int64_t seconds)
+{
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, 0, nullptr);
+    uint64_t ticks = uint64_t(seconds + 11644473600LL) * 10000000ULL;
+    FILETIME time = {DWORD(ticks), DWORD(ticks >> 32)};
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+}
+
+} // namespace
+
+TEST(EndToEnd, DecliningTheAgreementInstallsNothing)
+{
+    EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Do NOT Accept",
+                  "answer Application Not Installed | OK"}),
+        (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled, Ended}));
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(GetFileAttributesA(Home), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
+{
+    EXPECT_EQ(RunShipped(DefaultInstallation),
+        (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "Yes"), Success("Pelmora", "No"), Ended}));
+    EXPECT_EQ(ListFiles(Home), ShippedFiles());
+    EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
+    EXPECT_EQ(UninstallEntry("Pelmora"),
+        (Lines{"DisplayName = Pelmora (8 bytes)",
+            "UninstallString = \"C:\\users\\root\\Pelmora\\pmuninst.exe\" (37 bytes)"}));
+    EXPECT_EQ(GroupLinks("Pelmora"),
+        (Lines{"Pelmora.lnk -> C:\\users\\root\\Pelmora\\pelmora.exe | C:\\users\\root\\Pelmora",
+            "Uninstall.lnk -> C:\\users\\root\\Pelmora\\pmuninst.exe | C:\\users\\root\\Pelmora"}));
+    EXPECT_EQ(TracedProgmanCommands(), Commands(Home, true));
+}
+
+TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
+{
+    Lines first = RunShipped(DefaultInstallation);
+    ASSERT_EQ(first.back(), Ended);
+    std::string program = std::string(Home) + "\\pelmora.exe";
+    std::string manual = std::string(Home) + "\\help.htm";
+    HANDLE running = StartProgram(program);
+    ASSERT_NE(running, nullptr);
+    Sleep(1000);
+    SetModified(program, 1000000000);
+    HANDLE old = CreateFileA(manual.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(old, "old", 3, &written, nullptr);
+    CloseHandle(old);
+
+    EXPECT_EQ(RunShipped({"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
+                  "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
+                  "answer Add To Startup Group | No", "answer Installation Successful | No"}),
+        (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended}));
+    EXPECT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0) << "the running copy was told to quit";
+    CloseHandle(running);
+    Lines files = ListFiles(Home);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].substr(0, 14), "help.htm | 3 |") << "held open: skipped, kept as it was";
+    EXPECT_EQ(files[1], ShippedFiles()[1]) << "rewritten with its stored time";
+}
+
+TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
+{
+    const std::string existing = Box("Write Data to Existing Folder?",
+        "That folder already exists. The application can use it, but we do not recommend using a folder that is "
+        "already being used for other purposes. Are you sure you want to use this directory?",
+        "Yes,No", "Yes");
+    EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 C:\\windows", "type 1099 win.ini",
+                  "answer Choose a Folder | OK", "answer Please Enter a Folder Name | OK", "type 1097 C:\\missing",
+                  "type 1099 Pelmora", "answer Choose a Folder | OK", "answer Can't Create Directory | OK",
+                  "type 1097 C:", "type 1099 windows", "answer Choose a Folder | OK",
+                  "answer Write Data to Existing Folder? | Yes", "answer Can't Install to Windows Directory | OK",
+                  "answer Choose a Folder | Cancel", "answer Shutting Down | OK",
+                  "answer Application Not Installed | OK"}),
+        (Lines{Accepted, FolderDialog("C:\\windows", "win.ini", "OK"),
+            Box("Please Enter a Folder Name",
+                "That path specifies a file, and not a new or existing folder name. Please enter a folder name, such "
+                "as Pelmora for example.",
+                "OK", "OK"),
+            FolderDialog("C:\\missing", "Pelmora", "OK"),
+            Box("Can't Create Directory",
+                "That folder does not exist, and the application was not able to create it. Most likely the parent "
+                "folder does not exist or you have entered a path the program does not have write access to.",
+                "OK", "OK"),
+            FolderDialog("C:", "windows", "OK"), existing,
+            Box("Can't Install to Windows Directory",
+                "That directory is the Windows directory. It is not safe to install applications in the Windows "
+                "directory because it contains other important system files. Please choose another location.",
+                "OK", "OK"),
+            FolderDialog("C:", "windows", "Cancel"),
+            Box("Shutting Down",
+                "This program cannot operate without a data folder to store its files in. The program will exit "
+                "now. Please determine an appropriate folder name and start the program again later.",
+                "OK", "OK"),
+            NotInstalled, Ended}));
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+    EXPECT_EQ(GetFileAttributesA("C:\\missing"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EndToEnd, FullDriveRollsBackAndRegistersNothing)
+{
+    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
+    RemoveTree("Q:\\Pelmora");
+    EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 Q:", "type 1099 Pelmora",
+                  "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
+                  "answer Pelmora Installation Failed | OK"}),
+        (Lines{Accepted, FolderDialog("Q:", "Pelmora", "OK"), Closing,
+            Box("Pelmora Installation Failed",
+                "The application was unable to finish writing a file to disk. Your hard drive is probably full. "
+                "Check your available disk space, make additional space available, and run the setup program "
+                "again.",
+                "OK", "OK"),
+            Ended}));
+    EXPECT_EQ(ListFiles("Q:\\Pelmora"), Lines{}) << "the written files were removed";
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "Q:\\Pelmora");
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    EXPECT_EQ(TracedProgmanCommands(), Lines{});
+    RemoveTree("Q:\\Pelmora");
+}
+
+TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
+{
+    EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                  "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+                  "answer Installation Successful | Yes"}),
+        (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "Yes"), Ended}));
+    HWND program = automation::WaitForWindow([] { return FindWindowA("PelmoraMain", "Pelmora"); }, 10000);
+    ASSERT_NE(program, nullptr);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(program, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    char path[MAX_PATH] = {};
+    DWORD size = sizeof path;
+    QueryFullProcessImageNameA(process, 0, path, &size);
+    EXPECT_STREQ(path, "C:\\users\\root\\Pelmora\\pelmora.exe");
+    PostMessageA(program, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0);
+    CloseHandle(process);
+}
+
+TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
+{
+    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
+    RemoveTree("Q:\\Quillet");
+    CreateDirectoryA("C:\\Apps", nullptr);
+    std::string log = "C:\\quillet-runs.log";
+    DeleteFileA(log.c_str());
+    SetEnvironmentVariableA("SETUP_RECORD_LOG", log.c_str());
+    SetEnvironmentVariableA("SETUP_RECORD_EXIT", "0");
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+
+    Lines transcript = Drive(SECOND_SETUP_EXE,
+        {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 Q:", "type 1099 Quillet",
+            "answer Choose a Folder | OK", "answer Not Enough Disk Space | OK", "type 1097 C:\\Apps",
+            "type 1099 Quillet Notes", "answer Choose a Folder | OK", "answer Close Running Copies First! | OK",
+            "answer Install NT Service | Yes", "answer Installing Service | OK",
+            "answer Installation Successful | No"});
+    EXPECT_EQ(transcript,
+        (Lines{Accepted, FolderDialog("Q:", "Quillet", "OK"),
+            Box("Not Enough Disk Space",
+                "Not enough free disk space is available on the drive you have specified. 1 megabytes of free space "
+                "are required for the proper operation of the program. On drive Q:\\ only 0 megabytes of free space "
+                "are available.\r\n\r\nYou will be given another opportunity to choose a location for the software. "
+                "You may wish to cancel the installation process, or use your Windows desktop to delete files, "
+                "making more room for the program.",
+                "OK", "OK"),
+            FolderDialog("C:\\Apps", "Quillet Notes", "OK"),
+            Box("Close Running Copies First!",
+                "Do you already have an older version of Quillet?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING "
+                "RIGHT NOW. If it is running, shut it down BEFORE clicking the OK button.\r\n\r\nIf you have not "
+                "installed Quillet before, just click the OK button.",
+                "OK", "OK"),
+            Box("Install NT Service", "Install the Quillet service?", "Yes,No", "Yes"),
+            Box("Installing Service",
+                "There will be a pause of about six seconds while any older versions of this application's NT "
+                "service are shut down and the new version is started up. This pause will begin when you click OK.",
+                "OK", "OK"),
+            Success("Quillet", "No"), Ended}));
+    const std::string folder = "C:\\Apps\\Quillet Notes";
+    Lines files = ListFiles(folder);
+    ASSERT_EQ(files.size(), 5u);
+    EXPECT_EQ(files[0], "docs\\guide.txt | 56 | 1262304001");
+    HANDLE dll = CreateFileA((system + std::string("\\quillet.dll")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+        OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(dll, INVALID_HANDLE_VALUE) << "the system-directory file";
+    CloseHandle(dll);
+    EXPECT_EQ(ProfileValue("quillet.ini"), folder);
+    EXPECT_EQ(UninstallEntry("Quillet"),
+        (Lines{"DisplayName = Quillet (8 bytes)",
+            "UninstallString = \"C:\\Apps\\Quillet Notes\\pmuninst.exe\" (37 bytes)"}));
+    EXPECT_EQ(GroupLinks("Quillet Notes"),
+        (Lines{"Quillet.lnk -> C:\\Apps\\Quillet Notes\\quillet.exe | C:\\Apps\\Quillet Notes",
+            "Uninstall.lnk -> C:\\Apps\\Quillet Notes\\pmuninst.exe | C:\\Apps\\Quillet Notes"}));
+    EXPECT_EQ(ReadLines(log),
+        (Lines{"pmagent.exe|\"C:\\Apps\\Quillet Notes\\pmagent.exe\" -install -sid=0|C:\\Apps\\Quillet Notes|1",
+            "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|1",
+            "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -install-service|C:\\Apps\\Quillet Notes|1"}));
+    RemoveTree("Q:\\Quillet");
+}

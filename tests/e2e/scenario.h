@@ -1,0 +1,28 @@
+// Driving the real setup.exe as its own process, as a user would, from a
+// scenario: what to prepare before it starts and how to answer each screen.
+//
+// Scenario lines (# starts a comment):
+//   hold PATH               keep PATH open without sharing while the setup runs
+//   window TITLE            show a window titled TITLE while the setup runs
+//   type ID TEXT            type TEXT into field ID of the next screen
+//   shot FILE.bmp           capture the screen when the next screen is up
+//   answer CAPTION | BUTTON the next screen must be CAPTION; press BUTTON
+//                           (a button's text, or Escape, Enter, close box)
+#pragma once
+#include "automation.h"
+#include <string>
+#include <vector>
+
+struct Scenario {
+    std::vector<std::string> heldFiles;
+    std::vector<std::string> windows;
+    std::vector<automation::Action> answers;
+};
+
+// False with a message naming the line when the scenario cannot be read.
+bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, std::string& problem);
+
+// Runs the setup program through the scenario and returns its transcript:
+// each screen and its answer, what happened to the prepared windows, and how
+// the setup ended. The setup is never left running.
+std::vector<std::string> RunScenario(const std::string& setup, const Scenario& scenario, DWORD stepTimeoutMs = 30000);

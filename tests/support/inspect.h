@@ -1,0 +1,19 @@
+// What an installation left behind, read back as lines a test can compare:
+// files, the profile value, the uninstall entry, links and Program Manager trace.
+#pragma once
+#include <string>
+#include <vector>
+
+// Every file below the folder: "relative path | size | modified (seconds since 1970)".
+std::vector<std::string> ListFiles(const std::string& folder);
+// The remembered folder: the profile's Options/dataDir, or "(none)".
+std::string ProfileValue(const std::string& profileFile);
+// "DisplayName = ... (N bytes)" and "UninstallString = ... (N bytes)", or "(no uninstall entry)".
+std::vector<std::string> UninstallEntry(const std::string& displayName);
+// Each link of a Start menu group: "name.lnk -> target | working folder".
+std::vector<std::string> GroupLinks(const std::string& group);
+// The commands Wine's Program Manager server executed, from the desktop process's trace.
+std::vector<std::string> TracedProgmanCommands();
+// All of the above for one product, headed by section names.
+std::vector<std::string> InstallationSummary(const std::string& folder, const std::string& folderName,
+    const std::string& displayName, const std::string& profileFile);
