@@ -1,7 +1,7 @@
 // The real setup.exe, started as its own process and driven like a user, in a
 // fresh Wine prefix per test: the whole transcript, and what the run left on
 // disk, in the profile file, in the registry and in the shell.
-#include "inspect.h"
+#include "installed_state.h"
 #include "scenario.h"
 #include "test_files.h"
 #include <gtest/gtest.h>
@@ -48,18 +48,6 @@ const std::string Ended = "setup ended with exit code 0";
 Lines ShippedFiles()
 {
     return {"help.htm | 12513 | 956876368", "pelmora.exe | 282624 | 979069806", "pmuninst.exe | 59392 | 979070150"};
-}
-
-Lines Commands(const std::string& folder, bool startup)
-{
-    Lines commands = {"[CreateGroup(Pelmora)]", "[ShowGroup(Pelmora,5)]", "[ReplaceItem(Pelmora)]",
-        "[AddItem(\"" + folder + "\\pelmora.exe\",Pelmora,,,,,\"" + folder + "\")]", "[ReplaceItem(Uninstall)]",
-        "[AddItem(\"" + folder + "\\pmuninst.exe\",Uninstall,,,,,\"" + folder + "\")]"};
-    if (startup)
-        commands.insert(commands.end(), {"[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pelmora)]",
-                                            "[AddItem(\"" + folder + "\\pelmora.exe\" -icon,Pelmora,,,,,\"" + folder
-                                                + "\",,1)]"});
-    return commands;
 }
 
 Lines Drive(const std::string& setup, const Lines& scenarioLines)
@@ -130,7 +118,7 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     EXPECT_EQ(GroupLinks("Pelmora"),
         (Lines{"Pelmora.lnk -> C:\\users\\root\\Pelmora\\pelmora.exe | C:\\users\\root\\Pelmora",
             "Uninstall.lnk -> C:\\users\\root\\Pelmora\\pmuninst.exe | C:\\users\\root\\Pelmora"}));
-    EXPECT_EQ(TracedProgmanCommands(), Commands(Home, true));
+    EXPECT_EQ(TracedProgmanCommands(), ShippedProgmanCommands(Home, true));
 }
 
 TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)

@@ -1,5 +1,4 @@
 #include "scenario.h"
-#include <thread>
 
 using namespace automation;
 
@@ -14,40 +13,6 @@ std::string Trim(const std::string& text)
     size_t end = text.find_last_not_of(" \t\r");
     return begin == std::string::npos ? "" : text.substr(begin, end - begin + 1);
 }
-
-// A window of the driver's own that notes whether it was told to quit.
-class TitledWindow {
-public:
-    explicit TitledWindow(const std::string& title) : title_(title)
-    {
-        thread_ = std::thread([this] {
-            window_ = CreateWindowExA(0, "STATIC", title_.c_str(), WS_POPUP | WS_VISIBLE, 0, 0, 60, 20, nullptr,
-                nullptr, nullptr, nullptr);
-            MSG message;
-            BOOL got;
-            while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0)
-                DispatchMessageA(&message);
-            toldToQuit_ = got == 0 && !closing_;
-            DestroyWindow(window_);
-        });
-        while (!window_)
-            Sleep(10);
-    }
-    std::string Close()
-    {
-        closing_ = true;
-        PostMessageA(window_, WM_QUIT, 0, 0);
-        thread_.join();
-        return "window \"" + title_ + "\" " + (toldToQuit_ ? "was told to quit" : "was left alone");
-    }
-
-private:
-    std::string title_;
-    std::thread thread_;
-    HWND volatile window_ = nullptr;
-    volatile bool toldToQuit_ = false;
-    volatile bool closing_ = false;
-};
 
 } // namespace
 
@@ -98,9 +63,9 @@ std::vector<std::string> RunScenario(const std::string& setup, const Scenario& s
     std::vector<HANDLE> held;
     for (const std::string& path : scenario.heldFiles)
         held.push_back(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::vector<TitledWindow*> windows;
+    std::vector<WatchedWindow*> windows;
     for (const std::string& title : scenario.windows)
-        windows.push_back(new TitledWindow(title));
+        windows.push_back(new WatchedWindow(title));
 
     std::string commandLine = "\"" + setup + "\"";
     STARTUPINFOA startup = {sizeof startup};
@@ -127,9 +92,10 @@ std::vector<std::string> RunScenario(const std::string& setup, const Scenario& s
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    for (TitledWindow* window : windows) {
-        transcript.Add(window->Close());
-        delete window;
+    for (size_t i = 0; i < windows.size(); ++i) {
+        transcript.Add("window \"" + scenario.windows[i] + "\" "
+            + (windows[i]->Close() ? "was told to quit" : "was left alone"));
+        delete windows[i];
     }
     for (HANDLE file : held)
         if (file != INVALID_HANDLE_VALUE)

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace automation;
@@ -49,39 +48,6 @@ private:
     PROCESS_INFORMATION process_ = {};
 };
 
-// A window of this process, on a thread of its own, that notes a WM_QUIT.
-class OwnWindow {
-public:
-    explicit OwnWindow(const char* title)
-    {
-        thread_ = std::thread([this, title] {
-            window_ = CreateWindowExA(0, "STATIC", title, WS_POPUP | WS_VISIBLE, 0, 0, 50, 20, nullptr, nullptr,
-                nullptr, nullptr);
-            MSG message;
-            BOOL got;
-            while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0)
-                DispatchMessageA(&message);
-            quit_ = got == 0 && !closing_;
-            DestroyWindow(window_);
-        });
-        while (!window_)
-            Sleep(10);
-    }
-    bool GotQuit()
-    {
-        closing_ = true;
-        PostMessageA(window_, WM_QUIT, 0, 0);
-        thread_.join();
-        return quit_;
-    }
-
-private:
-    std::thread thread_;
-    HWND volatile window_ = nullptr;
-    volatile bool quit_ = false;
-    volatile bool closing_ = false;
-};
-
 Lines ShutDownAnsweringTheNotice()
 {
     Transcript transcript;
@@ -98,16 +64,16 @@ TEST(RunningCopies, WindowsWhoseTitleBeginsWithTheNameAreToldToQuit)
     ProductConfig = ShippedConfig();
     std::string log = "C:\\running-copies.log";
     OtherProcessWindows others(log, {"Pelmora", "hidden:Pelmora - Options", "PELMORA", "About Pelmora", "pelmora"});
-    OwnWindow own("Pelmora");
-    OwnWindow ownBackdrop("Install Pelmora");
+    WatchedWindow own("Pelmora");
+    WatchedWindow ownBackdrop("Install Pelmora");
     DWORD start = GetTickCount();
     EXPECT_EQ(ShutDownAnsweringTheNotice(), Lines{Notice});
     EXPECT_GE(GetTickCount() - start, 8000u) << "two pauses of four seconds";
     Lines quits = ReadLines(log);
     std::sort(quits.begin() + 1, quits.end());
     EXPECT_EQ(quits, (Lines{"ready", "quit Pelmora", "quit Pelmora - Options"}));
-    EXPECT_FALSE(own.GotQuit()) << "the setup's own windows are never told to quit";
-    EXPECT_FALSE(ownBackdrop.GotQuit());
+    EXPECT_FALSE(own.Close()) << "the setup's own windows are never told to quit";
+    EXPECT_FALSE(ownBackdrop.Close());
 }
 
 TEST(RunningCopies, NameLongerThanAReadableTitleMatchesNothing)

@@ -2,6 +2,7 @@
 // on a service name only this test serves.
 #include "commands.h"
 #include "globals.h"
+#include "installed_state.h"
 #include "shell.h"
 #include "test_config.h"
 #include "text.h"
@@ -116,13 +117,7 @@ TEST(ProgmanClient, SendsTheTenCommandsOfAFullRegistration)
     RecordingProgman server;
     UseFolder("C:\\Apps\\Pelmora");
     std::vector<Received> received = RunClient(true);
-    EXPECT_EQ(Texts(received),
-        (std::vector<std::string>{"[CreateGroup(Pelmora)]", "[ShowGroup(Pelmora,5)]", "[ReplaceItem(Pelmora)]",
-            "[AddItem(\"C:\\Apps\\Pelmora\\pelmora.exe\",Pelmora,,,,,\"C:\\Apps\\Pelmora\")]",
-            "[ReplaceItem(Uninstall)]",
-            "[AddItem(\"C:\\Apps\\Pelmora\\pmuninst.exe\",Uninstall,,,,,\"C:\\Apps\\Pelmora\")]",
-            "[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pelmora)]",
-            "[AddItem(\"C:\\Apps\\Pelmora\\pelmora.exe\" -icon,Pelmora,,,,,\"C:\\Apps\\Pelmora\",,1)]"}));
+    EXPECT_EQ(Texts(received), ShippedProgmanCommands("C:\\Apps\\Pelmora", true));
     ASSERT_EQ(received.size(), 10u);
     EXPECT_EQ(received[4].length, 25u);
 }

@@ -3,7 +3,7 @@
 #include "archive.h"
 #include "globals.h"
 #include "shell.h"
-#include "inspect.h"
+#include "installed_state.h"
 #include "text.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -38,11 +38,5 @@ TEST(WineProgman, CreatesTheGroupsLinksAndReceivesEveryCommand)
     // Wine's parser refuses the Startup item's command (an argument after the closing quote).
     EXPECT_EQ(GroupLinks("Startup"), std::vector<std::string>{});
 
-    EXPECT_EQ(TracedProgmanCommands(),
-        (std::vector<std::string>{"[CreateGroup(Pelmora)]", "[ShowGroup(Pelmora,5)]", "[ReplaceItem(Pelmora)]",
-            "[AddItem(\"C:\\Apps\\Pelmora\\pelmora.exe\",Pelmora,,,,,\"C:\\Apps\\Pelmora\")]",
-            "[ReplaceItem(Uninstall)]",
-            "[AddItem(\"C:\\Apps\\Pelmora\\pmuninst.exe\",Uninstall,,,,,\"C:\\Apps\\Pelmora\")]",
-            "[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pelmora)]",
-            "[AddItem(\"C:\\Apps\\Pelmora\\pelmora.exe\" -icon,Pelmora,,,,,\"C:\\Apps\\Pelmora\",,1)]"}));
+    EXPECT_EQ(TracedProgmanCommands(), ShippedProgmanCommands(AppFolder, true));
 }

@@ -315,6 +315,38 @@ bool SaveBitmap(const Bitmap& bitmap, const char* path)
     return bool(out);
 }
 
+WatchedWindow::WatchedWindow(const std::string& title)
+{
+    thread_ = std::thread([this, title] {
+        window_ = CreateWindowExA(0, "STATIC", title.c_str(), WS_POPUP | WS_VISIBLE, 0, 0, 60, 20, nullptr, nullptr,
+            nullptr, nullptr);
+        MSG message;
+        BOOL got;
+        while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0)
+            DispatchMessageA(&message);
+        toldToQuit_ = got == 0 && !closing_;
+        DestroyWindow(window_);
+    });
+    while (!window_)
+        Sleep(PollMs);
+}
+
+WatchedWindow::~WatchedWindow()
+{
+    Close();
+}
+
+bool WatchedWindow::Close()
+{
+    if (!closed_) {
+        closed_ = true;
+        closing_ = true;
+        PostMessageA(window_, WM_QUIT, 0, 0);
+        thread_.join();
+    }
+    return toldToQuit_;
+}
+
 void Transcript::Add(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(mutex_);

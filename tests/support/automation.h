@@ -55,6 +55,23 @@ Bitmap CaptureScreen();
 Bitmap CaptureClient(HWND window);
 bool SaveBitmap(const Bitmap& bitmap, const char* path);
 
+// A top-level window of this process, on a thread of its own, that notes
+// whether something told it to quit (WM_QUIT) before it is closed.
+class WatchedWindow {
+public:
+    explicit WatchedWindow(const std::string& title);
+    ~WatchedWindow();
+    // Closes the window; true when it had been told to quit.
+    bool Close();
+
+private:
+    std::thread thread_;
+    HWND volatile window_ = nullptr;
+    volatile bool toldToQuit_ = false;
+    volatile bool closing_ = false;
+    bool closed_ = false;
+};
+
 // An ordered record of what a run showed and what was answered.
 class Transcript {
 public:

@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "installed_state.h"
 #include <windows.h>
 #include <algorithm>
 #include <fstream>
@@ -138,6 +138,18 @@ std::vector<std::string> TracedProgmanCommands()
         }
         commands.push_back(unescaped);
     }
+    return commands;
+}
+
+std::vector<std::string> ShippedProgmanCommands(const std::string& folder, bool startupItem)
+{
+    std::vector<std::string> commands = {"[CreateGroup(Pelmora)]", "[ShowGroup(Pelmora,5)]", "[ReplaceItem(Pelmora)]",
+        "[AddItem(\"" + folder + "\\pelmora.exe\",Pelmora,,,,,\"" + folder + "\")]", "[ReplaceItem(Uninstall)]",
+        "[AddItem(\"" + folder + "\\pmuninst.exe\",Uninstall,,,,,\"" + folder + "\")]"};
+    if (startupItem)
+        commands.insert(commands.end(), {"[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pelmora)]",
+                                            "[AddItem(\"" + folder + "\\pelmora.exe\" -icon,Pelmora,,,,,\"" + folder
+                                                + "\",,1)]"});
     return commands;
 }
 

@@ -14,6 +14,9 @@ std::vector<std::string> UninstallEntry(const std::string& displayName);
 std::vector<std::string> GroupLinks(const std::string& group);
 // The commands Wine's Program Manager server executed, from the desktop process's trace.
 std::vector<std::string> TracedProgmanCommands();
+// The commands that register the shipped product in a folder, with the
+// Startup item's four last when it is asked for.
+std::vector<std::string> ShippedProgmanCommands(const std::string& folder, bool startupItem);
 // All of the above for one product, headed by section names.
 std::vector<std::string> InstallationSummary(const std::string& folder, const std::string& folderName,
     const std::string& displayName, const std::string& profileFile);
