@@ -441,10 +441,17 @@ HWND Responder::NextScreen()
 
 void Responder::WaitForChange(HWND screen)
 {
+    HWND owner = GetWindow(screen, GW_OWNER);
     WaitForWindow([&]() -> HWND {
         return (stop_ || !IsWindow(screen) || !IsWindowVisible(screen) || !IsWindowEnabled(screen)) ? screen : nullptr;
     },
         stepTimeoutMs_);
+    // The answer's consequences run on the owner's thread (a dialog ends after its
+    // message box): wait until that thread is back in a message loop, so a screen
+    // about to close is never taken for the next one.
+    DWORD_PTR ignored;
+    if (owner && !stop_)
+        SendMessageTimeoutA(owner, WM_NULL, 0, 0, SMTO_NORMAL, stepTimeoutMs_, &ignored);
 }
 
 // A screen the test did not expect is recorded and closed, so a test never hangs on it.
