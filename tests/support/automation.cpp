@@ -234,6 +234,18 @@ HWND WaitForWindow(const std::function<HWND()>& find, DWORD timeoutMs)
     }
 }
 
+HWND WaitForDialog(DWORD processId, DWORD timeoutMs)
+{
+    return WaitForWindow(
+        [processId]() -> HWND {
+            for (HWND window : WindowsOfProcess(processId))
+                if (IsDialog(window) && IsWindowVisible(window))
+                    return window;
+            return nullptr;
+        },
+        timeoutMs);
+}
+
 Bitmap CaptureFrom(HDC source, int x, int y, int width, int height)
 {
     Bitmap bitmap;

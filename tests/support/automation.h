@@ -38,6 +38,9 @@ void TypeText(HWND dialog, int id, const std::string& text);
 void PressKey(HWND dialog, UINT key);
 void PressCloseBox(HWND window);
 
+// The first visible dialog of a process, once there is one; null after the time.
+HWND WaitForDialog(DWORD processId, DWORD timeoutMs);
+
 // Dispatches this thread's messages for a while, so its windows paint.
 void PumpMessages(DWORD ms);
 

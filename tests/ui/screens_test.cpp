@@ -184,14 +184,7 @@ TEST(AgreementDialog, ShowsTheProductTextReadOnlyWithAcceptFocused)
     std::string shown, afterTyping;
     bool readOnly = false, acceptFocused = false;
     std::thread inspector([&] {
-        HWND dialog = WaitForWindow(
-            [] {
-                for (HWND w : WindowsOfProcess(GetCurrentProcessId()))
-                    if (IsDialog(w) && IsWindowVisible(w))
-                        return w;
-                return HWND(nullptr);
-            },
-            5000);
+        HWND dialog = WaitForDialog(GetCurrentProcessId(), 5000);
         if (!dialog)
             return;
         HWND edit = GetDlgItem(dialog, IDC_AGREEMENT_TEXT);

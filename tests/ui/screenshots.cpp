@@ -24,14 +24,7 @@ int main(int argc, char** argv)
 
     bool saved = false;
     std::thread photographer([&] {
-        HWND dialog = WaitForWindow(
-            [] {
-                for (HWND w : WindowsOfProcess(GetCurrentProcessId()))
-                    if (IsDialog(w) && IsWindowVisible(w))
-                        return w;
-                return HWND(nullptr);
-            },
-            10000);
+        HWND dialog = WaitForDialog(GetCurrentProcessId(), 10000);
         Sleep(500);
         saved = SaveBitmap(CaptureScreen(), argv[1]);
         if (dialog)
