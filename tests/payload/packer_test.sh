@@ -44,6 +44,8 @@ long=$(printf 'x%.0s' $(seq 1 1024))
 cases=(
 "folderName${S}-${S}field 'folderName' is missing"
 "${S}colour = blue${S}unknown entry 'colour' in [files]"
+"folderName${S}folderName = Pelmora"$'\n'"colour = blue${S}product.ini:5: unknown field 'colour'"
+"[files]${S}[extras]${S}unknown section [extras]"
 "profileFile${S}profileFile = a.ini"$'\n'"profileFile = b.ini${S}product.ini:7: field 'profileFile' is repeated (first on line 6)"
 "folderName${S}folderName =${S}product.ini:4: field 'folderName': must not be empty"
 "displayName${S}displayName =${S}product.ini:5: field 'displayName': must not be empty"
