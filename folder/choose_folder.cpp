@@ -24,9 +24,6 @@ const char NotAFolderCaption[] = "Please Enter a Folder Name";
 const char NotAFolderFormat[] =
     "That path specifies a file, and not a new or existing folder name. Please enter a folder name, such as %s "
     "for example.";
-const char TooLongCaption[] = "Folder Name Too Long";
-const char TooLongText[] =
-    "That location is too long for the files of this application. Please choose a folder with a shorter path.";
 
 bool IsDriveRoot(const char* path)
 {
@@ -94,7 +91,7 @@ void AcceptChooseFolder(HWND dialog)
     // Two fields of at most 259 characters always fit InstallFolder.
     JoinFolderFields(parent, name, InstallFolder, sizeof InstallFolder);
     if (!FolderLeavesRoom(InstallFolder)) {
-        ShowWarning(dialog, TooLongCaption, TooLongText);
+        ShowWarning(dialog, FolderTooLongCaption, FolderTooLongText);
         return;
     }
     switch (QueryPathStatus(InstallFolder)) {

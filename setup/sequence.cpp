@@ -22,9 +22,6 @@ const char DiskSpaceFormat[] =
     "available.\r\n\r\nYou will be given another opportunity to choose a location for the software. You may "
     "wish to cancel the installation process, or use your Windows desktop to delete files, making more room "
     "for the program.";
-const char FolderTooLongCaption[] = "Folder Name Too Long";
-const char FolderTooLongText[] =
-    "That location is too long for the files of this application. Please choose a folder with a shorter path.";
 const char RunningCopiesCaption[] = "Close Running Copies First!";
 const char RunningCopiesFormat[] =
     "Do you already have an older version of %s?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. "
