@@ -136,11 +136,13 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     WriteFile(old, "old", 3, &written, nullptr);
     CloseHandle(old);
 
-    EXPECT_EQ(RunShipped({"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
+    EXPECT_EQ(RunShipped({"hold " + manual, "window Pelmora - Options", "window About Pelmora",
+                  "answer END USER LICENSE AGREEMENT | I Accept",
                   "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
                   "answer Add To Startup Group | No", "answer Installation Successful | No"}),
         (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
-            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended}));
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended,
+            "window \"Pelmora - Options\" was told to quit", "window \"About Pelmora\" was left alone"}));
     EXPECT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0) << "the running copy was told to quit";
     CloseHandle(running);
     Lines files = ListFiles(Home);
