@@ -56,8 +56,8 @@ bool BuildServiceCommand(const char* folder, const char* fileName, const char* l
     char program[PathBufferSize];
     char quoted[PathBufferSize];
     const char* arguments[] = {quoted, longestSwitch};
-    return FormatFolderFile(program, sizeof program, folder, fileName)
-        && FormatQuoted(quoted, sizeof quoted, program) && JoinArguments(out, size, arguments, 2);
+    return FormatFolderProgram(program, quoted, PathBufferSize, folder, fileName)
+        && JoinArguments(out, size, arguments, 2);
 }
 
 bool BuildAgentCommand(const char* folder, char* out, size_t size)
@@ -68,11 +68,6 @@ bool BuildAgentCommand(const char* folder, char* out, size_t size)
 bool BuildNtServiceCommand(const char* folder, char* out, size_t size)
 {
     return BuildServiceCommand(folder, ProductConfig.serviceExecutable, "-remove-service", out, size);
-}
-
-bool BuildLongestInstalledPath(const char* folder, char* out, size_t size)
-{
-    return BuildLongestPayloadPath(folder, out, size);
 }
 
 const DerivedText SequenceTexts[] = {
@@ -87,7 +82,7 @@ const DerivedText SequenceTexts[] = {
     {BuildQuotedApplication, PathBufferSize},
     {BuildAgentCommand, PathBufferSize},
     {BuildNtServiceCommand, PathBufferSize},
-    {BuildLongestInstalledPath, FilePathLimit},
+    {BuildLongestPayloadPath, FilePathLimit},
 };
 
 } // namespace

@@ -23,6 +23,11 @@ bool FormatFolderFile(char* out, size_t size, const char* folder, const char* fi
     return FormatText(out, size, "%s\\%s", folder, fileName);
 }
 
+bool FormatFolderProgram(char* program, char* quoted, size_t size, const char* folder, const char* fileName)
+{
+    return FormatFolderFile(program, size, folder, fileName) && FormatQuoted(quoted, size, program);
+}
+
 bool FormatUninstallKey(char* out, size_t size, const char* displayName)
 {
     return FormatText(out, size, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", displayName);

@@ -11,6 +11,9 @@ bool FormatStartupItemCommand(char* out, size_t size, const char* startupCommand
     const char* folder, int minimized);
 bool FormatQuoted(char* out, size_t size, const char* text);
 bool FormatFolderFile(char* out, size_t size, const char* folder, const char* fileName);
+// A program in the installation folder: its path, and the quoted form that is
+// its argument zero. Both buffers have the given size.
+bool FormatFolderProgram(char* program, char* quoted, size_t size, const char* folder, const char* fileName);
 bool FormatUninstallKey(char* out, size_t size, const char* displayName);
 // Arguments joined by single blanks, with nothing added, quoted or escaped.
 bool JoinArguments(char* out, size_t size, const char* const* arguments, int count);

@@ -24,18 +24,16 @@ void SetStringValue(HKEY key, const char* name, const char* data)
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), DWORD(TextLength(data) + 1));
 }
 
-// Runs a program in the installation folder with its quoted path as argument zero.
-int RunFromFolder(const char* fileName, const char* const* switches, int switchCount)
+// Runs a program in the installation folder with its quoted path as argument
+// zero and one or two switches.
+int RunFromFolder(const char* fileName, const char* firstSwitch, const char* secondSwitch = nullptr)
 {
     char program[PathBufferSize];
     char quoted[PathBufferSize];
-    if (!FormatFolderFile(program, sizeof program, InstallFolder, fileName)
-        || !FormatQuoted(quoted, sizeof quoted, program))
+    if (!FormatFolderProgram(program, quoted, PathBufferSize, InstallFolder, fileName))
         return -1;
-    const char* arguments[3] = {quoted};
-    for (int i = 0; i < switchCount && i < 2; ++i)
-        arguments[i + 1] = switches[i];
-    return SpawnAndWait(program, arguments, switchCount + 1);
+    const char* arguments[] = {quoted, firstSwitch, secondSwitch};
+    return SpawnAndWait(program, arguments, secondSwitch ? 3 : 2);
 }
 
 } // namespace
@@ -62,18 +60,15 @@ void RegisterUninstallEntry()
 
 void InstallAgentService()
 {
-    const char* switches[] = {"-install", "-sid=0"};
-    RunFromFolder(AgentServiceFileName, switches, 2); // result deliberately ignored
+    RunFromFolder(AgentServiceFileName, "-install", "-sid=0"); // result deliberately ignored
 }
 
 void ReplaceNtService(HWND owner)
 {
     MessageBoxA(owner, ServiceNoticeText, ServiceNoticeCaption, MB_OK);
-    const char* removal[] = {"-remove-service"};
-    RunFromFolder(ProductConfig.serviceExecutable, removal, 1); // result deliberately ignored
+    RunFromFolder(ProductConfig.serviceExecutable, "-remove-service"); // result deliberately ignored
     Sleep(ServicePauseMs);
-    const char* installation[] = {"-install-service"};
-    if (RunFromFolder(ProductConfig.serviceExecutable, installation, 1) != 0)
+    if (RunFromFolder(ProductConfig.serviceExecutable, "-install-service") != 0)
         ShowWarning(owner, ServiceFailedCaption, ServiceFailedText);
 }
 
