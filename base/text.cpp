@@ -63,6 +63,11 @@ bool FormatTextV(char* buffer, size_t size, const char* format, va_list args)
             continue;
         }
         switch (*++p) {
+        case '\0':
+            // A lone "%" at the end: stop here rather than step past the terminator.
+            --p;
+            valid = false;
+            break;
         case 's': {
             const char* text = va_arg(args, const char*);
             PutText(w, text ? text : "");

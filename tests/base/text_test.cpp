@@ -1,6 +1,7 @@
 #include "text.h"
 #include <gtest/gtest.h>
 #include <cstring>
+#include <windows.h>
 
 namespace {
 
@@ -44,6 +45,23 @@ TEST(BoundedText, FormatFitsExactlyOrReportsOverflow)
         EXPECT_STREQ(buffer.bytes, c.result);
         EXPECT_TRUE(buffer.GuardsIntact()) << c.format << " " << c.size;
     }
+}
+
+TEST(BoundedText, LonePercentAtTheEndIsRefusedWithoutReadingPastIt)
+{
+    // The format ends right before a page that may not be read: a byte read past its end faults.
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * system.dwPageSize, MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(pages, nullptr);
+    DWORD old;
+    ASSERT_TRUE(VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old));
+    char* format = pages + system.dwPageSize - 4;
+    memcpy(format, "50%", 4);
+    char buffer[16];
+    EXPECT_FALSE(FormatText(buffer, sizeof buffer, format));
+    EXPECT_STREQ(buffer, "");
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST(BoundedText, FormatsSignedDecimals)
