@@ -36,7 +36,8 @@ void ProposeDefaultFolder()
     if (EnterFolder(InstallFolder, 0) != 0) {
         char drive[PathBufferSize];
         char path[PathBufferSize];
-        // A home too long for the buffer leaves the proposal empty for the user to fill in.
+        // A variable too long for its buffer counts as unset, so the proposal falls back to the
+        // default drive; only a home proposal too long for InstallFolder leaves it empty.
         BuildHomeProposal(ReadEnvironment("HOMEDRIVE", drive, sizeof drive),
             ReadEnvironment("HOMEPATH", path, sizeof path), ProductConfig.folderName, InstallFolder,
             sizeof InstallFolder);

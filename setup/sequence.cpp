@@ -59,7 +59,7 @@ const char* ExtractFailureText(int result)
     }
 }
 
-// Steps 6.1 to 6.3: false when the user gave up.
+// Offers the folder choice until a folder with enough free space is accepted; false when the user gave up.
 bool ChooseFolderWithSpace()
 {
     for (;;) {
@@ -147,7 +147,8 @@ int SetupSequence(HINSTANCE instance)
     FormatText(caption, sizeof caption, "Install %s", ProductConfig.displayName);
     BackdropWindow = CreateBackdropWindow(instance, caption);
 
-    if (RunAgreementDialog(instance, BackdropWindow) == 0) {
+    // Only an agreement the user saw and accepted counts: a dialog that could not be shown is no consent.
+    if (RunAgreementDialog(instance, BackdropWindow) != 1) {
         ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
         return 0;
     }

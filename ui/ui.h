@@ -13,7 +13,7 @@ bool RegisterBackdropClass(HINSTANCE instance);
 HWND CreateBackdropWindow(HINSTANCE instance, const char* caption);
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// 1 when the user accepted the agreement, 0 when declined.
+// 1 when the user accepted the agreement, 0 when declined, -1 when the dialog could not be shown.
 INT_PTR RunAgreementDialog(HINSTANCE instance, HWND owner);
 HWND CreateProgressDialog(HINSTANCE instance, HWND owner);
 void ShowProgress(HWND dialog, const char* text, int percent);

@@ -96,14 +96,18 @@ TEST_F(SequenceTest, WindowClassNotRegisteredEndsSilently)
     EXPECT_EQ(BackdropDouble, nullptr);
 }
 
-TEST_F(SequenceTest, DeclinedAgreementEndsBeforeAnyFolderChoice)
+TEST_F(SequenceTest, DeclinedOrUnshownAgreementEndsBeforeAnyFolderChoice)
 {
-    Script.agreement = 0;
-    Lines expected = Opening;
-    expected.back() = "RunAgreementDialog(owner is backdrop: yes) -> 0";
-    expected.push_back(NotInstalled);
-    EXPECT_EQ(Run({Press(IDOK)}), expected);
-    EXPECT_STREQ(BackdropTitle, "Install Pelmora");
+    // -1: the dialog could not be created, so the user never agreed.
+    for (INT_PTR result : {0, -1}) {
+        Restart();
+        Script.agreement = result;
+        Lines expected = Opening;
+        expected.back() = "RunAgreementDialog(owner is backdrop: yes) -> " + std::to_string(result);
+        expected.push_back(NotInstalled);
+        EXPECT_EQ(Run({Press(IDOK)}), expected) << result;
+        EXPECT_STREQ(BackdropTitle, "Install Pelmora");
+    }
 }
 
 TEST_F(SequenceTest, AbandonedFolderChoiceEnds)
