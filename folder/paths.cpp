@@ -1,6 +1,15 @@
 #include "paths.h"
 #include "text.h"
 
+namespace {
+
+bool IsSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+} // namespace
+
 void StripTrailingChar(char* text, char c)
 {
     size_t length = TextLength(text);
@@ -11,9 +20,21 @@ void StripTrailingChar(char* text, char c)
 void NormalizeSeparators(char* path)
 {
     char* out = path;
+    const char* in = path;
+    // A network path keeps its leading pair: \\server\share is not \server\share on the current drive.
+    if (IsSeparator(in[0]) && IsSeparator(in[1])) {
+        while (IsSeparator(*in))
+            ++in;
+        if (*in) {
+            *out++ = '\\';
+            *out++ = '\\';
+        } else {
+            in = path;
+        }
+    }
     bool inRun = false;
-    for (const char* in = path; *in; ++in) {
-        bool separator = *in == '/' || *in == '\\';
+    for (; *in; ++in) {
+        bool separator = IsSeparator(*in);
         if (!separator)
             *out++ = *in;
         else if (!inRun)

@@ -3,7 +3,8 @@
 #include <stddef.h>
 
 void StripTrailingChar(char* text, char c);
-// Each run of slashes and backslashes becomes one backslash.
+// Each run of slashes and backslashes becomes one backslash, but a path that
+// begins with two or more separators and a name keeps two: \\server\share.
 void NormalizeSeparators(char* path);
 // The fallback proposal from the home variables (either may be null).
 bool BuildHomeProposal(const char* homeDrive, const char* homePath, const char* folderName, char* out, size_t size);

@@ -154,7 +154,7 @@ TEST_F(ChooseFolderTest, StoredValueReplacesEveryDefault)
         const char* parent;
         const char* name;
     } cases[] = {{"D:\\Stored\\Pelmora", "D:\\Stored", "Pelmora"}, {"", "", ""}, {"C:/Data//x", "C:\\Data", "x"},
-        {"\\\\server\\share", "\\server", "share"}, {"Pelmora", "Pelmora", ""}};
+        {"\\\\server\\share", "\\\\server", "share"}, {"Pelmora", "Pelmora", ""}};
     for (const auto& c : cases) {
         Store(c.stored);
         EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
@@ -315,5 +315,21 @@ TEST_F(ChooseFolderTest, AcceptedFolderThatCannotBeEnteredIsOfferedAgain)
         0);
     EXPECT_EQ(transcript.Lines(),
         (Lines{Dialog("\\\\nosuchserver\\share", "") + " -> OK", Existing + " -> Yes", noAccess,
-            Dialog("\\nosuchserver\\share", "") + " -> Cancel", ShuttingDown}));
+            Dialog("\\\\nosuchserver\\share", "") + " -> Cancel", ShuttingDown}));
+}
+
+TEST_F(ChooseFolderTest, NetworkFolderKeepsItsLeadingPairFromTheFieldToTheProfile)
+{
+    const std::string share = "\\\\testserver\\share";
+    if (!IsFolder(share))
+        GTEST_SKIP() << "no test share \\\\testserver\\share (tools/test maps one)";
+    const std::string folder = share + "\\Pelmora";
+    RemoveTree(folder);
+    EXPECT_EQ(Resolve({Fields("//testserver/share", "Pelmora", IDOK)}), 1);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog("//testserver/share", "Pelmora") + " -> OK"}));
+    EXPECT_STREQ(InstallFolder, folder.c_str());
+    EXPECT_EQ(CurrentFolder(), folder);
+    EXPECT_EQ(StoredFolder(), folder);
+    SetCurrentDirectoryA("C:\\");
+    RemoveTree(folder);
 }

@@ -10,7 +10,9 @@ TEST(FolderPaths, NormalizeSeparatorsCollapsesEveryRun)
     } cases[] = {
         {"C:/Data//x", "C:\\Data\\x"},
         {"C:\\\\/\\a/\\b", "C:\\a\\b"},
-        {"\\\\server\\share", "\\server\\share"},
+        {"\\\\server\\share", "\\\\server\\share"}, // a network path keeps its leading pair
+        {"//server//share/x", "\\\\server\\share\\x"},
+        {"\\\\\\server", "\\\\server"},
         {"C:\\x\\", "C:\\x\\"},
         {"//", "\\"},
         {"", ""},
