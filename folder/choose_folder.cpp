@@ -1,5 +1,6 @@
 #include "choose_folder.h"
 #include "derived.h"
+#include "folder.h"
 #include "globals.h"
 #include "message.h"
 #include "paths.h"
@@ -90,7 +91,8 @@ void AcceptChooseFolder(HWND dialog)
     GetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_NAME, name, sizeof name);
     // Two fields of at most 259 characters always fit InstallFolder.
     JoinFolderFields(parent, name, InstallFolder, sizeof InstallFolder);
-    if (!FolderLeavesRoom(InstallFolder)) {
+    // Everything later names the folder from elsewhere, so a relative one is made full first.
+    if (!MakeFolderAbsolute(InstallFolder, sizeof InstallFolder) || !FolderLeavesRoom(InstallFolder)) {
         ShowWarning(dialog, FolderTooLongCaption, FolderTooLongText);
         return;
     }

@@ -8,3 +8,7 @@ void RememberInstallFolder();
 // 0 when the path is now the current directory, -1 otherwise. With mayCreate
 // the last level is created when the path cannot be entered.
 int EnterFolder(const char* path, int mayCreate);
+// Rewrites a relative path (".", "tools", "..\\x", "\\x") as the full path it
+// names from the current directory; false, and the path unchanged, when that
+// would not fit.
+bool MakeFolderAbsolute(char* path, size_t size);

@@ -70,6 +70,13 @@ int EnterFolder(const char* path, int mayCreate)
     return SetCurrentDirectoryA(path) ? 0 : -1;
 }
 
+bool MakeFolderAbsolute(char* path, size_t size)
+{
+    char full[PathBufferSize];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full && CopyText(path, size, full);
+}
+
 void RememberInstallFolder()
 {
     WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
@@ -81,10 +88,12 @@ int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass)
     bool first = true;
     bool skip = firstPass != 0;
     for (;;) {
+        // The dialog hands back a full path; a proposal entered without it is made one here.
+        bool entering = !skip && MakeFolderAbsolute(InstallFolder, sizeof InstallFolder);
         bool windowsFolder = IsWindowsFolder(InstallFolder);
         if (windowsFolder)
             ShowWarning(owner, WindowsFolderCaption, WindowsFolderText);
-        if (!skip && !windowsFolder) {
+        if (entering && !windowsFolder) {
             if (EnterFolder(InstallFolder, first ? 0 : 1) == 0) {
                 RememberInstallFolder();
                 return 1;

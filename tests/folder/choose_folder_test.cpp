@@ -333,3 +333,25 @@ TEST_F(ChooseFolderTest, NetworkFolderKeepsItsLeadingPairFromTheFieldToTheProfil
     SetCurrentDirectoryA("C:\\");
     RemoveTree(folder);
 }
+
+TEST_F(ChooseFolderTest, RelativeFolderIsMadeFullBeforeItIsCreatedEnteredAndRemembered)
+{
+    const std::string tools = Root + "\\tools";
+    ASSERT_TRUE(CreateDirectoryA(tools.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((tools + "\\sub").c_str(), nullptr));
+    const struct {
+        const char* parent;
+        const char* name;
+        std::string folder;
+    } cases[] = {{".", "A", tools + "\\A"}, {"..", "B", Root + "\\B"}, {"sub", "C", tools + "\\sub\\C"},
+        {"", "folder-tests-D", "C:\\folder-tests-D"}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(SetCurrentDirectoryA(tools.c_str()));
+        EXPECT_EQ(Resolve({Fields(c.parent, c.name, IDOK)}), 1) << c.parent;
+        EXPECT_STREQ(InstallFolder, c.folder.c_str()) << c.parent;
+        EXPECT_EQ(CurrentFolder(), c.folder) << c.parent;
+        EXPECT_EQ(StoredFolder(), c.folder) << c.parent;
+    }
+    SetCurrentDirectoryA("C:\\");
+    RemoveDirectoryA("C:\\folder-tests-D");
+}
