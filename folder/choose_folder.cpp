@@ -7,6 +7,7 @@
 #include "product.h"
 #include "resource.h"
 #include "text.h"
+#include <objbase.h>
 #include <shlobj.h>
 
 namespace {
@@ -119,18 +120,20 @@ void AcceptChooseFolder(HWND dialog)
 
 void BrowseForParent(HWND dialog)
 {
+    // The browser is documented to need an apartment-threaded COM on the calling thread.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     BROWSEINFOA browse = {};
     browse.hwndOwner = dialog;
     browse.lpszTitle = BrowseTitle;
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
     LPITEMIDLIST item = SHBrowseForFolderA(&browse);
-    if (!item)
-        return;
     char path[FieldBufferSize];
     // An item without a file-system path leaves the field as it was.
-    if (SHGetPathFromIDListA(item, path))
+    if (item && SHGetPathFromIDListA(item, path))
         SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, path);
     CoTaskMemFree(item);
+    if (SUCCEEDED(com))
+        CoUninitialize();
 }
 
 INT_PTR CALLBACK ChooseFolderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)

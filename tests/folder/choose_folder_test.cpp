@@ -9,6 +9,7 @@
 #include "text.h"
 #include "test_files.h"
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <shlobj.h>
 #include <string>
 
@@ -18,6 +19,13 @@ using Lines = std::vector<std::string>;
 namespace {
 
 const std::string Root = "C:\\folder-tests";
+
+Lines Join(const Lines& a, const Lines& b)
+{
+    Lines all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
 
 bool BuildUninstallerPath(const char* folder, char* out, size_t size)
 {
@@ -81,6 +89,57 @@ std::string CurrentFolder()
     return folder;
 }
 
+
+// Spies in front of the folder browser and of COM's set-up, for the order of
+// their calls: Wine makes every thread with windows apartment-threaded by
+// itself, so the thread's state alone cannot show what the dialog did.
+extern "C" void* BrowserImport asm("__imp__SHBrowseForFolderA@4");
+extern "C" void* ComInitializeImport asm("__imp__CoInitializeEx@8");
+extern "C" void* ComUninitializeImport asm("__imp__CoUninitialize@0");
+typedef PIDLIST_ABSOLUTE(WINAPI* BrowserFunction)(LPBROWSEINFOA);
+typedef HRESULT(WINAPI* ComInitializeFunction)(void*, DWORD);
+typedef void(WINAPI* ComUninitializeFunction)();
+BrowserFunction RealBrowser;
+ComInitializeFunction RealComInitialize;
+ComUninitializeFunction RealComUninitialize;
+Lines SpiedCalls;
+
+PIDLIST_ABSOLUTE WINAPI SpyBrowser(LPBROWSEINFOA info)
+{
+    SpiedCalls.push_back("SHBrowseForFolderA");
+    return RealBrowser(info);
+}
+
+HRESULT WINAPI SpyComInitialize(void* reserved, DWORD model)
+{
+    SpiedCalls.push_back(model == COINIT_APARTMENTTHREADED ? "CoInitializeEx(apartment-threaded)"
+                                                           : "CoInitializeEx(" + std::to_string(model) + ")");
+    return RealComInitialize(reserved, model);
+}
+
+void WINAPI SpyComUninitialize()
+{
+    SpiedCalls.push_back("CoUninitialize");
+    RealComUninitialize();
+}
+
+template <typename Function> void Replace(void*& import, Function& real, Function spy)
+{
+    DWORD protection;
+    VirtualProtect(&import, sizeof import, PAGE_READWRITE, &protection);
+    real = reinterpret_cast<Function>(import);
+    import = reinterpret_cast<void*>(spy);
+    VirtualProtect(&import, sizeof import, protection, &protection);
+}
+
+void PutSpiesInFrontOfTheBrowser()
+{
+    if (RealBrowser)
+        return;
+    Replace(BrowserImport, RealBrowser, SpyBrowser);
+    Replace(ComInitializeImport, RealComInitialize, SpyComInitialize);
+    Replace(ComUninitializeImport, RealComUninitialize, SpyComUninitialize);
+}
 
 bool IsFolder(const std::string& path)
 {
@@ -292,9 +351,13 @@ TEST_F(ChooseFolderTest, DialogThatCannotBeCreatedEndsLikeACancel)
 TEST_F(ChooseFolderTest, BrowsingReplacesOnlyTheParentFolder)
 {
     Store((Root + "\\Pelmora").c_str());
+    PutSpiesInFrontOfTheBrowser();
+    SpiedCalls.clear();
     Action browse = Press(IDC_CHOOSE_FOLDER_BROWSE);
     std::vector<Action> answers = {browse, Press(IDCANCEL), browse, Press(IDOK), Press(IDCANCEL), Press(IDOK)};
     EXPECT_EQ(Resolve(answers), 0);
+    const Lines calls = {"CoInitializeEx(apartment-threaded)", "SHBrowseForFolderA", "CoUninitialize"};
+    EXPECT_EQ(SpiedCalls, Join(calls, calls)) << "COM is set up for each browse and taken down after it";
     Lines lines = transcript.Lines();
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], Dialog(Root, "Pelmora") + " -> button 1098");
