@@ -1,24 +1,15 @@
 #include "derived.h"
-#include "globals.h"
 
 namespace {
-const DerivedText* RegisteredTexts;
-int RegisteredCount;
+FolderCheck RegisteredCheck;
 }
 
-void RegisterDerivedTexts(const DerivedText* texts, int count)
+void RegisterFolderCheck(FolderCheck check)
 {
-    RegisteredTexts = texts;
-    RegisteredCount = count;
+    RegisteredCheck = check;
 }
 
 bool DerivedTextsFit(const char* folder)
 {
-    char scratch[PathBufferSize * 2];
-    for (int i = 0; i < RegisteredCount; ++i) {
-        size_t size = RegisteredTexts[i].size;
-        if (size > sizeof scratch || !RegisteredTexts[i].build(folder, scratch, size))
-            return false;
-    }
-    return true;
+    return !RegisteredCheck || RegisteredCheck(folder);
 }

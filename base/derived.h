@@ -1,16 +1,11 @@
 // Texts derived from the installation folder (paths, command lines, messages)
-// each go into a fixed buffer. Before a folder is accepted, every builder the
-// run will use is tried on it, so no step later finds its text too long.
+// each go into a fixed buffer. Before a folder is accepted, the run's check
+// tries every one of them on it, so no step later finds its text too long.
 #pragma once
-#include <stddef.h>
 
-typedef bool (*DerivedTextBuilder)(const char* folder, char* out, size_t size);
+typedef bool (*FolderCheck)(const char* folder);
 
-struct DerivedText {
-    DerivedTextBuilder build;
-    size_t size;
-};
-
-// The table stays owned by the caller and must outlive the run.
-void RegisterDerivedTexts(const DerivedText* texts, int count);
+// The program registers its check before any folder is chosen.
+void RegisterFolderCheck(FolderCheck check);
+// True when every text derived from the folder fits; true when nothing is registered.
 bool DerivedTextsFit(const char* folder);

@@ -1,9 +1,8 @@
 // Process-global state shared by the steps of a run. The sequence fills it in
 // order; each subsystem reads only what it needs.
 #pragma once
+#include "path_limits.h"
 #include <windows.h>
-
-constexpr int PathBufferSize = 1024;
 
 extern char InstallFolder[PathBufferSize];
 extern char ApplicationPath[PathBufferSize];

@@ -1,5 +1,6 @@
 #include "archive.h"
 #include "globals.h"
+#include "names.h"
 #include "payload.h"
 #include "text.h"
 #include <stdlib.h>
@@ -7,25 +8,8 @@
 
 namespace {
 
-const char SystemPrefixBackslash[] = "SYSTEM\\";
-const char SystemPrefixSlash[] = "SYSTEM/";
-constexpr size_t SystemPrefixLength = 7;
 constexpr int64_t UnixEpochInFileTimeSeconds = 11644473600LL;
 constexpr int64_t FileTimeTicksPerSecond = 10000000LL;
-
-bool StartsWith(const char* text, const char* prefix, size_t length)
-{
-    for (size_t i = 0; i < length; ++i)
-        if (text[i] != prefix[i])
-            return false;
-    return true;
-}
-
-bool IsSystemName(const char* name)
-{
-    return StartsWith(name, SystemPrefixBackslash, SystemPrefixLength)
-        || StartsWith(name, SystemPrefixSlash, SystemPrefixLength);
-}
 
 bool IsSeparator(char c)
 {
@@ -218,13 +202,12 @@ int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
     return RemoveArchiveFiles(PayloadArchive, dialog, sink);
 }
 
-bool BuildLongestPayloadPath(const char* folder, char* out, size_t size)
+bool PayloadFitsFolder(const char* folder)
 {
-    const char* longest = "";
     for (int i = 0; i < PayloadArchive.fileCount; ++i) {
         const char* name = PayloadArchive.fileNames[i];
-        if (!IsSystemName(name) && TextLength(name) > TextLength(longest))
-            longest = name;
+        if (!IsSystemName(name) && BrokenNameLimit(folder, name) != 0)
+            return false;
     }
-    return FormatText(out, size, "%s\\%s", folder, longest);
+    return true;
 }

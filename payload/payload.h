@@ -17,5 +17,6 @@ int ExtractPayload(HWND dialog, ProgressSink sink);
 // Deletes every payload name found below the current directory: 4 when all
 // were handled, 0 when a deletion failed.
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink);
-// The longest path the payload gives under a folder, for the folder check.
-bool BuildLongestPayloadPath(const char* folder, char* out, size_t size);
+// Whether every payload file's path below the folder, and every folder made
+// for one, fits what the file functions take.
+bool PayloadFitsFolder(const char* folder);

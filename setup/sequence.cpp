@@ -1,5 +1,6 @@
 #include "sequence.h"
 #include "derived.h"
+#include "derived_texts.h"
 #include "folder.h"
 #include "globals.h"
 #include "message.h"
@@ -96,9 +97,9 @@ void DealWithRunningCopies(HWND progress)
 void RegisterWithShell()
 {
     // Cannot fail: the folder loop made sure every derived text fits.
-    BuildApplicationPath(InstallFolder, ApplicationPath, sizeof ApplicationPath);
-    BuildStartupCommand(InstallFolder, StartupCommand, sizeof StartupCommand);
-    BuildUninstallerPath(InstallFolder, UninstallerPath, sizeof UninstallerPath);
+    BuildApplicationPath(ProductConfig, InstallFolder, ApplicationPath, sizeof ApplicationPath);
+    BuildStartupCommand(ProductConfig, InstallFolder, StartupCommand, sizeof StartupCommand);
+    BuildUninstallerPath(ProductConfig, InstallFolder, UninstallerPath, sizeof UninstallerPath);
 
     OpenDdeClient();
     CreateProductGroup();
@@ -118,26 +119,15 @@ void RegisterWithShell()
 
 } // namespace
 
-bool BuildApplicationPath(const char* folder, char* out, size_t size)
+bool FolderFitsProduct(const char* folder)
 {
-    return FormatText(out, size, "%s\\%s", folder, ProductConfig.mainExecutable);
-}
-
-bool BuildStartupCommand(const char* folder, char* out, size_t size)
-{
-    return FormatText(out, size, "\"%s\\%s\" %s", folder, ProductConfig.mainExecutable,
-        ProductConfig.startupArguments);
-}
-
-bool BuildUninstallerPath(const char* folder, char* out, size_t size)
-{
-    return FormatText(out, size, "%s\\%s", folder, UninstallerFileName);
+    return !BrokenDerivedText(ProductConfig, folder) && PayloadFitsFolder(folder);
 }
 
 int SetupSequence(HINSTANCE instance)
 {
     SetupInstance = instance;
-    RegisterSequenceTexts();
+    RegisterFolderCheck(FolderFitsProduct);
 
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
     BackdropFont = CreateBackdropFont();

@@ -7,13 +7,9 @@
 // Runs the whole installation; always returns 0.
 int SetupSequence(HINSTANCE instance);
 
-// Registers every text the run derives from the folder, for the folder check.
-void RegisterSequenceTexts();
-
-// The paths the shell steps use, built from a folder. False when one would not fit.
-bool BuildApplicationPath(const char* folder, char* out, size_t size);
-bool BuildStartupCommand(const char* folder, char* out, size_t size);
-bool BuildUninstallerPath(const char* folder, char* out, size_t size);
+// Whether every text the run derives from the folder fits its buffer: the
+// product's paths and commands, and each payload file's path below it.
+bool FolderFitsProduct(const char* folder);
 
 // Free space: the root whose drive is measured, and the arithmetic on the
 // answer of the query. The root is empty when the drive cannot be told.

@@ -1,4 +1,7 @@
 #include "manifest.h"
+#include "derived_texts.h"
+#include "names.h"
+#include "path_limits.h"
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -100,6 +103,42 @@ bool FindSource(const std::string& source, const std::string& manifestDir, const
             return true;
     }
     return false;
+}
+
+// Every text the run derives from the installation folder must fit its buffer
+// for some folder: when even C:\ and the folder name leave no room, every
+// folder the user could choose would be refused.
+template <typename Fail>
+void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, std::pair<std::string, int>>& seen,
+    Fail fail)
+{
+    auto text = [&](const char* name) { return manifest.Field(name); };
+    std::string texts[] = {text("folderName"), text("displayName"), text("profileFile"), text("startupPrompt"),
+        text("mainExecutable"), text("startupArguments"), text("serviceExecutable"), text("servicePrompt")};
+    ProductConfigRecord product = {texts[0].c_str(), texts[1].c_str(), texts[2].c_str(), 0, texts[3].c_str(),
+        texts[4].c_str(), texts[5].c_str(), 0, int32_t(std::stol(text("startupMinimized"))), 0, texts[6].c_str(),
+        texts[7].c_str(), 0};
+    std::string folder = "C:\\" + texts[0];
+    if (const DerivedTextRule* rule = BrokenDerivedText(product, folder.c_str())) {
+        std::string fields = rule->fields;
+        std::string first = fields.substr(0, fields.find(','));
+        std::string named = " '" + first + "'";
+        if (first.size() < fields.size())
+            named = "s '" + first + "' and '" + fields.substr(first.size() + 2) + "'";
+        fail(seen[first].second, "field" + named + ": too long for any folder: even in " + folder + ", "
+                + rule->text + " would be longer than " + std::to_string(rule->size - 1) + " characters");
+    }
+    for (const ManifestFile& file : manifest.files) {
+        size_t limit = IsSystemName(file.name.c_str()) ? 0 : BrokenNameLimit(folder.c_str(), file.name.c_str());
+        if (limit == FilePathLimit)
+            fail(file.line, "file '" + file.name + "': too long for any folder: even in " + folder
+                    + ", its path would be longer than the " + std::to_string(limit - 1)
+                    + " characters the file functions take");
+        else if (limit == FolderPathLimit)
+            fail(file.line, "file '" + file.name + "': too long for any folder: even in " + folder
+                    + ", the folder it needs would be longer than the " + std::to_string(limit - 1)
+                    + " characters a new folder may have");
+    }
 }
 
 } // namespace
@@ -346,6 +385,8 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             errors.push_back(path + ": no payload file named '" + wanted
                 + "' at the top of the installation folder");
     }
+    if (errors.empty())
+        CheckRoomInAShortFolder(manifest, seen, fail);
     for (const char* name : PathFields) {
         std::string found;
         if (!FindSource(seen[name].first, manifestDir, searchDirs, found, nullptr))

@@ -27,13 +27,12 @@ Lines Join(const Lines& a, const Lines& b)
     return all;
 }
 
-bool BuildUninstallerPath(const char* folder, char* out, size_t size)
-{
-    return FormatText(out, size, "%s\\pmuninst.exe", folder);
-}
-
 // What the run derives from a folder: the longest payload path is the tightest.
-const DerivedText Texts[] = {{BuildUninstallerPath, MAX_PATH}};
+bool UninstallerPathFits(const char* folder)
+{
+    char path[MAX_PATH];
+    return FormatText(path, sizeof path, "%s\\pmuninst.exe", folder);
+}
 
 std::string Dialog(const std::string& parent, const std::string& name)
 {
@@ -152,7 +151,7 @@ protected:
     void SetUp() override
     {
         ProductConfig = ShippedConfig();
-        RegisterDerivedTexts(Texts, 1);
+        RegisterFolderCheck(UninstallerPathFits);
         SetCurrentDirectoryA("C:\\");
         RemoveTree(Root);
         RemoveTree("C:\\Program Files\\Pelmora");

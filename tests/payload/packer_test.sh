@@ -40,6 +40,7 @@ expect_refusal() {
 
 S=$'\x1f'
 long=$(printf 'x%.0s' $(seq 1 1024))
+repeat() { printf "$1%.0s" $(seq 1 "$2"); }
 # pattern S replacement S message; an empty pattern appends the replacement.
 cases=(
 "folderName${S}-${S}field 'folderName' is missing"
@@ -76,6 +77,13 @@ cases=(
 "startupPrompt${S}startupPrompt = "$'\xe6\x97\xa5'"${S}field 'startupPrompt': does not convert to Windows-1252"
 "agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
+"displayName${S}displayName = $(repeat n 990)${S}fields 'displayName' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the application item's Program Manager command would be longer than 1023 characters"
+"serviceExecutable${S}serviceExecutable = $(repeat s 994)${S}field 'serviceExecutable': too long for any folder: even in C:\\Pelmora, the NT service's command line would be longer than 1023 characters"
+"serviceExecutable${S}serviceExecutable = $(repeat s 993)${S}"
+"${S}file = $(repeat a 120)/$(repeat b 130).txt | help.htm${S}its path would be longer than the 259 characters the file functions take"
+"${S}file = $(repeat d 240)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
+"${S}file = $(repeat d 235)/x.txt | help.htm${S}"
+"${S}file = SYSTEM/$(repeat d 240)/x.txt | help.htm${S}"
 )
 for entry in "${cases[@]}"; do
     IFS=$S read -r -d '' pattern replacement message <<<"$entry"

@@ -1,6 +1,7 @@
 #include "doubles.h"
 #include "folder.h"
 #include "globals.h"
+#include "names.h"
 #include "payload.h"
 #include "shell.h"
 #include "text.h"
@@ -109,9 +110,10 @@ int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
     return 4;
 }
 
-bool BuildLongestPayloadPath(const char* folder, char* out, size_t size)
+// The shipped payload's longest name, under the real rule.
+bool PayloadFitsFolder(const char* folder)
 {
-    return FormatText(out, size, "%s\\%s", folder, "pmuninst.exe");
+    return BrokenNameLimit(folder, "pmuninst.exe") == 0;
 }
 
 void ShutDownRunningCopies()

@@ -1,0 +1,13 @@
+// Stored payload names and what they need below a folder. Plain C++, shared
+// with the packer, which refuses a name that no folder could hold.
+#pragma once
+#include <stddef.h>
+
+// A name whose first seven characters are exactly "SYSTEM\" or "SYSTEM/"
+// denotes a file in the Windows system directory.
+constexpr size_t SystemPrefixLength = 7;
+bool IsSystemName(const char* name);
+// The limit a name below the folder breaks: 0 when it fits, FilePathLimit
+// when the file's path is too long, FolderPathLimit when the folder that
+// must be created for it is.
+size_t BrokenNameLimit(const char* folder, const char* name);
