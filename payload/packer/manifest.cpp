@@ -68,6 +68,25 @@ bool ParseInteger(const std::string& text, int64_t& value)
     return true;
 }
 
+bool FitsStoredTime(int64_t seconds)
+{
+    return seconds >= INT32_MIN && seconds <= INT32_MAX;
+}
+
+// Windows folds letter case in names and takes / for \; the system prefix
+// itself is exact, so SYSTEM\x and system\x are different files.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    auto key = [](const std::string& name) {
+        std::string folded = Upper(name);
+        for (char& c : folded)
+            if (c == '/')
+                c = '\\';
+        return (IsSystemName(name.c_str()) ? "system:" : "folder:") + folded;
+    };
+    return key(a) == key(b);
+}
+
 std::string Directory(const std::string& path)
 {
     size_t slash = path.find_last_of('/');
@@ -297,9 +316,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
                 continue;
             }
             if (bar2 != std::string::npos) {
-                if (!ParseInteger(Trim(value.substr(bar2 + 1)), file.time) || file.time < 0
-                    || file.time > 0x7FFFFFFF) {
-                    fail(line, "file '" + name + "': the stored time is not a number of seconds since 1970");
+                if (!ParseInteger(Trim(value.substr(bar2 + 1)), file.time) || !FitsStoredTime(file.time)) {
+                    fail(line, "file '" + name + "': the stored time is not a signed 32-bit number of seconds since "
+                                   "1970");
                     continue;
                 }
                 file.hasTime = true;
@@ -311,12 +330,19 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
                 continue;
             }
             file.source = found;
-            if (!file.hasTime)
+            if (!file.hasTime) {
+                if (!FitsStoredTime(modified)) {
+                    fail(line, "file '" + name + "': the source's time, " + std::to_string(modified)
+                                   + " seconds since 1970, does not fit a signed 32-bit stored time; give the "
+                                     "file a stored time");
+                    continue;
+                }
                 file.time = modified;
+            }
             for (const ManifestFile& other : manifest.files)
-                if (Upper(other.name) == Upper(file.name))
-                    fail(line, "file '" + name + "': differs from the name on line " + std::to_string(other.line)
-                                   + " only in letter case, or repeats it");
+                if (SameFile(other.name, file.name))
+                    fail(line, "file '" + name + "': names the same file as line " + std::to_string(other.line)
+                                   + " (letter case and the kind of separator do not count)");
             manifest.files.push_back(file);
             continue;
         }

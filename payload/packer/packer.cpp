@@ -149,9 +149,9 @@ std::string Tables(const Manifest& manifest, const std::vector<Slice>& slices, c
         ++sliceCounts[slice.file];
     perFile("char* const", "fileNames", [&](size_t f) { return CString(manifest.files[f].name); });
     perFile("int32_t", "sliceCounts", [&](size_t f) { return std::to_string(sliceCounts[f]); });
-    perFile("unsigned char* const*", "sliceData",
+    perFile("unsigned char* const* const", "sliceData",
         [&](size_t f) { return sliceCounts[f] ? "sliceData" + std::to_string(f) : std::string("nullptr"); });
-    perFile("uint32_t*", "sliceLengths",
+    perFile("uint32_t* const", "sliceLengths",
         [&](size_t f) { return sliceCounts[f] ? "sliceLengths" + std::to_string(f) : std::string("nullptr"); });
     perFile("int32_t", "fileTimes", [&](size_t f) { return std::to_string(manifest.files[f].time); });
     out << "} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count

@@ -180,6 +180,26 @@ TEST_F(ExtractTest, ShippedArchiveWritesItsThreeFilesWithTheirTimes)
     }
 }
 
+TEST(PayloadArchive, TablesLieInReadOnlyMemoryAllTheWayDown)
+{
+    auto readOnly = [](const void* address) {
+        MEMORY_BASIC_INFORMATION memory = {};
+        return VirtualQuery(address, &memory, sizeof memory) == sizeof memory && memory.Protect == PAGE_READONLY;
+    };
+    EXPECT_TRUE(readOnly(&PayloadArchive));
+    EXPECT_TRUE(readOnly(PayloadArchive.fileNames));
+    EXPECT_TRUE(readOnly(PayloadArchive.fileNames[0]));
+    EXPECT_TRUE(readOnly(PayloadArchive.sliceCounts));
+    EXPECT_TRUE(readOnly(PayloadArchive.fileTimes));
+    EXPECT_TRUE(readOnly(PayloadArchive.sliceData)) << "the per-file table of slice pointers";
+    EXPECT_TRUE(readOnly(PayloadArchive.sliceLengths)) << "the per-file table of slice lengths";
+    for (int i = 0; i < PayloadArchive.fileCount; ++i) {
+        EXPECT_TRUE(readOnly(PayloadArchive.sliceData[i])) << i;
+        EXPECT_TRUE(readOnly(PayloadArchive.sliceLengths[i])) << i;
+        EXPECT_TRUE(readOnly(PayloadArchive.sliceData[i][0])) << i;
+    }
+}
+
 TEST_F(ExtractTest, SlicesInflateToTheirContentAtEveryBoundary)
 {
     TestArchive archive({{"one.bin", Pattern(1, 1), 1000}, {"full.bin", Pattern(30000, 2), 2000},

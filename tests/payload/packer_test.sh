@@ -11,6 +11,9 @@ failures=0 passed=0
 
 cp "$product/agreement.txt" "$product/pelmora.ico" "$product/help.htm" "$work/"
 cp "$built/pelmora.exe" "$built/pmuninst.exe" "$work/"
+# Sources whose own times lie beyond and before what a stored time can hold.
+touch -d '2040-01-01 00:00:00 UTC' "$work/future.txt"
+touch -d '1960-01-01 00:00:00 UTC' "$work/past.txt"
 
 # The shipped manifest with line $1 replaced by $2 (empty $1: appended).
 variant() {
@@ -68,9 +71,16 @@ cases=(
 "${S}file = nul.txt | help.htm${S}the stored name uses the reserved device name NUL"
 "${S}file = com1 | help.htm${S}the stored name uses the reserved device name COM1"
 "${S}file = SYSTEM/ | help.htm${S}the stored name names the system folder without a file"
-"${S}file = HELP.HTM | help.htm${S}differs from the name on line"
+"${S}file = HELP.HTM | help.htm${S}names the same file as line"
+"${S}file = a/b.txt | help.htm"$'\n'"file = a\\b.txt | help.htm${S}product.ini:27: file 'a\\b.txt': names the same file as line 26"
+"${S}file = SYSTEM\\x.dll | help.htm"$'\n'"file = SYSTEM/x.dll | help.htm${S}names the same file as line 26"
+"${S}file = SYSTEM\\x.dll | help.htm"$'\n'"file = system\\x.dll | help.htm${S}"
+"${S}file = old.txt | help.htm | -1${S}"
+"${S}file = old.txt | help.htm | -2147483649${S}the stored time is not a signed 32-bit number of seconds since 1970"
+"${S}file = future.txt | future.txt${S}file 'future.txt': the source's time, 2208988800 seconds since 1970, does not fit a signed 32-bit stored time"
+"${S}file = past.txt | past.txt${S}"
 "${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable"
-"${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a number"
+"${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
 "${S}file = na"$'\xef'"ve.txt | help.htm${S}does not convert to Windows-1252"
 "${S}file = "$'\xe2\x82\xac'".txt | help.htm${S}"
 "${S}file = sub/SYSTEM/x.txt | help.htm${S}"
