@@ -5,6 +5,7 @@
 #include "scenario.h"
 #include "test_files.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 
 using Lines = std::vector<std::string>;
 
@@ -83,6 +84,73 @@ HANDLE StartProgram(const std::string& path)
     return process.hProcess;
 }
 
+// The scenario tools/run drives for its demo, with its pictures going to a folder of the test's.
+Lines DemoScenario(const std::string& pictures)
+{
+    Lines lines = ReadLines(DEMO_SCENARIO);
+    for (std::string& line : lines)
+        if (line.find("DEMO/") != std::string::npos)
+            line.replace(line.find("DEMO/"), 5, pictures + "\\");
+    return lines;
+}
+
+// Down the backdrop's right edge, beside every screen, each sampled row has a
+// band's colour, and the bands grow lighter towards the bottom.
+bool ShowsTheGradient(const automation::Bitmap& shot)
+{
+    int previous = -1;
+    for (int y = shot.height / 16; y < shot.height - 16; y += shot.height / 16) {
+        COLORREF colour = shot.At(shot.width - 12, y);
+        int red = GetRValue(colour);
+        if (GetGValue(colour) != red || GetBValue(colour) != 127 + red || red % 2 || red < previous)
+            return false;
+        previous = red;
+    }
+    return previous >= 100;
+}
+
+bool IsDark(COLORREF colour)
+{
+    return GetRValue(colour) < 100 && GetGValue(colour) < 100 && GetBValue(colour) < 100;
+}
+
+int DarkPixels(const automation::Bitmap& shot, const RECT& area)
+{
+    int dark = 0;
+    for (int y = area.top; y <= area.bottom; ++y)
+        for (int x = area.left; x <= area.right; ++x)
+            dark += IsDark(shot.At(x, y));
+    return dark;
+}
+
+// Single-line fields: white areas at least 120 pixels wide and 8 to 40 tall
+// (the title's white strokes are narrower, a window frame's white edges are
+// thinner or taller). Rows with text in them stay white at both ends.
+std::vector<RECT> WhiteFields(const automation::Bitmap& shot)
+{
+    const COLORREF white = RGB(255, 255, 255);
+    std::vector<RECT> fields;
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width;) {
+            int end = x;
+            while (end < shot.width && shot.At(end, y) == white)
+                ++end;
+            bool known = std::any_of(fields.begin(), fields.end(), [&](const RECT& field) {
+                return x >= field.left && x <= field.right && y >= field.top && y <= field.bottom;
+            });
+            if (end - x >= 120 && !known) {
+                RECT field = {x, y, end - 1, y};
+                while (field.bottom + 1 < shot.height && shot.At(field.left, field.bottom + 1) == white
+                    && shot.At(field.right, field.bottom + 1) == white)
+                    ++field.bottom;
+                if (field.bottom - field.top >= 8 && field.bottom - field.top < 40)
+                    fields.push_back(field);
+            }
+            x = std::max(end, x + 1);
+        }
+    return fields;
+}
+
 void SetModified(const std::string& path, int64_t seconds)
 {
     HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -107,7 +175,10 @@ TEST(EndToEnd, DecliningTheAgreementInstallsNothing)
 
 TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
 {
-    EXPECT_EQ(RunShipped(DefaultInstallation),
+    // The demo's own scenario, which photographs every screen before answering it.
+    const std::string pictures = "C:\\demo";
+    CreateDirectoryA(pictures.c_str(), nullptr);
+    EXPECT_EQ(RunShipped(DemoScenario(pictures)),
         (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "Yes"), Success("Pelmora", "No"), Ended}));
     EXPECT_EQ(ListFiles(Home), ShippedFiles());
@@ -119,6 +190,20 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
         (Lines{"Pelmora.lnk -> C:\\users\\root\\Pelmora\\pelmora.exe | C:\\users\\root\\Pelmora",
             "Uninstall.lnk -> C:\\users\\root\\Pelmora\\pmuninst.exe | C:\\users\\root\\Pelmora"}));
     EXPECT_EQ(TracedProgmanCommands(), ShippedProgmanCommands(Home, true));
+
+    // Each picture shows its screen as the user saw it: painted, over a painted backdrop.
+    for (const char* name : {"1-agreement", "2-choose-folder", "3-closing-running-copies", "4-startup-group",
+             "5-installation-successful"}) {
+        automation::Bitmap shot = automation::LoadBitmapFile((pictures + "\\" + name + ".bmp").c_str());
+        ASSERT_EQ(shot.width, GetSystemMetrics(SM_CXSCREEN)) << name;
+        EXPECT_TRUE(ShowsTheGradient(shot)) << name << ": the backdrop behind the screen has painted";
+        EXPECT_GE(DarkPixels(shot, {0, 0, shot.width - 1, shot.height - 1}), 1500) << name << ": its texts are drawn";
+    }
+    automation::Bitmap folder = automation::LoadBitmapFile((pictures + "\\2-choose-folder.bmp").c_str());
+    std::vector<RECT> fields = WhiteFields(folder);
+    ASSERT_EQ(fields.size(), 2u) << "the two folder fields";
+    for (const RECT& field : fields)
+        EXPECT_GE(DarkPixels(folder, field), 20) << "the field's text is drawn";
 }
 
 TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)

@@ -8,6 +8,8 @@ namespace {
 
 constexpr DWORD MessageTimeoutMs = 2000;
 constexpr DWORD PollMs = 20;
+constexpr DWORD SettlePollMs = 150;
+constexpr DWORD SettleTimeoutMs = 3000;
 const char DialogClass[] = "#32770";
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM list)
@@ -286,6 +288,28 @@ Bitmap CaptureScreen()
     return bitmap;
 }
 
+Bitmap CaptureSettledScreen(HWND screen)
+{
+    // Painting is asked of the windows' own thread, which paints when its loop is
+    // idle; a sent message returns only once that loop has run, and Wine puts
+    // what was painted on the display a little later still.
+    HWND owner = GetWindow(screen, GW_OWNER);
+    DWORD_PTR ignored;
+    for (HWND window : {owner, screen})
+        if (window)
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SendMessageTimeoutA(screen, WM_NULL, 0, 0, SMTO_NORMAL, MessageTimeoutMs, &ignored);
+    Bitmap last = CaptureScreen();
+    for (DWORD waited = 0; waited < SettleTimeoutMs; waited += SettlePollMs) {
+        Sleep(SettlePollMs);
+        Bitmap next = CaptureScreen();
+        if (next.pixels == last.pixels)
+            return next;
+        last = next;
+    }
+    return last;
+}
+
 Bitmap CaptureClient(HWND window)
 {
     RECT client;
@@ -325,6 +349,23 @@ bool SaveBitmap(const Bitmap& bitmap, const char* path)
         out.write(row.data(), rowBytes);
     }
     return bool(out);
+}
+
+Bitmap LoadBitmapFile(const char* path)
+{
+    HBITMAP loaded =
+        static_cast<HBITMAP>(LoadImageA(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    if (!loaded)
+        return {};
+    BITMAP info = {};
+    GetObjectA(loaded, sizeof info, &info);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(memory, loaded);
+    Bitmap bitmap = CaptureFrom(memory, 0, 0, info.bmWidth, info.bmHeight);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(loaded);
+    return bitmap;
 }
 
 WatchedWindow::WatchedWindow(const std::string& title)
@@ -501,7 +542,7 @@ void Responder::Run()
             break;
         }
         if (!answer.screenshot.empty())
-            SaveBitmap(CaptureScreen(), answer.screenshot.c_str());
+            SaveBitmap(CaptureSettledScreen(screen), answer.screenshot.c_str());
         for (const auto& field : answer.fields)
             TypeText(screen, field.first, field.second);
         transcript_.Add(Describe(screen) + " -> " + ActionName(answer));

@@ -54,9 +54,15 @@ struct Bitmap {
     COLORREF At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
 };
 Bitmap CaptureScreen();
+// The screen once a dialog and the windows behind it have painted completely:
+// their paint is asked for and waited on, then the screen is captured until
+// two captures agree.
+Bitmap CaptureSettledScreen(HWND screen);
 // The client area of a window, as it is on the screen.
 Bitmap CaptureClient(HWND window);
 bool SaveBitmap(const Bitmap& bitmap, const char* path);
+// A .bmp file read back; an empty bitmap when it cannot be read.
+Bitmap LoadBitmapFile(const char* path);
 
 // A top-level window of this process, on a thread of its own, that notes
 // whether something told it to quit (WM_QUIT) before it is closed.

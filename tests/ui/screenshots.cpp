@@ -6,6 +6,7 @@
 #include "resource.h"
 #include "text.h"
 #include "ui.h"
+#include <atomic>
 #include <thread>
 
 using namespace automation;
@@ -25,8 +26,7 @@ int main(int argc, char** argv)
     bool saved = false;
     std::thread photographer([&] {
         HWND dialog = WaitForDialog(GetCurrentProcessId(), 10000);
-        Sleep(500);
-        saved = SaveBitmap(CaptureScreen(), argv[1]);
+        saved = dialog && SaveBitmap(CaptureSettledScreen(dialog), argv[1]);
         if (dialog)
             PressButton(dialog, IDOK);
     });
@@ -35,8 +35,17 @@ int main(int argc, char** argv)
 
     HWND progress = CreateProgressDialog(instance, backdrop);
     ShowProgress(progress, "help.htm", 33);
-    PumpMessages(500);
-    saved = SaveBitmap(CaptureScreen(), argv[2]) && saved;
+    // The progress dialog has no loop of its own: this thread pumps while another one photographs.
+    Bitmap shot;
+    std::atomic<bool> taken{false};
+    std::thread progressPhotographer([&] {
+        shot = CaptureSettledScreen(progress);
+        taken = true;
+    });
+    while (!taken)
+        PumpMessages(20);
+    progressPhotographer.join();
+    saved = SaveBitmap(shot, argv[2]) && saved;
     DestroyWindow(progress);
     DestroyWindow(backdrop);
     return saved ? 0 : 1;
