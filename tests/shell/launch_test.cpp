@@ -63,7 +63,9 @@ TEST(RunningCopies, WindowsWhoseTitleBeginsWithTheNameAreToldToQuit)
 {
     ProductConfig = ShippedConfig();
     std::string log = "C:\\running-copies.log";
-    OtherProcessWindows others(log, {"Pelmora", "hidden:Pelmora - Options", "PELMORA", "About Pelmora", "pelmora"});
+    // Another program's "Install Pelmora" is judged by the prefix rule alone, like any other title.
+    OtherProcessWindows others(
+        log, {"Pelmora", "hidden:Pelmora - Options", "PELMORA", "About Pelmora", "pelmora", "Install Pelmora"});
     WatchedWindow own("Pelmora");
     WatchedWindow ownBackdrop("Install Pelmora");
     DWORD start = GetTickCount();

@@ -7,6 +7,7 @@
 #include "text.h"
 #include "ui.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 
 using namespace automation;
 
@@ -204,7 +205,14 @@ TEST(AgreementDialog, ShowsTheProductTextReadOnlyWithAcceptFocused)
     EXPECT_EQ(afterTyping, AgreementText);
     EXPECT_TRUE(readOnly);
     EXPECT_TRUE(acceptFocused);
-    EXPECT_GT(TextLength(AgreementText), 3000u);
+    // The shipped text: 3,281 bytes, lines separated by 61 carriage return and line feed pairs.
+    std::string text = AgreementText;
+    EXPECT_EQ(text.size(), 3281u);
+    size_t breaks = 0;
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+        ++breaks;
+    EXPECT_EQ(breaks, 61u);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 61);
 }
 
 TEST(ProgressDialog, ShowsPercentThenItemAndSurvivesItsCloseBox)
