@@ -12,3 +12,6 @@ extern char UninstallerPath[PathBufferSize];
 // Whether the system is of the Windows NT platform. In a file of its own so a
 // test program can link its own answer.
 bool IsNtPlatform();
+// Loads DLLs only from the system directory, never from the program's own
+// folder (a downloads folder, or an installation folder a user may write to).
+void RestrictDllSearch();

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 void ShowWarning(HWND owner, const char* caption, const char* text);
+// A report that something is done: OK and the information icon.
+void ShowInformation(HWND owner, const char* caption, const char* text);
 bool AskYesNo(HWND owner, const char* caption, const char* text);
 
 // Large enough for any fixed message with two product names of 1023 bytes.

@@ -5,10 +5,15 @@
 
 #include "product_record.h"
 
-
 extern const ProductConfigRecord ProductConfig;
 extern const char AgreementText[];
+
+extern const ProductDetailsRecord ProductDetails;
 
 // Fixed file names of the product's uninstaller and agent service.
 constexpr const char UninstallerFileName[] = "pmuninst.exe";
 constexpr const char AgentServiceFileName[] = "pmagent.exe";
+
+// Where the profile file remembers the installation folder.
+constexpr const char ProfileSection[] = "Options";
+constexpr const char ProfileKey[] = "dataDir";

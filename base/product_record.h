@@ -1,4 +1,4 @@
-// The shape of the product configuration record (see product.h).
+// The shape of the product's compiled-in records (see product.h).
 #pragma once
 #include <stdint.h>
 
@@ -16,4 +16,11 @@ struct ProductConfigRecord {
     const char* serviceExecutable;
     const char* servicePrompt;
     int32_t requiredMegabytes;
+};
+
+// What Programs and Features shows beside the name; an empty text is not written.
+struct ProductDetailsRecord {
+    const char* publisher;
+    const char* version;
+    uint32_t estimatedSizeKilobytes; // of the whole payload
 };

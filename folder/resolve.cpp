@@ -8,8 +8,6 @@
 
 namespace {
 
-const char ProfileSection[] = "Options";
-const char ProfileKey[] = "dataDir";
 const char WindowsFolderCaption[] = "Can't Install to Windows Directory";
 const char WindowsFolderText[] =
     "That directory is the Windows directory. It is not safe to install applications in the Windows directory "

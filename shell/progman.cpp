@@ -79,6 +79,18 @@ void AddStartupItem()
         ProgmanExecute(command);
 }
 
+void RemoveProductGroup()
+{
+    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName);
+}
+
+void RemoveStartupItem()
+{
+    // An item is deleted in the current group, which naming the group makes.
+    ProgmanExecute("[CreateGroup(Startup)]");
+    SendFormatted("[DeleteItem(%s)]", ProductConfig.folderName);
+}
+
 void CloseDdeClient()
 {
     DdeUninitialize(DdeInstance);

@@ -7,11 +7,16 @@
 void OpenDdeClient();
 void CreateProductGroup();
 void AddStartupItem();
+// The uninstaller's counterparts: the product's group, and its item in Startup.
+void RemoveProductGroup();
+void RemoveStartupItem();
 void CloseDdeClient();
 
 void RegisterUninstallEntry();
 void InstallAgentService();
 void ReplaceNtService(HWND owner);
+// Runs the NT service program with -remove-service and waits for it.
+void RemoveNtService();
 // Destroys the backdrop and its font, then starts the installed application.
 void LaunchApplication(HWND backdrop, HFONT backdropFont);
 

@@ -37,13 +37,6 @@ std::string Trim(const std::string& text)
     return text.substr(begin, end - begin + 1);
 }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool Contains(const char* const* list, size_t count, const std::string& name)
 {
     return std::find(list, list + count, name) != list + count;
@@ -124,12 +117,48 @@ bool FindSource(const std::string& source, const std::string& manifestDir, const
     return false;
 }
 
+// Fields that may be left out, and what stands in for them.
+struct OptionalText {
+    const char* name;
+    const char* fallback;
+};
+const OptionalText OptionalTexts[] = {{"publisher", ""}, {"version", ""}};
+
+bool OptionalField(const std::string& name)
+{
+    return std::any_of(std::begin(OptionalTexts), std::end(OptionalTexts),
+        [&](const OptionalText& option) { return name == option.name; });
+}
+
+struct Entry {
+    std::string value;
+    int line = 0;
+};
+
+struct RawManifest {
+    std::map<std::string, Entry> fields;
+    std::vector<Entry> files;
+};
+
+// A text field in the product's code page, within the length every text may have.
+template <typename Fail> bool ConvertText(const std::string& name, const Entry& entry, std::string& value, Fail fail)
+{
+    if (!ToWindows1252(entry.value, value)) {
+        fail(entry.line, "field '" + name + "': does not convert to Windows-1252");
+        return false;
+    }
+    if (value.size() > MaxTextLength) {
+        fail(entry.line, "field '" + name + "': longer than 1023 bytes");
+        return false;
+    }
+    return true;
+}
+
 // Every text the run derives from the installation folder must fit its buffer
 // for some folder: when even C:\ and the folder name leave no room, every
 // folder the user could choose would be refused.
 template <typename Fail>
-void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, std::pair<std::string, int>>& seen,
-    Fail fail)
+void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, Entry>& seen, Fail fail)
 {
     auto text = [&](const char* name) { return manifest.Field(name); };
     std::string texts[] = {text("folderName"), text("displayName"), text("profileFile"), text("startupPrompt"),
@@ -144,7 +173,7 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, std
         std::string named = " '" + first + "'";
         if (first.size() < fields.size())
             named = "s '" + first + "' and '" + fields.substr(first.size() + 2) + "'";
-        fail(seen[first].second, "field" + named + ": too long for any folder: even in " + folder + ", "
+        fail(seen[first].line, "field" + named + ": too long for any folder: even in " + folder + ", "
                 + rule->text + " would be longer than " + std::to_string(rule->size - 1) + " characters");
     }
     for (const ManifestFile& file : manifest.files) {
@@ -160,14 +189,121 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, std
     }
 }
 
+// First pass: the lines into fields and file entries, with the problems of form.
+template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail fail)
+{
+    std::string section;
+    std::string text;
+    for (int line = 1; std::getline(in, text); ++line) {
+        text = Trim(text);
+        if (text.empty() || text[0] == ';' || text[0] == '#')
+            continue;
+        if (text[0] == '[') {
+            section = text;
+            if (section != "[product]" && section != "[files]")
+                fail(line, "unknown section " + section);
+            continue;
+        }
+        size_t equals = text.find('=');
+        if (equals == std::string::npos) {
+            fail(line, "expected 'name = value'");
+            continue;
+        }
+        std::string key = Trim(text.substr(0, equals));
+        std::string value = Trim(text.substr(equals + 1));
+        if (section == "[files]") {
+            if (key != "file")
+                fail(line, "unknown entry '" + key + "' in [files]; expected 'file = name | source [| time]'");
+            else
+                raw.files.push_back({value, line});
+            continue;
+        }
+        if (section != "[product]") {
+            fail(line, "entry outside the [product] and [files] sections");
+            continue;
+        }
+        if (!In(TextFields, key) && !In(NumberFields, key) && !In(PathFields, key) && !OptionalField(key)) {
+            fail(line, "unknown field '" + key + "'");
+            continue;
+        }
+        if (raw.fields.count(key)) {
+            fail(line, "field '" + key + "' is repeated (first on line " + std::to_string(raw.fields[key].line) + ")");
+            continue;
+        }
+        raw.fields[key] = {value, line};
+    }
+}
+
+// One [files] entry: its stored name, source and time.
+template <typename Fail>
+bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vector<std::string>& searchDirs,
+    Sources sources, ManifestFile& file, Fail fail)
+{
+    const std::string& value = entry.value;
+    int line = entry.line;
+    file.line = line;
+    size_t bar = value.find('|');
+    size_t bar2 = bar == std::string::npos ? bar : value.find('|', bar + 1);
+    std::string name = Trim(value.substr(0, bar));
+    file.source = bar == std::string::npos
+        ? ""
+        : Trim(value.substr(bar + 1, bar2 == std::string::npos ? std::string::npos : bar2 - bar - 1));
+    if (!ToWindows1252(name, file.name)) {
+        fail(line, "file '" + name + "': the name does not convert to Windows-1252");
+        return false;
+    }
+    std::string problem = CheckStoredName(file.name);
+    if (!problem.empty()) {
+        fail(line, "file '" + name + "': the stored name " + problem);
+        return false;
+    }
+    if (file.source.empty()) {
+        fail(line, "file '" + name + "': no source path");
+        return false;
+    }
+    if (bar2 != std::string::npos) {
+        if (!ParseInteger(Trim(value.substr(bar2 + 1)), file.time) || !FitsStoredTime(file.time)) {
+            fail(line, "file '" + name + "': the stored time is not a signed 32-bit number of seconds since 1970");
+            return false;
+        }
+        file.hasTime = true;
+    }
+    if (sources == Sources::Ignore)
+        return true;
+    std::string found;
+    int64_t modified = 0;
+    if (!FindSource(file.source, manifestDir, searchDirs, found, &modified)) {
+        fail(line, "file '" + name + "': the source " + file.source + " is missing or unreadable");
+        return false;
+    }
+    file.source = found;
+    if (!file.hasTime) {
+        if (!FitsStoredTime(modified)) {
+            fail(line, "file '" + name + "': the source's time, " + std::to_string(modified)
+                    + " seconds since 1970, does not fit a signed 32-bit stored time; give the file a stored time");
+            return false;
+        }
+        file.time = modified;
+    }
+    return true;
+}
+
 } // namespace
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
 
 std::string Manifest::Field(const std::string& name) const
 {
     for (const auto& field : fields)
         if (field.first == name)
             return field.second;
-    return "";
+    auto option = options.find(name);
+    return option == options.end() ? "" : option->second;
 }
 
 bool ToWindows1252(const std::string& utf8, std::string& out)
@@ -256,8 +392,8 @@ std::string CheckStoredName(const std::string& name)
     return "";
 }
 
-bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Manifest& manifest,
-    std::vector<std::string>& errors)
+bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
+    Manifest& manifest, std::vector<std::string>& errors)
 {
     manifest = Manifest();
     manifest.path = path;
@@ -271,95 +407,19 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         errors.push_back(path + ":" + std::to_string(line) + ": " + what);
     };
 
-    std::map<std::string, std::pair<std::string, int>> seen;
-    std::string section;
-    std::string text;
-    for (int line = 1; std::getline(in, text); ++line) {
-        text = Trim(text);
-        if (text.empty() || text[0] == ';' || text[0] == '#')
+    RawManifest raw;
+    ReadLines(in, raw, fail);
+    for (const Entry& entry : raw.files) {
+        ManifestFile file;
+        if (!ReadFile(entry, manifestDir, searchDirs, sources, file, fail))
             continue;
-        if (text[0] == '[') {
-            section = text;
-            if (section != "[product]" && section != "[files]")
-                fail(line, "unknown section " + section);
-            continue;
-        }
-        size_t equals = text.find('=');
-        if (equals == std::string::npos) {
-            fail(line, "expected 'name = value'");
-            continue;
-        }
-        std::string key = Trim(text.substr(0, equals));
-        std::string value = Trim(text.substr(equals + 1));
-        if (section == "[files]") {
-            if (key != "file") {
-                fail(line, "unknown entry '" + key + "' in [files]; expected 'file = name | source [| time]'");
-                continue;
-            }
-            ManifestFile file;
-            file.line = line;
-            size_t bar = value.find('|');
-            size_t bar2 = bar == std::string::npos ? bar : value.find('|', bar + 1);
-            std::string name = Trim(value.substr(0, bar));
-            file.source = bar == std::string::npos ? "" : Trim(value.substr(bar + 1, bar2 == std::string::npos ? std::string::npos : bar2 - bar - 1));
-            if (!ToWindows1252(name, file.name)) {
-                fail(line, "file '" + name + "': the name does not convert to Windows-1252");
-                continue;
-            }
-            std::string problem = CheckStoredName(file.name);
-            if (!problem.empty()) {
-                fail(line, "file '" + name + "': the stored name " + problem);
-                continue;
-            }
-            if (file.source.empty()) {
-                fail(line, "file '" + name + "': no source path");
-                continue;
-            }
-            if (bar2 != std::string::npos) {
-                if (!ParseInteger(Trim(value.substr(bar2 + 1)), file.time) || !FitsStoredTime(file.time)) {
-                    fail(line, "file '" + name + "': the stored time is not a signed 32-bit number of seconds since "
-                                   "1970");
-                    continue;
-                }
-                file.hasTime = true;
-            }
-            std::string found;
-            int64_t modified = 0;
-            if (!FindSource(file.source, manifestDir, searchDirs, found, &modified)) {
-                fail(line, "file '" + name + "': the source " + file.source + " is missing or unreadable");
-                continue;
-            }
-            file.source = found;
-            if (!file.hasTime) {
-                if (!FitsStoredTime(modified)) {
-                    fail(line, "file '" + name + "': the source's time, " + std::to_string(modified)
-                                   + " seconds since 1970, does not fit a signed 32-bit stored time; give the "
-                                     "file a stored time");
-                    continue;
-                }
-                file.time = modified;
-            }
-            for (const ManifestFile& other : manifest.files)
-                if (SameFile(other.name, file.name))
-                    fail(line, "file '" + name + "': names the same file as line " + std::to_string(other.line)
-                                   + " (letter case and the kind of separator do not count)");
-            manifest.files.push_back(file);
-            continue;
-        }
-        if (section != "[product]") {
-            fail(line, "entry outside the [product] and [files] sections");
-            continue;
-        }
-        if (!In(TextFields, key) && !In(NumberFields, key) && !In(PathFields, key)) {
-            fail(line, "unknown field '" + key + "'");
-            continue;
-        }
-        if (seen.count(key)) {
-            fail(line, "field '" + key + "' is repeated (first on line " + std::to_string(seen[key].second) + ")");
-            continue;
-        }
-        seen[key] = {value, line};
+        for (const ManifestFile& other : manifest.files)
+            if (SameFile(other.name, file.name))
+                fail(file.line, "file '" + file.name + "': names the same file as line " + std::to_string(other.line)
+                                    + " (letter case and the kind of separator do not count)");
+        manifest.files.push_back(file);
     }
+    auto& seen = raw.fields;
 
     for (const char* name : FieldOrder)
         if (!seen.count(name))
@@ -371,34 +431,41 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         return false;
 
     for (const char* name : FieldOrder) {
-        const auto& entry = seen[name];
+        const Entry& entry = seen[name];
         std::string value;
         if (In(NumberFields, name)) {
             int64_t number;
-            if (!ParseInteger(entry.first, number) || number < INT32_MIN || number > INT32_MAX) {
-                fail(entry.second, "field '" + std::string(name) + "': not a whole number");
+            if (!ParseInteger(entry.value, number) || number < INT32_MIN || number > INT32_MAX) {
+                fail(entry.line, "field '" + std::string(name) + "': not a whole number");
                 continue;
             }
             if (std::string(name) == "requiredMegabytes" && (number < 0 || number > 4095))
-                fail(entry.second, "field 'requiredMegabytes': must be 0 to 4095");
+                fail(entry.line, "field 'requiredMegabytes': must be 0 to 4095");
             value = std::to_string(number);
-        } else if (!ToWindows1252(entry.first, value)) {
-            fail(entry.second, "field '" + std::string(name) + "': does not convert to Windows-1252");
+        } else if (!ConvertText(name, entry, value, fail)) {
             continue;
-        } else if (value.size() > MaxTextLength) {
-            fail(entry.second, "field '" + std::string(name) + "': longer than 1023 bytes");
         }
         manifest.fields.push_back({name, value});
+    }
+    for (const OptionalText& option : OptionalTexts) {
+        std::string value = option.fallback;
+        if (seen.count(option.name) && !ConvertText(option.name, seen[option.name], value, fail))
+            continue;
+        manifest.options[option.name] = value;
     }
     if (!errors.empty())
         return false;
 
-    int displayLine = seen["displayName"].second;
+    int displayLine = seen["displayName"].line;
     std::string display = manifest.Field("displayName");
     if (manifest.Field("folderName").empty())
-        fail(seen["folderName"].second, "field 'folderName': must not be empty");
+        fail(seen["folderName"].line, "field 'folderName': must not be empty");
     if (display.empty())
         fail(displayLine, "field 'displayName': must not be empty");
+    std::string profile = manifest.Field("profileFile");
+    if (profile.empty() || profile.find_first_of("\\/:") != std::string::npos)
+        fail(seen["profileFile"].line, "field 'profileFile': must be a bare file name, which Windows keeps in its own "
+                                       "folder");
     for (const std::string& title : {"Install " + display, std::string("Setup Progress")})
         if (!display.empty() && title.compare(0, display.size(), display) == 0)
             fail(displayLine, "field 'displayName': begins the setup's own window title '" + title
@@ -415,9 +482,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         CheckRoomInAShortFolder(manifest, seen, fail);
     for (const char* name : PathFields) {
         std::string found;
-        if (!FindSource(seen[name].first, manifestDir, searchDirs, found, nullptr))
-            fail(seen[name].second, "field '" + std::string(name) + "': the file " + seen[name].first
-                                        + " is missing or unreadable");
+        if (!FindSource(seen[name].value, manifestDir, searchDirs, found, nullptr))
+            fail(seen[name].line, "field '" + std::string(name) + "': the file " + seen[name].value
+                                      + " is missing or unreadable");
         (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found;
     }
     return errors.empty();

@@ -1,7 +1,7 @@
-// The end-to-end driver: runs a setup program through a scenario file and
-// writes the transcript.
-//   driver.exe SETUP.exe SCENARIO.txt TRANSCRIPT.txt
-// Exits 0 when every answer was given and the setup ended by itself.
+// The end-to-end driver: runs a program (the setup, or an uninstaller) through
+// a scenario file and writes the transcript.
+//   driver.exe PROGRAM.exe SCENARIO.txt TRANSCRIPT.txt
+// Exits 0 when every answer was given and the program ended by itself.
 #include "scenario.h"
 #include "test_files.h"
 #include <cstdio>
@@ -10,7 +10,7 @@
 int main(int argc, char** argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: driver SETUP.exe SCENARIO.txt TRANSCRIPT.txt\n");
+        std::fprintf(stderr, "usage: driver PROGRAM.exe SCENARIO.txt TRANSCRIPT.txt\n");
         return 2;
     }
     Scenario scenario;
@@ -19,7 +19,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", argv[2], problem.c_str());
         return 2;
     }
-    std::vector<std::string> transcript = RunScenario(argv[1], scenario);
+    std::vector<std::string> transcript = RunScenario("\"" + std::string(argv[1]) + "\"", scenario);
     std::ofstream out(argv[3]);
     bool clean = true;
     for (const std::string& line : transcript) {

@@ -6,6 +6,7 @@
 #include "test_files.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <iterator>
 
 using Lines = std::vector<std::string>;
 
@@ -51,12 +52,18 @@ Lines ShippedFiles()
     return {"help.htm | 12513 | 956876368", "pelmora.exe | 282624 | 979069806", "pmuninst.exe | 59392 | 979070150"};
 }
 
-Lines Drive(const std::string& setup, const Lines& scenarioLines)
+// Runs a program from its command line through the scenario.
+Lines DriveCommand(const std::string& commandLine, const Lines& scenarioLines)
 {
     Scenario scenario;
     std::string problem;
     EXPECT_TRUE(ParseScenario(scenarioLines, scenario, problem)) << problem;
-    return RunScenario(setup, scenario, 30000);
+    return RunScenario(commandLine, scenario, 30000);
+}
+
+Lines Drive(const std::string& program, const Lines& scenarioLines)
+{
+    return DriveCommand("\"" + program + "\"", scenarioLines);
 }
 
 Lines RunShipped(const Lines& scenarioLines)
@@ -71,6 +78,87 @@ const Lines DefaultInstallation = {
     "answer Add To Startup Group | Yes",
     "answer Installation Successful | No",
 };
+
+const Lines UninstallAnswers = {
+    "answer Remove Pelmora | Yes",
+    "answer Closing Running Copies | OK",
+    "answer Removal Complete | OK",
+};
+const std::string Uninstalled = "pmuninst ended with exit code 0";
+
+std::string RemoveQuestion(const std::string& name, const std::string& answer)
+{
+    return Box("Remove " + name,
+        "Do you want to remove " + name + " and all of its components from your computer?", "Yes,No", answer);
+}
+
+std::string RemovalComplete(const std::string& text)
+{
+    return Box("Removal Complete", text, "OK", "OK");
+}
+
+// The command Programs and Features runs to remove the product.
+std::string UninstallCommand(const std::string& displayName)
+{
+    for (const std::string& line : UninstallEntry(displayName))
+        if (line.rfind("UninstallString = ", 0) == 0)
+            return line.substr(18, line.rfind(" (") - 18);
+    return "(no uninstall command)";
+}
+
+Lines Join(const Lines& a, const Lines& b)
+{
+    Lines all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+// Lines only in the first snapshot ("- ") or only in the second ("+ ").
+Lines Differences(const Lines& before, const Lines& after)
+{
+    Lines gone, added, differences;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    for (const std::string& line : gone)
+        differences.push_back("- " + line);
+    for (const std::string& line : added)
+        differences.push_back("+ " + line);
+    return differences;
+}
+
+// What Wine's own shell integration keeps for itself in the user's registry:
+// the records of the menu files it made for links, its temporary settings, and
+// the key its explorer adds when it shows a group's window.
+Lines WithoutWinesOwn(const Lines& differences)
+{
+    Lines kept;
+    for (const std::string& line : differences)
+        if (line.find("\\Software\\Wine\\") == std::string::npos
+            && line.find("\\Explorer\\Advanced") == std::string::npos)
+            kept.push_back(line);
+    return kept;
+}
+
+// A restart of the prefix, which carries out the deletions waiting for one.
+void SimulateRestart()
+{
+    std::string commandLine = "C:\\windows\\system32\\wineboot.exe -r";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+        &process));
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+Lines Names(const Lines& files)
+{
+    Lines names;
+    for (const std::string& file : files)
+        names.push_back(file.substr(0, file.find(" | ")));
+    return names;
+}
 
 HANDLE StartProgram(const std::string& path)
 {
@@ -184,7 +272,9 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     EXPECT_EQ(ListFiles(Home), ShippedFiles());
     EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
     EXPECT_EQ(UninstallEntry("Pelmora"),
-        (Lines{"DisplayName = Pelmora (8 bytes)",
+        (Lines{"DisplayIcon = C:\\users\\root\\Pelmora\\pelmora.exe (34 bytes)", "DisplayName = Pelmora (8 bytes)",
+            "EstimatedSize = 347 (dword)", "InstallLocation = C:\\users\\root\\Pelmora (22 bytes)",
+            "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
             "UninstallString = \"C:\\users\\root\\Pelmora\\pmuninst.exe\" (37 bytes)"}));
     EXPECT_EQ(GroupLinks("Pelmora"),
         (Lines{"Pelmora.lnk -> C:\\users\\root\\Pelmora\\pelmora.exe | C:\\users\\root\\Pelmora",
@@ -365,10 +455,16 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     HANDLE dll = CreateFileA((system + std::string("\\quillet.dll")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
         OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(dll, INVALID_HANDLE_VALUE) << "the system-directory file";
-    CloseHandle(dll);
     EXPECT_EQ(ProfileValue("quillet.ini"), folder);
+    // The entry's size is the payload's, rounded up to kilobytes.
+    DWORD bytes = GetFileSize(dll, nullptr);
+    for (const std::string& file : files)
+        bytes += std::stoul(file.substr(file.find(" | ") + 3));
     EXPECT_EQ(UninstallEntry("Quillet"),
-        (Lines{"DisplayName = Quillet (8 bytes)",
+        (Lines{"DisplayIcon = C:\\Apps\\Quillet Notes\\quillet.exe (34 bytes)", "DisplayName = Quillet (8 bytes)",
+            "DisplayVersion = 2.1 (4 bytes)", "EstimatedSize = " + std::to_string((bytes + 1023) / 1024) + " (dword)",
+            "InstallLocation = C:\\Apps\\Quillet Notes (22 bytes)", "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
+            "Publisher = Quillet Works (14 bytes)",
             "UninstallString = \"C:\\Apps\\Quillet Notes\\pmuninst.exe\" (37 bytes)"}));
     EXPECT_EQ(GroupLinks("Quillet Notes"),
         (Lines{"Quillet.lnk -> C:\\Apps\\Quillet Notes\\quillet.exe | C:\\Apps\\Quillet Notes",
@@ -378,4 +474,92 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
             "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|1",
             "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -install-service|C:\\Apps\\Quillet Notes|1"}));
     RemoveTree("Q:\\Quillet");
+
+    // Its removal: the service's removal run, the subfolder and all files go,
+    // the system-directory file stays for the other programs that share it.
+    CloseHandle(dll);
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"),
+                  {"answer Remove Quillet | Yes", "answer Closing Running Copies | OK", "answer Removal Complete | OK"}),
+        (Lines{RemoveQuestion("Quillet", "Yes"),
+            Box("Closing Running Copies",
+                "Any copies of Quillet currently running must now be shut down. This may take a few seconds.", "OK",
+                "OK"),
+            RemovalComplete("Quillet was removed from your computer."), Uninstalled}));
+    EXPECT_EQ(ReadLines(log),
+        Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0"});
+    EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"}) << "the running uninstaller goes at the restart";
+    EXPECT_EQ(PendingDeletions(), (Lines{folder + "\\pmuninst.exe", folder}));
+    EXPECT_EQ(GetFileAttributesA((system + std::string("\\quillet.dll")).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u)
+        << "the system-directory file stays";
+    EXPECT_EQ(UninstallEntry("Quillet"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ProfileValue("quillet.ini"), "(none)");
+    EXPECT_EQ(GroupLinks("Quillet Notes"), Lines{});
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
+{
+    Lines before = SystemSnapshot();
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    std::string command = UninstallCommand("Pelmora");
+    EXPECT_EQ(command, "\"C:\\users\\root\\Pelmora\\pmuninst.exe\"");
+    EXPECT_EQ(DriveCommand(command, UninstallAnswers),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing, RemovalComplete("Pelmora was removed from your computer."),
+            Uninstalled}));
+    Lines traced = TracedProgmanCommands();
+    ASSERT_GE(traced.size(), 3u);
+    EXPECT_EQ(Lines(traced.end() - 3, traced.end()),
+        (Lines{"[DeleteGroup(Pelmora)]", "[CreateGroup(Startup)]", "[DeleteItem(Pelmora)]"}));
+    // The running uninstaller, and then its folder, go at the next restart.
+    EXPECT_EQ(PendingDeletions(), (Lines{std::string(Home) + "\\pmuninst.exe", Home}));
+    SimulateRestart();
+    EXPECT_EQ(PendingDeletions(), Lines{});
+    EXPECT_EQ(WithoutWinesOwn(Differences(before, SystemSnapshot())), Lines{});
+}
+
+TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
+{
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    const std::string notes = std::string(Home) + "\\notes.txt";
+    const std::string manual = std::string(Home) + "\\help.htm";
+    HANDLE own = CreateFileA(notes.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(own);
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            RemovalComplete("Pelmora was removed from your computer.\r\n\r\nIn use now, and removed when Windows "
+                            "restarts:\r\n"
+                + manual
+                + "\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
+            Uninstalled}));
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pmuninst.exe"}));
+    EXPECT_EQ(PendingDeletions(), (Lines{manual, std::string(Home) + "\\pmuninst.exe"})) << "the folder is kept";
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    SimulateRestart();
+    EXPECT_EQ(Names(ListFiles(Home)), Lines{"notes.txt"});
+}
+
+TEST(EndToEnd, UninstallerFromElsewhereOrAnsweredNoChangesNothing)
+{
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    const std::string copy = "C:\\Downloads\\pmuninst.exe";
+    CreateDirectoryA("C:\\Downloads", nullptr);
+    ASSERT_TRUE(CopyFileA((std::string(Home) + "\\pmuninst.exe").c_str(), copy.c_str(), FALSE));
+    Lines installed = SystemSnapshot();
+    const std::string notPossible = Box("Uninstall Not Possible",
+        "This program does not belong to an installation of Pelmora in this folder. Nothing was removed.", "OK", "OK");
+    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, Uninstalled}));
+    EXPECT_EQ(Drive(std::string(Home) + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
+        (Lines{RemoveQuestion("Pelmora", "No"), Uninstalled}));
+    EXPECT_EQ(Differences(installed, SystemSnapshot()), Lines{});
+    EXPECT_EQ(PendingDeletions(), Lines{});
+
+    // Without an uninstall entry, the profile's folder decides where the product is.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pelmora");
+    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, Uninstalled}));
+    EXPECT_EQ(Drive(std::string(Home) + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
+        (Lines{RemoveQuestion("Pelmora", "No"), Uninstalled}));
 }

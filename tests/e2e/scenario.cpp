@@ -5,13 +5,23 @@ using namespace automation;
 namespace {
 
 constexpr DWORD EndTimeoutMs = 60000;
-const char ProgressCaption[] = "Setup Progress";
+// The programs' modeless progress dialogs, which nobody answers.
+const std::vector<std::string> ProgressCaptions = {"Setup Progress", "Uninstall Progress"};
 
 std::string Trim(const std::string& text)
 {
     size_t begin = text.find_first_not_of(" \t\r");
     size_t end = text.find_last_not_of(" \t\r");
     return begin == std::string::npos ? "" : text.substr(begin, end - begin + 1);
+}
+
+// "setup" for "C:\x\setup.exe" and "\"C:\x\setup.exe\" -a", for the transcript's last line.
+std::string ProgramName(const std::string& commandLine)
+{
+    size_t end = commandLine[0] == '"' ? commandLine.find('"', 1) : commandLine.find(' ');
+    std::string path = commandLine.substr(0, end);
+    std::string name = path.substr(path.find_last_of("\\/") + 1);
+    return name.substr(0, name.rfind('.'));
 }
 
 } // namespace
@@ -57,7 +67,7 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
     return true;
 }
 
-std::vector<std::string> RunScenario(const std::string& setup, const Scenario& scenario, DWORD stepTimeoutMs)
+std::vector<std::string> RunScenario(const std::string& commandLine, const Scenario& scenario, DWORD stepTimeoutMs)
 {
     Transcript transcript;
     std::vector<HANDLE> held;
@@ -67,14 +77,13 @@ std::vector<std::string> RunScenario(const std::string& setup, const Scenario& s
     for (const std::string& title : scenario.windows)
         windows.push_back(new WatchedWindow(title));
 
-    std::string commandLine = "\"" + setup + "\"";
+    std::string line = commandLine;
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(setup.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-            &process)) {
-        transcript.Add("(the setup program could not be started: " + setup + ")");
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        transcript.Add("(the program could not be started: " + commandLine + ")");
     } else {
-        Responder responder(transcript, scenario.answers, 0, process.dwProcessId, {ProgressCaption}, stepTimeoutMs);
+        Responder responder(transcript, scenario.answers, 0, process.dwProcessId, ProgressCaptions, stepTimeoutMs);
         DWORD waited = 0;
         while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT && !responder.GaveUp()) {
             if (responder.Done() && (waited += 100) > EndTimeoutMs)
@@ -83,12 +92,12 @@ std::vector<std::string> RunScenario(const std::string& setup, const Scenario& s
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
             TerminateProcess(process.hProcess, 1);
             WaitForSingleObject(process.hProcess, 10000);
-            transcript.Add("(the setup was still running: the driver ended it)");
+            transcript.Add("(the program was still running: the driver ended it)");
         }
         responder.Stop();
         DWORD exitCode = 0;
         GetExitCodeProcess(process.hProcess, &exitCode);
-        transcript.Add("setup ended with exit code " + std::to_string(exitCode));
+        transcript.Add(ProgramName(commandLine) + " ended with exit code " + std::to_string(exitCode));
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }

@@ -22,7 +22,9 @@ struct Scenario {
 // False with a message naming the line when the scenario cannot be read.
 bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, std::string& problem);
 
-// Runs the setup program through the scenario and returns its transcript:
-// each screen and its answer, what happened to the prepared windows, and how
-// the setup ended. The setup is never left running.
-std::vector<std::string> RunScenario(const std::string& setup, const Scenario& scenario, DWORD stepTimeoutMs = 30000);
+// Runs a program (the setup, or the uninstaller) from its command line through
+// the scenario and returns its transcript: each screen and its answer, what
+// happened to the prepared windows, and how the program ended. The program is
+// never left running.
+std::vector<std::string> RunScenario(const std::string& commandLine, const Scenario& scenario,
+    DWORD stepTimeoutMs = 30000);

@@ -79,6 +79,7 @@ cases=(
 "${S}file = old.txt | help.htm | -2147483649${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = future.txt | future.txt${S}file 'future.txt': the source's time, 2208988800 seconds since 1970, does not fit a signed 32-bit stored time"
 "${S}file = past.txt | past.txt${S}"
+"profileFile${S}profileFile = sub\\pelmora.ini${S}field 'profileFile': must be a bare file name"
 "${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable"
 "${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
 "${S}file = na"$'\xef'"ve.txt | help.htm${S}does not convert to Windows-1252"
@@ -115,8 +116,10 @@ done
 # The same manifest and files pack to the same bytes.
 cp "$product/product.ini" "$work/product.ini"
 mkdir -p "$work/a" "$work/b"
-"$packer" "$work/product.ini" "$work/a" && "$packer" "$work/product.ini" "$work/b"
-for f in product.bin product_data.cpp product_resources.h; do
+for out in a b; do
+    "$packer" --uninstaller "$work/product.ini" "$work/$out" && "$packer" "$work/product.ini" "$work/$out"
+done
+for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp; do
     if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
 done
 grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \

@@ -1,5 +1,6 @@
-// What setup.exe carries besides its code: the manifest that asks for
-// administrator rights and common controls 6, and its version information.
+// What setup.exe and the uninstaller carry besides their code: the manifest
+// that asks for administrator rights and common controls 6, their version
+// information and the product's icon.
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -17,25 +18,33 @@ std::string Resource(HMODULE module, LPCSTR name, LPCSTR type)
 
 } // namespace
 
-TEST(SetupResources, ManifestVersionAndIcon)
+TEST(ProgramResources, ManifestVersionAndIcon)
 {
-    HMODULE setup = LoadLibraryExA(SETUP_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(setup, nullptr);
-    std::string manifest = Resource(setup, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos);
-    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+    // The setup program, and the uninstaller it installs.
+    const struct {
+        const char* path;
+        const char* productName;
+    } programs[] = {{SETUP_EXE, "Pelmora Setup"}, {UNINSTALLER_EXE, "Pelmora Uninstaller"}};
+    for (const auto& program : programs) {
+        SCOPED_TRACE(program.path);
+        HMODULE module = LoadLibraryExA(program.path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module, nullptr);
+        std::string manifest = Resource(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+        EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos);
+        EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
 
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(SETUP_EXE, &handle);
-    ASSERT_GT(size, 0u);
-    std::string info(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoA(SETUP_EXE, 0, size, &info[0]));
-    char* product = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\ProductName",
-        reinterpret_cast<void**>(&product), &length));
-    EXPECT_STREQ(product, "Pelmora Setup");
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeA(program.path, &handle);
+        ASSERT_GT(size, 0u);
+        std::string info(size, '\0');
+        ASSERT_TRUE(GetFileVersionInfoA(program.path, 0, size, &info[0]));
+        char* product = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904E4\\ProductName",
+            reinterpret_cast<void**>(&product), &length));
+        EXPECT_STREQ(product, program.productName);
 
-    EXPECT_FALSE(Resource(setup, MAKEINTRESOURCEA(110), MAKEINTRESOURCEA(14)).empty()) << "icon 110";
-    FreeLibrary(setup);
+        EXPECT_FALSE(Resource(module, MAKEINTRESOURCEA(110), MAKEINTRESOURCEA(14)).empty()) << "icon 110";
+        FreeLibrary(module);
+    }
 }

@@ -8,6 +8,7 @@
 namespace {
 
 const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char SessionManagerKey[] = "System\\CurrentControlSet\\Control\\Session Manager";
 
 int64_t UnixTime(const FILETIME& time)
 {
@@ -15,7 +16,7 @@ int64_t UnixTime(const FILETIME& time)
     return int64_t(ticks / 10000000ULL) - 11644473600LL;
 }
 
-void ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>& lines)
+void ListInto(const std::string& folder, const std::string& prefix, bool withFolders, std::vector<std::string>& lines)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
@@ -25,8 +26,14 @@ void ListInto(const std::string& folder, const std::string& prefix, std::vector<
         std::string name = found.cFileName;
         if (name == "." || name == "..")
             continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListInto(folder + "\\" + name, prefix + name + "\\", lines);
+        // Wine links some of the user's folders to the home folder outside the prefix: not followed.
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            lines.push_back(prefix + name + " | link");
+        else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (withFolders)
+                lines.push_back(prefix + name + "\\");
+            ListInto(folder + "\\" + name, prefix + name + "\\", withFolders, lines);
+        }
         else
             lines.push_back(prefix + name + " | " + std::to_string(found.nFileSizeLow) + " | "
                 + std::to_string(UnixTime(found.ftLastWriteTime)));
@@ -59,12 +66,67 @@ bool ReadLink(const std::string& path, std::string& target, std::string& working
     return read;
 }
 
+// Every value of a key: "Name = text (N bytes)" for texts, "Name = N (dword)"
+// for numbers, the type and size for anything else.
+std::vector<std::string> KeyValues(HKEY key)
+{
+    DWORD longestName = 0, longestData = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName, &longestData,
+        nullptr, nullptr);
+    std::vector<std::string> lines;
+    std::vector<char> name(longestName + 2);
+    std::vector<BYTE> data(longestData + 2);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameLength = DWORD(name.size()), dataLength = DWORD(data.size()), type = 0;
+        std::fill(data.begin(), data.end(), 0);
+        if (RegEnumValueA(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength) != ERROR_SUCCESS)
+            break;
+        std::string line = std::string(name.data(), nameLength) + " = ";
+        if (type == REG_SZ || type == REG_EXPAND_SZ)
+            line += std::string(reinterpret_cast<char*>(data.data())) + " (" + std::to_string(dataLength) + " bytes)";
+        else if (type == REG_DWORD)
+            line += std::to_string(*reinterpret_cast<DWORD*>(data.data())) + " (dword)";
+        else
+            line += "type " + std::to_string(type) + ", " + std::to_string(dataLength) + " bytes";
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void ListKey(HKEY root, const std::string& path, REGSAM view, const std::string& label, std::vector<std::string>& lines)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return;
+    lines.push_back(label + path);
+    for (const std::string& value : KeyValues(key))
+        lines.push_back(label + path + " : " + value);
+    std::vector<std::string> children;
+    char child[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof child;
+        if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        children.push_back(child);
+    }
+    RegCloseKey(key);
+    for (const std::string& name : children)
+        ListKey(root, path + "\\" + name, view, label, lines);
+}
+
+// A listed file without its time, which the platform's own programs change freely.
+std::string WithoutTime(const std::string& listed)
+{
+    size_t last = listed.rfind(" | ");
+    return listed.find(" | ") == last ? listed : listed.substr(0, last);
+}
+
 } // namespace
 
 std::vector<std::string> ListFiles(const std::string& folder)
 {
     std::vector<std::string> lines;
-    ListInto(folder, "", lines);
+    ListInto(folder, "", false, lines);
     std::sort(lines.begin(), lines.end());
     return lines;
 }
@@ -81,15 +143,59 @@ std::vector<std::string> UninstallEntry(const std::string& displayName)
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (UninstallKey + displayName).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return {"(no uninstall entry)"};
-    std::vector<std::string> lines;
-    for (const char* name : {"DisplayName", "UninstallString"}) {
-        char data[2048] = {};
-        DWORD length = sizeof data, type = 0;
-        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &length) == ERROR_SUCCESS)
-            lines.push_back(std::string(name) + " = " + data + " (" + std::to_string(length) + " bytes)");
-    }
+    std::vector<std::string> lines = KeyValues(key);
     RegCloseKey(key);
+    std::sort(lines.begin(), lines.end());
     return lines;
+}
+
+std::vector<std::string> SystemSnapshot()
+{
+    std::vector<std::string> entries;
+    ListInto("C:", "", true, entries);
+    std::sort(entries.begin(), entries.end());
+    std::vector<std::string> lines;
+    for (const std::string& entry : entries)
+        lines.push_back("C:\\" + WithoutTime(entry));
+    const struct {
+        HKEY root;
+        const char* name;
+    } roots[] = {{HKEY_LOCAL_MACHINE, "HKLM"}, {HKEY_CURRENT_USER, "HKCU"}};
+    for (const auto& root : roots)
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+            ListKey(root.root, "Software", view,
+                std::string(root.name) + (view == KEY_WOW64_32KEY ? "(32)\\" : "(64)\\"), lines);
+    return lines;
+}
+
+std::vector<std::string> PendingDeletions()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return {};
+    std::vector<char> data(65536);
+    DWORD length = DWORD(data.size()), type = 0;
+    LONG status = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+        reinterpret_cast<BYTE*>(data.data()), &length);
+    RegCloseKey(key);
+    std::vector<std::string> deletions;
+    if (status != ERROR_SUCCESS)
+        return deletions;
+    // Pairs of zero-terminated texts: a source, and its new name or nothing for a deletion.
+    std::vector<std::string> texts;
+    for (size_t at = 0; at < length && data[at];) {
+        std::string text(&data[at]);
+        texts.push_back(text);
+        at += text.size() + 1;
+        if (at < length && !data[at]) {
+            texts.push_back("");
+            ++at;
+        }
+    }
+    for (size_t i = 0; i + 1 < texts.size(); i += 2)
+        if (texts[i + 1].empty())
+            deletions.push_back(texts[i].substr(texts[i].rfind("\\??\\", 0) == 0 ? 4 : 0));
+    return deletions;
 }
 
 std::vector<std::string> GroupLinks(const std::string& group)

@@ -8,8 +8,15 @@
 std::vector<std::string> ListFiles(const std::string& folder);
 // The remembered folder: the profile's Options/dataDir, or "(none)".
 std::string ProfileValue(const std::string& profileFile);
-// "DisplayName = ... (N bytes)" and "UninstallString = ... (N bytes)", or "(no uninstall entry)".
+// Every value of the uninstall entry, in name order: "Name = text (N bytes)" or
+// "Name = N (dword)"; or "(no uninstall entry)".
 std::vector<std::string> UninstallEntry(const std::string& displayName);
+// What a run may change, one line each: every file (with its size) and folder
+// of drive C:, and every key and value below Software of HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER in both the 32-bit and the 64-bit registry view.
+std::vector<std::string> SystemSnapshot();
+// The files and folders whose deletion waits for the next restart.
+std::vector<std::string> PendingDeletions();
 // Each link of a Start menu group: "name.lnk -> target | working folder".
 std::vector<std::string> GroupLinks(const std::string& group);
 // The commands Wine's Program Manager server executed, from the desktop process's trace.

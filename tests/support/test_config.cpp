@@ -3,6 +3,7 @@
 // Defined writable here; the code under test reads it through its const declaration.
 ProductConfigRecord ProductConfig = ShippedConfig();
 const char AgreementText[] = "Agreement";
+ProductDetailsRecord ProductDetails = {"", "", 0};
 
 ProductConfigRecord ShippedConfig()
 {

@@ -4,5 +4,6 @@
 #include "product_record.h"
 
 extern ProductConfigRecord ProductConfig;
+extern ProductDetailsRecord ProductDetails;
 // The values the shipped product has.
 ProductConfigRecord ShippedConfig();

@@ -8,7 +8,6 @@
 
 namespace {
 
-const char KeyFailureLine[] = "Couldn't open the registry key.\r\n";
 const char ServiceNoticeCaption[] = "Installing Service";
 const char ServiceNoticeText[] =
     "There will be a pause of about six seconds while any older versions of this application's NT service are "
@@ -17,12 +16,6 @@ const char ServiceFailedCaption[] = "Service Installation Failed";
 const char ServiceFailedText[] =
     "The installation of the service did not succeed. The software can still be run manually.";
 constexpr DWORD ServicePauseMs = 6000;
-
-void SetStringValue(HKEY key, const char* name, const char* data)
-{
-    // Write failures go unnoticed: the entry is a convenience for the user.
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), DWORD(TextLength(data) + 1));
-}
 
 // Runs a program in the installation folder with its quoted path as argument
 // zero and one or two switches.
@@ -38,35 +31,20 @@ int RunFromFolder(const char* fileName, const char* firstSwitch, const char* sec
 
 } // namespace
 
-void RegisterUninstallEntry()
-{
-    char keyPath[PathBufferSize];
-    char uninstallString[PathBufferSize];
-    HKEY key;
-    DWORD disposition;
-    char noClass[] = "";
-    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
-        || !FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
-        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-               nullptr, &key, &disposition)
-            != ERROR_SUCCESS) {
-        OutputDebugStringA(KeyFailureLine);
-        return;
-    }
-    SetStringValue(key, "DisplayName", ProductConfig.displayName);
-    SetStringValue(key, "UninstallString", uninstallString);
-    RegCloseKey(key);
-}
-
 void InstallAgentService()
 {
     RunFromFolder(AgentServiceFileName, "-install", "-sid=0"); // result deliberately ignored
 }
 
+void RemoveNtService()
+{
+    RunFromFolder(ProductConfig.serviceExecutable, "-remove-service"); // result deliberately ignored
+}
+
 void ReplaceNtService(HWND owner)
 {
     MessageBoxA(owner, ServiceNoticeText, ServiceNoticeCaption, MB_OK);
-    RunFromFolder(ProductConfig.serviceExecutable, "-remove-service"); // result deliberately ignored
+    RemoveNtService();
     Sleep(ServicePauseMs);
     if (RunFromFolder(ProductConfig.serviceExecutable, "-install-service") != 0)
         ShowWarning(owner, ServiceFailedCaption, ServiceFailedText);

@@ -1,29 +1,8 @@
 #include "ui.h"
-#include "product.h"
 #include "resource.h"
 #include "text.h"
 
 namespace {
-
-INT_PTR CALLBACK AgreementDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message == WM_INITDIALOG) {
-        SetDlgItemTextA(dialog, IDC_AGREEMENT_TEXT, AgreementText);
-        ShowWindow(dialog, SW_SHOW);
-        return TRUE;
-    }
-    if (message == WM_COMMAND) {
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            EndDialog(dialog, 1);
-            return TRUE;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            return FALSE;
-        }
-    }
-    return FALSE;
-}
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -31,18 +10,13 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         ShowWindow(dialog, SW_SHOW);
         return TRUE;
     }
-    // The Close command of the system menu hides the dialog; the installation goes on.
+    // The Close command of the system menu hides the dialog; the work goes on.
     if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL)
         EndDialog(dialog, 0);
     return FALSE;
 }
 
 } // namespace
-
-INT_PTR RunAgreementDialog(HINSTANCE instance, HWND owner)
-{
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_AGREEMENT), owner, AgreementDialogProc, 0);
-}
 
 HWND CreateProgressDialog(HINSTANCE instance, HWND owner)
 {

@@ -1,0 +1,67 @@
+#include "commands.h"
+#include "globals.h"
+#include "message.h"
+#include "product.h"
+#include "shell.h"
+#include "text.h"
+
+namespace {
+
+const char KeyFailureLine[] = "Couldn't open the registry key.\r\n";
+const char ValueFailureFormat[] = "Couldn't write the registry value %s.\r\n";
+
+LONG SetStringValue(HKEY key, const char* name, const char* data)
+{
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), DWORD(TextLength(data) + 1));
+}
+
+LONG SetNumberValue(HKEY key, const char* name, DWORD data)
+{
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+}
+
+// What Programs and Features shows beside the name and the command; a failed
+// write goes to the debugger output like a failed key.
+void ReportFailedWrite(const char* name, LONG status)
+{
+    char line[MessageBufferSize];
+    if (status != ERROR_SUCCESS && FormatText(line, sizeof line, ValueFailureFormat, name))
+        OutputDebugStringA(line);
+}
+
+void SetDetailValues(HKEY key)
+{
+    ReportFailedWrite("DisplayIcon", SetStringValue(key, "DisplayIcon", ApplicationPath));
+    ReportFailedWrite("InstallLocation", SetStringValue(key, "InstallLocation", InstallFolder));
+    ReportFailedWrite("EstimatedSize", SetNumberValue(key, "EstimatedSize", ProductDetails.estimatedSizeKilobytes));
+    ReportFailedWrite("NoModify", SetNumberValue(key, "NoModify", 1));
+    ReportFailedWrite("NoRepair", SetNumberValue(key, "NoRepair", 1));
+    if (ProductDetails.publisher[0])
+        ReportFailedWrite("Publisher", SetStringValue(key, "Publisher", ProductDetails.publisher));
+    if (ProductDetails.version[0])
+        ReportFailedWrite("DisplayVersion", SetStringValue(key, "DisplayVersion", ProductDetails.version));
+}
+
+} // namespace
+
+void RegisterUninstallEntry()
+{
+    char keyPath[PathBufferSize];
+    char uninstallString[PathBufferSize];
+    HKEY key;
+    DWORD disposition;
+    char noClass[] = "";
+    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
+        || !FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
+        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+               nullptr, &key, &disposition)
+            != ERROR_SUCCESS) {
+        OutputDebugStringA(KeyFailureLine);
+        return;
+    }
+    // Failed writes of the name and the command go unnoticed: the entry is a convenience for the user.
+    SetStringValue(key, "DisplayName", ProductConfig.displayName);
+    SetStringValue(key, "UninstallString", uninstallString);
+    SetDetailValues(key);
+    RegCloseKey(key);
+}
