@@ -28,7 +28,6 @@ const char RunningCopiesFormat[] =
     "Do you already have an older version of %s?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. "
     "If it is running, shut it down BEFORE clicking the OK button.\r\n\r\nIf you have not installed %s before, "
     "just click the OK button.";
-const char ShuttingDownProgressText[] = "Shutting Down Running Copies";
 const char FailureCaptionFormat[] = "%s Installation Failed";
 const char CannotCreateText[] =
     "The application was not able to create one of its component files. The disk is full, or a copy of the "

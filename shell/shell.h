@@ -20,4 +20,6 @@ void RemoveNtService();
 // Destroys the backdrop and its font, then starts the installed application.
 void LaunchApplication(HWND backdrop, HFONT backdropFont);
 
+// The progress dialog's item while running copies are told to quit.
+constexpr char ShuttingDownProgressText[] = "Shutting Down Running Copies";
 void ShutDownRunningCopies();

@@ -16,7 +16,6 @@ const char QuestionCaptionFormat[] = "Remove %s";
 const char QuestionFormat[] = "Do you want to remove %s and all of its components from your computer?";
 const char CompleteCaption[] = "Removal Complete";
 const char CompleteFormat[] = "%s was removed from your computer.";
-const char ShuttingDownProgressText[] = "Shutting Down Running Copies";
 const char InUseHeading[] = "In use now, and removed when Windows restarts:";
 const char NotRemovedHeading[] = "Could not be removed:";
 const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
