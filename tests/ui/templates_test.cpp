@@ -108,7 +108,7 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
 
 } // namespace
 
-TEST(DialogTemplates, ResourcesHoldExactlyTheSpecifiedTemplates)
+TEST(DialogTemplates, ResourcesHoldExactlyTheExpectedTemplates)
 {
     for (const ExpectedDialog& dialog : Dialogs) {
         SCOPED_TRACE(dialog.caption);
