@@ -122,7 +122,8 @@ struct OptionalText {
     const char* name;
     const char* fallback;
 };
-const OptionalText OptionalTexts[] = {{"publisher", ""}, {"version", ""}};
+const OptionalText OptionalTexts[] = {{"publisher", ""}, {"version", ""}, {"compression", "default"}};
+const char* const CompressionSettings[] = {"default", "smallest"};
 
 bool OptionalField(const std::string& name)
 {
@@ -462,6 +463,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         fail(seen["folderName"].line, "field 'folderName': must not be empty");
     if (display.empty())
         fail(displayLine, "field 'displayName': must not be empty");
+    if (!In(CompressionSettings, manifest.Field("compression")))
+        fail(seen["compression"].line, "field 'compression': unknown setting '" + manifest.Field("compression")
+                                           + "'; use default or smallest");
     std::string profile = manifest.Field("profileFile");
     if (profile.empty() || profile.find_first_of("\\/:") != std::string::npos)
         fail(seen["profileFile"].line, "field 'profileFile': must be a bare file name, which Windows keeps in its own "

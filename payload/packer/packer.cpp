@@ -9,25 +9,14 @@
 // OUTDIR/uninstall.d.
 #include "manifest.h"
 #include "names.h"
+#include "compress.h"
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <thread>
-#include <zlib.h>
 
 namespace {
-
-constexpr size_t SliceSize = 30000;
-
-struct Slice {
-    size_t file;
-    size_t offset;
-    size_t length;
-    std::vector<unsigned char> compressed;
-};
 
 bool ReadAll(const std::string& path, std::vector<unsigned char>& data)
 {
@@ -36,35 +25,6 @@ bool ReadAll(const std::string& path, std::vector<unsigned char>& data)
         return false;
     data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-// Each slice is one zlib stream of its own; they are compressed on all cores.
-bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, std::vector<Slice>& slices)
-{
-    for (size_t f = 0; f < contents.size(); ++f)
-        for (size_t offset = 0; offset < contents[f].size(); offset += SliceSize)
-            slices.push_back({f, offset, std::min(SliceSize, contents[f].size() - offset), {}});
-    std::atomic<size_t> next{0};
-    std::atomic<bool> failed{false};
-    auto work = [&] {
-        for (size_t i; (i = next++) < slices.size();) {
-            Slice& slice = slices[i];
-            uLongf length = compressBound(uLong(slice.length));
-            slice.compressed.resize(length);
-            if (compress2(slice.compressed.data(), &length, contents[slice.file].data() + slice.offset,
-                    uLong(slice.length), Z_DEFAULT_COMPRESSION)
-                != Z_OK)
-                failed = true;
-            slice.compressed.resize(length);
-        }
-    };
-    unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> threads;
-    for (unsigned i = 0; i < cores; ++i)
-        threads.emplace_back(work);
-    for (std::thread& thread : threads)
-        thread.join();
-    return !failed;
 }
 
 std::string CString(const std::string& text)
@@ -301,7 +261,8 @@ int main(int argc, char** argv)
     }
 
     std::vector<Slice> slices;
-    if (!CompressSlices(contents, slices)) {
+    Compression compression = manifest.Field("compression") == "smallest" ? Compression::Smallest : Compression::Default;
+    if (!CompressSlices(contents, compression, slices)) {
         std::fprintf(stderr, "%s: compression failed\n", manifestPath.c_str());
         return 1;
     }

@@ -80,6 +80,8 @@ cases=(
 "${S}file = future.txt | future.txt${S}file 'future.txt': the source's time, 2208988800 seconds since 1970, does not fit a signed 32-bit stored time"
 "${S}file = past.txt | past.txt${S}"
 "profileFile${S}profileFile = sub\\pelmora.ini${S}field 'profileFile': must be a bare file name"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default or smallest"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = smallest${S}"
 "${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable"
 "${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
 "${S}file = na"$'\xef'"ve.txt | help.htm${S}does not convert to Windows-1252"

@@ -1,0 +1,23 @@
+// The payload's compression: every slice of every file one complete zlib
+// stream of its own, made with libdeflate on all cores.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+constexpr size_t SliceSize = 30000;
+
+// Default is libdeflate's level 6, whose streams begin with 0x78 0x9C as zlib's
+// default level's do; Smallest is its highest level.
+enum class Compression { Default, Smallest };
+
+struct Slice {
+    size_t file;
+    size_t offset;
+    size_t length;
+    std::vector<unsigned char> compressed;
+};
+
+// Cuts each file's content into slices and compresses them, in file order;
+// false when a compressor could not be made.
+bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Compression compression,
+    std::vector<Slice>& slices);
