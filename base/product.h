@@ -9,6 +9,8 @@ extern const ProductConfigRecord ProductConfig;
 extern const char AgreementText[];
 
 extern const ProductDetailsRecord ProductDetails;
+// The Windows ANSI code page of every product text (1252 unless the manifest names another).
+extern const uint32_t ProductCodePage;
 
 // Fixed file names of the product's uninstaller and agent service.
 constexpr const char UninstallerFileName[] = "pmuninst.exe";

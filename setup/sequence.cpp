@@ -129,7 +129,7 @@ int SetupSequence(HINSTANCE instance)
     RegisterFolderCheck(FolderFitsProduct);
 
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
-    BackdropFont = CreateBackdropFont();
+    BackdropFont = CreateBackdropFont(ProductCodePage);
     if (!RegisterBackdropClass(instance))
         return 0;
     char caption[BackdropTitleSize];

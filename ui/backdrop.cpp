@@ -66,10 +66,15 @@ int BackdropTitleLeft(int desktopWidth, int titleWidth)
     return desktopWidth / 2 - titleWidth / 2;
 }
 
-HFONT CreateBackdropFont()
+HFONT CreateBackdropFont(UINT codePage)
 {
-    HFONT font = CreateFontA(48, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_STROKE_PRECIS,
-        CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "Times New Roman");
+    // A font asked for the Western set draws another code page's bytes as Western letters.
+    CHARSETINFO charset = {};
+    BYTE set = ANSI_CHARSET;
+    if (TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<UINT_PTR>(codePage)), &charset, TCI_SRCCODEPAGE))
+        set = BYTE(charset.ciCharset);
+    HFONT font = CreateFontA(48, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, set, OUT_STROKE_PRECIS, CLIP_STROKE_PRECIS,
+        DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "Times New Roman");
     return font ? font : static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT));
 }
 

@@ -7,8 +7,9 @@ constexpr int BackdropTitleSize = 1024;
 extern char BackdropTitle[BackdropTitleSize];
 extern HFONT BackdropFont;
 
-// A stock font stands in when the backdrop font cannot be created.
-HFONT CreateBackdropFont();
+// The title's font, in the character set of the product's code page (the
+// Western set for 1252); a stock font stands in when it cannot be created.
+HFONT CreateBackdropFont(UINT codePage);
 bool RegisterBackdropClass(HINSTANCE instance);
 HWND CreateBackdropWindow(HINSTANCE instance, const char* caption);
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,7 +4,11 @@
 #include "path_limits.h"
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <iconv.h>
+#include <locale>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sys/stat.h>
 
@@ -20,13 +24,14 @@ const char* const FieldOrder[] = {"folderName", "displayName", "profileFile", "o
     "serviceExecutable", "servicePrompt", "requiredMegabytes"};
 const char* const PathFields[] = {"agreement", "icon"};
 constexpr size_t MaxTextLength = 1023;
+// The Windows ANSI code pages the texts may be in. Double-byte ones are
+// refused: the folder logic walks paths byte by byte, and a trail byte can be
+// a backslash.
+constexpr int64_t DefaultCodePage = 1252;
+const int64_t SingleByteCodePages[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+const int64_t DoubleByteCodePages[] = {932, 936, 949, 950, 1361};
 const char* const ReservedNames[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
     "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
-
-// Code points 0x80 to 0x9F of Windows-1252; 0 where the code page has none.
-const char32_t Cp1252High[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161,
-    0x203A, 0x0153, 0, 0x017E, 0x0178};
 
 std::string Trim(const std::string& text)
 {
@@ -47,6 +52,11 @@ template <size_t N> bool In(const char* const (&list)[N], const std::string& nam
     return Contains(list, N, name);
 }
 
+template <size_t N> bool In(const int64_t (&list)[N], int64_t value)
+{
+    return std::find(list, list + N, value) != list + N;
+}
+
 bool ParseInteger(const std::string& text, int64_t& value)
 {
     if (text.empty())
@@ -61,21 +71,81 @@ bool ParseInteger(const std::string& text, int64_t& value)
     return true;
 }
 
+// One converter for one direction, closed with its owner.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (Valid())
+            iconv_close(handle_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+    // Converts as much as it can; the input's unconverted rest is left in `rest`.
+    std::string Convert(const std::string& text, size_t& rest, size_t roomPerByte)
+    {
+        std::string out(text.size() * roomPerByte + 16, '\0');
+        char* in = const_cast<char*>(text.data());
+        size_t inLeft = text.size();
+        char* put = &out[0];
+        size_t outLeft = out.size();
+        iconv(handle_, &in, &inLeft, &put, &outLeft);
+        // A stateful code page may hold a character back until the end.
+        if (inLeft == 0)
+            iconv(handle_, nullptr, nullptr, &put, &outLeft);
+        out.resize(out.size() - outLeft);
+        rest = inLeft;
+        return out;
+    }
+
+private:
+    iconv_t handle_;
+};
+
+std::wstring Wide(const std::string& utf8)
+{
+    Converter converter("WCHAR_T", "UTF-8");
+    size_t rest = 0;
+    std::string bytes = converter.Valid() ? converter.Convert(utf8, rest, sizeof(wchar_t)) : "";
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+// "the character 'Ж' (U+0416)" for the character a text begins with; empty
+// when the text does not begin with a whole UTF-8 character.
+std::string NameCharacter(const std::string& text)
+{
+    for (size_t length = 1; length <= 4 && length <= text.size(); ++length) {
+        Converter converter("UTF-32LE", "UTF-8");
+        size_t rest = 0;
+        std::string code = converter.Valid() ? converter.Convert(text.substr(0, length), rest, 4) : "";
+        if (rest != 0 || code.size() != 4)
+            continue;
+        uint32_t point = uint8_t(code[0]) | uint32_t(uint8_t(code[1])) << 8 | uint32_t(uint8_t(code[2])) << 16;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "U+%04X", point);
+        return "the character '" + text.substr(0, length) + "' (" + hex + ")";
+    }
+    return "";
+}
+
 bool FitsStoredTime(int64_t seconds)
 {
     return seconds >= INT32_MIN && seconds <= INT32_MAX;
 }
 
-// Windows folds letter case in names and takes / for \; the system prefix
-// itself is exact, so SYSTEM\x and system\x are different files.
+// Windows folds letter case in names, in every script, and takes / for \;
+// the system prefix itself is exact, so SYSTEM\x and system\x are different
+// files. Names as written, in UTF-8.
 bool SameFile(const std::string& a, const std::string& b)
 {
+    static const std::locale unicode("C.UTF-8");
     auto key = [](const std::string& name) {
-        std::string folded = Upper(name);
-        for (char& c : folded)
-            if (c == '/')
-                c = '\\';
-        return (IsSystemName(name.c_str()) ? "system:" : "folder:") + folded;
+        std::wstring folded = Wide(name);
+        for (wchar_t& c : folded)
+            c = c == L'/' ? L'\\' : std::toupper(c, unicode);
+        return (IsSystemName(name.c_str()) ? L"system:" : L"folder:") + folded;
     };
     return key(a) == key(b);
 }
@@ -123,6 +193,8 @@ struct OptionalText {
     const char* fallback;
 };
 const OptionalText OptionalTexts[] = {{"publisher", ""}, {"version", ""}, {"compression", "default"}};
+// Read before the texts, which it converts.
+const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest"};
 
 bool OptionalField(const std::string& name)
@@ -142,10 +214,12 @@ struct RawManifest {
 };
 
 // A text field in the product's code page, within the length every text may have.
-template <typename Fail> bool ConvertText(const std::string& name, const Entry& entry, std::string& value, Fail fail)
+template <typename Fail>
+bool ConvertText(const std::string& name, const Entry& entry, int codePage, std::string& value, Fail fail)
 {
-    if (!ToWindows1252(entry.value, value)) {
-        fail(entry.line, "field '" + name + "': does not convert to Windows-1252");
+    std::string problem;
+    if (!ToCodePage(entry.value, codePage, value, problem, nullptr)) {
+        fail(entry.line, "field '" + name + "': " + problem);
         return false;
     }
     if (value.size() > MaxTextLength) {
@@ -180,11 +254,11 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, Ent
     for (const ManifestFile& file : manifest.files) {
         size_t limit = IsSystemName(file.name.c_str()) ? 0 : BrokenNameLimit(folder.c_str(), file.name.c_str());
         if (limit == FilePathLimit)
-            fail(file.line, "file '" + file.name + "': too long for any folder: even in " + folder
+            fail(file.line, "file '" + file.written + "': too long for any folder: even in " + folder
                     + ", its path would be longer than the " + std::to_string(limit - 1)
                     + " characters the file functions take");
         else if (limit == FolderPathLimit)
-            fail(file.line, "file '" + file.name + "': too long for any folder: even in " + folder
+            fail(file.line, "file '" + file.written + "': too long for any folder: even in " + folder
                     + ", the folder it needs would be longer than the " + std::to_string(limit - 1)
                     + " characters a new folder may have");
     }
@@ -223,7 +297,8 @@ template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail
             fail(line, "entry outside the [product] and [files] sections");
             continue;
         }
-        if (!In(TextFields, key) && !In(NumberFields, key) && !In(PathFields, key) && !OptionalField(key)) {
+        if (!In(TextFields, key) && !In(NumberFields, key) && !In(PathFields, key) && !OptionalField(key)
+            && key != CodePageField) {
             fail(line, "unknown field '" + key + "'");
             continue;
         }
@@ -238,7 +313,7 @@ template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail
 // One [files] entry: its stored name, source and time.
 template <typename Fail>
 bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vector<std::string>& searchDirs,
-    Sources sources, ManifestFile& file, Fail fail)
+    Sources sources, int codePage, ManifestFile& file, Fail fail)
 {
     const std::string& value = entry.value;
     int line = entry.line;
@@ -249,11 +324,13 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
     file.source = bar == std::string::npos
         ? ""
         : Trim(value.substr(bar + 1, bar2 == std::string::npos ? std::string::npos : bar2 - bar - 1));
-    if (!ToWindows1252(name, file.name)) {
-        fail(line, "file '" + name + "': the name does not convert to Windows-1252");
+    file.written = name;
+    std::string problem;
+    if (!ToCodePage(name, codePage, file.name, problem, nullptr)) {
+        fail(line, "file '" + name + "': " + problem);
         return false;
     }
-    std::string problem = CheckStoredName(file.name);
+    problem = CheckStoredName(file.name);
     if (!problem.empty()) {
         fail(line, "file '" + name + "': the stored name " + problem);
         return false;
@@ -289,6 +366,21 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
     return true;
 }
 
+// The agreement, written in UTF-8, in the product's code page; a problem is
+// reported with its line in the agreement's own file.
+void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
+{
+    std::ifstream in(manifest.agreement, std::ios::binary);
+    std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string problem;
+    size_t at = 0;
+    if (!in.bad() && ToCodePage(utf8, manifest.codePage, manifest.agreementText, problem, &at))
+        return;
+    int line = 1 + int(std::count(utf8.begin(), utf8.begin() + std::min(at, utf8.size()), '\n'));
+    errors.push_back(manifest.agreement + ":" + std::to_string(line) + ": "
+        + (problem.empty() ? "cannot be read" : problem));
+}
+
 } // namespace
 
 std::string Upper(std::string text)
@@ -307,47 +399,30 @@ std::string Manifest::Field(const std::string& name) const
     return option == options.end() ? "" : option->second;
 }
 
-bool ToWindows1252(const std::string& utf8, std::string& out)
+bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::string& problem, size_t* at)
 {
-    out.clear();
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        char32_t code;
-        size_t length;
-        if (lead < 0x80) {
-            code = lead;
-            length = 1;
-        } else if ((lead & 0xE0) == 0xC0) {
-            code = lead & 0x1F;
-            length = 2;
-        } else if ((lead & 0xF0) == 0xE0) {
-            code = lead & 0x0F;
-            length = 3;
-        } else if ((lead & 0xF8) == 0xF0) {
-            code = lead & 0x07;
-            length = 4;
-        } else {
-            return false;
-        }
-        if (i + length > utf8.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            unsigned char next = static_cast<unsigned char>(utf8[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        i += length;
-        if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
-            out += char(code);
-            continue;
-        }
-        const char32_t* match = std::find(Cp1252High, Cp1252High + 32, code);
-        if (code == 0 || match == Cp1252High + 32)
-            return false;
-        out += char(0x80 + (match - Cp1252High));
+    Converter converter(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+    if (!converter.Valid()) {
+        problem = "code page " + std::to_string(codePage) + " is not known to this machine's iconv";
+        return false;
     }
-    return true;
+    size_t rest = 0;
+    out = converter.Convert(utf8, rest, 2);
+    size_t offset = utf8.size() - rest;
+    if (rest == 0 && utf8.find('\0') == std::string::npos)
+        return true;
+    if (rest == 0) {
+        // A zero byte would end the text where the setup reads it.
+        offset = utf8.find('\0');
+        problem = "holds a zero byte";
+    } else {
+        std::string character = NameCharacter(utf8.substr(offset));
+        problem = character.empty() ? "holds bytes that are not UTF-8"
+                                    : character + " has no place in code page " + std::to_string(codePage);
+    }
+    if (at)
+        *at = offset;
+    return false;
 }
 
 std::string CheckStoredName(const std::string& name)
@@ -410,17 +485,36 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
 
     RawManifest raw;
     ReadLines(in, raw, fail);
+    auto& seen = raw.fields;
+    // Every text is converted to the code page, so it comes first.
+    int64_t codePage = DefaultCodePage;
+    if (seen.count(CodePageField)) {
+        const Entry& entry = seen[CodePageField];
+        std::string problem;
+        if (!ParseInteger(entry.value, codePage))
+            problem = "not a whole number";
+        else if (In(DoubleByteCodePages, codePage))
+            problem = std::to_string(codePage) + " is a double-byte code page, in which a path's byte may be a "
+                "backslash that is not one; use a single-byte Windows code page: 874, or 1250 to 1258";
+        else if (!In(SingleByteCodePages, codePage))
+            problem = "unknown code page " + entry.value + "; use a single-byte Windows code page: 874, or 1250 to "
+                      "1258";
+        if (!problem.empty()) {
+            fail(entry.line, "field 'codePage': " + problem);
+            return false;
+        }
+    }
+    manifest.codePage = int(codePage);
     for (const Entry& entry : raw.files) {
         ManifestFile file;
-        if (!ReadFile(entry, manifestDir, searchDirs, sources, file, fail))
+        if (!ReadFile(entry, manifestDir, searchDirs, sources, manifest.codePage, file, fail))
             continue;
         for (const ManifestFile& other : manifest.files)
-            if (SameFile(other.name, file.name))
-                fail(file.line, "file '" + file.name + "': names the same file as line " + std::to_string(other.line)
-                                    + " (letter case and the kind of separator do not count)");
+            if (SameFile(other.written, file.written))
+                fail(file.line, "file '" + file.written + "': names the same file as line "
+                                    + std::to_string(other.line) + " (letter case and the kind of separator do not count)");
         manifest.files.push_back(file);
     }
-    auto& seen = raw.fields;
 
     for (const char* name : FieldOrder)
         if (!seen.count(name))
@@ -443,14 +537,14 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             if (std::string(name) == "requiredMegabytes" && (number < 0 || number > 4095))
                 fail(entry.line, "field 'requiredMegabytes': must be 0 to 4095");
             value = std::to_string(number);
-        } else if (!ConvertText(name, entry, value, fail)) {
+        } else if (!ConvertText(name, entry, manifest.codePage, value, fail)) {
             continue;
         }
         manifest.fields.push_back({name, value});
     }
     for (const OptionalText& option : OptionalTexts) {
         std::string value = option.fallback;
-        if (seen.count(option.name) && !ConvertText(option.name, seen[option.name], value, fail))
+        if (seen.count(option.name) && !ConvertText(option.name, seen[option.name], manifest.codePage, value, fail))
             continue;
         manifest.options[option.name] = value;
     }
@@ -491,5 +585,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
                                       + " is missing or unreadable");
         (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found;
     }
+    if (errors.empty())
+        ConvertAgreement(manifest, errors);
     return errors.empty();
 }

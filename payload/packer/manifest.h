@@ -7,7 +7,8 @@
 #include <vector>
 
 struct ManifestFile {
-    std::string name;   // stored name, Windows-1252
+    std::string name;    // stored name, in the product's code page
+    std::string written; // the name as the manifest writes it, in UTF-8
     std::string source; // path on the build machine
     bool hasTime = false;
     int64_t time = 0;
@@ -16,11 +17,14 @@ struct ManifestFile {
 
 struct Manifest {
     std::string path;
-    // Fields of the configuration record, in its order; texts in Windows-1252.
+    // The Windows ANSI code page of every text below (codePage, 1252 if not given).
+    int codePage = 1252;
+    // Fields of the configuration record, in its order; texts in the code page.
     std::vector<std::pair<std::string, std::string>> fields;
     // The optional fields, each with its value or what stands in for it.
     std::map<std::string, std::string> options;
-    std::string agreement; // path of the agreement text
+    std::string agreement;     // path of the agreement text
+    std::string agreementText; // the agreement in the code page
     std::string icon;
     std::vector<ManifestFile> files;
     std::string Field(const std::string& name) const;
@@ -33,8 +37,10 @@ enum class Sources { Resolve, Ignore };
 // Reads and validates; on failure returns false with one message per problem.
 bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
     Manifest& manifest, std::vector<std::string>& errors);
-// UTF-8 to Windows-1252; false when a character has no place there.
-bool ToWindows1252(const std::string& utf8, std::string& out);
+// UTF-8 to a Windows code page, with iconv. False when a character has no
+// place there (or the bytes are not UTF-8): the problem names it, and `at`,
+// when given, receives its offset in the UTF-8 text.
+bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::string& problem, size_t* at);
 // Letters a to z in upper case, for comparing names as Windows does.
 std::string Upper(std::string text);
 // Checks a stored name; returns the problem, or an empty text.

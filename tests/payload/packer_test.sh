@@ -11,6 +11,8 @@ failures=0 passed=0
 
 cp "$product/agreement.txt" "$product/pelmora.ico" "$product/help.htm" "$work/"
 cp "$built/pelmora.exe" "$built/pmuninst.exe" "$work/"
+# An agreement with a letter that Windows-1252 lacks on its third line.
+printf 'LICENCE\r\n\r\nThe \xd0\x96 clause.\r\n' >"$work/agreement-ru.txt"
 # Sources whose own times lie beyond and before what a stored time can hold.
 touch -d '2040-01-01 00:00:00 UTC' "$work/future.txt"
 touch -d '1960-01-01 00:00:00 UTC' "$work/past.txt"
@@ -84,10 +86,16 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = smallest${S}"
 "${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable"
 "${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
-"${S}file = na"$'\xef'"ve.txt | help.htm${S}does not convert to Windows-1252"
+"${S}file = na"$'\xef'"ve.txt | help.htm${S}file 'na"$'\xef'"ve.txt': holds bytes that are not UTF-8"
 "${S}file = "$'\xe2\x82\xac'".txt | help.htm${S}"
 "${S}file = sub/SYSTEM/x.txt | help.htm${S}"
-"startupPrompt${S}startupPrompt = "$'\xe6\x97\xa5'"${S}field 'startupPrompt': does not convert to Windows-1252"
+"startupPrompt${S}startupPrompt = "$'\xe6\x97\xa5'"${S}field 'startupPrompt': the character '"$'\xe6\x97\xa5'"' (U+65E5) has no place in code page 1252"
+"${S}file = "$'\xd0\x96'".txt | help.htm${S}file '"$'\xd0\x96'".txt': the character '"$'\xd0\x96'"' (U+0416) has no place in code page 1252"
+"agreement${S}agreement = agreement-ru.txt${S}agreement-ru.txt:3: the character '"$'\xd0\x96'"' (U+0416) has no place in code page 1252"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1234${S}field 'codePage': unknown code page 1234; use a single-byte Windows code page: 874, or 1250 to 1258"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 932${S}field 'codePage': 932 is a double-byte code page"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = utf-8${S}field 'codePage': not a whole number"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1251${S}"
 "agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
 "displayName${S}displayName = $(repeat n 990)${S}fields 'displayName' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the application item's Program Manager command would be longer than 1023 characters"
@@ -126,6 +134,34 @@ for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp; do
 done
 grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
     || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
+
+# A product in code page 1251: its texts, its agreement and its stored names
+# in UTF-8 come out as Windows-1251 bytes.
+check() { # what, condition...
+    local what=$1
+    shift
+    if "$@"; then passed=$((passed + 1)); else echo "FAIL 1251: $what"; failures=$((failures + 1)); fi
+}
+mkdir -p "$work/ru" "$work/ru-out"
+cp "$work/pelmora.exe" "$work/pmuninst.exe" "$work/pelmora.ico" "$work/ru/"
+printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n' >"$work/ru/agreement.txt" # Лицензия
+printf 'x' >"$work/ru/help.htm"
+sed -e 's/^displayName = .*/displayName = \xd0\x9f\xd0\xb5\xd0\xbb\xd1\x8c\xd0\xbc\xd0\xbe\xd1\x80\xd0\xb0/' \
+    -e 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 1251/' \
+    -e 's/^file = help.htm | help.htm/file = \xd1\x81\xd0\xbf\xd1\x80\xd0\xb0\xd0\xb2\xd0\xba\xd0\xb0.htm | help.htm/' \
+    "$product/product.ini" >"$work/ru/product.ini" # Пельмора, справка.htm
+if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" 2>"$work/stderr" \
+    && "$packer" "$work/ru/product.ini" "$work/ru-out" 2>>"$work/stderr"; then
+    data=$work/ru-out/product_data.cpp
+    check "displayName" grep -qF '"\317\345\353\374\354\356\360\340", // displayName' "$data"
+    check "stored name" grep -qF '"\361\357\360\340\342\352\340.htm"' "$data"
+    check "code page" grep -qF 'const uint32_t ProductCodePage = 1251;' "$data"
+    check "agreement" cmp -s <(tail -c 11 "$work/ru-out/product.bin") <(printf '\xcb\xe8\xf6\xe5\xed\xe7\xe8\xff\r\n\0')
+    check "resources" grep -qF '#pragma code_page(1251)' "$work/ru-out/product_resources.h"
+    check "version block" grep -qF '#define PRODUCT_STRING_BLOCK "040904E3"' "$work/ru-out/product_resources.h"
+else
+    echo "FAIL 1251: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
 
 echo "packer: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -40,9 +40,9 @@ void ResetDoubles()
 char BackdropTitle[BackdropTitleSize];
 HFONT BackdropFont;
 
-HFONT CreateBackdropFont()
+HFONT CreateBackdropFont(UINT codePage)
 {
-    Add("CreateBackdropFont");
+    Add("CreateBackdropFont(" + std::to_string(codePage) + ")");
     return static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT));
 }
 

@@ -61,7 +61,7 @@ protected:
 };
 
 const Lines Opening = {
-    "CreateBackdropFont",
+    "CreateBackdropFont(1252)",
     "RegisterBackdropClass -> registered",
     "CreateBackdropWindow(Install Pelmora)",
     "RunAgreementDialog(owner is backdrop: yes) -> 1",
@@ -92,7 +92,7 @@ const Lines Extracted = {
 TEST_F(SequenceTest, WindowClassNotRegisteredEndsSilently)
 {
     Script.classRegisters = false;
-    EXPECT_EQ(Run({}), (Lines{"CreateBackdropFont", "RegisterBackdropClass -> failed"}));
+    EXPECT_EQ(Run({}), (Lines{"CreateBackdropFont(1252)", "RegisterBackdropClass -> failed"}));
     EXPECT_EQ(BackdropDouble, nullptr);
 }
 

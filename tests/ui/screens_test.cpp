@@ -37,7 +37,7 @@ protected:
     static void SetUpTestSuite()
     {
         FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
-        BackdropFont = CreateBackdropFont();
+        BackdropFont = CreateBackdropFont(ProductCodePage);
         ASSERT_TRUE(RegisterBackdropClass(GetModuleHandleA(nullptr)));
     }
     void SetUp() override
@@ -154,6 +154,24 @@ TEST_F(BackdropTest, EmptyTitleStillPaintsTheGradient)
     ExpectBands(client);
     for (int x = 0; x < client.width; ++x)
         ASSERT_NE(client.At(x, 5), RGB(255, 255, 255)) << x;
+}
+
+TEST(BackdropFont, TakesTheCharacterSetOfTheProductsCodePage)
+{
+    const struct {
+        UINT codePage;
+        BYTE charset;
+    } cases[] = {{1252, ANSI_CHARSET}, {1251, RUSSIAN_CHARSET}, {1250, EASTEUROPE_CHARSET}, {1253, GREEK_CHARSET},
+        {1254, TURKISH_CHARSET}, {1257, BALTIC_CHARSET}, {874, THAI_CHARSET}};
+    for (const auto& c : cases) {
+        HFONT font = CreateBackdropFont(c.codePage);
+        LOGFONTA created = {};
+        ASSERT_EQ(GetObjectA(font, sizeof created, &created), int(sizeof created)) << c.codePage;
+        EXPECT_EQ(created.lfCharSet, c.charset) << c.codePage;
+        EXPECT_EQ(created.lfHeight, 48) << c.codePage;
+        EXPECT_STREQ(created.lfFaceName, "Times New Roman") << c.codePage;
+        DeleteObject(font);
+    }
 }
 
 TEST(AgreementDialog, EnterAcceptsEscapeAndCloseBoxDecline)
