@@ -192,7 +192,8 @@ struct OptionalText {
     const char* name;
     const char* fallback;
 };
-const OptionalText OptionalTexts[] = {{"publisher", ""}, {"version", ""}, {"compression", "default"}};
+const OptionalText OptionalTexts[] = {
+    {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}};
 // Read before the texts, which it converts.
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest"};
@@ -540,12 +541,14 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         } else if (!ConvertText(name, entry, manifest.codePage, value, fail)) {
             continue;
         }
+        manifest.written[name] = entry.value;
         manifest.fields.push_back({name, value});
     }
     for (const OptionalText& option : OptionalTexts) {
         std::string value = option.fallback;
         if (seen.count(option.name) && !ConvertText(option.name, seen[option.name], manifest.codePage, value, fail))
             continue;
+        manifest.written[option.name] = seen.count(option.name) ? seen[option.name].value : option.fallback;
         manifest.options[option.name] = value;
     }
     if (!errors.empty())
@@ -560,6 +563,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     if (!In(CompressionSettings, manifest.Field("compression")))
         fail(seen["compression"].line, "field 'compression': unknown setting '" + manifest.Field("compression")
                                            + "'; use default or smallest");
+    std::string url = manifest.Field("url");
+    if (!url.empty() && url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
+        fail(seen["url"].line, "field 'url': must begin with https:// or http://");
     std::string profile = manifest.Field("profileFile");
     if (profile.empty() || profile.find_first_of("\\/:") != std::string::npos)
         fail(seen["profileFile"].line, "field 'profileFile': must be a bare file name, which Windows keeps in its own "

@@ -23,6 +23,8 @@ struct Manifest {
     std::vector<std::pair<std::string, std::string>> fields;
     // The optional fields, each with its value or what stands in for it.
     std::map<std::string, std::string> options;
+    // Every text field as the manifest writes it, in UTF-8.
+    std::map<std::string, std::string> written;
     std::string agreement;     // path of the agreement text
     std::string agreementText; // the agreement in the code page
     std::string icon;
