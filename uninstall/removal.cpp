@@ -20,7 +20,8 @@ const char InUseHeading[] = "In use now, and removed when Windows restarts:";
 const char NotRemovedHeading[] = "Could not be removed:";
 const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
 const char MoreFormat[] = "\r\nand %d more";
-constexpr size_t ListSize = 1024;
+// Room for at least one path of any length, and its "and N more" line.
+constexpr size_t ListSize = 2 * PathBufferSize;
 constexpr size_t ReportSize = 2 * MessageBufferSize;
 // Room kept at the end of a list for its "and N more" line.
 constexpr size_t MoreRoom = 24;
@@ -178,8 +179,8 @@ bool IsPayloadName(const char* relative, bool folder)
     return false;
 }
 
-// Whether everything left in a folder is the payload's own, which is then
-// scheduled for removal at the next restart too.
+// Whether everything left in a folder, down to its subfolders, is the
+// payload's own, which is then scheduled for removal at the next restart too.
 bool HoldsOnlyPayload(const char* folder)
 {
     char pattern[PathBufferSize];
@@ -197,9 +198,12 @@ bool HoldsOnlyPayload(const char* folder)
         if (TextEquals(found.cFileName, ".") || TextEquals(found.cFileName, ".."))
             continue;
         char relative[PathBufferSize];
+        char path[PathBufferSize];
+        bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         bool named = below[0] ? FormatText(relative, sizeof relative, "%s\\%s", below, found.cFileName)
                               : CopyText(relative, sizeof relative, found.cFileName);
-        onlyPayload = named && IsPayloadName(relative, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        onlyPayload = named && IsPayloadName(relative, isFolder)
+            && (!isFolder || (FolderPath(relative, path, sizeof path) && HoldsOnlyPayload(path)));
     } while (onlyPayload && FindNextFileA(search, &found));
     FindClose(search);
     return onlyPayload;
@@ -333,7 +337,11 @@ int UninstallSequence(HINSTANCE instance)
     char system[PathBufferSize];
     if (GetSystemDirectoryA(system, sizeof system))
         SetCurrentDirectoryA(system); // result deliberately ignored: only this folder's removal could suffer
-    PathList lists[] = {{InUseHeading, {}, 0}, {NotRemovedHeading, {}, 0}, {KeptHeading, {}, 0}};
+    // Set one by one: an initialiser for the lists would be a copy of them in the program's data.
+    PathList lists[3] = {};
+    lists[0].heading = InUseHeading;
+    lists[1].heading = NotRemovedHeading;
+    lists[2].heading = KeptHeading;
     RemoveFiles(progress, lists[0], lists[1]);
     RemoveFolders(lists[2]);
     ForgetInstallation();
