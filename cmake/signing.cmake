@@ -54,6 +54,6 @@ function(final_program target final)
             -DCERT=${SETUP_SIGN_CERT} -DKEY=${SETUP_SIGN_KEY} -DPASSWORD_FILE=${SETUP_SIGN_PASSWORD_FILE}
             -DTIMESTAMP_URL=${SETUP_SIGN_TIMESTAMP_URL} -DWORK=${work} -P ${CMAKE_SOURCE_DIR}/cmake/sign.cmake
         DEPENDS ${target} $<TARGET_FILE:${target}> ${GENERATED_DIR}/product_signing.cmake
-            ${CMAKE_SOURCE_DIR}/cmake/sign.cmake
+            ${CMAKE_SOURCE_DIR}/cmake/sign.cmake ${SETUP_SIGN_PKCS12} ${SETUP_SIGN_CERT} ${SETUP_SIGN_KEY}
         COMMENT "Signing ${final}")
 endfunction()
