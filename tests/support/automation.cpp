@@ -295,6 +295,9 @@ Bitmap CaptureSettledScreen(HWND screen)
     // what was painted on the display a little later still.
     HWND owner = GetWindow(screen, GW_OWNER);
     DWORD_PTR ignored;
+    // Another program's window (the shell's, opening a group) may have come up over
+    // the screen; a user answering it brings it to the front, and so does this.
+    SetWindowPos(screen, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (HWND window : {owner, screen})
         if (window)
             RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
