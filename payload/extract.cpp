@@ -11,11 +11,6 @@ namespace {
 constexpr int64_t UnixEpochInFileTimeSeconds = 11644473600LL;
 constexpr int64_t FileTimeTicksPerSecond = 10000000LL;
 
-bool IsSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
 // The path in the system directory that a SYSTEM\ name denotes.
 bool BuildSystemPath(const char* name, char* target, size_t size)
 {

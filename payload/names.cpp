@@ -14,6 +14,11 @@ bool StartsWith(const char* text, const char* prefix, size_t length)
 
 } // namespace
 
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
 bool IsSystemName(const char* name)
 {
     return StartsWith(name, "SYSTEM\\", SystemPrefixLength) || StartsWith(name, "SYSTEM/", SystemPrefixLength);
@@ -27,7 +32,7 @@ size_t BrokenNameLimit(const char* folder, const char* name)
     // Cut the file's name off: what is left is the deepest folder the name needs.
     size_t end = 0;
     for (size_t i = 0; path[i]; ++i)
-        if (path[i] == '\\' || path[i] == '/')
+        if (IsSeparator(path[i]))
             end = i;
     path[end] = '\0';
     size_t folderLength = TextLength(path);

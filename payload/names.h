@@ -7,6 +7,8 @@
 // denotes a file in the Windows system directory.
 constexpr size_t SystemPrefixLength = 7;
 bool IsSystemName(const char* name);
+// Names separate their components with "\\" or "/", mixed as they come.
+bool IsSeparator(char c);
 // The limit a name below the folder breaks: 0 when it fits, FilePathLimit
 // when the file's path is too long, FolderPathLimit when the folder that
 // must be created for it is.

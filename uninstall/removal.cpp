@@ -165,7 +165,7 @@ bool LocateInstallation()
 
 bool FolderPath(const char* name, char* out, size_t size)
 {
-    return FormatText(out, size, "%s\\%s", InstallFolder, name);
+    return FormatFolderFile(out, size, InstallFolder, name);
 }
 
 bool IsPayloadName(const char* relative, bool folder)
@@ -200,7 +200,7 @@ bool HoldsOnlyPayload(const char* folder)
         char relative[PathBufferSize];
         char path[PathBufferSize];
         bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        bool named = below[0] ? FormatText(relative, sizeof relative, "%s\\%s", below, found.cFileName)
+        bool named = below[0] ? FormatFolderFile(relative, sizeof relative, below, found.cFileName)
                               : CopyText(relative, sizeof relative, found.cFileName);
         onlyPayload = named && IsPayloadName(relative, isFolder)
             && (!isFolder || (FolderPath(relative, path, sizeof path) && HoldsOnlyPayload(path)));
@@ -262,7 +262,7 @@ bool ProfilePath(char* out, size_t size)
 {
     char windows[PathBufferSize];
     UINT length = GetWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows && FormatText(out, size, "%s\\%s", windows, ProductConfig.profileFile);
+    return length > 0 && length < sizeof windows && FormatFolderFile(out, size, windows, ProductConfig.profileFile);
 }
 
 // Nothing but blanks: what the profile functions leave of a file whose last section went.

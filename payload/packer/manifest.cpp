@@ -384,6 +384,11 @@ void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
 
 } // namespace
 
+bool IsNumberField(const std::string& name)
+{
+    return In(NumberFields, name);
+}
+
 std::string Upper(std::string text)
 {
     for (char& c : text)

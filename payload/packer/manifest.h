@@ -43,6 +43,8 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
 // place there (or the bytes are not UTF-8): the problem names it, and `at`,
 // when given, receives its offset in the UTF-8 text.
 bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::string& problem, size_t* at);
+// Whether a field of the configuration record holds a number (else a text).
+bool IsNumberField(const std::string& name);
 // Letters a to z in upper case, for comparing names as Windows does.
 std::string Upper(std::string text);
 // Checks a stored name; returns the problem, or an empty text.

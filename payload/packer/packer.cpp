@@ -73,12 +73,6 @@ bool WriteIfChanged(const std::string& path, const std::string& text)
     return (ReadAll(path, old) && old == text) || WriteText(path, text);
 }
 
-bool IsNumberField(const std::string& name)
-{
-    return name == "offerStartupGroup" || name == "warnOfRunningCopies" || name == "startupMinimized"
-        || name == "useAgentService" || name == "requiredMegabytes";
-}
-
 // The configuration record; a field outside `kept` is left empty (or 0) for a
 // program that does not read it.
 std::string ConfigRecord(const Manifest& manifest, const std::vector<std::string>& kept = {})
