@@ -1,3 +1,3 @@
-#include "commands.h"
+#include "shell.h"
 
 const char ProgmanServiceName[] = "PROGMAN";

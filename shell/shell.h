@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <stddef.h>
 
+// The Program Manager service and topic; a test program may link another name.
+extern const char ProgmanServiceName[];
+
 void OpenDdeClient();
 void CreateProductGroup();
 void AddStartupItem();

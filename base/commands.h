@@ -2,9 +2,6 @@
 #pragma once
 #include <stddef.h>
 
-// The Program Manager service and topic; a test program may link another name.
-extern const char ProgmanServiceName[];
-
 bool FormatGroupItemCommand(char* out, size_t size, const char* commandLine, const char* itemName,
     const char* folder);
 bool FormatStartupItemCommand(char* out, size_t size, const char* startupCommand, const char* itemName,
