@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iconv.h>
 #include <locale>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace {
 
@@ -30,8 +34,20 @@ constexpr size_t MaxTextLength = 1023;
 constexpr int64_t DefaultCodePage = 1252;
 const int64_t SingleByteCodePages[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
 const int64_t DoubleByteCodePages[] = {932, 936, 949, 950, 1361};
-const char* const ReservedNames[] = {"CON", "PRN", "AUX", "NUL", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
-    "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+constexpr int64_t Utf8CodePage = 65001;
+// Device names Windows reserves in every folder, with or without an extension;
+// COM and LPT also with the superscript digits one to three (in UTF-8).
+const char* const ReservedNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+const char* const NumberedDevices[] = {"COM", "LPT"};
+const char* const DeviceNumbers[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "\xc2\xb9", "\xc2\xb2", "\xc2\xb3"};
+// What Windows refuses in any name besides control characters.
+const char RefusedInNames[] = "<>:\"|?*";
+// A registry key's name may be at most this long.
+constexpr size_t KeyNameLimit = 255;
+// The largest payload the 32-bit setup program carries: its image must fit,
+// whole and contiguous, beside the system's DLLs in a 32-bit process.
+constexpr uint64_t PayloadLimit = uint64_t(1) << 30;
+const char Utf8ByteOrderMark[] = "\xef\xbb\xbf";
 
 std::string Trim(const std::string& text)
 {
@@ -86,6 +102,8 @@ public:
     // Converts as much as it can; the input's unconverted rest is left in `rest`.
     std::string Convert(const std::string& text, size_t& rest, size_t roomPerByte)
     {
+        // A converter serves many texts: each starts in the initial state.
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
         std::string out(text.size() * roomPerByte + 16, '\0');
         char* in = const_cast<char*>(text.data());
         size_t inLeft = text.size();
@@ -104,9 +122,20 @@ private:
     iconv_t handle_;
 };
 
+// One converter per direction for the whole run: opening one costs more than
+// converting a name, and a product may have many thousands of names.
+Converter& CachedConverter(const std::string& to, const std::string& from)
+{
+    static std::map<std::string, std::unique_ptr<Converter>> converters;
+    std::unique_ptr<Converter>& converter = converters[to + "<" + from];
+    if (!converter)
+        converter.reset(new Converter(to.c_str(), from.c_str()));
+    return *converter;
+}
+
 std::wstring Wide(const std::string& utf8)
 {
-    Converter converter("WCHAR_T", "UTF-8");
+    Converter& converter = CachedConverter("WCHAR_T", "UTF-8");
     size_t rest = 0;
     std::string bytes = converter.Valid() ? converter.Convert(utf8, rest, sizeof(wchar_t)) : "";
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
@@ -117,7 +146,7 @@ std::wstring Wide(const std::string& utf8)
 std::string NameCharacter(const std::string& text)
 {
     for (size_t length = 1; length <= 4 && length <= text.size(); ++length) {
-        Converter converter("UTF-32LE", "UTF-8");
+        Converter& converter = CachedConverter("UTF-32LE", "UTF-8");
         size_t rest = 0;
         std::string code = converter.Valid() ? converter.Convert(text.substr(0, length), rest, 4) : "";
         if (rest != 0 || code.size() != 4)
@@ -135,20 +164,6 @@ bool FitsStoredTime(int64_t seconds)
     return seconds >= INT32_MIN && seconds <= INT32_MAX;
 }
 
-// Windows folds letter case in names, in every script, and takes / for \;
-// the system prefix itself is exact, so SYSTEM\x and system\x are different
-// files. Names as written, in UTF-8.
-bool SameFile(const std::string& a, const std::string& b)
-{
-    static const std::locale unicode("C.UTF-8");
-    auto key = [](const std::string& name) {
-        std::wstring folded = Wide(name);
-        for (wchar_t& c : folded)
-            c = c == L'/' ? L'\\' : std::toupper(c, unicode);
-        return (IsSystemName(name.c_str()) ? L"system:" : L"folder:") + folded;
-    };
-    return key(a) == key(b);
-}
 
 std::string Directory(const std::string& path)
 {
@@ -156,7 +171,13 @@ std::string Directory(const std::string& path)
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-bool Readable(const std::string& path, int64_t* modified)
+struct SourceFile {
+    std::string path;
+    int64_t modified = 0;
+    uint64_t size = 0;
+};
+
+bool Readable(const std::string& path, SourceFile& found)
 {
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -164,27 +185,71 @@ bool Readable(const std::string& path, int64_t* modified)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    if (modified)
-        *modified = int64_t(info.st_mtime);
+    found = {path, int64_t(info.st_mtime), uint64_t(info.st_size)};
     return true;
 }
 
-// The first readable place for a source path: the manifest's folder, then the search folders.
-bool FindSource(const std::string& source, const std::string& manifestDir, const std::vector<std::string>& search,
-    std::string& found, int64_t* modified)
+// The first readable place for a path: the manifest's folder, then the search
+// folders. Otherwise the problem, naming the folders where it was looked for.
+std::string FindSource(const std::string& what, const std::string& source, const std::string& manifestDir,
+    const std::vector<std::string>& search, SourceFile& found)
 {
-    if (!source.empty() && source[0] == '/') {
-        found = source;
-        return Readable(found, modified);
-    }
+    std::string missing = what + " " + source + " is missing or unreadable";
+    if (!source.empty() && source[0] == '/')
+        return Readable(source, found) ? "" : missing;
     std::vector<std::string> bases = {manifestDir};
     bases.insert(bases.end(), search.begin(), search.end());
+    std::string searched;
     for (const std::string& base : bases) {
-        found = base + "/" + source;
-        if (Readable(found, modified))
-            return true;
+        if (Readable(base + "/" + source, found))
+            return "";
+        searched += (searched.empty() ? "" : ", ") + base;
     }
+    return missing + " (looked for in " + searched + ")";
+}
+
+// The time a file without a stored time takes: its own, but never later than
+// SOURCE_DATE_EPOCH, so that files made by the build do not make two builds differ.
+int64_t ReproducibleTime(int64_t modified)
+{
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    int64_t limit = 0;
+    if (epoch && ParseInteger(epoch, limit) && limit < modified)
+        return limit;
+    return modified;
+}
+
+// The name's stem, up to its first dot, without trailing blanks: what Windows
+// compares with its device names.
+bool IsReservedName(const std::string& name)
+{
+    std::string stem = Upper(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    if (In(ReservedNames, stem))
+        return true;
+    for (const char* device : NumberedDevices)
+        for (const char* number : DeviceNumbers)
+            if (stem == std::string(device) + number)
+                return true;
     return false;
+}
+
+// Why a single name (no separators) cannot be a file's name; empty when it can.
+std::string NameProblem(const std::string& name)
+{
+    if (name.empty())
+        return "is empty";
+    if (name == "." || name == "..")
+        return "is '.' or '..'";
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 32 || std::strchr(RefusedInNames, c) || c == '/' || c == '\\')
+            return "has a character Windows refuses in names";
+    if (name.back() == '.' || name.back() == ' ')
+        return "ends in a dot or a space";
+    if (IsReservedName(name))
+        return "uses a device name Windows reserves";
+    return "";
 }
 
 // Fields that may be left out, and what stands in for them.
@@ -265,12 +330,55 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, Ent
     }
 }
 
+// A stored name as Windows tells files apart: the system prefix itself is
+// exact, so SYSTEM\\x and system\\x are different files.
+std::wstring StoredKey(const std::string& written)
+{
+    return (IsSystemName(written.c_str()) ? L"system:" : L"folder:") + FoldedName(written);
+}
+
+// No two files name the same file, and no file names a folder another file
+// needs. One look-up per name and per folder, so that thousands of files cost
+// no more than their number.
+template <typename Fail> void CheckNamesApart(const std::vector<ManifestFile>& files, Fail fail)
+{
+    const std::string caseNote = " (letter case and the kind of separator do not count)";
+    std::unordered_map<std::wstring, const ManifestFile*> byName;
+    std::unordered_map<std::wstring, const ManifestFile*> byFolder; // the first file that needs each folder
+    for (const ManifestFile& file : files) {
+        std::wstring key = StoredKey(file.written);
+        auto same = byName.find(key);
+        if (same != byName.end()) {
+            fail(file.line, "file '" + file.written + "': names the same file as line "
+                    + std::to_string(same->second->line) + caseNote);
+            continue;
+        }
+        auto folder = byFolder.find(key);
+        if (folder != byFolder.end())
+            fail(file.line, "file '" + file.written + "': names a folder that file '" + folder->second->written
+                    + "' on line " + std::to_string(folder->second->line) + " needs" + caseNote);
+        byName.emplace(key, &file);
+        // The tag before the name ("folder:", "system:") holds no separator.
+        for (size_t at = key.find(L'\\'); at != std::wstring::npos; at = key.find(L'\\', at + 1)) {
+            std::wstring needed = key.substr(0, at);
+            auto clash = byName.find(needed);
+            if (clash != byName.end())
+                fail(file.line, "file '" + file.written + "': needs a folder where line "
+                        + std::to_string(clash->second->line) + " puts the file '" + clash->second->written + "'"
+                        + caseNote);
+            byFolder.emplace(needed, &file);
+        }
+    }
+}
+
 // First pass: the lines into fields and file entries, with the problems of form.
 template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail fail)
 {
     std::string section;
     std::string text;
     for (int line = 1; std::getline(in, text); ++line) {
+        if (line == 1 && text.compare(0, 3, Utf8ByteOrderMark) == 0)
+            text.erase(0, 3);
         text = Trim(text);
         if (text.empty() || text[0] == ';' || text[0] == '#')
             continue;
@@ -331,7 +439,7 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
         fail(line, "file '" + name + "': " + problem);
         return false;
     }
-    problem = CheckStoredName(file.name);
+    problem = file.name.size() > MaxTextLength ? "is longer than 1023 bytes" : CheckStoredName(name);
     if (!problem.empty()) {
         fail(line, "file '" + name + "': the stored name " + problem);
         return false;
@@ -349,14 +457,16 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
     }
     if (sources == Sources::Ignore)
         return true;
-    std::string found;
-    int64_t modified = 0;
-    if (!FindSource(file.source, manifestDir, searchDirs, found, &modified)) {
-        fail(line, "file '" + name + "': the source " + file.source + " is missing or unreadable");
+    SourceFile found;
+    problem = FindSource("the source", file.source, manifestDir, searchDirs, found);
+    if (!problem.empty()) {
+        fail(line, "file '" + name + "': " + problem);
         return false;
     }
-    file.source = found;
+    file.source = found.path;
+    file.size = found.size;
     if (!file.hasTime) {
+        int64_t modified = ReproducibleTime(found.modified);
         if (!FitsStoredTime(modified)) {
             fail(line, "file '" + name + "': the source's time, " + std::to_string(modified)
                     + " seconds since 1970, does not fit a signed 32-bit stored time; give the file a stored time");
@@ -369,14 +479,31 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
 
 // The agreement, written in UTF-8, in the product's code page; a problem is
 // reported with its line in the agreement's own file.
+// Windows' edit control breaks lines only at CR LF: a lone LF becomes one.
+std::string WithCarriageReturns(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
 void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
 {
     std::ifstream in(manifest.agreement, std::ios::binary);
     std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (utf8.compare(0, 3, Utf8ByteOrderMark) == 0)
+        utf8.erase(0, 3);
     std::string problem;
     size_t at = 0;
-    if (!in.bad() && ToCodePage(utf8, manifest.codePage, manifest.agreementText, problem, &at))
+    if (!in.bad() && ToCodePage(utf8, manifest.codePage, manifest.agreementText, problem, &at)) {
+        manifest.agreementText = WithCarriageReturns(manifest.agreementText);
         return;
+    }
     int line = 1 + int(std::count(utf8.begin(), utf8.begin() + std::min(at, utf8.size()), '\n'));
     errors.push_back(manifest.agreement + ":" + std::to_string(line) + ": "
         + (problem.empty() ? "cannot be read" : problem));
@@ -387,6 +514,20 @@ void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
 bool IsNumberField(const std::string& name)
 {
     return In(NumberFields, name);
+}
+
+std::wstring FoldedName(const std::string& utf8)
+{
+    static const std::locale unicode("C.UTF-8");
+    std::wstring folded = Wide(utf8);
+    for (wchar_t& c : folded)
+        c = c == L'/' ? L'\\' : std::toupper(c, unicode);
+    return folded;
+}
+
+uint64_t PayloadLimitBytes()
+{
+    return PayloadLimit;
 }
 
 std::string Upper(std::string text)
@@ -407,7 +548,7 @@ std::string Manifest::Field(const std::string& name) const
 
 bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::string& problem, size_t* at)
 {
-    Converter converter(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+    Converter& converter = CachedConverter("CP" + std::to_string(codePage), "UTF-8");
     if (!converter.Valid()) {
         problem = "code page " + std::to_string(codePage) + " is not known to this machine's iconv";
         return false;
@@ -435,8 +576,6 @@ std::string CheckStoredName(const std::string& name)
 {
     if (name.empty())
         return "is empty";
-    if (name.size() > MaxTextLength)
-        return "is longer than 1023 bytes";
     if (name[0] == '/' || name[0] == '\\')
         return "begins with a separator";
     if (name.size() >= 2 && name[1] == ':')
@@ -455,18 +594,15 @@ std::string CheckStoredName(const std::string& name)
             return "has an empty component";
         if (component == "." || component == "..")
             return "has a '.' or '..' component";
-        for (char c : component) {
-            unsigned char u = static_cast<unsigned char>(c);
-            if (u < 32 || std::string("<>:\"|?*").find(c) != std::string::npos)
+        for (char c : component)
+            if (static_cast<unsigned char>(c) < 32 || std::strchr(RefusedInNames, c))
                 return std::string("has a character Windows refuses in names");
-        }
         if (component.back() == '.' || component.back() == ' ')
             return "has a component ending in a dot or a space";
-        std::string stem = Upper(component.substr(0, component.find('.')));
-        while (!stem.empty() && stem.back() == ' ')
-            stem.pop_back();
-        if (In(ReservedNames, stem))
-            return "uses the reserved device name " + stem;
+        if (IsReservedName(component)) {
+            std::string stem = component.substr(0, component.find('.'));
+            return "uses the reserved device name " + Upper(stem.substr(0, stem.find_last_not_of(' ') + 1));
+        }
         if (end == std::string::npos)
             break;
         start = end + 1;
@@ -502,6 +638,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         else if (In(DoubleByteCodePages, codePage))
             problem = std::to_string(codePage) + " is a double-byte code page, in which a path's byte may be a "
                 "backslash that is not one; use a single-byte Windows code page: 874, or 1250 to 1258";
+        else if (codePage == Utf8CodePage)
+            problem = "65001 is UTF-8, which the programs' ANSI texts cannot be in; write the manifest in UTF-8 "
+                      "and name the single-byte Windows code page the texts are for: 874, or 1250 to 1258";
         else if (!In(SingleByteCodePages, codePage))
             problem = "unknown code page " + entry.value + "; use a single-byte Windows code page: 874, or 1250 to "
                       "1258";
@@ -513,14 +652,16 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     manifest.codePage = int(codePage);
     for (const Entry& entry : raw.files) {
         ManifestFile file;
-        if (!ReadFile(entry, manifestDir, searchDirs, sources, manifest.codePage, file, fail))
-            continue;
-        for (const ManifestFile& other : manifest.files)
-            if (SameFile(other.written, file.written))
-                fail(file.line, "file '" + file.written + "': names the same file as line "
-                                    + std::to_string(other.line) + " (letter case and the kind of separator do not count)");
-        manifest.files.push_back(file);
+        if (ReadFile(entry, manifestDir, searchDirs, sources, manifest.codePage, file, fail))
+            manifest.files.push_back(file);
     }
+    CheckNamesApart(manifest.files, fail);
+    uint64_t payloadBytes = 0;
+    for (const ManifestFile& file : manifest.files)
+        payloadBytes += file.size;
+    if (payloadBytes > PayloadLimit)
+        errors.push_back(path + ": the payload's files hold " + std::to_string(payloadBytes) + " bytes, more than the "
+            + std::to_string(PayloadLimit) + " a 32-bit setup program can carry in its image");
 
     for (const char* name : FieldOrder)
         if (!seen.count(name))
@@ -571,30 +712,57 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     std::string url = manifest.Field("url");
     if (!url.empty() && url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
         fail(seen["url"].line, "field 'url': must begin with https:// or http://");
-    std::string profile = manifest.Field("profileFile");
-    if (profile.empty() || profile.find_first_of("\\/:") != std::string::npos)
-        fail(seen["profileFile"].line, "field 'profileFile': must be a bare file name, which Windows keeps in its own "
-                                       "folder");
+    for (const char* name : {"folderName", "profileFile"}) {
+        std::string problem = NameProblem(manifest.written[name]);
+        if (!problem.empty() && manifest.written[name].find_first_of("\\/") != std::string::npos)
+            problem = "has a separator";
+        if (!problem.empty())
+            fail(seen[name].line, "field '" + std::string(name) + "': must be a file name: it " + problem
+                    + (std::string(name) == "profileFile" ? " (a bare file name, which Windows keeps in its own folder)"
+                                                          : ""));
+    }
+    // The uninstall entry's key and the group's link are named after it.
+    if (display.find('\\') != std::string::npos)
+        fail(displayLine, "field 'displayName': names a registry key, in which a backslash would begin a subkey");
+    else if (display.size() > KeyNameLimit)
+        fail(displayLine, "field 'displayName': names a registry key, which may be at most "
+                + std::to_string(KeyNameLimit) + " characters long");
+    else if (!display.empty() && !NameProblem(manifest.written["displayName"] + ".lnk").empty())
+        fail(displayLine, "field 'displayName': names the program group's link, which "
+                + NameProblem(manifest.written["displayName"] + ".lnk"));
     for (const std::string& title : {"Install " + display, std::string("Setup Progress")})
         if (!display.empty() && title.compare(0, display.size(), display) == 0)
             fail(displayLine, "field 'displayName': begins the setup's own window title '" + title
                                   + "', so the setup would tell itself to quit");
-    for (const char* top : {"mainExecutable", "pmuninst.exe"}) {
-        std::string wanted = std::string(top) == "mainExecutable" ? manifest.Field("mainExecutable") : top;
-        bool present = std::any_of(manifest.files.begin(), manifest.files.end(),
-            [&](const ManifestFile& f) { return f.name == wanted; });
-        if (!present)
-            errors.push_back(path + ": no payload file named '" + wanted
-                + "' at the top of the installation folder");
+    // The programs the setup and the uninstaller run from the top of the folder.
+    struct Program {
+        const char* field; // the field that names it or asks for it; none for the uninstaller
+        std::string name;  // as written, in UTF-8
+    };
+    std::vector<Program> programs = {{"mainExecutable", manifest.written["mainExecutable"]}, {nullptr, "pmuninst.exe"}};
+    if (!manifest.written["serviceExecutable"].empty())
+        programs.push_back({"serviceExecutable", manifest.written["serviceExecutable"]});
+    if (manifest.Field("useAgentService") != "0")
+        programs.push_back({"useAgentService", "pmagent.exe"});
+    for (const Program& program : programs) {
+        std::wstring wanted = FoldedName(program.name);
+        if (std::any_of(manifest.files.begin(), manifest.files.end(),
+                [&](const ManifestFile& f) { return FoldedName(f.written) == wanted; }))
+            continue;
+        std::string missing = "no payload file named '" + program.name + "' at the top of the installation folder";
+        if (program.field)
+            fail(seen[program.field].line, "field '" + std::string(program.field) + "': " + missing);
+        else
+            errors.push_back(path + ": " + missing);
     }
     if (errors.empty())
         CheckRoomInAShortFolder(manifest, seen, fail);
     for (const char* name : PathFields) {
-        std::string found;
-        if (!FindSource(seen[name].value, manifestDir, searchDirs, found, nullptr))
-            fail(seen[name].line, "field '" + std::string(name) + "': the file " + seen[name].value
-                                      + " is missing or unreadable");
-        (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found;
+        SourceFile found;
+        std::string problem = FindSource("the file", seen[name].value, manifestDir, searchDirs, found);
+        if (!problem.empty())
+            fail(seen[name].line, "field '" + std::string(name) + "': " + problem);
+        (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found.path;
     }
     if (errors.empty())
         ConvertAgreement(manifest, errors);

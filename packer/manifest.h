@@ -10,6 +10,7 @@ struct ManifestFile {
     std::string name;    // stored name, in the product's code page
     std::string written; // the name as the manifest writes it, in UTF-8
     std::string source; // path on the build machine
+    uint64_t size = 0;  // the source's size, once it is found
     bool hasTime = false;
     int64_t time = 0;
     int line = 0;
@@ -45,7 +46,14 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
 bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::string& problem, size_t* at);
 // Whether a field of the configuration record holds a number (else a text).
 bool IsNumberField(const std::string& name);
-// Letters a to z in upper case, for comparing names as Windows does.
+// Letters a to z in upper case.
 std::string Upper(std::string text);
-// Checks a stored name; returns the problem, or an empty text.
+// A name as Windows compares names: letter case folded in every script, "/"
+// taken for "\\". From the name as written, in UTF-8.
+std::wstring FoldedName(const std::string& utf8);
+// Checks a stored name as written, in UTF-8 (its length in the code page is
+// the caller's); returns the problem, or an empty text.
 std::string CheckStoredName(const std::string& name);
+// The most that the sources of one product may hold together: the 32-bit
+// setup program carries them in its image.
+uint64_t PayloadLimitBytes();

@@ -13,11 +13,22 @@ cp "$product/agreement.txt" "$product/pelmora.ico" "$product/help.htm" "$work/"
 cp "$built/pelmora.exe" "$built/pmuninst.exe" "$work/"
 # An agreement with a letter that Windows-1252 lacks on its third line.
 printf 'LICENCE\r\n\r\nThe \xd0\x96 clause.\r\n' >"$work/agreement-ru.txt"
+# An agreement with a zero byte on its second line; one with a byte order mark
+# and lines ending in LF alone.
+printf 'LICENCE\r\nThe \0 clause.\r\n' >"$work/agreement-nul.txt"
+printf '\xef\xbb\xbfLICENCE\n\nThe clause.\n' >"$work/agreement-lf.txt"
+# Sparse files: together with the shipped files, exactly as much as the setup
+# program can carry, and one byte more.
+limit=1073741824
+shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" | wc -c)
+truncate -s $((limit - shipped)) "$work/largest.bin"
+truncate -s $((limit - shipped + 1)) "$work/too-large.bin"
 # Sources whose own times lie beyond and before what a stored time can hold.
 touch -d '2040-01-01 00:00:00 UTC' "$work/future.txt"
 touch -d '1960-01-01 00:00:00 UTC' "$work/past.txt"
 
-# The shipped manifest with line $1 replaced by $2 (empty $1: appended).
+# The shipped manifest with line $1 replaced by $2 (empty $1: appended), and
+# line $3, when given, appended to its files.
 variant() {
     local out=$work/product.ini
     if [ -z "$1" ]; then
@@ -26,6 +37,7 @@ variant() {
         awk -v pat="$1" -v rep="$2" 'index($0, pat) == 1 { if (rep != "-") print rep; next } { print }' \
             "$product/product.ini" >"$out"
     fi
+    if [ -n "${3:-}" ]; then printf '%s\n' "$3" >>"$out"; fi
 }
 
 expect_refusal() {
@@ -46,7 +58,8 @@ expect_refusal() {
 S=$'\x1f'
 long=$(printf 'x%.0s' $(seq 1 1024))
 repeat() { printf "$1%.0s" $(seq 1 "$2"); }
-# pattern S replacement S message; an empty pattern appends the replacement.
+# pattern S replacement S message [S a file line appended]; an empty pattern
+# appends the replacement; an empty message means the manifest is accepted.
 cases=(
 "folderName${S}-${S}field 'folderName' is missing"
 "${S}colour = blue${S}unknown entry 'colour' in [files]"
@@ -81,10 +94,50 @@ cases=(
 "${S}file = old.txt | help.htm | -2147483649${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = future.txt | future.txt${S}file 'future.txt': the source's time, 2208988800 seconds since 1970, does not fit a signed 32-bit stored time"
 "${S}file = past.txt | past.txt${S}"
-"profileFile${S}profileFile = sub\\pelmora.ini${S}field 'profileFile': must be a bare file name"
+"profileFile${S}profileFile = sub\\pelmora.ini${S}field 'profileFile': must be a file name: it has a separator"
+"profileFile${S}profileFile = con.ini${S}field 'profileFile': must be a file name: it uses a device name Windows reserves"
+"folderName${S}folderName = Pel/mora${S}product.ini:4: field 'folderName': must be a file name: it has a separator"
+"folderName${S}folderName = Pel*mora${S}field 'folderName': must be a file name: it has a character Windows refuses"
+"folderName${S}folderName = LPT1${S}field 'folderName': must be a file name: it uses a device name Windows reserves"
+"folderName${S}folderName = Pelmora.${S}field 'folderName': must be a file name: it ends in a dot or a space"
+"displayName${S}displayName = Pel\\mora${S}product.ini:5: field 'displayName': names a registry key, in which a backslash would begin a subkey"
+"displayName${S}displayName = $(repeat n 256)${S}field 'displayName': names a registry key, which may be at most 255 characters long"
+"displayName${S}displayName = $(repeat n 255)${S}"
+"displayName${S}displayName = Pel:mora${S}field 'displayName': names the program group's link, which has a character Windows refuses in names"
+"displayName${S}displayName = Con${S}field 'displayName': names the program group's link, which uses a device name Windows reserves"
+"mainExecutable${S}mainExecutable = PELMORA.exe${S}"
+"serviceExecutable${S}serviceExecutable = qsvc.exe${S}product.ini:14: field 'serviceExecutable': no payload file named 'qsvc.exe' at the top of the installation folder"
+"serviceExecutable${S}serviceExecutable = qsvc.exe${S}${S}file = QSVC.EXE | help.htm"
+"useAgentService${S}useAgentService = 1${S}product.ini:13: field 'useAgentService': no payload file named 'pmagent.exe'"
+"useAgentService${S}useAgentService = 1${S}${S}file = PMAgent.exe | help.htm"
+"useAgentService${S}useAgentService = 1${S}no payload file named 'pmagent.exe'${S}file = bin/pmagent.exe | help.htm"
+"${S}file = Data/x.txt | help.htm${S}product.ini:27: file 'data': names a folder that file 'Data/x.txt' on line 26 needs${S}file = data | help.htm"
+"${S}file = data | help.htm${S}product.ini:27: file 'Data\\x.txt': needs a folder where line 26 puts the file 'data'${S}file = Data\\x.txt | help.htm"
+"${S}file = SYSTEM/q/x.dll | help.htm${S}file 'SYSTEM\\Q': names a folder that file 'SYSTEM/q/x.dll' on line 26 needs${S}file = SYSTEM\\Q | help.htm"
+"${S}file = system/q/x.dll | help.htm${S}${S}file = SYSTEM\\Q | help.htm"
+"${S}file = COM"$'\xc2\xb9'".txt | help.htm${S}the stored name uses the reserved device name COM"$'\xc2\xb9'
+"${S}file = lpt"$'\xc2\xb3'" | help.htm${S}the stored name uses the reserved device name LPT"$'\xc2\xb3'
+"${S}file = CONIN\$ | help.htm${S}the stored name uses the reserved device name CONIN\$"
+"${S}file = logs/conout\$.log | help.htm${S}the stored name uses the reserved device name CONOUT\$"
+"${S}file = clock\$ | help.htm${S}the stored name uses the reserved device name CLOCK\$"
+"${S}file = COM0.txt | help.htm${S}the stored name uses the reserved device name COM0"
+"${S}file = lpt0 | help.htm${S}the stored name uses the reserved device name LPT0"
+"${S}file = com10.txt | help.htm${S}"
+"${S}file = conin.txt | help.htm${S}"
+"${S}file = dir /x.txt | help.htm${S}the stored name has a component ending in a dot or a space"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 65001${S}field 'codePage': 65001 is UTF-8, which the programs' ANSI texts cannot be in"
+"agreement${S}agreement = agreement-nul.txt${S}agreement-nul.txt:2: holds a zero byte"
+"agreement${S}agreement = agreement-lf.txt${S}"
+"startupPrompt${S}startupPrompt = $(repeat p 1023)${S}"
+"startupPrompt${S}startupPrompt = $(repeat p 1024)${S}field 'startupPrompt': longer than 1023 bytes"
+"${S}file = first.txt | help.htm | -2147483648${S}"
+"${S}file = last.txt | help.htm | 2147483647${S}"
+"${S}file = late.txt | help.htm | 2147483648${S}the stored time is not a signed 32-bit number of seconds since 1970"
+"${S}file = largest.bin | largest.bin${S}"
+"${S}file = too-large.bin | too-large.bin${S}the payload's files hold 1073741825 bytes, more than the 1073741824 a 32-bit setup program can carry in its image"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default or smallest"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = smallest${S}"
-"${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable"
+"${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable (looked for in $work)"
 "${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
 "${S}file = na"$'\xef'"ve.txt | help.htm${S}file 'na"$'\xef'"ve.txt': holds bytes that are not UTF-8"
 "${S}file = "$'\xe2\x82\xac'".txt | help.htm${S}"
@@ -98,18 +151,16 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1251${S}"
 "agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
-"displayName${S}displayName = $(repeat n 990)${S}fields 'displayName' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the application item's Program Manager command would be longer than 1023 characters"
-"serviceExecutable${S}serviceExecutable = $(repeat s 994)${S}field 'serviceExecutable': too long for any folder: even in C:\\Pelmora, the NT service's command line would be longer than 1023 characters"
-"serviceExecutable${S}serviceExecutable = $(repeat s 993)${S}"
+"startupArguments${S}startupArguments = $(repeat a 1000)${S}fields 'startupArguments' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the Startup item's command line would be longer than 1023 characters"
 "${S}file = $(repeat a 120)/$(repeat b 130).txt | help.htm${S}its path would be longer than the 259 characters the file functions take"
-"${S}file = $(repeat d 240)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
-"${S}file = $(repeat d 235)/x.txt | help.htm${S}"
+"${S}file = $(repeat d 237)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
+"${S}file = $(repeat d 236)/x.txt | help.htm${S}"
 "${S}file = SYSTEM/$(repeat d 240)/x.txt | help.htm${S}"
 )
 for entry in "${cases[@]}"; do
-    IFS=$S read -r -d '' pattern replacement message <<<"$entry"
-    message=${message%$'\n'}
-    variant "$pattern" "$replacement"
+    IFS=$S read -r -d '' pattern replacement message extra <<<"$entry"
+    message=${message%$'\n'} extra=${extra%$'\n'}
+    variant "$pattern" "$replacement" "$extra"
     if [ -z "$message" ]; then
         # Cases without a message show what is accepted: they must pack.
         rm -rf "$work/out" && mkdir "$work/out"
@@ -140,7 +191,7 @@ grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_dat
 check() { # what, condition...
     local what=$1
     shift
-    if "$@"; then passed=$((passed + 1)); else echo "FAIL 1251: $what"; failures=$((failures + 1)); fi
+    if "$@"; then passed=$((passed + 1)); else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
 mkdir -p "$work/ru" "$work/ru-out"
 cp "$work/pelmora.exe" "$work/pmuninst.exe" "$work/pelmora.ico" "$work/ru/"
@@ -153,14 +204,39 @@ sed -e 's/^displayName = .*/displayName = \xd0\x9f\xd0\xb5\xd0\xbb\xd1\x8c\xd0\x
 if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" 2>"$work/stderr" \
     && "$packer" "$work/ru/product.ini" "$work/ru-out" 2>>"$work/stderr"; then
     data=$work/ru-out/product_data.cpp
-    check "displayName" grep -qF '"\317\345\353\374\354\356\360\340", // displayName' "$data"
-    check "stored name" grep -qF '"\361\357\360\340\342\352\340.htm"' "$data"
-    check "code page" grep -qF 'const uint32_t ProductCodePage = 1251;' "$data"
-    check "agreement" cmp -s <(tail -c 11 "$work/ru-out/product.bin") <(printf '\xcb\xe8\xf6\xe5\xed\xe7\xe8\xff\r\n\0')
-    check "resources" grep -qF '#pragma code_page(1251)' "$work/ru-out/product_resources.h"
-    check "version block" grep -qF '#define PRODUCT_STRING_BLOCK "040904E3"' "$work/ru-out/product_resources.h"
+    check "1251 displayName" grep -qF '"\317\345\353\374\354\356\360\340", // displayName' "$data"
+    check "1251 stored name" grep -qF '"\361\357\360\340\342\352\340.htm"' "$data"
+    check "1251 code page" grep -qF 'const uint32_t ProductCodePage = 1251;' "$data"
+    check "1251 agreement" cmp -s <(tail -c 11 "$work/ru-out/product.bin") <(printf '\xcb\xe8\xf6\xe5\xed\xe7\xe8\xff\r\n\0')
+    check "1251 resources" grep -qF '#pragma code_page(1251)' "$work/ru-out/product_resources.h"
+    check "1251 version block" grep -qF '#define PRODUCT_STRING_BLOCK "040904E3"' "$work/ru-out/product_resources.h"
 else
     echo "FAIL 1251: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+
+# A byte order mark goes, and every line ends in CR LF, as the edit control needs;
+# a manifest may begin with a byte order mark too.
+mkdir -p "$work/lf-out"
+{ printf '\xef\xbb\xbf'; sed 's/^agreement = .*/agreement = agreement-lf.txt/' "$product/product.ini"; } \
+    >"$work/product.ini"
+if "$packer" "$work/product.ini" "$work/lf-out" 2>"$work/stderr"; then
+    check "agreement in CR LF without its byte order mark" \
+        cmp -s <(tail -c 25 "$work/lf-out/product.bin") <(printf 'LICENCE\r\n\r\nThe clause.\r\n\0')
+else
+    echo "FAIL byte order marks: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+
+# A file without a stored time takes its source's time, but never a later one
+# than SOURCE_DATE_EPOCH, so files made by the build leave two builds alike.
+mkdir -p "$work/epoch-out"
+touch -d '@1500000000' "$work/old.txt"
+touch "$work/new.txt"
+{ cat "$product/product.ini"; printf '%s\n' "file = old.txt | old.txt" "file = new.txt | new.txt"; } >"$work/product.ini"
+if SOURCE_DATE_EPOCH=1600000000 "$packer" "$work/product.ini" "$work/epoch-out" 2>"$work/stderr"; then
+    check "times no later than SOURCE_DATE_EPOCH" grep -qF 'fileTimes[] = {979069806, 956876368, 979070150, 1500000000, 1600000000}' \
+        "$work/epoch-out/product_data.cpp"
+else
+    echo "FAIL SOURCE_DATE_EPOCH: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 
 echo "packer: $passed passed, $failures failed"
