@@ -1,59 +1,53 @@
-# Code signing, switched on when the build is given a certificate and its key:
-# a PKCS#12 file, or a certificate and a key in PEM files. Each setting is a
-# CMake option or, when that is not given, an environment variable of the same
-# name read when the build is configured. The key's password is read when the
-# programs are signed, from SETUP_SIGN_PASSWORD_FILE or the environment
-# variable SETUP_SIGN_PASSWORD, and is never kept in the build's cache.
+# Code signing, switched on by a certificate and its key: a PKCS#12 file, or a
+# certificate and a key in PEM files. Every build reads each setting from the
+# environment variable of its name or, when that is not set, from the CMake
+# option of the same name (cmake/sign.cmake), so a build signs with what it is
+# given now. The key's password is read from the environment only, when the
+# programs are signed: the build's cache would keep an option in plain text.
+if(DEFINED CACHE{SETUP_SIGN_PASSWORD})
+    unset(SETUP_SIGN_PASSWORD CACHE)
+    message(FATAL_ERROR "SETUP_SIGN_PASSWORD is not a CMake option, since the build's cache would keep it in "
+        "plain text: give the password in the environment variable SETUP_SIGN_PASSWORD, or the path of a file "
+        "that holds it in SETUP_SIGN_PASSWORD_FILE")
+endif()
 foreach(setting SETUP_SIGN_PKCS12 SETUP_SIGN_CERT SETUP_SIGN_KEY SETUP_SIGN_PASSWORD_FILE)
-    set(${setting} "$ENV{${setting}}" CACHE FILEPATH "Code signing: see the README")
+    set(${setting} "" CACHE FILEPATH "Code signing, unless the environment variable of this name is set: see the README")
 endforeach()
-set(SETUP_SIGN_TIMESTAMP_URL "$ENV{SETUP_SIGN_TIMESTAMP_URL}" CACHE STRING "Code signing: a time-stamping server")
+set(SETUP_SIGN_TIMESTAMP_URL "" CACHE STRING "Code signing: a time-stamping server, unless the environment names one")
+find_program(OSSLSIGNCODE osslsigncode)
+find_program(OPENSSL openssl)
+set(SIGNING_SETTINGS ${CMAKE_BINARY_DIR}/signing/settings.cmake)
 
-set(SIGNING OFF)
-if(SETUP_SIGN_PKCS12 AND (SETUP_SIGN_CERT OR SETUP_SIGN_KEY))
-    message(FATAL_ERROR "Sign with SETUP_SIGN_PKCS12, or with SETUP_SIGN_CERT and SETUP_SIGN_KEY, not both")
-elseif(SETUP_SIGN_PKCS12)
-    set(SIGNING ON)
-elseif(SETUP_SIGN_CERT OR SETUP_SIGN_KEY)
-    if(NOT (SETUP_SIGN_CERT AND SETUP_SIGN_KEY))
-        message(FATAL_ERROR "SETUP_SIGN_CERT and SETUP_SIGN_KEY go together")
-    endif()
-    set(SIGNING ON)
-endif()
-if(SIGNING)
-    foreach(file SETUP_SIGN_PKCS12 SETUP_SIGN_CERT SETUP_SIGN_KEY SETUP_SIGN_PASSWORD_FILE)
-        if(${file} AND NOT EXISTS ${${file}})
-            message(FATAL_ERROR "${file}: ${${file}} does not exist")
-        endif()
+# The step that runs at every build and touches the settings file only when
+# the settings changed. A change removes the programs (the files given), so
+# that they are linked and signed again, and a build that cannot sign them
+# leaves none of them behind.
+function(signing_settings)
+    set(programs)
+    set(index 0)
+    foreach(program ${ARGN})
+        math(EXPR index "${index} + 1")
+        list(APPEND programs "-DPROGRAM_${index}=${program}")
     endforeach()
-    find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-    message(STATUS "Signing the setup program and its uninstaller")
-endif()
-
-# Where a program is linked: beside its final place when it is signed there.
-function(program_link_folder final_folder result)
-    if(SIGNING)
-        set(${result} ${final_folder}/unsigned PARENT_SCOPE)
-    else()
-        set(${result} ${final_folder} PARENT_SCOPE)
-    endif()
+    add_custom_target(signing_settings
+        COMMAND ${CMAKE_COMMAND} "-DSETTINGS=${SIGNING_SETTINGS}" "-DPKCS12=${SETUP_SIGN_PKCS12}"
+            "-DCERT=${SETUP_SIGN_CERT}" "-DKEY=${SETUP_SIGN_KEY}" "-DPASSWORD_FILE=${SETUP_SIGN_PASSWORD_FILE}"
+            "-DTIMESTAMP_URL=${SETUP_SIGN_TIMESTAMP_URL}" "-DOSSLSIGNCODE=${OSSLSIGNCODE}" "-DOPENSSL=${OPENSSL}"
+            ${programs} -P ${CMAKE_SOURCE_DIR}/cmake/sign.cmake
+        BYPRODUCTS ${SIGNING_SETTINGS}
+        COMMENT "Reading the signing settings"
+        VERBATIM)
 endfunction()
 
-# The rule that makes the final program `final` from the linked `target`:
-# signed when signing is on, the linked file itself otherwise.
-function(final_program target final)
-    if(NOT SIGNING)
-        return()
-    endif()
-    get_filename_component(name ${final} NAME_WE)
-    set(work ${CMAKE_BINARY_DIR}/signing/${name})
-    file(MAKE_DIRECTORY ${work})
-    add_custom_command(OUTPUT ${final}
-        COMMAND ${CMAKE_COMMAND} -DIN=$<TARGET_FILE:${target}> -DOUT=${final}
-            -DDESCRIPTION_FILE=${GENERATED_DIR}/product_signing.cmake -DPKCS12=${SETUP_SIGN_PKCS12}
-            -DCERT=${SETUP_SIGN_CERT} -DKEY=${SETUP_SIGN_KEY} -DPASSWORD_FILE=${SETUP_SIGN_PASSWORD_FILE}
-            -DTIMESTAMP_URL=${SETUP_SIGN_TIMESTAMP_URL} -DWORK=${work} -P ${CMAKE_SOURCE_DIR}/cmake/sign.cmake
-        DEPENDS ${target} $<TARGET_FILE:${target}> ${GENERATED_DIR}/product_signing.cmake
-            ${CMAKE_SOURCE_DIR}/cmake/sign.cmake ${SETUP_SIGN_PKCS12} ${SETUP_SIGN_CERT} ${SETUP_SIGN_KEY}
-        COMMENT "Signing ${final}")
+# Signs the target's program in place right after it is linked, so that
+# whatever reads the program's file reads it signed; without a certificate it
+# stays byte for byte as it was linked. Called in the target's own folder.
+function(sign_program target)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
+        ${SIGNING_SETTINGS} ${GENERATED_DIR}/product_signing.cmake ${CMAKE_SOURCE_DIR}/cmake/sign.cmake)
+    add_dependencies(${target} signing_settings)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} "-DSETTINGS=${SIGNING_SETTINGS}" "-DPROGRAM=$<TARGET_FILE:${target}>"
+            "-DDESCRIPTION_FILE=${GENERATED_DIR}/product_signing.cmake" -P ${CMAKE_SOURCE_DIR}/cmake/sign.cmake
+        VERBATIM)
 endfunction()
