@@ -27,14 +27,15 @@ bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Com
             failed = true;
             return;
         }
+        // Each slice keeps only its own bytes, not the worst case's room.
+        std::vector<unsigned char> room(libdeflate_zlib_compress_bound(compressor, SliceSize));
         for (size_t i; (i = next++) < slices.size();) {
             Slice& slice = slices[i];
-            slice.compressed.resize(libdeflate_zlib_compress_bound(compressor, slice.length));
             size_t length = libdeflate_zlib_compress(compressor, contents[slice.file].data() + slice.offset,
-                slice.length, slice.compressed.data(), slice.compressed.size());
+                slice.length, room.data(), room.size());
             // The bound leaves room for any input, so a zero length cannot happen; it would be a failure.
             failed = failed || length == 0;
-            slice.compressed.resize(length);
+            slice.compressed.assign(room.begin(), room.begin() + std::ptrdiff_t(length));
         }
         libdeflate_free_compressor(compressor);
     };

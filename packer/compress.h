@@ -17,7 +17,9 @@ struct Slice {
     std::vector<unsigned char> compressed;
 };
 
-// Cuts each file's content into slices and compresses them, in file order;
-// false when a compressor could not be made.
+// Cuts each content into slices of SliceSize bytes (the last holds the rest)
+// and compresses them, in order; false when a compressor could not be made.
+// The packer hands it a batch at a time, each content a file's piece that
+// begins at a multiple of SliceSize within its file.
 bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Compression compression,
     std::vector<Slice>& slices);
