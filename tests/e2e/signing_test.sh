@@ -1,35 +1,143 @@
 #!/usr/bin/env bash
-# The signed build of the second product: both programs verify against the
-# certificate they were signed with, the product's own programs are left as
-# they are, and a wrong password fails the build with osslsigncode's message
-# and leaves no setup program under its final name.
-#   signing_test.sh BUILD CERTIFICATE_DIR
+# Code signing as a user meets it, with the certificates of make_certificate.sh.
+# The signed build of the second product: both programs verify, the product's
+# own programs are left as they are, and a build that must sign again with a
+# wrong password fails and leaves neither program where the signed ones were.
+# Then a product whose displayName and url hold a ';' and an unmatched '[', in
+# a folder of its own first packaged unsigned: signed from the environment,
+# signed again with a new certificate, an encrypted PEM key without its
+# password or with a wrong one, the password as an option, a failed package.
+#   signing_test.sh SECOND_BUILD CERTIFICATE_DIR FOLDER
 set -uo pipefail
-build=$1 certificate=$2/quillet.pem
+root=$(cd "$(dirname "$0")/../.." && pwd)
+second=$1 certificates=$2 folder=$3
+quillet=$certificates/quillet.pem other=$certificates/other.pem
+unset SETUP_SIGN_PKCS12 SETUP_SIGN_CERT SETUP_SIGN_KEY SETUP_SIGN_PASSWORD SETUP_SIGN_PASSWORD_FILE \
+    SETUP_SIGN_TIMESTAMP_URL SOURCE_DATE_EPOCH
 failures=0 passed=0
 check() { # what, command...
     local what=$1
     shift
     if "$@"; then passed=$((passed + 1)); else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
-verifies() { osslsigncode verify -in "$1" -CAfile "$certificate" 2>&1 | grep -q "Signature verification: ok"; }
-unsigned() { ! osslsigncode verify -in "$1" -CAfile "$certificate" >/dev/null 2>&1; }
+verifies() { # file, certificate
+    [ -f "$1" ] && osslsigncode verify -in "$1" -CAfile "$2" 2>&1 | grep -q "Signature verification: ok"
+}
+unsigned() { [ -f "$1" ] && ! osslsigncode extract-signature -in "$1" -out /dev/null >/dev/null 2>&1; }
+absent() { [ ! -e "$1" ]; }
+says() { grep -qF -- "$2" "$1"; } # log, text
+silent() { [ -f "$1" ] && ! grep -qF -- "$2" "$1"; } # log, text
 
-check "setup.exe verifies" verifies "$build/bin/setup.exe"
-check "the uninstaller the payload carries verifies" verifies "$build/uninstaller/pmuninst.exe"
-check "the product's own program is not signed" unsigned "$build/product/quillet.exe"
+check "setup.exe verifies" verifies "$second/bin/setup.exe" "$quillet"
+check "the uninstaller the payload carries verifies" verifies "$second/uninstaller/pmuninst.exe" "$quillet"
+check "the product's own program is not signed" unsigned "$second/product/quillet.exe"
 
-rm -f "$build/bin/setup.exe"
-SETUP_SIGN_PASSWORD=wrong cmake --build "$build" --target programs >"$build/wrong-password.log" 2>&1
+# A new path for the container, so the build must sign again, with a wrong
+# password, while the signed programs are still there.
+cp "$certificates/quillet.p12" "$certificates/moved.p12"
+SETUP_SIGN_PKCS12=$certificates/moved.p12 SETUP_SIGN_PASSWORD=wrong \
+    cmake --build "$second" --target programs >"$second/wrong-password.log" 2>&1
 check "a wrong password fails the build" test $? -ne 0
-check "saying so" grep -q "the password does not open .*quillet.p12" "$build/wrong-password.log"
-check "with osslsigncode's message" grep -q "Failed to parse PKCS#12 file" "$build/wrong-password.log"
-check "and no setup program under its final name" test ! -e "$build/bin/setup.exe"
-check "nor half of one" test ! -e "$build/bin/setup.exe.signing"
+check "saying so, of the new path" says "$second/wrong-password.log" "the password does not open $certificates/moved.p12"
+check "in one line, without OpenSSL's errors" silent "$second/wrong-password.log" ":error:"
+check "and leaves no setup program where the signed one was" absent "$second/bin/setup.exe"
+check "nor the uninstaller" absent "$second/uninstaller/pmuninst.exe"
+check "nor half of one" absent "$second/bin/setup.exe.signing"
+SETUP_SIGN_PKCS12=$certificates/quillet.p12 SETUP_SIGN_PASSWORD=quillet-signing \
+    cmake --build "$second" --target programs >"$second/right-password.log" 2>&1
+check "the right password signs again" verifies "$second/bin/setup.exe" "$quillet"
 
-# The build comes back with the right password.
-SETUP_SIGN_PASSWORD=quillet-signing cmake --build "$build" --target programs >"$build/right-password.log" 2>&1
-check "the right password signs again" verifies "$build/bin/setup.exe"
+# The second product under another name, in a folder of its own. osslsigncode
+# is the one the configuration found: a wrapper that notes its arguments and
+# the files of the build folder that hold the password while it signs.
+manifest=$folder/manifest/product.ini build=$folder/build notes=$folder/osslsigncode.arguments
+holders=$folder/password-holders
+mkdir -p "$folder/manifest"
+cp "$root"/tests/e2e/quillet/* "$folder/manifest/"
+sed -i -e 's|^displayName = .*|displayName = Quillet; Notes [beta|' \
+    -e "s|^icon = .*|icon = $root/products/pelmora/pelmora.ico|" \
+    -e 's|^version = .*|&\nurl = https://example.com/quillet;notes?[beta|' "$manifest"
+{
+    echo '#!/usr/bin/env bash'
+    printf 'notes=%q build=%q holders=%q\n' "$notes" "$build" "$holders"
+    echo 'printf "%s\n" "$*" >>"$notes"'
+    echo '[ -z "$SETUP_SIGN_PASSWORD" ] || grep -rlF -- "$SETUP_SIGN_PASSWORD" "$build" >>"$holders"'
+    printf 'exec %q "$@"\n' "$(command -v osslsigncode)"
+} >"$folder/osslsigncode"
+chmod +x "$folder/osslsigncode"
+rm -f "$notes" "$holders"
+package() { # log, then tools/package's arguments
+    local log=$1
+    shift
+    "$root/tools/package" "$@" >"$log" 2>&1
+}
+build() { # log: a build in a terminal of its own, where a tool that asks for a password would wait
+    timeout 120 script -qec "$(printf '%q ' cmake --build "$build" --target programs)" /dev/null </dev/null >"$1" 2>&1
+}
+
+cmake --preset default -S "$root" -B "$build" -DPRODUCT="$manifest" -DOSSLSIGNCODE="$folder/osslsigncode" \
+    >"$folder/configure.log" 2>&1
+package "$folder/unsigned.log" "$manifest" "$build"
+check "packaged unsigned first" test $? -eq 0
+check "setup.exe is not signed" unsigned "$build/bin/setup.exe"
+cp "$build/bin/setup.exe" "$folder/unsigned-setup.exe"
+
+SETUP_SIGN_PKCS12=$certificates/quillet.p12 SETUP_SIGN_PASSWORD=quillet-signing \
+    package "$folder/signed.log" "$manifest" "$build"
+check "signing from the environment in the same folder" test $? -eq 0
+check "signs setup.exe" verifies "$build/bin/setup.exe" "$quillet"
+check "and the uninstaller" verifies "$build/uninstaller/pmuninst.exe" "$quillet"
+osslsigncode verify -in "$build/bin/setup.exe" -CAfile "$quillet" >"$folder/verify.log" 2>&1
+check "described by the whole displayName" grep -qx $'\tText description: Quillet; Notes \\[beta' "$folder/verify.log"
+check "with the whole url" grep -qx $'\tURL description: https://example.com/quillet;notes?\\[beta' "$folder/verify.log"
+check "with the osslsigncode the configuration found" says "$notes" "-readpass /dev/stdin"
+check "the password on no command line" silent "$notes" "quillet-signing"
+check "nor in a file of the build folder while it signs" test -f "$holders" -a ! -s "$holders"
+check "nor after" test -z "$(grep -rlF quillet-signing "$build")"
+
+SETUP_SIGN_CERT=$other SETUP_SIGN_KEY=$certificates/other.key build "$folder/no-password.log"
+status=$?
+check "an encrypted key without its password fails the build" test "$status" -ne 0
+check "at once, asking nobody" test "$status" -ne 124
+check "saying so" says "$folder/no-password.log" "the key $certificates/other.key is encrypted and no password was given (SETUP_SIGN_PASSWORD or SETUP_SIGN_PASSWORD_FILE)"
+check "and leaves no setup program" absent "$build/bin/setup.exe"
+SETUP_SIGN_CERT=$other SETUP_SIGN_KEY=$certificates/other.key SETUP_SIGN_PASSWORD=wrong build "$folder/pem-wrong.log"
+status=$?
+check "a wrong password for the PEM key fails the build" test "$status" -ne 0
+check "at once" test "$status" -ne 124
+check "saying so" says "$folder/pem-wrong.log" "the password does not open the key $certificates/other.key"
+check "in one line, without OpenSSL's errors" silent "$folder/pem-wrong.log" ":error:"
+
+echo other-signing >"$certificates/other.password"
+export SETUP_SIGN_CERT=$other SETUP_SIGN_KEY=$certificates/other.key SETUP_SIGN_PASSWORD_FILE=$certificates/other.password
+build "$folder/pem.log"
+check "the password from its file opens the PEM key" test $? -eq 0
+check "and the new certificate signs setup.exe" verifies "$build/bin/setup.exe" "$other"
+check "not the old one" test "$(verifies "$build/bin/setup.exe" "$quillet"; echo $?)" -ne 0
+check "the uninstaller too" verifies "$build/uninstaller/pmuninst.exe" "$other"
+build "$folder/again.log"
+check "a build with nothing changed signs nothing again" silent "$folder/again.log" "Linking"
+check "nor packs" silent "$folder/again.log" "Packing"
+
+cmake --preset default -S "$root" -B "$build" -DSETUP_SIGN_PASSWORD=refused-secret >"$folder/option.log" 2>&1
+check "the password as a CMake option is refused" test $? -ne 0
+check "saying how to give it" grep -q "give the password in the environment variable" "$folder/option.log"
+check "naming both ways" grep -q "SETUP_SIGN_PASSWORD_FILE" "$folder/option.log"
+check "and the cache does not keep it" silent "$build/CMakeCache.txt" "refused-secret"
+
+# The build itself would keep the programs here: nothing asks it to sign again.
+cp "$manifest" "$folder/product.ini.good"
+echo "file = missing.txt | missing.txt" >>"$manifest"
+package "$folder/broken.log" "$manifest" "$build"
+check "a broken manifest fails tools/package" test $? -ne 0
+check "which leaves no setup program at the path it prints" absent "$build/bin/setup.exe"
+check "nor an uninstaller" absent "$build/uninstaller/pmuninst.exe"
+cp "$folder/product.ini.good" "$manifest" # a new time, which a build compares
+unset SETUP_SIGN_CERT SETUP_SIGN_KEY SETUP_SIGN_PASSWORD_FILE
+
+package "$folder/unsigned-again.log" "$manifest" "$build"
+check "without a certificate the same folder packages unsigned again" test $? -eq 0
+check "byte for byte as the first time" cmp -s "$build/bin/setup.exe" "$folder/unsigned-setup.exe"
 
 echo "signing: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
