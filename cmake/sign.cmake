@@ -103,15 +103,16 @@ if(NOT DEFINED PROGRAM)
     return()
 endif()
 
+set(unsigned "${PROGRAM}.unsigned")
+set(signing "${PROGRAM}.signing")
+set(extracted "${PROGRAM}.certificate.pem")
+# What an interrupted signing left beside the program goes first.
+file(REMOVE "${signing}" "${unsigned}" "${extracted}")
 include("${SETTINGS}")
 if(NOT SIGN_ON)
     return()
 endif()
 include("${DESCRIPTION_FILE}")
-
-set(unsigned "${PROGRAM}.unsigned")
-set(signing "${PROGRAM}.signing")
-set(extracted "${PROGRAM}.certificate.pem")
 
 # The tools' own words go out as they are; CMake would reflow an error's text.
 function(fail message)
@@ -148,7 +149,6 @@ macro(run_with_password)
         RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)")
 endmacro()
 
-file(REMOVE "${signing}" "${unsigned}")
 file(RENAME "${PROGRAM}" "${unsigned}")
 
 # The key must open with the password before osslsigncode reads it, which
