@@ -134,6 +134,7 @@ cases=(
 "${S}file = last.txt | help.htm | 2147483647${S}"
 "${S}file = late.txt | help.htm | 2147483648${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = largest.bin | largest.bin${S}"
+"${S}file = version.txt | /proc/version${S}file 'version.txt': the source /proc/version could not be read whole, or changed while it was packed"
 "${S}file = too-large.bin | too-large.bin${S}the payload's files hold 1073741825 bytes, more than the 1073741824 a 32-bit setup program can carry in its image"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default or smallest"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = smallest${S}"
@@ -237,6 +238,25 @@ if SOURCE_DATE_EPOCH=1600000000 "$packer" "$work/product.ini" "$work/epoch-out" 
         "$work/epoch-out/product_data.cpp"
 else
     echo "FAIL SOURCE_DATE_EPOCH: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+
+# A file longer than the packer's batch of about 30 MB, read in pieces, still
+# has slices of 30000 bytes each but the last, each inflating on its own.
+mkdir -p "$work/long-out"
+head -c 70000001 /dev/zero | tr '\0' 'p' >"$work/long.txt"
+{ cat "$product/product.ini"; echo "file = long.txt | long.txt | 1000000000"; } >"$work/product.ini"
+if "$packer" "$work/product.ini" "$work/long-out" 2>"$work/stderr"; then
+    check "a long file's slices" python3 - "$work/long-out" <<'PY'
+import re, sys, zlib
+data = open(sys.argv[1] + "/product_data.cpp").read()
+blob = open(sys.argv[1] + "/product.bin", "rb").read()
+offsets = [int(x) for x in re.search(r"sliceData3\[\] = \{([^}]*)\}", data).group(1).replace("ProductBlob + ", "").split(",")]
+lengths = [int(x) for x in re.search(r"sliceLengths3\[\] = \{([^}]*)\}", data).group(1).split(",")]
+sizes = [len(zlib.decompress(blob[o:o + n])) for o, n in zip(offsets, lengths)]
+sys.exit(0 if sizes == [30000] * 2333 + [10001] else 1)
+PY
+else
+    echo "FAIL a long file: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 
 echo "packer: $passed passed, $failures failed"
