@@ -208,8 +208,10 @@ std::string UninstallData(const Manifest& manifest)
 std::string SigningDescription(const Manifest& manifest)
 {
     auto quoted = [](const std::string& text) {
+        // The closing bracket must first appear where it is put: not inside
+        // the text, nor begun by the text's last characters ("...]=").
         std::string fence = "=";
-        while (text.find("]" + fence + "]") != std::string::npos)
+        while ((text + "]" + fence + "]").find("]" + fence + "]") < text.size())
             fence += "=";
         return "[" + fence + "[" + text + "]" + fence + "]";
     };

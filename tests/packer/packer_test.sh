@@ -259,5 +259,17 @@ else
     echo "FAIL a long file: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 
+# The signature's description keeps the product's name exactly, brackets and
+# all, through CMake's bracket quotes.
+mkdir -p "$work/quote-out"
+sed 's/^displayName = .*/displayName = Pelmora [x]]=/' "$product/product.ini" >"$work/product.ini"
+if "$packer" --uninstaller "$work/product.ini" "$work/quote-out" 2>"$work/stderr"; then
+    printf 'include(${F})\nmessage(NOTICE "${PRODUCT_SIGNING_NAME}")\n' >"$work/show-name.cmake"
+    check "the name in the signature's description" test "$(cmake -DF="$work/quote-out/product_signing.cmake" \
+        -P "$work/show-name.cmake" 2>&1)" = 'Pelmora [x]]='
+else
+    echo "FAIL bracket quotes: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+
 echo "packer: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
