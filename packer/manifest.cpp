@@ -525,11 +525,6 @@ std::wstring FoldedName(const std::string& utf8)
     return folded;
 }
 
-uint64_t PayloadLimitBytes()
-{
-    return PayloadLimit;
-}
-
 std::string Upper(std::string text)
 {
     for (char& c : text)

@@ -54,6 +54,3 @@ std::wstring FoldedName(const std::string& utf8);
 // Checks a stored name as written, in UTF-8 (its length in the code page is
 // the caller's); returns the problem, or an empty text.
 std::string CheckStoredName(const std::string& name);
-// The most that the sources of one product may hold together: the 32-bit
-// setup program carries them in its image.
-uint64_t PayloadLimitBytes();

@@ -20,7 +20,7 @@
 
 namespace {
 
-// A whole file in one read, sized first: the payload's files are large.
+// A whole (small, generated) file in one read, sized first.
 template <typename Bytes> bool ReadAll(const std::string& path, Bytes& data)
 {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
