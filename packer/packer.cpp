@@ -107,22 +107,21 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed)
         << "\nconst ProductDetailsRecord ProductDetails = {"
         << CString(manifest.Field("publisher")) << ", " << CString(manifest.Field("version")) << ", "
         << (packed.bytes + 1023) / 1024 << "};\n\nnamespace {\n";
-    size_t s = 0;
+    // Every slice's place and length in two tables for the whole payload, each
+    // file's entries a run of them: two arrays per file would give the object
+    // file a section each, and it holds at most 32,767.
     size_t count = manifest.files.size();
     const std::vector<int32_t>& sliceCounts = packed.sliceCounts;
-    for (size_t f = 0; f < count; ++f) {
-        size_t first = s;
-        s += size_t(sliceCounts[f]);
-        if (s == first)
-            continue;
-        out << "const unsigned char* const sliceData" << f << "[] = {";
-        for (size_t k = first; k < s; ++k)
-            out << (k > first ? ", " : "") << "ProductBlob + " << packed.offsets[k];
-        out << "};\nconst uint32_t sliceLengths" << f << "[] = {";
-        for (size_t k = first; k < s; ++k)
-            out << (k > first ? ", " : "") << packed.lengths[k];
-        out << "};\n";
-    }
+    out << "const unsigned char* const everySliceData[] = {";
+    for (size_t k = 0; k < packed.offsets.size(); ++k)
+        out << (k ? ", " : "") << "ProductBlob + " << packed.offsets[k];
+    out << (packed.offsets.empty() ? "nullptr" : "") << "};\nconst uint32_t everySliceLength[] = {";
+    for (size_t k = 0; k < packed.lengths.size(); ++k)
+        out << (k ? ", " : "") << packed.lengths[k];
+    out << (packed.lengths.empty() ? "0" : "") << "};\n";
+    std::vector<size_t> firstSlice(count, 0);
+    for (size_t f = 1; f < count; ++f)
+        firstSlice[f] = firstSlice[f - 1] + size_t(sliceCounts[f - 1]);
     auto perFile = [&](const char* type, const char* name, auto value) {
         out << "const " << type << " " << name << "[] = {";
         for (size_t f = 0; f < count; ++f)
@@ -133,10 +132,11 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed)
     };
     perFile("char* const", "fileNames", [&](size_t f) { return CString(manifest.files[f].name); });
     perFile("int32_t", "sliceCounts", [&](size_t f) { return std::to_string(sliceCounts[f]); });
-    perFile("unsigned char* const* const", "sliceData",
-        [&](size_t f) { return sliceCounts[f] ? "sliceData" + std::to_string(f) : std::string("nullptr"); });
-    perFile("uint32_t* const", "sliceLengths",
-        [&](size_t f) { return sliceCounts[f] ? "sliceLengths" + std::to_string(f) : std::string("nullptr"); });
+    auto run = [&](const char* table, size_t f) {
+        return sliceCounts[f] ? std::string(table) + " + " + std::to_string(firstSlice[f]) : std::string("nullptr");
+    };
+    perFile("unsigned char* const* const", "sliceData", [&](size_t f) { return run("everySliceData", f); });
+    perFile("uint32_t* const", "sliceLengths", [&](size_t f) { return run("everySliceLength", f); });
     perFile("int32_t", "fileTimes", [&](size_t f) { return std::to_string(manifest.files[f].time); });
     out << "} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count
         << ", fileNames, sliceCounts, sliceData, sliceLengths, fileTimes};\n";

@@ -250,9 +250,12 @@ if "$packer" "$work/product.ini" "$work/long-out" 2>"$work/stderr"; then
 import re, sys, zlib
 data = open(sys.argv[1] + "/product_data.cpp").read()
 blob = open(sys.argv[1] + "/product.bin", "rb").read()
-offsets = [int(x) for x in re.search(r"sliceData3\[\] = \{([^}]*)\}", data).group(1).replace("ProductBlob + ", "").split(",")]
-lengths = [int(x) for x in re.search(r"sliceLengths3\[\] = \{([^}]*)\}", data).group(1).split(",")]
-sizes = [len(zlib.decompress(blob[o:o + n])) for o, n in zip(offsets, lengths)]
+table = lambda name: re.search(name + r"\[\] = \{([^}]*)\}", data).group(1).split(", ")
+offsets = [int(x.replace("ProductBlob + ", "")) for x in table("everySliceData")]
+lengths = [int(x) for x in table("everySliceLength")]
+first = int(table("sliceData")[3].replace("everySliceData + ", ""))
+count = int(table("sliceCounts")[3])
+sizes = [len(zlib.decompress(blob[o:o + n])) for o, n in zip(offsets[first:first + count], lengths[first:first + count])]
 sys.exit(0 if sizes == [30000] * 2333 + [10001] else 1)
 PY
 else
