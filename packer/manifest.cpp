@@ -42,6 +42,9 @@ const char* const NumberedDevices[] = {"COM", "LPT"};
 const char* const DeviceNumbers[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "\xc2\xb9", "\xc2\xb2", "\xc2\xb3"};
 // What Windows refuses in any name besides control characters.
 const char RefusedInNames[] = "<>:\"|?*";
+// Where a 32-bit program's system files go on 64-bit Windows: the longest
+// usual system folder.
+const std::string SystemFolder = "C:\\Windows\\SysWOW64";
 // A registry key's name may be at most this long.
 constexpr size_t KeyNameLimit = 255;
 // The largest payload the 32-bit setup program carries: its image must fit,
@@ -164,6 +167,9 @@ bool FitsStoredTime(int64_t seconds)
     return seconds >= INT32_MIN && seconds <= INT32_MAX;
 }
 
+// SOURCE_DATE_EPOCH when it is not set.
+constexpr int64_t NoEpoch = -1;
+
 
 std::string Directory(const std::string& path)
 {
@@ -210,13 +216,15 @@ std::string FindSource(const std::string& what, const std::string& source, const
 
 // The time a file without a stored time takes: its own, but never later than
 // SOURCE_DATE_EPOCH, so that files made by the build do not make two builds differ.
-int64_t ReproducibleTime(int64_t modified)
+int64_t ReproducibleTime(int64_t modified, int64_t epoch)
 {
-    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-    int64_t limit = 0;
-    if (epoch && ParseInteger(epoch, limit) && limit < modified)
-        return limit;
-    return modified;
+    return epoch != NoEpoch && epoch < modified ? epoch : modified;
+}
+
+// What a text editor saving "Unicode" writes: a UTF-16 byte order mark.
+bool BeginsAsUtf16(const std::string& start)
+{
+    return start.compare(0, 2, "\xff\xfe") == 0 || start.compare(0, 2, "\xfe\xff") == 0;
 }
 
 // The name's stem, up to its first dot, without trailing blanks: what Windows
@@ -318,15 +326,18 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, Ent
                 + rule->text + " would be longer than " + std::to_string(rule->size - 1) + " characters");
     }
     for (const ManifestFile& file : manifest.files) {
-        size_t limit = IsSystemName(file.name.c_str()) ? 0 : BrokenNameLimit(folder.c_str(), file.name.c_str());
+        // A system file's folder is the system's: measured in its longest usual place.
+        bool system = IsSystemName(file.name.c_str());
+        const std::string& base = system ? SystemFolder : folder;
+        const char* name = file.name.c_str() + (system ? SystemPrefixLength : 0);
+        std::string where = system ? "too long for the system folder: even in " : "too long for any folder: even in ";
+        size_t limit = BrokenNameLimit(base.c_str(), name);
         if (limit == FilePathLimit)
-            fail(file.line, "file '" + file.written + "': too long for any folder: even in " + folder
-                    + ", its path would be longer than the " + std::to_string(limit - 1)
-                    + " characters the file functions take");
+            fail(file.line, "file '" + file.written + "': " + where + base + ", its path would be longer than the "
+                    + std::to_string(limit - 1) + " characters the file functions take");
         else if (limit == FolderPathLimit)
-            fail(file.line, "file '" + file.written + "': too long for any folder: even in " + folder
-                    + ", the folder it needs would be longer than the " + std::to_string(limit - 1)
-                    + " characters a new folder may have");
+            fail(file.line, "file '" + file.written + "': " + where + base + ", the folder it needs would be longer "
+                    "than the " + std::to_string(limit - 1) + " characters a new folder may have");
     }
 }
 
@@ -422,7 +433,7 @@ template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail
 // One [files] entry: its stored name, source and time.
 template <typename Fail>
 bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vector<std::string>& searchDirs,
-    Sources sources, int codePage, ManifestFile& file, Fail fail)
+    Sources sources, int codePage, int64_t epoch, ManifestFile& file, Fail fail)
 {
     const std::string& value = entry.value;
     int line = entry.line;
@@ -466,7 +477,7 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
     file.source = found.path;
     file.size = found.size;
     if (!file.hasTime) {
-        int64_t modified = ReproducibleTime(found.modified);
+        int64_t modified = ReproducibleTime(found.modified, epoch);
         if (!FitsStoredTime(modified)) {
             fail(line, "file '" + name + "': the source's time, " + std::to_string(modified)
                     + " seconds since 1970, does not fit a signed 32-bit stored time; give the file a stored time");
@@ -498,6 +509,10 @@ void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
     std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (utf8.compare(0, 3, Utf8ByteOrderMark) == 0)
         utf8.erase(0, 3);
+    if (BeginsAsUtf16(utf8)) {
+        errors.push_back(manifest.agreement + ": is in UTF-16; save it as UTF-8");
+        return;
+    }
     std::string problem;
     size_t at = 0;
     if (!in.bad() && ToCodePage(utf8, manifest.codePage, manifest.agreementText, problem, &at)) {
@@ -620,6 +635,23 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         errors.push_back(path + ":" + std::to_string(line) + ": " + what);
     };
 
+    std::string start(2, '\0');
+    in.read(&start[0], 2);
+    if (BeginsAsUtf16(start)) {
+        errors.push_back(path + ": is in UTF-16; save it as UTF-8");
+        return false;
+    }
+    in.clear();
+    in.seekg(0);
+    // Files without a stored time take no later time than this, when it is set.
+    int64_t epoch = NoEpoch;
+    if (const char* text = std::getenv("SOURCE_DATE_EPOCH")) {
+        if (!ParseInteger(text, epoch) || epoch < 0 || !FitsStoredTime(epoch)) {
+            errors.push_back(std::string("SOURCE_DATE_EPOCH: '") + text
+                + "' is not a number of seconds since 1970 that a stored time can hold");
+            return false;
+        }
+    }
     RawManifest raw;
     ReadLines(in, raw, fail);
     auto& seen = raw.fields;
@@ -647,7 +679,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     manifest.codePage = int(codePage);
     for (const Entry& entry : raw.files) {
         ManifestFile file;
-        if (ReadFile(entry, manifestDir, searchDirs, sources, manifest.codePage, file, fail))
+        if (ReadFile(entry, manifestDir, searchDirs, sources, manifest.codePage, epoch, file, fail))
             manifest.files.push_back(file);
     }
     CheckNamesApart(manifest.files, fail);
@@ -740,6 +772,12 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     if (manifest.Field("useAgentService") != "0")
         programs.push_back({"useAgentService", "pmagent.exe"});
     for (const Program& program : programs) {
+        // Run from the installation folder: a name with a folder (or the system's) is no such program.
+        if (program.name.find_first_of("\\/") != std::string::npos) {
+            fail(seen[program.field].line, "field '" + std::string(program.field) + "': '" + program.name
+                    + "' must be a program at the top of the installation folder, without a folder");
+            continue;
+        }
         std::wstring wanted = FoldedName(program.name);
         if (std::any_of(manifest.files.begin(), manifest.files.end(),
                 [&](const ManifestFile& f) { return FoldedName(f.written) == wanted; }))

@@ -61,6 +61,21 @@ std::string AsmPath(const std::string& path)
     return out;
 }
 
+// A path in a depfile, which separates paths with blanks: a blank and "#"
+// are escaped with a backslash, and "$" is doubled.
+std::string DepfilePath(const std::string& path)
+{
+    std::string out;
+    for (char c : path) {
+        if (c == ' ' || c == '#')
+            out += '\\';
+        else if (c == '$')
+            out += '$';
+        out += c;
+    }
+    return out;
+}
+
 bool WriteText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary);
@@ -310,7 +325,8 @@ int WriteUninstallerData(const std::string& manifestPath, const std::string& out
             std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::string depfile = outDir + "/uninstall_data.cpp: " + manifestPath + " " + manifest.icon + "\n";
+    std::string depfile = DepfilePath(outDir + "/uninstall_data.cpp") + ": " + DepfilePath(manifestPath) + " "
+        + DepfilePath(manifest.icon) + "\n";
     if (!WriteIfChanged(outDir + "/uninstall_data.cpp", UninstallData(manifest))
         || !WriteIfChanged(outDir + "/product_resources.h", Resources(manifest))
         || !WriteIfChanged(outDir + "/product_signing.cmake", SigningDescription(manifest))
@@ -376,11 +392,11 @@ int main(int argc, char** argv)
              << "    .globl _ProductBlob\n    .globl _AgreementText\n_ProductBlob:\n    .incbin \""
              << AsmPath(blobPath) << "\"\n    .set _AgreementText, _ProductBlob + " << agreementOffset << "\n";
     std::ostringstream depfile;
-    depfile << outDir << "/product_data.cpp:";
+    depfile << DepfilePath(outDir + "/product_data.cpp") << ":";
     for (const std::string& input : {manifestPath, manifest.agreement, manifest.icon})
-        depfile << " " << input;
+        depfile << " " << DepfilePath(input);
     for (const ManifestFile& file : manifest.files)
-        depfile << " " << file.source;
+        depfile << " " << DepfilePath(file.source);
     depfile << "\n";
     if (!WriteIfChanged(outDir + "/product_blob.S", assembly.str())
         || !WriteIfChanged(outDir + "/product_data.cpp", Tables(manifest, packed))

@@ -17,6 +17,7 @@ printf 'LICENCE\r\n\r\nThe \xd0\x96 clause.\r\n' >"$work/agreement-ru.txt"
 # and lines ending in LF alone.
 printf 'LICENCE\r\nThe \0 clause.\r\n' >"$work/agreement-nul.txt"
 printf '\xef\xbb\xbfLICENCE\n\nThe clause.\n' >"$work/agreement-lf.txt"
+printf '\xff\xfeL\0\r\0\n\0' >"$work/agreement-utf16.txt"
 # Sparse files: together with the shipped files, exactly as much as the setup
 # program can carry, and one byte more.
 limit=1073741824
@@ -128,6 +129,7 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 65001${S}field 'codePage': 65001 is UTF-8, which the programs' ANSI texts cannot be in"
 "agreement${S}agreement = agreement-nul.txt${S}agreement-nul.txt:2: holds a zero byte"
 "agreement${S}agreement = agreement-lf.txt${S}"
+"agreement${S}agreement = agreement-utf16.txt${S}agreement-utf16.txt: is in UTF-16; save it as UTF-8"
 "startupPrompt${S}startupPrompt = $(repeat p 1023)${S}"
 "startupPrompt${S}startupPrompt = $(repeat p 1024)${S}field 'startupPrompt': longer than 1023 bytes"
 "${S}file = first.txt | help.htm | -2147483648${S}"
@@ -156,7 +158,12 @@ cases=(
 "${S}file = $(repeat a 120)/$(repeat b 130).txt | help.htm${S}its path would be longer than the 259 characters the file functions take"
 "${S}file = $(repeat d 237)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
 "${S}file = $(repeat d 236)/x.txt | help.htm${S}"
-"${S}file = SYSTEM/$(repeat d 240)/x.txt | help.htm${S}"
+"${S}file = SYSTEM/$(repeat d 228)/x.txt | help.htm${S}too long for the system folder: even in C:\\Windows\\SysWOW64, the folder it needs would be longer than the 247 characters"
+"${S}file = SYSTEM/$(repeat d 227)/x.txt | help.htm${S}"
+"${S}file = SYSTEM\\$(repeat s 235).dll | help.htm${S}"
+"${S}file = SYSTEM\\$(repeat s 236).dll | help.htm${S}too long for the system folder: even in C:\\Windows\\SysWOW64, its path would be longer than the 259 characters"
+"mainExecutable${S}mainExecutable = SYSTEM\\\\app.exe${S}field 'mainExecutable': 'SYSTEM\\app.exe' must be a program at the top of the installation folder, without a folder${S}file = SYSTEM\\app.exe | help.htm"
+"serviceExecutable${S}serviceExecutable = bin/svc.exe${S}product.ini:14: field 'serviceExecutable': 'bin/svc.exe' must be a program at the top of the installation folder${S}file = bin/svc.exe | help.htm"
 )
 for entry in "${cases[@]}"; do
     IFS=$S read -r -d '' pattern replacement message extra <<<"$entry"
@@ -238,6 +245,19 @@ if SOURCE_DATE_EPOCH=1600000000 "$packer" "$work/product.ini" "$work/epoch-out" 
         "$work/epoch-out/product_data.cpp"
 else
     echo "FAIL SOURCE_DATE_EPOCH: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+for epoch in abc -5 2147483648; do
+    rm -rf "$work/epoch-out" && mkdir "$work/epoch-out"
+    check "SOURCE_DATE_EPOCH=$epoch refused" bash -c '! SOURCE_DATE_EPOCH=$1 "$2" "$3" "$4" 2>"$5" && grep -qF "SOURCE_DATE_EPOCH: '"'"'$1'"'"' is not a number" "$5"' \
+        _ "$epoch" "$packer" "$work/product.ini" "$work/epoch-out" "$work/stderr"
+done
+
+# A manifest saved as UTF-16 is named as such.
+printf '\xff\xfe[\0p\0]\0' >"$work/utf16.ini"
+if "$packer" "$work/utf16.ini" "$work/epoch-out" 2>"$work/stderr"; then
+    echo "FAIL a UTF-16 manifest: accepted"; failures=$((failures + 1))
+else
+    check "a UTF-16 manifest" grep -qF "utf16.ini: is in UTF-16; save it as UTF-8" "$work/stderr"
 fi
 
 # A file longer than the packer's batch of about 30 MB, read in pieces, still
