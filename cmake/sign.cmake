@@ -144,9 +144,12 @@ endif()
 set(no_password "no password was given (SETUP_SIGN_PASSWORD or SETUP_SIGN_PASSWORD_FILE)")
 
 # Runs the command line in `command` with the password on its standard input.
+# No tool may hold the build for ever: a time-stamping server that never
+# answers ends the signing after this many seconds.
+set(tool_timeout 120)
 macro(run_with_password)
     cmake_language(EVAL CODE "execute_process(${password_pipe} COMMAND ${command} ${password_input}
-        RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)")
+        TIMEOUT ${tool_timeout} RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)")
 endmacro()
 
 file(RENAME "${PROGRAM}" "${unsigned}")
@@ -222,7 +225,9 @@ if(NOT SIGN_TIME STREQUAL "")
 endif()
 append_arguments(command -in "${unsigned}" -out "${signing}")
 run_with_password()
-if(NOT status EQUAL 0)
+if(status MATCHES "timeout" AND NOT SIGN_TIMESTAMP_URL STREQUAL "")
+    fail("osslsigncode did not finish within ${tool_timeout} seconds; the time-stamping server ${SIGN_TIMESTAMP_URL} may not be answering")
+elseif(NOT status EQUAL 0)
     fail("osslsigncode says:\n${output}")
 endif()
 
