@@ -92,9 +92,16 @@ std::string CurrentFolder()
 // Spies in front of the folder browser and of COM's set-up, for the order of
 // their calls: Wine makes every thread with windows apartment-threaded by
 // itself, so the thread's state alone cannot show what the dialog did.
-extern "C" void* BrowserImport asm("__imp__SHBrowseForFolderA@4");
-extern "C" void* ComInitializeImport asm("__imp__CoInitializeEx@8");
-extern "C" void* ComUninitializeImport asm("__imp__CoUninitialize@0");
+// Import slots carry the target's decorated names: "_" and the stack bytes of
+// a 32-bit __stdcall function, and no decoration on 64-bit Windows.
+#ifdef _WIN64
+#define IMPORT_SLOT(name, bytes) "__imp_" #name
+#else
+#define IMPORT_SLOT(name, bytes) "__imp__" #name "@" #bytes
+#endif
+extern "C" void* BrowserImport asm(IMPORT_SLOT(SHBrowseForFolderA, 4));
+extern "C" void* ComInitializeImport asm(IMPORT_SLOT(CoInitializeEx, 8));
+extern "C" void* ComUninitializeImport asm(IMPORT_SLOT(CoUninitialize, 0));
 typedef PIDLIST_ABSOLUTE(WINAPI* BrowserFunction)(LPBROWSEINFOA);
 typedef HRESULT(WINAPI* ComInitializeFunction)(void*, DWORD);
 typedef void(WINAPI* ComUninitializeFunction)();
