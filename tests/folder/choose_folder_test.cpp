@@ -403,6 +403,24 @@ TEST_F(ChooseFolderTest, NetworkFolderKeepsItsLeadingPairFromTheFieldToTheProfil
     RemoveTree(folder);
 }
 
+TEST_F(ChooseFolderTest, RelativeFolderShortAsTypedButTooLongInFullIsRefused)
+{
+    // In a current folder of 246 characters, ".\X" is short; in full it leaves the files no room.
+    std::string deep = Root;
+    while (deep.size() < 200) {
+        deep += "\\" + std::string(40, 'd');
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    }
+    deep += "\\" + std::string(246 - deep.size() - 1, 'e');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    ASSERT_TRUE(SetCurrentDirectoryA(deep.c_str()));
+    EXPECT_EQ(Resolve({Fields(".", "X", IDOK), Press(IDOK), Press(IDCANCEL), Press(IDOK)}), 0);
+    EXPECT_EQ(transcript.Lines(),
+        (Lines{Dialog(".", "X") + " -> OK", TooLong, Dialog(".", "X") + " -> Cancel", ShuttingDown}));
+    EXPECT_FALSE(IsFolder(deep + "\\X"));
+    SetCurrentDirectoryA("C:\\");
+}
+
 TEST_F(ChooseFolderTest, RelativeFolderIsMadeFullBeforeItIsCreatedEnteredAndRemembered)
 {
     const std::string tools = Root + "\\tools";
