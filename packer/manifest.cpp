@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -771,6 +772,10 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         programs.push_back({"serviceExecutable", manifest.written["serviceExecutable"]});
     if (manifest.Field("useAgentService") != "0")
         programs.push_back({"useAgentService", "pmagent.exe"});
+    // Every payload name folded once, not once per program.
+    std::set<std::wstring> payloadNames;
+    for (const ManifestFile& file : manifest.files)
+        payloadNames.insert(FoldedName(file.written));
     for (const Program& program : programs) {
         // Run from the installation folder: a name with a folder (or the system's) is no such program.
         if (program.name.find_first_of("\\/") != std::string::npos) {
@@ -778,9 +783,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
                     + "' must be a program at the top of the installation folder, without a folder");
             continue;
         }
-        std::wstring wanted = FoldedName(program.name);
-        if (std::any_of(manifest.files.begin(), manifest.files.end(),
-                [&](const ManifestFile& f) { return FoldedName(f.written) == wanted; }))
+        if (payloadNames.count(FoldedName(program.name)))
             continue;
         std::string missing = "no payload file named '" + program.name + "' at the top of the installation folder";
         if (program.field)
