@@ -12,11 +12,37 @@ bool StartsWith(const char* text, const char* prefix, size_t length)
     return true;
 }
 
+// The problem of the component from begin to end, or null.
+const char* ComponentProblem(const char* begin, const char* end)
+{
+    size_t length = size_t(end - begin);
+    if (length == 0)
+        return "has an empty component";
+    if ((length == 1 && begin[0] == '.') || (length == 2 && begin[0] == '.' && begin[1] == '.'))
+        return "has a '.' or '..' component";
+    for (const char* c = begin; c < end; ++c)
+        if (IsRefusedInNames(*c))
+            return "has a character Windows refuses in names";
+    if (end[-1] == '.' || end[-1] == ' ')
+        return "has a component ending in a dot or a space";
+    return nullptr;
+}
+
 } // namespace
 
 bool IsSeparator(char c)
 {
     return c == '\\' || c == '/';
+}
+
+bool IsRefusedInNames(char c)
+{
+    if (static_cast<unsigned char>(c) < 32)
+        return true;
+    for (const char* refused = "<>:\"|?*"; *refused; ++refused)
+        if (c == *refused)
+            return true;
+    return false;
 }
 
 bool IsSystemName(const char* name)
@@ -40,4 +66,30 @@ size_t BrokenNameLimit(const char* folder, const char* name)
     if (folderLength <= TextLength(folder))
         return 0;
     return folderLength < FolderPathLimit ? 0 : FolderPathLimit;
+}
+
+const char* StoredNameProblem(const char* name)
+{
+    if (!name[0])
+        return "is empty";
+    if (IsSeparator(name[0]))
+        return "begins with a separator";
+    if (name[1] == ':')
+        return "has a drive";
+    const char* rest = name;
+    if (IsSystemName(name)) {
+        rest = name + SystemPrefixLength;
+        if (!rest[0])
+            return "names the system folder without a file";
+    }
+    for (const char* begin = rest;;) {
+        const char* end = begin;
+        while (*end && !IsSeparator(*end))
+            ++end;
+        if (const char* problem = ComponentProblem(begin, end))
+            return problem;
+        if (!*end)
+            return nullptr;
+        begin = end + 1;
+    }
 }

@@ -9,7 +9,15 @@ constexpr size_t SystemPrefixLength = 7;
 bool IsSystemName(const char* name);
 // Names separate their components with "\\" or "/", mixed as they come.
 bool IsSeparator(char c);
+// Control characters and what Windows refuses in any name: < > : " | ? *
+bool IsRefusedInNames(char c);
 // The limit a name below the folder breaks: 0 when it fits, FilePathLimit
 // when the file's path is too long, FolderPathLimit when the folder that
 // must be created for it is.
 size_t BrokenNameLimit(const char* folder, const char* name);
+// Why a stored name cannot name a file below the folder (or the system
+// directory): it must be relative, without a drive, empty components, "." or
+// "..", characters Windows refuses, or a component ending in a dot or space.
+// Null when it can. The packer refuses such names; the programs trust no name
+// they read from disk that breaks this rule.
+const char* StoredNameProblem(const char* name);

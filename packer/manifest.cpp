@@ -41,8 +41,6 @@ constexpr int64_t Utf8CodePage = 65001;
 const char* const ReservedNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
 const char* const NumberedDevices[] = {"COM", "LPT"};
 const char* const DeviceNumbers[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "\xc2\xb9", "\xc2\xb2", "\xc2\xb3"};
-// What Windows refuses in any name besides control characters.
-const char RefusedInNames[] = "<>:\"|?*";
 // Where a 32-bit program's system files go on 64-bit Windows: the longest
 // usual system folder.
 const std::string SystemFolder = "C:\\Windows\\SysWOW64";
@@ -252,7 +250,7 @@ std::string NameProblem(const std::string& name)
     if (name == "." || name == "..")
         return "is '.' or '..'";
     for (char c : name)
-        if (static_cast<unsigned char>(c) < 32 || std::strchr(RefusedInNames, c) || c == '/' || c == '\\')
+        if (IsRefusedInNames(c) || IsSeparator(c))
             return "has a character Windows refuses in names";
     if (name.back() == '.' || name.back() == ' ')
         return "ends in a dot or a space";
@@ -585,40 +583,20 @@ bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::st
 
 std::string CheckStoredName(const std::string& name)
 {
-    if (name.empty())
-        return "is empty";
-    if (name[0] == '/' || name[0] == '\\')
-        return "begins with a separator";
-    if (name.size() >= 2 && name[1] == ':')
-        return "has a drive";
-    std::string rest = name;
-    if (name.compare(0, 7, "SYSTEM\\") == 0 || name.compare(0, 7, "SYSTEM/") == 0) {
-        rest = name.substr(7);
-        if (rest.empty())
-            return "names the system folder without a file";
-    }
-    size_t start = 0;
+    if (const char* problem = StoredNameProblem(name.c_str()))
+        return problem;
+    size_t start = IsSystemName(name.c_str()) ? SystemPrefixLength : 0;
     for (;;) {
-        size_t end = rest.find_first_of("/\\", start);
-        std::string component = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (component.empty())
-            return "has an empty component";
-        if (component == "." || component == "..")
-            return "has a '.' or '..' component";
-        for (char c : component)
-            if (static_cast<unsigned char>(c) < 32 || std::strchr(RefusedInNames, c))
-                return std::string("has a character Windows refuses in names");
-        if (component.back() == '.' || component.back() == ' ')
-            return "has a component ending in a dot or a space";
+        size_t end = name.find_first_of("/\\", start);
+        std::string component = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (IsReservedName(component)) {
             std::string stem = component.substr(0, component.find('.'));
             return "uses the reserved device name " + Upper(stem.substr(0, stem.find_last_not_of(' ') + 1));
         }
         if (end == std::string::npos)
-            break;
+            return "";
         start = end + 1;
     }
-    return "";
 }
 
 bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
