@@ -20,9 +20,8 @@ struct PayloadArchiveTables {
 
 extern const PayloadArchiveTables PayloadArchive;
 
-// The operations of payload.h, on any archive.
+// ExtractPayload on any archive.
 int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink);
-int RemoveArchiveFiles(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink);
 
 // Creates every missing folder on a file's path, outermost first.
 bool CreateParentFolders(const char* path);

@@ -1,5 +1,7 @@
 #include "archive.h"
+#include "file_system.h"
 #include "globals.h"
+#include "journal.h"
 #include "names.h"
 #include "payload.h"
 #include "text.h"
@@ -10,17 +12,6 @@ namespace {
 
 constexpr int64_t UnixEpochInFileTimeSeconds = 11644473600LL;
 constexpr int64_t FileTimeTicksPerSecond = 10000000LL;
-
-// The path in the system directory that a SYSTEM\ name denotes.
-bool BuildSystemPath(const char* name, char* target, size_t size)
-{
-    UINT length = GetSystemDirectoryA(target, UINT(size));
-    if (length == 0 || length >= size)
-        return false;
-    if (!IsSeparator(target[length - 1]) && !AppendText(target, size, "\\"))
-        return false;
-    return AppendText(target, size, name + SystemPrefixLength);
-}
 
 // A system file already there with a later time than ours is left alone.
 bool NewerFileExists(const char* path, int32_t storedTime)
@@ -60,23 +51,67 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
     return ExtractDone;
 }
 
+// Where the file of a stored name is going to be written: nothing below the
+// folder is written through a link or junction that leads out of it.
+bool MayWrite(const Journal& journal, const char* name, const char* target)
+{
+    return IsSystemName(name) || ResolvesWithin(target, journal.folderFinal);
+}
+
+enum Preparation { Prepared, Skipped, Refused };
+
+// Makes way for file i: an existing file is renamed aside so that a rollback
+// can put it back as it was; a file that cannot be written (held open,
+// read-only) is skipped and never touched. Each step is journaled first.
+Preparation MakeWay(Journal& journal, const char* name, const char* target)
+{
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return RecordStep(journal, JournalCreated, name) ? Prepared : Refused;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return Skipped;
+    // Opened for writing as the file would be rewritten, without cutting it: a
+    // file some program holds is passed over.
+    HANDLE probe = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return IsAccessDeniedError(GetLastError()) ? Skipped : Refused;
+    CloseHandle(probe);
+    char aside[PathBufferSize];
+    // A file already under the set-aside name is not ours to put in place.
+    if (!SetAsidePath(target, aside, sizeof aside) || GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES
+        || !RecordStep(journal, JournalSetAside, name))
+        return Refused;
+    if (MoveFileExA(target, aside, 0))
+        return Prepared;
+    return IsAccessDeniedError(GetLastError()) ? Skipped : Refused;
+}
+
 // Writes file i; ExtractDone when it was written or skipped.
-int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer)
+int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer, Journal& journal)
 {
     const char* name = archive.fileNames[i];
     char target[PathBufferSize];
     if (IsSystemName(name)) {
-        if (!BuildSystemPath(name, target, sizeof target))
+        if (!StoredNamePath("", name, target, sizeof target))
             return ExtractCannotCreate;
         if (NewerFileExists(target, archive.fileTimes[i]))
             return ExtractDone;
     } else if (!CopyText(target, sizeof target, name)) {
         return ExtractCannotCreate;
     }
-    if (!CreateParentFolders(target))
+    if (!MayWrite(journal, name, target) || !CreateParentFolders(target))
         return ExtractCannotCreate;
+    switch (MakeWay(journal, name, target)) {
+    case Skipped:
+        return ExtractDone;
+    case Refused:
+        return ExtractCannotCreate;
+    default:
+        break;
+    }
 
-    HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return IsAccessDeniedError(GetLastError()) ? ExtractDone : ExtractCannotCreate;
@@ -153,35 +188,30 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
     if (!buffer)
         return ExtractOutOfMemory;
-    for (int i = 0; i < archive.fileCount; ++i) {
+    // What a run before this one left unsettled is settled first: its journal
+    // is the only record of what it replaced.
+    char folder[PathBufferSize];
+    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    Journal journal;
+    if (length == 0 || length >= sizeof folder || SettleJournal(nullptr, nullptr, nullptr) != ExtractDone
+        || !BeginJournal(journal, folder)) {
+        free(buffer);
+        return ExtractCannotCreate;
+    }
+    int result = ExtractDone;
+    for (int i = 0; i < archive.fileCount && result == ExtractDone; ++i) {
         if (sink)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
-        int result = ExtractFile(archive, i, buffer);
-        if (result != ExtractDone) {
-            free(buffer);
-            return result;
-        }
+        result = ExtractFile(archive, i, buffer, journal);
     }
     free(buffer);
-    if (sink)
-        sink(dialog, "", 100);
-    return ExtractDone;
-}
-
-int RemoveArchiveFiles(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
-{
-    for (int i = 0; i < archive.fileCount; ++i) {
-        const char* name = archive.fileNames[i];
-        if (sink)
-            sink(dialog, name, Percent(i, archive.fileCount));
-        HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            continue;
-        CloseHandle(file);
-        if (!DeleteFileA(name))
-            return 0;
-    }
+    if (result == ExtractDone && !RecordStep(journal, JournalDone, ""))
+        result = ExtractWriteFailed;
+    CloseJournal(journal);
+    if (result != ExtractDone)
+        return result;
+    // Done: what was set aside goes; a file still held goes at the next restart.
+    SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: a finished run's journal is settled by the next
     if (sink)
         sink(dialog, "", 100);
     return ExtractDone;
@@ -194,14 +224,16 @@ int ExtractPayload(HWND dialog, ProgressSink sink)
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
 {
-    return RemoveArchiveFiles(PayloadArchive, dialog, sink);
+    return SettleJournal(nullptr, dialog, sink);
 }
 
 bool PayloadFitsFolder(const char* folder)
 {
     for (int i = 0; i < PayloadArchive.fileCount; ++i) {
         const char* name = PayloadArchive.fileNames[i];
-        if (!IsSystemName(name) && BrokenNameLimit(folder, name) != 0)
+        // The set-aside name is the longest a file of this name takes.
+        char aside[PathBufferSize];
+        if (!IsSystemName(name) && (!SetAsidePath(name, aside, sizeof aside) || BrokenNameLimit(folder, aside) != 0))
             return false;
     }
     return true;

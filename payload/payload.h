@@ -14,9 +14,16 @@ enum ExtractResult {
 // Writes every payload file below the current directory (or into the system
 // directory) and reports each file to the sink, which may be null.
 int ExtractPayload(HWND dialog, ProgressSink sink);
-// Deletes every payload name found below the current directory: 4 when all
-// were handled, 0 when a deletion failed.
+// The rollback of a run that failed or was cut off: deletes what it created
+// and puts back what it replaced, exactly as it was, from its journal. 4 when
+// nothing is left to undo, 0 when a step failed and the journal stays for
+// another try.
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink);
+// Settles the journal a run left: a finished run's set-aside files are
+// deleted (or, when held, go at the next restart); an unfinished run is
+// undone as RemoveExtractedFiles does. With onlyFor, a journal of another
+// folder is left alone. 4 when nothing is left to settle, 0 otherwise.
+int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink);
 // Whether every payload file's path below the folder, and every folder made
 // for one, fits what the file functions take.
 bool PayloadFitsFolder(const char* folder);

@@ -127,6 +127,9 @@ int SetupSequence(HINSTANCE instance)
 {
     SetupInstance = instance;
     RegisterFolderCheck(FolderFitsProduct);
+    // A run that was cut off is undone before anything else, whatever the user
+    // then decides: its folder is left as it was before that run.
+    SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
 
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
     BackdropFont = CreateBackdropFont(ProductCodePage);

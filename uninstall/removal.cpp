@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "globals.h"
 #include "message.h"
+#include "payload.h"
 #include "product.h"
 #include "shell.h"
 #include "text.h"
@@ -321,6 +322,10 @@ int UninstallSequence(HINSTANCE instance)
     FormatText(text, sizeof text, QuestionFormat, ProductConfig.displayName);
     if (!AskYesNo(nullptr, caption, text))
         return 0;
+
+    // An install into this folder that was cut off is undone first, so that
+    // what is removed below is the version that was there before it.
+    SettleJournal(InstallFolder, nullptr, nullptr); // result deliberately ignored: what stays is reported below
 
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths

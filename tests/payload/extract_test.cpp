@@ -3,6 +3,7 @@
 #include "payload.h"
 #include "test_files.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -293,6 +294,7 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
         EXPECT_EQ(ReadFileText(path), c.replaced ? "ours" : "theirs") << c.name;
         EXPECT_EQ(Times(path).first, c.replaced ? stored : c.existing) << c.name;
         EXPECT_EQ(ReadFileText(std::string("SYSTEM\\") + (c.name + 7)), "<missing>");
+        EXPECT_EQ(GetFileAttributesA((path + ".pmold").c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
         DeleteFileA(path.c_str());
     }
 }
@@ -317,28 +319,187 @@ TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
     EXPECT_EQ(SinkCalls, (Calls{{"fits.bin", 0}, {"big.bin", 50}}));
     EXPECT_EQ(ReadFileText("fits.bin"), Pattern(1000, 4));
-    EXPECT_EQ(RemoveArchiveFiles(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
     EXPECT_EQ(GetFileAttributesA("big.bin"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA("fits.bin"), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(ExtractTest, RollbackStopsAtTheFirstNameItCannotDelete)
-{
-    WriteFileText("first.txt", "1");
-    WriteFileText("third.txt", "3");
-    WriteFileText("fourth.txt", "4");
-    HANDLE held = CreateFileA("third.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    TestArchive archive({{"first.txt", "", 0}, {"second.txt", "", 0}, {"third.txt", "", 0}, {"fourth.txt", "", 0}});
-    EXPECT_EQ(RemoveArchiveFiles(archive.tables, nullptr, RecordingSink), 0);
-    CloseHandle(held);
-    EXPECT_EQ(SinkCalls, (Calls{{"first.txt", 0}, {"second.txt", 25}, {"third.txt", 50}}));
-    EXPECT_EQ(ReadFileText("first.txt"), "<missing>");
-    EXPECT_EQ(ReadFileText("third.txt"), "3");
-    EXPECT_EQ(ReadFileText("fourth.txt"), "4");
+namespace {
 
-    SinkCalls.clear();
-    EXPECT_EQ(RemoveArchiveFiles(archive.tables, nullptr, RecordingSink), ExtractDone);
+std::string JournalPath()
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\pelmora.ini.journal";
+}
+
+struct FileState {
+    std::string content;
+    int64_t modified;
+    DWORD attributes;
+    bool operator==(const FileState& other) const
+    {
+        return content == other.content && modified == other.modified && attributes == other.attributes;
+    }
+};
+
+FileState StateOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return {"<missing>", 0, 0};
+    return {ReadFileText(path), UnixFromFileTime(data.ftLastWriteTime), data.dwFileAttributes};
+}
+
+std::ostream& operator<<(std::ostream& out, const FileState& state)
+{
+    return out << state.content.substr(0, 20) << " @" << state.modified << " attributes " << state.attributes;
+}
+
+// What a folder holds, name by name, folders included.
+std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..")
+            names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An earlier version in the folder: a file the update replaces (hidden, with
+// its own times), one it skips because a program holds it, and the user's own.
+void PlaceEarlierVersion()
+{
+    WriteFileText("manual.htm", "the earlier manual");
+    SetTime("manual.htm", 900000000);
+    SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    WriteFileText("held.txt", "held by a program");
+    WriteFileText("notes.txt", "the user's");
+}
+
+} // namespace
+
+TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
+{
+    PlaceEarlierVersion();
+    const std::vector<std::string> names = {"held.txt", "manual.htm", "notes.txt"};
+    std::vector<FileState> before;
+    for (const std::string& name : names)
+        before.push_back(StateOf(folder + "\\" + name));
+    HANDLE held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    WriteFileText("f", "in the way");
+    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"held.txt", "new", 1000},
+        {"docs\\new.txt", "new", 1000}, {"f\\x.txt", "x", 1000}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ReadFileText("manual.htm"), "the new manual") << "written before the failure";
+    EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the journal is there";
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, RecordingSink), ExtractDone);
+    CloseHandle(held);
     EXPECT_EQ(SinkCalls.back(), std::make_pair(std::string(), 100));
-    EXPECT_EQ(ReadFileText("fourth.txt"), "<missing>");
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i];
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt"}))
+        << "only the folder the run made stays";
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The same update without the obstacle: what it replaced goes with the journal.
+    DeleteFileA("f");
+    SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt"}));
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
+{
+    // The records: F, A manual.htm, C second.txt, C third.txt, C f\x.txt (whose
+    // folder could not be made). Cut: how many bytes of the fourth record are
+    // lost, with all after it; Flip: a byte changed in the third.
+    const struct {
+        const char* what;
+        int cut;
+        bool flip;
+        const char* manual;
+        const char* second;
+        const char* third;
+    } cases[] = {
+        {"whole", -1, false, "the earlier manual", "<missing>", "<missing>"},
+        {"ending after the fourth record", 0, false, "the earlier manual", "<missing>", "<missing>"},
+        {"last record without its line feed", 1, false, "the earlier manual", "<missing>", "3"},
+        {"last record half written", 9, false, "the earlier manual", "<missing>", "3"},
+        {"a damaged record", 0, true, "the earlier manual", "2", "3"},
+    };
+    for (const auto& c : cases) {
+        RemoveTree(folder);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+        PlaceEarlierVersion();
+        SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
+        WriteFileText("f", "in the way");
+        TestArchive archive({{"manual.htm", "new", 1000}, {"second.txt", "2", 1000}, {"third.txt", "3", 1000},
+            {"f\\x.txt", "x", 1000}});
+        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate) << c.what;
+        std::string journal = ReadFileText(JournalPath());
+        std::vector<size_t> ends;
+        for (size_t at = journal.find('\n'); at != std::string::npos; at = journal.find('\n', at + 1))
+            ends.push_back(at + 1);
+        ASSERT_EQ(ends.size(), 5u) << journal;
+        if (c.cut >= 0)
+            journal.resize(ends[3] - c.cut);
+        if (c.flip)
+            journal[ends[1] + 12] ^= 1;
+        WriteFileText(JournalPath(), journal);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
+        EXPECT_EQ(ReadFileText("manual.htm"), c.manual) << c.what;
+        EXPECT_EQ(ReadFileText("second.txt"), c.second) << c.what;
+        EXPECT_EQ(ReadFileText("third.txt"), c.third) << c.what;
+        EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
+        EXPECT_EQ(GetFileAttributesA("manual.htm.pmold"), INVALID_FILE_ATTRIBUTES) << c.what;
+    }
+}
+
+TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
+{
+    WriteFileText("f", "in the way");
+    TestArchive archive({{"first.txt", "1", 100}, {"f\\x.txt", "x", 100}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    HANDLE held = CreateFileA("first.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
+    EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA("f");
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate)
+        << "never starts over a journal it could not settle";
+    CloseHandle(held);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("first.txt"), "<missing>");
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ExtractTest, NothingIsWrittenThroughALinkOutOfTheFolder)
+{
+    const std::string outside = folder + "-outside";
+    RemoveTree(outside);
+    CreateDirectoryA(outside.c_str(), nullptr);
+    WriteFileText(outside + "\\guide.txt", "theirs");
+    ASSERT_TRUE(MakeUnixLink(folder + "\\docs", outside));
+    WriteFileText("quillet.exe", "earlier");
+    TestArchive archive({{"quillet.exe", "new", 100}, {"docs\\guide.txt", "ours", 100},
+        {"docs\\deeper\\more.txt", "ours", 100}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(Entries(outside), std::vector<std::string>{"guide.txt"});
+    EXPECT_EQ(ReadFileText(outside + "\\guide.txt"), "theirs");
+    EXPECT_EQ(ReadFileText("quillet.exe"), "earlier");
+    RemoveUnixLink(folder + "\\docs");
+    RemoveTree(outside);
 }
