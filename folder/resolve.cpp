@@ -1,10 +1,12 @@
 #include "folder.h"
 #include "choose_folder.h"
+#include "commands.h"
 #include "globals.h"
 #include "message.h"
 #include "paths.h"
 #include "product.h"
 #include "text.h"
+#include <shlobj.h>
 
 namespace {
 
@@ -28,10 +30,23 @@ const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
     return (length == 0 || length >= size) ? nullptr : buffer;
 }
 
+// The system's folder for 32-bit programs, where only administrators write:
+// the setup registers the product for every user and runs its programs
+// elevated, so they must not lie where one user's programs can change them.
+bool ProposeProgramFilesFolder()
+{
+    char programs[MAX_PATH];
+    bool found = SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, programs) == S_OK
+        || SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programs) == S_OK;
+    return found && programs[0] && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs,
+        ProductConfig.folderName);
+}
+
 void ProposeDefaultFolder()
 {
     FormatText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\%s", ProductConfig.folderName);
-    if (EnterFolder(InstallFolder, 0) != 0) {
+    // An earlier installation there is proposed as it stands.
+    if (EnterFolder(InstallFolder, 0) != 0 && !ProposeProgramFilesFolder()) {
         char drive[PathBufferSize];
         char path[PathBufferSize];
         // A variable too long for its buffer counts as unset, so the proposal falls back to the

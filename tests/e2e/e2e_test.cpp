@@ -12,7 +12,22 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const char Home[] = "C:\\users\\root\\Pelmora";
+// Where the system keeps 32-bit programs, and so where the setup proposes to
+// install: "Program Files (x86)" on 64-bit Windows, "Program Files" on 32-bit.
+std::string ProgramsFolder()
+{
+    DWORD attributes = GetFileAttributesA("C:\\Program Files (x86)");
+    bool x86 = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return x86 ? "C:\\Program Files (x86)" : "C:\\Program Files";
+}
+const std::string Programs = ProgramsFolder();
+const std::string Home = Programs + "\\Pelmora";
+
+// A registry text value as the snapshot shows it.
+std::string TextValue(const std::string& name, const std::string& text)
+{
+    return name + " = " + text + " (" + std::to_string(text.size() + 1) + " bytes)";
+}
 
 std::string Box(const std::string& caption, const std::string& text, const std::string& buttons,
     const std::string& answer)
@@ -258,7 +273,7 @@ TEST(EndToEnd, DecliningTheAgreementInstallsNothing)
         (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled, Ended}));
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
-    EXPECT_EQ(GetFileAttributesA(Home), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
@@ -267,18 +282,17 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     const std::string pictures = "C:\\demo";
     CreateDirectoryA(pictures.c_str(), nullptr);
     EXPECT_EQ(RunShipped(DemoScenario(pictures)),
-        (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
+        (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "Yes"), Success("Pelmora", "No"), Ended}));
     EXPECT_EQ(ListFiles(Home), ShippedFiles());
     EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
     EXPECT_EQ(UninstallEntry("Pelmora"),
-        (Lines{"DisplayIcon = C:\\users\\root\\Pelmora\\pelmora.exe (34 bytes)", "DisplayName = Pelmora (8 bytes)",
-            "EstimatedSize = 347 (dword)", "InstallLocation = C:\\users\\root\\Pelmora (22 bytes)",
-            "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
-            "UninstallString = \"C:\\users\\root\\Pelmora\\pmuninst.exe\" (37 bytes)"}));
+        (Lines{TextValue("DisplayIcon", Home + "\\pelmora.exe"), "DisplayName = Pelmora (8 bytes)",
+            "EstimatedSize = 347 (dword)", TextValue("InstallLocation", Home), "NoModify = 1 (dword)",
+            "NoRepair = 1 (dword)", TextValue("UninstallString", "\"" + Home + "\\pmuninst.exe\"")}));
     EXPECT_EQ(GroupLinks("Pelmora"),
-        (Lines{"Pelmora.lnk -> C:\\users\\root\\Pelmora\\pelmora.exe | C:\\users\\root\\Pelmora",
-            "Uninstall.lnk -> C:\\users\\root\\Pelmora\\pmuninst.exe | C:\\users\\root\\Pelmora"}));
+        (Lines{"Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home,
+            "Uninstall.lnk -> " + Home + "\\pmuninst.exe | " + Home}));
     EXPECT_EQ(TracedProgmanCommands(), ShippedProgmanCommands(Home, true));
 
     // Each picture shows its screen as the user saw it: painted, over a painted backdrop.
@@ -300,8 +314,8 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
 {
     Lines first = RunShipped(DefaultInstallation);
     ASSERT_EQ(first.back(), Ended);
-    std::string program = std::string(Home) + "\\pelmora.exe";
-    std::string manual = std::string(Home) + "\\help.htm";
+    std::string program = Home + "\\pelmora.exe";
+    std::string manual = Home + "\\help.htm";
     HANDLE running = StartProgram(program);
     ASSERT_NE(running, nullptr);
     Sleep(1000);
@@ -315,7 +329,7 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
                   "answer END USER LICENSE AGREEMENT | I Accept",
                   "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
                   "answer Add To Startup Group | No", "answer Installation Successful | No"}),
-        (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
+        (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended,
             "window \"Pelmora - Options\" was told to quit", "window \"About Pelmora\" was left alone"}));
     EXPECT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0) << "the running copy was told to quit";
@@ -392,7 +406,7 @@ TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
     EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
                   "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
                   "answer Installation Successful | Yes"}),
-        (Lines{Accepted, FolderDialog("C:\\users\\root", "Pelmora", "OK"), Closing,
+        (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "Yes"), Ended}));
     HWND program = automation::WaitForWindow([] { return FindWindowA("PelmoraMain", "Pelmora"); }, 10000);
     ASSERT_NE(program, nullptr);
@@ -402,7 +416,7 @@ TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
     char path[MAX_PATH] = {};
     DWORD size = sizeof path;
     QueryFullProcessImageNameA(process, 0, path, &size);
-    EXPECT_STREQ(path, "C:\\users\\root\\Pelmora\\pelmora.exe");
+    EXPECT_EQ(path, Home + "\\pelmora.exe");
     PostMessageA(program, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0);
     CloseHandle(process);
@@ -504,7 +518,7 @@ TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
     Lines before = SystemSnapshot();
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
     std::string command = UninstallCommand("Pelmora");
-    EXPECT_EQ(command, "\"C:\\users\\root\\Pelmora\\pmuninst.exe\"");
+    EXPECT_EQ(command, "\"" + Home + "\\pmuninst.exe\"");
     EXPECT_EQ(DriveCommand(command, UninstallAnswers),
         (Lines{RemoveQuestion("Pelmora", "Yes"), Closing, RemovalComplete("Pelmora was removed from your computer."),
             Uninstalled}));
@@ -513,7 +527,7 @@ TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
     EXPECT_EQ(Lines(traced.end() - 3, traced.end()),
         (Lines{"[DeleteGroup(Pelmora)]", "[CreateGroup(Startup)]", "[DeleteItem(Pelmora)]"}));
     // The running uninstaller, and then its folder, go at the next restart.
-    EXPECT_EQ(PendingDeletions(), (Lines{std::string(Home) + "\\pmuninst.exe", Home}));
+    EXPECT_EQ(PendingDeletions(), (Lines{Home + "\\pmuninst.exe", Home}));
     SimulateRestart();
     EXPECT_EQ(PendingDeletions(), Lines{});
     EXPECT_EQ(WithoutWinesOwn(Differences(before, SystemSnapshot())), Lines{});
@@ -522,8 +536,8 @@ TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
 TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
 {
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
-    const std::string notes = std::string(Home) + "\\notes.txt";
-    const std::string manual = std::string(Home) + "\\help.htm";
+    const std::string notes = Home + "\\notes.txt";
+    const std::string manual = Home + "\\help.htm";
     HANDLE own = CreateFileA(notes.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(own);
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)),
@@ -534,7 +548,7 @@ TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
                 + "\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
             Uninstalled}));
     EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pmuninst.exe"}));
-    EXPECT_EQ(PendingDeletions(), (Lines{manual, std::string(Home) + "\\pmuninst.exe"})) << "the folder is kept";
+    EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe"})) << "the folder is kept";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
@@ -547,12 +561,12 @@ TEST(EndToEnd, UninstallerFromElsewhereOrAnsweredNoChangesNothing)
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
     const std::string copy = "C:\\Downloads\\pmuninst.exe";
     CreateDirectoryA("C:\\Downloads", nullptr);
-    ASSERT_TRUE(CopyFileA((std::string(Home) + "\\pmuninst.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((Home + "\\pmuninst.exe").c_str(), copy.c_str(), FALSE));
     Lines installed = SystemSnapshot();
     const std::string notPossible = Box("Uninstall Not Possible",
         "This program does not belong to an installation of Pelmora in this folder. Nothing was removed.", "OK", "OK");
     EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, Uninstalled}));
-    EXPECT_EQ(Drive(std::string(Home) + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
+    EXPECT_EQ(Drive(Home + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
         (Lines{RemoveQuestion("Pelmora", "No"), Uninstalled}));
     EXPECT_EQ(Differences(installed, SystemSnapshot()), Lines{});
     EXPECT_EQ(PendingDeletions(), Lines{});
@@ -560,6 +574,6 @@ TEST(EndToEnd, UninstallerFromElsewhereOrAnsweredNoChangesNothing)
     // Without an uninstall entry, the profile's folder decides where the product is.
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pelmora");
     EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, Uninstalled}));
-    EXPECT_EQ(Drive(std::string(Home) + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
+    EXPECT_EQ(Drive(Home + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
         (Lines{RemoveQuestion("Pelmora", "No"), Uninstalled}));
 }

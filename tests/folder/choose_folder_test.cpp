@@ -188,7 +188,14 @@ protected:
 
 } // namespace
 
-TEST_F(ChooseFolderTest, ProposesTheHomeFolderAndCancelling)
+// Where the system keeps 32-bit programs: "Program Files (x86)" on 64-bit
+// Windows, "Program Files" on 32-bit.
+std::string ProgramsFolder()
+{
+    return IsFolder("C:\\Program Files (x86)") ? "C:\\Program Files (x86)" : "C:\\Program Files";
+}
+
+TEST_F(ChooseFolderTest, ProposesTheProgramsFolderAndCancelling)
 {
     const struct {
         Action::Kind kind;
@@ -198,9 +205,40 @@ TEST_F(ChooseFolderTest, ProposesTheHomeFolderAndCancelling)
         Action cancel = Press(IDCANCEL);
         cancel.kind = way.kind;
         EXPECT_EQ(Resolve({cancel, Press(IDOK)}), 0);
-        EXPECT_EQ(transcript.Lines(), (Lines{Dialog("C:\\users\\ann", "Pelmora") + " -> " + way.name, ShuttingDown}));
+        EXPECT_EQ(transcript.Lines(), (Lines{Dialog(ProgramsFolder(), "Pelmora") + " -> " + way.name, ShuttingDown}));
         EXPECT_EQ(StoredFolder(), "(none)") << "a cancel writes no profile";
     }
+    EXPECT_FALSE(IsFolder(ProgramsFolder() + "\\Pelmora")) << "made only when the user accepts it";
+}
+
+TEST_F(ChooseFolderTest, WithoutAProgramsFolderTheHomeFolderIsProposed)
+{
+    // The system names no programs folder when its settings are empty.
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                  KEY_QUERY_VALUE | KEY_SET_VALUE, &key),
+        ERROR_SUCCESS);
+    const char* const values[] = {"ProgramFilesDir", "ProgramFilesDir (x86)"};
+    std::string saved[2];
+    bool present[2];
+    for (int i = 0; i < 2; ++i) {
+        char value[MAX_PATH] = {};
+        DWORD size = sizeof value - 1;
+        present[i] = RegQueryValueExA(key, values[i], nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size)
+            == ERROR_SUCCESS;
+        saved[i] = value;
+        RegSetValueExA(key, values[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);
+    }
+    EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
+    for (int i = 0; i < 2; ++i) {
+        if (present[i])
+            RegSetValueExA(key, values[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(saved[i].c_str()),
+                DWORD(saved[i].size() + 1));
+        else
+            RegDeleteValueA(key, values[i]);
+    }
+    RegCloseKey(key);
+    EXPECT_EQ(transcript.Lines(), (Lines{Dialog("C:\\users\\ann", "Pelmora") + " -> Cancel", ShuttingDown}));
 }
 
 TEST_F(ChooseFolderTest, ExistingProgramFilesFolderIsProposedAndEntered)
