@@ -2,6 +2,9 @@
 #include "path_limits.h"
 #include "text.h"
 
+const char SetAsideSuffix[] = ".pmold";
+const char MovedAwaySuffix[] = ".pmdel";
+
 namespace {
 
 bool StartsWith(const char* text, const char* prefix, size_t length)
@@ -26,6 +29,21 @@ const char* ComponentProblem(const char* begin, const char* end)
     if (end[-1] == '.' || end[-1] == ' ')
         return "has a component ending in a dot or a space";
     return nullptr;
+}
+
+// Whether the name ends in the suffix, whatever the case of its letters.
+bool EndsWithSuffix(const char* name, const char* suffix)
+{
+    size_t length = TextLength(name);
+    size_t suffixLength = TextLength(suffix);
+    if (length < suffixLength)
+        return false;
+    for (size_t i = 0; i < suffixLength; ++i) {
+        char c = name[length - suffixLength + i];
+        if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != suffix[i])
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -89,7 +107,10 @@ const char* StoredNameProblem(const char* name)
         if (const char* problem = ComponentProblem(begin, end))
             return problem;
         if (!*end)
-            return nullptr;
+            break;
         begin = end + 1;
     }
+    if (EndsWithSuffix(name, SetAsideSuffix) || EndsWithSuffix(name, MovedAwaySuffix))
+        return "ends in .pmold or .pmdel, which the setup gives the files it replaces";
+    return nullptr;
 }

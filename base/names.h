@@ -15,9 +15,15 @@ bool IsRefusedInNames(char c);
 // when the file's path is too long, FolderPathLimit when the folder that
 // must be created for it is.
 size_t BrokenNameLimit(const char* folder, const char* name);
+// What the setup adds to a file's name while it sets the file aside during an
+// update, and to one it moves out of the way because a program runs from it.
+extern const char SetAsideSuffix[];
+extern const char MovedAwaySuffix[];
+
 // Why a stored name cannot name a file below the folder (or the system
 // directory): it must be relative, without a drive, empty components, "." or
-// "..", characters Windows refuses, or a component ending in a dot or space.
+// "..", characters Windows refuses, or a component ending in a dot or space,
+// and must not end in either suffix above.
 // Null when it can. The packer refuses such names; the programs trust no name
 // they read from disk that breaks this rule.
 const char* StoredNameProblem(const char* name);

@@ -7,7 +7,6 @@
 #include "text.h"
 #include <zlib.h>
 
-const char SetAsideSuffix[] = ".pmold";
 
 namespace {
 
@@ -135,6 +134,19 @@ bool DeleteIfPresent(const char* path)
     return DeleteFileA(path) != 0;
 }
 
+// A file the run wrote that a program now runs from cannot be deleted, but it
+// can be renamed out of the way and go at the next restart.
+bool RemoveOrMoveAway(const char* path)
+{
+    if (DeleteIfPresent(path))
+        return true;
+    char away[PathBufferSize];
+    if (!FormatText(away, sizeof away, "%s%s", path, MovedAwaySuffix) || Exists(away) || !MoveFileExA(path, away, 0))
+        return false;
+    MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a leftover is harmless
+    return true;
+}
+
 // What a journal says of its run, read to its first unreadable record.
 struct JournalSummary {
     char folder[PathBufferSize];
@@ -190,10 +202,10 @@ bool SettleStep(const JournalSummary& summary, const char* folderFinal, char kin
         return true;
     }
     if (kind == JournalCreated)
-        return DeleteIfPresent(path);
+        return RemoveOrMoveAway(path);
     if (kind != JournalSetAside || !Exists(aside))
         return true;
-    return DeleteIfPresent(path) && MoveFileExA(aside, path, 0);
+    return RemoveOrMoveAway(path) && MoveFileExA(aside, path, 0);
 }
 
 } // namespace

@@ -23,7 +23,6 @@ constexpr char JournalFolder = 'F';
 constexpr char JournalSetAside = 'A';
 constexpr char JournalCreated = 'C';
 constexpr char JournalDone = 'D';
-extern const char SetAsideSuffix[];
 
 struct Journal {
     HANDLE file;

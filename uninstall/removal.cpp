@@ -1,7 +1,9 @@
 #include "uninstall.h"
 #include "commands.h"
+#include "file_system.h"
 #include "globals.h"
 #include "message.h"
+#include "names.h"
 #include "payload.h"
 #include "product.h"
 #include "shell.h"
@@ -177,7 +179,15 @@ bool IsPayloadName(const char* relative, bool folder)
     for (int i = 0; i < count; ++i)
         if (SameText(names[i], relative))
             return true;
-    return false;
+    // A payload file the undo of a cut-off install moved away goes at the next restart.
+    char original[PathBufferSize];
+    size_t length = TextLength(relative);
+    size_t suffix = TextLength(MovedAwaySuffix);
+    if (folder || length <= suffix || !SamePathText(relative + length - suffix, MovedAwaySuffix)
+        || !CopyText(original, sizeof original, relative))
+        return false;
+    original[length - suffix] = '\0';
+    return IsPayloadName(original, false);
 }
 
 // Whether everything left in a folder, down to its subfolders, is the

@@ -87,6 +87,8 @@ cases=(
 "${S}file = nul.txt | help.htm${S}the stored name uses the reserved device name NUL"
 "${S}file = com1 | help.htm${S}the stored name uses the reserved device name COM1"
 "${S}file = SYSTEM/ | help.htm${S}the stored name names the system folder without a file"
+"${S}file = help.htm.pmold | help.htm${S}the stored name ends in .pmold or .pmdel, which the setup gives the files it replaces"
+"${S}file = docs/Guide.PMDEL | help.htm${S}the stored name ends in .pmold or .pmdel, which the setup gives the files it replaces"
 "${S}file = HELP.HTM | help.htm${S}names the same file as line"
 "${S}file = a/b.txt | help.htm"$'\n'"file = a\\b.txt | help.htm${S}product.ini:27: file 'a\\b.txt': names the same file as line 26"
 "${S}file = SYSTEM\\x.dll | help.htm"$'\n'"file = SYSTEM/x.dll | help.htm${S}names the same file as line 26"
