@@ -6,6 +6,7 @@
 #include "test_files.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <fstream>
 #include <iterator>
 
 using Lines = std::vector<std::string>;
@@ -152,6 +153,31 @@ Lines WithoutWinesOwn(const Lines& differences)
             && line.find("\\Explorer\\Advanced") == std::string::npos)
             kept.push_back(line);
     return kept;
+}
+
+// Each file below a folder: its name, size and modification time, its
+// attributes and a digest of its bytes.
+Lines FolderImage(const std::string& folder)
+{
+    Lines image;
+    for (const std::string& line : ListFiles(folder)) {
+        std::string path = folder + "\\" + line.substr(0, line.find(" | "));
+        std::ifstream in(path, std::ios::binary);
+        uint64_t digest = 14695981039346656037ULL;
+        for (char c; in.get(c);)
+            digest = (digest ^ uint8_t(c)) * 1099511628211ULL;
+        image.push_back(line + " | attributes " + std::to_string(GetFileAttributesA(path.c_str())) + " | "
+            + std::to_string(digest));
+    }
+    return image;
+}
+
+// The journal of an unfinished extraction, which no finished run leaves.
+std::string JournalPath()
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\pelmora.ini.journal";
 }
 
 // A restart of the prefix, which carries out the deletions waiting for one.
@@ -378,27 +404,88 @@ TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
     EXPECT_EQ(GetFileAttributesA("C:\\missing"), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST(EndToEnd, FullDriveRollsBackAndRegistersNothing)
+TEST(EndToEnd, AnUpdateThatRunsOutOfSpaceLeavesTheEarlierVersion)
 {
     if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
-    RemoveTree("Q:\\Pelmora");
-    EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 Q:", "type 1099 Pelmora",
-                  "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
-                  "answer Pelmora Installation Failed | OK"}),
-        (Lines{Accepted, FolderDialog("Q:", "Pelmora", "OK"), Closing,
-            Box("Pelmora Installation Failed",
-                "The application was unable to finish writing a file to disk. Your hard drive is probably full. "
-                "Check your available disk space, make additional space available, and run the setup program "
-                "again.",
-                "OK", "OK"),
-            Ended}));
-    EXPECT_EQ(ListFiles("Q:\\Pelmora"), Lines{}) << "the written files were removed";
-    EXPECT_EQ(ProfileValue("pelmora.ini"), "Q:\\Pelmora");
+    const std::string folder = "Q:\\Pelmora";
+    RemoveTree(folder);
+    const Lines failed = {Accepted, FolderDialog("Q:", "Pelmora", "OK"), Closing,
+        Box("Pelmora Installation Failed",
+            "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check "
+            "your available disk space, make additional space available, and run the setup program again.",
+            "OK", "OK"),
+        Ended};
+    const Lines updateAnswers = {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 Q:", "type 1099 Pelmora",
+        "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Pelmora Installation Failed | OK"};
+
+    // The newer build does not fit on the drive at all: a first install leaves nothing and registers nothing.
+    EXPECT_EQ(Drive(UPDATE_SETUP_EXE, updateAnswers), failed);
+    EXPECT_EQ(FolderImage(folder), Lines{});
+    EXPECT_EQ(ProfileValue("pelmora.ini"), folder);
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
     EXPECT_EQ(TracedProgmanCommands(), Lines{});
-    RemoveTree("Q:\\Pelmora");
+
+    // The shipped version fits, and is installed there; then the update runs out of space in its last,
+    // large file, after replacing all three: the earlier version is back, byte for byte, times included.
+    ASSERT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                  "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+                  "answer Installation Successful | No"})
+                  .back(),
+        Ended);
+    const Lines earlier = FolderImage(folder);
+    ASSERT_EQ(Names(ListFiles(folder)), (Lines{"help.htm", "pelmora.exe", "pmuninst.exe"}));
+    const Lines registered = Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora"));
+    EXPECT_EQ(Drive(UPDATE_SETUP_EXE, updateAnswers), failed);
+    EXPECT_EQ(FolderImage(folder), earlier);
+    EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    RemoveTree(folder);
+}
+
+TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
+{
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    const Lines earlier = FolderImage(Home);
+    const Lines registered = Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora"));
+    const std::string samples = Home + "\\samples.dat";
+    const Lines updateAnswers = {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+        "answer Closing Running Copies | OK"};
+
+    // Ended from outside the moment its last, large file appears, twice: once
+    // the next setup run undoes it, declined at once; once the uninstaller does.
+    for (const char* next : {"setup", "uninstaller"}) {
+        EXPECT_EQ(Drive(UPDATE_SETUP_EXE, Join({"end-when " + samples}, updateAnswers)),
+            (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
+                "(" + samples + " appeared: the driver ended the program)", "setup ended with exit code 1"}))
+            << next;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        ASSERT_TRUE(GetFileAttributesExA(samples.c_str(), GetFileExInfoStandard, &data)) << next;
+        EXPECT_LT(data.nFileSizeLow, 50331648u) << next << ": ended in the middle of the file";
+        EXPECT_NE(FolderImage(Home), earlier) << next << ": the update had replaced files";
+        EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << next;
+
+        if (std::string(next) == "setup") {
+            EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
+                          {"answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}),
+                (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled,
+                    Ended}));
+            EXPECT_EQ(FolderImage(Home), earlier);
+            EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
+            EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+        } else {
+            // The uninstaller the cut-off run wrote puts back the earlier one and removes that version.
+            EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
+                (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+                    RemovalComplete("Pelmora was removed from your computer."), Uninstalled}));
+            EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+            EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+            SimulateRestart();
+            EXPECT_EQ(ListFiles(Home), Lines{}) << "nothing of either version stays";
+            EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
 }
 
 TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
@@ -488,6 +575,38 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
             "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|1",
             "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -install-service|C:\\Apps\\Quillet Notes|1"}));
     RemoveTree("Q:\\Quillet");
+
+    // An update that meets a link in place of its subfolder writes nothing through it: it fails, and
+    // what it had replaced is put back.
+    const Lines installedImage = FolderImage(folder);
+    const std::string outside = "C:\\outside";
+    CreateDirectoryA(outside.c_str(), nullptr);
+    std::ofstream(outside + "\\guide.txt") << "theirs";
+    const Lines outsideImage = FolderImage(outside);
+    ASSERT_TRUE(MoveFileA((folder + "\\docs").c_str(), (folder + "\\docs-moved").c_str()));
+    ASSERT_TRUE(MakeUnixLink(folder + "\\docs", outside));
+    EXPECT_EQ(Drive(SECOND_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                      "answer Close Running Copies First! | OK", "answer Quillet Installation Failed | OK"}),
+        (Lines{Accepted, FolderDialog("C:\\Apps", "Quillet Notes", "OK"),
+            Box("Close Running Copies First!",
+                "Do you already have an older version of Quillet?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING "
+                "RIGHT NOW. If it is running, shut it down BEFORE clicking the OK button.\r\n\r\nIf you have not "
+                "installed Quillet before, just click the OK button.",
+                "OK", "OK"),
+            Box("Quillet Installation Failed",
+                "The application was not able to create one of its component files. The disk is full, or a copy of "
+                "the application is already running, or you do not have write access to the directory in which you "
+                "are attempting to install the application. Check your available disk space and run the setup "
+                "program again.",
+                "OK", "OK"),
+            Ended}));
+    EXPECT_EQ(FolderImage(outside), outsideImage) << "nothing written where the link leads";
+    RemoveUnixLink(folder + "\\docs");
+    ASSERT_TRUE(MoveFileA((folder + "\\docs-moved").c_str(), (folder + "\\docs").c_str()));
+    EXPECT_EQ(FolderImage(folder), installedImage) << "the earlier files are back";
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    RemoveTree(outside);
 
     // Its removal: the service's removal run, the subfolder and all files go,
     // the system-directory file stays for the other programs that share it.

@@ -39,6 +39,8 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
         std::string rest = space == std::string::npos ? "" : Trim(line.substr(space + 1));
         if (verb == "hold") {
             scenario.heldFiles.push_back(rest);
+        } else if (verb == "end-when") {
+            scenario.endWhen = rest;
         } else if (verb == "window") {
             scenario.windows.push_back(rest);
         } else if (verb == "type") {
@@ -85,8 +87,16 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     } else {
         Responder responder(transcript, scenario.answers, 0, process.dwProcessId, ProgressCaptions, stepTimeoutMs);
         DWORD waited = 0;
-        while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT && !responder.GaveUp()) {
-            if (responder.Done() && (waited += 100) > EndTimeoutMs)
+        // Watching for a file, the program is looked at every millisecond.
+        DWORD pause = scenario.endWhen.empty() ? 100 : 1;
+        while (WaitForSingleObject(process.hProcess, pause) == WAIT_TIMEOUT && !responder.GaveUp()) {
+            if (!scenario.endWhen.empty() && GetFileAttributesA(scenario.endWhen.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                TerminateProcess(process.hProcess, 1);
+                WaitForSingleObject(process.hProcess, 10000);
+                transcript.Add("(" + scenario.endWhen + " appeared: the driver ended the program)");
+                break;
+            }
+            if (responder.Done() && (waited += pause) > EndTimeoutMs)
                 break;
         }
         if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {

@@ -4,6 +4,8 @@
 // Scenario lines (# starts a comment):
 //   hold PATH               keep PATH open without sharing while the setup runs
 //   window TITLE            show a window titled TITLE while the setup runs
+//   end-when PATH           end the program from outside, as the task manager
+//                           would, the moment PATH appears
 //   type ID TEXT            type TEXT into field ID of the next screen
 //   shot FILE.bmp           capture the screen when the next screen is up
 //   answer CAPTION | BUTTON the next screen must be CAPTION; press BUTTON
@@ -16,6 +18,7 @@
 struct Scenario {
     std::vector<std::string> heldFiles;
     std::vector<std::string> windows;
+    std::string endWhen;
     std::vector<automation::Action> answers;
 };
 
