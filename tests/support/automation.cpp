@@ -537,8 +537,13 @@ void Responder::Run()
             break;
         }
         Action answer = action;
-        if (!answer.buttonText.empty())
-            answer.id = ButtonId(screen, answer.buttonText);
+        // A message box is found by its caption before it has made its buttons: they are awaited.
+        for (int wait = 0; wait < 40; ++wait, Sleep(50)) {
+            if (!answer.buttonText.empty())
+                answer.id = ButtonId(screen, answer.buttonText);
+            if (answer.kind != Action::Button || GetDlgItem(screen, answer.id))
+                break;
+        }
         if (answer.kind == Action::Button && !GetDlgItem(screen, answer.id)) {
             CloseUnexpected(screen, "it has no button for " + ActionName(action));
             gaveUp_ = true;
