@@ -2,25 +2,58 @@
 #include "names.h"
 #include "path_limits.h"
 #include "text.h"
+#include <stdlib.h>
 
 namespace {
 
-// Compares the first count characters of each, or the whole texts with count -1.
-bool SameWide(const char* a, int aLength, const char* b, int bLength)
+// CompareStringOrdinal's answer on the first aLength and bLength characters
+// (-1: the whole text), ignoring case; 0 when a text cannot be converted.
+int CompareWide(const char* a, int aLength, const char* b, int bLength)
 {
     WCHAR first[PathBufferSize];
     WCHAR second[PathBufferSize];
     int firstLength = MultiByteToWideChar(CP_ACP, 0, a, aLength, first, PathBufferSize);
     int secondLength = MultiByteToWideChar(CP_ACP, 0, b, bLength, second, PathBufferSize);
-    return firstLength > 0 && secondLength > 0
-        && CompareStringOrdinal(first, firstLength, second, secondLength, TRUE) == CSTR_EQUAL;
+    if ((aLength != 0 && firstLength == 0) || (bLength != 0 && secondLength == 0))
+        return 0;
+    // With -1 the converted length counts the terminating zero, which is not compared.
+    firstLength -= aLength < 0 ? 1 : 0;
+    secondLength -= bLength < 0 ? 1 : 0;
+    return CompareStringOrdinal(first, firstLength, second, secondLength, TRUE);
+}
+
+bool IsWideSeparator(WCHAR c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool WideIsWithin(const WCHAR* path, const WCHAR* folder)
+{
+    int length = lstrlenW(folder);
+    int pathLength = lstrlenW(path);
+    if (length == 0 || pathLength < length)
+        return false;
+    // A root such as \\?\C:\ ends in its separator already.
+    bool separated = pathLength == length || IsWideSeparator(folder[length - 1]) || IsWideSeparator(path[length]);
+    return separated && CompareStringOrdinal(path, length, folder, length, TRUE) == CSTR_EQUAL;
+}
+
+bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count)
+{
+    DWORD length = GetFinalPathNameByHandleW(handle, out, DWORD(count), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length > 0 && length < count;
 }
 
 } // namespace
 
+int ComparePathText(const char* a, const char* b)
+{
+    return CompareWide(a, -1, b, -1) - CSTR_EQUAL;
+}
+
 bool SamePathText(const char* a, const char* b)
 {
-    return SameWide(a, -1, b, -1);
+    return CompareWide(a, -1, b, -1) == CSTR_EQUAL;
 }
 
 bool PathIsWithin(const char* path, const char* folder)
@@ -33,21 +66,32 @@ bool PathIsWithin(const char* path, const char* folder)
         return SamePathText(path, folder);
     // A root such as C:\ ends in its separator already.
     bool separated = IsSeparator(folder[length - 1]) || IsSeparator(path[length]);
-    return separated && SameWide(path, int(length), folder, int(length));
+    return separated && CompareWide(path, int(length), folder, int(length)) == CSTR_EQUAL;
 }
 
-bool FinalFolderPath(const char* folder, char* out, size_t size)
+bool FinalFolderPath(const char* folder, WCHAR* out, size_t count)
 {
     HANDLE handle = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
-    DWORD length = GetFinalPathNameByHandleA(handle, out, DWORD(size), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    bool found = FinalPathOf(handle, out, count);
     CloseHandle(handle);
-    return length > 0 && length < size;
+    return found;
 }
 
-bool ResolvesWithin(const char* path, const char* folderFinal)
+bool SameFinalPath(const WCHAR* a, const WCHAR* b)
+{
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool HandleLiesWithin(HANDLE handle, const WCHAR* folderFinal)
+{
+    WCHAR final[FinalPathSize];
+    return !folderFinal || (FinalPathOf(handle, final, FinalPathSize) && WideIsWithin(final, folderFinal));
+}
+
+bool ResolvesWithin(const char* path, const WCHAR* folderFinal)
 {
     char deepest[PathBufferSize];
     if (!CopyText(deepest, sizeof deepest, path))
@@ -68,12 +112,64 @@ bool ResolvesWithin(const char* path, const char* folderFinal)
             CopyText(deepest, sizeof deepest, ".");
             break;
         }
-        // A root keeps its separator: "\" or "C:\".
+        // A root keeps its separator: "\\" or "C:\\".
         bool root = separator == 0 || (separator == 2 && deepest[1] == ':');
         deepest[root ? separator + 1 : separator] = '\0';
         if (root)
             break;
     }
-    char final[PathBufferSize];
-    return FinalFolderPath(deepest, final, sizeof final) && PathIsWithin(final, folderFinal);
+    WCHAR final[FinalPathSize];
+    return FinalFolderPath(deepest, final, FinalPathSize) && WideIsWithin(final, folderFinal);
+}
+
+OpenResult OpenFileWithin(const char* path, DWORD access, const WCHAR* folderFinal, HANDLE* handle)
+{
+    *handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (*handle == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return AbsentFile;
+        return IsAccessDeniedError(error) ? DeniedFile : FailedFile;
+    }
+    if (HandleLiesWithin(*handle, folderFinal))
+        return OpenedFile;
+    CloseHandle(*handle);
+    *handle = INVALID_HANDLE_VALUE;
+    return OutsideFile;
+}
+
+bool DeleteOpenFile(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+bool RenameOpenFile(HANDLE handle, const char* newPath)
+{
+    char full[PathBufferSize];
+    DWORD length = GetFullPathNameA(newPath, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return false;
+    // The structure ends in the name's first character: room for the rest.
+    size_t size = sizeof(FILE_RENAME_INFO) + PathBufferSize * sizeof(WCHAR);
+    FILE_RENAME_INFO* rename = static_cast<FILE_RENAME_INFO*>(calloc(1, size));
+    if (!rename)
+        return false;
+    int characters = MultiByteToWideChar(CP_ACP, 0, full, -1, rename->FileName, PathBufferSize);
+    rename->ReplaceIfExists = FALSE;
+    rename->FileNameLength = DWORD(characters > 0 ? characters - 1 : 0) * sizeof(WCHAR);
+    bool renamed = characters > 0 && SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(size));
+    free(rename);
+    return renamed;
+}
+
+bool IsAccessDeniedError(DWORD error)
+{
+    switch (error) {
+    case 5: case 16: case 65: case 82: case 83: case 108: case 132: case 158: case 167:
+        return true;
+    default:
+        return error >= 19 && error <= 36;
+    }
 }

@@ -1,5 +1,7 @@
 // How the file system names and compares paths: ordinally, ignoring case, and
-// by the final path a handle resolves to, links and junctions followed.
+// by the final path a handle resolves to, links and junctions followed. Every
+// change below an installation folder is made through a handle whose final
+// path was checked, never by a path that could lead elsewhere meanwhile.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -8,11 +10,35 @@
 // system: converted with the ANSI code page and compared ordinally, ignoring
 // case, never linguistically.
 bool SamePathText(const char* a, const char* b);
+// The same comparison as an order: below, at or above zero. A text that
+// cannot be converted compares below every other.
+int ComparePathText(const char* a, const char* b);
 // Whether the path is the folder or lies below it, by the same comparison.
 bool PathIsWithin(const char* path, const char* folder);
+
+// Final paths are wide: the ANSI code page cannot name every folder.
+constexpr size_t FinalPathSize = 1024;
 // The final path of an existing folder, as the system resolves it.
-bool FinalFolderPath(const char* folder, char* out, size_t size);
+bool FinalFolderPath(const char* folder, WCHAR* out, size_t count);
+bool SameFinalPath(const WCHAR* a, const WCHAR* b);
+// Whether the open file or folder lies within the folder whose final path is
+// given; a null folder stands for anywhere.
+bool HandleLiesWithin(HANDLE handle, const WCHAR* folderFinal);
 // Whether what a path would name lies within the folder whose final path is
 // given: its deepest existing folder is resolved, so a link or junction on the
 // way counts where it leads.
-bool ResolvesWithin(const char* path, const char* folderFinal);
+bool ResolvesWithin(const char* path, const WCHAR* folderFinal);
+
+enum OpenResult { OpenedFile, AbsentFile, DeniedFile, OutsideFile, FailedFile };
+// Opens an existing file (a link itself, not what it leads to) for the access
+// asked, sharing reading and writing, and makes sure it lies within the
+// folder. DeniedFile: a program holds it, or it may not be opened so.
+OpenResult OpenFileWithin(const char* path, DWORD access, const WCHAR* folderFinal, HANDLE* handle);
+// A file opened with DELETE access: deleted when the handle closes, or
+// renamed (never over an existing file).
+bool DeleteOpenFile(HANDLE handle);
+bool RenameOpenFile(HANDLE handle, const char* newPath);
+
+// Whether a failed open is one the C runtime reports as access denied: a
+// read-only file, or one that a running program holds open.
+bool IsAccessDeniedError(DWORD error);

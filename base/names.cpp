@@ -4,6 +4,8 @@
 
 const char SetAsideSuffix[] = ".pmold";
 const char MovedAwaySuffix[] = ".pmdel";
+const char InstallRecordName[] = "pmfiles.lst";
+const char ReservedDeviceProblem[] = "uses a device name Windows reserves";
 
 namespace {
 
@@ -13,6 +15,34 @@ bool StartsWith(const char* text, const char* prefix, size_t length)
         if (text[i] != prefix[i])
             return false;
     return true;
+}
+
+// Device names Windows reserves in every folder, with or without an
+// extension, compared without case: its stem, up to the first dot, without
+// trailing blanks. (The packer also knows COM and LPT with superscript digits.)
+bool IsReservedDevice(const char* begin, const char* end)
+{
+    const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$", "COM", "LPT"};
+    const char* stemEnd = begin;
+    while (stemEnd < end && *stemEnd != '.')
+        ++stemEnd;
+    while (stemEnd > begin && stemEnd[-1] == ' ')
+        --stemEnd;
+    for (const char* device : devices) {
+        size_t length = TextLength(device);
+        bool numbered = TextEquals(device, "COM") || TextEquals(device, "LPT");
+        size_t stemLength = size_t(stemEnd - begin);
+        if (stemLength != length + (numbered ? 1 : 0))
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < length && same; ++i) {
+            char c = begin[i];
+            same = (c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c) == device[i];
+        }
+        if (same && (!numbered || (begin[length] >= '0' && begin[length] <= '9')))
+            return true;
+    }
+    return false;
 }
 
 // The problem of the component from begin to end, or null.
@@ -28,6 +58,8 @@ const char* ComponentProblem(const char* begin, const char* end)
             return "has a character Windows refuses in names";
     if (end[-1] == '.' || end[-1] == ' ')
         return "has a component ending in a dot or a space";
+    if (IsReservedDevice(begin, end))
+        return ReservedDeviceProblem;
     return nullptr;
 }
 
@@ -112,5 +144,7 @@ const char* StoredNameProblem(const char* name)
     }
     if (EndsWithSuffix(name, SetAsideSuffix) || EndsWithSuffix(name, MovedAwaySuffix))
         return "ends in .pmold or .pmdel, which the setup gives the files it replaces";
+    if (EndsWithSuffix(name, InstallRecordName) && TextLength(name) == TextLength(InstallRecordName))
+        return "is pmfiles.lst, the setup's record of the files it wrote";
     return nullptr;
 }

@@ -19,11 +19,16 @@ size_t BrokenNameLimit(const char* folder, const char* name);
 // update, and to one it moves out of the way because a program runs from it.
 extern const char SetAsideSuffix[];
 extern const char MovedAwaySuffix[];
+// The setup's record of what it wrote, in the installation folder.
+extern const char InstallRecordName[];
 
 // Why a stored name cannot name a file below the folder (or the system
 // directory): it must be relative, without a drive, empty components, "." or
-// "..", characters Windows refuses, or a component ending in a dot or space,
-// and must not end in either suffix above.
+// "..", characters Windows refuses, a component ending in a dot or space or
+// naming a device (CON, NUL, COM1 ...),
+// and must not end in either suffix above nor be the record's name.
 // Null when it can. The packer refuses such names; the programs trust no name
 // they read from disk that breaks this rule.
 const char* StoredNameProblem(const char* name);
+// The problem StoredNameProblem gives a component that is a device's name.
+extern const char ReservedDeviceProblem[];

@@ -583,7 +583,8 @@ bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::st
 
 std::string CheckStoredName(const std::string& name)
 {
-    if (const char* problem = StoredNameProblem(name.c_str()))
+    const char* problem = StoredNameProblem(name.c_str());
+    if (problem && problem != ReservedDeviceProblem)
         return problem;
     size_t start = IsSystemName(name.c_str()) ? SystemPrefixLength : 0;
     for (;;) {

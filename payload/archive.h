@@ -28,8 +28,6 @@ bool CreateParentFolders(const char* path);
 // One zlib stream into the buffer; length holds the capacity on entry and the
 // inflated size on return. Returns zlib's status.
 int InflateSlice(unsigned char* buffer, unsigned long* length, const unsigned char* slice, unsigned long sliceLength);
-// Whether a failed open is one the C runtime reports as access denied.
-bool IsAccessDeniedError(DWORD error);
 // Seconds since 1970 UTC to the system's file time, and back.
 FILETIME FileTimeFromUnix(int64_t seconds);
 int64_t UnixFromFileTime(const FILETIME& time);

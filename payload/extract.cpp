@@ -2,6 +2,7 @@
 #include "file_system.h"
 #include "globals.h"
 #include "journal.h"
+#include "record.h"
 #include "names.h"
 #include "payload.h"
 #include "text.h"
@@ -51,44 +52,8 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
     return ExtractDone;
 }
 
-// Where the file of a stored name is going to be written: nothing below the
-// folder is written through a link or junction that leads out of it.
-bool MayWrite(const Journal& journal, const char* name, const char* target)
-{
-    return IsSystemName(name) || ResolvesWithin(target, journal.folderFinal);
-}
-
-enum Preparation { Prepared, Skipped, Refused };
-
-// Makes way for file i: an existing file is renamed aside so that a rollback
-// can put it back as it was; a file that cannot be written (held open,
-// read-only) is skipped and never touched. Each step is journaled first.
-Preparation MakeWay(Journal& journal, const char* name, const char* target)
-{
-    DWORD attributes = GetFileAttributesA(target);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return RecordStep(journal, JournalCreated, name) ? Prepared : Refused;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        return Skipped;
-    // Opened for writing as the file would be rewritten, without cutting it: a
-    // file some program holds is passed over.
-    HANDLE probe = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE)
-        return IsAccessDeniedError(GetLastError()) ? Skipped : Refused;
-    CloseHandle(probe);
-    char aside[PathBufferSize];
-    // A file already under the set-aside name is not ours to put in place.
-    if (!SetAsidePath(target, aside, sizeof aside) || GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES
-        || !RecordStep(journal, JournalSetAside, name))
-        return Refused;
-    if (MoveFileExA(target, aside, 0))
-        return Prepared;
-    return IsAccessDeniedError(GetLastError()) ? Skipped : Refused;
-}
-
 // Writes file i; ExtractDone when it was written or skipped.
-int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer, Journal& journal)
+int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer, Journal& journal, unsigned char* wrote)
 {
     const char* name = archive.fileNames[i];
     char target[PathBufferSize];
@@ -111,15 +76,19 @@ int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffe
         break;
     }
 
-    HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-        FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Once its way is made the file must be written: the earlier one is set aside.
+    HANDLE file = CreateNewFile(journal, name, target);
     if (file == INVALID_HANDLE_VALUE)
-        return IsAccessDeniedError(GetLastError()) ? ExtractDone : ExtractCannotCreate;
+        return ExtractCannotCreate;
     int result = WriteSlices(archive, i, file, buffer);
+    // On disk before the run is done and what it replaced is deleted.
+    if (result == ExtractDone && !FlushFileBuffers(file))
+        result = ExtractWriteFailed;
     if (!CloseHandle(file) && result == ExtractDone)
         result = ExtractWriteFailed;
     if (result == ExtractDone)
         SetStoredTime(target, archive.fileTimes[i]);
+    *wrote = result == ExtractDone;
     return result;
 }
 
@@ -129,16 +98,6 @@ int Percent(int i, int count)
 }
 
 } // namespace
-
-bool IsAccessDeniedError(DWORD error)
-{
-    switch (error) {
-    case 5: case 16: case 65: case 82: case 83: case 108: case 132: case 158: case 167:
-        return true;
-    default:
-        return error >= 19 && error <= 36;
-    }
-}
 
 FILETIME FileTimeFromUnix(int64_t seconds)
 {
@@ -186,8 +145,13 @@ bool CreateParentFolders(const char* path)
 int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
 {
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
-    if (!buffer)
+    // Which files this run wrote, for the record.
+    unsigned char* written = static_cast<unsigned char*>(calloc(size_t(archive.fileCount) + 1, 1));
+    if (!buffer || !written) {
+        free(buffer);
+        free(written);
         return ExtractOutOfMemory;
+    }
     // What a run before this one left unsettled is settled first: its journal
     // is the only record of what it replaced.
     char folder[PathBufferSize];
@@ -196,22 +160,33 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     if (length == 0 || length >= sizeof folder || SettleJournal(nullptr, nullptr, nullptr) != ExtractDone
         || !BeginJournal(journal, folder)) {
         free(buffer);
+        free(written);
         return ExtractCannotCreate;
     }
     int result = ExtractDone;
     for (int i = 0; i < archive.fileCount && result == ExtractDone; ++i) {
         if (sink)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
-        result = ExtractFile(archive, i, buffer, journal);
+        result = ExtractFile(archive, i, buffer, journal, written + i);
     }
     free(buffer);
+    WrittenNames names = {};
+    if (result == ExtractDone && !SortWrittenNames(names, archive, written))
+        result = ExtractOutOfMemory;
+    free(written);
+    if (result == ExtractDone)
+        result = WriteInstallRecord(journal, names);
     if (result == ExtractDone && !RecordStep(journal, JournalDone, ""))
         result = ExtractWriteFailed;
     CloseJournal(journal);
+    if (result == ExtractDone) {
+        // Done: what was set aside goes; a file still held goes at the next restart.
+        SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: a finished run's journal is settled by the next
+        ForgetPendingDeletions(folder, names);
+    }
+    FreeWrittenNames(names);
     if (result != ExtractDone)
         return result;
-    // Done: what was set aside goes; a file still held goes at the next restart.
-    SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: a finished run's journal is settled by the next
     if (sink)
         sink(dialog, "", 100);
     return ExtractDone;
@@ -233,7 +208,8 @@ bool PayloadFitsFolder(const char* folder)
         const char* name = PayloadArchive.fileNames[i];
         // The set-aside name is the longest a file of this name takes.
         char aside[PathBufferSize];
-        if (!IsSystemName(name) && (!SetAsidePath(name, aside, sizeof aside) || BrokenNameLimit(folder, aside) != 0))
+        if (!IsSystemName(name)
+            && (!LongestSetAsideName(name, aside, sizeof aside) || BrokenNameLimit(folder, aside) != 0))
             return false;
     }
     return true;

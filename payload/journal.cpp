@@ -1,24 +1,26 @@
 #include "journal.h"
 #include "commands.h"
-#include "file_system.h"
+#include "lines.h"
 #include "names.h"
 #include "payload.h"
 #include "product.h"
 #include "text.h"
 #include <zlib.h>
 
-
 namespace {
 
 constexpr size_t CrcDigits = 8;
-// A record: the CRC, a blank, the kind, a blank, a path, CR LF.
-constexpr size_t RecordSize = CrcDigits + 3 + PathBufferSize + 2;
-constexpr DWORD ChunkSize = 4096;
+// A record's text: a name, or the folder record's two paths, the second in UTF-8.
+constexpr size_t JournalTextSize = 4 * PathBufferSize;
+// A record: the CRC, a blank, the kind, a blank, the text, CR LF.
+constexpr size_t RecordSize = CrcDigits + 3 + JournalTextSize + 2;
+// How many names a set-aside or moved-away file may try: the plain suffix, then .1 to .9.
+constexpr int SuffixNumbers = 10;
 
 bool JournalPath(char* out, size_t size)
 {
     char windows[PathBufferSize];
-    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
     return length > 0 && length < sizeof windows
         && FormatText(out, size, "%s\\%s.journal", windows, ProductConfig.profileFile);
 }
@@ -48,48 +50,16 @@ bool ReadHex(const char* text, unsigned long* value)
     return true;
 }
 
-// Reads a journal record by record, from a fixed chunk.
-struct JournalReader {
-    HANDLE file;
-    char chunk[ChunkSize];
-    DWORD length;
-    DWORD at;
-    uint64_t consumed;
-};
-
-bool NextByte(JournalReader& reader, char* c)
-{
-    if (reader.at == reader.length) {
-        reader.at = 0;
-        if (!ReadFile(reader.file, reader.chunk, ChunkSize, &reader.length, nullptr) || reader.length == 0) {
-            reader.length = 0;
-            return false;
-        }
-    }
-    *c = reader.chunk[reader.at++];
-    ++reader.consumed;
-    return true;
-}
-
 // The next whole record whose CRC matches: its kind and text. False at the
 // end, and at the first record that is cut off, too long or damaged.
-bool ReadRecord(JournalReader& reader, char* kind, char* text, size_t size)
+bool ReadRecord(LineReader& reader, char* kind, char* text, size_t size)
 {
     char line[RecordSize];
-    size_t length = 0;
-    for (;;) {
-        char c;
-        if (!NextByte(reader, &c))
-            return false;
-        if (c == '\n')
-            break;
-        if (length + 1 >= sizeof line)
-            return false;
-        line[length++] = c;
-    }
-    if (length < CrcDigits + 2 || line[length - 1] != '\r' || line[CrcDigits] != ' ')
+    if (!ReadLine(reader, line, sizeof line))
         return false;
-    line[--length] = '\0';
+    size_t length = TextLength(line);
+    if (length < CrcDigits + 2 || line[CrcDigits] != ' ')
+        return false;
     const char* body = line + CrcDigits + 1;
     unsigned long crc;
     if (!ReadHex(line, &crc) || crc != RecordCrc(body, length - CrcDigits - 1))
@@ -100,76 +70,130 @@ bool ReadRecord(JournalReader& reader, char* kind, char* text, size_t size)
     return body[1] == ' ' && CopyText(text, size, body + 2);
 }
 
-// The next record that can be trusted: whole, of a known kind, and naming a
-// file only as the packer may name one.
-bool NextTrustedRecord(JournalReader& reader, char* kind, char* text, size_t size)
+// A set-aside record's text: the suffix's number, a blank, the stored name.
+bool SplitSetAside(const char* text, int* number, const char** name)
 {
-    if (!ReadRecord(reader, kind, text, size))
+    if (text[0] < '0' || text[0] > '9' || text[1] != ' ')
         return false;
-    if (*kind == JournalDone)
-        return true;
-    return (*kind == JournalSetAside || *kind == JournalCreated) && !StoredNameProblem(text);
-}
-
-bool OpenReader(JournalReader& reader, const char* path)
-{
-    reader.file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-        nullptr);
-    reader.length = 0;
-    reader.at = 0;
-    reader.consumed = 0;
-    return reader.file != INVALID_HANDLE_VALUE;
-}
-
-bool Exists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool DeleteIfPresent(const char* path)
-{
-    if (!Exists(path))
-        return true;
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL); // a read-only file is deleted all the same
-    return DeleteFileA(path) != 0;
-}
-
-// A file the run wrote that a program now runs from cannot be deleted, but it
-// can be renamed out of the way and go at the next restart.
-bool RemoveOrMoveAway(const char* path)
-{
-    if (DeleteIfPresent(path))
-        return true;
-    char away[PathBufferSize];
-    if (!FormatText(away, sizeof away, "%s%s", path, MovedAwaySuffix) || Exists(away) || !MoveFileExA(path, away, 0))
-        return false;
-    MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a leftover is harmless
+    *number = text[0] - '0';
+    *name = text + 2;
     return true;
 }
 
-// What a journal says of its run, read to its first unreadable record.
+// A name the packer may give a file, or the setup's own record.
+bool IsJournaledName(const char* name)
+{
+    return TextEquals(name, InstallRecordName) || !StoredNameProblem(name);
+}
+
+// The next record that can be trusted: whole, of a known kind, and naming a
+// file only as the packer may name one.
+bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size)
+{
+    if (!ReadRecord(reader, kind, text, size))
+        return false;
+    int number;
+    const char* name = text;
+    switch (*kind) {
+    case JournalDone:
+        return text[0] == '\0';
+    case JournalSetAside:
+        return SplitSetAside(text, &number, &name) && IsJournaledName(name);
+    case JournalCreated:
+        return IsJournaledName(name);
+    default:
+        return false;
+    }
+}
+
+// The path with the suffix added: plain for number 0, with ".number" before it otherwise.
+bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size)
+{
+    if (number == 0)
+        return FormatText(out, size, "%s%s", path, suffix);
+    return FormatText(out, size, "%s.%d%s", path, number, suffix);
+}
+
+// The first suffixed name of the path that no file has.
+bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* out, size_t size)
+{
+    for (*number = 0; *number < SuffixNumbers; ++*number)
+        if (SuffixedPath(path, suffix, *number, out, size) && GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES)
+            return true;
+    return false;
+}
+
+// Deletes the file at path when it lies within the folder (null: anywhere).
+// One that a program runs from cannot be deleted: it is renamed out of the
+// way and goes at the next restart. A file that leads out of the folder is
+// never followed. False when the file stays.
+bool RemoveFile(const char* path, const WCHAR* within)
+{
+    HANDLE file;
+    switch (OpenFileWithin(path, DELETE, within, &file)) {
+    case AbsentFile:
+    case OutsideFile:
+        return true;
+    case OpenedFile:
+        break;
+    default:
+        return false;
+    }
+    if (DeleteOpenFile(file)) {
+        CloseHandle(file);
+        return true;
+    }
+    char away[PathBufferSize];
+    int number;
+    bool moved = FreeSuffixedPath(path, MovedAwaySuffix, &number, away, sizeof away) && RenameOpenFile(file, away);
+    CloseHandle(file);
+    if (moved)
+        MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a leftover is harmless
+    return moved;
+}
+
+// What a journal says of its run, read to its first record that cannot be trusted.
 struct JournalSummary {
     char folder[PathBufferSize];
+    WCHAR folderFinal[FinalPathSize];
     bool done;
     uint64_t size;
 };
 
+// The folder record: the folder as the run named it, and its final path then.
+bool ReadFolderRecord(LineReader& reader, JournalSummary& summary)
+{
+    char kind = 0;
+    char text[JournalTextSize];
+    if (!ReadRecord(reader, &kind, text, sizeof text) || kind != JournalFolder)
+        return false;
+    size_t tab = 0;
+    while (text[tab] && text[tab] != '\t')
+        ++tab;
+    if (!text[tab])
+        return false;
+    text[tab] = '\0';
+    return CopyText(summary.folder, sizeof summary.folder, text)
+        && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text + tab + 1, -1, summary.folderFinal,
+               int(FinalPathSize))
+        > 1;
+}
+
+// False when the journal exists but cannot be read at all.
 bool Summarise(const char* path, JournalSummary& summary)
 {
-    JournalReader reader;
-    if (!OpenReader(reader, path))
+    LineReader reader;
+    if (!OpenLines(reader, path))
         return false;
-    char kind = 0;
     summary.done = false;
-    summary.folder[0] = '\0';
-    bool named = ReadRecord(reader, &kind, summary.folder, sizeof summary.folder) && kind == JournalFolder;
-    char text[PathBufferSize];
+    bool named = ReadFolderRecord(reader, summary);
+    char kind = 0;
+    char text[JournalTextSize];
     while (named && NextTrustedRecord(reader, &kind, text, sizeof text))
         summary.done = summary.done || kind == JournalDone;
     LARGE_INTEGER size = {};
-    GetFileSizeEx(reader.file, &size);
-    summary.size = uint64_t(size.QuadPart);
-    CloseHandle(reader.file);
+    summary.size = GetFileSizeEx(reader.file, &size) ? uint64_t(size.QuadPart) : 0;
+    CloseLines(reader);
     if (!named)
         summary.folder[0] = '\0';
     return true;
@@ -177,35 +201,85 @@ bool Summarise(const char* path, JournalSummary& summary)
 
 bool SameFolder(const char* a, const char* b)
 {
-    char first[PathBufferSize];
-    char second[PathBufferSize];
-    if (FinalFolderPath(a, first, sizeof first) && FinalFolderPath(b, second, sizeof second))
-        return SamePathText(first, second);
+    WCHAR first[FinalPathSize];
+    WCHAR second[FinalPathSize];
+    if (FinalFolderPath(a, first, FinalPathSize) && FinalFolderPath(b, second, FinalPathSize))
+        return SameFinalPath(first, second);
     return SamePathText(a, b);
 }
 
-// Undoes one step of an unfinished run, or finishes one of a finished run;
-// false when a deletion or the renaming back failed.
-bool SettleStep(const JournalSummary& summary, const char* folderFinal, char kind, const char* name)
+// Whether the folder's own parent is there: a folder that is not, below a
+// parent that is, was deleted, while one on a drive that is gone may return.
+bool ParentExists(const char* folder)
 {
+    char parent[PathBufferSize];
+    if (!CopyText(parent, sizeof parent, folder))
+        return false;
+    size_t separator = 0;
+    for (size_t i = 0; parent[i]; ++i)
+        if (IsSeparator(parent[i]) && parent[i + 1])
+            separator = i;
+    if (separator == 0)
+        return false;
+    parent[separator == 2 && parent[1] == ':' ? separator + 1 : separator] = '\0';
+    DWORD attributes = GetFileAttributesA(parent);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+enum FolderState { FolderAsRecorded, FolderGone, FolderElsewhere };
+
+// Whether the folder is still the one the run wrote into. One that now
+// resolves elsewhere (replaced by a link) or cannot be reached is not touched.
+FolderState StateOfFolder(const JournalSummary& summary)
+{
+    WCHAR now[FinalPathSize];
+    if (FinalFolderPath(summary.folder, now, FinalPathSize))
+        return SameFinalPath(now, summary.folderFinal) ? FolderAsRecorded : FolderElsewhere;
+    bool gone = GetFileAttributesA(summary.folder) == INVALID_FILE_ATTRIBUTES
+        && GetLastError() == ERROR_FILE_NOT_FOUND && ParentExists(summary.folder);
+    return gone ? FolderGone : FolderElsewhere;
+}
+
+// Undoes one step of an unfinished run, or finishes one of a finished run;
+// false when a file stays that should have gone or come back.
+bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, const char* text)
+{
+    int number = 0;
+    const char* name = text;
+    if (kind == JournalSetAside)
+        SplitSetAside(text, &number, &name);
+    bool system = IsSystemName(name);
+    // A folder that was deleted took what the run did there with it.
+    if (!system && !folderThere)
+        return true;
+    const WCHAR* within = system ? nullptr : summary.folderFinal;
     char path[PathBufferSize];
     char aside[PathBufferSize];
-    if (!StoredNamePath(summary.folder, name, path, sizeof path) || !SetAsidePath(path, aside, sizeof aside))
+    if (!StoredNamePath(summary.folder, name, path, sizeof path)
+        || !SuffixedPath(path, SetAsideSuffix, number, aside, sizeof aside))
         return true; // no file function could name it, so no step could have made it
-    // A link or junction put in the folder's place is never followed out of it.
-    if (!IsSystemName(name) && (!folderFinal[0] || !ResolvesWithin(path, folderFinal)))
-        return true;
-    if (summary.done) {
-        if (kind != JournalSetAside || DeleteIfPresent(aside))
-            return true;
-        MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a leftover is harmless
-        return true;
-    }
+    if (summary.done)
+        return kind != JournalSetAside || RemoveFile(aside, within);
     if (kind == JournalCreated)
-        return RemoveOrMoveAway(path);
-    if (kind != JournalSetAside || !Exists(aside))
+        return RemoveFile(path, within);
+    HANDLE earlier;
+    switch (OpenFileWithin(aside, DELETE, within, &earlier)) {
+    case AbsentFile: // the run ended before it renamed the file
+    case OutsideFile:
         return true;
-    return RemoveOrMoveAway(path) && MoveFileExA(aside, path, 0);
+    case OpenedFile:
+        break;
+    default:
+        return false;
+    }
+    bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path);
+    CloseHandle(earlier);
+    return back;
+}
+
+const WCHAR* FolderFor(const Journal& journal, const char* name)
+{
+    return IsSystemName(name) ? nullptr : journal.folderFinal;
 }
 
 } // namespace
@@ -222,27 +296,25 @@ bool StoredNamePath(const char* folder, const char* name, char* out, size_t size
     return AppendText(out, size, name + SystemPrefixLength);
 }
 
-bool SetAsidePath(const char* path, char* out, size_t size)
+bool LongestSetAsideName(const char* name, char* out, size_t size)
 {
-    return FormatText(out, size, "%s%s", path, SetAsideSuffix);
-}
-
-bool JournalExists()
-{
-    char path[PathBufferSize];
-    return JournalPath(path, sizeof path) && Exists(path);
+    return SuffixedPath(name, SetAsideSuffix, SuffixNumbers - 1, out, size);
 }
 
 bool BeginJournal(Journal& journal, const char* folder)
 {
     char path[PathBufferSize];
-    if (!JournalPath(path, sizeof path) || !FinalFolderPath(folder, journal.folderFinal, sizeof journal.folderFinal))
+    char text[JournalTextSize];
+    char final[3 * FinalPathSize];
+    if (!JournalPath(path, sizeof path) || !FinalFolderPath(folder, journal.folderFinal, FinalPathSize)
+        || WideCharToMultiByte(CP_UTF8, 0, journal.folderFinal, -1, final, sizeof final, nullptr, nullptr) == 0
+        || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
         return false;
-    if (RecordStep(journal, JournalFolder, folder))
+    if (RecordStep(journal, JournalFolder, text))
         return true;
     CloseJournal(journal);
     DeleteFileA(path); // result deliberately ignored: a journal without its folder record undoes nothing
@@ -276,35 +348,91 @@ void CloseJournal(Journal& journal)
     journal.file = INVALID_HANDLE_VALUE;
 }
 
+bool MayWrite(const Journal& journal, const char* name, const char* target)
+{
+    return IsSystemName(name) || ResolvesWithin(target, journal.folderFinal);
+}
+
+Preparation MakeWay(Journal& journal, const char* name, const char* target, char* aside, size_t asideSize)
+{
+    if (aside)
+        aside[0] = '\0';
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return RecordStep(journal, JournalCreated, name) ? Prepared : Refused;
+    // A folder is no file the payload could replace.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Refused;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return Skipped;
+    // Opened for writing as the file would be rewritten, without cutting it: a
+    // file some program holds is passed over.
+    HANDLE existing;
+    switch (OpenFileWithin(target, GENERIC_WRITE | DELETE, FolderFor(journal, name), &existing)) {
+    case DeniedFile:
+        return Skipped;
+    case OpenedFile:
+        break;
+    default:
+        return Refused;
+    }
+    char path[PathBufferSize];
+    char text[PathBufferSize + 2];
+    int number;
+    bool setAside = FreeSuffixedPath(target, SetAsideSuffix, &number, path, sizeof path)
+        && FormatText(text, sizeof text, "%d %s", number, name) && RecordStep(journal, JournalSetAside, text)
+        && RenameOpenFile(existing, path);
+    CloseHandle(existing);
+    if (setAside && aside && !CopyText(aside, asideSize, path))
+        return Refused;
+    return setAside ? Prepared : Refused;
+}
+
+HANDLE CreateNewFile(const Journal& journal, const char* name, const char* target)
+{
+    HANDLE file = CreateFileA(target, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || HandleLiesWithin(file, FolderFor(journal, name)))
+        return file;
+    DeleteOpenFile(file); // result deliberately ignored: the run fails and its rollback deletes what stays
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
 {
     char path[PathBufferSize];
-    JournalSummary summary;
-    if (!JournalPath(path, sizeof path) || !Summarise(path, summary))
+    if (!JournalPath(path, sizeof path))
+        return 0;
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return ExtractDone;
+    JournalSummary summary;
+    if (!Summarise(path, summary))
+        return 0;
     if (onlyFor && summary.folder[0] && !SameFolder(summary.folder, onlyFor))
         return ExtractDone;
-    char folderFinal[PathBufferSize] = "";
-    if (summary.folder[0] && !FinalFolderPath(summary.folder, folderFinal, sizeof folderFinal))
-        folderFinal[0] = '\0';
+    // Without its folder record the run did nothing.
+    FolderState state = summary.folder[0] ? StateOfFolder(summary) : FolderGone;
+    if (state == FolderElsewhere)
+        return 0;
 
-    JournalReader reader;
-    if (!OpenReader(reader, path))
+    LineReader reader;
+    if (!OpenLines(reader, path))
         return 0;
     bool settled = true;
     char kind = 0;
-    char text[PathBufferSize];
-    // The folder record first; without it nothing was done.
-    if (ReadRecord(reader, &kind, text, sizeof text) && kind == JournalFolder) {
+    char text[JournalTextSize];
+    if (ReadFolderRecord(reader, summary)) {
         while (NextTrustedRecord(reader, &kind, text, sizeof text)) {
             if (kind == JournalDone)
                 continue;
             if (sink)
-                sink(dialog, text, summary.size ? int(reader.consumed * 100 / summary.size) : 0);
-            settled = SettleStep(summary, folderFinal, kind, text) && settled;
+                sink(dialog, kind == JournalSetAside ? text + 2 : text,
+                    summary.size ? int(reader.consumed * 100 / summary.size) : 0);
+            settled = SettleStep(summary, state == FolderAsRecorded, kind, text) && settled;
         }
     }
-    CloseHandle(reader.file);
+    CloseLines(reader);
     if (!settled || !DeleteFileA(path))
         return 0;
     if (sink)

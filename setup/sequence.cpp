@@ -39,6 +39,9 @@ const char WriteFailedText[] =
 const char OutOfMemoryText[] =
     "Insufficient memory was available for the setup procedure. Close other applications and run the setup "
     "program again.";
+const char NotRestoredText[] =
+    "Some of the files this installation replaced could not be put back yet. Close the programs that use them "
+    "and run the setup program again: before anything else, it puts back what this installation replaced.";
 const char StartupGroupCaption[] = "Add To Startup Group";
 const char NtServiceCaption[] = "Install NT Service";
 const char SuccessCaption[] = "Installation Successful";
@@ -153,10 +156,13 @@ int SetupSequence(HINSTANCE instance)
     DealWithRunningCopies(progress);
     int result = ExtractPayload(progress, ShowProgress);
     if (result != ExtractDone) {
+        // Undone at once: while the message waits for the user, the folder holds the earlier version.
+        bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
         char failureCaption[MessageBufferSize];
         FormatText(failureCaption, sizeof failureCaption, FailureCaptionFormat, ProductConfig.displayName);
         ShowWarning(BackdropWindow, failureCaption, ExtractFailureText(result));
-        RemoveExtractedFiles(nullptr, nullptr); // result deliberately ignored: nothing more can be done
+        if (!restored)
+            ShowWarning(BackdropWindow, failureCaption, NotRestoredText);
         return 0;
     }
     DestroyWindow(progress);

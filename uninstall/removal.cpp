@@ -15,6 +15,9 @@ namespace {
 const char NotPossibleCaption[] = "Uninstall Not Possible";
 const char NotPossibleFormat[] =
     "This program does not belong to an installation of %s in this folder. Nothing was removed.";
+const char NotUndoneFormat[] =
+    "An installation of %s into this folder was interrupted, and what it replaced could not all be put back. "
+    "Nothing was removed. Close the programs that use its files, or reconnect its drive, and try again.";
 const char QuestionCaptionFormat[] = "Remove %s";
 const char QuestionFormat[] = "Do you want to remove %s and all of its components from your computer?";
 const char CompleteCaption[] = "Removal Complete";
@@ -335,7 +338,11 @@ int UninstallSequence(HINSTANCE instance)
 
     // An install into this folder that was cut off is undone first, so that
     // what is removed below is the version that was there before it.
-    SettleJournal(InstallFolder, nullptr, nullptr); // result deliberately ignored: what stays is reported below
+    if (SettleJournal(InstallFolder, nullptr, nullptr) != ExtractDone) {
+        FormatText(text, sizeof text, NotUndoneFormat, ProductConfig.displayName);
+        ShowWarning(nullptr, NotPossibleCaption, text);
+        return 0;
+    }
 
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths

@@ -415,8 +415,18 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
-    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt"}));
+    EXPECT_EQ(Entries(folder),
+        (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "manual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
+        << "the record names what the run wrote, and never the user's notes";
+
+    // A later version drops a file and finds another held: the record still names both.
+    held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
+    EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "held.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
 TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
@@ -483,6 +493,80 @@ TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("first.txt"), "<missing>");
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
+{
+    // A folder of the user's where the payload has a file: refused, not passed over.
+    CreateDirectoryA("manual.htm", nullptr);
+    WriteFileText("manual.htm\\mine.txt", "mine");
+    TestArchive archive({{"program.exe", "new", 100}, {"manual.htm", "new", 100}});
+    WriteFileText("program.exe", "earlier");
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("program.exe"), "earlier");
+    EXPECT_EQ(ReadFileText("manual.htm\\mine.txt"), "mine");
+
+    // The user's own files under the names an update sets aside with: the next free name is taken.
+    RemoveTree(folder + "\\manual.htm");
+    WriteFileText("program.exe.pmold", "the user's");
+    WriteFileText("program.exe.1.pmold", "the user's too");
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("program.exe"), "new");
+    EXPECT_EQ(ReadFileText("program.exe.pmold"), "the user's");
+    EXPECT_EQ(ReadFileText("program.exe.1.pmold"), "the user's too");
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"manual.htm", "pmfiles.lst", "program.exe",
+                                   "program.exe.1.pmold", "program.exe.pmold"}));
+}
+
+TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
+{
+    // The run's folder lies one level down, so that its parent can go away as a drive would.
+    const std::string parent = folder + "\\parent";
+    const std::string installed = parent + "\\Product";
+    const std::string outside = folder + "-outside";
+    RemoveTree(outside);
+    CreateDirectoryA(outside.c_str(), nullptr);
+    const struct {
+        const char* what;
+        bool link; // else the parent is renamed away
+    } cases[] = {{"the folder replaced by a link", true}, {"the folder's drive gone", false}};
+    for (const auto& c : cases) {
+        RemoveTree(parent);
+        CreateDirectoryA(parent.c_str(), nullptr);
+        CreateDirectoryA(installed.c_str(), nullptr);
+        ASSERT_TRUE(SetCurrentDirectoryA(installed.c_str()));
+        WriteFileText("kept.txt", "earlier");
+        WriteFileText("f", "in the way");
+        TestArchive archive({{"kept.txt", "new", 100}, {"made.txt", "new", 100}, {"f\\x.txt", "x", 100}});
+        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate) << c.what;
+        ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+        const std::string away = parent + "-away";
+        if (c.link) {
+            WriteFileText(outside + "\\made.txt", "theirs");
+            WriteFileText(outside + "\\kept.txt", "theirs");
+            ASSERT_TRUE(MoveFileA(installed.c_str(), (installed + "-moved").c_str()));
+            ASSERT_TRUE(MakeUnixLink(installed, outside));
+        } else {
+            ASSERT_TRUE(MoveFileA(parent.c_str(), away.c_str()));
+        }
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0) << c.what;
+        EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what << ": kept";
+        if (c.link) {
+            EXPECT_EQ(ReadFileText(outside + "\\made.txt"), "theirs");
+            EXPECT_EQ(ReadFileText(outside + "\\kept.txt"), "theirs");
+            RemoveUnixLink(installed);
+            ASSERT_TRUE(MoveFileA((installed + "-moved").c_str(), installed.c_str()));
+        } else {
+            ASSERT_TRUE(MoveFileA(away.c_str(), parent.c_str()));
+        }
+        // Back as it was, the folder gets its earlier version back.
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
+        EXPECT_EQ(ReadFileText(installed + "\\kept.txt"), "earlier") << c.what;
+        EXPECT_EQ(ReadFileText(installed + "\\made.txt"), "<missing>") << c.what;
+        EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
+    }
+    RemoveTree(outside);
 }
 
 TEST_F(ExtractTest, NothingIsWrittenThroughALinkOutOfTheFolder)

@@ -1,0 +1,25 @@
+// The installation record: every file the setup wrote, in a text file of the
+// installation folder (InstallRecordName), one stored name per line. An update
+// adds to it and never drops from it, so the uninstaller removes exactly what
+// any version wrote, and nothing the setup skipped.
+#pragma once
+#include "archive.h"
+#include "journal.h"
+
+// The names one run wrote, in the order the file system compares them.
+struct WrittenNames {
+    const PayloadArchiveTables* archive;
+    int* order; // indexes of the written files, sorted by name
+    int count;
+};
+// False when there is no memory for the index.
+bool SortWrittenNames(WrittenNames& names, const PayloadArchiveTables& archive, const unsigned char* written);
+bool IsWrittenName(const WrittenNames& names, const char* name);
+void FreeWrittenNames(WrittenNames& names);
+
+// Writes the record anew through the journal: what the earlier record named
+// (as far as it names files as the packer may), and what this run wrote.
+int WriteInstallRecord(Journal& journal, const WrittenNames& names);
+// Takes out of the restart's schedule the deletions an earlier uninstall left
+// for the files this run wrote, and for the folders that hold them.
+void ForgetPendingDeletions(const char* folder, const WrittenNames& names);
