@@ -1,4 +1,6 @@
 #include "commands.h"
+#include "file_system.h"
+#include "globals.h"
 #include "message.h"
 #include "product.h"
 #include "shell.h"
@@ -12,20 +14,54 @@ const char NoticeFormat[] =
 constexpr DWORD QuitPauseMs = 4000;
 constexpr int TitleBufferSize = 256;
 
-BOOL CALLBACK TellToQuit(HWND window, LPARAM)
+// The full path in its long form, so that an 8.3 name and its long name compare
+// alike; the full path as it is where the system knows no long form of it.
+void MakeLongPath(const char* path, char* out, DWORD size)
+{
+    char full[PathBufferSize];
+    DWORD fullLength = GetFullPathNameA(path, sizeof full, full, nullptr);
+    const char* known = fullLength > 0 && fullLength < sizeof full ? full : path;
+    DWORD length = GetLongPathNameA(known, out, size);
+    if (length == 0 || length >= size)
+        CopyText(out, size, known); // result deliberately ignored: too long, it is left empty, within nothing
+}
+
+// The long path of the program a process runs; empty when it cannot be read.
+void ReadImagePath(DWORD processId, char* out, DWORD size)
+{
+    char image[PathBufferSize];
+    DWORD length = sizeof image;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    bool read = process && QueryFullProcessImageNameA(process, 0, image, &length);
+    if (process)
+        CloseHandle(process);
+    if (read)
+        MakeLongPath(image, out, size);
+    else
+        out[0] = '\0';
+}
+
+BOOL CALLBACK TellToQuit(HWND window, LPARAM folder)
 {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    // Never our own windows, whatever their titles say.
-    if (process == GetCurrentProcessId())
-        return TRUE;
     char title[TitleBufferSize];
-    if (GetWindowTextA(window, title, sizeof title) > 0 && TitleMarksRunningCopy(title, ProductConfig.displayName))
-        PostMessageA(window, WM_QUIT, 0, 0);
+    char image[PathBufferSize];
+    // Never our own windows, whatever their titles say.
+    if (process != GetCurrentProcessId() && GetWindowTextA(window, title, sizeof title) > 0) {
+        ReadImagePath(process, image, sizeof image);
+        if (IsRunningCopyWindow(title, ProductConfig.displayName, image, reinterpret_cast<const char*>(folder)))
+            PostMessageA(window, WM_QUIT, 0, 0);
+    }
     return TRUE;
 }
 
 } // namespace
+
+bool IsRunningCopyWindow(const char* title, const char* displayName, const char* imagePath, const char* folder)
+{
+    return TitleMarksRunningCopy(title, displayName) && PathIsWithin(imagePath, folder);
+}
 
 void ShutDownRunningCopies()
 {
@@ -33,6 +69,8 @@ void ShutDownRunningCopies()
     FormatText(notice, sizeof notice, NoticeFormat, ProductConfig.displayName);
     ShowWarning(nullptr, NoticeCaption, notice);
     Sleep(QuitPauseMs);
-    EnumWindows(TellToQuit, 0);
+    char folder[PathBufferSize];
+    MakeLongPath(InstallFolder, folder, sizeof folder);
+    EnumWindows(TellToQuit, reinterpret_cast<LPARAM>(folder));
     Sleep(QuitPauseMs);
 }

@@ -17,24 +17,31 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-
-
 const std::string Notice = "Closing Running Copies | Any copies of Pelmora currently running must now be shut down. "
                            "This may take a few seconds. | [OK] -> OK";
 
 // Windows of another process, which logs the ones that got WM_QUIT.
 class OtherProcessWindows {
 public:
-    OtherProcessWindows(const std::string& log, const std::vector<std::string>& titles)
+    OtherProcessWindows(const std::string& program, const std::string& log, const std::vector<std::string>& titles)
     {
         DeleteFileA(log.c_str());
-        std::string command = "\"" + HelperPath("windows_child.exe") + "\" \"" + log + "\"";
+        std::string command = "\"" + program + "\" \"" + log + "\"";
         for (const std::string& title : titles)
             command += " \"" + title + "\"";
         STARTUPINFOA startup = {sizeof startup};
-        CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_);
-        for (int i = 0; i < 500 && ReadLines(log).empty(); ++i)
+        started_ = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process_)
+            ? "started"
+            : "not started: error " + std::to_string(GetLastError());
+        for (int i = 0; i < 2000 && ReadLines(log).empty(); ++i)
             Sleep(10);
+        ready_ = ReadLines(log) == Lines{"ready"};
+    }
+    // Whether its windows all exist; the reason when they do not.
+    ::testing::AssertionResult Ready() const
+    {
+        return ready_ ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "the helper " << started_;
     }
     ~OtherProcessWindows()
     {
@@ -46,6 +53,8 @@ public:
 
 private:
     PROCESS_INFORMATION process_ = {};
+    std::string started_;
+    bool ready_ = false;
 };
 
 Lines ShutDownAnsweringTheNotice()
@@ -57,37 +66,128 @@ Lines ShutDownAnsweringTheNotice()
     return transcript.Lines();
 }
 
+// The helper that opens windows, copied into an installation folder, below it
+// and beside it; a long folder name, so that it has an 8.3 name of its own.
+class RunningCopies : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ProductConfig = ShippedConfig();
+        RemoveTree(Root);
+        ASSERT_TRUE(CreateDirectoryA(Root.c_str(), nullptr));
+        for (const std::string& folder : {Folder, Folder + "\\bin", Beside})
+            ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+        for (const std::string& folder : {Folder, Folder + "\\bin", Beside})
+            ASSERT_TRUE(CopyFileA(Child.c_str(), (folder + "\\windows_child.exe").c_str(), FALSE)) << folder;
+    }
+    void TearDown() override
+    {
+        CopyText(InstallFolder, sizeof InstallFolder, "");
+        RemoveTree(Root);
+    }
+    const std::string Root = "C:\\running-copies";
+    const std::string Folder = Root + "\\Pelmora Program Folder";
+    const std::string Beside = Folder + " Two";
+    const std::string Child = HelperPath("windows_child.exe");
+};
+
 } // namespace
 
-TEST(RunningCopies, WindowsWhoseTitleBeginsWithTheNameAreToldToQuit)
+TEST(RunningCopyWindow, ATitleBeginningWithTheNameOfAProgramWithinTheFolderMarksACopy)
 {
-    ProductConfig = ShippedConfig();
-    std::string log = "C:\\running-copies.log";
-    // Another program's "Install Pelmora" is judged by the prefix rule alone, like any other title.
-    OtherProcessWindows others(
-        log, {"Pelmora", "hidden:Pelmora - Options", "PELMORA", "About Pelmora", "pelmora", "Install Pelmora"});
-    WatchedWindow own("Pelmora");
-    WatchedWindow ownBackdrop("Install Pelmora");
-    DWORD start = GetTickCount();
-    EXPECT_EQ(ShutDownAnsweringTheNotice(), Lines{Notice});
-    EXPECT_GE(GetTickCount() - start, 8000u) << "two pauses of four seconds";
-    Lines quits = ReadLines(log);
-    std::sort(quits.begin() + 1, quits.end());
-    EXPECT_EQ(quits, (Lines{"ready", "quit Pelmora", "quit Pelmora - Options"}));
-    EXPECT_FALSE(own.Close()) << "the setup's own windows are never told to quit";
-    EXPECT_FALSE(ownBackdrop.Close());
+    const struct {
+        const char* title;
+        const char* displayName;
+        const char* image;
+        const char* folder;
+        bool copy;
+    } cases[] = {
+        {"Pelmora", "Pelmora", "C:\\Program Files\\Pelmora\\pelmora.exe", "C:\\Program Files\\Pelmora", true},
+        {"Pelmora - Options", "Pelmora", "C:\\Program Files\\Pelmora\\bin\\tool.exe", "C:\\Program Files\\Pelmora",
+            true},
+        {"Pelmora", "Pelmora", "c:\\PROGRAM FILES\\pelmora\\PELMORA.EXE", "C:\\Program Files\\Pelmora", true},
+        {"Pelmora", "Pelmora", "C:\\Program Files\\Pelmora\\pelmora.exe", "C:\\Program Files\\Pelmora\\", true},
+        {"Pelmora", "Pelmora", "C:\\pelmora.exe", "C:\\", true},
+        {"Pelmora", "Pelmora", "D:\\pelmora.exe", "C:\\", false},
+        {"Pelmora", "Pelmora", "C:\\Program Files\\Pelmora2\\pelmora.exe", "C:\\Program Files\\Pelmora", false},
+        {"Pelmora", "Pelmora", "C:\\Program Files\\Pelmora2\\pelmora.exe", "C:\\Program Files\\Pelmora\\", false},
+        {"Pelmora ideas.txt - Notepad", "Pelmora", "C:\\Windows\\notepad.exe", "C:\\Program Files\\Pelmora", false},
+        {"About Pelmora", "Pelmora", "C:\\Program Files\\Pelmora\\pelmora.exe", "C:\\Program Files\\Pelmora", false},
+        {"PELMORA", "Pelmora", "C:\\Program Files\\Pelmora\\pelmora.exe", "C:\\Program Files\\Pelmora", false},
+        {"Pelmora", "", "C:\\Program Files\\Pelmora\\pelmora.exe", "C:\\Program Files\\Pelmora", false},
+        // An image path that could not be read, and a folder that is not known.
+        {"Pelmora", "Pelmora", "", "C:\\Program Files\\Pelmora", false},
+        {"Pelmora", "Pelmora", "C:\\Program Files\\Pelmora\\pelmora.exe", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsRunningCopyWindow(c.title, c.displayName, c.image, c.folder), c.copy)
+            << c.title << " | " << c.image << " | " << c.folder;
 }
 
-TEST(RunningCopies, NameLongerThanAReadableTitleMatchesNothing)
+TEST_F(RunningCopies, OnlyTheProductsProgramsWhoseTitleBeginsWithTheNameAreToldToQuit)
 {
-    ProductConfig = ShippedConfig();
-    std::string name(256, 'P');
-    ProductConfig.displayName = name.c_str();
-    std::string log = "C:\\running-copies-long.log";
-    OtherProcessWindows others(log, {name + " and more"});
-    Lines lines = ShutDownAnsweringTheNotice();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(ReadLines(log), Lines{"ready"});
+    char shortFolder[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(Folder.c_str(), shortFolder, sizeof shortFolder), 0u);
+    ASSERT_NE(std::string(shortFolder), Folder) << "the folder has an 8.3 name";
+    const Lines quitInside = {"ready", "quit Pelmora", "quit Pelmora - Options"};
+    const Lines quitPelmora = {"ready", "quit Pelmora"};
+    const Lines leftAlone = {"ready"};
+    const struct {
+        std::string installFolder;
+        Lines beside; // what the program in the folder beside, whose name begins alike, gets
+    } cases[] = {
+        {Folder, leftAlone},
+        {Folder + "\\", leftAlone},
+        {std::string(shortFolder), leftAlone},
+        {std::string(shortFolder) + "\\", leftAlone},
+        {"C:\\", quitPelmora},
+    };
+    for (const auto& c : cases) {
+        CopyText(InstallFolder, sizeof InstallFolder, c.installFolder.c_str());
+        const std::string log = Root + "\\inside.log";
+        // Another program's "Install Pelmora" is judged by the prefix rule alone, like any other title.
+        OtherProcessWindows inside(Folder + "\\windows_child.exe", log,
+            {"Pelmora", "hidden:Pelmora - Options", "PELMORA", "About Pelmora", "pelmora", "Install Pelmora"});
+        OtherProcessWindows below(std::string(shortFolder) + "\\bin\\windows_child.exe", Root + "\\below.log",
+            {"Pelmora"});
+        OtherProcessWindows beside(Beside + "\\windows_child.exe", Root + "\\beside.log", {"Pelmora"});
+        OtherProcessWindows outside(Child, Root + "\\outside.log", {"Pelmora", "Pelmora - Download"});
+        for (const OtherProcessWindows* helper : {&inside, &below, &beside, &outside})
+            ASSERT_TRUE(helper->Ready()) << c.installFolder;
+        WatchedWindow own("Pelmora");
+        WatchedWindow ownBackdrop("Install Pelmora");
+        DWORD start = GetTickCount();
+        EXPECT_EQ(ShutDownAnsweringTheNotice(), Lines{Notice}) << c.installFolder;
+        EXPECT_GE(GetTickCount() - start, 8000u) << "two pauses of four seconds";
+        Lines quits = ReadLines(log);
+        std::sort(quits.begin() + (quits.empty() ? 0 : 1), quits.end());
+        EXPECT_EQ(quits, quitInside) << c.installFolder;
+        EXPECT_EQ(ReadLines(Root + "\\below.log"), quitPelmora)
+            << c.installFolder << ": a program below the folder, started by its 8.3 path";
+        EXPECT_EQ(ReadLines(Root + "\\beside.log"), c.beside) << c.installFolder;
+        EXPECT_EQ(ReadLines(Root + "\\outside.log"), leftAlone) << c.installFolder << ": a program elsewhere";
+        EXPECT_FALSE(own.Close()) << "the setup's own windows are never told to quit";
+        EXPECT_FALSE(ownBackdrop.Close());
+    }
+}
+
+TEST_F(RunningCopies, ANameAsLongAsAReadableTitleIsTheLongestThatMatches)
+{
+    CopyText(InstallFolder, sizeof InstallFolder, Folder.c_str());
+    const struct {
+        size_t nameLength;
+        Lines quits;
+    } cases[] = {{255, {"ready", "quit " + std::string(255, 'P')}}, {256, {"ready"}}};
+    for (const auto& c : cases) {
+        std::string name(c.nameLength, 'P');
+        ProductConfig.displayName = name.c_str();
+        std::string log = Root + "\\long.log";
+        OtherProcessWindows others(Folder + "\\windows_child.exe", log, {name});
+        ASSERT_TRUE(others.Ready()) << c.nameLength;
+        Lines lines = ShutDownAnsweringTheNotice();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(ReadLines(log), c.quits) << c.nameLength;
+    }
 }
 
 TEST(Launch, ClosesTheBackdropThenStartsTheQuotedPath)
