@@ -36,6 +36,11 @@ void InstallAgentService()
     RunFromFolder(AgentServiceFileName, "-install", "-sid=0"); // result deliberately ignored
 }
 
+void RemoveAgentService()
+{
+    RunFromFolder(AgentServiceFileName, "-remove"); // result deliberately ignored: it is deleted whatever it answers
+}
+
 void RemoveNtService()
 {
     RunFromFolder(ProductConfig.serviceExecutable, "-remove-service"); // result deliberately ignored

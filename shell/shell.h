@@ -17,6 +17,8 @@ void CloseDdeClient();
 
 void RegisterUninstallEntry();
 void InstallAgentService();
+// Runs the agent service program with -remove and waits for it.
+void RemoveAgentService();
 void ReplaceNtService(HWND owner);
 // Runs the NT service program with -remove-service and waits for it.
 void RemoveNtService();

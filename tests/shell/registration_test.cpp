@@ -128,14 +128,25 @@ TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "xxxxxxx").c_str());
 }
 
-TEST_F(ServicesTest, AgentRunsWithItsSwitchesInTheInstallationFolder)
+TEST_F(ServicesTest, AgentIsInstalledAndRemovedWithItsSwitchesInTheInstallationFolder)
 {
-    InstallAgentService(); // no program there: nothing starts, nothing is shown
-    EXPECT_TRUE(ReadLines(log).empty());
-    Plant("pmagent.exe");
-    InstallAgentService();
-    EXPECT_EQ(ReadLines(log),
-        Lines{"pmagent.exe|\"C:\\services-test\\Pelmora\\pmagent.exe\" -install -sid=0|C:\\services-test\\Pelmora|0"});
+    const struct {
+        void (*run)();
+        const char* switches;
+    } cases[] = {{InstallAgentService, "-install -sid=0"}, {RemoveAgentService, "-remove"}};
+    for (const auto& c : cases) {
+        DeleteFileA((Folder + "\\pmagent.exe").c_str());
+        DeleteFileA(log.c_str());
+        c.run(); // no program there: nothing starts, nothing is shown
+        EXPECT_TRUE(ReadLines(log).empty()) << c.switches;
+        Plant("pmagent.exe");
+        // A program that fails draws no message either: nothing here would answer one.
+        SetEnvironmentVariableA("SETUP_RECORD_EXIT", "3");
+        c.run();
+        EXPECT_EQ(ReadLines(log),
+            Lines{std::string("pmagent.exe|\"C:\\services-test\\Pelmora\\pmagent.exe\" ") + c.switches
+                + "|C:\\services-test\\Pelmora|0"});
+    }
 }
 
 TEST_F(ServicesTest, NtServiceIsRemovedThenAfterAPauseInstalled)
