@@ -28,6 +28,11 @@ bool FormatFolderProgram(char* program, char* quoted, size_t size, const char* f
     return FormatFolderFile(program, size, folder, fileName) && FormatQuoted(quoted, size, program);
 }
 
+bool FormatIconLocation(char* out, size_t size, const char* program)
+{
+    return FormatText(out, size, "%s,0", program);
+}
+
 bool FormatUninstallKey(char* out, size_t size, const char* displayName)
 {
     return FormatText(out, size, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s", displayName);

@@ -11,6 +11,9 @@ bool FormatFolderFile(char* out, size_t size, const char* folder, const char* fi
 // A program in the installation folder: its path, and the quoted form that is
 // its argument zero. Both buffers have the given size.
 bool FormatFolderProgram(char* program, char* quoted, size_t size, const char* folder, const char* fileName);
+// An icon location: the program's first icon, its index after the last comma,
+// so that a comma in the path is never taken for one.
+bool FormatIconLocation(char* out, size_t size, const char* program);
 bool FormatUninstallKey(char* out, size_t size, const char* displayName);
 // Arguments joined by single blanks, with nothing added, quoted or escaped.
 bool JoinArguments(char* out, size_t size, const char* const* arguments, int count);

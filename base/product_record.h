@@ -18,7 +18,8 @@ struct ProductConfigRecord {
     int32_t requiredMegabytes;
 };
 
-// What Programs and Features shows beside the name; an empty text is not written.
+// What Programs and Features shows beside the name; an empty text is not
+// written, and an earlier version's value of it is deleted.
 struct ProductDetailsRecord {
     const char* publisher;
     const char* version;

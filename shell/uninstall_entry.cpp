@@ -29,17 +29,28 @@ void ReportFailedWrite(const char* name, LONG status)
         OutputDebugStringA(line);
 }
 
+// An empty text deletes the value, so that an update to a version without it
+// leaves none of the earlier version's behind; one already missing is no failure.
+LONG SetOptionalValue(HKEY key, const char* name, const char* data)
+{
+    LONG status = data[0] ? SetStringValue(key, name, data) : RegDeleteValueA(key, name);
+    return !data[0] && status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
 void SetDetailValues(HKEY key)
 {
-    ReportFailedWrite("DisplayIcon", SetStringValue(key, "DisplayIcon", ApplicationPath));
+    // As long as the quoted application path, which every accepted folder leaves room for.
+    char icon[PathBufferSize];
+    LONG iconStatus = ERROR_INSUFFICIENT_BUFFER;
+    if (FormatIconLocation(icon, sizeof icon, ApplicationPath))
+        iconStatus = SetStringValue(key, "DisplayIcon", icon);
+    ReportFailedWrite("DisplayIcon", iconStatus);
     ReportFailedWrite("InstallLocation", SetStringValue(key, "InstallLocation", InstallFolder));
     ReportFailedWrite("EstimatedSize", SetNumberValue(key, "EstimatedSize", ProductDetails.estimatedSizeKilobytes));
     ReportFailedWrite("NoModify", SetNumberValue(key, "NoModify", 1));
     ReportFailedWrite("NoRepair", SetNumberValue(key, "NoRepair", 1));
-    if (ProductDetails.publisher[0])
-        ReportFailedWrite("Publisher", SetStringValue(key, "Publisher", ProductDetails.publisher));
-    if (ProductDetails.version[0])
-        ReportFailedWrite("DisplayVersion", SetStringValue(key, "DisplayVersion", ProductDetails.version));
+    ReportFailedWrite("Publisher", SetOptionalValue(key, "Publisher", ProductDetails.publisher));
+    ReportFailedWrite("DisplayVersion", SetOptionalValue(key, "DisplayVersion", ProductDetails.version));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // and the search for their programs, with real child processes.
 #include "automation.h"
 #include "globals.h"
+#include "installed_state.h"
 #include "shell.h"
 #include "spawn.h"
 #include "test_config.h"
@@ -117,6 +118,52 @@ TEST(UninstallEntry, WritesBothValuesWithTheirZeroBytesAndOverwrites)
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
+TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersionDeletesThem)
+{
+    ProductConfig = ShippedConfig();
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str());
+    // A comma in the folder, which only the icon index after the last one keeps from being read as an index.
+    const char folder[] = "C:\\Apps, Tools\\Pelmora";
+    CopyText(InstallFolder, sizeof InstallFolder, folder);
+    FormatText(ApplicationPath, sizeof ApplicationPath, "%s\\pelmora.exe", folder);
+    FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
+    const Lines common = {"DisplayIcon = C:\\Apps, Tools\\Pelmora\\pelmora.exe,0 (37 bytes)",
+        "DisplayName = Pelmora (8 bytes)", "EstimatedSize = 347 (dword)",
+        "InstallLocation = C:\\Apps, Tools\\Pelmora (23 bytes)", "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
+        "UninstallString = \"C:\\Apps, Tools\\Pelmora\\pmuninst.exe\" (38 bytes)"};
+    const std::string publisher = "Publisher = Pelmora Works (14 bytes)";
+    const std::string version = "DisplayVersion = 2.0 (4 bytes)";
+    // In order, each registration over the one before, as updates write it.
+    const struct {
+        const char* publisher;
+        const char* version;
+        bool hasPublisher;
+        bool hasVersion;
+    } cases[] = {
+        {"Pelmora Works", "2.0", true, true},
+        {"", "", false, false},
+        {"", "", false, false},
+        {"Pelmora Works", "", true, false},
+        {"", "2.0", false, true},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        ProductDetails = {c.publisher, c.version, 347};
+        RegisterUninstallEntry();
+        Lines expected = common;
+        if (c.hasVersion)
+            expected.push_back(version);
+        if (c.hasPublisher)
+            expected.push_back(publisher);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(UninstallEntry("Pelmora"), expected) << "row " << row++;
+    }
+    ProductDetails = {"", "", 0};
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str());
+}
+
+// The child's configuration has no publisher or version: deleting the values it
+// never had is no failure and draws no line.
 TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
 {
     std::string child = HelperPath("register_child.exe");
