@@ -27,7 +27,9 @@ bool IsWideSeparator(WCHAR c)
     return c == L'\\' || c == L'/';
 }
 
-bool WideIsWithin(const WCHAR* path, const WCHAR* folder)
+} // namespace
+
+bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder)
 {
     int length = lstrlenW(folder);
     int pathLength = lstrlenW(path);
@@ -37,6 +39,8 @@ bool WideIsWithin(const WCHAR* path, const WCHAR* folder)
     bool separated = pathLength == length || IsWideSeparator(folder[length - 1]) || IsWideSeparator(path[length]);
     return separated && CompareStringOrdinal(path, length, folder, length, TRUE) == CSTR_EQUAL;
 }
+
+namespace {
 
 bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count)
 {
@@ -88,7 +92,7 @@ bool SameFinalPath(const WCHAR* a, const WCHAR* b)
 bool HandleLiesWithin(HANDLE handle, const WCHAR* folderFinal)
 {
     WCHAR final[FinalPathSize];
-    return !folderFinal || (FinalPathOf(handle, final, FinalPathSize) && WideIsWithin(final, folderFinal));
+    return !folderFinal || (FinalPathOf(handle, final, FinalPathSize) && FinalPathIsWithin(final, folderFinal));
 }
 
 bool ResolvesWithin(const char* path, const WCHAR* folderFinal)
@@ -119,7 +123,7 @@ bool ResolvesWithin(const char* path, const WCHAR* folderFinal)
             break;
     }
     WCHAR final[FinalPathSize];
-    return FinalFolderPath(deepest, final, FinalPathSize) && WideIsWithin(final, folderFinal);
+    return FinalFolderPath(deepest, final, FinalPathSize) && FinalPathIsWithin(final, folderFinal);
 }
 
 OpenResult OpenFileWithin(const char* path, DWORD access, const WCHAR* folderFinal, HANDLE* handle)

@@ -21,6 +21,8 @@ constexpr size_t FinalPathSize = 1024;
 // The final path of an existing folder, as the system resolves it.
 bool FinalFolderPath(const char* folder, WCHAR* out, size_t count);
 bool SameFinalPath(const WCHAR* a, const WCHAR* b);
+// Whether a final path is the folder's or lies below it.
+bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder);
 // Whether the open file or folder lies within the folder whose final path is
 // given; a null folder stands for anywhere.
 bool HandleLiesWithin(HANDLE handle, const WCHAR* folderFinal);

@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr size_t CrcDigits = 8;
+constexpr size_t ChecksumDigits = 8;
 // A record's text: a name, or the folder record's two paths, the second in UTF-8.
 constexpr size_t JournalTextSize = 4 * PathBufferSize;
-// A record: the CRC, a blank, the kind, a blank, the text, CR LF.
-constexpr size_t RecordSize = CrcDigits + 3 + JournalTextSize + 2;
+// A record: the checksum, a blank, the kind, a blank, the text, CR LF.
+constexpr size_t RecordSize = ChecksumDigits + 3 + JournalTextSize + 2;
 // How many names a set-aside or moved-away file may try: the plain suffix, then .1 to .9.
 constexpr int SuffixNumbers = 10;
 
@@ -25,22 +25,22 @@ bool JournalPath(char* out, size_t size)
         && FormatText(out, size, "%s\\%s.journal", windows, ProductConfig.profileFile);
 }
 
-unsigned long RecordCrc(const char* body, size_t length)
+unsigned long RecordChecksum(const char* body, size_t length)
 {
-    return crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(body), uInt(length));
+    return adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(body), uInt(length));
 }
 
 void WriteHex(char* out, unsigned long value)
 {
     const char digits[] = "0123456789abcdef";
-    for (size_t i = 0; i < CrcDigits; ++i)
-        out[i] = digits[(value >> (4 * (CrcDigits - 1 - i))) & 0xf];
+    for (size_t i = 0; i < ChecksumDigits; ++i)
+        out[i] = digits[(value >> (4 * (ChecksumDigits - 1 - i))) & 0xf];
 }
 
 bool ReadHex(const char* text, unsigned long* value)
 {
     *value = 0;
-    for (size_t i = 0; i < CrcDigits; ++i) {
+    for (size_t i = 0; i < ChecksumDigits; ++i) {
         char c = text[i];
         int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
         if (digit < 0)
@@ -50,7 +50,7 @@ bool ReadHex(const char* text, unsigned long* value)
     return true;
 }
 
-// The next whole record whose CRC matches: its kind and text. False at the
+// The next whole record whose checksum matches: its kind and text. False at the
 // end, and at the first record that is cut off, too long or damaged.
 bool ReadRecord(LineReader& reader, char* kind, char* text, size_t size)
 {
@@ -58,11 +58,11 @@ bool ReadRecord(LineReader& reader, char* kind, char* text, size_t size)
     if (!ReadLine(reader, line, sizeof line))
         return false;
     size_t length = TextLength(line);
-    if (length < CrcDigits + 2 || line[CrcDigits] != ' ')
+    if (length < ChecksumDigits + 2 || line[ChecksumDigits] != ' ')
         return false;
-    const char* body = line + CrcDigits + 1;
-    unsigned long crc;
-    if (!ReadHex(line, &crc) || crc != RecordCrc(body, length - CrcDigits - 1))
+    const char* body = line + ChecksumDigits + 1;
+    unsigned long checksum;
+    if (!ReadHex(line, &checksum) || checksum != RecordChecksum(body, length - ChecksumDigits - 1))
         return false;
     *kind = body[0];
     if (body[1] == '\0')
@@ -123,6 +123,23 @@ bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* o
     return false;
 }
 
+enum Found { FoundFile, NothingThere, CannotOpen };
+
+// Opens a file of the run's to delete or rename it. What is absent, or leads
+// out of the folder (null: anywhere), is nothing of the run's to change.
+Found OpenToChange(const char* path, const WCHAR* within, HANDLE* file)
+{
+    switch (OpenFileWithin(path, DELETE, within, file)) {
+    case OpenedFile:
+        return FoundFile;
+    case AbsentFile:
+    case OutsideFile:
+        return NothingThere;
+    default:
+        return CannotOpen;
+    }
+}
+
 // Deletes the file at path when it lies within the folder (null: anywhere).
 // One that a program runs from cannot be deleted: it is renamed out of the
 // way and goes at the next restart. A file that leads out of the folder is
@@ -130,15 +147,9 @@ bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* o
 bool RemoveFile(const char* path, const WCHAR* within)
 {
     HANDLE file;
-    switch (OpenFileWithin(path, DELETE, within, &file)) {
-    case AbsentFile:
-    case OutsideFile:
-        return true;
-    case OpenedFile:
-        break;
-    default:
-        return false;
-    }
+    Found found = OpenToChange(path, within, &file);
+    if (found != FoundFile)
+        return found == NothingThere;
     if (DeleteOpenFile(file)) {
         CloseHandle(file);
         return true;
@@ -262,16 +273,11 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, cons
         return kind != JournalSetAside || RemoveFile(aside, within);
     if (kind == JournalCreated)
         return RemoveFile(path, within);
+    // Nothing set aside there: the run ended before it renamed the file.
     HANDLE earlier;
-    switch (OpenFileWithin(aside, DELETE, within, &earlier)) {
-    case AbsentFile: // the run ended before it renamed the file
-    case OutsideFile:
-        return true;
-    case OpenedFile:
-        break;
-    default:
-        return false;
-    }
+    Found found = OpenToChange(aside, within, &earlier);
+    if (found != FoundFile)
+        return found == NothingThere;
     bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path);
     CloseHandle(earlier);
     return back;
@@ -310,6 +316,7 @@ bool BeginJournal(Journal& journal, const char* folder)
         || WideCharToMultiByte(CP_UTF8, 0, journal.folderFinal, -1, final, sizeof final, nullptr, nullptr) == 0
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
+    journal.checkedFolder[0] = '\0';
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -324,19 +331,19 @@ bool BeginJournal(Journal& journal, const char* folder)
 bool RecordStep(Journal& journal, char kind, const char* text)
 {
     char line[RecordSize];
-    char* body = line + CrcDigits + 1;
-    size_t bodySize = sizeof line - CrcDigits - 1;
+    char* body = line + ChecksumDigits + 1;
+    size_t bodySize = sizeof line - ChecksumDigits - 1;
     const char kindText[] = {kind, '\0'};
     bool formatted = kind == JournalDone ? FormatText(body, bodySize, "%s", kindText)
                                          : FormatText(body, bodySize, "%s %s", kindText, text);
     if (!formatted)
         return false;
     size_t bodyLength = TextLength(body);
-    WriteHex(line, RecordCrc(body, bodyLength));
-    line[CrcDigits] = ' ';
+    WriteHex(line, RecordChecksum(body, bodyLength));
+    line[ChecksumDigits] = ' ';
     if (!AppendText(body, bodySize, "\r\n"))
         return false;
-    DWORD length = DWORD(CrcDigits + 1 + bodyLength + 2);
+    DWORD length = DWORD(ChecksumDigits + 1 + bodyLength + 2);
     DWORD written = 0;
     return WriteFile(journal.file, line, length, &written, nullptr) && written == length
         && FlushFileBuffers(journal.file);
@@ -348,9 +355,28 @@ void CloseJournal(Journal& journal)
     journal.file = INVALID_HANDLE_VALUE;
 }
 
-bool MayWrite(const Journal& journal, const char* name, const char* target)
+bool MayWrite(Journal& journal, const char* name, const char* target)
 {
-    return IsSystemName(name) || ResolvesWithin(target, journal.folderFinal);
+    if (IsSystemName(name))
+        return true;
+    // Files come folder by folder: a folder once found within is not resolved again.
+    char parent[PathBufferSize];
+    if (!CopyText(parent, sizeof parent, target))
+        return false;
+    size_t end = TextLength(parent);
+    while (end > 0 && !IsSeparator(parent[end - 1]))
+        --end;
+    parent[end ? end - 1 : 0] = '\0';
+    if (journal.checkedFolder[0] && TextEquals(parent, journal.checkedFolder))
+        return true;
+    if (!ResolvesWithin(target, journal.folderFinal))
+        return false;
+    // Only a folder that exists now stays checked; one made for this file is checked with the next.
+    DWORD attributes = GetFileAttributesA(parent[0] ? parent : ".");
+    bool there = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!there || !CopyText(journal.checkedFolder, sizeof journal.checkedFolder, parent[0] ? parent : "."))
+        journal.checkedFolder[0] = '\0';
+    return true;
 }
 
 Preparation MakeWay(Journal& journal, const char* name, const char* target, char* aside, size_t asideSize)

@@ -5,7 +5,8 @@
 // profile file: pelmora.ini has the journal pelmora.ini.journal.
 //
 // One record per line, "CCCCCCCC K text" and CR LF, where CCCCCCCC is the
-// CRC-32 of "K text" in hexadecimal:
+// Adler-32 checksum of "K text" in hexadecimal (zlib's; its CRC-32 tables
+// would not fit the uninstaller's size):
 //   F folder TAB final   the installation folder's full path, and the final
 //                        path the system resolved it to (UTF-8); the first record
 //   A d name             the existing file of this stored name is renamed in its
@@ -32,6 +33,8 @@ struct Journal {
     // The installation folder's final path: nothing below it is written or
     // deleted unless it lies within.
     WCHAR folderFinal[FinalPathSize];
+    // The last folder found to lie within, as the names spell it ("." for the folder itself).
+    char checkedFolder[PathBufferSize];
 };
 
 // Starts the journal of a run into the folder; false when it cannot be made.
@@ -40,9 +43,9 @@ bool BeginJournal(Journal& journal, const char* folder);
 bool RecordStep(Journal& journal, char kind, const char* text);
 void CloseJournal(Journal& journal);
 
-// Whether the file may be created there: nothing below the folder is written
-// through a link or junction that leads out of it.
-bool MayWrite(const Journal& journal, const char* name, const char* target);
+// Whether the folders on the file's way may be made: none is made through a
+// link or junction that leads out of the folder.
+bool MayWrite(Journal& journal, const char* name, const char* target);
 
 enum Preparation { Prepared, Skipped, Refused };
 // Makes way for the file of a stored name at target: an existing file is

@@ -106,8 +106,9 @@ int ExtractPayload(HWND dialog, ProgressSink sink)
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
 {
-    Add(std::string("RemoveExtractedFiles(") + (dialog ? "?" : "none") + ", " + (sink ? "?" : "none") + ")");
-    return 4;
+    Add(std::string("RemoveExtractedFiles(") + (dialog ? "?" : "none") + ", " + (sink ? "?" : "none") + ") -> "
+        + std::to_string(Script.removeResult));
+    return Script.removeResult;
 }
 
 // The shipped payload's longest name, under the real rule.

@@ -12,6 +12,7 @@ struct DoubleScript {
     INT_PTR agreement = 1;
     std::vector<std::string> folders; // one per ResolveInstallFolder call; past the end: gave up
     int extractResult = 4;
+    int removeResult = 4;
     bool nt = true;
 };
 

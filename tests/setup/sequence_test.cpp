@@ -152,29 +152,46 @@ TEST_F(SequenceTest, WarnsOfRunningCopiesInsteadOfShuttingThemDown)
 
 TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
 {
+    const char notRestored[] =
+        "Some of the files this installation replaced could not be put back yet. Close the programs that use them "
+        "and run the setup program again: before anything else, it puts back what this installation replaced.";
     const struct {
         int result;
         const char* text;
+        int removeResult;
     } cases[] = {
         {1, "The application was not able to create one of its component files. The disk is full, or a copy of the "
             "application is already running, or you do not have write access to the directory in which you are "
             "attempting to install the application. Check your available disk space and run the setup program "
-            "again."},
+            "again.",
+            4},
         {2, "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check "
-            "your available disk space, make additional space available, and run the setup program again."},
+            "your available disk space, make additional space available, and run the setup program again.",
+            4},
         {3, "Insufficient memory was available for the setup procedure. Close other applications and run the setup "
-            "program again."},
+            "program again.",
+            4},
+        {2, "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check "
+            "your available disk space, make additional space available, and run the setup program again.",
+            0},
     };
     for (const auto& c : cases) {
         Restart();
         Script.extractResult = c.result;
+        Script.removeResult = c.removeResult;
+        // Rolled back before the message, so that the folder holds the earlier version while it waits.
         Lines expected = Join({Opening,
             {"ResolveInstallFolder(backdrop, 1) -> " + Folder, "CreateProgressDialog",
                 "ShowProgress(progress, Shutting Down Running Copies, 0)", "ShutDownRunningCopies",
                 "ExtractPayload(progress, ShowProgress) -> " + std::to_string(c.result),
-                std::string("Pelmora Installation Failed | ") + c.text + " | [OK] -> OK",
-                "RemoveExtractedFiles(none, none)"}});
-        EXPECT_EQ(Run({Press(IDOK)}), expected) << c.result;
+                "RemoveExtractedFiles(none, none) -> " + std::to_string(c.removeResult),
+                std::string("Pelmora Installation Failed | ") + c.text + " | [OK] -> OK"}});
+        std::vector<Action> answers = {Press(IDOK)};
+        if (c.removeResult != 4) {
+            expected.push_back(std::string("Pelmora Installation Failed | ") + notRestored + " | [OK] -> OK");
+            answers.push_back(Press(IDOK));
+        }
+        EXPECT_EQ(Run(answers), expected) << c.result;
         EXPECT_TRUE(IsWindow(ProgressWindow)) << "the progress dialog stays open after a failure";
     }
 }
