@@ -6,9 +6,12 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
+#include "recorded.h"
+#include "report.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
+#include <shlobj.h>
 
 namespace {
 
@@ -20,64 +23,35 @@ const char NotUndoneFormat[] =
     "Nothing was removed. Close the programs that use its files, or reconnect its drive, and try again.";
 const char QuestionCaptionFormat[] = "Remove %s";
 const char QuestionFormat[] = "Do you want to remove %s and all of its components from your computer?";
+const char RunningCopiesCaption[] = "Close Running Copies First!";
+const char RunningCopiesFormat[] =
+    "Before %s is removed, make sure it is not running. If it is running, shut it down before clicking the OK "
+    "button.";
 const char CompleteCaption[] = "Removal Complete";
 const char CompleteFormat[] = "%s was removed from your computer.";
+const char IncompleteCaption[] = "Removal Incomplete";
+const char IncompleteFormat[] =
+    "%s could not be removed completely. Its uninstaller and its uninstall entry stay, so that you can run it "
+    "again once the cause is removed.";
+const char NotRemovedHeading[] = "Could not be removed, nor left for Windows to remove when it restarts:";
 const char InUseHeading[] = "In use now, and removed when Windows restarts:";
-const char NotRemovedHeading[] = "Could not be removed:";
 const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
-const char MoreFormat[] = "\r\nand %d more";
-// Room for at least one path of any length, and its "and N more" line.
-constexpr size_t ListSize = 2 * PathBufferSize;
+const char LinkHeading[] = "Left alone, because it is a link that leads out of the installation folder:";
+const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
+const char EntryFormat[] = "the uninstall entry, HKEY_LOCAL_MACHINE\\%s";
+const char ProfileFormat[] = "the remembered folder, dataDir in %s";
 constexpr size_t ReportSize = 2 * MessageBufferSize;
-// Room kept at the end of a list for its "and N more" line.
-constexpr size_t MoreRoom = 24;
 
-// Paths under a heading for the final message; those that do not fit are
-// counted, never cut.
-struct PathList {
-    const char* heading;
-    char text[ListSize];
-    int more;
+enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, ListCount };
+
+struct Removal {
+    RecordedNames recorded;
+    WCHAR folderFinal[FinalPathSize];
+    PathList lists[ListCount];
 };
 
-void AddPath(PathList& list, const char* path)
-{
-    if (TextLength(list.text) + 2 + TextLength(path) + MoreRoom < sizeof list.text) {
-        if (list.text[0])
-            AppendText(list.text, sizeof list.text, "\r\n");
-        AppendText(list.text, sizeof list.text, path);
-    } else {
-        ++list.more;
-    }
-}
-
-bool AddList(char* report, size_t size, const PathList& list)
-{
-    if (!list.text[0])
-        return true;
-    char more[MoreRoom];
-    if (!FormatText(more, sizeof more, list.more ? MoreFormat : "", list.more))
-        return false;
-    return AppendText(report, size, "\r\n\r\n") && AppendText(report, size, list.heading)
-        && AppendText(report, size, "\r\n") && AppendText(report, size, list.text)
-        && AppendText(report, size, more);
-}
-
-// "Removal Complete": the product's name, then what stays and why.
-bool ComposeReport(char* report, size_t size, const PathList* lists, int count)
-{
-    if (!FormatText(report, size, CompleteFormat, ProductConfig.displayName))
-        return false;
-    for (int i = 0; i < count; ++i)
-        if (!AddList(report, size, lists[i]))
-            return false;
-    return true;
-}
-
-bool SameText(const char* a, const char* b)
-{
-    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
-}
+// The whole removal's state: the lists are too large for the stack.
+Removal TheRemoval;
 
 // A path as the file system names it: full, with long names, without a
 // trailing backslash unless it is a root.
@@ -102,7 +76,7 @@ bool SamePath(const char* a, const char* b)
     char first[PathBufferSize];
     char second[PathBufferSize];
     return CanonicalPath(a, first, sizeof first) && CanonicalPath(b, second, sizeof second)
-        && SameText(first, second);
+        && SamePathText(first, second);
 }
 
 enum EntryState { NoEntry, EntryNamesThis, EntryNamesOther };
@@ -152,7 +126,8 @@ bool BelongsHere()
     return remembered[0] && SamePath(remembered, InstallFolder);
 }
 
-// This program's path, and the folder it stands in, with long names.
+// This program's path, and the folder it stands in, with long names; a drive
+// root keeps its backslash.
 bool LocateInstallation()
 {
     char module[PathBufferSize];
@@ -163,113 +138,223 @@ bool LocateInstallation()
     for (size_t i = 0; UninstallerPath[i]; ++i)
         if (UninstallerPath[i] == '\\')
             separator = i;
-    if (!CopyText(InstallFolder, sizeof InstallFolder, UninstallerPath))
+    if (separator == 0 || !CopyText(InstallFolder, sizeof InstallFolder, UninstallerPath))
         return false;
-    InstallFolder[separator] = '\0';
-    return separator > 0;
+    InstallFolder[separator == 2 && InstallFolder[1] == ':' ? separator + 1 : separator] = '\0';
+    return true;
+}
+
+// A name below a folder as a path; a root folder has its separator already.
+bool JoinPath(const char* folder, const char* name, char* out, size_t size)
+{
+    size_t length = TextLength(folder);
+    if (length && IsSeparator(folder[length - 1]))
+        return FormatText(out, size, "%s%s", folder, name);
+    return FormatFolderFile(out, size, folder, name);
 }
 
 bool FolderPath(const char* name, char* out, size_t size)
 {
-    return FormatFolderFile(out, size, InstallFolder, name);
+    return JoinPath(InstallFolder, name, out, size);
 }
 
-bool IsPayloadName(const char* relative, bool folder)
+// The folder's path below the installation folder, "" for the folder itself.
+const char* BelowInstallFolder(const char* path)
 {
-    const UninstallTables& payload = UninstallPayload;
-    int count = folder ? payload.folderCount : payload.fileCount;
-    const char* const* names = folder ? payload.folderNames : payload.fileNames;
-    for (int i = 0; i < count; ++i)
-        if (SameText(names[i], relative))
+    const char* below = path + TextLength(InstallFolder);
+    return below + (IsSeparator(*below) ? 1 : 0);
+}
+
+bool IsSystemFolderOf(const char* path, int folder)
+{
+    char system[MAX_PATH];
+    return SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, system) == S_OK && SamePath(path, system);
+}
+
+// Folders that are never removed, even when empty: a drive's root, the
+// Windows and system directories, the programs folders, the user's profile.
+bool IsProtectedFolder(const char* path)
+{
+    char canonical[PathBufferSize];
+    if (!CanonicalPath(path, canonical, sizeof canonical) || TextLength(canonical) <= 3)
+        return true;
+    const int folders[] = {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES,
+        CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE,
+        CSIDL_COMMON_APPDATA, CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_DESKTOPDIRECTORY,
+        CSIDL_PERSONAL};
+    for (int folder : folders)
+        if (IsSystemFolderOf(canonical, folder))
             return true;
-    // A payload file the undo of a cut-off install moved away goes at the next restart.
-    char original[PathBufferSize];
-    size_t length = TextLength(relative);
-    size_t suffix = TextLength(MovedAwaySuffix);
-    if (folder || length <= suffix || !SamePathText(relative + length - suffix, MovedAwaySuffix)
-        || !CopyText(original, sizeof original, relative))
-        return false;
-    original[length - suffix] = '\0';
-    return IsPayloadName(original, false);
+    return false;
 }
 
-// Whether everything left in a folder, down to its subfolders, is the
-// payload's own, which is then scheduled for removal at the next restart too.
-bool HoldsOnlyPayload(const char* folder)
+bool IsThisProgram(const char* path)
 {
-    char pattern[PathBufferSize];
-    if (!FormatText(pattern, sizeof pattern, "%s\\*", folder))
-        return false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    // The folder's path below the installation folder, to which entries are relative.
-    const char* below = folder + TextLength(InstallFolder);
-    below += *below == '\\' ? 1 : 0;
-    bool onlyPayload = true;
-    do {
-        if (TextEquals(found.cFileName, ".") || TextEquals(found.cFileName, ".."))
-            continue;
-        char relative[PathBufferSize];
+    return SamePathText(path, UninstallerPath);
+}
+
+bool IsTheRecord(const char* relative)
+{
+    return SamePathText(relative, InstallRecordName);
+}
+
+// Deletes a recorded file through a handle whose final path lies within the
+// folder; one in use goes at the next restart. What a link leads to is never
+// touched: the link's folder is named when the folders are removed.
+void RemoveRecordedFile(const char* relative)
+{
+    char path[PathBufferSize];
+    if (!FolderPath(relative, path, sizeof path))
+        return; // a path no file function could name was never written
+    HANDLE file;
+    switch (OpenFileWithin(path, DELETE, TheRemoval.folderFinal, &file)) {
+    case AbsentFile:
+    case OutsideFile:
+        return;
+    case OpenedFile:
+        if (DeleteOpenFile(file)) {
+            CloseHandle(file);
+            return;
+        }
+        CloseHandle(file);
+        break;
+    default:
+        break;
+    }
+    bool scheduled = MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    AddPath(TheRemoval.lists[scheduled ? InUseList : NotRemovedList], path);
+}
+
+// Every recorded file but the record and this program, which go last; the
+// system directory's files stay, and are named.
+void RemoveFiles(HWND progress)
+{
+    const RecordedNames& recorded = TheRemoval.recorded;
+    char system[PathBufferSize];
+    for (int i = 0; i < recorded.count; ++i) {
+        const char* name = recorded.names[i];
+        ShowProgress(progress, name, int(int64_t(i) * 100 / recorded.count));
         char path[PathBufferSize];
-        bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        bool named = below[0] ? FormatFolderFile(relative, sizeof relative, below, found.cFileName)
-                              : CopyText(relative, sizeof relative, found.cFileName);
-        onlyPayload = named && IsPayloadName(relative, isFolder)
-            && (!isFolder || (FolderPath(relative, path, sizeof path) && HoldsOnlyPayload(path)));
-    } while (onlyPayload && FindNextFileA(search, &found));
-    FindClose(search);
-    return onlyPayload;
-}
-
-bool Exists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool ScheduleRemoval(const char* path)
-{
-    return MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-}
-
-// Each payload file below the folder; one that is held open goes at the next restart.
-void RemoveFiles(HWND progress, PathList& inUse, PathList& notRemoved)
-{
-    const UninstallTables& payload = UninstallPayload;
-    for (int i = 0; i < payload.fileCount; ++i) {
-        ShowProgress(progress, payload.fileNames[i], int(int64_t(i) * 100 / payload.fileCount));
-        char path[PathBufferSize];
-        if (!FolderPath(payload.fileNames[i], path, sizeof path))
-            continue; // a path no file function could name was never written
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL); // a read-only file is removed all the same
-        if (DeleteFileA(path) || !Exists(path))
+        if (IsSystemName(name)) {
+            UINT length = GetSystemDirectoryA(system, sizeof system);
+            if (length > 0 && length < sizeof system && FormatFolderFile(path, sizeof path, system, name + SystemPrefixLength))
+                AddPath(TheRemoval.lists[SystemList], path);
             continue;
-        bool scheduled = ScheduleRemoval(path);
-        // This program is running and goes at the next restart: nothing to tell the user.
-        if (!SameText(path, UninstallerPath))
-            AddPath(scheduled ? inUse : notRemoved, path);
+        }
+        if (IsTheRecord(name) || (FolderPath(name, path, sizeof path) && IsThisProgram(path)))
+            continue;
+        RemoveRecordedFile(name);
     }
     ShowProgress(progress, "", 100);
 }
 
-// The payload's folders, innermost first, then the installation folder: each
-// goes when empty, or at the next restart when only payload files are left in
-// it. Anything else keeps it; the installation folder kept is named.
-void RemoveFolders(PathList& kept)
+// A folder that a recorded file needs, or one of the folders this uninstaller
+// was built to remove (an interrupted install may have made one and left it
+// empty). Only files the record names are ever deleted from them.
+bool IsProductFolder(const char* relative)
 {
-    const UninstallTables& payload = UninstallPayload;
-    for (int i = 0; i <= payload.folderCount; ++i) {
-        char path[PathBufferSize];
-        bool named = i < payload.folderCount ? FolderPath(payload.folderNames[i], path, sizeof path)
-                                             : CopyText(path, sizeof path, InstallFolder);
-        if (!named || RemoveDirectoryA(path) || !Exists(path))
+    if (IsRecordedFolder(TheRemoval.recorded, relative))
+        return true;
+    for (int i = 0; i < UninstallPayload.folderCount; ++i)
+        if (SamePathText(UninstallPayload.folderNames[i], relative))
+            return true;
+    return false;
+}
+
+bool IsLink(DWORD attributes)
+{
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A recorded file that the undo of an interrupted install renamed out of a
+// program's way (name.pmdel, name.1.pmdel ...): it goes at the next restart.
+bool IsMovedAway(const char* relative)
+{
+    char original[PathBufferSize];
+    size_t length = TextLength(relative);
+    size_t suffix = TextLength(MovedAwaySuffix);
+    if (length <= suffix || !SamePathText(relative + length - suffix, MovedAwaySuffix)
+        || !CopyText(original, sizeof original, relative))
+        return false;
+    length -= suffix;
+    // The numbered forms: a dot and one digit before the suffix.
+    if (length > 2 && original[length - 2] == '.' && original[length - 1] >= '1' && original[length - 1] <= '9')
+        length -= 2;
+    original[length] = '\0';
+    return IsRecordedFile(TheRemoval.recorded, original);
+}
+
+// Whether everything left in a folder is the product's own and goes at the
+// next restart (or is this program, or the record, which go at the end). The
+// files moved out of a program's way are named with what waits for the restart.
+bool HoldsOnlyLeftovers(const char* folder, bool* empty)
+{
+    char pattern[PathBufferSize];
+    WIN32_FIND_DATAA found;
+    *empty = true;
+    if (!JoinPath(folder, "*", pattern, sizeof pattern))
+        return false;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool leftovers = true;
+    do {
+        if (TextEquals(found.cFileName, ".") || TextEquals(found.cFileName, ".."))
             continue;
-        if (HoldsOnlyPayload(path))
-            ScheduleRemoval(path); // result deliberately ignored: a folder that stays is harmless
-        else if (i == payload.folderCount)
-            AddPath(kept, path);
+        *empty = false;
+        char path[PathBufferSize];
+        bool named = JoinPath(folder, found.cFileName, path, sizeof path);
+        const char* relative = named ? BelowInstallFolder(path) : "";
+        bool movedAway = named && IsMovedAway(relative);
+        if (movedAway)
+            AddPath(TheRemoval.lists[InUseList], path);
+        leftovers = named && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            && (movedAway || IsRecordedFile(TheRemoval.recorded, relative) || IsThisProgram(path)
+                || IsTheRecord(relative));
+    } while (leftovers && FindNextFileA(search, &found));
+    FindClose(search);
+    return leftovers;
+}
+
+// The product's folders below this one, deepest first, then this one: each
+// goes when empty, or at the next restart when only the product's files wait
+// there. A link in its place is removed as a link or left and named, never
+// followed; a folder that holds the user's files is kept and named.
+void RemoveFolders(const char* folder, int depth)
+{
+    char pattern[PathBufferSize];
+    WIN32_FIND_DATAA found;
+    HANDLE search = JoinPath(folder, "*", pattern, sizeof pattern) ? FindFirstFileA(pattern, &found)
+                                                                   : INVALID_HANDLE_VALUE;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            char path[PathBufferSize];
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || TextEquals(found.cFileName, ".")
+                || TextEquals(found.cFileName, "..") || !JoinPath(folder, found.cFileName, path, sizeof path)
+                || !IsProductFolder(BelowInstallFolder(path)))
+                continue;
+            DWORD attributes = GetFileAttributesA(path);
+            WCHAR final[FinalPathSize];
+            bool inside = FinalFolderPath(path, final, FinalPathSize)
+                && FinalPathIsWithin(final, TheRemoval.folderFinal);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (IsLink(attributes) || !inside)) {
+                if (!RemoveDirectoryA(path))
+                    AddPath(TheRemoval.lists[LinkList], path);
+                continue;
+            }
+            // Folders nest no deeper than a path can reach; the depth only guards against a loop.
+            if (depth < int(PathBufferSize / 2))
+                RemoveFolders(path, depth + 1);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
     }
+    if (depth == 0 || RemoveDirectoryA(folder) || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+        return;
+    bool empty;
+    if (HoldsOnlyLeftovers(folder, &empty) && !IsProtectedFolder(folder))
+        MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a folder that stays is harmless
+    else if (!empty)
+        AddPath(TheRemoval.lists[KeptList], folder);
 }
 
 bool ProfilePath(char* out, size_t size)
@@ -294,21 +379,58 @@ bool HoldsOnlyBlanks(const char* path)
     return whole;
 }
 
-void ForgetInstallation()
+// The uninstall entry, then the remembered folder; false, with what stays
+// named, when either could not be removed.
+bool ForgetInstallation()
 {
     char keyPath[PathBufferSize];
-    if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName))
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath); // result deliberately ignored: an absent key is fine
-
+    char text[PathBufferSize];
+    if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
+        LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            FormatText(text, sizeof text, EntryFormat, keyPath);
+            AddPath(TheRemoval.lists[NotRemovedList], text);
+            return false;
+        }
+    }
     const char* profile = ProductConfig.profileFile;
     WritePrivateProfileStringA(ProfileSection, ProfileKey, nullptr, profile);
     char rest[4];
     if (GetPrivateProfileSectionA(ProfileSection, rest, sizeof rest, profile) == 0)
         WritePrivateProfileStringA(ProfileSection, nullptr, nullptr, profile);
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, profile); // writes the cached file out
+    char remembered[4];
+    if (GetPrivateProfileStringA(ProfileSection, ProfileKey, "", remembered, sizeof remembered, profile) > 0) {
+        FormatText(text, sizeof text, ProfileFormat, profile);
+        AddPath(TheRemoval.lists[NotRemovedList], text);
+        return false;
+    }
     char path[PathBufferSize];
     if (ProfilePath(path, sizeof path) && HoldsOnlyBlanks(path))
-        DeleteFileA(path);
+        DeleteFileA(path); // result deliberately ignored: an empty profile file is harmless
+    return true;
+}
+
+// The record and this program go last, and only when all else went: with them
+// the user can run the removal again.
+void RemoveLast()
+{
+    RemoveRecordedFile(InstallRecordName);
+    // This program, when it runs from here, goes at the next restart.
+    RemoveRecordedFile(BelowInstallFolder(UninstallerPath));
+}
+
+void RemoveInstallFolder()
+{
+    if (RemoveDirectoryA(InstallFolder) || GetFileAttributesA(InstallFolder) == INVALID_FILE_ATTRIBUTES)
+        return;
+    bool empty;
+    if (IsProtectedFolder(InstallFolder))
+        return;
+    if (HoldsOnlyLeftovers(InstallFolder, &empty))
+        MoveFileExA(InstallFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a folder that stays is harmless
+    else
+        AddPath(TheRemoval.lists[KeptList], InstallFolder);
 }
 
 void RemoveFromShell(HWND progress)
@@ -318,6 +440,52 @@ void RemoveFromShell(HWND progress)
     RemoveProductGroup();
     RemoveStartupItem();
     CloseDdeClient();
+}
+
+void StopProductPrograms(HWND progress)
+{
+    if (ProductConfig.warnOfRunningCopies) {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, RunningCopiesFormat, ProductConfig.displayName);
+        ShowWarning(nullptr, RunningCopiesCaption, text);
+    } else {
+        ShowProgress(progress, ShuttingDownProgressText, 0);
+        ShutDownRunningCopies();
+    }
+    if (ProductConfig.serviceExecutable[0]) {
+        ShowProgress(progress, ProductConfig.serviceExecutable, 0);
+        RemoveNtService();
+    }
+    if (ProductConfig.useAgentService) {
+        ShowProgress(progress, AgentServiceFileName, 0);
+        RemoveAgentService();
+    }
+}
+
+// Removes what the setup installed; true when nothing of it stays but what
+// the restart removes.
+bool RemoveInstallation(HWND progress)
+{
+    Removal& removal = TheRemoval;
+    const char* headings[ListCount] = {NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading};
+    for (int i = 0; i < ListCount; ++i)
+        removal.lists[i].heading = headings[i];
+    char record[PathBufferSize];
+    if (!FolderPath(InstallRecordName, record, sizeof record) || !LoadRecordedNames(removal.recorded, record)
+        || !FinalFolderPath(InstallFolder, removal.folderFinal, FinalPathSize)) {
+        AddPath(removal.lists[NotRemovedList], InstallFolder);
+        return false;
+    }
+    RemoveFiles(progress);
+    RemoveFolders(InstallFolder, 0);
+    bool complete = !removal.lists[NotRemovedList].text[0] && ForgetInstallation();
+    if (complete) {
+        RemoveLast();
+        RemoveInstallFolder();
+        complete = !removal.lists[NotRemovedList].text[0];
+    }
+    FreeRecordedNames(removal.recorded);
+    return complete;
 }
 
 } // namespace
@@ -335,7 +503,6 @@ int UninstallSequence(HINSTANCE instance)
     FormatText(text, sizeof text, QuestionFormat, ProductConfig.displayName);
     if (!AskYesNo(nullptr, caption, text))
         return 0;
-
     // An install into this folder that was cut off is undone first, so that
     // what is removed below is the version that was there before it.
     if (SettleJournal(InstallFolder, nullptr, nullptr) != ExtractDone) {
@@ -347,31 +514,24 @@ int UninstallSequence(HINSTANCE instance)
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths
     HWND progress = CreateProgressDialog(instance, nullptr);
-    ShowProgress(progress, ShuttingDownProgressText, 0);
-    ShutDownRunningCopies();
-    if (ProductConfig.serviceExecutable[0]) {
-        ShowProgress(progress, ProductConfig.serviceExecutable, 0);
-        RemoveNtService();
-    }
+    StopProductPrograms(progress);
     RemoveFromShell(progress);
 
     // A folder that is some process's current directory cannot be removed.
     char system[PathBufferSize];
     if (GetSystemDirectoryA(system, sizeof system))
         SetCurrentDirectoryA(system); // result deliberately ignored: only this folder's removal could suffer
-    // Set one by one: an initialiser for the lists would be a copy of them in the program's data.
-    PathList lists[3] = {};
-    lists[0].heading = InUseHeading;
-    lists[1].heading = NotRemovedHeading;
-    lists[2].heading = KeptHeading;
-    RemoveFiles(progress, lists[0], lists[1]);
-    RemoveFolders(lists[2]);
-    ForgetInstallation();
+    bool complete = RemoveInstallation(progress);
     DestroyWindow(progress);
 
+    char opening[MessageBufferSize];
+    FormatText(opening, sizeof opening, complete ? CompleteFormat : IncompleteFormat, ProductConfig.displayName);
     char report[ReportSize];
-    if (!ComposeReport(report, sizeof report, lists, 3))
-        FormatText(report, sizeof report, CompleteFormat, ProductConfig.displayName);
-    ShowInformation(nullptr, CompleteCaption, report);
+    if (!ComposeReport(report, sizeof report, opening, TheRemoval.lists, ListCount))
+        CopyText(report, sizeof report, opening);
+    if (complete)
+        ShowInformation(nullptr, CompleteCaption, report);
+    else
+        ShowWarning(nullptr, IncompleteCaption, report);
     return 0;
 }

@@ -108,6 +108,8 @@ std::string RemoveQuestion(const std::string& name, const std::string& answer)
         "Do you want to remove " + name + " and all of its components from your computer?", "Yes,No", answer);
 }
 
+const std::string InUseHeading = "\r\n\r\nIn use now, and removed when Windows restarts:";
+
 std::string RemovalComplete(const std::string& text)
 {
     return Box("Removal Complete", text, "OK", "OK");
@@ -191,6 +193,16 @@ void SimulateRestart()
     WaitForSingleObject(process.hProcess, 60000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+// The listing without the setup's record of what it wrote, whose time is the run's.
+Lines WithoutRecord(const Lines& files)
+{
+    Lines kept;
+    for (const std::string& file : files)
+        if (file.rfind("pmfiles.lst | ", 0) != 0)
+            kept.push_back(file);
+    return kept;
 }
 
 Lines Names(const Lines& files)
@@ -310,10 +322,12 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     EXPECT_EQ(RunShipped(DemoScenario(pictures)),
         (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "Yes"), Success("Pelmora", "No"), Ended}));
-    EXPECT_EQ(ListFiles(Home), ShippedFiles());
+    EXPECT_EQ(WithoutRecord(ListFiles(Home)), ShippedFiles());
+    EXPECT_EQ(ReadLines(Home + "\\pmfiles.lst"), (Lines{"pelmora.exe", "help.htm", "pmuninst.exe"}))
+        << "the record of what the setup wrote";
     EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
     EXPECT_EQ(UninstallEntry("Pelmora"),
-        (Lines{TextValue("DisplayIcon", Home + "\\pelmora.exe"), "DisplayName = Pelmora (8 bytes)",
+        (Lines{TextValue("DisplayIcon", Home + "\\pelmora.exe,0"), "DisplayName = Pelmora (8 bytes)",
             "EstimatedSize = 347 (dword)", TextValue("InstallLocation", Home), "NoModify = 1 (dword)",
             "NoRepair = 1 (dword)", TextValue("UninstallString", "\"" + Home + "\\pmuninst.exe\"")}));
     EXPECT_EQ(GroupLinks("Pelmora"),
@@ -357,10 +371,11 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
                   "answer Add To Startup Group | No", "answer Installation Successful | No"}),
         (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended,
-            "window \"Pelmora - Options\" was told to quit", "window \"About Pelmora\" was left alone"}));
+            "window \"Pelmora - Options\" was left alone", "window \"About Pelmora\" was left alone"}))
+        << "the windows of a program outside the folder are left alone, whatever their titles";
     EXPECT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0) << "the running copy was told to quit";
     CloseHandle(running);
-    Lines files = ListFiles(Home);
+    Lines files = WithoutRecord(ListFiles(Home));
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0].substr(0, 14), "help.htm | 3 |") << "held open: skipped, kept as it was";
     EXPECT_EQ(files[1], ShippedFiles()[1]) << "rewritten with its stored time";
@@ -435,7 +450,7 @@ TEST(EndToEnd, AnUpdateThatRunsOutOfSpaceLeavesTheEarlierVersion)
                   .back(),
         Ended);
     const Lines earlier = FolderImage(folder);
-    ASSERT_EQ(Names(ListFiles(folder)), (Lines{"help.htm", "pelmora.exe", "pmuninst.exe"}));
+    ASSERT_EQ(Names(ListFiles(folder)), (Lines{"help.htm", "pelmora.exe", "pmfiles.lst", "pmuninst.exe"}));
     const Lines registered = Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora"));
     EXPECT_EQ(Drive(UPDATE_SETUP_EXE, updateAnswers), failed);
     EXPECT_EQ(FolderImage(folder), earlier);
@@ -478,7 +493,9 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             // The uninstaller the cut-off run wrote puts back the earlier one and removes that version.
             EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
                 (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
-                    RemovalComplete("Pelmora was removed from your computer."), Uninstalled}));
+                    RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
+                        + "\\pmuninst.exe.pmdel"),
+                    Uninstalled}));
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
             SimulateRestart();
@@ -486,6 +503,107 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
         }
     }
+}
+
+TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
+{
+    // A user's own manual in the folder before the product came, held while it installs, so both
+    // versions pass it over: the newer one (with release notes in a subfolder and a sample file),
+    // then the shipped one, which drops those two.
+    CreateDirectoryA(Home.c_str(), nullptr);
+    const std::string manual = Home + "\\help.htm";
+    std::ofstream(manual) << "my own notes";
+    const Lines installAnswers = {"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
+        "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+        "answer Installation Successful | No"};
+    ASSERT_EQ(Drive(UPDATE_SETUP_EXE, installAnswers).back(), Ended);
+    ASSERT_EQ(RunShipped(Join({"hold " + manual}, Lines(installAnswers.begin() + 1, installAnswers.end())))
+                  .back(),
+        Ended);
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"docs\\whatsnew.txt", "help.htm", "pelmora.exe", "pmfiles.lst",
+                                          "pmuninst.exe", "samples.dat"}));
+
+    // The release notes' folder replaced by a link to a folder outside with a file of the same name.
+    const std::string outside = "C:\\outside";
+    CreateDirectoryA(outside.c_str(), nullptr);
+    std::ofstream(outside + "\\whatsnew.txt") << "theirs";
+    ASSERT_TRUE(MoveFileA((Home + "\\docs").c_str(), "C:\\docs-of-pelmora"));
+    ASSERT_TRUE(MakeUnixLink(Home + "\\docs", outside));
+
+    // A copy of the installation under a name that differs by an invisible soft hyphen removes nothing.
+    const std::string lookAlike = Programs + "\\Pel\xadmora";
+    CreateDirectoryA(lookAlike.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA((Home + "\\pmuninst.exe").c_str(), (lookAlike + "\\pmuninst.exe").c_str(), FALSE));
+    const Lines installed = Join(UninstallEntry("Pelmora"), {ProfileValue("pelmora.ini")});
+    EXPECT_EQ(Drive(lookAlike + "\\pmuninst.exe", {"answer Uninstall Not Possible | OK"}),
+        (Lines{Box("Uninstall Not Possible",
+                   "This program does not belong to an installation of Pelmora in this folder. Nothing was removed.",
+                   "OK", "OK"),
+            Uninstalled}));
+    EXPECT_EQ(Join(UninstallEntry("Pelmora"), {ProfileValue("pelmora.ini")}), installed);
+
+    // Another program's window whose title begins with the product's name is left alone.
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"window Pelmora ideas.txt - Notepad"}, UninstallAnswers)),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
+                + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the "
+                  "product:\r\n"
+                + Home + "\r\n\r\nLeft alone, because it is a link that leads out of the installation folder:\r\n"
+                + Home + "\\docs"),
+            Uninstalled, "window \"Pelmora ideas.txt - Notepad\" was left alone"}));
+    EXPECT_EQ(ReadLines(manual), Lines{"my own notes"});
+    EXPECT_EQ(ReadLines(outside + "\\whatsnew.txt"), Lines{"theirs"});
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"docs", "help.htm", "pmuninst.exe"}))
+        << "the link, the user's manual and the running uninstaller";
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    RemoveUnixLink(Home + "\\docs");
+    SimulateRestart();
+    EXPECT_EQ(Names(ListFiles(Home)), Lines{"help.htm"}) << "the dropped sample file went with the rest";
+    RemoveTree(outside);
+    RemoveTree(lookAlike);
+}
+
+TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
+{
+    // A key under the entry that is not the product's keeps the entry: the removal says so and stays repeatable.
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    const std::string entryKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pelmora";
+    HKEY other;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, (entryKey + "\\Other").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                  &other, nullptr),
+        ERROR_SUCCESS);
+    RegCloseKey(other);
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"),
+                  {"answer Remove Pelmora | Yes", "answer Closing Running Copies | OK", "answer Removal Incomplete | OK"}),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            Box("Removal Incomplete",
+                "Pelmora could not be removed completely. Its uninstaller and its uninstall entry stay, so that you can "
+                "run it again once the cause is removed.\r\n\r\nCould not be removed, nor left for Windows to remove "
+                "when it restarts:\r\nthe uninstall entry, HKEY_LOCAL_MACHINE\\"
+                    + entryKey,
+                "OK", "OK"),
+            Uninstalled}));
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"pmfiles.lst", "pmuninst.exe"})) << "what the next try needs stays";
+    EXPECT_EQ(UninstallCommand("Pelmora"), "\"" + Home + "\\pmuninst.exe\"");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (entryKey + "\\Other").c_str());
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home + "\\pmuninst.exe"),
+            Uninstalled}));
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Removed with the manual held, so that it and the folder wait for a restart; installed again before
+    // that restart: the restart leaves the new installation whole.
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    const std::string manual = Home + "\\help.htm";
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)).back(), Uninstalled);
+    EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe", Home}));
+    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
+    EXPECT_EQ(PendingDeletions(), Lines{}) << "the new installation's files are no longer scheduled";
+    SimulateRestart();
+    EXPECT_EQ(WithoutRecord(ListFiles(Home)), ShippedFiles());
 }
 
 TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
@@ -550,7 +668,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
                 "OK", "OK"),
             Success("Quillet", "No"), Ended}));
     const std::string folder = "C:\\Apps\\Quillet Notes";
-    Lines files = ListFiles(folder);
+    Lines files = WithoutRecord(ListFiles(folder));
     ASSERT_EQ(files.size(), 5u);
     EXPECT_EQ(files[0], "docs\\guide.txt | 56 | 1262304001");
     HANDLE dll = CreateFileA((system + std::string("\\quillet.dll")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -562,7 +680,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     for (const std::string& file : files)
         bytes += std::stoul(file.substr(file.find(" | ") + 3));
     EXPECT_EQ(UninstallEntry("Quillet"),
-        (Lines{"DisplayIcon = C:\\Apps\\Quillet Notes\\quillet.exe (34 bytes)", "DisplayName = Quillet (8 bytes)",
+        (Lines{"DisplayIcon = C:\\Apps\\Quillet Notes\\quillet.exe,0 (36 bytes)", "DisplayName = Quillet (8 bytes)",
             "DisplayVersion = 2.1 (4 bytes)", "EstimatedSize = " + std::to_string((bytes + 1023) / 1024) + " (dword)",
             "InstallLocation = C:\\Apps\\Quillet Notes (22 bytes)", "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
             "Publisher = Quillet Works (14 bytes)",
@@ -618,7 +736,10 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
             Box("Closing Running Copies",
                 "Any copies of Quillet currently running must now be shut down. This may take a few seconds.", "OK",
                 "OK"),
-            RemovalComplete("Quillet was removed from your computer."), Uninstalled}));
+            RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
+                + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n"
+                + system + "\\quillet.dll"),
+            Uninstalled}));
     EXPECT_EQ(ReadLines(log),
         Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0"});
     EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"}) << "the running uninstaller goes at the restart";
@@ -639,7 +760,8 @@ TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
     std::string command = UninstallCommand("Pelmora");
     EXPECT_EQ(command, "\"" + Home + "\\pmuninst.exe\"");
     EXPECT_EQ(DriveCommand(command, UninstallAnswers),
-        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing, RemovalComplete("Pelmora was removed from your computer."),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home + "\\pmuninst.exe"),
             Uninstalled}));
     Lines traced = TracedProgmanCommands();
     ASSERT_GE(traced.size(), 3u);
@@ -661,10 +783,8 @@ TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
     CloseHandle(own);
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)),
         (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
-            RemovalComplete("Pelmora was removed from your computer.\r\n\r\nIn use now, and removed when Windows "
-                            "restarts:\r\n"
-                + manual
-                + "\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
+            RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + manual + "\r\n"
+                + Home + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
             Uninstalled}));
     EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pmuninst.exe"}));
     EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe"})) << "the folder is kept";

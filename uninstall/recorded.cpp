@@ -1,0 +1,114 @@
+#include "recorded.h"
+#include "file_system.h"
+#include "lines.h"
+#include "names.h"
+#include "path_limits.h"
+#include "text.h"
+#include "uninstall.h"
+#include <stdlib.h>
+
+namespace {
+
+bool Grow(RecordedNames& recorded, size_t length)
+{
+    if (recorded.used + length + 1 > recorded.capacity) {
+        size_t capacity = recorded.capacity * 2 + length + 4096;
+        char* text = static_cast<char*>(realloc(recorded.text, capacity));
+        if (!text)
+            return false;
+        recorded.text = text;
+        recorded.capacity = capacity;
+    }
+    if (recorded.count == recorded.room) {
+        int room = recorded.room * 2 + 256;
+        const char** names = static_cast<const char**>(realloc(recorded.names, sizeof(char*) * size_t(room)));
+        if (!names)
+            return false;
+        recorded.names = names;
+        recorded.room = room;
+    }
+    return true;
+}
+
+// Names are kept as offsets until the text stops moving.
+bool AddName(RecordedNames& recorded, const char* name)
+{
+    size_t length = TextLength(name);
+    if (!Grow(recorded, length))
+        return false;
+    char* copy = recorded.text + recorded.used;
+    for (size_t i = 0; i <= length; ++i)
+        copy[i] = name[i] == '/' ? '\\' : name[i];
+    recorded.names[recorded.count++] = reinterpret_cast<const char*>(recorded.used);
+    recorded.used += length + 1;
+    return true;
+}
+
+int CompareNames(const void* a, const void* b)
+{
+    return ComparePathText(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+}
+
+// The first sorted name not below the text.
+int LowerBound(const RecordedNames& recorded, const char* text)
+{
+    int low = 0;
+    int high = recorded.count;
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        if (ComparePathText(recorded.names[middle], text) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+} // namespace
+
+bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath)
+{
+    recorded = RecordedNames();
+    LineReader reader;
+    recorded.fromRecord = OpenLines(reader, recordPath);
+    bool enough = true;
+    if (recorded.fromRecord) {
+        char name[PathBufferSize];
+        // The folder may be writable by users: only names the packer could have given count.
+        while (enough && ReadLine(reader, name, sizeof name))
+            if (!StoredNameProblem(name))
+                enough = AddName(recorded, name);
+        CloseLines(reader);
+    } else {
+        for (int i = 0; enough && i < UninstallPayload.fileCount; ++i)
+            enough = AddName(recorded, UninstallPayload.fileNames[i]);
+    }
+    for (int i = 0; i < recorded.count; ++i)
+        recorded.names[i] = recorded.text + reinterpret_cast<size_t>(recorded.names[i]);
+    if (enough)
+        qsort(recorded.names, size_t(recorded.count), sizeof(char*), CompareNames);
+    return enough;
+}
+
+void FreeRecordedNames(RecordedNames& recorded)
+{
+    free(recorded.text);
+    free(recorded.names);
+    recorded = RecordedNames();
+}
+
+bool IsRecordedFile(const RecordedNames& recorded, const char* relative)
+{
+    int at = LowerBound(recorded, relative);
+    return at < recorded.count && SamePathText(recorded.names[at], relative);
+}
+
+bool IsRecordedFolder(const RecordedNames& recorded, const char* relative)
+{
+    char prefix[PathBufferSize];
+    if (!FormatText(prefix, sizeof prefix, "%s\\", relative))
+        return false;
+    int at = LowerBound(recorded, prefix);
+    return at < recorded.count && PathIsWithin(recorded.names[at], relative)
+        && TextLength(recorded.names[at]) > TextLength(relative);
+}

@@ -1,0 +1,24 @@
+// What the setup wrote, as its record in the installation folder names it:
+// every name that the packer's rules allow, its separators made backslashes,
+// sorted as the file system compares names. Without a record (an
+// installation by a setup that kept none), the names this uninstaller was
+// built with stand in.
+#pragma once
+#include <stddef.h>
+
+struct RecordedNames {
+    char* text;          // the names, each ended by a zero
+    size_t used;
+    size_t capacity;
+    const char** names;  // into text, sorted
+    int count;
+    int room;
+    bool fromRecord;
+};
+
+// False when memory ran out.
+bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath);
+void FreeRecordedNames(RecordedNames& recorded);
+bool IsRecordedFile(const RecordedNames& recorded, const char* relative);
+// Whether a recorded name lies below the folder (relative, without a trailing separator).
+bool IsRecordedFolder(const RecordedNames& recorded, const char* relative);
