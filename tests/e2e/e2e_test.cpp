@@ -727,21 +727,25 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     RemoveTree(outside);
 
     // Its removal: the service's removal run, the subfolder and all files go,
-    // the system-directory file stays for the other programs that share it.
+    // the system-directory file stays for the other programs that share it. The product asks
+    // for running copies to be closed rather than closing them, and its agent is removed too.
     CloseHandle(dll);
     DeleteFileA(log.c_str());
     EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"),
-                  {"answer Remove Quillet | Yes", "answer Closing Running Copies | OK", "answer Removal Complete | OK"}),
+                  {"answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
+                      "answer Removal Complete | OK"}),
         (Lines{RemoveQuestion("Quillet", "Yes"),
-            Box("Closing Running Copies",
-                "Any copies of Quillet currently running must now be shut down. This may take a few seconds.", "OK",
-                "OK"),
+            Box("Close Running Copies First!",
+                "Before Quillet is removed, make sure it is not running. If it is running, shut it down before "
+                "clicking the OK button.",
+                "OK", "OK"),
             RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
                 + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n"
                 + system + "\\quillet.dll"),
             Uninstalled}));
     EXPECT_EQ(ReadLines(log),
-        Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0"});
+        (Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0",
+            "pmagent.exe|\"C:\\Apps\\Quillet Notes\\pmagent.exe\" -remove|C:\\Apps\\Quillet Notes|0"}));
     EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"}) << "the running uninstaller goes at the restart";
     EXPECT_EQ(PendingDeletions(), (Lines{folder + "\\pmuninst.exe", folder}));
     EXPECT_EQ(GetFileAttributesA((system + std::string("\\quillet.dll")).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u)
