@@ -669,7 +669,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
             Success("Quillet", "No"), Ended}));
     const std::string folder = "C:\\Apps\\Quillet Notes";
     Lines files = WithoutRecord(ListFiles(folder));
-    ASSERT_EQ(files.size(), 5u);
+    ASSERT_EQ(files.size(), 6u);
     EXPECT_EQ(files[0], "docs\\guide.txt | 56 | 1262304001");
     HANDLE dll = CreateFileA((system + std::string("\\quillet.dll")).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
         OPEN_EXISTING, 0, nullptr);
@@ -755,6 +755,58 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     EXPECT_EQ(GroupLinks("Quillet Notes"), Lines{});
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
+{
+    const std::string folder = "C:\\Apps\\Quillet Notes";
+    CreateDirectoryA("C:\\Apps", nullptr);
+    ASSERT_EQ(Drive(SECOND_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 C:\\Apps", "type 1099 Quillet Notes",
+                      "answer Choose a Folder | OK", "answer Close Running Copies First! | OK",
+                      "answer Install NT Service | No", "answer Installation Successful | No"})
+                  .back(),
+        Ended);
+    const Lines notPossible = {Box("Uninstall Not Possible",
+                                   "This program does not belong to an installation of Quillet in this folder. "
+                                   "Nothing was removed.",
+                                   "OK", "OK"),
+        "uninstall-copy ended with exit code 0"};
+
+    // A copy under another name in the same folder: the entry names the other program, whatever the profile says.
+    const std::string copy = folder + "\\uninstall-copy.exe";
+    ASSERT_TRUE(CopyFileA((folder + "\\pmuninst.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_EQ(ProfileValue("quillet.ini"), folder);
+    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), notPossible);
+
+    // Without an entry, a profile that names the folder in other letters is this installation. A file of the
+    // user's in a payload subfolder keeps that folder and the installation folder, named and not scheduled; a
+    // payload file deleted before stays out of every list; the folder below the subfolder goes at once.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillet");
+    WritePrivateProfileStringA("Options", "dataDir", "c:\\apps\\QUILLET NOTES", "quillet.ini");
+    std::ofstream(folder + "\\docs\\mine.txt") << "the user's";
+    ASSERT_TRUE(DeleteFileA((folder + "\\quillet.exe").c_str()));
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    EXPECT_EQ(Drive(folder + "\\pmuninst.exe",
+                  {"answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
+                      "answer Removal Complete | OK"}),
+        (Lines{RemoveQuestion("Quillet", "Yes"),
+            Box("Close Running Copies First!",
+                "Before Quillet is removed, make sure it is not running. If it is running, shut it down before "
+                "clicking the OK button.",
+                "OK", "OK"),
+            RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
+                + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:"
+                  "\r\n"
+                + folder + "\\docs\r\n" + folder
+                + "\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n" + system
+                + "\\quillet.dll"),
+            Uninstalled}));
+    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe", "uninstall-copy.exe"}));
+    EXPECT_EQ(GetFileAttributesA((folder + "\\docs\\howto").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(PendingDeletions(), Lines{folder + "\\pmuninst.exe"}) << "no kept folder is scheduled";
+    EXPECT_EQ(ProfileValue("quillet.ini"), "(none)");
 }
 
 TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
