@@ -19,6 +19,11 @@ int CompareWide(const char* a, int aLength, const char* b, int bLength)
     // With -1 the converted length counts the terminating zero, which is not compared.
     firstLength -= aLength < 0 ? 1 : 0;
     secondLength -= bLength < 0 ? 1 : 0;
+    // The file functions take either separator for the other.
+    for (int i = 0; i < firstLength; ++i)
+        first[i] = first[i] == L'/' ? L'\\' : first[i];
+    for (int i = 0; i < secondLength; ++i)
+        second[i] = second[i] == L'/' ? L'\\' : second[i];
     return CompareStringOrdinal(first, firstLength, second, secondLength, TRUE);
 }
 
@@ -141,6 +146,18 @@ OpenResult OpenFileWithin(const char* path, DWORD access, const WCHAR* folderFin
     CloseHandle(*handle);
     *handle = INVALID_HANDLE_VALUE;
     return OutsideFile;
+}
+
+bool ClearReadOnly(HANDLE handle)
+{
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
+        return true;
+    basic.FileAttributes &= ~DWORD(FILE_ATTRIBUTE_READONLY);
+    basic.FileAttributes |= basic.FileAttributes ? 0 : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool DeleteOpenFile(HANDLE handle)

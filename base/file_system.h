@@ -8,7 +8,7 @@
 
 // Whether two paths, or a path's beginning, are the same names to the file
 // system: converted with the ANSI code page and compared ordinally, ignoring
-// case, never linguistically.
+// case, never linguistically, with "/" and "\" alike.
 bool SamePathText(const char* a, const char* b);
 // The same comparison as an order: below, at or above zero. A text that
 // cannot be converted compares below every other.
@@ -39,6 +39,8 @@ OpenResult OpenFileWithin(const char* path, DWORD access, const WCHAR* folderFin
 // A file opened with DELETE access: deleted when the handle closes, or
 // renamed (never over an existing file).
 bool DeleteOpenFile(HANDLE handle);
+// Clears the read-only attribute of a file opened with FILE_WRITE_ATTRIBUTES.
+bool ClearReadOnly(HANDLE handle);
 bool RenameOpenFile(HANDLE handle, const char* newPath);
 
 // Whether a failed open is one the C runtime reports as access denied: a

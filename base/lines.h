@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <stddef.h>
 #include <stdint.h>
+#include "file_system.h"
 
 constexpr DWORD LineChunkSize = 4096;
 
@@ -14,9 +15,15 @@ struct LineReader {
     uint64_t consumed; // bytes of the file read so far
 };
 
-bool OpenLines(LineReader& reader, const char* path);
-// The next whole line, without its CR LF or LF. False at the end of the file,
-// and at a line that is longer than the buffer or not ended by a line feed:
-// nothing from there on is read.
+// With within, only a file whose final path lies within that folder is read:
+// a link in its place is not followed.
+bool OpenLines(LineReader& reader, const char* path, const WCHAR* within = nullptr);
+
+enum LineResult { LineRead, LineEnded, LineTooLong, LineUnended };
+// The next line, without its CR LF or LF: LineRead. LineEnded at the end of
+// the file; LineTooLong for a line longer than the buffer (read past, not
+// returned); LineUnended for a last line without its line feed (returned).
+LineResult NextLine(LineReader& reader, char* line, size_t size);
+// Only whole lines: false at the end and at the first line that is not one.
 bool ReadLine(LineReader& reader, char* line, size_t size);
 void CloseLines(LineReader& reader);

@@ -11,9 +11,7 @@ namespace {
 
 constexpr size_t WriteBufferSize = 32768;
 const char SessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char PendingValue[] = "PendingFileRenameOperations";
-// How a scheduled path begins: the object manager's name of the DOS drives.
-const char PendingPrefix[] = "\\??\\";
+const WCHAR PendingValueW[] = L"PendingFileRenameOperations";
 
 const PayloadArchiveTables* SortingArchive;
 
@@ -51,41 +49,63 @@ void WriteName(RecordWriter& writer, const char* name)
     writer.buffer[writer.used++] = '\n';
 }
 
-// What the earlier record named and this run did not write again.
-void CopyEarlierNames(RecordWriter& writer, const char* earlier, const WrittenNames& names)
+// What the earlier record named and this run did not write again; a line
+// that names no file as the packer may is passed over.
+bool CopyEarlierNames(RecordWriter& writer, const char* earlier, const WCHAR* within, const WrittenNames& names)
 {
     LineReader reader;
-    if (!OpenLines(reader, earlier))
-        return;
+    if (!OpenLines(reader, earlier, within))
+        return false;
     char name[PathBufferSize];
-    while (ReadLine(reader, name, sizeof name))
-        if (!StoredNameProblem(name) && !IsWrittenName(names, name))
+    for (LineResult result; (result = NextLine(reader, name, sizeof name)) != LineEnded;)
+        if (result != LineTooLong && !StoredNameProblem(name) && !IsWrittenName(names, name))
             WriteName(writer, name);
     CloseLines(reader);
+    return true;
 }
 
 // The path of a scheduled deletion, or null for a renaming or a path of
-// another form.
-const char* ScheduledDeletion(const char* source, const char* target)
+// another form: a scheduled path begins with the object manager's name of
+// the DOS drives.
+const WCHAR* ScheduledDeletion(const WCHAR* source, const WCHAR* target)
 {
+    const WCHAR prefix[] = L"\\??\\";
     if (target[0])
         return nullptr;
-    size_t prefix = TextLength(PendingPrefix);
-    for (size_t i = 0; i < prefix; ++i)
-        if (source[i] != PendingPrefix[i])
+    for (size_t i = 0; prefix[i]; ++i)
+        if (source[i] != prefix[i])
             return nullptr;
-    return source + prefix;
+    return source + lstrlenW(prefix);
 }
 
-bool ForgetsDeletion(const char* path, const char* folder, const WrittenNames& names)
+// Whether a recorded name that this run wrote lies below the folder (a path
+// relative to the installation folder, without a trailing separator).
+bool HoldsWrittenName(const WrittenNames& names, const char* relative)
 {
-    if (!PathIsWithin(path, folder))
+    for (int i = 0; i < names.count; ++i)
+        if (PathIsWithin(names.archive->fileNames[names.order[i]], relative)
+            && TextLength(names.archive->fileNames[names.order[i]]) > TextLength(relative))
+            return true;
+    return false;
+}
+
+// A deletion that would take a file this run wrote, the installation folder,
+// or a folder that holds a file this run wrote.
+bool ForgetsDeletion(const WCHAR* wide, const char* folder, const WrittenNames& names)
+{
+    char path[PathBufferSize];
+    BOOL lossy = FALSE;
+    // A path the ANSI code page cannot spell is none of ours.
+    if (!WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, &lossy) || lossy
+        || !PathIsWithin(path, folder))
         return false;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return true;
     const char* relative = path + TextLength(folder);
     relative += IsSeparator(*relative) ? 1 : 0;
+    if (!relative[0])
+        return true;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return HoldsWrittenName(names, relative);
     return IsWrittenName(names, relative);
 }
 
@@ -145,8 +165,9 @@ int WriteInstallRecord(Journal& journal, const WrittenNames& names)
     }
     writer->used = 0;
     writer->failed = false;
-    if (aside[0])
-        CopyEarlierNames(*writer, aside, names);
+    // An earlier record that cannot be read would lose what earlier versions wrote.
+    if (aside[0] && !CopyEarlierNames(*writer, aside, journal.folderFinal, names))
+        writer->failed = true;
     for (int i = 0; i < names.archive->fileCount; ++i)
         if (IsWrittenName(names, names.archive->fileNames[i]))
             WriteName(*writer, names.archive->fileNames[i]);
@@ -163,40 +184,41 @@ void ForgetPendingDeletions(const char* folder, const WrittenNames& names)
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
         != ERROR_SUCCESS)
         return;
+    // Wide, so that other programs' paths come back exactly as they were.
     DWORD type = 0;
     DWORD size = 0;
-    char* pending = nullptr;
-    if (RegQueryValueExA(key, PendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
+    WCHAR* pending = nullptr;
+    if (RegQueryValueExW(key, PendingValueW, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
         && size > 0)
-        pending = static_cast<char*>(malloc(size_t(size) + 2));
-    if (pending && RegQueryValueExA(key, PendingValue, nullptr, &type, reinterpret_cast<BYTE*>(pending), &size)
+        pending = static_cast<WCHAR*>(calloc(size / sizeof(WCHAR) + 3, sizeof(WCHAR)));
+    if (pending && RegQueryValueExW(key, PendingValueW, nullptr, &type, reinterpret_cast<BYTE*>(pending), &size)
             == ERROR_SUCCESS) {
-        // Two zeros end the list however the value was stored.
-        pending[size] = '\0';
-        pending[size + 1] = '\0';
-        // Pairs of source and target; the kept pairs move down in place.
+        // Zeros after the value end the last string and the list however it was stored.
+        size_t count = size / sizeof(WCHAR);
         size_t kept = 0;
         bool forgot = false;
-        for (size_t at = 0; at < size && pending[at];) {
-            const char* source = pending + at;
-            size_t sourceLength = TextLength(source) + 1;
-            const char* target = source + sourceLength;
-            size_t pairLength = sourceLength + TextLength(target) + 1;
-            const char* deletion = ScheduledDeletion(source, target);
+        // Pairs of source and target; the kept pairs move down in place.
+        for (size_t at = 0; at < count && pending[at];) {
+            const WCHAR* source = pending + at;
+            size_t sourceLength = size_t(lstrlenW(source)) + 1;
+            const WCHAR* target = source + sourceLength;
+            // Within the buffer: the zeros after the value end the target too.
+            size_t pairLength = sourceLength + size_t(lstrlenW(target)) + 1;
+            const WCHAR* deletion = ScheduledDeletion(source, target);
             if (deletion && ForgetsDeletion(deletion, folder, names)) {
                 forgot = true;
             } else {
-                memmove(pending + kept, source, pairLength);
+                memmove(pending + kept, source, pairLength * sizeof(WCHAR));
                 kept += pairLength;
             }
             at += pairLength;
         }
-        pending[kept] = '\0';
+        pending[kept] = L'\0';
         if (forgot && kept == 0)
-            RegDeleteValueA(key, PendingValue); // result deliberately ignored: a deletion left scheduled only repeats the old fault
+            RegDeleteValueW(key, PendingValueW); // result deliberately ignored: a deletion left scheduled only repeats the old fault
         else if (forgot)
-            RegSetValueExA(key, PendingValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pending),
-                DWORD(kept + 1)); // result deliberately ignored: as above
+            RegSetValueExW(key, PendingValueW, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pending),
+                DWORD((kept + 1) * sizeof(WCHAR))); // result deliberately ignored: as above
     }
     free(pending);
     RegCloseKey(key);

@@ -66,17 +66,21 @@ int LowerBound(const RecordedNames& recorded, const char* text)
 
 } // namespace
 
-bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath)
+bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath, const WCHAR* folderFinal)
 {
     recorded = RecordedNames();
     LineReader reader;
-    recorded.fromRecord = OpenLines(reader, recordPath);
+    // Only a record that is not there at all leaves the names this uninstaller was built with.
+    bool absent = GetFileAttributesA(recordPath) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    recorded.fromRecord = !absent;
+    if (recorded.fromRecord && !OpenLines(reader, recordPath, folderFinal))
+        return false;
     bool enough = true;
     if (recorded.fromRecord) {
         char name[PathBufferSize];
         // The folder may be writable by users: only names the packer could have given count.
-        while (enough && ReadLine(reader, name, sizeof name))
-            if (!StoredNameProblem(name))
+        for (LineResult result; enough && (result = NextLine(reader, name, sizeof name)) != LineEnded;)
+            if (result != LineTooLong && !StoredNameProblem(name))
                 enough = AddName(recorded, name);
         CloseLines(reader);
     } else {

@@ -5,6 +5,7 @@
 // built with stand in.
 #pragma once
 #include <stddef.h>
+#include <windows.h>
 
 struct RecordedNames {
     char* text;          // the names, each ended by a zero
@@ -16,8 +17,9 @@ struct RecordedNames {
     bool fromRecord;
 };
 
-// False when memory ran out.
-bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath);
+// False when the record is there but cannot be read (or lies out of the
+// folder whose final path is given), or memory ran out.
+bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath, const WCHAR* folderFinal);
 void FreeRecordedNames(RecordedNames& recorded);
 bool IsRecordedFile(const RecordedNames& recorded, const char* relative);
 // Whether a recorded name lies below the folder (relative, without a trailing separator).

@@ -40,9 +40,10 @@ const char LinkHeading[] = "Left alone, because it is a link that leads out of t
 const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
 const char EntryFormat[] = "the uninstall entry, HKEY_LOCAL_MACHINE\\%s";
 const char ProfileFormat[] = "the remembered folder, dataDir in %s";
-constexpr size_t ReportSize = 2 * MessageBufferSize;
 
 enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, ListCount };
+// Room for every list, full, under its heading, after the opening sentence.
+constexpr size_t ReportSize = MessageBufferSize + ListCount * (ListSize + 128);
 
 struct Removal {
     RecordedNames recorded;
@@ -207,21 +208,32 @@ void RemoveRecordedFile(const char* relative)
     if (!FolderPath(relative, path, sizeof path))
         return; // a path no file function could name was never written
     HANDLE file;
-    switch (OpenFileWithin(path, DELETE, TheRemoval.folderFinal, &file)) {
+    switch (OpenFileWithin(path, DELETE | FILE_WRITE_ATTRIBUTES, TheRemoval.folderFinal, &file)) {
     case AbsentFile:
     case OutsideFile:
         return;
-    case OpenedFile:
-        if (DeleteOpenFile(file)) {
-            CloseHandle(file);
-            return;
-        }
+    case OpenedFile: {
+        // A read-only file of the product's is deleted all the same.
+        bool deleted = ClearReadOnly(file) && DeleteOpenFile(file);
         CloseHandle(file);
-        break;
-    default:
+        if (deleted)
+            return;
         break;
     }
-    bool scheduled = MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    case DeniedFile:
+        break;
+    default:
+        AddPath(TheRemoval.lists[NotRemovedList], path);
+        return;
+    }
+    // Held open: it goes at the restart, by its path, so that path must lie within the folder now.
+    HANDLE held;
+    OpenResult where = OpenFileWithin(path, FILE_READ_ATTRIBUTES, TheRemoval.folderFinal, &held);
+    if (where == OpenedFile)
+        CloseHandle(held);
+    if (where == OutsideFile || where == AbsentFile)
+        return;
+    bool scheduled = where == OpenedFile && MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
     AddPath(TheRemoval.lists[scheduled ? InUseList : NotRemovedList], path);
 }
 
@@ -277,17 +289,20 @@ bool IsMovedAway(const char* relative)
         || !CopyText(original, sizeof original, relative))
         return false;
     length -= suffix;
-    // The numbered forms: a dot and one digit before the suffix.
-    if (length > 2 && original[length - 2] == '.' && original[length - 1] >= '1' && original[length - 1] <= '9')
-        length -= 2;
     original[length] = '\0';
+    if (IsRecordedFile(TheRemoval.recorded, original))
+        return true;
+    // The numbered forms: a dot and one digit before the suffix.
+    if (length <= 2 || original[length - 2] != '.' || original[length - 1] < '1' || original[length - 1] > '9')
+        return false;
+    original[length - 2] = '\0';
     return IsRecordedFile(TheRemoval.recorded, original);
 }
 
 // Whether everything left in a folder is the product's own and goes at the
 // next restart (or is this program, or the record, which go at the end). The
 // files moved out of a program's way are named with what waits for the restart.
-bool HoldsOnlyLeftovers(const char* folder, bool* empty)
+bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
 {
     char pattern[PathBufferSize];
     WIN32_FIND_DATAA found;
@@ -308,9 +323,14 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty)
         bool movedAway = named && IsMovedAway(relative);
         if (movedAway)
             AddPath(TheRemoval.lists[InUseList], path);
-        leftovers = named && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            && (movedAway || IsRecordedFile(TheRemoval.recorded, relative) || IsThisProgram(path)
-                || IsTheRecord(relative));
+        bool subfolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        bool subEmpty;
+        // A product folder below that only waits for the restart is a leftover too.
+        leftovers = named
+            && (subfolder ? !IsLink(GetFileAttributesA(path)) && IsProductFolder(relative)
+                        && depth < int(PathBufferSize / 2) && HoldsOnlyLeftovers(path, &subEmpty, depth + 1)
+                          : movedAway || IsRecordedFile(TheRemoval.recorded, relative) || IsThisProgram(path)
+                        || IsTheRecord(relative));
     } while (leftovers && FindNextFileA(search, &found));
     FindClose(search);
     return leftovers;
@@ -335,11 +355,15 @@ void RemoveFolders(const char* folder, int depth)
                 continue;
             DWORD attributes = GetFileAttributesA(path);
             WCHAR final[FinalPathSize];
-            bool inside = FinalFolderPath(path, final, FinalPathSize)
-                && FinalPathIsWithin(final, TheRemoval.folderFinal);
-            if (attributes != INVALID_FILE_ATTRIBUTES && (IsLink(attributes) || !inside)) {
-                if (!RemoveDirectoryA(path))
+            bool resolved = FinalFolderPath(path, final, FinalPathSize);
+            if (attributes != INVALID_FILE_ATTRIBUTES
+                && (IsLink(attributes) || (resolved && !FinalPathIsWithin(final, TheRemoval.folderFinal)))) {
+                if (IsProtectedFolder(path) || !RemoveDirectoryA(path))
                     AddPath(TheRemoval.lists[LinkList], path);
+                continue;
+            }
+            if (!resolved) {
+                AddPath(TheRemoval.lists[KeptList], path);
                 continue;
             }
             // Folders nest no deeper than a path can reach; the depth only guards against a loop.
@@ -348,10 +372,11 @@ void RemoveFolders(const char* folder, int depth)
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    if (depth == 0 || RemoveDirectoryA(folder) || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+    if (depth == 0 || IsProtectedFolder(folder) || RemoveDirectoryA(folder)
+        || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
         return;
     bool empty;
-    if (HoldsOnlyLeftovers(folder, &empty) && !IsProtectedFolder(folder))
+    if (HoldsOnlyLeftovers(folder, &empty))
         MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a folder that stays is harmless
     else if (!empty)
         AddPath(TheRemoval.lists[KeptList], folder);
@@ -379,20 +404,12 @@ bool HoldsOnlyBlanks(const char* path)
     return whole;
 }
 
-// The uninstall entry, then the remembered folder; false, with what stays
-// named, when either could not be removed.
+// The remembered folder, then the uninstall entry; false, with what stays
+// named, when either could not be removed. While the entry stays, the
+// uninstaller can be run again from it.
 bool ForgetInstallation()
 {
-    char keyPath[PathBufferSize];
     char text[PathBufferSize];
-    if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
-        LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            FormatText(text, sizeof text, EntryFormat, keyPath);
-            AddPath(TheRemoval.lists[NotRemovedList], text);
-            return false;
-        }
-    }
     const char* profile = ProductConfig.profileFile;
     WritePrivateProfileStringA(ProfileSection, ProfileKey, nullptr, profile);
     char rest[4];
@@ -408,6 +425,15 @@ bool ForgetInstallation()
     char path[PathBufferSize];
     if (ProfilePath(path, sizeof path) && HoldsOnlyBlanks(path))
         DeleteFileA(path); // result deliberately ignored: an empty profile file is harmless
+    char keyPath[PathBufferSize];
+    if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
+        LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            FormatText(text, sizeof text, EntryFormat, keyPath);
+            AddPath(TheRemoval.lists[NotRemovedList], text);
+            return false;
+        }
+    }
     return true;
 }
 
@@ -422,11 +448,10 @@ void RemoveLast()
 
 void RemoveInstallFolder()
 {
-    if (RemoveDirectoryA(InstallFolder) || GetFileAttributesA(InstallFolder) == INVALID_FILE_ATTRIBUTES)
+    if (IsProtectedFolder(InstallFolder) || RemoveDirectoryA(InstallFolder)
+        || GetFileAttributesA(InstallFolder) == INVALID_FILE_ATTRIBUTES)
         return;
     bool empty;
-    if (IsProtectedFolder(InstallFolder))
-        return;
     if (HoldsOnlyLeftovers(InstallFolder, &empty))
         MoveFileExA(InstallFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a folder that stays is harmless
     else
@@ -471,8 +496,9 @@ bool RemoveInstallation(HWND progress)
     for (int i = 0; i < ListCount; ++i)
         removal.lists[i].heading = headings[i];
     char record[PathBufferSize];
-    if (!FolderPath(InstallRecordName, record, sizeof record) || !LoadRecordedNames(removal.recorded, record)
-        || !FinalFolderPath(InstallFolder, removal.folderFinal, FinalPathSize)) {
+    if (!FolderPath(InstallRecordName, record, sizeof record)
+        || !FinalFolderPath(InstallFolder, removal.folderFinal, FinalPathSize)
+        || !LoadRecordedNames(removal.recorded, record, removal.folderFinal)) {
         AddPath(removal.lists[NotRemovedList], InstallFolder);
         return false;
     }

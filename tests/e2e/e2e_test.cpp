@@ -542,8 +542,11 @@ TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
             Uninstalled}));
     EXPECT_EQ(Join(UninstallEntry("Pelmora"), {ProfileValue("pelmora.ini")}), installed);
 
-    // Another program's window whose title begins with the product's name is left alone.
-    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"window Pelmora ideas.txt - Notepad"}, UninstallAnswers)),
+    // Another program's window whose title begins with the product's name is left alone; the file behind
+    // the link, held open meanwhile, is not scheduled through it; a read-only file of the product goes.
+    SetFileAttributesA((Home + "\\pelmora.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"),
+                  Join({"window Pelmora ideas.txt - Notepad", "hold " + outside + "\\whatsnew.txt"}, UninstallAnswers)),
         (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
             RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
                 + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the "
@@ -556,9 +559,11 @@ TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
     EXPECT_EQ(Names(ListFiles(Home)), (Lines{"docs", "help.htm", "pmuninst.exe"}))
         << "the link, the user's manual and the running uninstaller";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(PendingDeletions(), Lines{Home + "\\pmuninst.exe"});
     RemoveUnixLink(Home + "\\docs");
     SimulateRestart();
     EXPECT_EQ(Names(ListFiles(Home)), Lines{"help.htm"}) << "the dropped sample file went with the rest";
+    EXPECT_EQ(ReadLines(outside + "\\whatsnew.txt"), Lines{"theirs"});
     RemoveTree(outside);
     RemoveTree(lookAlike);
 }
@@ -731,23 +736,27 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     // for running copies to be closed rather than closing them, and its agent is removed too.
     CloseHandle(dll);
     DeleteFileA(log.c_str());
+    const std::string guide = folder + "\\docs\\guide.txt";
     EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"),
-                  {"answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
+                  {"hold " + guide, "answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
                       "answer Removal Complete | OK"}),
         (Lines{RemoveQuestion("Quillet", "Yes"),
             Box("Close Running Copies First!",
                 "Before Quillet is removed, make sure it is not running. If it is running, shut it down before "
                 "clicking the OK button.",
                 "OK", "OK"),
-            RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
-                + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n"
+            RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + guide + "\r\n"
+                + folder + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other "
+                           "programs:\r\n"
                 + system + "\\quillet.dll"),
             Uninstalled}));
     EXPECT_EQ(ReadLines(log),
         (Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0",
             "pmagent.exe|\"C:\\Apps\\Quillet Notes\\pmagent.exe\" -remove|C:\\Apps\\Quillet Notes|0"}));
-    EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"}) << "the running uninstaller goes at the restart";
-    EXPECT_EQ(PendingDeletions(), (Lines{folder + "\\pmuninst.exe", folder}));
+    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\guide.txt", "pmuninst.exe"}))
+        << "the held guide and the running uninstaller go at the restart";
+    EXPECT_EQ(PendingDeletions(), (Lines{guide, folder + "\\docs", folder + "\\pmuninst.exe", folder}))
+        << "a folder that only waits for the restart is no reason to keep the installation folder";
     EXPECT_EQ(GetFileAttributesA((system + std::string("\\quillet.dll")).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u)
         << "the system-directory file stays";
     EXPECT_EQ(UninstallEntry("Quillet"), Lines{"(no uninstall entry)"});
