@@ -102,6 +102,17 @@ const Lines UninstallAnswers = {
 };
 const std::string Uninstalled = "pmuninst ended with exit code 0";
 
+// The second product asks for its running copies to be closed rather than closing them.
+const Lines QuilletRemovalAnswers = {
+    "answer Remove Quillet | Yes",
+    "answer Close Running Copies First! | OK",
+    "answer Removal Complete | OK",
+};
+const std::string CloseQuilletFirst = Box("Close Running Copies First!",
+    "Before Quillet is removed, make sure it is not running. If it is running, shut it down before clicking the OK "
+    "button.",
+    "OK", "OK");
+
 std::string RemoveQuestion(const std::string& name, const std::string& answer)
 {
     return Box("Remove " + name,
@@ -738,13 +749,9 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     DeleteFileA(log.c_str());
     const std::string guide = folder + "\\docs\\guide.txt";
     EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"),
-                  {"hold " + guide, "answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
-                      "answer Removal Complete | OK"}),
+                  Join({"hold " + guide}, QuilletRemovalAnswers)),
         (Lines{RemoveQuestion("Quillet", "Yes"),
-            Box("Close Running Copies First!",
-                "Before Quillet is removed, make sure it is not running. If it is running, shut it down before "
-                "clicking the OK button.",
-                "OK", "OK"),
+            CloseQuilletFirst,
             RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + guide + "\r\n"
                 + folder + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other "
                            "programs:\r\n"
@@ -797,14 +804,9 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     ASSERT_TRUE(DeleteFileA((folder + "\\quillet.exe").c_str()));
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
-    EXPECT_EQ(Drive(folder + "\\pmuninst.exe",
-                  {"answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
-                      "answer Removal Complete | OK"}),
+    EXPECT_EQ(Drive(folder + "\\pmuninst.exe", QuilletRemovalAnswers),
         (Lines{RemoveQuestion("Quillet", "Yes"),
-            Box("Close Running Copies First!",
-                "Before Quillet is removed, make sure it is not running. If it is running, shut it down before "
-                "clicking the OK button.",
-                "OK", "OK"),
+            CloseQuilletFirst,
             RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
                 + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:"
                   "\r\n"
