@@ -137,6 +137,7 @@ cases=(
 "${S}file = first.txt | help.htm | -2147483648${S}"
 "${S}file = last.txt | help.htm | 2147483647${S}"
 "${S}file = late.txt | help.htm | 2147483648${S}the stored time is not a signed 32-bit number of seconds since 1970"
+"${S}file = early.txt | help.htm | -2147483649${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = largest.bin | largest.bin${S}"
 "${S}file = version.txt | /proc/version${S}file 'version.txt': the source /proc/version could not be read whole, or changed while it was packed"
 "${S}file = too-large.bin | too-large.bin${S}the payload's files hold 1073741825 bytes, more than the 1073741824 a 32-bit setup program can carry in its image"
