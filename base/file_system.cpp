@@ -3,6 +3,7 @@
 #include "path_limits.h"
 #include "text.h"
 #include <stdlib.h>
+#include <stdlib.h>
 
 namespace {
 
@@ -47,6 +48,26 @@ bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder)
 
 namespace {
 
+int ComparePathPointers(const void* a, const void* b)
+{
+    return ComparePathText(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
+}
+
+// The first sorted name not below the text.
+int LowerBound(const char* const* sorted, int count, const char* text)
+{
+    int low = 0;
+    int high = count;
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        if (ComparePathText(sorted[middle], text) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
 bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count)
 {
     DWORD length = GetFinalPathNameByHandleW(handle, out, DWORD(count), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -76,6 +97,27 @@ bool PathIsWithin(const char* path, const char* folder)
     // A root such as C:\ ends in its separator already.
     bool separated = IsSeparator(folder[length - 1]) || IsSeparator(path[length]);
     return separated && CompareWide(path, int(length), folder, int(length)) == CSTR_EQUAL;
+}
+
+void SortPaths(const char** names, int count)
+{
+    qsort(names, size_t(count), sizeof(char*), ComparePathPointers);
+}
+
+bool HoldsPath(const char* const* sorted, int count, const char* name)
+{
+    int at = LowerBound(sorted, count, name);
+    return at < count && SamePathText(sorted[at], name);
+}
+
+bool HoldsPathBelow(const char* const* sorted, int count, const char* folder)
+{
+    // Names below the folder sort together, from the folder and its separator on.
+    char prefix[PathBufferSize];
+    if (!FormatText(prefix, sizeof prefix, "%s\\", folder))
+        return false;
+    int at = LowerBound(sorted, count, prefix);
+    return at < count && PathIsWithin(sorted[at], folder) && TextLength(sorted[at]) > TextLength(folder);
 }
 
 bool FinalFolderPath(const char* folder, WCHAR* out, size_t count)

@@ -16,6 +16,12 @@ int ComparePathText(const char* a, const char* b);
 // Whether the path is the folder or lies below it, by the same comparison.
 bool PathIsWithin(const char* path, const char* folder);
 
+// Lists of names sorted by that comparison: sorting, finding a name, and
+// finding a name that lies below a folder (all relative the same way).
+void SortPaths(const char** names, int count);
+bool HoldsPath(const char* const* sorted, int count, const char* name);
+bool HoldsPathBelow(const char* const* sorted, int count, const char* folder);
+
 // Final paths are wide: the ANSI code page cannot name every folder.
 constexpr size_t FinalPathSize = 1024;
 // The final path of an existing folder, as the system resolves it.

@@ -13,14 +13,6 @@ constexpr size_t WriteBufferSize = 32768;
 const char SessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const WCHAR PendingValueW[] = L"PendingFileRenameOperations";
 
-const PayloadArchiveTables* SortingArchive;
-
-int CompareWrittenNames(const void* a, const void* b)
-{
-    const char* const* names = SortingArchive->fileNames;
-    return ComparePathText(names[*static_cast<const int*>(a)], names[*static_cast<const int*>(b)]);
-}
-
 // Lines go out through a fixed buffer, written whole when it fills.
 struct RecordWriter {
     HANDLE file;
@@ -78,17 +70,6 @@ const WCHAR* ScheduledDeletion(const WCHAR* source, const WCHAR* target)
     return source + lstrlenW(prefix);
 }
 
-// Whether a recorded name that this run wrote lies below the folder (a path
-// relative to the installation folder, without a trailing separator).
-bool HoldsWrittenName(const WrittenNames& names, const char* relative)
-{
-    for (int i = 0; i < names.count; ++i)
-        if (PathIsWithin(names.archive->fileNames[names.order[i]], relative)
-            && TextLength(names.archive->fileNames[names.order[i]]) > TextLength(relative))
-            return true;
-    return false;
-}
-
 // A deletion that would take a file this run wrote, the installation folder,
 // or a folder that holds a file this run wrote.
 bool ForgetsDeletion(const WCHAR* wide, const char* folder, const WrittenNames& names)
@@ -105,7 +86,7 @@ bool ForgetsDeletion(const WCHAR* wide, const char* folder, const WrittenNames& 
         return true;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return HoldsWrittenName(names, relative);
+        return HoldsPathBelow(names.sorted, names.count, relative);
     return IsWrittenName(names, relative);
 }
 
@@ -115,38 +96,25 @@ bool SortWrittenNames(WrittenNames& names, const PayloadArchiveTables& archive, 
 {
     names.archive = &archive;
     names.count = 0;
-    names.order = static_cast<int*>(malloc(sizeof(int) * size_t(archive.fileCount ? archive.fileCount : 1)));
-    if (!names.order)
+    names.sorted = static_cast<const char**>(malloc(sizeof(char*) * size_t(archive.fileCount ? archive.fileCount : 1)));
+    if (!names.sorted)
         return false;
     for (int i = 0; i < archive.fileCount; ++i)
         if (written[i])
-            names.order[names.count++] = i;
-    SortingArchive = &archive;
-    qsort(names.order, size_t(names.count), sizeof(int), CompareWrittenNames);
+            names.sorted[names.count++] = archive.fileNames[i];
+    SortPaths(names.sorted, names.count);
     return true;
 }
 
 bool IsWrittenName(const WrittenNames& names, const char* name)
 {
-    int low = 0;
-    int high = names.count;
-    while (low < high) {
-        int middle = low + (high - low) / 2;
-        int order = ComparePathText(names.archive->fileNames[names.order[middle]], name);
-        if (order == 0)
-            return true;
-        if (order < 0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return false;
+    return HoldsPath(names.sorted, names.count, name);
 }
 
 void FreeWrittenNames(WrittenNames& names)
 {
-    free(names.order);
-    names.order = nullptr;
+    free(names.sorted);
+    names.sorted = nullptr;
 }
 
 int WriteInstallRecord(Journal& journal, const WrittenNames& names)

@@ -9,10 +9,10 @@
 // The names one run wrote, in the order the file system compares them.
 struct WrittenNames {
     const PayloadArchiveTables* archive;
-    int* order; // indexes of the written files, sorted by name
+    const char** sorted; // the archive's names of the written files
     int count;
 };
-// False when there is no memory for the index.
+// False when there is no memory for the list.
 bool SortWrittenNames(WrittenNames& names, const PayloadArchiveTables& archive, const unsigned char* written);
 bool IsWrittenName(const WrittenNames& names, const char* name);
 void FreeWrittenNames(WrittenNames& names);

@@ -44,26 +44,6 @@ bool AddName(RecordedNames& recorded, const char* name)
     return true;
 }
 
-int CompareNames(const void* a, const void* b)
-{
-    return ComparePathText(*static_cast<const char* const*>(a), *static_cast<const char* const*>(b));
-}
-
-// The first sorted name not below the text.
-int LowerBound(const RecordedNames& recorded, const char* text)
-{
-    int low = 0;
-    int high = recorded.count;
-    while (low < high) {
-        int middle = low + (high - low) / 2;
-        if (ComparePathText(recorded.names[middle], text) < 0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return low;
-}
-
 } // namespace
 
 bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath, const WCHAR* folderFinal)
@@ -90,7 +70,7 @@ bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath, const WC
     for (int i = 0; i < recorded.count; ++i)
         recorded.names[i] = recorded.text + reinterpret_cast<size_t>(recorded.names[i]);
     if (enough)
-        qsort(recorded.names, size_t(recorded.count), sizeof(char*), CompareNames);
+        SortPaths(recorded.names, recorded.count);
     return enough;
 }
 
@@ -103,16 +83,10 @@ void FreeRecordedNames(RecordedNames& recorded)
 
 bool IsRecordedFile(const RecordedNames& recorded, const char* relative)
 {
-    int at = LowerBound(recorded, relative);
-    return at < recorded.count && SamePathText(recorded.names[at], relative);
+    return HoldsPath(recorded.names, recorded.count, relative);
 }
 
 bool IsRecordedFolder(const RecordedNames& recorded, const char* relative)
 {
-    char prefix[PathBufferSize];
-    if (!FormatText(prefix, sizeof prefix, "%s\\", relative))
-        return false;
-    int at = LowerBound(recorded, prefix);
-    return at < recorded.count && PathIsWithin(recorded.names[at], relative)
-        && TextLength(recorded.names[at]) > TextLength(relative);
+    return HoldsPathBelow(recorded.names, recorded.count, relative);
 }
