@@ -103,6 +103,14 @@ bool CopyText(char* buffer, size_t size, const char* source)
     return Finish(w, true);
 }
 
+bool CopyTextPart(char* buffer, size_t size, const char* source, size_t length)
+{
+    Writer w = {buffer, size, 0, size == 0};
+    for (size_t i = 0; i < length && !w.overflow; ++i)
+        Put(w, source[i]);
+    return Finish(w, true);
+}
+
 bool AppendText(char* buffer, size_t size, const char* source)
 {
     if (size == 0)

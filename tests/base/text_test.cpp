@@ -1,3 +1,4 @@
+#include "run.h"
 #include "text.h"
 #include <gtest/gtest.h>
 #include <cstring>
@@ -103,6 +104,14 @@ TEST(BoundedText, CopyAndAppendNeverWritePastTheBuffer)
 
     EXPECT_FALSE(CopyText(exact.bytes, 0, "a"));
     EXPECT_TRUE(exact.GuardsIntact());
+
+    // A part of a longer text: as many bytes as asked, or nothing.
+    GuardedBuffer part(6);
+    EXPECT_TRUE(CopyTextPart(part.bytes, part.size, "abcdefgh", 5));
+    EXPECT_STREQ(part.bytes, "abcde");
+    EXPECT_FALSE(CopyTextPart(part.bytes, part.size, "abcdefgh", 6));
+    EXPECT_STREQ(part.bytes, "");
+    EXPECT_TRUE(part.GuardsIntact());
 }
 
 TEST(BoundedText, EqualityIsByteForByte)
@@ -111,4 +120,67 @@ TEST(BoundedText, EqualityIsByteForByte)
     EXPECT_FALSE(TextEquals("C:\\windows", "C:\\WINDOWS"));
     EXPECT_FALSE(TextEquals("C:\\windows", "C:\\windows\\"));
     EXPECT_TRUE(TextEquals("", ""));
+}
+
+TEST(Switches, ReadInAnyCaseWithTheFolderLastAndQuotesOptional)
+{
+    const std::string longest(PathBufferSize - 1, 'f');
+    const struct {
+        std::string arguments;
+        bool takesFolder;
+        bool read;
+        bool unattended;
+        bool help;
+        std::string folder;
+        std::string log;
+        std::string problem;
+    } cases[] = {
+        {"", true, true, false, false, "", "", ""},
+        {"/S", true, true, true, false, "", "", ""},
+        {" \t/s  /?", true, true, true, true, "", "", ""},
+        {"/LOG=C:\\l.txt /D=C:\\Program Files\\P m", true, true, false, false, "C:\\Program Files\\P m",
+            "C:\\l.txt", ""},
+        {"/log=\"C:\\my logs\\l.txt\" /d=\"C:\\Apps\\P\"  ", true, true, false, false, "C:\\Apps\\P",
+            "C:\\my logs\\l.txt", ""},
+        // The folder takes the rest of the line, switches and all.
+        {"/D=C:\\x /S", true, true, false, false, "C:\\x /S", "", ""},
+        {"/D=" + longest, true, true, false, false, longest, "", ""},
+        {"/D=" + longest + "f", true, false, false, false, "", "", "/D=" + longest + "f"},
+        {"/D=", true, false, false, false, "", "", "/D="},
+        {"/D=\"C:\\x", true, false, false, false, "", "", "/D=\"C:\\x"},
+        {"/D=C:\\x", false, false, false, false, "", "", "/D=C:\\x"},
+        {"/LOG=", true, false, false, false, "", "", "/LOG="},
+        {"/LOG=\"C:\\x /S", true, false, true, false, "", "", "/LOG=\"C:\\x"},
+        {"/LOG=\"C:\\x\"y", true, false, false, false, "", "", "/LOG=\"C:\\x\"y"},
+        // An unknown switch is named, and a /S after it still counts.
+        {"/Silent /S", true, false, true, false, "", "", "/Silent"},
+        {"/S/? -S", true, false, false, false, "", "", "/S/?"},
+        {"S", true, false, false, false, "", "", "S"},
+    };
+    for (const auto& c : cases) {
+        RunSwitches switches;
+        EXPECT_EQ(ReadSwitches(c.arguments.c_str(), c.takesFolder, switches), c.read) << c.arguments;
+        EXPECT_EQ(switches.unattended, c.unattended) << c.arguments;
+        EXPECT_EQ(switches.help, c.help) << c.arguments;
+        EXPECT_EQ(switches.folder, c.folder) << c.arguments;
+        EXPECT_EQ(switches.log, c.log) << c.arguments;
+        EXPECT_EQ(switches.problem, c.problem.size() < PathBufferSize ? c.problem : "(too long to show)")
+            << c.arguments;
+    }
+}
+
+TEST(Switches, FollowTheProgramNameQuotedOrNot)
+{
+    const struct {
+        const char* commandLine;
+        const char* arguments;
+    } cases[] = {
+        {"setup.exe /S", "/S"},
+        {"\"C:\\Program Files\\setup.exe\"  /S /D=x", "/S /D=x"},
+        {"\"C:\\a b\\setup.exe\"", ""},
+        {"setup.exe", ""},
+        {"\"unclosed /S", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
 }

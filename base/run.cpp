@@ -1,0 +1,290 @@
+#include "run.h"
+#include "message.h"
+#include "product.h"
+#include "text.h"
+#include <windows.h>
+#include <stdarg.h>
+
+bool Unattended;
+
+namespace {
+
+const char AlreadyRunningCaption[] = "Setup Already Running";
+const char AlreadyRunningFormat[] =
+    "Another installation or removal of %s is in progress. Wait until it has finished, then try again.";
+const char SwitchesCaption[] = "Switches";
+const char BadSwitchCaption[] = "Unknown Switch";
+const char BadSwitchFormat[] = "This switch is unknown or incomplete: %s\r\n\r\n";
+const char LogFailedCaption[] = "Log Not Written";
+const char LogFailedFormat[] = "The log file %s cannot be written.";
+const char CommonSwitches[] = "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n";
+const char CommonExitCodes[] =
+    "1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch";
+const char LineTooLong[] = "(a line too long for the log)";
+
+HANDLE LogFile = INVALID_HANDLE_VALUE;
+// The log's line, and the messages about switches, which hold a path and a list.
+char LogBuffer[MessageBufferSize];
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+char Upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
+
+// The length of the switch name at text, in any letter case; 0 when text does
+// not begin with it. A name without "=" must end where the word ends.
+size_t MatchSwitch(const char* text, const char* name)
+{
+    size_t length = 0;
+    for (; name[length]; ++length)
+        if (Upper(text[length]) != name[length])
+            return 0;
+    bool takesValue = name[length - 1] == '=';
+    return takesValue || text[length] == '\0' || IsBlank(text[length]) ? length : 0;
+}
+
+// A value up to the next blank, or in double quotes; null when it is empty,
+// its quote is not closed, or it does not fit.
+const char* ReadValue(const char* at, char* out, size_t size)
+{
+    const char* end;
+    if (*at == '"') {
+        ++at;
+        for (end = at; *end && *end != '"'; ++end) {
+        }
+        if (*end != '"' || (end[1] && !IsBlank(end[1])))
+            return nullptr;
+    } else {
+        for (end = at; *end && !IsBlank(*end); ++end) {
+        }
+    }
+    if (end == at || !CopyTextPart(out, size, at, size_t(end - at)))
+        return nullptr;
+    return end + (*end == '"' ? 1 : 0);
+}
+
+// The folder: the rest of the line, its surrounding quotes optional.
+bool ReadFolder(const char* at, char* out, size_t size)
+{
+    size_t length = TextLength(at);
+    while (length && IsBlank(at[length - 1]))
+        --length;
+    if (length && at[0] == '"') {
+        if (length < 2 || at[length - 1] != '"')
+            return false;
+        ++at;
+        length -= 2;
+    }
+    return length > 0 && CopyTextPart(out, size, at, length);
+}
+
+void NoteProblem(RunSwitches& switches, const char* at)
+{
+    size_t length = 0;
+    while (at[length] && !IsBlank(at[length]))
+        ++length;
+    if (!switches.problem[0] && !CopyTextPart(switches.problem, sizeof switches.problem, at, length))
+        CopyText(switches.problem, sizeof switches.problem, "(too long to show)");
+}
+
+void WriteLog(const char* text)
+{
+    DWORD written;
+    WriteFile(LogFile, text, DWORD(TextLength(text)), &written, nullptr); // result deliberately ignored: a log that cannot be written does not stop the run
+}
+
+void TwoDigits(char* out, int value)
+{
+    out[0] = char('0' + value / 10 % 10);
+    out[1] = char('0' + value % 10);
+    out[2] = '\0';
+}
+
+void LogStart(const RunProgram& program)
+{
+    LogLine("%s of %s, version %s", program.name, ProductConfig.displayName,
+        ProductDetails.version[0] ? ProductDetails.version : "(none given)");
+    const char* commandLine[] = {"Command line: ", GetCommandLineA()};
+    LogParts(commandLine, 2);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char month[3], day[3], hour[3], minute[3], second[3];
+    TwoDigits(month, now.wMonth);
+    TwoDigits(day, now.wDay);
+    TwoDigits(hour, now.wHour);
+    TwoDigits(minute, now.wMinute);
+    TwoDigits(second, now.wSecond);
+    LogLine("Started: %d-%s-%s %s:%s:%s", int(now.wYear), month, day, hour, minute, second);
+    LogLine(Unattended ? "Unattended: no window is shown" : "Interactive");
+}
+
+// The list of a program's switches and exit codes, after an opening line.
+void ShowSwitches(const RunProgram& program, const char* caption, const char* opening)
+{
+    bool listed = CopyText(LogBuffer, sizeof LogBuffer, opening) && AppendText(LogBuffer, sizeof LogBuffer, program.switches)
+        && AppendText(LogBuffer, sizeof LogBuffer, CommonSwitches)
+        && AppendText(LogBuffer, sizeof LogBuffer, program.exitCodes)
+        && AppendText(LogBuffer, sizeof LogBuffer, CommonExitCodes);
+    if (listed)
+        ShowWarning(nullptr, caption, LogBuffer);
+}
+
+// A run of the same product elsewhere holds the mutex named after it.
+bool ClaimProduct()
+{
+    char name[PathBufferSize];
+    if (!FormatText(name, sizeof name, "Global\\%s setup", ProductConfig.displayName))
+        return false;
+    for (char* p = name + 7; *p; ++p)
+        if (*p == '\\')
+            *p = '/';
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    // Never closed: the mutex lasts as long as the run.
+    return mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+// The log is written elevated, often where users may write: a link or a second
+// name of another file there must not make it overwrite a file they may not.
+HANDLE OpenLogFile(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool plain = GetFileInformationByHandle(file, &information)
+        && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        && information.nNumberOfLinks == 1 && SetEndOfFile(file);
+    if (plain)
+        return file;
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+const char* SkipProgramName(const char* commandLine)
+{
+    const char* at = commandLine;
+    if (*at == '"') {
+        for (++at; *at && *at != '"'; ++at) {
+        }
+        at += *at == '"' ? 1 : 0;
+    }
+    while (*at && !IsBlank(*at))
+        ++at;
+    while (IsBlank(*at))
+        ++at;
+    return at;
+}
+
+bool ReadSwitches(const char* arguments, bool takesFolder, RunSwitches& switches)
+{
+    switches = RunSwitches();
+    const char* at = arguments;
+    for (;;) {
+        while (IsBlank(*at))
+            ++at;
+        if (!*at)
+            break;
+        size_t length;
+        if ((length = MatchSwitch(at, "/S")) != 0) {
+            switches.unattended = true;
+            at += length;
+        } else if ((length = MatchSwitch(at, "/?")) != 0) {
+            switches.help = true;
+            at += length;
+        } else if ((length = MatchSwitch(at, "/LOG=")) != 0) {
+            const char* next = ReadValue(at + length, switches.log, sizeof switches.log);
+            if (!next) {
+                NoteProblem(switches, at);
+                switches.log[0] = '\0';
+                next = at + length;
+                while (*next && !IsBlank(*next))
+                    ++next;
+            }
+            at = next;
+        } else if (takesFolder && (length = MatchSwitch(at, "/D=")) != 0) {
+            if (!ReadFolder(at + length, switches.folder, sizeof switches.folder))
+                NoteProblem(switches, at);
+            break;
+        } else {
+            NoteProblem(switches, at);
+            while (*at && !IsBlank(*at))
+                ++at;
+        }
+    }
+    return !switches.problem[0];
+}
+
+bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
+{
+    bool read = ReadSwitches(SkipProgramName(GetCommandLineA()), program.takesFolder, switches);
+    Unattended = switches.unattended;
+    char opening[PathBufferSize + 64];
+    if (!read) {
+        *exitCode = ExitBadSwitch;
+        if (!Unattended && FormatText(opening, sizeof opening, BadSwitchFormat, switches.problem))
+            ShowSwitches(program, BadSwitchCaption, opening);
+        return false;
+    }
+    if (switches.help) {
+        *exitCode = ExitDone;
+        if (!Unattended)
+            ShowSwitches(program, SwitchesCaption, "");
+        return false;
+    }
+    if (switches.log[0]) {
+        LogFile = OpenLogFile(switches.log);
+        if (LogFile == INVALID_HANDLE_VALUE) {
+            *exitCode = ExitBadSwitch;
+            if (!Unattended && FormatText(opening, sizeof opening, LogFailedFormat, switches.log))
+                ShowWarning(nullptr, LogFailedCaption, opening);
+            return false;
+        }
+    }
+    LogStart(program);
+    if (!ClaimProduct()) {
+        *exitCode = ExitAlreadyRunning;
+        FormatText(LogBuffer, sizeof LogBuffer, AlreadyRunningFormat, ProductConfig.displayName);
+        ShowWarning(nullptr, AlreadyRunningCaption, LogBuffer);
+        EndRun(*exitCode);
+        return false;
+    }
+    return true;
+}
+
+int EndRun(int exitCode)
+{
+    LogLine("Exit code: %d", exitCode);
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+    return exitCode;
+}
+
+void LogLine(const char* format, ...)
+{
+    if (LogFile == INVALID_HANDLE_VALUE)
+        return;
+    va_list args;
+    va_start(args, format);
+    bool fits = FormatTextV(LogBuffer, sizeof LogBuffer, format, args);
+    va_end(args);
+    WriteLog(fits ? LogBuffer : LineTooLong);
+    WriteLog("\r\n");
+}
+
+void LogParts(const char* const* parts, int count)
+{
+    if (LogFile == INVALID_HANDLE_VALUE)
+        return;
+    for (int i = 0; i < count; ++i)
+        WriteLog(parts[i]);
+    WriteLog("\r\n");
+}

@@ -1,0 +1,52 @@
+// How a run is started and how it ends for whoever started it: the switches,
+// one run of a product at a time, the log it writes as it goes, and the exit
+// code that deployment tools read.
+#pragma once
+#include <stddef.h>
+#include "path_limits.h"
+
+// The exit codes of Windows Installer, which deployment tools already understand.
+constexpr int ExitDone = 0;
+constexpr int ExitDeclined = 1602;
+constexpr int ExitFailed = 1603;
+constexpr int ExitNotInstalledHere = 1605;
+constexpr int ExitAlreadyRunning = 1618;
+constexpr int ExitBadSwitch = 1639;
+constexpr int ExitRestartNeeded = 3010;
+
+struct RunSwitches {
+    bool unattended;               // /S
+    bool help;                     // /?
+    char folder[PathBufferSize];   // /D=, empty without it
+    char log[PathBufferSize];      // /LOG=, empty without it
+    char problem[PathBufferSize];  // the switch that could not be read
+};
+// Reads the switches after the program's name, in any letter case. /D= takes
+// the rest of the line and is read only when takesFolder. False, with the
+// switch named in problem, when one is unknown or malformed.
+bool ReadSwitches(const char* arguments, bool takesFolder, RunSwitches& switches);
+// The arguments after the program's name in a command line.
+const char* SkipProgramName(const char* commandLine);
+
+// True in an unattended run: no window of any kind; each message goes to the
+// log with the answer taken for it.
+extern bool Unattended;
+
+// What a program is, for its messages and its log.
+struct RunProgram {
+    const char* name;      // "Setup", "Uninstaller"
+    bool takesFolder;      // whether /D= is one of its switches
+    const char* switches;  // its own lines of the switch list
+    const char* exitCodes; // its lines of the exit codes
+};
+// Reads the command line, answers /?, opens the log and makes sure that no
+// other run of the product is going. True when the run goes on; false, with
+// the exit code it ended with, when it is over.
+bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode);
+// Logs the exit code and closes the log; returns the code.
+int EndRun(int exitCode);
+
+// A line of the log, formatted as FormatText does; nothing without a log.
+void LogLine(const char* format, ...);
+// A line of the log from parts too long to format at once.
+void LogParts(const char* const* parts, int count);
