@@ -92,30 +92,8 @@ void AcceptChooseFolder(HWND dialog)
     GetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_NAME, name, sizeof name);
     // Two fields of at most 259 characters always fit InstallFolder.
     JoinFolderFields(parent, name, InstallFolder, sizeof InstallFolder);
-    // Everything later names the folder from elsewhere, so a relative one is made full first.
-    if (!MakeFolderAbsolute(InstallFolder, sizeof InstallFolder) || !FolderLeavesRoom(InstallFolder)) {
-        ShowWarning(dialog, FolderTooLongCaption, FolderTooLongText);
-        return;
-    }
-    switch (QueryPathStatus(InstallFolder)) {
-    case PathMissing:
-        if (CreateDirectoryA(InstallFolder, nullptr))
-            EndDialog(dialog, 1);
-        else
-            ShowWarning(dialog, CannotCreateCaption, CannotCreateText);
-        break;
-    case PathFolder:
-        if (EndsWithFolderName(InstallFolder, ProductConfig.folderName)
-            || AskYesNo(dialog, ExistingFolderCaption, ExistingFolderText))
-            EndDialog(dialog, 1);
-        break;
-    case PathFile: {
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, NotAFolderFormat, ProductConfig.folderName);
-        ShowWarning(dialog, NotAFolderCaption, text);
-        break;
-    }
-    }
+    if (CheckChosenFolder(dialog))
+        EndDialog(dialog, 1);
 }
 
 void BrowseForParent(HWND dialog)
@@ -159,6 +137,32 @@ INT_PTR CALLBACK ChooseFolderDialogProc(HWND dialog, UINT message, WPARAM wParam
 }
 
 } // namespace
+
+bool CheckChosenFolder(HWND owner)
+{
+    // Everything later names the folder from elsewhere, so a relative one is made full first.
+    if (!MakeFolderAbsolute(InstallFolder, sizeof InstallFolder) || !FolderLeavesRoom(InstallFolder)) {
+        ShowWarning(owner, FolderTooLongCaption, FolderTooLongText);
+        return false;
+    }
+    switch (QueryPathStatus(InstallFolder)) {
+    case PathMissing:
+        if (CreateDirectoryA(InstallFolder, nullptr))
+            return true;
+        ShowWarning(owner, CannotCreateCaption, CannotCreateText);
+        return false;
+    case PathFolder:
+        // Whoever names a folder for an unattended run means that folder.
+        return EndsWithFolderName(InstallFolder, ProductConfig.folderName)
+            || AskYesNo(owner, ExistingFolderCaption, ExistingFolderText, true);
+    default: {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, NotAFolderFormat, ProductConfig.folderName);
+        ShowWarning(owner, NotAFolderCaption, text);
+        return false;
+    }
+    }
+}
 
 INT_PTR ChooseFolderDialog(HINSTANCE instance, HWND owner)
 {

@@ -5,6 +5,13 @@
 // 1 when a folder was accepted and is now the current directory, 0 when the user gave up.
 int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass);
 void RememberInstallFolder();
+// The folder an unattended run installs into, and an interactive one
+// proposes, instead of the one it would propose; empty for none.
+void RequestInstallFolder(const char* folder);
+// The unattended choice: the proposal goes through every check the dialog
+// makes, and must be a full path. 1 when it was accepted and is now the
+// current directory, 0 when it cannot be used (the reason told).
+int AcceptProposedFolder();
 // 0 when the path is now the current directory, -1 otherwise. With mayCreate
 // the last level is created when the path cannot be entered.
 int EnterFolder(const char* path, int mayCreate);

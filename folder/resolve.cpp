@@ -5,6 +5,7 @@
 #include "message.h"
 #include "paths.h"
 #include "product.h"
+#include "run.h"
 #include "text.h"
 #include <shlobj.h>
 
@@ -18,10 +19,14 @@ const char NoAccessCaption[] = "Couldn't Access Directory";
 const char NoAccessText[] =
     "That directory does not exist and could not be created. Please enter a valid location for a directory on "
     "your system.";
+const char NotFullPathCaption[] = "Folder Not a Full Path";
+const char NotFullPathFormat[] = "That folder is not a full path. Please give one with its drive, such as C:\\%s.";
 const char ShuttingDownCaption[] = "Shutting Down";
 const char ShuttingDownText[] =
     "This program cannot operate without a data folder to store its files in. The program will exit now. "
     "Please determine an appropriate folder name and start the program again later.";
+
+char RequestedFolder[PathBufferSize];
 
 // An unset variable, or one too long to be a path, counts as not set.
 const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
@@ -44,6 +49,12 @@ bool ProposeProgramFilesFolder()
 
 void ProposeDefaultFolder()
 {
+    if (RequestedFolder[0]) {
+        CopyText(InstallFolder, sizeof InstallFolder, RequestedFolder);
+        NormalizeSeparators(InstallFolder);
+        LogLine("Folder proposed: %s (requested with /D=)", InstallFolder);
+        return;
+    }
     FormatText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\%s", ProductConfig.folderName);
     // An earlier installation there is proposed as it stands.
     if (EnterFolder(InstallFolder, 0) != 0 && !ProposeProgramFilesFolder()) {
@@ -57,9 +68,20 @@ void ProposeDefaultFolder()
     }
     char proposal[PathBufferSize];
     CopyText(proposal, sizeof proposal, InstallFolder);
-    GetPrivateProfileStringA(ProfileSection, ProfileKey, proposal, InstallFolder, sizeof InstallFolder,
-        ProductConfig.profileFile);
+    DWORD remembered = GetPrivateProfileStringA(ProfileSection, ProfileKey, proposal, InstallFolder,
+        sizeof InstallFolder, ProductConfig.profileFile);
     NormalizeSeparators(InstallFolder);
+    LogLine(TextEquals(InstallFolder, proposal) || remembered == 0 ? "Folder proposed: %s"
+                                                                    : "Folder proposed: %s (remembered in %s)",
+        InstallFolder, ProductConfig.profileFile);
+}
+
+// A drive's path from its root, or a share's.
+bool IsFullPath(const char* path)
+{
+    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':'
+        && path[2] == '\\';
+    return drive || (path[0] == '\\' && path[1] == '\\' && path[2] && path[2] != '\\');
 }
 
 bool IsWindowsFolder(const char* folder)
@@ -92,7 +114,38 @@ bool MakeFolderAbsolute(char* path, size_t size)
 
 void RememberInstallFolder()
 {
-    WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
+    bool written = WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
+    LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
+        ProductConfig.profileFile);
+}
+
+void RequestInstallFolder(const char* folder)
+{
+    CopyText(RequestedFolder, sizeof RequestedFolder, folder); // result deliberately ignored: the switch's buffer is as large
+}
+
+int AcceptProposedFolder()
+{
+    ProposeDefaultFolder();
+    if (!IsFullPath(InstallFolder)) {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, NotFullPathFormat, ProductConfig.folderName);
+        ShowWarning(nullptr, NotFullPathCaption, text);
+        return 0;
+    }
+    if (!CheckChosenFolder(nullptr))
+        return 0;
+    if (IsWindowsFolder(InstallFolder)) {
+        ShowWarning(nullptr, WindowsFolderCaption, WindowsFolderText);
+        return 0;
+    }
+    if (EnterFolder(InstallFolder, 0) != 0) {
+        ShowWarning(nullptr, NoAccessCaption, NoAccessText);
+        return 0;
+    }
+    LogLine("Folder accepted: %s", InstallFolder);
+    RememberInstallFolder();
+    return 1;
 }
 
 int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass)
@@ -108,6 +161,7 @@ int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass)
             ShowWarning(owner, WindowsFolderCaption, WindowsFolderText);
         if (entering && !windowsFolder) {
             if (EnterFolder(InstallFolder, first ? 0 : 1) == 0) {
+                LogLine("Folder accepted: %s", InstallFolder);
                 RememberInstallFolder();
                 return 1;
             }

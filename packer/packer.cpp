@@ -205,6 +205,9 @@ std::string UninstallData(const Manifest& manifest)
         << "#include \"product.h\"\n#include \"uninstall.h\"\n\n"
         << ConfigRecord(manifest,
                {"folderName", "displayName", "profileFile", "serviceExecutable", "warnOfRunningCopies", "useAgentService"})
+        // The version names the product in the log; the uninstaller writes no entry, so no size.
+        << "\nconst ProductDetailsRecord ProductDetails = {" << CString(manifest.Field("publisher")) << ", "
+        << CString(manifest.Field("version")) << ", 0};\n"
         << "\nnamespace {\n";
     auto table = [&](const char* name, const std::vector<std::string>& texts) {
         out << "const char* const " << name << "[] = {";

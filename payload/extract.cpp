@@ -5,6 +5,7 @@
 #include "record.h"
 #include "names.h"
 #include "payload.h"
+#include "run.h"
 #include "text.h"
 #include <stdlib.h>
 #include <zlib.h>
@@ -60,17 +61,23 @@ int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffe
     if (IsSystemName(name)) {
         if (!StoredNamePath("", name, target, sizeof target))
             return ExtractCannotCreate;
-        if (NewerFileExists(target, archive.fileTimes[i]))
+        if (NewerFileExists(target, archive.fileTimes[i])) {
+            LogLine("Skipped: %s, the system's own copy is newer", target);
             return ExtractDone;
+        }
     } else if (!CopyText(target, sizeof target, name)) {
         return ExtractCannotCreate;
     }
-    if (!MayWrite(journal, name, target) || !CreateParentFolders(target))
+    if (!MayWrite(journal, name, target) || !CreateParentFolders(target)) {
+        LogLine("Failed: %s, its folder could not be made within the installation folder", target);
         return ExtractCannotCreate;
-    switch (MakeWay(journal, name, target)) {
+    }
+    char aside[PathBufferSize];
+    switch (MakeWay(journal, name, target, aside, sizeof aside)) {
     case Skipped:
         return ExtractDone;
     case Refused:
+        LogLine("Failed: %s could not be replaced", target);
         return ExtractCannotCreate;
     default:
         break;
@@ -78,16 +85,23 @@ int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffe
 
     // Once its way is made the file must be written: the earlier one is set aside.
     HANDLE file = CreateNewFile(journal, name, target);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE) {
+        LogLine("Failed: %s could not be created (error %d)", target, int(GetLastError()));
         return ExtractCannotCreate;
+    }
     int result = WriteSlices(archive, i, file, buffer);
     // On disk before the run is done and what it replaced is deleted.
     if (result == ExtractDone && !FlushFileBuffers(file))
         result = ExtractWriteFailed;
     if (!CloseHandle(file) && result == ExtractDone)
         result = ExtractWriteFailed;
-    if (result == ExtractDone)
+    if (result == ExtractDone) {
         SetStoredTime(target, archive.fileTimes[i]);
+        LogLine(aside[0] ? "Replaced: %s (the earlier file kept as %s until the run is done)" : "Written: %s", target,
+            aside);
+    } else {
+        LogLine("Failed: %s could not be written in full", target);
+    }
     *wrote = result == ExtractDone;
     return result;
 }

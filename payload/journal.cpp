@@ -4,10 +4,14 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
+#include "run.h"
 #include "text.h"
 #include <zlib.h>
 
 namespace {
+
+// The files this run could only leave for Windows to delete when it restarts.
+int ScheduledFiles;
 
 constexpr size_t ChecksumDigits = 8;
 // A record's text: a name, or the folder record's two paths, the second in UTF-8.
@@ -152,14 +156,22 @@ bool RemoveFile(const char* path, const WCHAR* within)
         return found == NothingThere;
     if (DeleteOpenFile(file)) {
         CloseHandle(file);
+        LogLine("Deleted: %s", path);
         return true;
     }
     char away[PathBufferSize];
     int number;
     bool moved = FreeSuffixedPath(path, MovedAwaySuffix, &number, away, sizeof away) && RenameOpenFile(file, away);
     CloseHandle(file);
-    if (moved)
-        MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a leftover is harmless
+    if (moved) {
+        bool scheduled = MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        ScheduledFiles += scheduled ? 1 : 0;
+        LogLine(scheduled ? "In use: %s, renamed %s and deleted when Windows restarts"
+                          : "In use: %s, renamed %s; it stays",
+            path, away);
+    } else {
+        LogLine("Not deleted: %s", path);
+    }
     return moved;
 }
 
@@ -280,6 +292,7 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, cons
         return found == NothingThere;
     bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path);
     CloseHandle(earlier);
+    LogLine(back ? "Put back: %s" : "Not put back: %s", path);
     return back;
 }
 
@@ -389,13 +402,16 @@ Preparation MakeWay(Journal& journal, const char* name, const char* target, char
     // A folder is no file the payload could replace.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return Refused;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        LogLine("Skipped: %s, it is read-only", target);
         return Skipped;
+    }
     // Opened for writing as the file would be rewritten, without cutting it: a
     // file some program holds is passed over.
     HANDLE existing;
     switch (OpenFileWithin(target, GENERIC_WRITE | DELETE, FolderFor(journal, name), &existing)) {
     case DeniedFile:
+        LogLine("Skipped: %s, another program holds it open", target);
         return Skipped;
     case OpenedFile:
         break;
@@ -423,6 +439,11 @@ HANDLE CreateNewFile(const Journal& journal, const char* name, const char* targe
     DeleteOpenFile(file); // result deliberately ignored: the run fails and its rollback deletes what stays
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
+}
+
+int FilesAwaitingRestart()
+{
+    return ScheduledFiles;
 }
 
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)

@@ -24,6 +24,9 @@ int RemoveExtractedFiles(HWND dialog, ProgressSink sink);
 // undone as RemoveExtractedFiles does. With onlyFor, a journal of another
 // folder is left alone. 4 when nothing is left to settle, 0 otherwise.
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink);
+// How many files of the product this run left for Windows to delete when it
+// restarts, because a program held them.
+int FilesAwaitingRestart();
 // Whether every payload file's path below the folder, and every folder made
 // for one, fits what the file functions take.
 bool PayloadFitsFolder(const char* folder);

@@ -1,6 +1,7 @@
 #include "sequence.h"
 #include "globals.h"
 #include "product.h"
+#include "run.h"
 
 namespace {
 constexpr uint64_t BytesPerMegabyte = 1048576;
@@ -46,8 +47,13 @@ bool FreeSpaceTest(char* root, int* availableMegabytes)
     FreeSpaceRoot(InstallFolder, drive, root);
 
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
-    if (!root[0] || !GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))
+    if (!root[0] || !GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters)) {
+        LogLine("Free space: the drive of the folder does not tell it");
         return true;
+    }
     DiskFreeSpace space = {sectorsPerCluster, bytesPerSector, freeClusters};
+    uint64_t freeMegabytes = uint64_t(freeClusters) * sectorsPerCluster * bytesPerSector / BytesPerMegabyte;
+    LogLine("Free space on %s: %d megabytes, %d required", root,
+        int(freeMegabytes > 0x7FFFFFFF ? 0x7FFFFFFF : freeMegabytes), int(ProductConfig.requiredMegabytes));
     return FreeSpaceSufficient(space, ProductConfig.requiredMegabytes, availableMegabytes);
 }

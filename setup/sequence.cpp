@@ -6,6 +6,7 @@
 #include "message.h"
 #include "payload.h"
 #include "product.h"
+#include "run.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
@@ -62,25 +63,31 @@ const char* ExtractFailureText(int result)
     }
 }
 
-// Offers the folder choice until a folder with enough free space is accepted; false when the user gave up.
-bool ChooseFolderWithSpace()
+// Offers the folder choice until a folder with enough free space is
+// accepted. An unattended run takes the proposal once: a folder it cannot
+// use fails the run.
+int ChooseFolderWithSpace()
 {
     for (;;) {
-        if (!ResolveInstallFolder(SetupInstance, BackdropWindow, 1))
-            return false;
+        if (Unattended ? !AcceptProposedFolder() : !ResolveInstallFolder(SetupInstance, BackdropWindow, 1))
+            return Unattended ? ExitFailed : ExitDeclined;
         // Only a folder chooser that skipped its own check gets here with a folder too long.
         if (!DerivedTextsFit(InstallFolder)) {
             ShowWarning(BackdropWindow, FolderTooLongCaption, FolderTooLongText);
+            if (Unattended)
+                return ExitFailed;
             continue;
         }
         SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: the folder was just entered
         char root[FreeSpaceRootSize];
         int available = 0;
         if (FreeSpaceTest(root, &available))
-            return true;
+            return ExitDone;
         char text[MessageBufferSize];
         FormatText(text, sizeof text, DiskSpaceFormat, int(ProductConfig.requiredMegabytes), root, available);
         ShowWarning(BackdropWindow, DiskSpaceCaption, text);
+        if (Unattended)
+            return ExitFailed;
     }
 }
 
@@ -92,7 +99,8 @@ void DealWithRunningCopies(HWND progress)
         ShowWarning(BackdropWindow, RunningCopiesCaption, text);
         return;
     }
-    ShowProgress(progress, ShuttingDownProgressText, 0);
+    if (progress)
+        ShowProgress(progress, ShuttingDownProgressText, 0);
     ShutDownRunningCopies();
 }
 
@@ -109,14 +117,48 @@ void RegisterWithShell()
     bool nt = IsNtPlatform();
     bool hasNtService = ProductConfig.serviceExecutable[0] != '\0';
     if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
-        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt))
+        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true))
         AddStartupItem();
     CloseDdeClient();
     RememberInstallFolder();
     if (ProductConfig.useAgentService)
         InstallAgentService();
-    if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt))
+    if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt, true))
         ReplaceNtService(BackdropWindow);
+}
+
+bool CreateBackdrop()
+{
+    FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
+    BackdropFont = CreateBackdropFont(ProductCodePage);
+    if (!RegisterBackdropClass(SetupInstance))
+        return false;
+    char caption[BackdropTitleSize];
+    FormatText(caption, sizeof caption, "Install %s", ProductConfig.displayName);
+    BackdropWindow = CreateBackdropWindow(SetupInstance, caption);
+    return true;
+}
+
+// The agreement: one the user saw and accepted, or, unattended, the one whoever
+// started the run accepted for the machine's users. ExitDone when accepted.
+int ObtainAgreement()
+{
+    if (Unattended) {
+        LogLine("Agreement: accepted for the users of this computer by whoever started the run");
+        return ExitDone;
+    }
+    // A dialog that could not be shown is no consent.
+    switch (RunAgreementDialog(SetupInstance, BackdropWindow)) {
+    case 1:
+        LogLine("Agreement: accepted");
+        return ExitDone;
+    case 0:
+        LogLine("Agreement: declined");
+        return ExitDeclined;
+    default:
+        LogLine("Agreement: the dialog could not be shown");
+        return ExitFailed;
+    }
 }
 
 } // namespace
@@ -126,35 +168,28 @@ bool FolderFitsProduct(const char* folder)
     return !BrokenDerivedText(ProductConfig, folder) && PayloadFitsFolder(folder);
 }
 
-int SetupSequence(HINSTANCE instance)
+int SetupSequence(HINSTANCE instance, const char* requestedFolder)
 {
     SetupInstance = instance;
     RegisterFolderCheck(FolderFitsProduct);
+    RequestInstallFolder(requestedFolder);
     // A run that was cut off is undone before anything else, whatever the user
     // then decides: its folder is left as it was before that run.
     SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
 
-    FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
-    BackdropFont = CreateBackdropFont(ProductCodePage);
-    if (!RegisterBackdropClass(instance))
-        return 0;
-    char caption[BackdropTitleSize];
-    FormatText(caption, sizeof caption, "Install %s", ProductConfig.displayName);
-    BackdropWindow = CreateBackdropWindow(instance, caption);
-
-    // Only an agreement the user saw and accepted counts: a dialog that could not be shown is no consent.
-    if (RunAgreementDialog(instance, BackdropWindow) != 1) {
+    if (!Unattended && !CreateBackdrop())
+        return ExitFailed;
+    int outcome = ObtainAgreement();
+    if (outcome == ExitDone)
+        outcome = ChooseFolderWithSpace();
+    if (outcome != ExitDone) {
         ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
-        return 0;
-    }
-    if (!ChooseFolderWithSpace()) {
-        ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
-        return 0;
+        return outcome;
     }
 
-    HWND progress = CreateProgressDialog(instance, BackdropWindow);
+    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow);
     DealWithRunningCopies(progress);
-    int result = ExtractPayload(progress, ShowProgress);
+    int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
     if (result != ExtractDone) {
         // Undone at once: while the message waits for the user, the folder holds the earlier version.
         bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
@@ -163,15 +198,16 @@ int SetupSequence(HINSTANCE instance)
         ShowWarning(BackdropWindow, failureCaption, ExtractFailureText(result));
         if (!restored)
             ShowWarning(BackdropWindow, failureCaption, NotRestoredText);
-        return 0;
+        return ExitFailed;
     }
-    DestroyWindow(progress);
+    if (progress)
+        DestroyWindow(progress);
 
     RegisterWithShell();
 
     char question[MessageBufferSize];
     FormatText(question, sizeof question, SuccessFormat, ProductConfig.displayName, ProductConfig.displayName);
-    if (AskYesNo(BackdropWindow, SuccessCaption, question))
+    if (AskYesNo(BackdropWindow, SuccessCaption, question, false))
         LaunchApplication(BackdropWindow, BackdropFont);
-    return 0;
+    return FilesAwaitingRestart() ? ExitRestartNeeded : ExitDone;
 }

@@ -4,8 +4,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Runs the whole installation; always returns 0.
-int SetupSequence(HINSTANCE instance);
+// Runs the whole installation into the requested folder (empty: the one it
+// proposes); returns the run's exit code.
+int SetupSequence(HINSTANCE instance, const char* requestedFolder);
 
 // Whether every text the run derives from the folder fits its buffer: the
 // product's paths and commands, and each payload file's path below it.

@@ -1,6 +1,7 @@
 #include "commands.h"
 #include "globals.h"
 #include "product.h"
+#include "run.h"
 #include "shell.h"
 #include "text.h"
 #include <ddeml.h>
@@ -28,12 +29,16 @@ void ProgmanExecute(const char* command)
     HSZ service = DdeCreateStringHandleA(DdeInstance, ProgmanServiceName, CP_WINANSI);
     HSZ topic = DdeCreateStringHandleA(DdeInstance, ProgmanServiceName, CP_WINANSI);
     HCONV conversation = DdeConnect(DdeInstance, service, topic, nullptr);
+    const char* answer = "no answer, Program Manager is not running";
     if (conversation) {
         BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(command));
-        // The result is deliberately ignored: Program Manager's answer changes nothing.
-        DdeClientTransaction(data, DWORD(TextLength(command) + 1), conversation, nullptr, CF_TEXT, XTYP_EXECUTE,
-            ExecuteTimeoutMs, nullptr);
+        // Program Manager's answer changes nothing; it is only logged.
+        answer = DdeClientTransaction(data, DWORD(TextLength(command) + 1), conversation, nullptr, CF_TEXT,
+                     XTYP_EXECUTE, ExecuteTimeoutMs, nullptr)
+            ? "done"
+            : "refused, or no answer in time";
     }
+    LogLine("Program Manager: %s: %s", command, answer);
     DdeFreeStringHandle(DdeInstance, service);
     DdeFreeStringHandle(DdeInstance, topic);
     if (conversation)

@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "message.h"
 #include "product.h"
+#include "run.h"
 #include "shell.h"
 #include "text.h"
 
@@ -50,8 +51,10 @@ BOOL CALLBACK TellToQuit(HWND window, LPARAM folder)
     // Never our own windows, whatever their titles say.
     if (process != GetCurrentProcessId() && GetWindowTextA(window, title, sizeof title) > 0) {
         ReadImagePath(process, image, sizeof image);
-        if (IsRunningCopyWindow(title, ProductConfig.displayName, image, reinterpret_cast<const char*>(folder)))
+        if (IsRunningCopyWindow(title, ProductConfig.displayName, image, reinterpret_cast<const char*>(folder))) {
             PostMessageA(window, WM_QUIT, 0, 0);
+            LogLine("Told to quit: the window \"%s\" of %s", title, image);
+        }
     }
     return TRUE;
 }

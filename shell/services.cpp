@@ -2,6 +2,7 @@
 #include "globals.h"
 #include "message.h"
 #include "product.h"
+#include "run.h"
 #include "shell.h"
 #include "spawn.h"
 #include "text.h"
@@ -48,7 +49,7 @@ void RemoveNtService()
 
 void ReplaceNtService(HWND owner)
 {
-    MessageBoxA(owner, ServiceNoticeText, ServiceNoticeCaption, MB_OK);
+    ShowNotice(owner, ServiceNoticeCaption, ServiceNoticeText);
     RemoveNtService();
     Sleep(ServicePauseMs);
     if (RunFromFolder(ProductConfig.serviceExecutable, "-install-service") != 0)
@@ -61,6 +62,8 @@ void LaunchApplication(HWND backdrop, HFONT backdropFont)
     DeleteObject(backdropFont);
     // Quoted, so that C:\Program.exe can never stand in for C:\Program Files\...
     char commandLine[PathBufferSize];
-    if (FormatQuoted(commandLine, sizeof commandLine, ApplicationPath))
+    if (FormatQuoted(commandLine, sizeof commandLine, ApplicationPath)) {
         WinExec(commandLine, SW_SHOW); // whether it starts is not examined
+        LogLine("Started: %s", commandLine);
+    }
 }

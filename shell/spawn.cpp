@@ -1,5 +1,6 @@
 #include "spawn.h"
 #include "commands.h"
+#include "run.h"
 #include "globals.h"
 #include "text.h"
 #include <windows.h>
@@ -49,17 +50,22 @@ int SpawnAndWait(const char* program, const char* const* arguments, int count)
 {
     char path[PathBufferSize];
     char commandLine[CommandLineSize];
-    if (!FindProgramFile(program, path, sizeof path) || !JoinArguments(commandLine, sizeof commandLine, arguments, count))
+    if (!FindProgramFile(program, path, sizeof path) || !JoinArguments(commandLine, sizeof commandLine, arguments, count)) {
+        LogLine("Not run, not found: %s", program);
         return -1;
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        LogLine("Could not be run (error %d): %s", int(GetLastError()), commandLine);
         return -1;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exitCode = DWORD(-1);
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    LogLine("Ran %s: exit code %d", commandLine, int(exitCode));
     return int(exitCode);
 }

@@ -2,6 +2,7 @@
 #include "globals.h"
 #include "message.h"
 #include "product.h"
+#include "run.h"
 #include "shell.h"
 #include "text.h"
 
@@ -10,14 +11,23 @@ namespace {
 const char KeyFailureLine[] = "Couldn't open the registry key.\r\n";
 const char ValueFailureFormat[] = "Couldn't write the registry value %s.\r\n";
 
+const char* Outcome(LONG status)
+{
+    return status == ERROR_SUCCESS ? "" : " (could not be written)";
+}
+
 LONG SetStringValue(HKEY key, const char* name, const char* data)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), DWORD(TextLength(data) + 1));
+    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), DWORD(TextLength(data) + 1));
+    LogLine("Registry: %s = %s%s", name, data, Outcome(status));
+    return status;
 }
 
 LONG SetNumberValue(HKEY key, const char* name, DWORD data)
 {
-    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+    LONG status = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+    LogLine("Registry: %s = %d%s", name, int(data), Outcome(status));
+    return status;
 }
 
 // What Programs and Features shows beside the name and the command; a failed
@@ -33,8 +43,12 @@ void ReportFailedWrite(const char* name, LONG status)
 // leaves none of the earlier version's behind; one already missing is no failure.
 LONG SetOptionalValue(HKEY key, const char* name, const char* data)
 {
-    LONG status = data[0] ? SetStringValue(key, name, data) : RegDeleteValueA(key, name);
-    return !data[0] && status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    if (data[0])
+        return SetStringValue(key, name, data);
+    LONG status = RegDeleteValueA(key, name);
+    status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    LogLine("Registry: %s deleted%s", name, Outcome(status));
+    return status;
 }
 
 void SetDetailValues(HKEY key)
@@ -59,20 +73,25 @@ void RegisterUninstallEntry()
 {
     char keyPath[PathBufferSize];
     char uninstallString[PathBufferSize];
+    char quietString[PathBufferSize];
     HKEY key;
     DWORD disposition;
     char noClass[] = "";
     if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
         || !FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
+        || !FormatText(quietString, sizeof quietString, "%s /S", uninstallString)
         || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                nullptr, &key, &disposition)
             != ERROR_SUCCESS) {
         OutputDebugStringA(KeyFailureLine);
+        LogLine("Registry: the uninstall entry could not be made");
         return;
     }
-    // Failed writes of the name and the command go unnoticed: the entry is a convenience for the user.
+    LogLine("Registry: HKEY_LOCAL_MACHINE\\%s", keyPath);
+    // Failed writes of the name and the commands go unnoticed but in the log: the entry is a convenience for the user.
     SetStringValue(key, "DisplayName", ProductConfig.displayName);
     SetStringValue(key, "UninstallString", uninstallString);
+    SetStringValue(key, "QuietUninstallString", quietString);
     SetDetailValues(key);
     RegCloseKey(key);
 }

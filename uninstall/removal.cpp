@@ -8,6 +8,7 @@
 #include "product.h"
 #include "recorded.h"
 #include "report.h"
+#include "run.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
@@ -49,6 +50,8 @@ struct Removal {
     RecordedNames recorded;
     WCHAR folderFinal[FinalPathSize];
     PathList lists[ListCount];
+    // A file of the product's, not this program, waits for the restart.
+    bool restartNeeded;
 };
 
 // The whole removal's state: the lists are too large for the stack.
@@ -194,6 +197,29 @@ bool IsThisProgram(const char* path)
     return SamePathText(path, UninstallerPath);
 }
 
+// This program, or this program renamed out of the way when the undo of an
+// interrupted install put back the one it replaced (name.pmdel, name.1.pmdel ...).
+bool IsThisProgramOrMovedAway(const char* path)
+{
+    char form[PathBufferSize];
+    for (int number = 0; number < 10; ++number) {
+        bool named = number ? FormatText(form, sizeof form, "%s.%d%s", UninstallerPath, number, MovedAwaySuffix)
+                            : FormatText(form, sizeof form, "%s%s", UninstallerPath, MovedAwaySuffix);
+        if (named && SamePathText(form, path))
+            return true;
+    }
+    return IsThisProgram(path);
+}
+
+// What stays, listed for the final message and logged under the list's heading.
+void Note(ListIndex list, const char* path)
+{
+    AddPath(TheRemoval.lists[list], path);
+    LogLine("%s %s", TheRemoval.lists[list].heading, path);
+    if (list == InUseList && !IsThisProgramOrMovedAway(path))
+        TheRemoval.restartNeeded = true;
+}
+
 bool IsTheRecord(const char* relative)
 {
     return SamePathText(relative, InstallRecordName);
@@ -216,14 +242,16 @@ void RemoveRecordedFile(const char* relative)
         // A read-only file of the product's is deleted all the same.
         bool deleted = ClearReadOnly(file) && DeleteOpenFile(file);
         CloseHandle(file);
-        if (deleted)
+        if (deleted) {
+            LogLine("Removed: %s", path);
             return;
+        }
         break;
     }
     case DeniedFile:
         break;
     default:
-        AddPath(TheRemoval.lists[NotRemovedList], path);
+        Note(NotRemovedList, path);
         return;
     }
     // Held open: it goes at the restart, by its path, so that path must lie within the folder now.
@@ -234,7 +262,7 @@ void RemoveRecordedFile(const char* relative)
     if (where == OutsideFile || where == AbsentFile)
         return;
     bool scheduled = where == OpenedFile && MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-    AddPath(TheRemoval.lists[scheduled ? InUseList : NotRemovedList], path);
+    Note(scheduled ? InUseList : NotRemovedList, path);
 }
 
 // Every recorded file but the record and this program, which go last; the
@@ -250,7 +278,7 @@ void RemoveFiles(HWND progress)
         if (IsSystemName(name)) {
             UINT length = GetSystemDirectoryA(system, sizeof system);
             if (length > 0 && length < sizeof system && FormatFolderFile(path, sizeof path, system, name + SystemPrefixLength))
-                AddPath(TheRemoval.lists[SystemList], path);
+                Note(SystemList, path);
             continue;
         }
         if (IsTheRecord(name) || (FolderPath(name, path, sizeof path) && IsThisProgram(path)))
@@ -322,7 +350,7 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
         const char* relative = named ? BelowInstallFolder(path) : "";
         bool movedAway = named && IsMovedAway(relative);
         if (movedAway)
-            AddPath(TheRemoval.lists[InUseList], path);
+            Note(InUseList, path);
         bool subfolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         bool subEmpty;
         // A product folder below that only waits for the restart is a leftover too.
@@ -334,6 +362,27 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
     } while (leftovers && FindNextFileA(search, &found));
     FindClose(search);
     return leftovers;
+}
+
+// A folder of the product's goes when it is empty, or at the next restart when
+// only the product's files wait there; one that holds anything else is kept.
+void RemoveProductFolder(const char* folder)
+{
+    if (IsProtectedFolder(folder))
+        return;
+    if (RemoveDirectoryA(folder)) {
+        LogLine("Removed the folder: %s", folder);
+        return;
+    }
+    if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+        return;
+    bool empty;
+    if (HoldsOnlyLeftovers(folder, &empty))
+        LogLine(MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "Removed when Windows restarts: %s"
+                                                                          : "Stays until it is empty: %s",
+            folder);
+    else if (!empty || folder == InstallFolder)
+        Note(KeptList, folder);
 }
 
 // The product's folders below this one, deepest first, then this one: each
@@ -359,11 +408,13 @@ void RemoveFolders(const char* folder, int depth)
             if (attributes != INVALID_FILE_ATTRIBUTES
                 && (IsLink(attributes) || (resolved && !FinalPathIsWithin(final, TheRemoval.folderFinal)))) {
                 if (IsProtectedFolder(path) || !RemoveDirectoryA(path))
-                    AddPath(TheRemoval.lists[LinkList], path);
+                    Note(LinkList, path);
+                else
+                    LogLine("Removed the link: %s", path);
                 continue;
             }
             if (!resolved) {
-                AddPath(TheRemoval.lists[KeptList], path);
+                Note(KeptList, path);
                 continue;
             }
             // Folders nest no deeper than a path can reach; the depth only guards against a loop.
@@ -372,14 +423,8 @@ void RemoveFolders(const char* folder, int depth)
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
-    if (depth == 0 || IsProtectedFolder(folder) || RemoveDirectoryA(folder)
-        || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
-        return;
-    bool empty;
-    if (HoldsOnlyLeftovers(folder, &empty))
-        MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a folder that stays is harmless
-    else if (!empty)
-        AddPath(TheRemoval.lists[KeptList], folder);
+    if (depth != 0)
+        RemoveProductFolder(folder);
 }
 
 bool ProfilePath(char* out, size_t size)
@@ -419,9 +464,10 @@ bool ForgetInstallation()
     char remembered[4];
     if (GetPrivateProfileStringA(ProfileSection, ProfileKey, "", remembered, sizeof remembered, profile) > 0) {
         FormatText(text, sizeof text, ProfileFormat, profile);
-        AddPath(TheRemoval.lists[NotRemovedList], text);
+        Note(NotRemovedList, text);
         return false;
     }
+    LogLine("Profile: %s removed from %s", ProfileKey, profile);
     char path[PathBufferSize];
     if (ProfilePath(path, sizeof path) && HoldsOnlyBlanks(path))
         DeleteFileA(path); // result deliberately ignored: an empty profile file is harmless
@@ -430,9 +476,10 @@ bool ForgetInstallation()
         LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
             FormatText(text, sizeof text, EntryFormat, keyPath);
-            AddPath(TheRemoval.lists[NotRemovedList], text);
+            Note(NotRemovedList, text);
             return false;
         }
+        LogLine("Registry: HKEY_LOCAL_MACHINE\\%s removed", keyPath);
     }
     return true;
 }
@@ -446,17 +493,6 @@ void RemoveLast()
     RemoveRecordedFile(BelowInstallFolder(UninstallerPath));
 }
 
-void RemoveInstallFolder()
-{
-    if (IsProtectedFolder(InstallFolder) || RemoveDirectoryA(InstallFolder)
-        || GetFileAttributesA(InstallFolder) == INVALID_FILE_ATTRIBUTES)
-        return;
-    bool empty;
-    if (HoldsOnlyLeftovers(InstallFolder, &empty))
-        MoveFileExA(InstallFolder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); // result deliberately ignored: a folder that stays is harmless
-    else
-        AddPath(TheRemoval.lists[KeptList], InstallFolder);
-}
 
 void RemoveFromShell(HWND progress)
 {
@@ -499,7 +535,7 @@ bool RemoveInstallation(HWND progress)
     if (!FolderPath(InstallRecordName, record, sizeof record)
         || !FinalFolderPath(InstallFolder, removal.folderFinal, FinalPathSize)
         || !LoadRecordedNames(removal.recorded, record, removal.folderFinal)) {
-        AddPath(removal.lists[NotRemovedList], InstallFolder);
+        Note(NotRemovedList, InstallFolder);
         return false;
     }
     RemoveFiles(progress);
@@ -507,7 +543,7 @@ bool RemoveInstallation(HWND progress)
     bool complete = !removal.lists[NotRemovedList].text[0] && ForgetInstallation();
     if (complete) {
         RemoveLast();
-        RemoveInstallFolder();
+        RemoveProductFolder(InstallFolder);
         complete = !removal.lists[NotRemovedList].text[0];
     }
     FreeRecordedNames(removal.recorded);
@@ -522,24 +558,25 @@ int UninstallSequence(HINSTANCE instance)
     if (!LocateInstallation() || !BelongsHere()) {
         FormatText(text, sizeof text, NotPossibleFormat, ProductConfig.displayName);
         ShowWarning(nullptr, NotPossibleCaption, text);
-        return 0;
+        return ExitNotInstalledHere;
     }
+    LogLine("Folder: %s", InstallFolder);
     char caption[MessageBufferSize];
     FormatText(caption, sizeof caption, QuestionCaptionFormat, ProductConfig.displayName);
     FormatText(text, sizeof text, QuestionFormat, ProductConfig.displayName);
-    if (!AskYesNo(nullptr, caption, text))
-        return 0;
+    if (!AskYesNo(nullptr, caption, text, true))
+        return ExitDeclined;
     // An install into this folder that was cut off is undone first, so that
     // what is removed below is the version that was there before it.
     if (SettleJournal(InstallFolder, nullptr, nullptr) != ExtractDone) {
         FormatText(text, sizeof text, NotUndoneFormat, ProductConfig.displayName);
         ShowWarning(nullptr, NotPossibleCaption, text);
-        return 0;
+        return ExitFailed;
     }
 
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths
-    HWND progress = CreateProgressDialog(instance, nullptr);
+    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr);
     StopProductPrograms(progress);
     RemoveFromShell(progress);
 
@@ -548,7 +585,8 @@ int UninstallSequence(HINSTANCE instance)
     if (GetSystemDirectoryA(system, sizeof system))
         SetCurrentDirectoryA(system); // result deliberately ignored: only this folder's removal could suffer
     bool complete = RemoveInstallation(progress);
-    DestroyWindow(progress);
+    if (progress)
+        DestroyWindow(progress);
 
     char opening[MessageBufferSize];
     FormatText(opening, sizeof opening, complete ? CompleteFormat : IncompleteFormat, ProductConfig.displayName);
@@ -559,5 +597,7 @@ int UninstallSequence(HINSTANCE instance)
         ShowInformation(nullptr, CompleteCaption, report);
     else
         ShowWarning(nullptr, IncompleteCaption, report);
-    return 0;
+    if (!complete)
+        return ExitFailed;
+    return TheRemoval.restartNeeded ? ExitRestartNeeded : ExitDone;
 }

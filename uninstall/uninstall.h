@@ -14,5 +14,5 @@ struct UninstallTables {
 };
 extern const UninstallTables UninstallPayload;
 
-// The whole removal, in its order; always returns 0.
+// The whole removal, in its order; returns the run's exit code.
 int UninstallSequence(HINSTANCE instance);

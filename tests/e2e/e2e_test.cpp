@@ -62,6 +62,10 @@ std::string Success(const std::string& name, const std::string& answer)
         "Yes,No", answer);
 }
 const std::string Ended = "setup ended with exit code 0";
+std::string SetupEnded(int code)
+{
+    return "setup ended with exit code " + std::to_string(code);
+}
 
 Lines ShippedFiles()
 {
@@ -101,6 +105,10 @@ const Lines UninstallAnswers = {
     "answer Removal Complete | OK",
 };
 const std::string Uninstalled = "pmuninst ended with exit code 0";
+std::string UninstallerEnded(int code)
+{
+    return "pmuninst ended with exit code " + std::to_string(code);
+}
 
 // The second product asks for its running copies to be closed rather than closing them.
 const Lines QuilletRemovalAnswers = {
@@ -126,13 +134,23 @@ std::string RemovalComplete(const std::string& text)
     return Box("Removal Complete", text, "OK", "OK");
 }
 
-// The command Programs and Features runs to remove the product.
-std::string UninstallCommand(const std::string& displayName)
+// The command Programs and Features runs to remove the product, or its quiet one.
+std::string EntryCommand(const std::string& displayName, const std::string& value)
 {
     for (const std::string& line : UninstallEntry(displayName))
-        if (line.rfind("UninstallString = ", 0) == 0)
-            return line.substr(18, line.rfind(" (") - 18);
-    return "(no uninstall command)";
+        if (line.rfind(value + " = ", 0) == 0)
+            return line.substr(value.size() + 3, line.rfind(" (") - value.size() - 3);
+    return "(no " + value + ")";
+}
+
+std::string UninstallCommand(const std::string& displayName)
+{
+    return EntryCommand(displayName, "UninstallString");
+}
+
+std::string QuietUninstallCommand(const std::string& displayName)
+{
+    return EntryCommand(displayName, "QuietUninstallString");
 }
 
 Lines Join(const Lines& a, const Lines& b)
@@ -319,7 +337,8 @@ TEST(EndToEnd, DecliningTheAgreementInstallsNothing)
 {
     EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Do NOT Accept",
                   "answer Application Not Installed | OK"}),
-        (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled, Ended}));
+        (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled,
+            SetupEnded(1602)}));
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -340,7 +359,8 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     EXPECT_EQ(UninstallEntry("Pelmora"),
         (Lines{TextValue("DisplayIcon", Home + "\\pelmora.exe,0"), "DisplayName = Pelmora (8 bytes)",
             "EstimatedSize = 347 (dword)", TextValue("InstallLocation", Home), "NoModify = 1 (dword)",
-            "NoRepair = 1 (dword)", TextValue("UninstallString", "\"" + Home + "\\pmuninst.exe\"")}));
+            "NoRepair = 1 (dword)", TextValue("QuietUninstallString", "\"" + Home + "\\pmuninst.exe\" /S"),
+            TextValue("UninstallString", "\"" + Home + "\\pmuninst.exe\"")}));
     EXPECT_EQ(GroupLinks("Pelmora"),
         (Lines{"Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home,
             "Uninstall.lnk -> " + Home + "\\pmuninst.exe | " + Home}));
@@ -425,7 +445,7 @@ TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
                 "This program cannot operate without a data folder to store its files in. The program will exit "
                 "now. Please determine an appropriate folder name and start the program again later.",
                 "OK", "OK"),
-            NotInstalled, Ended}));
+            NotInstalled, SetupEnded(1602)}));
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(GetFileAttributesA("C:\\missing"), INVALID_FILE_ATTRIBUTES);
 }
@@ -441,7 +461,7 @@ TEST(EndToEnd, AnUpdateThatRunsOutOfSpaceLeavesTheEarlierVersion)
             "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check "
             "your available disk space, make additional space available, and run the setup program again.",
             "OK", "OK"),
-        Ended};
+        SetupEnded(1603)};
     const Lines updateAnswers = {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 Q:", "type 1099 Pelmora",
         "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Pelmora Installation Failed | OK"};
 
@@ -496,7 +516,7 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
                           {"answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}),
                 (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled,
-                    Ended}));
+                    SetupEnded(1602)}));
             EXPECT_EQ(FolderImage(Home), earlier);
             EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
@@ -550,7 +570,7 @@ TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
         (Lines{Box("Uninstall Not Possible",
                    "This program does not belong to an installation of Pelmora in this folder. Nothing was removed.",
                    "OK", "OK"),
-            Uninstalled}));
+            UninstallerEnded(1605)}));
     EXPECT_EQ(Join(UninstallEntry("Pelmora"), {ProfileValue("pelmora.ini")}), installed);
 
     // Another program's window whose title begins with the product's name is left alone; the file behind
@@ -598,7 +618,7 @@ TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
                 "when it restarts:\r\nthe uninstall entry, HKEY_LOCAL_MACHINE\\"
                     + entryKey,
                 "OK", "OK"),
-            Uninstalled}));
+            UninstallerEnded(1603)}));
     EXPECT_EQ(Names(ListFiles(Home)), (Lines{"pmfiles.lst", "pmuninst.exe"})) << "what the next try needs stays";
     EXPECT_EQ(UninstallCommand("Pelmora"), "\"" + Home + "\\pmuninst.exe\"");
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (entryKey + "\\Other").c_str());
@@ -614,7 +634,8 @@ TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
     // that restart: the restart leaves the new installation whole.
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
     const std::string manual = Home + "\\help.htm";
-    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)).back(), Uninstalled);
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)).back(),
+        UninstallerEnded(3010));
     EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe", Home}));
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
     EXPECT_EQ(PendingDeletions(), Lines{}) << "the new installation's files are no longer scheduled";
@@ -700,6 +721,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
             "DisplayVersion = 2.1 (4 bytes)", "EstimatedSize = " + std::to_string((bytes + 1023) / 1024) + " (dword)",
             "InstallLocation = C:\\Apps\\Quillet Notes (22 bytes)", "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
             "Publisher = Quillet Works (14 bytes)",
+            "QuietUninstallString = \"C:\\Apps\\Quillet Notes\\pmuninst.exe\" /S (40 bytes)",
             "UninstallString = \"C:\\Apps\\Quillet Notes\\pmuninst.exe\" (37 bytes)"}));
     EXPECT_EQ(GroupLinks("Quillet Notes"),
         (Lines{"Quillet.lnk -> C:\\Apps\\Quillet Notes\\quillet.exe | C:\\Apps\\Quillet Notes",
@@ -734,7 +756,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
                 "are attempting to install the application. Check your available disk space and run the setup "
                 "program again.",
                 "OK", "OK"),
-            Ended}));
+            SetupEnded(1603)}));
     EXPECT_EQ(FolderImage(outside), outsideImage) << "nothing written where the link leads";
     RemoveUnixLink(folder + "\\docs");
     ASSERT_TRUE(MoveFileA((folder + "\\docs-moved").c_str(), (folder + "\\docs").c_str()));
@@ -756,7 +778,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
                 + folder + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other "
                            "programs:\r\n"
                 + system + "\\quillet.dll"),
-            Uninstalled}));
+            UninstallerEnded(3010)}));
     EXPECT_EQ(ReadLines(log),
         (Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0",
             "pmagent.exe|\"C:\\Apps\\Quillet Notes\\pmagent.exe\" -remove|C:\\Apps\\Quillet Notes|0"}));
@@ -787,7 +809,7 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
                                    "This program does not belong to an installation of Quillet in this folder. "
                                    "Nothing was removed.",
                                    "OK", "OK"),
-        "uninstall-copy ended with exit code 0"};
+        "uninstall-copy ended with exit code 1605"};
 
     // A copy under another name in the same folder: the entry names the other program, whatever the profile says.
     const std::string copy = folder + "\\uninstall-copy.exe";
@@ -852,7 +874,7 @@ TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
         (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
             RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + manual + "\r\n"
                 + Home + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
-            Uninstalled}));
+            UninstallerEnded(3010)}));
     EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pmuninst.exe"}));
     EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe"})) << "the folder is kept";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
@@ -871,15 +893,258 @@ TEST(EndToEnd, UninstallerFromElsewhereOrAnsweredNoChangesNothing)
     Lines installed = SystemSnapshot();
     const std::string notPossible = Box("Uninstall Not Possible",
         "This program does not belong to an installation of Pelmora in this folder. Nothing was removed.", "OK", "OK");
-    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, Uninstalled}));
+    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, UninstallerEnded(1605)}));
     EXPECT_EQ(Drive(Home + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
-        (Lines{RemoveQuestion("Pelmora", "No"), Uninstalled}));
+        (Lines{RemoveQuestion("Pelmora", "No"), UninstallerEnded(1602)}));
     EXPECT_EQ(Differences(installed, SystemSnapshot()), Lines{});
     EXPECT_EQ(PendingDeletions(), Lines{});
 
     // Without an uninstall entry, the profile's folder decides where the product is.
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pelmora");
-    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, Uninstalled}));
+    EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, UninstallerEnded(1605)}));
     EXPECT_EQ(Drive(Home + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
-        (Lines{RemoveQuestion("Pelmora", "No"), Uninstalled}));
+        (Lines{RemoveQuestion("Pelmora", "No"), UninstallerEnded(1602)}));
+}
+
+namespace {
+
+// Runs a command that nobody answers, watching its process for any visible
+// window: what it showed (nothing, when it is unattended), then its exit code.
+Lines RunUnattended(const std::string& commandLine)
+{
+    Lines seen;
+    std::string line = commandLine;
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return {"(could not be started: " + commandLine + ")"};
+    for (int waited = 0; WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT; waited += 5) {
+        for (HWND window : automation::WindowsOfProcess(process.dwProcessId)) {
+            std::string shown = "(a window was shown: " + automation::ClassOf(window) + " \""
+                + automation::Caption(window) + "\")";
+            if (IsWindowVisible(window) && std::find(seen.begin(), seen.end(), shown) == seen.end())
+                seen.push_back(shown);
+        }
+        if (waited > 120000) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 10000);
+            seen.push_back("(still running after two minutes: ended)");
+        }
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    seen.push_back("exit code " + std::to_string(exitCode));
+    return seen;
+}
+
+// The log's lines that begin with the prefix.
+Lines LogLines(const std::string& log, const std::string& prefix)
+{
+    Lines found;
+    for (const std::string& line : ReadLines(log))
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line);
+    return found;
+}
+
+const std::string Logs = "C:\\deploy logs";
+
+} // namespace
+
+TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
+{
+    CreateDirectoryA(Logs.c_str(), nullptr);
+    CreateDirectoryA("C:\\Deploy Test", nullptr);
+    const std::string folder = "C:\\Deploy Test\\Pelmora";
+    const std::string setup = std::string("\"") + SETUP_EXE + "\"";
+    // In small letters, the folder without quotes.
+    ASSERT_EQ(RunUnattended(setup + " /s /d=" + folder), Lines{"exit code 0"});
+    const std::string program = folder + "\\pelmora.exe";
+    HANDLE running = StartProgram(program);
+    ASSERT_NE(running, nullptr);
+    Sleep(1000);
+
+    // Again, over the running copy, with a log and the folder in quotes.
+    const std::string log = Logs + "\\install.log";
+    EXPECT_EQ(RunUnattended(setup + " /LOG=\"" + log + "\" /S /D=\"" + folder + "\""), Lines{"exit code 0"});
+    EXPECT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0) << "the running copy was told to quit";
+    CloseHandle(running);
+    EXPECT_EQ(WithoutRecord(ListFiles(folder)), ShippedFiles());
+    EXPECT_EQ(ProfileValue("pelmora.ini"), folder);
+    const std::string quiet = "\"" + folder + "\\pmuninst.exe\" /S";
+    EXPECT_EQ(UninstallEntry("Pelmora"),
+        (Lines{TextValue("DisplayIcon", folder + "\\pelmora.exe,0"), "DisplayName = Pelmora (8 bytes)",
+            "EstimatedSize = 347 (dword)", TextValue("InstallLocation", folder), "NoModify = 1 (dword)",
+            "NoRepair = 1 (dword)", TextValue("QuietUninstallString", quiet),
+            TextValue("UninstallString", "\"" + folder + "\\pmuninst.exe\"")}));
+    EXPECT_EQ(GroupLinks("Pelmora"),
+        (Lines{"Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
+            "Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
+    Lines traced = TracedProgmanCommands();
+    Lines registration = ShippedProgmanCommands(folder, true);
+    ASSERT_GE(traced.size(), registration.size());
+    EXPECT_EQ(Lines(traced.end() - registration.size(), traced.end()), registration) << "with the Startup item";
+
+    // The log: the run, the folder, every file, the registry, Program Manager, the answers taken, the end.
+    Lines lines = ReadLines(log);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Setup of Pelmora, version (none given)");
+    EXPECT_EQ(lines[1], "Command line: " + setup + " /LOG=\"" + log + "\" /S /D=\"" + folder + "\"");
+    EXPECT_EQ(lines[2].substr(0, 9), "Started: ");
+    EXPECT_EQ(lines[3], "Unattended: no window is shown");
+    EXPECT_EQ(LogLines(log, "Folder"),
+        (Lines{"Folder proposed: " + folder + " (requested with /D=)", "Folder accepted: " + folder}));
+    EXPECT_EQ(LogLines(log, "Free space on C:\\: ").size(), 1u);
+    EXPECT_EQ(LogLines(log, "Told to quit: the window \"Pelmora").size(), 1u);
+    Lines replaced = LogLines(log, "Replaced: ");
+    ASSERT_EQ(replaced.size(), 3u);
+    for (size_t i = 0; i < replaced.size(); ++i)
+        EXPECT_EQ(replaced[i].substr(0, replaced[i].find(" (")),
+            "Replaced: " + std::string(i == 0 ? "pelmora.exe" : i == 1 ? "help.htm" : "pmuninst.exe"));
+    EXPECT_EQ(LogLines(log, "Registry: QuietUninstallString"), Lines{"Registry: QuietUninstallString = " + quiet});
+    EXPECT_EQ(LogLines(log, "Program Manager: [CreateGroup(Startup)]"),
+        Lines{"Program Manager: [CreateGroup(Startup)]: done"});
+    EXPECT_EQ(LogLines(log, "Message: "),
+        (Lines{"Message: Closing Running Copies | Any copies of Pelmora currently running must now be shut down. This "
+               "may take a few seconds. | not shown, taken as OK",
+            "Message: Add To Startup Group | " + StartupPrompt + " | not shown, taken as Yes",
+            "Message: Installation Successful | Pelmora has been successfully installed on your system. Would you "
+            "like to start Pelmora now? | not shown, taken as No"}));
+    EXPECT_EQ(lines.back(), "Exit code: 0");
+
+    // The removal through the entry's quiet command, with a log of its own.
+    const std::string removalLog = Logs + "\\removal.log";
+    EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora") + " /LOG=\"" + removalLog + "\""), Lines{"exit code 0"});
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    Lines removed = LogLines(removalLog, "Removed: ");
+    EXPECT_EQ(removed, (Lines{"Removed: " + folder + "\\help.htm", "Removed: " + folder + "\\pelmora.exe",
+                           "Removed: " + folder + "\\pmfiles.lst"}));
+    EXPECT_EQ(LogLines(removalLog, "Message: Remove Pelmora | ").size(), 1u);
+    EXPECT_EQ(ReadLines(removalLog).back(), "Exit code: 0");
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
+{
+    CreateDirectoryA(Logs.c_str(), nullptr);
+    const std::string log = Logs + "\\refused.log";
+    const struct {
+        std::string folder;
+        std::string why;
+    } refused[] = {
+        {"Pelmora", "Message: Folder Not a Full Path | That folder is not a full path. Please give one with its "
+                    "drive, such as C:\\Pelmora. | not shown, taken as OK"},
+        {"C:\\missing\\Pelmora", "Message: Can't Create Directory | That folder does not exist, and the application "
+                                 "was not able to create it. Most likely the parent folder does not exist or you have "
+                                 "entered a path the program does not have write access to. | not shown, taken as OK"},
+        {"C:\\windows", "Message: Can't Install to Windows Directory | That directory is the Windows directory. It is "
+                        "not safe to install applications in the Windows directory because it contains other "
+                        "important system files. Please choose another location. | not shown, taken as OK"},
+        {"C:\\windows\\win.ini", "Message: Please Enter a Folder Name | That path specifies a file, and not a new or "
+                                 "existing folder name. Please enter a folder name, such as Pelmora for example. | "
+                                 "not shown, taken as OK"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S /LOG=\"" + log + "\" /D=" + c.folder),
+            Lines{"exit code 1603"})
+            << c.folder;
+        // An existing folder's question is taken as Yes before the Windows directory is refused.
+        Lines messages = LogLines(log, "Message: ");
+        ASSERT_EQ(messages.size(), c.folder == "C:\\windows" ? 3u : 2u) << c.folder;
+        EXPECT_EQ(messages[messages.size() - 2], c.why);
+        EXPECT_EQ(messages.back(), "Message: " + NotInstalled.substr(0, NotInstalled.find(" | [")) + " | not shown, taken as OK");
+        EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
+    }
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+
+    // The newer build does not fit on the small drive: it fails after its rollback, and registers nothing.
+    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
+    RemoveTree("Q:\\Pelmora");
+    EXPECT_EQ(RunUnattended("\"" + std::string(UPDATE_SETUP_EXE) + "\" /S /LOG=\"" + log + "\" /D=Q:\\Pelmora"),
+        Lines{"exit code 1603"});
+    EXPECT_EQ(FolderImage("Q:\\Pelmora"), Lines{});
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    Lines failed = LogLines(log, "Failed: ");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0], "Failed: samples.dat could not be written in full");
+    EXPECT_EQ(LogLines(log, "Message: Pelmora Installation Failed | ").size(), 1u);
+    EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
+    RemoveTree("Q:\\Pelmora");
+}
+
+TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
+{
+    const std::string setup = std::string("\"") + SETUP_EXE + "\"";
+    std::string line = setup;
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION first = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
+    ASSERT_NE(automation::WaitForDialog(first.dwProcessId, 30000), nullptr) << "the first shows its agreement";
+
+    const std::string alreadyRunning = Box("Setup Already Running",
+        "Another installation or removal of Pelmora is in progress. Wait until it has finished, then try again.", "OK",
+        "OK");
+    EXPECT_EQ(DriveCommand(setup, {"answer Setup Already Running | OK"}), (Lines{alreadyRunning, SetupEnded(1618)}));
+    EXPECT_EQ(RunUnattended(setup + " /S"), Lines{"exit code 1618"});
+    EXPECT_EQ(Drive(UNINSTALLER_EXE, {"answer Setup Already Running | OK"}),
+        (Lines{alreadyRunning, UninstallerEnded(1618)}))
+        << "the product's uninstaller waits for its setup too";
+
+    // The first goes on: declined, it ends with its own code.
+    automation::Transcript transcript;
+    Scenario decline;
+    std::string problem;
+    ASSERT_TRUE(ParseScenario(
+        {"answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}, decline,
+        problem));
+    {
+        automation::Responder responder(transcript, decline.answers, 0, first.dwProcessId, {}, 30000);
+        EXPECT_EQ(WaitForSingleObject(first.hProcess, 60000), WAIT_OBJECT_0);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(first.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 1602u);
+    EXPECT_EQ(transcript.Lines(),
+        (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled}));
+    CloseHandle(first.hThread);
+    CloseHandle(first.hProcess);
+
+    // A switch that is not known, or not complete, is named with the list; unattended, nothing is shown.
+    const std::string list =
+        "/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
+        "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"
+        "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
+        "1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n3010\tinstalled; "
+        "a file of the earlier version goes when Windows restarts\r\n1618\tanother setup or uninstaller of this "
+        "product is running\r\n1639\tan unknown or malformed switch";
+    for (const std::string& bad : {std::string("/X"), std::string("/LOG=\"C:\\unclosed"), std::string("/D=")}) {
+        EXPECT_EQ(DriveCommand(setup + " " + bad, {"answer Unknown Switch | OK"}),
+            (Lines{Box("Unknown Switch", "This switch is unknown or incomplete: " + bad + "\r\n\r\n" + list, "OK", "OK"),
+                SetupEnded(1639)}))
+            << bad;
+        EXPECT_EQ(RunUnattended(setup + " /S " + bad), Lines{"exit code 1639"}) << bad;
+    }
+    // A log that would write through a second name of another file is refused, and that file is left as
+    // it was: the log is written elevated, often where users may write.
+    const std::string precious = "C:\\precious.txt";
+    std::ofstream(precious) << "precious";
+    ASSERT_TRUE(CreateHardLinkA("C:\\second name.log", precious.c_str(), nullptr));
+    EXPECT_EQ(DriveCommand(setup + " /LOG=\"C:\\second name.log\"", {"answer Log Not Written | OK"}),
+        (Lines{Box("Log Not Written", "The log file C:\\second name.log cannot be written.", "OK", "OK"),
+            SetupEnded(1639)}));
+    EXPECT_EQ(RunUnattended(setup + " /S /LOG=\"C:\\second name.log\""), Lines{"exit code 1639"});
+    EXPECT_EQ(ReadLines(precious), Lines{"precious"});
+
+    EXPECT_EQ(DriveCommand(setup + " /?", {"answer Switches | OK"}),
+        (Lines{Box("Switches", list, "OK", "OK"), SetupEnded(0)}));
+    EXPECT_EQ(RunUnattended(setup + " /? /S"), Lines{"exit code 0"});
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
 }

@@ -92,6 +92,23 @@ int ResolveInstallFolder(HINSTANCE, HWND owner, int firstPass)
     return 1;
 }
 
+void RequestInstallFolder(const char* folder)
+{
+    if (folder[0])
+        Add(std::string("RequestInstallFolder(") + folder + ")");
+}
+
+int AcceptProposedFolder()
+{
+    if (FoldersGiven >= Script.folders.size()) {
+        Add("AcceptProposedFolder -> refused");
+        return 0;
+    }
+    CopyText(InstallFolder, sizeof InstallFolder, Script.folders[FoldersGiven++].c_str());
+    Add(std::string("AcceptProposedFolder -> ") + InstallFolder);
+    return 1;
+}
+
 void RememberInstallFolder()
 {
     Add(std::string("RememberInstallFolder(") + InstallFolder + ")");
@@ -99,8 +116,8 @@ void RememberInstallFolder()
 
 int ExtractPayload(HWND dialog, ProgressSink sink)
 {
-    Add(std::string("ExtractPayload(") + (dialog == ProgressWindow ? "progress" : "?") + ", "
-        + (sink == ShowProgress ? "ShowProgress" : "?") + ") -> " + std::to_string(Script.extractResult));
+    Add(std::string("ExtractPayload(") + (dialog == ProgressWindow ? (dialog ? "progress" : "none") : "?") + ", "
+        + (sink == ShowProgress ? "ShowProgress" : sink ? "?" : "none") + ") -> " + std::to_string(Script.extractResult));
     return Script.extractResult;
 }
 

@@ -4,6 +4,7 @@
 #include "doubles.h"
 #include "derived.h"
 #include "globals.h"
+#include "run.h"
 #include "sequence.h"
 #include "ui.h"
 #include <gtest/gtest.h>
@@ -31,10 +32,10 @@ protected:
     }
 
     // Runs the sequence with the given answers to its screens; returns the transcript.
-    Lines Run(std::vector<Action> answers)
+    Lines Run(std::vector<Action> answers, int exitCode = 0, const char* folder = "")
     {
         Responder responder(transcript, std::move(answers), GetCurrentThreadId(), 0, {}, 5000);
-        EXPECT_EQ(SetupSequence(GetModuleHandleA(nullptr)), 0);
+        EXPECT_EQ(SetupSequence(GetModuleHandleA(nullptr), folder), exitCode);
         responder.Stop();
         EXPECT_TRUE(responder.Done());
         return transcript.Lines();
@@ -92,7 +93,7 @@ const Lines Extracted = {
 TEST_F(SequenceTest, WindowClassNotRegisteredEndsSilently)
 {
     Script.classRegisters = false;
-    EXPECT_EQ(Run({}), (Lines{"CreateBackdropFont(1252)", "RegisterBackdropClass -> failed"}));
+    EXPECT_EQ(Run({}, 1603), (Lines{"CreateBackdropFont(1252)", "RegisterBackdropClass -> failed"}));
     EXPECT_EQ(BackdropDouble, nullptr);
 }
 
@@ -105,7 +106,7 @@ TEST_F(SequenceTest, DeclinedOrUnshownAgreementEndsBeforeAnyFolderChoice)
         Lines expected = Opening;
         expected.back() = "RunAgreementDialog(owner is backdrop: yes) -> " + std::to_string(result);
         expected.push_back(NotInstalled);
-        EXPECT_EQ(Run({Press(IDOK)}), expected) << result;
+        EXPECT_EQ(Run({Press(IDOK)}, result == 0 ? 1602 : 1603), expected) << result;
         EXPECT_STREQ(BackdropTitle, "Install Pelmora");
     }
 }
@@ -113,7 +114,7 @@ TEST_F(SequenceTest, DeclinedOrUnshownAgreementEndsBeforeAnyFolderChoice)
 TEST_F(SequenceTest, AbandonedFolderChoiceEnds)
 {
     Script.folders = {};
-    EXPECT_EQ(Run({Press(IDOK)}),
+    EXPECT_EQ(Run({Press(IDOK)}, 1602),
         Join({Opening, {"ResolveInstallFolder(backdrop, 1) -> gave up", NotInstalled}}));
 }
 
@@ -191,7 +192,7 @@ TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
             expected.push_back(std::string("Pelmora Installation Failed | ") + notRestored + " | [OK] -> OK");
             answers.push_back(Press(IDOK));
         }
-        EXPECT_EQ(Run(answers), expected) << c.result;
+        EXPECT_EQ(Run(answers, 1603), expected) << c.result;
         EXPECT_TRUE(IsWindow(ProgressWindow)) << "the progress dialog stays open after a failure";
     }
 }
@@ -287,7 +288,7 @@ TEST_F(SequenceTest, ShortOfSpaceOffersTheFolderAgain)
 TEST_F(SequenceTest, GivingUpAfterTooLittleSpaceEnds)
 {
     ProductConfig.requiredMegabytes = 0x7FFFFFFF;
-    Lines lines = Run({Press(IDOK), Press(IDOK)});
+    Lines lines = Run({Press(IDOK), Press(IDOK)}, 1602);
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[5].substr(0, 24), "Not Enough Disk Space | ");
     EXPECT_EQ(lines[6], "ResolveInstallFolder(backdrop, 1) -> gave up");
@@ -302,6 +303,32 @@ TEST_F(SequenceTest, FolderTooLongForItsTextsIsOfferedAgain)
     EXPECT_EQ(head[1], "Folder Name Too Long | That location is too long for the files of this application. Please "
                        "choose a folder with a shorter path. | [OK] -> OK");
     EXPECT_EQ(head[2], "ResolveInstallFolder(backdrop, 1) -> " + Folder);
+}
+
+TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
+{
+    // The requested folder reaches the folder choice; the questions take Yes, but not the launch.
+    Unattended = true;
+    ProductConfig.serviceExecutable = "svc.exe";
+    ProductConfig.servicePrompt = "Service?";
+    Script.nt = false;
+    EXPECT_EQ(Run({}, 0, "D:\\Deploy\\Pelmora"),
+        (Lines{"RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
+            "ShutDownRunningCopies", "ExtractPayload(none, none) -> 4", "OpenDdeClient",
+            Extracted[6], "RegisterUninstallEntry", "AddStartupItem", "CloseDdeClient",
+            "RememberInstallFolder(" + Folder + ")"}));
+
+    // A folder that cannot be used, or an extraction that fails, fails the run: nothing is offered again.
+    for (bool folderRefused : {true, false}) {
+        Restart();
+        Unattended = true;
+        Script.folders = folderRefused ? std::vector<std::string>{} : std::vector<std::string>{Folder};
+        Script.extractResult = 2;
+        Lines lines = Run({}, 1603);
+        ASSERT_FALSE(lines.empty()) << folderRefused;
+        EXPECT_EQ(lines.back(), folderRefused ? "AcceptProposedFolder -> refused" : "RemoveExtractedFiles(none, none) -> 4");
+    }
+    Unattended = false;
 }
 
 TEST(SequenceTexts, EveryDerivedTextMustFitForAFolderToPass)

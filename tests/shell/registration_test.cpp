@@ -130,6 +130,7 @@ TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersion
     const Lines common = {"DisplayIcon = C:\\Apps, Tools\\Pelmora\\pelmora.exe,0 (37 bytes)",
         "DisplayName = Pelmora (8 bytes)", "EstimatedSize = 347 (dword)",
         "InstallLocation = C:\\Apps, Tools\\Pelmora (23 bytes)", "NoModify = 1 (dword)", "NoRepair = 1 (dword)",
+        "QuietUninstallString = \"C:\\Apps, Tools\\Pelmora\\pmuninst.exe\" /S (41 bytes)",
         "UninstallString = \"C:\\Apps, Tools\\Pelmora\\pmuninst.exe\" (38 bytes)"};
     const std::string publisher = "Publisher = Pelmora Works (14 bytes)";
     const std::string version = "DisplayVersion = 2.0 (4 bytes)";
