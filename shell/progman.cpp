@@ -1,5 +1,6 @@
 #include "commands.h"
 #include "globals.h"
+#include "links.h"
 #include "product.h"
 #include "run.h"
 #include "shell.h"
@@ -52,6 +53,13 @@ void SendFormatted(const char* format, const char* argument)
         ProgmanExecute(command);
 }
 
+// Showing a group opens the shell's window on it, which an unattended run must not.
+void ShowGroup(const char* group)
+{
+    if (!Unattended)
+        SendFormatted("[ShowGroup(%s,5)]", group);
+}
+
 } // namespace
 
 void OpenDdeClient()
@@ -62,9 +70,16 @@ void OpenDdeClient()
 
 void CreateProductGroup()
 {
+    if (Unattended) {
+        const ShellLink application = {ApplicationPath, "", InstallFolder, SW_SHOWNORMAL};
+        const ShellLink uninstaller = {UninstallerPath, "", InstallFolder, SW_SHOWNORMAL};
+        WriteGroupLink(ProductConfig.folderName, ProductConfig.displayName, application); // result deliberately ignored: logged, as a refused command is
+        WriteGroupLink(ProductConfig.folderName, "Uninstall", uninstaller); // result deliberately ignored: logged
+        return;
+    }
     char command[PathBufferSize];
     SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName);
-    SendFormatted("[ShowGroup(%s,5)]", ProductConfig.folderName);
+    ShowGroup(ProductConfig.folderName);
     SendFormatted("[ReplaceItem(%s)]", ProductConfig.displayName);
     if (FormatGroupItemCommand(command, sizeof command, ApplicationPath, ProductConfig.displayName, InstallFolder))
         ProgmanExecute(command);
@@ -75,9 +90,15 @@ void CreateProductGroup()
 
 void AddStartupItem()
 {
+    if (Unattended) {
+        const ShellLink item = {ApplicationPath, ProductConfig.startupArguments, InstallFolder,
+            ProductConfig.startupMinimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL};
+        WriteGroupLink(nullptr, ProductConfig.folderName, item); // result deliberately ignored: logged
+        return;
+    }
     char command[PathBufferSize];
     ProgmanExecute("[CreateGroup(Startup)]");
-    ProgmanExecute("[ShowGroup(Startup,5)]");
+    ShowGroup("Startup");
     SendFormatted("[ReplaceItem(%s)]", ProductConfig.folderName);
     if (FormatStartupItemCommand(command, sizeof command, StartupCommand, ProductConfig.folderName, InstallFolder,
             ProductConfig.startupMinimized))
@@ -91,6 +112,10 @@ void RemoveProductGroup()
 
 void RemoveStartupItem()
 {
+    if (Unattended) {
+        DeleteGroupLink(nullptr, ProductConfig.folderName); // result deliberately ignored: logged
+        return;
+    }
     // An item is deleted in the current group, which naming the group makes.
     ProgmanExecute("[CreateGroup(Startup)]");
     SendFormatted("[DeleteItem(%s)]", ProductConfig.folderName);
