@@ -131,6 +131,32 @@ bool FinalFolderPath(const char* folder, WCHAR* out, size_t count)
     return found;
 }
 
+bool HandleIsAtPath(HANDLE handle, const char* path)
+{
+    char full[PathBufferSize];
+    char longPath[PathBufferSize];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return false;
+    length = GetLongPathNameA(full, longPath, sizeof longPath);
+    WCHAR named[FinalPathSize];
+    WCHAR final[FinalPathSize];
+    if (length == 0 || length >= sizeof longPath
+        || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, longPath, -1, named, FinalPathSize) == 0
+        || !FinalPathOf(handle, final, FinalPathSize))
+        return false;
+    // The final path is "\\?\C:\x" for "C:\x", and "\\?\UNC\server\share" for "\\server\share".
+    const WCHAR* resolved = final;
+    const WCHAR* given = named;
+    if (CompareStringOrdinal(final, 8, L"\\\\?\\UNC\\", 8, TRUE) == CSTR_EQUAL) {
+        resolved += 8;
+        given += 2;
+    } else if (CompareStringOrdinal(final, 4, L"\\\\?\\", 4, TRUE) == CSTR_EQUAL) {
+        resolved += 4;
+    }
+    return CompareStringOrdinal(resolved, -1, given, -1, TRUE) == CSTR_EQUAL;
+}
+
 bool SameFinalPath(const WCHAR* a, const WCHAR* b)
 {
     return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;

@@ -27,6 +27,9 @@ constexpr size_t FinalPathSize = 1024;
 // The final path of an existing folder, as the system resolves it.
 bool FinalFolderPath(const char* folder, WCHAR* out, size_t count);
 bool SameFinalPath(const WCHAR* a, const WCHAR* b);
+// Whether an open file is the one its path names, with no link or junction on
+// the way: its final path is the path's full form, with long names.
+bool HandleIsAtPath(HANDLE handle, const char* path);
 // Whether a final path is the folder's or lies below it.
 bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder);
 // Whether the open file or folder lies within the folder whose final path is

@@ -19,6 +19,8 @@ size_t BrokenNameLimit(const char* folder, const char* name);
 // update, and to one it moves out of the way because a program runs from it.
 extern const char SetAsideSuffix[];
 extern const char MovedAwaySuffix[];
+// How many names a set-aside or moved-away file may try: the plain suffix, then .1 to .9.
+constexpr int SuffixNumbers = 10;
 // The setup's record of what it wrote, in the installation folder.
 extern const char InstallRecordName[];
 

@@ -1,4 +1,5 @@
 #include "run.h"
+#include "file_system.h"
 #include "message.h"
 #include "product.h"
 #include "text.h"
@@ -19,7 +20,7 @@ const char LogFailedCaption[] = "Log Not Written";
 const char LogFailedFormat[] = "The log file %s cannot be written.";
 const char CommonSwitches[] = "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n";
 const char CommonExitCodes[] =
-    "1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch";
+    "1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n";
 const char LineTooLong[] = "(a line too long for the log)";
 
 HANDLE LogFile = INVALID_HANDLE_VALUE;
@@ -63,13 +64,14 @@ const char* ReadValue(const char* at, char* out, size_t size)
         for (end = at; *end && !IsBlank(*end); ++end) {
         }
     }
-    if (end == at || !CopyTextPart(out, size, at, size_t(end - at)))
+    if (end == at || !CopyTextPrefix(out, size, at, size_t(end - at)))
         return nullptr;
     return end + (*end == '"' ? 1 : 0);
 }
 
-// The folder: the rest of the line, its surrounding quotes optional.
-bool ReadFolder(const char* at, char* out, size_t size)
+// The rest of the text, its surrounding quotes optional: the folder, or a
+// value in a switch quoted whole.
+bool ReadRest(const char* at, char* out, size_t size)
 {
     size_t length = TextLength(at);
     while (length && IsBlank(at[length - 1]))
@@ -80,7 +82,32 @@ bool ReadFolder(const char* at, char* out, size_t size)
         ++at;
         length -= 2;
     }
-    return length > 0 && CopyTextPart(out, size, at, length);
+    return length > 0 && CopyTextPrefix(out, size, at, length);
+}
+
+// Reads the switch at the text; the position after it, or null when it is
+// unknown or malformed. /D= takes the rest of the text, and so does the
+// value of a switch quoted whole.
+const char* ReadSwitch(const char* at, bool takesFolder, bool quotedWhole, RunSwitches& switches)
+{
+    size_t length;
+    const char* end = at + TextLength(at);
+    if ((length = MatchSwitch(at, "/S")) != 0) {
+        switches.unattended = true;
+        return at + length;
+    }
+    if ((length = MatchSwitch(at, "/?")) != 0) {
+        switches.help = true;
+        return at + length;
+    }
+    if ((length = MatchSwitch(at, "/LOG=")) != 0) {
+        if (!quotedWhole)
+            return ReadValue(at + length, switches.log, sizeof switches.log);
+        return ReadRest(at + length, switches.log, sizeof switches.log) ? end : nullptr;
+    }
+    if (takesFolder && (length = MatchSwitch(at, "/D=")) != 0)
+        return ReadRest(at + length, switches.folder, sizeof switches.folder) ? end : nullptr;
+    return nullptr;
 }
 
 void NoteProblem(RunSwitches& switches, const char* at)
@@ -88,7 +115,7 @@ void NoteProblem(RunSwitches& switches, const char* at)
     size_t length = 0;
     while (at[length] && !IsBlank(at[length]))
         ++length;
-    if (!switches.problem[0] && !CopyTextPart(switches.problem, sizeof switches.problem, at, length))
+    if (!switches.problem[0] && !CopyTextPrefix(switches.problem, sizeof switches.problem, at, length))
         CopyText(switches.problem, sizeof switches.problem, "(too long to show)");
 }
 
@@ -129,7 +156,8 @@ void ShowSwitches(const RunProgram& program, const char* caption, const char* op
     bool listed = CopyText(LogBuffer, sizeof LogBuffer, opening) && AppendText(LogBuffer, sizeof LogBuffer, program.switches)
         && AppendText(LogBuffer, sizeof LogBuffer, CommonSwitches)
         && AppendText(LogBuffer, sizeof LogBuffer, program.exitCodes)
-        && AppendText(LogBuffer, sizeof LogBuffer, CommonExitCodes);
+        && AppendText(LogBuffer, sizeof LogBuffer, CommonExitCodes)
+        && AppendText(LogBuffer, sizeof LogBuffer, program.restartCode);
     if (listed)
         ShowWarning(nullptr, caption, LogBuffer);
 }
@@ -140,16 +168,14 @@ bool ClaimProduct()
     char name[PathBufferSize];
     if (!FormatText(name, sizeof name, "Global\\%s setup", ProductConfig.displayName))
         return false;
-    for (char* p = name + 7; *p; ++p)
-        if (*p == '\\')
-            *p = '/';
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
     // Never closed: the mutex lasts as long as the run.
     return mutex && GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
-// The log is written elevated, often where users may write: a link or a second
-// name of another file there must not make it overwrite a file they may not.
+// The log is written elevated, often where users may write: a link, a junction
+// on its way or a second name of another file there must not make it
+// overwrite a file they may not.
 HANDLE OpenLogFile(const char* path)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -159,7 +185,7 @@ HANDLE OpenLogFile(const char* path)
     BY_HANDLE_FILE_INFORMATION information;
     bool plain = GetFileInformationByHandle(file, &information)
         && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
-        && information.nNumberOfLinks == 1 && SetEndOfFile(file);
+        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path) && SetEndOfFile(file);
     if (plain)
         return file;
     CloseHandle(file);
@@ -192,32 +218,30 @@ bool ReadSwitches(const char* arguments, bool takesFolder, RunSwitches& switches
             ++at;
         if (!*at)
             break;
-        size_t length;
-        if ((length = MatchSwitch(at, "/S")) != 0) {
-            switches.unattended = true;
-            at += length;
-        } else if ((length = MatchSwitch(at, "/?")) != 0) {
-            switches.help = true;
-            at += length;
-        } else if ((length = MatchSwitch(at, "/LOG=")) != 0) {
-            const char* next = ReadValue(at + length, switches.log, sizeof switches.log);
+        const char* next;
+        if (*at == '"') {
+            // A switch quoted whole, as tools quote an argument with a blank in it: "/LOG=C:\my logs\l.txt".
+            const char* close = at + 1;
+            while (*close && *close != '"')
+                ++close;
+            char quoted[PathBufferSize + 8];
+            const char* end = *close == '"' && CopyTextPrefix(quoted, sizeof quoted, at + 1, size_t(close - at - 1))
+                ? ReadSwitch(quoted, takesFolder, true, switches)
+                : nullptr;
+            next = end && !*end && (!close[1] || IsBlank(close[1])) ? close + 1 : nullptr;
             if (!next) {
                 NoteProblem(switches, at);
-                switches.log[0] = '\0';
-                next = at + length;
-                while (*next && !IsBlank(*next))
-                    ++next;
+                next = *close ? close + 1 : close;
             }
-            at = next;
-        } else if (takesFolder && (length = MatchSwitch(at, "/D=")) != 0) {
-            if (!ReadFolder(at + length, switches.folder, sizeof switches.folder))
-                NoteProblem(switches, at);
-            break;
         } else {
-            NoteProblem(switches, at);
-            while (*at && !IsBlank(*at))
-                ++at;
+            next = ReadSwitch(at, takesFolder, false, switches);
+            if (!next) {
+                NoteProblem(switches, at);
+                for (next = at; *next && !IsBlank(*next); ++next) {
+                }
+            }
         }
+        at = next;
     }
     return !switches.problem[0];
 }
@@ -239,6 +263,13 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
             ShowSwitches(program, SwitchesCaption, "");
         return false;
     }
+    // Before the log: a run of the product that is going may be writing to the same file.
+    if (!ClaimProduct()) {
+        *exitCode = ExitAlreadyRunning;
+        FormatText(LogBuffer, sizeof LogBuffer, AlreadyRunningFormat, ProductConfig.displayName);
+        ShowWarning(nullptr, AlreadyRunningCaption, LogBuffer);
+        return false;
+    }
     if (switches.log[0]) {
         LogFile = OpenLogFile(switches.log);
         if (LogFile == INVALID_HANDLE_VALUE) {
@@ -249,13 +280,6 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         }
     }
     LogStart(program);
-    if (!ClaimProduct()) {
-        *exitCode = ExitAlreadyRunning;
-        FormatText(LogBuffer, sizeof LogBuffer, AlreadyRunningFormat, ProductConfig.displayName);
-        ShowWarning(nullptr, AlreadyRunningCaption, LogBuffer);
-        EndRun(*exitCode);
-        return false;
-    }
     return true;
 }
 

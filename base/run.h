@@ -36,8 +36,9 @@ extern bool Unattended;
 struct RunProgram {
     const char* name;      // "Setup", "Uninstaller"
     bool takesFolder;      // whether /D= is one of its switches
-    const char* switches;  // its own lines of the switch list
-    const char* exitCodes; // its lines of the exit codes
+    const char* switches;    // its own lines of the switch list
+    const char* exitCodes;   // its lines of the exit codes below those all programs share
+    const char* restartCode; // its line of 3010, which comes after them
 };
 // Reads the command line, answers /?, opens the log and makes sure that no
 // other run of the product is going. True when the run goes on; false, with

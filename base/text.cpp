@@ -103,7 +103,7 @@ bool CopyText(char* buffer, size_t size, const char* source)
     return Finish(w, true);
 }
 
-bool CopyTextPart(char* buffer, size_t size, const char* source, size_t length)
+bool CopyTextPrefix(char* buffer, size_t size, const char* source, size_t length)
 {
     Writer w = {buffer, size, 0, size == 0};
     for (size_t i = 0; i < length && !w.overflow; ++i)

@@ -11,7 +11,7 @@ bool FormatText(char* buffer, size_t size, const char* format, ...);
 bool FormatTextV(char* buffer, size_t size, const char* format, va_list args);
 bool CopyText(char* buffer, size_t size, const char* source);
 // The first length bytes of source (which has at least that many).
-bool CopyTextPart(char* buffer, size_t size, const char* source, size_t length);
+bool CopyTextPrefix(char* buffer, size_t size, const char* source, size_t length);
 bool AppendText(char* buffer, size_t size, const char* source);
 size_t TextLength(const char* text);
 // Byte for byte, letter case included.
