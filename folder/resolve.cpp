@@ -1,4 +1,5 @@
 #include "folder.h"
+#include "file_system.h"
 #include "choose_folder.h"
 #include "commands.h"
 #include "globals.h"
@@ -52,6 +53,10 @@ void ProposeDefaultFolder()
     if (RequestedFolder[0]) {
         CopyText(InstallFolder, sizeof InstallFolder, RequestedFolder);
         NormalizeSeparators(InstallFolder);
+        // "C:\Apps\Pelmora\" names the folder "C:\Apps\Pelmora"; a drive's root keeps its backslash.
+        size_t length = TextLength(InstallFolder);
+        if (length > 3 && InstallFolder[length - 1] == '\\')
+            InstallFolder[length - 1] = '\0';
         LogLine("Folder proposed: %s (requested with /D=)", InstallFolder);
         return;
     }
@@ -76,21 +81,36 @@ void ProposeDefaultFolder()
         InstallFolder, ProductConfig.profileFile);
 }
 
-// A drive's path from its root, or a share's.
+// A drive's path from its root, or a share's (\\server\share): never a
+// device path (\\?\ or \\.\), which no check below would see through.
 bool IsFullPath(const char* path)
 {
-    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':'
-        && path[2] == '\\';
-    return drive || (path[0] == '\\' && path[1] == '\\' && path[2] && path[2] != '\\');
+    if (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':'
+        && path[2] == '\\')
+        return true;
+    if (path[0] != '\\' || path[1] != '\\' || path[2] == '?' || path[2] == '.')
+        return false;
+    size_t server = 2;
+    while (path[server] && path[server] != '\\')
+        ++server;
+    return server > 2 && path[server] == '\\' && path[server + 1] && path[server + 1] != '\\';
 }
 
+// By the names the file system compares, long and short alike: C:\WINDOWS and
+// C:\WINDOW~1 are the Windows directory too.
 bool IsWindowsFolder(const char* folder)
 {
     char windows[PathBufferSize];
+    char longWindows[PathBufferSize];
+    char longFolder[PathBufferSize];
     UINT length = GetWindowsDirectoryA(windows, sizeof windows);
     if (length == 0 || length >= sizeof windows)
         return false;
-    return TextEquals(windows, folder);
+    DWORD windowsLength = GetLongPathNameA(windows, longWindows, sizeof longWindows);
+    DWORD folderLength = GetLongPathNameA(folder, longFolder, sizeof longFolder);
+    bool known = windowsLength > 0 && windowsLength < sizeof longWindows && folderLength > 0
+        && folderLength < sizeof longFolder;
+    return SamePathText(windows, folder) || (known && SamePathText(longWindows, longFolder));
 }
 
 } // namespace

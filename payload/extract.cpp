@@ -164,6 +164,7 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     if (!buffer || !written) {
         free(buffer);
         free(written);
+        LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
     // What a run before this one left unsettled is settled first: its journal
@@ -175,6 +176,7 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
         || !BeginJournal(journal, folder)) {
         free(buffer);
         free(written);
+        LogLine("Failed: an earlier run's journal could not be settled, or this run's could not be begun");
         return ExtractCannotCreate;
     }
     int result = ExtractDone;
@@ -185,13 +187,20 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     }
     free(buffer);
     WrittenNames names = {};
-    if (result == ExtractDone && !SortWrittenNames(names, archive, written))
+    if (result == ExtractDone && !SortWrittenNames(names, archive, written)) {
+        LogLine("Failed: not enough memory for the record of the written files");
         result = ExtractOutOfMemory;
+    }
     free(written);
-    if (result == ExtractDone)
+    if (result == ExtractDone) {
         result = WriteInstallRecord(journal, names);
-    if (result == ExtractDone && !RecordStep(journal, JournalDone, ""))
+        if (result != ExtractDone)
+            LogLine("Failed: the record of the written files, %s, could not be written", InstallRecordName);
+    }
+    if (result == ExtractDone && !RecordStep(journal, JournalDone, "")) {
+        LogLine("Failed: the journal could not record that every file was written");
         result = ExtractWriteFailed;
+    }
     CloseJournal(journal);
     if (result == ExtractDone) {
         // Done: what was set aside goes; a file still held goes at the next restart.

@@ -18,8 +18,6 @@ constexpr size_t ChecksumDigits = 8;
 constexpr size_t JournalTextSize = 4 * PathBufferSize;
 // A record: the checksum, a blank, the kind, a blank, the text, CR LF.
 constexpr size_t RecordSize = ChecksumDigits + 3 + JournalTextSize + 2;
-// How many names a set-aside or moved-away file may try: the plain suffix, then .1 to .9.
-constexpr int SuffixNumbers = 10;
 
 bool JournalPath(char* out, size_t size)
 {

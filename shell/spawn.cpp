@@ -50,8 +50,12 @@ int SpawnAndWait(const char* program, const char* const* arguments, int count)
 {
     char path[PathBufferSize];
     char commandLine[CommandLineSize];
-    if (!FindProgramFile(program, path, sizeof path) || !JoinArguments(commandLine, sizeof commandLine, arguments, count)) {
+    if (!FindProgramFile(program, path, sizeof path)) {
         LogLine("Not run, not found: %s", program);
+        return -1;
+    }
+    if (!JoinArguments(commandLine, sizeof commandLine, arguments, count)) {
+        LogLine("Not run, its command line is too long: %s", program);
         return -1;
     }
     STARTUPINFOA startup = {};

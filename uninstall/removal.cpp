@@ -202,7 +202,7 @@ bool IsThisProgram(const char* path)
 bool IsThisProgramOrMovedAway(const char* path)
 {
     char form[PathBufferSize];
-    for (int number = 0; number < 10; ++number) {
+    for (int number = 0; number < SuffixNumbers; ++number) {
         bool named = number ? FormatText(form, sizeof form, "%s.%d%s", UninstallerPath, number, MovedAwaySuffix)
                             : FormatText(form, sizeof form, "%s%s", UninstallerPath, MovedAwaySuffix);
         if (named && SamePathText(form, path))
@@ -456,6 +456,8 @@ bool ForgetInstallation()
 {
     char text[PathBufferSize];
     const char* profile = ProductConfig.profileFile;
+    char value[4];
+    bool wasThere = GetPrivateProfileStringA(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
     WritePrivateProfileStringA(ProfileSection, ProfileKey, nullptr, profile);
     char rest[4];
     if (GetPrivateProfileSectionA(ProfileSection, rest, sizeof rest, profile) == 0)
@@ -467,7 +469,8 @@ bool ForgetInstallation()
         Note(NotRemovedList, text);
         return false;
     }
-    LogLine("Profile: %s removed from %s", ProfileKey, profile);
+    if (wasThere)
+        LogLine("Profile: %s removed from %s", ProfileKey, profile);
     char path[PathBufferSize];
     if (ProfilePath(path, sizeof path) && HoldsOnlyBlanks(path))
         DeleteFileA(path); // result deliberately ignored: an empty profile file is harmless
@@ -479,7 +482,8 @@ bool ForgetInstallation()
             Note(NotRemovedList, text);
             return false;
         }
-        LogLine("Registry: HKEY_LOCAL_MACHINE\\%s removed", keyPath);
+        if (status == ERROR_SUCCESS)
+            LogLine("Registry: HKEY_LOCAL_MACHINE\\%s removed", keyPath);
     }
     return true;
 }
@@ -492,7 +496,6 @@ void RemoveLast()
     // This program, when it runs from here, goes at the next restart.
     RemoveRecordedFile(BelowInstallFolder(UninstallerPath));
 }
-
 
 void RemoveFromShell(HWND progress)
 {
