@@ -107,9 +107,9 @@ TEST(BoundedText, CopyAndAppendNeverWritePastTheBuffer)
 
     // A part of a longer text: as many bytes as asked, or nothing.
     GuardedBuffer part(6);
-    EXPECT_TRUE(CopyTextPart(part.bytes, part.size, "abcdefgh", 5));
+    EXPECT_TRUE(CopyTextPrefix(part.bytes, part.size, "abcdefgh", 5));
     EXPECT_STREQ(part.bytes, "abcde");
-    EXPECT_FALSE(CopyTextPart(part.bytes, part.size, "abcdefgh", 6));
+    EXPECT_FALSE(CopyTextPrefix(part.bytes, part.size, "abcdefgh", 6));
     EXPECT_STREQ(part.bytes, "");
     EXPECT_TRUE(part.GuardsIntact());
 }
@@ -152,6 +152,12 @@ TEST(Switches, ReadInAnyCaseWithTheFolderLastAndQuotesOptional)
         {"/LOG=", true, false, false, false, "", "", "/LOG="},
         {"/LOG=\"C:\\x /S", true, false, true, false, "", "", "/LOG=\"C:\\x"},
         {"/LOG=\"C:\\x\"y", true, false, false, false, "", "", "/LOG=\"C:\\x\"y"},
+        // A switch quoted whole, as tools quote an argument with a blank: its value is the rest of it.
+        {"\"/LOG=C:\\my logs\\l.txt\" \"/S\" \"/D=C:\\Program Files\\P\"", true, true, true, false,
+            "C:\\Program Files\\P", "C:\\my logs\\l.txt", ""},
+        {"\"/X\" /S", true, false, true, false, "", "", "\"/X\""},
+        {"\"/S\"x", true, false, true, false, "", "", "\"/S\"x"},
+        {"\"/S", true, false, false, false, "", "", "\"/S"},
         // An unknown switch is named, and a /S after it still counts.
         {"/Silent /S", true, false, true, false, "", "", "/Silent"},
         {"/S/? -S", true, false, false, false, "", "", "/S/?"},

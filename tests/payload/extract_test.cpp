@@ -495,6 +495,35 @@ TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRestart)
+{
+    // A run that failed after creating prog.exe, which a program now runs from.
+    WriteFileText("f", "in the way");
+    TestArchive archive({{"prog.exe", "1", 100}, {"f\\x.txt", "x", 100}});
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    ASSERT_TRUE(CopyFileA((std::string(system) + "\\notepad.exe").c_str(), "prog.exe", FALSE));
+    std::string commandLine = "prog.exe";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION program = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+        &program));
+    WaitForInputIdle(program.hProcess, 10000);
+
+    int before = FilesAwaitingRestart();
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(FilesAwaitingRestart(), before + 1);
+    EXPECT_EQ(GetFileAttributesA("prog.exe"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA("prog.exe.pmdel"), INVALID_FILE_ATTRIBUTES);
+    TerminateProcess(program.hProcess, 0);
+    WaitForSingleObject(program.hProcess, 10000);
+    CloseHandle(program.hThread);
+    CloseHandle(program.hProcess);
+    DeleteFileA("prog.exe.pmdel");
+    DeleteFileA("f");
+}
+
 TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
 {
     // A folder of the user's where the payload has a file: refused, not passed over.
