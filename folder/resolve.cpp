@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "globals.h"
 #include "message.h"
+#include "names.h"
 #include "paths.h"
 #include "product.h"
 #include "run.h"
@@ -96,7 +97,7 @@ bool IsFullPath(const char* path)
     return server > 2 && path[server] == '\\' && path[server + 1] && path[server + 1] != '\\';
 }
 
-// By the names the file system compares, long and short alike: C:\WINDOWS and
+// By the names the file system compares: C:\WINDOWS, C:\windows\ and
 // C:\WINDOW~1 are the Windows directory too.
 bool IsWindowsFolder(const char* folder)
 {
@@ -108,9 +109,12 @@ bool IsWindowsFolder(const char* folder)
         return false;
     DWORD windowsLength = GetLongPathNameA(windows, longWindows, sizeof longWindows);
     DWORD folderLength = GetLongPathNameA(folder, longFolder, sizeof longFolder);
-    bool known = windowsLength > 0 && windowsLength < sizeof longWindows && folderLength > 0
-        && folderLength < sizeof longFolder;
-    return SamePathText(windows, folder) || (known && SamePathText(longWindows, longFolder));
+    if (windowsLength == 0 || windowsLength >= sizeof longWindows || folderLength == 0
+        || folderLength >= sizeof longFolder)
+        return SamePathText(windows, folder);
+    if (folderLength > 3 && IsSeparator(longFolder[folderLength - 1]))
+        longFolder[folderLength - 1] = '\0';
+    return SamePathText(longWindows, longFolder);
 }
 
 } // namespace

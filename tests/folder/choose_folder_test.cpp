@@ -344,12 +344,22 @@ TEST_F(ChooseFolderTest, WindowsFolderIsRefusedBeforeAndAfterTheDialog)
     EXPECT_EQ(transcript.Lines(), (Lines{WindowsFolder, Dialog("C:", "windows") + " -> OK", Existing + " -> Yes",
                                       WindowsFolder, Dialog("C:", "windows") + " -> Cancel", ShuttingDown}));
 
-    // The comparison is exact: another letter case or a trailing backslash is another text.
-    for (const char* stored : {"C:\\WINDOWS", "C:\\windows\\"}) {
-        Store(stored);
-        EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
-        EXPECT_EQ(transcript.Lines().size(), 2u) << stored;
-        EXPECT_EQ(transcript.Lines()[1], ShuttingDown) << stored;
+    // Compared as the file system compares names: another letter case, a trailing backslash or the
+    // short name is the Windows directory all the same; a folder below it is not.
+    char shortName[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA("C:\\windows", shortName, sizeof shortName), 0u);
+    for (std::string stored : {std::string("C:\\WINDOWS"), std::string("C:\\windows\\"), std::string(shortName),
+             std::string("C:\\windows\\system32")}) {
+        Store(stored.c_str());
+        bool refused = stored != "C:\\windows\\system32";
+        std::vector<Action> answers = {Press(IDCANCEL), Press(IDOK)};
+        if (refused)
+            answers.insert(answers.begin(), Press(IDOK));
+        EXPECT_EQ(Resolve(answers), 0);
+        ASSERT_EQ(transcript.Lines().size(), refused ? 3u : 2u) << stored;
+        EXPECT_EQ(transcript.Lines()[0], refused ? WindowsFolder : Dialog("C:\\windows", "system32") + " -> Cancel")
+            << stored;
+        EXPECT_EQ(transcript.Lines().back(), ShuttingDown) << stored;
     }
 }
 
