@@ -1,21 +1,27 @@
 // Extraction of a large payload as a whole process, for the benchmark.
-//   extract_bench.exe setup DIR   ExtractPayload into DIR, as setup.exe does
-//   extract_bench.exe bare DIR    the machine's limit: uncompress and write each slice, nothing else
-//   extract_bench.exe inflate DIR uncompress every slice and write nothing (where the time goes)
+//   extract_bench.exe setup DIR       ExtractPayload into DIR, as setup.exe does
+//   extract_bench.exe zlib DIR        a bare loop: zlib's uncompress and write each slice, nothing else
+//   extract_bench.exe libdeflate DIR  the same loop with libdeflate's decompressor, the setup's inflater
+//   extract_bench.exe inflate DIR     libdeflate's loop writing nothing (where the time goes)
 // Prints the result, the memory committed before the extraction (the loaded
 // image with its payload) and the peak the extraction added to it.
 #include "archive.h"
 #include "payload.h"
+#include <libdeflate.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <zlib.h>
 
 namespace {
 
-int BareLoop(bool write)
+enum Inflater { Zlib, Libdeflate };
+
+int BareLoop(Inflater inflater, bool write)
 {
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
+    libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
     for (int i = 0; i < PayloadArchive.fileCount; ++i) {
         HANDLE file = write ? CreateFileA(PayloadArchive.fileNames[i], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr)
@@ -23,8 +29,16 @@ int BareLoop(bool write)
         if (file == INVALID_HANDLE_VALUE)
             return ExtractCannotCreate;
         for (int j = 0; j < PayloadArchive.sliceCounts[i]; ++j) {
-            uLongf length = WorkBufferSize;
-            uncompress(buffer, &length, PayloadArchive.sliceData[i][j], PayloadArchive.sliceLengths[i][j]);
+            const unsigned char* slice = PayloadArchive.sliceData[i][j];
+            uint32_t sliceLength = PayloadArchive.sliceLengths[i][j];
+            uLongf zlibLength = WorkBufferSize;
+            size_t length = WorkBufferSize;
+            if (inflater == Zlib) {
+                uncompress(buffer, &zlibLength, slice, sliceLength);
+                length = zlibLength;
+            } else {
+                libdeflate_zlib_decompress(decompressor, slice, sliceLength, buffer, length, &length);
+            }
             DWORD written;
             if (write)
                 WriteFile(file, buffer, DWORD(length), &written, nullptr);
@@ -32,6 +46,7 @@ int BareLoop(bool write)
         if (write)
             CloseHandle(file);
     }
+    libdeflate_free_decompressor(decompressor);
     free(buffer);
     return ExtractDone;
 }
@@ -48,8 +63,14 @@ int main(int argc, char** argv)
     PROCESS_MEMORY_COUNTERS before = {}, after = {};
     before.cb = after.cb = sizeof before;
     GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
-    char mode = argv[1][0];
-    int result = mode == 's' ? ExtractPayload(nullptr, nullptr) : BareLoop(mode == 'b');
+    const char* mode = argv[1];
+    int result = strcmp(mode, "setup") == 0 ? ExtractPayload(nullptr, nullptr)
+        : strcmp(mode, "zlib") == 0         ? BareLoop(Zlib, true)
+        : strcmp(mode, "libdeflate") == 0   ? BareLoop(Libdeflate, true)
+        : strcmp(mode, "inflate") == 0      ? BareLoop(Libdeflate, false)
+                                            : -1;
+    if (result < 0)
+        return 2;
     GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
     printf("result %d loaded_private_kb %lu extraction_peak_private_kb %lu\n", result,
         static_cast<unsigned long>(before.PagefileUsage / 1024),

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include "progress.h"
 
+struct libdeflate_decompressor;
+
 constexpr int SliceSize = 30000;
 constexpr int WorkBufferSize = 32000;
 
@@ -25,9 +27,12 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
 
 // Creates every missing folder on a file's path, outermost first.
 bool CreateParentFolders(const char* path);
-// One zlib stream into the buffer; length holds the capacity on entry and the
-// inflated size on return. Returns zlib's status.
-int InflateSlice(unsigned char* buffer, unsigned long* length, const unsigned char* slice, unsigned long sliceLength);
+// One zlib stream of exactly sliceLength bytes into the buffer, with
+// libdeflate's decompressor; length holds the capacity on entry and the
+// inflated size on return. False when the stream is damaged, does not fit
+// the buffer, or ends before sliceLength.
+bool InflateSlice(libdeflate_decompressor* inflater, unsigned char* buffer, size_t* length, const unsigned char* slice,
+    size_t sliceLength);
 // Seconds since 1970 UTC to the system's file time, and back.
 FILETIME FileTimeFromUnix(int64_t seconds);
 int64_t UnixFromFileTime(const FILETIME& time);

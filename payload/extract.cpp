@@ -7,8 +7,8 @@
 #include "payload.h"
 #include "run.h"
 #include "text.h"
+#include <libdeflate.h>
 #include <stdlib.h>
-#include <zlib.h>
 
 namespace {
 
@@ -36,15 +36,13 @@ void SetStoredTime(const char* path, int32_t storedTime)
 }
 
 // Inflates every slice of file i into the open file, one write per slice.
-int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigned char* buffer)
+int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigned char* buffer,
+    libdeflate_decompressor* inflater)
 {
     for (int j = 0; j < archive.sliceCounts[i]; ++j) {
-        unsigned long length = WorkBufferSize;
-        int status = InflateSlice(buffer, &length, archive.sliceData[i][j], archive.sliceLengths[i][j]);
-        if (status == Z_MEM_ERROR)
-            return ExtractOutOfMemory;
+        size_t length = WorkBufferSize;
         // A damaged slice is never written as if it had inflated.
-        if (status != Z_OK)
+        if (!InflateSlice(inflater, buffer, &length, archive.sliceData[i][j], archive.sliceLengths[i][j]))
             return ExtractWriteFailed;
         DWORD written = 0;
         if (!WriteFile(file, buffer, DWORD(length), &written, nullptr) || written != length)
@@ -54,7 +52,8 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
 }
 
 // Writes file i; ExtractDone when it was written or skipped.
-int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer, Journal& journal, unsigned char* wrote)
+int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer, libdeflate_decompressor* inflater,
+    Journal& journal, unsigned char* wrote)
 {
     const char* name = archive.fileNames[i];
     char target[PathBufferSize];
@@ -89,7 +88,7 @@ int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffe
         LogLine("Failed: %s could not be created (error %d)", target, int(GetLastError()));
         return ExtractCannotCreate;
     }
-    int result = WriteSlices(archive, i, file, buffer);
+    int result = WriteSlices(archive, i, file, buffer, inflater);
     // On disk before the run is done and what it replaced is deleted.
     if (result == ExtractDone && !FlushFileBuffers(file))
         result = ExtractWriteFailed;
@@ -126,12 +125,13 @@ int64_t UnixFromFileTime(const FILETIME& time)
     return int64_t(ticks / FileTimeTicksPerSecond) - UnixEpochInFileTimeSeconds;
 }
 
-int InflateSlice(unsigned char* buffer, unsigned long* length, const unsigned char* slice, unsigned long sliceLength)
+bool InflateSlice(libdeflate_decompressor* inflater, unsigned char* buffer, size_t* length, const unsigned char* slice,
+    size_t sliceLength)
 {
-    uLongf inflated = *length;
-    int status = uncompress(buffer, &inflated, slice, sliceLength);
-    *length = inflated;
-    return status;
+    size_t consumed = 0;
+    return libdeflate_zlib_decompress_ex(inflater, slice, sliceLength, buffer, *length, &consumed, length)
+        == LIBDEFLATE_SUCCESS
+        && consumed == sliceLength;
 }
 
 bool CreateParentFolders(const char* path)
@@ -159,10 +159,13 @@ bool CreateParentFolders(const char* path)
 int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
 {
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
+    // One decompressor for every slice of the run: inflating then takes no memory.
+    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
     // Which files this run wrote, for the record.
     unsigned char* written = static_cast<unsigned char*>(calloc(size_t(archive.fileCount) + 1, 1));
-    if (!buffer || !written) {
+    if (!buffer || !inflater || !written) {
         free(buffer);
+        libdeflate_free_decompressor(inflater);
         free(written);
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
@@ -175,6 +178,7 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     if (length == 0 || length >= sizeof folder || SettleJournal(nullptr, nullptr, nullptr) != ExtractDone
         || !BeginJournal(journal, folder)) {
         free(buffer);
+        libdeflate_free_decompressor(inflater);
         free(written);
         LogLine("Failed: an earlier run's journal could not be settled, or this run's could not be begun");
         return ExtractCannotCreate;
@@ -183,9 +187,10 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     for (int i = 0; i < archive.fileCount && result == ExtractDone; ++i) {
         if (sink)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
-        result = ExtractFile(archive, i, buffer, journal, written + i);
+        result = ExtractFile(archive, i, buffer, inflater, journal, written + i);
     }
     free(buffer);
+    libdeflate_free_decompressor(inflater);
     WrittenNames names = {};
     if (result == ExtractDone && !SortWrittenNames(names, archive, written)) {
         LogLine("Failed: not enough memory for the record of the written files");

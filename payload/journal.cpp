@@ -6,7 +6,7 @@
 #include "product.h"
 #include "run.h"
 #include "text.h"
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace {
 
@@ -29,7 +29,7 @@ bool JournalPath(char* out, size_t size)
 
 unsigned long RecordChecksum(const char* body, size_t length)
 {
-    return adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(body), uInt(length));
+    return libdeflate_adler32(1, body, length);
 }
 
 void WriteHex(char* out, unsigned long value)

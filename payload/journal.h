@@ -5,8 +5,8 @@
 // profile file: pelmora.ini has the journal pelmora.ini.journal.
 //
 // One record per line, "CCCCCCCC K text" and CR LF, where CCCCCCCC is the
-// Adler-32 checksum of "K text" in hexadecimal (zlib's; its CRC-32 tables
-// would not fit the uninstaller's size):
+// Adler-32 checksum of "K text" in hexadecimal (libdeflate's, the checksum
+// of zlib streams; a CRC-32's tables would not fit the uninstaller's size):
 //   F folder TAB final   the installation folder's full path, and the final
 //                        path the system resolved it to (UTF-8); the first record
 //   A d name             the existing file of this stored name is renamed in its

@@ -24,6 +24,17 @@ struct TestFile {
     int32_t time;
 };
 
+// One zlib stream, as the packer makes each slice.
+std::string Compressed(const std::string& piece)
+{
+    uLongf length = compressBound(uLong(piece.size()));
+    std::string out(length, '\0');
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(piece.data()),
+        uLong(piece.size()), Z_DEFAULT_COMPRESSION);
+    out.resize(length);
+    return out;
+}
+
 // An archive built in the test the way the packer builds one.
 class TestArchive {
 public:
@@ -33,15 +44,8 @@ public:
             names.push_back(file.name);
             times.push_back(file.time);
             std::vector<std::string> slices;
-            for (size_t offset = 0; offset < file.content.size(); offset += SliceSize) {
-                std::string piece = file.content.substr(offset, SliceSize);
-                uLongf length = compressBound(uLong(piece.size()));
-                std::string out(length, '\0');
-                compress2(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(piece.data()),
-                    uLong(piece.size()), Z_DEFAULT_COMPRESSION);
-                out.resize(length);
-                slices.push_back(out);
-            }
+            for (size_t offset = 0; offset < file.content.size(); offset += SliceSize)
+                slices.push_back(Compressed(file.content.substr(offset, SliceSize)));
             sliceBytes.push_back(slices);
         }
         Rebuild();
@@ -49,6 +53,12 @@ public:
     void Damage(size_t file, size_t slice)
     {
         sliceBytes[file][slice][sliceBytes[file][slice].size() / 2] ^= 0x55;
+        Rebuild();
+    }
+    // Puts other bytes, as the table records them, in place of a slice.
+    void Replace(size_t file, size_t slice, const std::string& bytes)
+    {
+        sliceBytes[file][slice] = bytes;
         Rebuild();
     }
     PayloadArchiveTables tables;
@@ -308,6 +318,26 @@ TEST_F(ExtractTest, DamagedSliceFailsAndIsNeverWrittenAsIfItInflated)
     EXPECT_EQ(ReadFileText("bad.bin"), Pattern(30000, 9)) << "only the sound slice is on disk";
     EXPECT_TRUE(DeleteFileA("bad.bin")) << "the file was closed";
     EXPECT_EQ(ReadFileText("after.txt"), "<missing>");
+}
+
+TEST_F(ExtractTest, SliceBeyondTheBufferOrItsRecordedLengthIsNeverWritten)
+{
+    std::string stream = Compressed(Pattern(1000, 8));
+    const struct {
+        const char* name;
+        std::string slice;
+        int result;
+        std::string written;
+    } cases[] = {{"capacity.bin", Compressed(Pattern(WorkBufferSize, 6)), ExtractDone, Pattern(WorkBufferSize, 6)},
+        {"beyond-capacity.bin", Compressed(Pattern(WorkBufferSize + 1, 7)), ExtractWriteFailed, ""},
+        {"byte-after-stream.bin", stream + '\0', ExtractWriteFailed, ""},
+        {"last-byte-cut.bin", stream.substr(0, stream.size() - 1), ExtractWriteFailed, ""}};
+    for (const auto& c : cases) {
+        TestArchive archive({{c.name, "x", 100}});
+        archive.Replace(0, 0, c.slice);
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), c.result) << c.name;
+        EXPECT_EQ(ReadFileText(c.name), c.written) << c.name;
+    }
 }
 
 TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
