@@ -1,12 +1,18 @@
 # libdeflate's zlib decompressor and its Adler-32, cross-built from Debian's
 # source package of the very libdeflate the packer links: Debian ships the
 # library only for Linux. tools/bootstrap fetches the source into .cache/.
-execute_process(COMMAND dpkg-query -W [[--showformat=${Version}]] libdeflate-dev
+execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE host_architecture
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+# The build machine's own architecture's: libdeflate-dev is multi-arch.
+execute_process(COMMAND dpkg-query -W [[--showformat=${Version}]] libdeflate-dev:${host_architecture}
     OUTPUT_VARIABLE LIBDEFLATE_VERSION RESULT_VARIABLE status)
 set(LIBDEFLATE_SOURCE_DIR ${CMAKE_SOURCE_DIR}/.cache/libdeflate-${LIBDEFLATE_VERSION})
 if(NOT status EQUAL 0 OR NOT EXISTS ${LIBDEFLATE_SOURCE_DIR}/lib/deflate_decompress.c)
     message(FATAL_ERROR "No source of libdeflate ${LIBDEFLATE_VERSION} in ${LIBDEFLATE_SOURCE_DIR}: run tools/bootstrap")
 endif()
+# A source that goes, or a libdeflate-dev that changes, configures the build again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${LIBDEFLATE_SOURCE_DIR}/lib/deflate_decompress.c
+    /var/lib/dpkg/status)
 
 add_library(deflate_decompress STATIC
     ${LIBDEFLATE_SOURCE_DIR}/lib/deflate_decompress.c
