@@ -42,8 +42,10 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
     for (int j = 0; j < archive.sliceCounts[i]; ++j) {
         size_t length = WorkBufferSize;
         // A damaged slice is never written as if it had inflated.
-        if (!InflateSlice(inflater, buffer, &length, archive.sliceData[i][j], archive.sliceLengths[i][j]))
+        if (!InflateSlice(inflater, buffer, &length, archive.sliceData[i][j], archive.sliceLengths[i][j])) {
+            LogLine("Failed: slice %d of %s is damaged", j, archive.fileNames[i]);
             return ExtractWriteFailed;
+        }
         DWORD written = 0;
         if (!WriteFile(file, buffer, DWORD(length), &written, nullptr) || written != length)
             return ExtractWriteFailed;
