@@ -943,7 +943,7 @@ Lines RunUnattended(const std::string& commandLine)
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return {"(could not be started: " + commandLine + ")"};
+        return {"(could not be started, error " + std::to_string(GetLastError()) + ": " + commandLine + ")"};
     for (int waited = 0; WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT; waited += 5) {
         look();
         if (waited > 120000) {
@@ -1167,7 +1167,9 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
         "1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n1618\tanother "
         "setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n3010\tinstalled; "
         "a file of the earlier version goes when Windows restarts";
-    for (const std::string& bad : {std::string("/X"), std::string("/LOG=\"C:\\unclosed"), std::string("/D=")}) {
+    // An unclosed quote is left to the switches' table: once, under load, Wine did not start a program
+    // whose command line ended in one.
+    for (const std::string& bad : {std::string("/X"), std::string("/LOG=\"C:\\x\"y"), std::string("/D=")}) {
         EXPECT_EQ(DriveCommand(setup + " " + bad, {"answer Unknown Switch | OK"}),
             (Lines{Box("Unknown Switch", "This switch is unknown or incomplete: " + bad + "\r\n\r\n" + list, "OK", "OK"),
                 SetupEnded(1639)}))

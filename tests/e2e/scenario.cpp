@@ -83,7 +83,8 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        transcript.Add("(the program could not be started: " + commandLine + ")");
+        transcript.Add("(the program could not be started, error " + std::to_string(GetLastError()) + ": " + commandLine
+            + ")");
     } else {
         Responder responder(transcript, scenario.answers, 0, process.dwProcessId, ProgressCaptions, stepTimeoutMs);
         DWORD waited = 0;

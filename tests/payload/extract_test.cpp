@@ -535,7 +535,10 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
     GetSystemDirectoryA(system, sizeof system);
     ASSERT_TRUE(CopyFileA((std::string(system) + "\\notepad.exe").c_str(), "prog.exe", FALSE));
     std::string commandLine = "prog.exe";
+    // Hidden, so that no other test's screens meet its window.
     STARTUPINFOA startup = {sizeof startup};
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION program = {};
     ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
         &program));
