@@ -148,3 +148,10 @@ const char* StoredNameProblem(const char* name)
         return "is pmfiles.lst, the setup's record of the files it wrote";
     return nullptr;
 }
+
+bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size)
+{
+    if (number == 0)
+        return FormatText(out, size, "%s%s", path, suffix);
+    return FormatText(out, size, "%s.%d%s", path, number, suffix);
+}

@@ -21,6 +21,8 @@ extern const char SetAsideSuffix[];
 extern const char MovedAwaySuffix[];
 // How many names a set-aside or moved-away file may try: the plain suffix, then .1 to .9.
 constexpr int SuffixNumbers = 10;
+// A path with a suffix added: number 0 adds the suffix alone, 1 to 9 ".n" and the suffix.
+bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size);
 // The setup's record of what it wrote, in the installation folder.
 extern const char InstallRecordName[];
 

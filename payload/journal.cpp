@@ -108,14 +108,6 @@ bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size)
     }
 }
 
-// The path with the suffix added: plain for number 0, with ".number" before it otherwise.
-bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size)
-{
-    if (number == 0)
-        return FormatText(out, size, "%s%s", path, suffix);
-    return FormatText(out, size, "%s.%d%s", path, number, suffix);
-}
-
 // The first suffixed name of the path that no file has.
 bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* out, size_t size)
 {

@@ -202,12 +202,9 @@ bool IsThisProgram(const char* path)
 bool IsThisProgramOrMovedAway(const char* path)
 {
     char form[PathBufferSize];
-    for (int number = 0; number < SuffixNumbers; ++number) {
-        bool named = number ? FormatText(form, sizeof form, "%s.%d%s", UninstallerPath, number, MovedAwaySuffix)
-                            : FormatText(form, sizeof form, "%s%s", UninstallerPath, MovedAwaySuffix);
-        if (named && SamePathText(form, path))
+    for (int number = 0; number < SuffixNumbers; ++number)
+        if (SuffixedPath(UninstallerPath, MovedAwaySuffix, number, form, sizeof form) && SamePathText(form, path))
             return true;
-    }
     return IsThisProgram(path);
 }
 
