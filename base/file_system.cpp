@@ -131,17 +131,36 @@ bool FinalFolderPath(const char* folder, WCHAR* out, size_t count)
     return found;
 }
 
-bool HandleIsAtPath(HANDLE handle, const char* path)
+bool CanonicalPath(const char* path, char* out, DWORD size)
 {
     char full[PathBufferSize];
-    char longPath[PathBufferSize];
     DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
     if (length == 0 || length >= sizeof full)
         return false;
-    length = GetLongPathNameA(full, longPath, sizeof longPath);
+    // A path that does not exist keeps the names it was given.
+    length = GetLongPathNameA(full, out, size);
+    if (length >= size || (length == 0 && !CopyText(out, size, full)))
+        return false;
+    length = DWORD(TextLength(out));
+    if (length > 3 && out[length - 1] == '\\')
+        out[length - 1] = '\0';
+    return true;
+}
+
+bool SamePath(const char* a, const char* b)
+{
+    char first[PathBufferSize];
+    char second[PathBufferSize];
+    return CanonicalPath(a, first, sizeof first) && CanonicalPath(b, second, sizeof second)
+        && SamePathText(first, second);
+}
+
+bool HandleIsAtPath(HANDLE handle, const char* path)
+{
+    char longPath[PathBufferSize];
     WCHAR named[FinalPathSize];
     WCHAR final[FinalPathSize];
-    if (length == 0 || length >= sizeof longPath
+    if (!CanonicalPath(path, longPath, sizeof longPath)
         || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, longPath, -1, named, FinalPathSize) == 0
         || !FinalPathOf(handle, final, FinalPathSize))
         return false;

@@ -27,6 +27,12 @@ constexpr size_t FinalPathSize = 1024;
 // The final path of an existing folder, as the system resolves it.
 bool FinalFolderPath(const char* folder, WCHAR* out, size_t count);
 bool SameFinalPath(const WCHAR* a, const WCHAR* b);
+// A path as the file system names it: full, with long names (where it
+// exists), without a trailing backslash unless it is a root. False when it
+// would not fit.
+bool CanonicalPath(const char* path, char* out, DWORD size);
+// Whether two paths name the same file or folder by their canonical paths.
+bool SamePath(const char* a, const char* b);
 // Whether an open file is the one its path names, with no link or junction on
 // the way: its final path is the path's full form, with long names.
 bool HandleIsAtPath(HANDLE handle, const char* path);

@@ -4,7 +4,6 @@
 #include "commands.h"
 #include "globals.h"
 #include "message.h"
-#include "names.h"
 #include "paths.h"
 #include "product.h"
 #include "run.h"
@@ -102,19 +101,8 @@ bool IsFullPath(const char* path)
 bool IsWindowsFolder(const char* folder)
 {
     char windows[PathBufferSize];
-    char longWindows[PathBufferSize];
-    char longFolder[PathBufferSize];
     UINT length = GetWindowsDirectoryA(windows, sizeof windows);
-    if (length == 0 || length >= sizeof windows)
-        return false;
-    DWORD windowsLength = GetLongPathNameA(windows, longWindows, sizeof longWindows);
-    DWORD folderLength = GetLongPathNameA(folder, longFolder, sizeof longFolder);
-    if (windowsLength == 0 || windowsLength >= sizeof longWindows || folderLength == 0
-        || folderLength >= sizeof longFolder)
-        return SamePathText(windows, folder);
-    if (folderLength > 3 && IsSeparator(longFolder[folderLength - 1]))
-        longFolder[folderLength - 1] = '\0';
-    return SamePathText(longWindows, longFolder);
+    return length > 0 && length < sizeof windows && SamePath(windows, folder);
 }
 
 } // namespace

@@ -57,32 +57,6 @@ struct Removal {
 // The whole removal's state: the lists are too large for the stack.
 Removal TheRemoval;
 
-// A path as the file system names it: full, with long names, without a
-// trailing backslash unless it is a root.
-bool CanonicalPath(const char* path, char* out, DWORD size)
-{
-    char full[PathBufferSize];
-    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full)
-        return false;
-    // A path that does not exist keeps the names it was given.
-    length = GetLongPathNameA(full, out, size);
-    if (length >= size || (length == 0 && !CopyText(out, size, full)))
-        return false;
-    length = DWORD(TextLength(out));
-    if (length > 3 && out[length - 1] == '\\')
-        out[length - 1] = '\0';
-    return true;
-}
-
-bool SamePath(const char* a, const char* b)
-{
-    char first[PathBufferSize];
-    char second[PathBufferSize];
-    return CanonicalPath(a, first, sizeof first) && CanonicalPath(b, second, sizeof second)
-        && SamePathText(first, second);
-}
-
 enum EntryState { NoEntry, EntryNamesThis, EntryNamesOther };
 
 // Whether the uninstall entry's command names this very program.
