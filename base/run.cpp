@@ -32,6 +32,14 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
+// Where the word at the text ends: its first blank, or the end of the text.
+const char* EndOfWord(const char* at)
+{
+    while (*at && !IsBlank(*at))
+        ++at;
+    return at;
+}
+
 char Upper(char c)
 {
     return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
@@ -61,8 +69,7 @@ const char* ReadValue(const char* at, char* out, size_t size)
         if (*end != '"' || (end[1] && !IsBlank(end[1])))
             return nullptr;
     } else {
-        for (end = at; *end && !IsBlank(*end); ++end) {
-        }
+        end = EndOfWord(at);
     }
     if (end == at || !CopyTextPrefix(out, size, at, size_t(end - at)))
         return nullptr;
@@ -112,9 +119,7 @@ const char* ReadSwitch(const char* at, bool takesFolder, bool quotedWhole, RunSw
 
 void NoteProblem(RunSwitches& switches, const char* at)
 {
-    size_t length = 0;
-    while (at[length] && !IsBlank(at[length]))
-        ++length;
+    size_t length = size_t(EndOfWord(at) - at);
     if (!switches.problem[0] && !CopyTextPrefix(switches.problem, sizeof switches.problem, at, length))
         CopyText(switches.problem, sizeof switches.problem, "(too long to show)");
 }
@@ -202,8 +207,7 @@ const char* SkipProgramName(const char* commandLine)
         }
         at += *at == '"' ? 1 : 0;
     }
-    while (*at && !IsBlank(*at))
-        ++at;
+    at = EndOfWord(at);
     while (IsBlank(*at))
         ++at;
     return at;
@@ -237,8 +241,7 @@ bool ReadSwitches(const char* arguments, bool takesFolder, RunSwitches& switches
             next = ReadSwitch(at, takesFolder, false, switches);
             if (!next) {
                 NoteProblem(switches, at);
-                for (next = at; *next && !IsBlank(*next); ++next) {
-                }
+                next = EndOfWord(at);
             }
         }
         at = next;
