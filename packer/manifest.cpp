@@ -2,6 +2,7 @@
 #include "derived_texts.h"
 #include "names.h"
 #include "path_limits.h"
+#include "text.h"
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -29,12 +30,12 @@ const char* const FieldOrder[] = {"folderName", "displayName", "profileFile", "o
     "serviceExecutable", "servicePrompt", "requiredMegabytes"};
 const char* const PathFields[] = {"agreement", "icon"};
 constexpr size_t MaxTextLength = 1023;
-// The Windows ANSI code pages the texts may be in. Double-byte ones are
-// refused: the folder logic walks paths byte by byte, and a trail byte can be
-// a backslash.
+// The Windows code pages a product's texts may be meant to fit on a Windows
+// without the UTF-8 process code page: the ANSI code pages Windows gives
+// programs.
 constexpr int64_t DefaultCodePage = 1252;
-const int64_t SingleByteCodePages[] = {874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
-const int64_t DoubleByteCodePages[] = {932, 936, 949, 950, 1361};
+const int64_t WindowsCodePages[] = {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+const int64_t DoubleByteCodePages[] = {932, 936, 949, 950};
 constexpr int64_t Utf8CodePage = 65001;
 // Device names Windows reserves in every folder, with or without an extension;
 // COM and LPT also with the superscript digits one to three (in UTF-8).
@@ -143,9 +144,16 @@ std::wstring Wide(const std::string& utf8)
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
-// "the character 'Ж' (U+0416)" for the character a text begins with; empty
-// when the text does not begin with a whole UTF-8 character.
-std::string NameCharacter(const std::string& text)
+std::string CodePoint(uint32_t point)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "U+%04X", point);
+    return hex;
+}
+
+// The whole UTF-8 character a text begins with, and its code point; 0 bytes
+// when the text does not begin with one.
+size_t FirstCharacter(const std::string& text, uint32_t& point)
 {
     for (size_t length = 1; length <= 4 && length <= text.size(); ++length) {
         Converter& converter = CachedConverter("UTF-32LE", "UTF-8");
@@ -153,12 +161,54 @@ std::string NameCharacter(const std::string& text)
         std::string code = converter.Valid() ? converter.Convert(text.substr(0, length), rest, 4) : "";
         if (rest != 0 || code.size() != 4)
             continue;
-        uint32_t point = uint8_t(code[0]) | uint32_t(uint8_t(code[1])) << 8 | uint32_t(uint8_t(code[2])) << 16;
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "U+%04X", point);
-        return "the character '" + text.substr(0, length) + "' (" + hex + ")";
+        point = uint8_t(code[0]) | uint32_t(uint8_t(code[1])) << 8 | uint32_t(uint8_t(code[2])) << 16;
+        return length;
     }
-    return "";
+    return 0;
+}
+
+// "the character 'Ж' (U+0416)" for the character a text begins with; empty
+// when the text does not begin with a whole UTF-8 character.
+std::string NameCharacter(const std::string& text)
+{
+    uint32_t point = 0;
+    size_t length = FirstCharacter(text, point);
+    return length ? "the character '" + text.substr(0, length) + "' (" + CodePoint(point) + ")" : "";
+}
+
+// Why bytes that are not UTF-8 are not: a surrogate that UTF-8 may not hold
+// alone (the form a UTF-16 text with a half pair takes), or anything else.
+std::string NotUtf8Problem(const std::string& bytes)
+{
+    if (bytes.size() >= 3 && uint8_t(bytes[0]) == 0xED && uint8_t(bytes[1]) >= 0xA0 && uint8_t(bytes[1]) <= 0xBF
+        && (uint8_t(bytes[2]) & 0xC0) == 0x80) {
+        uint32_t point = 0xD000 | (uint32_t(uint8_t(bytes[1]) & 0x3F) << 6) | (uint8_t(bytes[2]) & 0x3F);
+        return "holds the unpaired surrogate " + CodePoint(point) + ", which no Windows name can hold";
+    }
+    return "holds bytes that are not UTF-8";
+}
+
+// Why a text read from a file cannot be one of the product's: bytes that are
+// not UTF-8, or a zero byte, which would end it where the programs read it.
+// Empty when it can; else `at` receives the offset of the first bad byte.
+std::string Utf8TextProblem(const std::string& text, size_t& at)
+{
+    Converter& converter = CachedConverter("UTF-32LE", "UTF-8");
+    size_t rest = 0;
+    if (converter.Valid())
+        converter.Convert(text, rest, 4);
+    at = text.find('\0');
+    if (rest != 0 && text.size() - rest < at) {
+        at = text.size() - rest;
+        return NotUtf8Problem(text.substr(at));
+    }
+    return at == std::string::npos ? "" : "holds a zero byte";
+}
+
+// The column, counted in characters from 1, that follows a text of whole UTF-8 characters.
+size_t Utf8TextColumn(const std::string& before)
+{
+    return 1 + size_t(std::count_if(before.begin(), before.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
 }
 
 bool FitsStoredTime(int64_t seconds)
@@ -266,7 +316,6 @@ struct OptionalText {
 };
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}};
-// Read before the texts, which it converts.
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest"};
 
@@ -286,16 +335,11 @@ struct RawManifest {
     std::vector<Entry> files;
 };
 
-// A text field in the product's code page, within the length every text may have.
-template <typename Fail>
-bool ConvertText(const std::string& name, const Entry& entry, int codePage, std::string& value, Fail fail)
+// A text field within the length every text may have (the manifest's lines
+// are UTF-8 by the time they are read).
+template <typename Fail> bool CheckText(const std::string& name, const Entry& entry, Fail fail)
 {
-    std::string problem;
-    if (!ToCodePage(entry.value, codePage, value, problem, nullptr)) {
-        fail(entry.line, "field '" + name + "': " + problem);
-        return false;
-    }
-    if (value.size() > MaxTextLength) {
+    if (entry.value.size() > MaxTextLength) {
         fail(entry.line, "field '" + name + "': longer than 1023 bytes");
         return false;
     }
@@ -332,19 +376,19 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, Ent
         std::string where = system ? "too long for the system folder: even in " : "too long for any folder: even in ";
         size_t limit = BrokenNameLimit(base.c_str(), name);
         if (limit == FilePathLimit)
-            fail(file.line, "file '" + file.written + "': " + where + base + ", its path would be longer than the "
+            fail(file.line, "file '" + file.name + "': " + where + base + ", its path would be longer than the "
                     + std::to_string(limit - 1) + " characters the file functions take");
         else if (limit == FolderPathLimit)
-            fail(file.line, "file '" + file.written + "': " + where + base + ", the folder it needs would be longer "
+            fail(file.line, "file '" + file.name + "': " + where + base + ", the folder it needs would be longer "
                     "than the " + std::to_string(limit - 1) + " characters a new folder may have");
     }
 }
 
 // A stored name as Windows tells files apart: the system prefix itself is
 // exact, so SYSTEM\\x and system\\x are different files.
-std::wstring StoredKey(const std::string& written)
+std::wstring StoredKey(const std::string& name)
 {
-    return (IsSystemName(written.c_str()) ? L"system:" : L"folder:") + FoldedName(written);
+    return (IsSystemName(name.c_str()) ? L"system:" : L"folder:") + FoldedName(name);
 }
 
 // No two files name the same file, and no file names a folder another file
@@ -356,16 +400,16 @@ template <typename Fail> void CheckNamesApart(const std::vector<ManifestFile>& f
     std::unordered_map<std::wstring, const ManifestFile*> byName;
     std::unordered_map<std::wstring, const ManifestFile*> byFolder; // the first file that needs each folder
     for (const ManifestFile& file : files) {
-        std::wstring key = StoredKey(file.written);
+        std::wstring key = StoredKey(file.name);
         auto same = byName.find(key);
         if (same != byName.end()) {
-            fail(file.line, "file '" + file.written + "': names the same file as line "
+            fail(file.line, "file '" + file.name + "': names the same file as line "
                     + std::to_string(same->second->line) + caseNote);
             continue;
         }
         auto folder = byFolder.find(key);
         if (folder != byFolder.end())
-            fail(file.line, "file '" + file.written + "': names a folder that file '" + folder->second->written
+            fail(file.line, "file '" + file.name + "': names a folder that file '" + folder->second->name
                     + "' on line " + std::to_string(folder->second->line) + " needs" + caseNote);
         byName.emplace(key, &file);
         // The tag before the name ("folder:", "system:") holds no separator.
@@ -373,8 +417,8 @@ template <typename Fail> void CheckNamesApart(const std::vector<ManifestFile>& f
             std::wstring needed = key.substr(0, at);
             auto clash = byName.find(needed);
             if (clash != byName.end())
-                fail(file.line, "file '" + file.written + "': needs a folder where line "
-                        + std::to_string(clash->second->line) + " puts the file '" + clash->second->written + "'"
+                fail(file.line, "file '" + file.name + "': needs a folder where line "
+                        + std::to_string(clash->second->line) + " puts the file '" + clash->second->name + "'"
                         + caseNote);
             byFolder.emplace(needed, &file);
         }
@@ -382,13 +426,19 @@ template <typename Fail> void CheckNamesApart(const std::vector<ManifestFile>& f
 }
 
 // First pass: the lines into fields and file entries, with the problems of form.
-template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail fail)
+template <typename Fail, typename FailAt> void ReadLines(std::istream& in, RawManifest& raw, Fail fail, FailAt failAt)
 {
     std::string section;
     std::string text;
     for (int line = 1; std::getline(in, text); ++line) {
         if (line == 1 && text.compare(0, 3, Utf8ByteOrderMark) == 0)
             text.erase(0, 3);
+        size_t at = 0;
+        std::string problem = Utf8TextProblem(text, at);
+        if (!problem.empty()) {
+            failAt(line, Utf8TextColumn(text.substr(0, at)), problem);
+            continue;
+        }
         text = Trim(text);
         if (text.empty() || text[0] == ';' || text[0] == '#')
             continue;
@@ -432,7 +482,7 @@ template <typename Fail> void ReadLines(std::istream& in, RawManifest& raw, Fail
 // One [files] entry: its stored name, source and time.
 template <typename Fail>
 bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vector<std::string>& searchDirs,
-    Sources sources, int codePage, int64_t epoch, ManifestFile& file, Fail fail)
+    Sources sources, int64_t epoch, ManifestFile& file, Fail fail)
 {
     const std::string& value = entry.value;
     int line = entry.line;
@@ -443,13 +493,8 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
     file.source = bar == std::string::npos
         ? ""
         : Trim(value.substr(bar + 1, bar2 == std::string::npos ? std::string::npos : bar2 - bar - 1));
-    file.written = name;
-    std::string problem;
-    if (!ToCodePage(name, codePage, file.name, problem, nullptr)) {
-        fail(line, "file '" + name + "': " + problem);
-        return false;
-    }
-    problem = file.name.size() > MaxTextLength ? "is longer than 1023 bytes" : CheckStoredName(name);
+    file.name = name;
+    std::string problem = name.size() > MaxTextLength ? "is longer than 1023 bytes" : CheckStoredName(name);
     if (!problem.empty()) {
         fail(line, "file '" + name + "': the stored name " + problem);
         return false;
@@ -487,8 +532,6 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
     return true;
 }
 
-// The agreement, written in UTF-8, in the product's code page; a problem is
-// reported with its line in the agreement's own file.
 // Windows' edit control breaks lines only at CR LF: a lone LF becomes one.
 std::string WithCarriageReturns(const std::string& text)
 {
@@ -502,7 +545,9 @@ std::string WithCarriageReturns(const std::string& text)
     return out;
 }
 
-void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
+// The agreement, in UTF-8; a problem is reported with its line and column in
+// the agreement's own file.
+void ReadAgreement(Manifest& manifest, std::vector<std::string>& errors)
 {
     std::ifstream in(manifest.agreement, std::ios::binary);
     std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -512,18 +557,84 @@ void ConvertAgreement(Manifest& manifest, std::vector<std::string>& errors)
         errors.push_back(manifest.agreement + ": is in UTF-16; save it as UTF-8");
         return;
     }
-    std::string problem;
-    size_t at = 0;
-    if (!in.bad() && ToCodePage(utf8, manifest.codePage, manifest.agreementText, problem, &at)) {
-        manifest.agreementText = WithCarriageReturns(manifest.agreementText);
+    if (in.bad()) {
+        errors.push_back(manifest.agreement + ": cannot be read");
         return;
     }
+    size_t at = 0;
+    std::string problem = Utf8TextProblem(utf8, at);
+    if (problem.empty()) {
+        manifest.agreementText = WithCarriageReturns(utf8);
+        return;
+    }
+    size_t lineStart = utf8.rfind('\n', at == 0 ? 0 : at - 1);
+    lineStart = lineStart == std::string::npos || at == 0 ? 0 : lineStart + 1;
     int line = 1 + int(std::count(utf8.begin(), utf8.begin() + std::min(at, utf8.size()), '\n'));
-    errors.push_back(manifest.agreement + ":" + std::to_string(line) + ": "
-        + (problem.empty() ? "cannot be read" : problem));
+    errors.push_back(manifest.agreement + ":" + std::to_string(line) + ":"
+        + std::to_string(Utf8TextColumn(utf8.substr(lineStart, at - lineStart))) + ": " + problem);
+}
+
+// The texts a Windows without the UTF-8 process code page must hold in the
+// manifest's codePage, or the setup refuses to run there: one warning, naming
+// the first that it cannot hold.
+void WarnOfOlderWindows(Manifest& manifest)
+{
+    std::vector<std::pair<std::string, std::string>> texts;
+    for (const auto& field : manifest.fields)
+        if (!IsNumberField(field.first))
+            texts.push_back({"field '" + field.first + "'", field.second});
+    for (const char* option : {"publisher", "version"})
+        texts.push_back({"field '" + std::string(option) + "'", manifest.Field(option)});
+    for (const ManifestFile& file : manifest.files)
+        texts.push_back({"file '" + file.name + "'", file.name});
+    texts.push_back({manifest.agreement, manifest.agreementText});
+    size_t failing = 0;
+    std::string first;
+    for (const auto& text : texts) {
+        std::string held, problem;
+        if (ToCodePage(text.second, manifest.codePage, held, problem, nullptr))
+            continue;
+        if (failing++ == 0)
+            first = text.first + " " + problem;
+    }
+    if (failing == 0)
+        return;
+    manifest.warnings.push_back(manifest.path + ": warning: on a Windows older than 10 version 1903 whose code page "
+        "is " + std::to_string(manifest.codePage) + " (the manifest's codePage), the setup will refuse to run: "
+        + first + (failing > 1 ? " (and " + std::to_string(failing - 1) + " more texts)" : ""));
+}
+
+// An icon without the sizes Windows asks for at 100 and 150 % scales a
+// smaller image up, blurred.
+void WarnOfIconSizes(Manifest& manifest)
+{
+    std::ifstream in(manifest.icon, std::ios::binary);
+    unsigned char header[6] = {};
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    int count = header[4] | header[5] << 8;
+    std::set<int> sizes;
+    for (int i = 0; in && i < count; ++i) {
+        unsigned char entry[16] = {};
+        if (in.read(reinterpret_cast<char*>(entry), sizeof entry) && entry[0] == entry[1])
+            sizes.insert(entry[0] ? entry[0] : 256);
+    }
+    std::string missing;
+    for (int size : {32, 48})
+        if (!sizes.count(size))
+            missing += (missing.empty() ? "" : " and ") + std::to_string(size) + "x" + std::to_string(size);
+    if (!missing.empty())
+        manifest.warnings.push_back(manifest.icon + ": warning: the icon has no " + missing + " image: Windows "
+            "scales a smaller one up, blurred, on screens of 100 and 150 %");
 }
 
 } // namespace
+
+size_t TextCharacters(const char* text)
+{
+    Converter& converter = CachedConverter("UTF-16LE", "UTF-8");
+    size_t rest = 0;
+    return converter.Valid() ? converter.Convert(text, rest, 2).size() / 2 : 0;
+}
 
 bool IsNumberField(const std::string& name)
 {
@@ -565,6 +676,21 @@ bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::st
     size_t rest = 0;
     out = converter.Convert(utf8, rest, 2);
     size_t offset = utf8.size() - rest;
+    std::string place = " has no place in code page ";
+    // A double-byte character whose second byte is ASCII would read as two
+    // characters, one of them perhaps a backslash: the setup refuses it.
+    for (size_t next = 0; rest == 0 && next < utf8.size() && In(DoubleByteCodePages, codePage);) {
+        uint32_t point = 0;
+        size_t length = std::max<size_t>(FirstCharacter(utf8.substr(next, 4), point), 1);
+        size_t unused = 0;
+        std::string bytes = converter.Convert(utf8.substr(next, length), unused, 2);
+        if (bytes.size() == 2 && uint8_t(bytes[1]) < 0x80) {
+            offset = next;
+            rest = utf8.size() - next;
+            place = " ends in an ASCII byte in code page ";
+        }
+        next += length;
+    }
     if (rest == 0 && utf8.find('\0') == std::string::npos)
         return true;
     if (rest == 0) {
@@ -573,8 +699,7 @@ bool ToCodePage(const std::string& utf8, int codePage, std::string& out, std::st
         problem = "holds a zero byte";
     } else {
         std::string character = NameCharacter(utf8.substr(offset));
-        problem = character.empty() ? "holds bytes that are not UTF-8"
-                                    : character + " has no place in code page " + std::to_string(codePage);
+        problem = character.empty() ? "holds bytes that are not UTF-8" : character + place + std::to_string(codePage);
     }
     if (at)
         *at = offset;
@@ -614,6 +739,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     auto fail = [&](int line, const std::string& what) {
         errors.push_back(path + ":" + std::to_string(line) + ": " + what);
     };
+    auto failAt = [&](int line, size_t column, const std::string& what) {
+        errors.push_back(path + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what);
+    };
 
     std::string start(2, '\0');
     in.read(&start[0], 2);
@@ -633,24 +761,21 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         }
     }
     RawManifest raw;
-    ReadLines(in, raw, fail);
+    ReadLines(in, raw, fail, failAt);
     auto& seen = raw.fields;
-    // Every text is converted to the code page, so it comes first.
     int64_t codePage = DefaultCodePage;
     if (seen.count(CodePageField)) {
         const Entry& entry = seen[CodePageField];
         std::string problem;
         if (!ParseInteger(entry.value, codePage))
             problem = "not a whole number";
-        else if (In(DoubleByteCodePages, codePage))
-            problem = std::to_string(codePage) + " is a double-byte code page, in which a path's byte may be a "
-                "backslash that is not one; use a single-byte Windows code page: 874, or 1250 to 1258";
         else if (codePage == Utf8CodePage)
-            problem = "65001 is UTF-8, which the programs' ANSI texts cannot be in; write the manifest in UTF-8 "
-                      "and name the single-byte Windows code page the texts are for: 874, or 1250 to 1258";
-        else if (!In(SingleByteCodePages, codePage))
-            problem = "unknown code page " + entry.value + "; use a single-byte Windows code page: 874, or 1250 to "
-                      "1258";
+            problem = "65001 is UTF-8, which every Windows since 10 version 1903 gives the programs; codePage names "
+                      "the code page of an older Windows the texts are meant to fit: 874, 932, 936, 949, 950, or "
+                      "1250 to 1258";
+        else if (!In(WindowsCodePages, codePage))
+            problem = "unknown code page " + entry.value + "; use a Windows code page: 874, 932, 936, 949, 950, or "
+                      "1250 to 1258";
         if (!problem.empty()) {
             fail(entry.line, "field 'codePage': " + problem);
             return false;
@@ -659,7 +784,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     manifest.codePage = int(codePage);
     for (const Entry& entry : raw.files) {
         ManifestFile file;
-        if (ReadFile(entry, manifestDir, searchDirs, sources, manifest.codePage, epoch, file, fail))
+        if (ReadFile(entry, manifestDir, searchDirs, sources, epoch, file, fail))
             manifest.files.push_back(file);
     }
     CheckNamesApart(manifest.files, fail);
@@ -691,17 +816,20 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             if (std::string(name) == "requiredMegabytes" && (number < 0 || number > 4095))
                 fail(entry.line, "field 'requiredMegabytes': must be 0 to 4095");
             value = std::to_string(number);
-        } else if (!ConvertText(name, entry, manifest.codePage, value, fail)) {
+        } else if (CheckText(name, entry, fail)) {
+            value = entry.value;
+        } else {
             continue;
         }
-        manifest.written[name] = entry.value;
         manifest.fields.push_back({name, value});
     }
     for (const OptionalText& option : OptionalTexts) {
         std::string value = option.fallback;
-        if (seen.count(option.name) && !ConvertText(option.name, seen[option.name], manifest.codePage, value, fail))
-            continue;
-        manifest.written[option.name] = seen.count(option.name) ? seen[option.name].value : option.fallback;
+        if (seen.count(option.name)) {
+            if (!CheckText(option.name, seen[option.name], fail))
+                continue;
+            value = seen[option.name].value;
+        }
         manifest.options[option.name] = value;
     }
     if (!errors.empty())
@@ -720,8 +848,8 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     if (!url.empty() && url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
         fail(seen["url"].line, "field 'url': must begin with https:// or http://");
     for (const char* name : {"folderName", "profileFile"}) {
-        std::string problem = NameProblem(manifest.written[name]);
-        if (!problem.empty() && manifest.written[name].find_first_of("\\/") != std::string::npos)
+        std::string problem = NameProblem(manifest.Field(name));
+        if (!problem.empty() && manifest.Field(name).find_first_of("\\/") != std::string::npos)
             problem = "has a separator";
         if (!problem.empty())
             fail(seen[name].line, "field '" + std::string(name) + "': must be a file name: it " + problem
@@ -731,12 +859,12 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     // The uninstall entry's key and the group's link are named after it.
     if (display.find('\\') != std::string::npos)
         fail(displayLine, "field 'displayName': names a registry key, in which a backslash would begin a subkey");
-    else if (display.size() > KeyNameLimit)
+    else if (TextCharacters(display.c_str()) > KeyNameLimit)
         fail(displayLine, "field 'displayName': names a registry key, which may be at most "
                 + std::to_string(KeyNameLimit) + " characters long");
-    else if (!display.empty() && !NameProblem(manifest.written["displayName"] + ".lnk").empty())
+    else if (!display.empty() && !NameProblem(display + ".lnk").empty())
         fail(displayLine, "field 'displayName': names the program group's link, which "
-                + NameProblem(manifest.written["displayName"] + ".lnk"));
+                + NameProblem(display + ".lnk"));
     for (const std::string& title : {"Install " + display, std::string("Setup Progress")})
         if (!display.empty() && title.compare(0, display.size(), display) == 0)
             fail(displayLine, "field 'displayName': begins the setup's own window title '" + title
@@ -746,15 +874,15 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         const char* field; // the field that names it or asks for it; none for the uninstaller
         std::string name;  // as written, in UTF-8
     };
-    std::vector<Program> programs = {{"mainExecutable", manifest.written["mainExecutable"]}, {nullptr, "pmuninst.exe"}};
-    if (!manifest.written["serviceExecutable"].empty())
-        programs.push_back({"serviceExecutable", manifest.written["serviceExecutable"]});
+    std::vector<Program> programs = {{"mainExecutable", manifest.Field("mainExecutable")}, {nullptr, "pmuninst.exe"}};
+    if (!manifest.Field("serviceExecutable").empty())
+        programs.push_back({"serviceExecutable", manifest.Field("serviceExecutable")});
     if (manifest.Field("useAgentService") != "0")
         programs.push_back({"useAgentService", "pmagent.exe"});
     // Every payload name folded once, not once per program.
     std::set<std::wstring> payloadNames;
     for (const ManifestFile& file : manifest.files)
-        payloadNames.insert(FoldedName(file.written));
+        payloadNames.insert(FoldedName(file.name));
     for (const Program& program : programs) {
         // Run from the installation folder: a name with a folder (or the system's) is no such program.
         if (program.name.find_first_of("\\/") != std::string::npos) {
@@ -780,6 +908,10 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found.path;
     }
     if (errors.empty())
-        ConvertAgreement(manifest, errors);
-    return errors.empty();
+        ReadAgreement(manifest, errors);
+    if (!errors.empty())
+        return false;
+    WarnOfOlderWindows(manifest);
+    WarnOfIconSizes(manifest);
+    return true;
 }

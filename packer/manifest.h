@@ -7,8 +7,7 @@
 #include <vector>
 
 struct ManifestFile {
-    std::string name;    // stored name, in the product's code page
-    std::string written; // the name as the manifest writes it, in UTF-8
+    std::string name;   // stored name, in UTF-8
     std::string source; // path on the build machine
     uint64_t size = 0;  // the source's size, once it is found
     bool hasTime = false;
@@ -18,18 +17,19 @@ struct ManifestFile {
 
 struct Manifest {
     std::string path;
-    // The Windows ANSI code page of every text below (codePage, 1252 if not given).
+    // The Windows code page the texts are meant to fit on a Windows without
+    // the UTF-8 process code page (codePage, 1252 if not given).
     int codePage = 1252;
-    // Fields of the configuration record, in its order; texts in the code page.
+    // Fields of the configuration record, in its order; texts in UTF-8.
     std::vector<std::pair<std::string, std::string>> fields;
     // The optional fields, each with its value or what stands in for it.
     std::map<std::string, std::string> options;
-    // Every text field as the manifest writes it, in UTF-8.
-    std::map<std::string, std::string> written;
     std::string agreement;     // path of the agreement text
-    std::string agreementText; // the agreement in the code page
+    std::string agreementText; // the agreement, in UTF-8 with CR LF line ends
     std::string icon;
     std::vector<ManifestFile> files;
+    // What the manifest may mean to fix, though it packs as it is.
+    std::vector<std::string> warnings;
     std::string Field(const std::string& name) const;
 };
 

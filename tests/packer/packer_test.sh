@@ -11,8 +11,10 @@ failures=0 passed=0
 
 cp "$product/agreement.txt" "$product/pelmora.ico" "$product/help.htm" "$work/"
 cp "$built/pelmora.exe" "$built/pmuninst.exe" "$work/"
-# An agreement with a letter that Windows-1252 lacks on its third line.
+# An agreement with a letter that Windows-1252 lacks on its third line; one
+# with a byte that is not UTF-8 after a letter of two bytes on its third.
 printf 'LICENCE\r\n\r\nThe \xd0\x96 clause.\r\n' >"$work/agreement-ru.txt"
+printf 'LICENCE\r\n\r\nThe \xd0\x96 cl\xe9use.\r\n' >"$work/agreement-1252.txt"
 # An agreement with a zero byte on its second line; one with a byte order mark
 # and lines ending in LF alone.
 printf 'LICENCE\r\nThe \0 clause.\r\n' >"$work/agreement-nul.txt"
@@ -106,6 +108,9 @@ cases=(
 "displayName${S}displayName = Pel\\mora${S}product.ini:5: field 'displayName': names a registry key, in which a backslash would begin a subkey"
 "displayName${S}displayName = $(repeat n 256)${S}field 'displayName': names a registry key, which may be at most 255 characters long"
 "displayName${S}displayName = $(repeat n 255)${S}"
+"displayName${S}displayName = $(repeat "\xe6\x97\xa5" 255)${S}"
+"displayName${S}displayName = $(repeat "\xe6\x97\xa5" 256)${S}field 'displayName': names a registry key, which may be at most 255 characters long"
+"displayName${S}displayName = $(repeat "\xf0\x9f\x93\xa6" 128)${S}field 'displayName': names a registry key, which may be at most 255 characters long"
 "displayName${S}displayName = Pel:mora${S}field 'displayName': names the program group's link, which has a character Windows refuses in names"
 "displayName${S}displayName = Con${S}field 'displayName': names the program group's link, which uses a device name Windows reserves"
 "mainExecutable${S}mainExecutable = PELMORA.exe${S}"
@@ -128,8 +133,8 @@ cases=(
 "${S}file = com10.txt | help.htm${S}"
 "${S}file = conin.txt | help.htm${S}"
 "${S}file = dir /x.txt | help.htm${S}the stored name has a component ending in a dot or a space"
-"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 65001${S}field 'codePage': 65001 is UTF-8, which the programs' ANSI texts cannot be in"
-"agreement${S}agreement = agreement-nul.txt${S}agreement-nul.txt:2: holds a zero byte"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 65001${S}field 'codePage': 65001 is UTF-8, which every Windows since 10 version 1903 gives the programs"
+"agreement${S}agreement = agreement-nul.txt${S}agreement-nul.txt:2:5: holds a zero byte"
 "agreement${S}agreement = agreement-lf.txt${S}"
 "agreement${S}agreement = agreement-utf16.txt${S}agreement-utf16.txt: is in UTF-16; save it as UTF-8"
 "startupPrompt${S}startupPrompt = $(repeat p 1023)${S}"
@@ -145,14 +150,17 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = smallest${S}"
 "${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable (looked for in $work)"
 "${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
-"${S}file = na"$'\xef'"ve.txt | help.htm${S}file 'na"$'\xef'"ve.txt': holds bytes that are not UTF-8"
+"${S}file = na"$'\xef'"ve.txt | help.htm${S}product.ini:26:10: holds bytes that are not UTF-8"
+"${S}file = "$'\xd0\x96\xed\xa0\x80'".txt | help.htm${S}product.ini:26:9: holds the unpaired surrogate U+D800, which no Windows name can hold"
+"startupPrompt${S}startupPrompt = Start "$'\xe6\x97\xa5\xc0\xaf'"${S}product.ini:8:24: holds bytes that are not UTF-8"
 "${S}file = "$'\xe2\x82\xac'".txt | help.htm${S}"
 "${S}file = sub/SYSTEM/x.txt | help.htm${S}"
-"startupPrompt${S}startupPrompt = "$'\xe6\x97\xa5'"${S}field 'startupPrompt': the character '"$'\xe6\x97\xa5'"' (U+65E5) has no place in code page 1252"
-"${S}file = "$'\xd0\x96'".txt | help.htm${S}file '"$'\xd0\x96'".txt': the character '"$'\xd0\x96'"' (U+0416) has no place in code page 1252"
-"agreement${S}agreement = agreement-ru.txt${S}agreement-ru.txt:3: the character '"$'\xd0\x96'"' (U+0416) has no place in code page 1252"
-"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1234${S}field 'codePage': unknown code page 1234; use a single-byte Windows code page: 874, or 1250 to 1258"
-"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 932${S}field 'codePage': 932 is a double-byte code page"
+"startupPrompt${S}startupPrompt = "$'\xe6\x97\xa5'"${S}"
+"${S}file = "$'\xd0\x96'".txt | help.htm${S}"
+"agreement${S}agreement = agreement-ru.txt${S}"
+"agreement${S}agreement = agreement-1252.txt${S}agreement-1252.txt:3:9: holds bytes that are not UTF-8"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1234${S}field 'codePage': unknown code page 1234; use a Windows code page: 874, 932, 936, 949, 950, or 1250 to 1258"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 932${S}"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = utf-8${S}field 'codePage': not a whole number"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1251${S}"
 "agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
@@ -161,6 +169,8 @@ cases=(
 "${S}file = $(repeat a 120)/$(repeat b 130).txt | help.htm${S}its path would be longer than the 259 characters the file functions take"
 "${S}file = $(repeat d 237)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
 "${S}file = $(repeat d 236)/x.txt | help.htm${S}"
+"${S}file = $(repeat "\xd0\xb4" 237)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
+"${S}file = $(repeat "\xd0\xb4" 236)/x.txt | help.htm${S}"
 "${S}file = SYSTEM/$(repeat d 228)/x.txt | help.htm${S}too long for the system folder: even in C:\\Windows\\SysWOW64, the folder it needs would be longer than the 247 characters"
 "${S}file = SYSTEM/$(repeat d 227)/x.txt | help.htm${S}"
 "${S}file = SYSTEM\\$(repeat s 235).dll | help.htm${S}"
@@ -197,32 +207,48 @@ done
 grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
     || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
 
-# A product in code page 1251: its texts, its agreement and its stored names
-# in UTF-8 come out as Windows-1251 bytes.
+# A product named in Cyrillic: its texts, its agreement and its stored names
+# stay UTF-8. Its codePage, 1251, holds them all for older Windows; meant for
+# 1252, the first that code page cannot hold is warned of, and it packs.
 check() { # what, condition...
     local what=$1
     shift
     if "$@"; then passed=$((passed + 1)); else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
-mkdir -p "$work/ru" "$work/ru-out"
+mkdir -p "$work/ru" "$work/ru-out" "$work/ru-1252-out"
 cp "$work/pelmora.exe" "$work/pmuninst.exe" "$work/pelmora.ico" "$work/ru/"
 printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n' >"$work/ru/agreement.txt" # Лицензия
 printf 'x' >"$work/ru/help.htm"
 sed -e 's/^displayName = .*/displayName = \xd0\x9f\xd0\xb5\xd0\xbb\xd1\x8c\xd0\xbc\xd0\xbe\xd1\x80\xd0\xb0/' \
-    -e 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 1251/' \
     -e 's/^file = help.htm | help.htm/file = \xd1\x81\xd0\xbf\xd1\x80\xd0\xb0\xd0\xb2\xd0\xba\xd0\xb0.htm | help.htm/' \
-    "$product/product.ini" >"$work/ru/product.ini" # Пельмора, справка.htm
+    "$product/product.ini" >"$work/ru/product-1252.ini" # Пельмора, справка.htm
+sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 1251/' "$work/ru/product-1252.ini" >"$work/ru/product.ini"
 if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" 2>"$work/stderr" \
     && "$packer" "$work/ru/product.ini" "$work/ru-out" 2>>"$work/stderr"; then
     data=$work/ru-out/product_data.cpp
-    check "1251 displayName" grep -qF '"\317\345\353\374\354\356\360\340", // displayName' "$data"
-    check "1251 stored name" grep -qF '"\361\357\360\340\342\352\340.htm"' "$data"
+    check "UTF-8 displayName" grep -qF '"\320\237\320\265\320\273\321\214\320\274\320\276\321\200\320\260", // displayName' "$data"
+    check "UTF-8 stored name" grep -qF '"\321\201\320\277\321\200\320\260\320\262\320\272\320\260.htm"' "$data"
     check "1251 code page" grep -qF 'const uint32_t ProductCodePage = 1251;' "$data"
-    check "1251 agreement" cmp -s <(tail -c 11 "$work/ru-out/product.bin") <(printf '\xcb\xe8\xf6\xe5\xed\xe7\xe8\xff\r\n\0')
-    check "1251 resources" grep -qF '#pragma code_page(1251)' "$work/ru-out/product_resources.h"
-    check "1251 version block" grep -qF '#define PRODUCT_STRING_BLOCK "040904E3"' "$work/ru-out/product_resources.h"
+    check "UTF-8 agreement" cmp -s <(tail -c 19 "$work/ru-out/product.bin") \
+        <(printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n\0')
+    check "UTF-8 resources" grep -qF '#pragma code_page(65001)' "$work/ru-out/product_resources.h"
+    check "no warning where 1251 holds every text" test ! -s "$work/stderr"
 else
     echo "FAIL 1251: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+if "$packer" "$work/ru/product-1252.ini" "$work/ru-1252-out" 2>"$work/stderr"; then
+    check "the warning of older Windows" grep -qF "product-1252.ini: warning: on a Windows older than 10 version 1903 whose code page is 1252 (the manifest's codePage), the setup will refuse to run: field 'displayName' the character '"$'\xd0\x9f'"' (U+041F) has no place in code page 1252 (and 2 more texts)" "$work/stderr"
+else
+    echo "FAIL 1252 warning: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+# Shift-JIS holds 表, but with an ASCII second byte, a backslash: no older Windows could take it.
+sed 's/^displayName = .*/displayName = \xe8\xa1\xa8/; s/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 932/' \
+    "$product/product.ini" >"$work/product.ini"
+rm -rf "$work/out" && mkdir "$work/out"
+if "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr"; then
+    check "a double-byte character with an ASCII byte" grep -qF "field 'displayName' the character '"$'\xe8\xa1\xa8'"' (U+8868) ends in an ASCII byte in code page 932" "$work/stderr"
+else
+    echo "FAIL 932: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 
 # A byte order mark goes, and every line ends in CR LF, as the edit control needs;
