@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the product icon (a picture frame with a sun over green hills) as a
-Windows .ico with a 32x32 and a 16x16 image of 16 colours each.
+Windows .ico of 16 colours: 32x32 and 16x16 images for screens of 100 %,
+48x48 and 24x24 for 150 %, and 64x64 for 200 %.
 Run: python3 tools/make-icon.py products/pelmora/pelmora.ico"""
 import struct
 import sys
@@ -42,10 +43,11 @@ def image(size):
 
 
 def main(path):
-    images = [image(32), image(16)]
+    sizes = (32, 16, 48, 24, 64)
+    images = [image(size) for size in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
-    for size, data in zip((32, 16), images):
+    for size, data in zip(sizes, images):
         out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(data), offset)
         offset += len(data)
     with open(path, "wb") as f:
