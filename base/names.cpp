@@ -102,8 +102,9 @@ bool IsSystemName(const char* name)
 
 size_t BrokenNameLimit(const char* folder, const char* name)
 {
-    char path[FilePathLimit];
-    if (!FormatText(path, sizeof path, "%s\\%s", folder, name))
+    // Windows counts the limits in characters; a buffer of bytes holds any path that keeps them.
+    char path[PathBufferSize];
+    if (!FormatText(path, sizeof path, "%s\\%s", folder, name) || TextCharacters(path) >= FilePathLimit)
         return FilePathLimit;
     // Cut the file's name off: what is left is the deepest folder the name needs.
     size_t end = 0;
@@ -111,11 +112,10 @@ size_t BrokenNameLimit(const char* folder, const char* name)
         if (IsSeparator(path[i]))
             end = i;
     path[end] = '\0';
-    size_t folderLength = TextLength(path);
     // The installation folder itself is not made by the extraction.
-    if (folderLength <= TextLength(folder))
+    if (TextLength(path) <= TextLength(folder))
         return 0;
-    return folderLength < FolderPathLimit ? 0 : FolderPathLimit;
+    return TextCharacters(path) < FolderPathLimit ? 0 : FolderPathLimit;
 }
 
 const char* StoredNameProblem(const char* name)

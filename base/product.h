@@ -1,15 +1,19 @@
 // The compiled-in product: the one record that makes this program the setup of
 // one product, and its licence text. Both are generated from the product's
-// manifest; a test program may link other values.
+// manifest, their texts in UTF-8; a test program may link other values. The
+// records are written only once, at start, where Windows does not give the
+// programs UTF-8: their texts are then held in its code page (code_page.h).
 #pragma once
 
 #include "product_record.h"
 
-extern const ProductConfigRecord ProductConfig;
-extern const char AgreementText[];
+extern ProductConfigRecord ProductConfig;
+extern const char* AgreementText;
 
-extern const ProductDetailsRecord ProductDetails;
-// The Windows ANSI code page of every product text (1252 unless the manifest names another).
+extern ProductDetailsRecord ProductDetails;
+// The Windows code page the product's texts are meant to fit on a Windows
+// without the UTF-8 process code page (1252 unless the manifest names
+// another): the backdrop's title takes its character set.
 extern const uint32_t ProductCodePage;
 
 // Fixed file names of the product's uninstaller and agent service.

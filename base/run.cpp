@@ -1,10 +1,12 @@
 #include "run.h"
+#include "code_page.h"
 #include "file_system.h"
 #include "message.h"
 #include "product.h"
 #include "text.h"
 #include <windows.h>
 #include <stdarg.h>
+#include <stdlib.h>
 
 bool Unattended;
 
@@ -22,6 +24,8 @@ const char CommonSwitches[] = "/LOG=file\twrites what the run does to the file\r
 const char CommonExitCodes[] =
     "1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n";
 const char LineTooLong[] = "(a line too long for the log)";
+const char TextsNotHeldText[] =
+    "This product needs Windows 10 version 1903 or later, or a system language that can show its name.";
 
 HANDLE LogFile = INVALID_HANDLE_VALUE;
 // The log's line, and the messages about switches, which hold a path and a list.
@@ -124,10 +128,19 @@ void NoteProblem(RunSwitches& switches, const char* at)
         CopyText(switches.problem, sizeof switches.problem, "(too long to show)");
 }
 
-void WriteLog(const char* text)
+void WriteBytes(const char* bytes, DWORD length)
 {
     DWORD written;
-    WriteFile(LogFile, text, DWORD(TextLength(text)), &written, nullptr); // result deliberately ignored: a log that cannot be written does not stop the run
+    WriteFile(LogFile, bytes, length, &written, nullptr); // result deliberately ignored: a log that cannot be written does not stop the run
+}
+
+// The log is UTF-8 whatever code page the process has.
+void WriteLog(const char* text)
+{
+    char* utf8 = UsesUtf8() ? nullptr : CopyAsUtf8(text);
+    const char* bytes = utf8 ? utf8 : text;
+    WriteBytes(bytes, DWORD(TextLength(bytes)));
+    free(utf8);
 }
 
 void TwoDigits(char* out, int value)
@@ -153,6 +166,7 @@ void LogStart(const RunProgram& program)
     TwoDigits(second, now.wSecond);
     LogLine("Started: %d-%s-%s %s:%s:%s", int(now.wYear), month, day, hour, minute, second);
     LogLine(Unattended ? "Unattended: no window is shown" : "Interactive");
+    LogLine(UsesUtf8() ? "Code page: UTF-8" : "Code page: %d (no UTF-8: Windows before 10 version 1903)", int(GetACP()));
 }
 
 // The list of a program's switches and exit codes, after an opening line.
@@ -266,6 +280,8 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
             ShowSwitches(program, SwitchesCaption, "");
         return false;
     }
+    // Before the product's name is used: the mutex and the log take it.
+    bool held = HoldProductTexts() && program.holdTexts();
     // Before the log: a run of the product that is going may be writing to the same file.
     if (!ClaimProduct()) {
         *exitCode = ExitAlreadyRunning;
@@ -283,6 +299,14 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         }
     }
     LogStart(program);
+    if (!held) {
+        LogLine("The product's texts cannot be held in this code page");
+        ShowWarning(nullptr, program.name, TextsNotHeldText);
+        *exitCode = EndRun(ExitFailed);
+        return false;
+    }
+    // Before the profile functions first read it, and only by the run that holds the product.
+    UpgradeProfileFile(ProductConfig.profileFile); // result deliberately ignored: logged; the folder it names is then not found
     return true;
 }
 

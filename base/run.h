@@ -39,10 +39,15 @@ struct RunProgram {
     const char* switches;    // its own lines of the switch list
     const char* exitCodes;   // its lines of the exit codes below those all programs share
     const char* restartCode; // its line of 3010, which comes after them
+    // Holds the program's own tables of texts in the process's code page
+    // (see code_page.h); false when one cannot be held.
+    bool (*holdTexts)();
 };
-// Reads the command line, answers /?, opens the log and makes sure that no
-// other run of the product is going. True when the run goes on; false, with
-// the exit code it ended with, when it is over.
+// Reads the command line, answers /?, holds the product's texts in the
+// process's code page, opens the log and makes sure that no other run of the
+// product is going. True when the run goes on; false, with the exit code it
+// ended with, when it is over: also when this Windows cannot hold the
+// product's texts, which is said before anything changes.
 bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode);
 // Logs the exit code and closes the log; returns the code.
 int EndRun(int exitCode);

@@ -14,5 +14,9 @@ bool CopyText(char* buffer, size_t size, const char* source);
 bool CopyTextPrefix(char* buffer, size_t size, const char* source, size_t length);
 bool AppendText(char* buffer, size_t size, const char* source);
 size_t TextLength(const char* text);
+// How many characters Windows counts in the text (UTF-16 code units), in the
+// code page it is in: each program defines it, the setup and the uninstaller
+// for their process's code page, the packer for UTF-8.
+size_t TextCharacters(const char* text);
 // Byte for byte, letter case included.
 bool TextEquals(const char* a, const char* b);

@@ -1,4 +1,5 @@
 #include "choose_folder.h"
+#include "code_page.h"
 #include "derived.h"
 #include "folder.h"
 #include "globals.h"
@@ -12,7 +13,8 @@
 
 namespace {
 
-constexpr int FieldBufferSize = 260;
+// What a field contributes: the characters a path may have, less its end.
+constexpr size_t FieldCharacters = 259;
 const char BrowseTitle[] = "Select a Folder";
 const char CannotCreateCaption[] = "Can't Create Directory";
 const char CannotCreateText[] =
@@ -86,12 +88,17 @@ bool FolderLeavesRoom(const char* folder)
 
 void AcceptChooseFolder(HWND dialog)
 {
-    char parent[FieldBufferSize];
-    char name[FieldBufferSize];
+    // Room for more than a field's characters, however many bytes each takes.
+    char parent[PathBufferSize];
+    char name[PathBufferSize];
     GetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, parent, sizeof parent);
     GetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_NAME, name, sizeof name);
-    // Two fields of at most 259 characters always fit InstallFolder.
-    JoinFolderFields(parent, name, InstallFolder, sizeof InstallFolder);
+    KeepCharacters(parent, FieldCharacters);
+    KeepCharacters(name, FieldCharacters);
+    if (!JoinFolderFields(parent, name, InstallFolder, sizeof InstallFolder)) {
+        ShowWarning(dialog, FolderTooLongCaption, FolderTooLongText);
+        return;
+    }
     if (CheckChosenFolder(dialog))
         EndDialog(dialog, 1);
 }
@@ -105,9 +112,11 @@ void BrowseForParent(HWND dialog)
     browse.lpszTitle = BrowseTitle;
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
     LPITEMIDLIST item = SHBrowseForFolderA(&browse);
-    char path[FieldBufferSize];
-    // An item without a file-system path leaves the field as it was.
-    if (item && SHGetPathFromIDListA(item, path))
+    // The ANSI form takes MAX_PATH bytes, too few for a path of MAX_PATH characters.
+    WCHAR wide[MAX_PATH];
+    char path[PathBufferSize];
+    // An item without a file-system path, or one this code page cannot spell, leaves the field as it was.
+    if (item && SHGetPathFromIDListW(item, wide) && NarrowText(wide, path, sizeof path))
         SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, path);
     CoTaskMemFree(item);
     if (SUCCEEDED(com))

@@ -1,4 +1,5 @@
 #include "folder.h"
+#include "code_page.h"
 #include "file_system.h"
 #include "choose_folder.h"
 #include "commands.h"
@@ -41,11 +42,10 @@ const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
 // elevated, so they must not lie where one user's programs can change them.
 bool ProposeProgramFilesFolder()
 {
-    char programs[MAX_PATH];
-    bool found = SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, programs) == S_OK
-        || SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programs) == S_OK;
-    return found && programs[0] && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs,
-        ProductConfig.folderName);
+    char programs[PathBufferSize];
+    bool found = SystemFolderPath(CSIDL_PROGRAM_FILESX86, programs, sizeof programs)
+        || SystemFolderPath(CSIDL_PROGRAM_FILES, programs, sizeof programs);
+    return found && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs, ProductConfig.folderName);
 }
 
 void ProposeDefaultFolder()

@@ -1,4 +1,5 @@
 #include "archive.h"
+#include "code_page.h"
 #include "file_system.h"
 #include "globals.h"
 #include "journal.h"
@@ -14,6 +15,11 @@ namespace {
 
 constexpr int64_t UnixEpochInFileTimeSeconds = 11644473600LL;
 constexpr int64_t FileTimeTicksPerSecond = 10000000LL;
+
+// The archive as the run uses it: the compiled-in tables, or a copy whose
+// names are held in the process's code page.
+PayloadArchiveTables HeldArchive;
+const PayloadArchiveTables* Archive = &PayloadArchive;
 
 // A system file already there with a later time than ours is left alone.
 bool NewerFileExists(const char* path, int32_t storedTime)
@@ -224,7 +230,22 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
 
 int ExtractPayload(HWND dialog, ProgressSink sink)
 {
-    return ExtractArchive(PayloadArchive, dialog, sink);
+    return ExtractArchive(*Archive, dialog, sink);
+}
+
+bool HoldPayloadNames()
+{
+    if (UsesUtf8())
+        return true;
+    const char** names = static_cast<const char**>(malloc(sizeof(char*) * size_t(PayloadArchive.fileCount + 1)));
+    if (!names || !HoldTexts(PayloadArchive.fileNames, PayloadArchive.fileCount, names)) {
+        free(names);
+        return false;
+    }
+    HeldArchive = PayloadArchive;
+    HeldArchive.fileNames = names;
+    Archive = &HeldArchive;
+    return true;
 }
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
@@ -234,8 +255,8 @@ int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
 
 bool PayloadFitsFolder(const char* folder)
 {
-    for (int i = 0; i < PayloadArchive.fileCount; ++i) {
-        const char* name = PayloadArchive.fileNames[i];
+    for (int i = 0; i < Archive->fileCount; ++i) {
+        const char* name = Archive->fileNames[i];
         // The set-aside name is the longest a file of this name takes.
         char aside[PathBufferSize];
         if (!IsSystemName(name)

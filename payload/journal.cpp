@@ -1,4 +1,5 @@
 #include "journal.h"
+#include "code_page.h"
 #include "commands.h"
 #include "lines.h"
 #include "names.h"
@@ -89,10 +90,11 @@ bool IsJournaledName(const char* name)
 }
 
 // The next record that can be trusted: whole, of a known kind, and naming a
-// file only as the packer may name one.
+// file only as the packer may name one. An earlier build wrote names in the
+// system's code page.
 bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size)
 {
-    if (!ReadRecord(reader, kind, text, size))
+    if (!ReadRecord(reader, kind, text, size) || !ReadStoredText(text, size))
         return false;
     int number;
     const char* name = text;
@@ -186,7 +188,8 @@ bool ReadFolderRecord(LineReader& reader, JournalSummary& summary)
     if (!text[tab])
         return false;
     text[tab] = '\0';
-    return CopyText(summary.folder, sizeof summary.folder, text)
+    // The final path is UTF-8 in every build's journal; the folder as the system names it.
+    return CopyText(summary.folder, sizeof summary.folder, text) && ReadStoredText(summary.folder, sizeof summary.folder)
         && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text + tab + 1, -1, summary.folderFinal,
                int(FinalPathSize))
         > 1;

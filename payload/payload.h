@@ -27,6 +27,9 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink);
 // How many files of the product this run left for Windows to delete when it
 // restarts, because a program held them.
 int FilesAwaitingRestart();
+// Holds the payload's names in the process's code page (see code_page.h);
+// false when one cannot be held.
+bool HoldPayloadNames();
 // Whether every payload file's path below the folder, and every folder made
 // for one, fits what the file functions take.
 bool PayloadFitsFolder(const char* folder);

@@ -1,4 +1,5 @@
 #include "record.h"
+#include "code_page.h"
 #include "file_system.h"
 #include "lines.h"
 #include "names.h"
@@ -42,7 +43,8 @@ void WriteName(RecordWriter& writer, const char* name)
 }
 
 // What the earlier record named and this run did not write again; a line
-// that names no file as the packer may is passed over.
+// that names no file as the packer may is passed over. An earlier build wrote
+// the names in the system's code page: they are written again in this one's.
 bool CopyEarlierNames(RecordWriter& writer, const char* earlier, const WCHAR* within, const WrittenNames& names)
 {
     LineReader reader;
@@ -50,7 +52,8 @@ bool CopyEarlierNames(RecordWriter& writer, const char* earlier, const WCHAR* wi
         return false;
     char name[PathBufferSize];
     for (LineResult result; (result = NextLine(reader, name, sizeof name)) != LineEnded;)
-        if (result != LineTooLong && !StoredNameProblem(name) && !IsWrittenName(names, name))
+        if (result != LineTooLong && ReadStoredText(name, sizeof name) && !StoredNameProblem(name)
+            && !IsWrittenName(names, name))
             WriteName(writer, name);
     CloseLines(reader);
     return true;

@@ -41,7 +41,7 @@ bool FreeSpaceSufficient(const DiskFreeSpace& space, int32_t requiredMegabytes, 
 
 bool FreeSpaceTest(char* root, int* availableMegabytes)
 {
-    char current[MAX_PATH];
+    char current[PathBufferSize];
     DWORD length = GetCurrentDirectoryA(sizeof current, current);
     char drive = (length >= 2 && length < sizeof current && current[1] == ':') ? current[0] : '\0';
     FreeSpaceRoot(InstallFolder, drive, root);

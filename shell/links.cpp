@@ -1,4 +1,5 @@
 #include "links.h"
+#include "code_page.h"
 #include "commands.h"
 #include "run.h"
 #include "text.h"
@@ -11,8 +12,8 @@ namespace {
 // folder, or for the Startup group (null) the Startup folder itself.
 bool GroupFolder(const char* group, char* out, size_t size)
 {
-    char folder[MAX_PATH];
-    return SHGetFolderPathA(nullptr, group ? CSIDL_PROGRAMS : CSIDL_STARTUP, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK
+    char folder[PathBufferSize];
+    return SystemFolderPath(group ? CSIDL_PROGRAMS : CSIDL_STARTUP, folder, sizeof folder)
         && (group ? FormatFolderFile(out, size, folder, group) : CopyText(out, size, folder));
 }
 

@@ -1,3 +1,4 @@
+#include "code_page.h"
 #include "commands.h"
 #include "globals.h"
 #include "links.h"
@@ -12,14 +13,18 @@ namespace {
 constexpr DWORD ExecuteTimeoutMs = 2000;
 constexpr int CallbackNameSize = 256;
 
+// The conversation is in UTF-16: ANSI data would reach Program Manager
+// converted in its own process's code page, not in this one's.
 DWORD DdeInstance;
 
 HDDEDATA CALLBACK DdeCallback(UINT type, UINT, HCONV, HSZ, HSZ service, HDDEDATA, ULONG_PTR, ULONG_PTR)
 {
     if (type != XTYP_CONNECT)
         return 0;
-    char name[CallbackNameSize];
-    if (!DdeQueryStringA(DdeInstance, service, name, sizeof name, CP_WINANSI))
+    WCHAR wide[CallbackNameSize];
+    char name[PathBufferSize];
+    if (!DdeQueryStringW(DdeInstance, service, wide, CallbackNameSize, CP_WINUNICODE)
+        || !NarrowText(wide, name, sizeof name))
         return 0;
     return reinterpret_cast<HDDEDATA>(TextEquals(name, ProductConfig.folderName) ? 1 : 0);
 }
@@ -27,15 +32,18 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT, HCONV, HSZ, HSZ service, HDDEDATA
 // One conversation per command; the command goes with its terminating zero.
 void ProgmanExecute(const char* command)
 {
-    HSZ service = DdeCreateStringHandleA(DdeInstance, ProgmanServiceName, CP_WINANSI);
-    HSZ topic = DdeCreateStringHandleA(DdeInstance, ProgmanServiceName, CP_WINANSI);
-    HCONV conversation = DdeConnect(DdeInstance, service, topic, nullptr);
-    const char* answer = "no answer, Program Manager is not running";
+    WCHAR serviceName[CallbackNameSize];
+    WCHAR wide[PathBufferSize];
+    int length = MultiByteToWideChar(CP_ACP, 0, command, -1, wide, PathBufferSize);
+    MultiByteToWideChar(CP_ACP, 0, ProgmanServiceName, -1, serviceName, CallbackNameSize); // result deliberately ignored: the name is a constant of a few letters
+    HSZ service = DdeCreateStringHandleW(DdeInstance, serviceName, CP_WINUNICODE);
+    HSZ topic = DdeCreateStringHandleW(DdeInstance, serviceName, CP_WINUNICODE);
+    HCONV conversation = length > 0 ? DdeConnect(DdeInstance, service, topic, nullptr) : nullptr;
+    const char* answer = length > 0 ? "no answer, Program Manager is not running" : "not sent, it cannot be spelt";
     if (conversation) {
-        BYTE* data = reinterpret_cast<BYTE*>(const_cast<char*>(command));
         // Program Manager's answer changes nothing; it is only logged.
-        answer = DdeClientTransaction(data, DWORD(TextLength(command) + 1), conversation, nullptr, CF_TEXT,
-                     XTYP_EXECUTE, ExecuteTimeoutMs, nullptr)
+        answer = DdeClientTransaction(reinterpret_cast<BYTE*>(wide), DWORD(length) * sizeof(WCHAR), conversation,
+                     nullptr, CF_UNICODETEXT, XTYP_EXECUTE, ExecuteTimeoutMs, nullptr)
             ? "done"
             : "refused, or no answer in time";
     }
@@ -65,7 +73,7 @@ void ShowGroup(const char* group)
 void OpenDdeClient()
 {
     DdeInstance = 0;
-    DdeInitializeA(&DdeInstance, DdeCallback, CBF_FAIL_EXECUTES, 0);
+    DdeInitializeW(&DdeInstance, DdeCallback, CBF_FAIL_EXECUTES, 0);
 }
 
 void CreateProductGroup()

@@ -1,3 +1,4 @@
+#include "code_page.h"
 #include "commands.h"
 #include "file_system.h"
 #include "globals.h"
@@ -13,7 +14,9 @@ const char NoticeCaption[] = "Closing Running Copies";
 const char NoticeFormat[] =
     "Any copies of %s currently running must now be shut down. This may take a few seconds.";
 constexpr DWORD QuitPauseMs = 4000;
-constexpr int TitleBufferSize = 256;
+// A title is read up to its first 255 characters, however many bytes each takes.
+constexpr size_t TitleCharacters = 255;
+constexpr int TitleBufferSize = PathBufferSize;
 
 // The full path in its long form, so that an 8.3 name and its long name compare
 // alike; the full path as it is where the system knows no long form of it.
@@ -50,6 +53,7 @@ BOOL CALLBACK TellToQuit(HWND window, LPARAM folder)
     char image[PathBufferSize];
     // Never our own windows, whatever their titles say.
     if (process != GetCurrentProcessId() && GetWindowTextA(window, title, sizeof title) > 0) {
+        KeepCharacters(title, TitleCharacters);
         ReadImagePath(process, image, sizeof image);
         if (IsRunningCopyWindow(title, ProductConfig.displayName, image, reinterpret_cast<const char*>(folder))) {
             PostMessageA(window, WM_QUIT, 0, 0);

@@ -32,10 +32,13 @@ void PaintBackdrop(HWND window)
     }
 
     HGDIOBJ kept = SelectObject(dc, BackdropFont);
-    int length = int(lstrlenA(BackdropTitle));
+    // GDI reads an ANSI text in the system's code page, not the process's:
+    // the title goes to it in UTF-16.
+    WCHAR title[BackdropTitleSize];
+    int length = MultiByteToWideChar(CP_ACP, 0, BackdropTitle, -1, title, BackdropTitleSize) - 1;
     SIZE extent = {};
     // A failed or empty measurement leaves height 0: then no title is drawn.
-    if (!GetTextExtentPoint32A(dc, BackdropTitle, length, &extent))
+    if (length < 0 || !GetTextExtentPoint32W(dc, title, length, &extent))
         extent.cy = 0;
     SetTextAlign(dc, TA_LEFT | TA_TOP);
     SetBkMode(dc, TRANSPARENT);
@@ -43,7 +46,7 @@ void PaintBackdrop(HWND window)
     if (extent.cy > 0) {
         int x = BackdropTitleLeft(width, extent.cx);
         for (int y = 0; y < height; y += extent.cy)
-            TextOutA(dc, x, y, BackdropTitle, length);
+            TextOutW(dc, x, y, title, length);
     }
     SelectObject(dc, kept);
     EndPaint(window, &paint);

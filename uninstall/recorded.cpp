@@ -1,4 +1,5 @@
 #include "recorded.h"
+#include "code_page.h"
 #include "file_system.h"
 #include "lines.h"
 #include "names.h"
@@ -7,7 +8,11 @@
 #include "uninstall.h"
 #include <stdlib.h>
 
+const UninstallTables* UninstallNames = &UninstallPayload;
+
 namespace {
+
+UninstallTables HeldNames;
 
 bool Grow(RecordedNames& recorded, size_t length)
 {
@@ -59,19 +64,36 @@ bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath, const WC
     if (recorded.fromRecord) {
         char name[PathBufferSize];
         // The folder may be writable by users: only names the packer could have given count.
+        // An earlier build wrote the names in the system's code page.
         for (LineResult result; enough && (result = NextLine(reader, name, sizeof name)) != LineEnded;)
-            if (result != LineTooLong && !StoredNameProblem(name))
+            if (result != LineTooLong && ReadStoredText(name, sizeof name) && !StoredNameProblem(name))
                 enough = AddName(recorded, name);
         CloseLines(reader);
     } else {
-        for (int i = 0; enough && i < UninstallPayload.fileCount; ++i)
-            enough = AddName(recorded, UninstallPayload.fileNames[i]);
+        for (int i = 0; enough && i < UninstallNames->fileCount; ++i)
+            enough = AddName(recorded, UninstallNames->fileNames[i]);
     }
     for (int i = 0; i < recorded.count; ++i)
         recorded.names[i] = recorded.text + reinterpret_cast<size_t>(recorded.names[i]);
     if (enough)
         SortPaths(recorded.names, recorded.count);
     return enough;
+}
+
+bool HoldUninstallNames()
+{
+    if (UsesUtf8())
+        return true;
+    const UninstallTables& built = UninstallPayload;
+    const char** names = static_cast<const char**>(malloc(sizeof(char*) * size_t(built.fileCount + built.folderCount + 1)));
+    if (!names || !HoldTexts(built.fileNames, built.fileCount, names)
+        || !HoldTexts(built.folderNames, built.folderCount, names + built.fileCount)) {
+        free(names);
+        return false;
+    }
+    HeldNames = {built.fileCount, names, built.folderCount, names + built.fileCount};
+    UninstallNames = &HeldNames;
+    return true;
 }
 
 void FreeRecordedNames(RecordedNames& recorded)

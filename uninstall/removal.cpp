@@ -1,4 +1,5 @@
 #include "uninstall.h"
+#include "code_page.h"
 #include "commands.h"
 #include "file_system.h"
 #include "globals.h"
@@ -145,8 +146,8 @@ const char* BelowInstallFolder(const char* path)
 
 bool IsSystemFolderOf(const char* path, int folder)
 {
-    char system[MAX_PATH];
-    return SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, system) == S_OK && SamePath(path, system);
+    char system[PathBufferSize];
+    return SystemFolderPath(folder, system, sizeof system) && SamePath(path, system);
 }
 
 // Folders that are never removed, even when empty: a drive's root, the
@@ -266,8 +267,8 @@ bool IsProductFolder(const char* relative)
 {
     if (IsRecordedFolder(TheRemoval.recorded, relative))
         return true;
-    for (int i = 0; i < UninstallPayload.folderCount; ++i)
-        if (SamePathText(UninstallPayload.folderNames[i], relative))
+    for (int i = 0; i < UninstallNames->folderCount; ++i)
+        if (SamePathText(UninstallNames->folderNames[i], relative))
             return true;
     return false;
 }

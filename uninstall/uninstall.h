@@ -13,6 +13,11 @@ struct UninstallTables {
     const char* const* folderNames; // the folders those names need, innermost first
 };
 extern const UninstallTables UninstallPayload;
+// The tables as the run uses them: the compiled-in ones, or a copy whose
+// names are held in the process's code page (see code_page.h).
+extern const UninstallTables* UninstallNames;
+// False when a name cannot be held.
+bool HoldUninstallNames();
 
 // The whole removal, in its order; returns the run's exit code.
 int UninstallSequence(HINSTANCE instance);

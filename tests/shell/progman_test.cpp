@@ -18,9 +18,17 @@ const char ProgmanServiceName[] = "PMRECORD";
 namespace {
 
 struct Received {
-    std::string command;
-    DWORD length;
+    std::string command; // in UTF-8
+    size_t units;        // its UTF-16 code units
+    DWORD length;        // the bytes sent
 };
+
+std::string Utf8(const WCHAR* wide, int units)
+{
+    std::string text(size_t(units) * 3, '\0');
+    text.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, wide, units, &text[0], int(text.size()), nullptr, nullptr)));
+    return text;
+}
 
 std::mutex ReceivedLock;
 std::vector<Received> ReceivedCommands;
@@ -29,22 +37,24 @@ DWORD ServerInstance;
 HDDEDATA CALLBACK RecordingServer(UINT type, UINT, HCONV, HSZ topic, HSZ, HDDEDATA data, ULONG_PTR, ULONG_PTR)
 {
     if (type == XTYP_CONNECT) {
-        char name[64] = {};
-        DdeQueryStringA(ServerInstance, topic, name, sizeof name, CP_WINANSI);
-        return reinterpret_cast<HDDEDATA>(TextEquals(name, ProgmanServiceName) ? TRUE : FALSE);
+        WCHAR name[64] = {};
+        DdeQueryStringW(ServerInstance, topic, name, 64, CP_WINUNICODE);
+        return reinterpret_cast<HDDEDATA>(Utf8(name, lstrlenW(name)) == ProgmanServiceName ? TRUE : FALSE);
     }
     if (type == XTYP_EXECUTE) {
         DWORD length = DdeGetData(data, nullptr, 0, 0);
-        std::string bytes(length, '\0');
-        DdeGetData(data, reinterpret_cast<BYTE*>(&bytes[0]), length, 0);
+        std::vector<WCHAR> wide(length / sizeof(WCHAR) + 1, L'\0');
+        DdeGetData(data, reinterpret_cast<BYTE*>(wide.data()), length, 0);
+        int units = lstrlenW(wide.data());
         std::lock_guard<std::mutex> lock(ReceivedLock);
-        ReceivedCommands.push_back({bytes.substr(0, bytes.find('\0')), length});
+        ReceivedCommands.push_back({Utf8(wide.data(), units), size_t(units), length});
         return reinterpret_cast<HDDEDATA>(DDE_FACK);
     }
     return nullptr;
 }
 
-// A DDE server on a thread of its own, answering until it is stopped.
+// A DDE server on a thread of its own, answering until it is stopped: in
+// UTF-16, as the shell's Program Manager does.
 class RecordingProgman {
 public:
     RecordingProgman()
@@ -52,8 +62,8 @@ public:
         thread_ = std::thread([this] {
             threadId_ = GetCurrentThreadId();
             ServerInstance = 0;
-            DdeInitializeA(&ServerInstance, RecordingServer, APPCLASS_STANDARD | CBF_SKIP_ALLNOTIFICATIONS, 0);
-            HSZ service = DdeCreateStringHandleA(ServerInstance, ProgmanServiceName, CP_WINANSI);
+            DdeInitializeW(&ServerInstance, RecordingServer, APPCLASS_STANDARD | CBF_SKIP_ALLNOTIFICATIONS, 0);
+            HSZ service = DdeCreateStringHandleW(ServerInstance, L"PMRECORD", CP_WINUNICODE);
             DdeNameService(ServerInstance, service, nullptr, DNS_REGISTER);
             ready_ = true;
             MSG message;
@@ -104,7 +114,7 @@ std::vector<std::string> Texts(const std::vector<Received>& received)
     std::vector<std::string> texts;
     for (const Received& r : received) {
         texts.push_back(r.command);
-        EXPECT_EQ(r.length, r.command.size() + 1) << "sent with its zero byte: " << r.command;
+        EXPECT_EQ(r.length, (r.units + 1) * sizeof(WCHAR)) << "sent with its terminating zero: " << r.command;
     }
     return texts;
 }
@@ -119,7 +129,7 @@ TEST(ProgmanClient, SendsTheTenCommandsOfAFullRegistration)
     std::vector<Received> received = RunClient(true);
     EXPECT_EQ(Texts(received), ShippedProgmanCommands("C:\\Apps\\Pelmora", true));
     ASSERT_EQ(received.size(), 10u);
-    EXPECT_EQ(received[4].length, 25u);
+    EXPECT_EQ(received[4].length, 50u);
 }
 
 TEST(ProgmanClient, NoToTheStartupItemSendsNothingOfIt)
@@ -149,6 +159,7 @@ TEST(ProgmanClient, NamesAndArgumentsAreWrittenUnchanged)
             "[AddItem(\"D:\\Other Place\\pmuninst.exe\",Uninstall,,,,,\"D:\\Other Place\")]",
             "[CreateGroup(Startup)]", "[ShowGroup(Startup,5)]", "[ReplaceItem(Pel, (Group))]",
             "[AddItem(\"D:\\Other Place\\pelmora.exe\" ,Pel, (Group),,,,,\"D:\\Other Place\",,-3)]"}));
+
 }
 
 TEST(ProgmanClient, NobodyAnsweringIsNoProblem)

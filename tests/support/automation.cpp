@@ -106,24 +106,39 @@ std::vector<HWND> WindowsOfProcess(DWORD processId)
     return windows;
 }
 
+std::string Utf8(const std::wstring& wide)
+{
+    std::string text(wide.size() * 3, '\0');
+    text.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &text[0], int(text.size()),
+        nullptr, nullptr)));
+    return text;
+}
+
+std::wstring Utf16(const std::string& text)
+{
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &wide[0], int(wide.size()))));
+    return wide;
+}
+
 std::string WindowText(HWND window)
 {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MessageTimeoutMs, &length))
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MessageTimeoutMs, &length))
         return {};
-    std::string text(length + 1, '\0');
+    std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
         MessageTimeoutMs, &copied);
     text.resize(std::min<size_t>(copied, length));
-    return text;
+    return Utf8(text);
 }
 
 std::string Caption(HWND window)
 {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
+    WCHAR text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return Utf8(text);
 }
 
 std::string ClassOf(HWND window)
@@ -198,7 +213,8 @@ void PressButton(HWND dialog, int id)
 void TypeText(HWND dialog, int id, const std::string& text)
 {
     DWORD_PTR result;
-    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+    std::wstring wide = Utf16(text);
+    SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
         SMTO_ABORTIFHUNG, MessageTimeoutMs, &result);
 }
 

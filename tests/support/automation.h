@@ -12,6 +12,10 @@ namespace automation {
 
 std::vector<HWND> WindowsOfThread(DWORD threadId);
 std::vector<HWND> WindowsOfProcess(DWORD processId);
+// Texts are read and typed in UTF-16, as the windows hold them, and given as
+// UTF-8 whatever the test program's code page.
+std::string Utf8(const std::wstring& wide);
+std::wstring Utf16(const std::string& text);
 // A window's text as its own thread answers it (needed for edit fields).
 std::string WindowText(HWND window);
 // A top-level window's caption, read without a message, so a busy owner cannot delay it.
@@ -34,7 +38,7 @@ std::string FieldText(HWND dialog, int id);
 
 // Acting as a user: asynchronous, so a handler that opens a box does not block us.
 void PressButton(HWND dialog, int id);
-void TypeText(HWND dialog, int id, const std::string& text);
+void TypeText(HWND dialog, int id, const std::string& text); // text in UTF-8
 void PressKey(HWND dialog, UINT key);
 void PressCloseBox(HWND window);
 

@@ -1,8 +1,7 @@
 #include "test_config.h"
 
-// Defined writable here; the code under test reads it through its const declaration.
 ProductConfigRecord ProductConfig = ShippedConfig();
-const char AgreementText[] = "Agreement";
+const char* AgreementText = "Agreement";
 ProductDetailsRecord ProductDetails = {"", "", 0};
 extern const uint32_t ProductCodePage = 1252;
 
