@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the product icon (a picture frame with a sun over green hills) as a
-Windows .ico of 16 colours: 32x32 and 16x16 images for screens of 100 %,
-48x48 and 24x24 for 150 %, and 64x64 for 200 %.
+Windows .ico of 16 colours: 32x32 and 16x16 images for screens of 100 %, and
+48x48 for 150 % (and, scaled down, for the small icon there). Windows scales
+the nearest image for other sizes; every image costs both programs its bytes.
 Run: python3 tools/make-icon.py products/pelmora/pelmora.ico"""
 import struct
 import sys
@@ -43,7 +44,7 @@ def image(size):
 
 
 def main(path):
-    sizes = (32, 16, 48, 24, 64)
+    sizes = (32, 16, 48)
     images = [image(size) for size in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
