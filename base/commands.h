@@ -2,6 +2,9 @@
 #pragma once
 #include <stddef.h>
 
+// The name of the product group's item that starts the uninstaller.
+constexpr char UninstallItemName[] = "Uninstall";
+
 bool FormatGroupItemCommand(char* out, size_t size, const char* commandLine, const char* itemName,
     const char* folder);
 bool FormatStartupItemCommand(char* out, size_t size, const char* startupCommand, const char* itemName,

@@ -22,7 +22,7 @@ bool BuildUninstallItem(const ProductConfigRecord& product, const char* folder, 
 {
     char uninstaller[PathBufferSize];
     return BuildUninstallerPath(product, folder, uninstaller, sizeof uninstaller)
-        && FormatGroupItemCommand(out, size, uninstaller, "Uninstall", folder);
+        && FormatGroupItemCommand(out, size, uninstaller, UninstallItemName, folder);
 }
 
 bool BuildStartupItem(const ProductConfigRecord& product, const char* folder, char* out, size_t size)

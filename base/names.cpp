@@ -5,6 +5,7 @@
 const char SetAsideSuffix[] = ".pmold";
 const char MovedAwaySuffix[] = ".pmdel";
 const char InstallRecordName[] = "pmfiles.lst";
+const char RecordedLinkPrefix[] = "link:";
 const char ReservedDeviceProblem[] = "uses a device name Windows reserves";
 
 namespace {
@@ -147,6 +148,12 @@ const char* StoredNameProblem(const char* name)
     if (EndsWithSuffix(name, InstallRecordName) && TextLength(name) == TextLength(InstallRecordName))
         return "is pmfiles.lst, the setup's record of the files it wrote";
     return nullptr;
+}
+
+const char* RecordedLinkPath(const char* line)
+{
+    size_t length = TextLength(RecordedLinkPrefix);
+    return StartsWith(line, RecordedLinkPrefix, length) && line[length] ? line + length : nullptr;
 }
 
 bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size)

@@ -25,6 +25,12 @@ constexpr int SuffixNumbers = 10;
 bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size);
 // The setup's record of what it wrote, in the installation folder.
 extern const char InstallRecordName[];
+// What begins a line of the record that names a link the setup made outside
+// the folder (the Startup item), its full path after it: no stored name has
+// a colon, so no earlier reader takes it for a file of the folder.
+extern const char RecordedLinkPrefix[];
+// The link's path a record line names; null when the line names no link.
+const char* RecordedLinkPath(const char* line);
 
 // Why a stored name cannot name a file below the folder (or the system
 // directory): it must be relative, without a drive, empty components, "." or

@@ -27,6 +27,11 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink);
 // How many files of the product this run left for Windows to delete when it
 // restarts, because a program held them.
 int FilesAwaitingRestart();
+// Adds a link the setup made outside the folder (the Startup item) to the
+// folder's install record, so that the uninstaller, whoever runs it, removes
+// exactly that link; a link already recorded is not added again. False when
+// it could not be added.
+bool RecordLink(const char* folder, const char* linkPath);
 // Holds the payload's names in the process's code page (see code_page.h);
 // false when one cannot be held.
 bool HoldPayloadNames();

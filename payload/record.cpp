@@ -1,5 +1,6 @@
 #include "record.h"
 #include "code_page.h"
+#include "commands.h"
 #include "file_system.h"
 #include "lines.h"
 #include "names.h"
@@ -42,9 +43,10 @@ void WriteName(RecordWriter& writer, const char* name)
     writer.buffer[writer.used++] = '\n';
 }
 
-// What the earlier record named and this run did not write again; a line
-// that names no file as the packer may is passed over. An earlier build wrote
-// the names in the system's code page: they are written again in this one's.
+// What the earlier record named and this run did not write again, and the
+// links it names; a line that names no file as the packer may is passed over.
+// An earlier build wrote the names in the system's code page: they are
+// written again in this one's.
 bool CopyEarlierNames(RecordWriter& writer, const char* earlier, const WCHAR* within, const WrittenNames& names)
 {
     LineReader reader;
@@ -52,8 +54,8 @@ bool CopyEarlierNames(RecordWriter& writer, const char* earlier, const WCHAR* wi
         return false;
     char name[PathBufferSize];
     for (LineResult result; (result = NextLine(reader, name, sizeof name)) != LineEnded;)
-        if (result != LineTooLong && ReadStoredText(name, sizeof name) && !StoredNameProblem(name)
-            && !IsWrittenName(names, name))
+        if (result != LineTooLong && ReadStoredText(name, sizeof name)
+            && (RecordedLinkPath(name) || (!StoredNameProblem(name) && !IsWrittenName(names, name))))
             WriteName(writer, name);
     CloseLines(reader);
     return true;
@@ -147,6 +149,36 @@ int WriteInstallRecord(Journal& journal, const WrittenNames& names)
     whole = CloseHandle(writer->file) && whole;
     free(writer);
     return whole ? ExtractDone : ExtractWriteFailed;
+}
+
+bool RecordLink(const char* folder, const char* linkPath)
+{
+    char record[PathBufferSize];
+    char line[PathBufferSize];
+    WCHAR folderFinal[FinalPathSize];
+    if (!FormatFolderFile(record, sizeof record, folder, InstallRecordName)
+        || !FormatText(line, sizeof line, "%s%s", RecordedLinkPrefix, linkPath)
+        || !FinalFolderPath(folder, folderFinal, FinalPathSize))
+        return false;
+    LineReader reader;
+    if (!OpenLines(reader, record, folderFinal))
+        return false;
+    char recorded[PathBufferSize];
+    bool known = false;
+    for (LineResult result; !known && (result = NextLine(reader, recorded, sizeof recorded)) != LineEnded;)
+        known = result != LineTooLong && SamePathText(recorded, line);
+    CloseLines(reader);
+    if (known)
+        return true;
+    HANDLE file;
+    if (OpenFileWithin(record, FILE_APPEND_DATA, folderFinal, &file) != OpenedFile)
+        return false;
+    DWORD written = 0;
+    bool appended = AppendText(line, sizeof line, "\r\n")
+        && WriteFile(file, line, DWORD(TextLength(line)), &written, nullptr) && written == TextLength(line)
+        && FlushFileBuffers(file);
+    CloseHandle(file);
+    return appended;
 }
 
 void ForgetPendingDeletions(const char* folder, const WrittenNames& names)

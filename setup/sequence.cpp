@@ -116,9 +116,12 @@ void RegisterWithShell()
     RegisterUninstallEntry();
     bool nt = IsNtPlatform();
     bool hasNtService = ProductConfig.serviceExecutable[0] != '\0';
+    char startupLink[PathBufferSize];
+    // The record keeps the link: whoever runs the uninstaller, it is in the installing user's folder.
     if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
-        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true))
-        AddStartupItem();
+        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true)
+        && AddStartupItem(startupLink, sizeof startupLink) && !RecordLink(InstallFolder, startupLink))
+        LogLine("The install record could not keep the Startup item's link: %s", startupLink);
     CloseDdeClient();
     RememberInstallFolder();
     if (ProductConfig.useAgentService)

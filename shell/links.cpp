@@ -1,6 +1,7 @@
 #include "links.h"
 #include "code_page.h"
 #include "commands.h"
+#include "file_system.h"
 #include "run.h"
 #include "text.h"
 #include <objbase.h>
@@ -8,66 +9,110 @@
 
 namespace {
 
-// A group's folder, as Program Manager keeps it: below the user's Programs
-// folder, or for the Startup group (null) the Startup folder itself.
-bool GroupFolder(const char* group, char* out, size_t size)
+const int PlaceFolders[] = {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, CSIDL_STARTUP};
+
+bool GroupFolder(LinkPlace place, const char* group, char* out, size_t size)
 {
     char folder[PathBufferSize];
-    return SystemFolderPath(group ? CSIDL_PROGRAMS : CSIDL_STARTUP, folder, sizeof folder)
+    return SystemFolderPath(PlaceFolders[place], folder, sizeof folder)
         && (group ? FormatFolderFile(out, size, folder, group) : CopyText(out, size, folder));
 }
 
-bool GroupLinkPath(const char* folder, const char* item, char* out, size_t size)
-{
-    return FormatText(out, size, "%s\\%s.lnk", folder, item);
-}
+// The shell's link object on this thread, for as long as it lives.
+class LinkObject {
+public:
+    LinkObject() : com_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
+    {
+        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                reinterpret_cast<void**>(&link_))))
+            link_ = nullptr;
+        if (link_ && FAILED(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_))))
+            file_ = nullptr;
+    }
+    ~LinkObject()
+    {
+        if (file_)
+            file_->Release();
+        if (link_)
+            link_->Release();
+        if (SUCCEEDED(com_))
+            CoUninitialize();
+    }
+    LinkObject(const LinkObject&) = delete;
+    LinkObject& operator=(const LinkObject&) = delete;
+    IShellLinkA* Link() const { return file_ ? link_ : nullptr; }
+    IPersistFile* File() const { return file_; }
 
-bool SaveLink(const char* path, const ShellLink& link)
+private:
+    HRESULT com_;
+    IShellLinkA* link_ = nullptr;
+    IPersistFile* file_ = nullptr;
+};
+
+bool WidePath(const char* path, WCHAR* wide, int count)
 {
-    IShellLinkA* shellLink = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-            reinterpret_cast<void**>(&shellLink))))
-        return false;
-    WCHAR wide[PathBufferSize];
-    IPersistFile* file = nullptr;
-    bool saved = SUCCEEDED(shellLink->SetPath(link.target)) && SUCCEEDED(shellLink->SetArguments(link.arguments))
-        && SUCCEEDED(shellLink->SetWorkingDirectory(link.workingFolder))
-        && SUCCEEDED(shellLink->SetShowCmd(link.showCommand))
-        && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, PathBufferSize) > 0
-        && SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))
-        && SUCCEEDED(file->Save(wide, TRUE));
-    if (file)
-        file->Release();
-    shellLink->Release();
-    return saved;
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, count) > 0;
 }
 
 } // namespace
 
-bool WriteGroupLink(const char* group, const char* item, const ShellLink& link)
+bool GroupLinkPath(LinkPlace place, const char* group, const char* item, char* out, size_t size)
 {
     char folder[PathBufferSize];
-    char path[PathBufferSize];
-    if (!GroupFolder(group, folder, sizeof folder) || !GroupLinkPath(folder, item, path, sizeof path)) {
-        LogLine("Link not made, its path does not fit: %s", item);
-        return false;
+    return GroupFolder(place, group, folder, sizeof folder) && FormatText(out, size, "%s\\%s.lnk", folder, item);
+}
+
+bool WriteLink(const char* path, const ShellLink& link)
+{
+    char folder[PathBufferSize];
+    if (CopyText(folder, sizeof folder, path)) {
+        size_t end = TextLength(folder);
+        while (end > 0 && folder[end - 1] != '\\')
+            --end;
+        folder[end ? end - 1 : 0] = '\0';
+        CreateDirectoryA(folder, nullptr); // result deliberately ignored: saving the link tells
     }
-    CreateDirectoryA(folder, nullptr); // result deliberately ignored: saving the link tells
-    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    bool saved = SaveLink(path, link);
-    if (SUCCEEDED(com))
-        CoUninitialize();
+    LinkObject object;
+    IShellLinkA* shellLink = object.Link();
+    WCHAR wide[PathBufferSize];
+    bool saved = shellLink && SUCCEEDED(shellLink->SetPath(link.target))
+        && SUCCEEDED(shellLink->SetArguments(link.arguments))
+        && SUCCEEDED(shellLink->SetWorkingDirectory(link.workingFolder))
+        && SUCCEEDED(shellLink->SetShowCmd(link.showCommand)) && WidePath(path, wide, PathBufferSize)
+        && SUCCEEDED(object.File()->Save(wide, TRUE));
     LogLine(saved ? "Link: %s -> %s %s" : "Link not made: %s -> %s %s", path, link.target, link.arguments);
     return saved;
 }
 
-bool DeleteGroupLink(const char* group, const char* item)
+bool DeleteLinkTo(const char* path, const char* target)
+{
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    bool ours;
+    {
+        LinkObject object;
+        IShellLinkA* shellLink = object.Link();
+        WCHAR wide[PathBufferSize];
+        char linked[PathBufferSize];
+        ours = shellLink && WidePath(path, wide, PathBufferSize) && SUCCEEDED(object.File()->Load(wide, STGM_READ))
+            && SUCCEEDED(shellLink->GetPath(linked, sizeof linked, nullptr, SLGP_RAWPATH)) && SamePath(linked, target);
+    }
+    // Deleted through a handle with no link or junction on its way to the path read.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    bool deleted = ours && OpenFileWithin(path, DELETE, nullptr, &file) == OpenedFile && HandleIsAtPath(file, path)
+        && DeleteOpenFile(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!ours)
+        LogLine("Link left alone, it does not lead to %s: %s", target, path);
+    else
+        LogLine(deleted ? "Link removed: %s" : "Link not removed: %s", path);
+    return deleted;
+}
+
+void RemoveEmptyGroup(LinkPlace place, const char* group)
 {
     char folder[PathBufferSize];
-    char path[PathBufferSize];
-    if (!GroupFolder(group, folder, sizeof folder) || !GroupLinkPath(folder, item, path, sizeof path))
-        return false;
-    bool deleted = DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
-    LogLine(deleted ? "Link removed: %s" : "Link not removed: %s", path);
-    return deleted;
+    if (GroupFolder(place, group, folder, sizeof folder) && RemoveDirectoryA(folder))
+        LogLine("Group removed: %s", folder);
 }

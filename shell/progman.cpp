@@ -30,7 +30,8 @@ HDDEDATA CALLBACK DdeCallback(UINT type, UINT, HCONV, HSZ, HSZ service, HDDEDATA
 }
 
 // One conversation per command; the command goes with its terminating zero.
-void ProgmanExecute(const char* command)
+// True when Program Manager carried it out.
+bool ProgmanExecute(const char* command)
 {
     WCHAR serviceName[CallbackNameSize];
     WCHAR wide[PathBufferSize];
@@ -40,32 +41,53 @@ void ProgmanExecute(const char* command)
     HSZ topic = DdeCreateStringHandleW(DdeInstance, serviceName, CP_WINUNICODE);
     HCONV conversation = length > 0 ? DdeConnect(DdeInstance, service, topic, nullptr) : nullptr;
     const char* answer = length > 0 ? "no answer, Program Manager is not running" : "not sent, it cannot be spelt";
-    if (conversation) {
-        // Program Manager's answer changes nothing; it is only logged.
-        answer = DdeClientTransaction(reinterpret_cast<BYTE*>(wide), DWORD(length) * sizeof(WCHAR), conversation,
-                     nullptr, CF_UNICODETEXT, XTYP_EXECUTE, ExecuteTimeoutMs, nullptr)
-            ? "done"
-            : "refused, or no answer in time";
-    }
+    bool done = conversation
+        && DdeClientTransaction(reinterpret_cast<BYTE*>(wide), DWORD(length) * sizeof(WCHAR), conversation, nullptr,
+            CF_UNICODETEXT, XTYP_EXECUTE, ExecuteTimeoutMs, nullptr);
+    if (conversation)
+        answer = done ? "done" : "refused, or no answer in time";
     LogLine("Program Manager: %s: %s", command, answer);
     DdeFreeStringHandle(DdeInstance, service);
     DdeFreeStringHandle(DdeInstance, topic);
     if (conversation)
         DdeDisconnect(conversation);
+    return done;
 }
 
-void SendFormatted(const char* format, const char* argument)
+bool SendFormatted(const char* format, const char* argument)
 {
     char command[PathBufferSize];
-    if (FormatText(command, sizeof command, format, argument))
-        ProgmanExecute(command);
+    return FormatText(command, sizeof command, format, argument) && ProgmanExecute(command);
 }
 
 // Showing a group opens the shell's window on it, which an unattended run must not.
 void ShowGroup(const char* group)
 {
     if (!Unattended)
-        SendFormatted("[ShowGroup(%s,5)]", group);
+        SendFormatted("[ShowGroup(%s,5)]", group); // result deliberately ignored: a group not shown is still there
+}
+
+// An item Program Manager did not make, written as a link in the place.
+void WriteItemLink(LinkPlace place, const char* group, const char* item, const ShellLink& link)
+{
+    char path[PathBufferSize];
+    if (GroupLinkPath(place, group, item, path, sizeof path))
+        WriteLink(path, link); // result deliberately ignored: logged, as a refused command is
+    else
+        LogLine("Link not made, its folder cannot be named: %s", item);
+}
+
+// An item of the product's group over Program Manager; where it is not made,
+// as a link beside the others, in the folder where Program Manager keeps its
+// groups.
+void AddGroupItem(const char* itemName, const char* program)
+{
+    char command[PathBufferSize];
+    SendFormatted("[ReplaceItem(%s)]", itemName); // result deliberately ignored: there may be no such item
+    if (FormatGroupItemCommand(command, sizeof command, program, itemName, InstallFolder) && ProgmanExecute(command))
+        return;
+    const ShellLink link = {program, "", InstallFolder, SW_SHOWNORMAL};
+    WriteItemLink(UserPrograms, ProductConfig.folderName, itemName, link);
 }
 
 } // namespace
@@ -78,55 +100,72 @@ void OpenDdeClient()
 
 void CreateProductGroup()
 {
-    if (Unattended) {
+    // Unattended, Program Manager would open the group's window. Where it
+    // does not make the group, the items sent it would land in whatever group
+    // it last made: the whole group is written as links, for every user.
+    if (Unattended || !SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName)) {
+        if (!Unattended)
+            LogLine("Program Manager did not make the group: it is written as links for every user");
         const ShellLink application = {ApplicationPath, "", InstallFolder, SW_SHOWNORMAL};
         const ShellLink uninstaller = {UninstallerPath, "", InstallFolder, SW_SHOWNORMAL};
-        WriteGroupLink(ProductConfig.folderName, ProductConfig.displayName, application); // result deliberately ignored: logged, as a refused command is
-        WriteGroupLink(ProductConfig.folderName, "Uninstall", uninstaller); // result deliberately ignored: logged
+        WriteItemLink(AllUsersPrograms, ProductConfig.folderName, ProductConfig.displayName, application);
+        WriteItemLink(AllUsersPrograms, ProductConfig.folderName, UninstallItemName, uninstaller);
         return;
     }
-    char command[PathBufferSize];
-    SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName);
     ShowGroup(ProductConfig.folderName);
-    SendFormatted("[ReplaceItem(%s)]", ProductConfig.displayName);
-    if (FormatGroupItemCommand(command, sizeof command, ApplicationPath, ProductConfig.displayName, InstallFolder))
-        ProgmanExecute(command);
-    ProgmanExecute("[ReplaceItem(Uninstall)]");
-    if (FormatGroupItemCommand(command, sizeof command, UninstallerPath, "Uninstall", InstallFolder))
-        ProgmanExecute(command);
+    AddGroupItem(ProductConfig.displayName, ApplicationPath);
+    AddGroupItem(UninstallItemName, UninstallerPath);
 }
 
-void AddStartupItem()
+bool AddStartupItem(char* linkPath, size_t size)
 {
-    if (Unattended) {
-        const ShellLink item = {ApplicationPath, ProductConfig.startupArguments, InstallFolder,
-            ProductConfig.startupMinimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL};
-        WriteGroupLink(nullptr, ProductConfig.folderName, item); // result deliberately ignored: logged
-        return;
-    }
+    // Where Program Manager keeps the Startup group: the installing user's Startup folder.
+    if (!GroupLinkPath(UserStartup, nullptr, ProductConfig.folderName, linkPath, size))
+        linkPath[0] = '\0';
     char command[PathBufferSize];
-    ProgmanExecute("[CreateGroup(Startup)]");
-    ShowGroup("Startup");
-    SendFormatted("[ReplaceItem(%s)]", ProductConfig.folderName);
-    if (FormatStartupItemCommand(command, sizeof command, StartupCommand, ProductConfig.folderName, InstallFolder,
-            ProductConfig.startupMinimized))
-        ProgmanExecute(command);
+    bool made = !Unattended && ProgmanExecute("[CreateGroup(Startup)]");
+    if (made) {
+        ShowGroup("Startup");
+        SendFormatted("[ReplaceItem(%s)]", ProductConfig.folderName); // result deliberately ignored: there may be no such item
+        made = FormatStartupItemCommand(command, sizeof command, StartupCommand, ProductConfig.folderName,
+                   InstallFolder, ProductConfig.startupMinimized)
+            && ProgmanExecute(command);
+    }
+    if (made)
+        return linkPath[0] != '\0';
+    const ShellLink item = {ApplicationPath, ProductConfig.startupArguments, InstallFolder,
+        ProductConfig.startupMinimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL};
+    return linkPath[0] && WriteLink(linkPath, item);
 }
 
 void RemoveProductGroup()
 {
-    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName);
+    // What Program Manager made goes through it; links go wherever they are, if they lead to the product.
+    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the links below tell
+    const LinkPlace places[] = {AllUsersPrograms, UserPrograms};
+    const char* const items[] = {ProductConfig.displayName, UninstallItemName};
+    const char* const targets[] = {ApplicationPath, UninstallerPath};
+    for (LinkPlace place : places) {
+        for (int i = 0; i < 2; ++i) {
+            char path[PathBufferSize];
+            if (GroupLinkPath(place, ProductConfig.folderName, items[i], path, sizeof path))
+                DeleteLinkTo(path, targets[i]); // result deliberately ignored: logged; a link left behind starts nothing
+        }
+        RemoveEmptyGroup(place, ProductConfig.folderName);
+    }
 }
 
-void RemoveStartupItem()
+void RemoveStartupItem(const char* const* recordedLinks, int count)
 {
-    if (Unattended) {
-        DeleteGroupLink(nullptr, ProductConfig.folderName); // result deliberately ignored: logged
-        return;
-    }
-    // An item is deleted in the current group, which naming the group makes.
-    ProgmanExecute("[CreateGroup(Startup)]");
-    SendFormatted("[DeleteItem(%s)]", ProductConfig.folderName);
+    // An item is deleted in the current group, which naming the group makes;
+    // unattended, naming it would open its window.
+    if (!Unattended && ProgmanExecute("[CreateGroup(Startup)]"))
+        SendFormatted("[DeleteItem(%s)]", ProductConfig.folderName); // result deliberately ignored: the links below tell
+    char path[PathBufferSize];
+    if (GroupLinkPath(UserStartup, nullptr, ProductConfig.folderName, path, sizeof path))
+        DeleteLinkTo(path, ApplicationPath); // result deliberately ignored: logged
+    for (int i = 0; i < count; ++i)
+        DeleteLinkTo(recordedLinks[i], ApplicationPath); // result deliberately ignored: logged
 }
 
 void CloseDdeClient()

@@ -8,11 +8,20 @@
 extern const char ProgmanServiceName[];
 
 void OpenDdeClient();
+// The product's group over Program Manager; where it does not make the group
+// (or unattended, where it would open its window), as links for every user,
+// and an item it does not make as a link beside the others.
 void CreateProductGroup();
-void AddStartupItem();
-// The uninstaller's counterparts: the product's group, and its item in Startup.
+// The Startup item, over Program Manager or as a link, in the installing
+// user's Startup folder; the link's path goes to linkPath, for the install
+// record. False when it could not be made.
+bool AddStartupItem(char* linkPath, size_t size);
+// The uninstaller's counterparts: the product's group, over Program Manager
+// and wherever its links are; the Startup item, over Program Manager, in this
+// user's Startup folder and at the paths the install record keeps. Only a
+// link that leads to the product is deleted.
 void RemoveProductGroup();
-void RemoveStartupItem();
+void RemoveStartupItem(const char* const* recordedLinks, int count);
 void CloseDdeClient();
 
 void RegisterUninstallEntry();

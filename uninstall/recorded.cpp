@@ -65,9 +65,18 @@ bool LoadRecordedNames(RecordedNames& recorded, const char* recordPath, const WC
         char name[PathBufferSize];
         // The folder may be writable by users: only names the packer could have given count.
         // An earlier build wrote the names in the system's code page.
-        for (LineResult result; enough && (result = NextLine(reader, name, sizeof name)) != LineEnded;)
-            if (result != LineTooLong && ReadStoredText(name, sizeof name) && !StoredNameProblem(name))
+        for (LineResult result; enough && (result = NextLine(reader, name, sizeof name)) != LineEnded;) {
+            if (result == LineTooLong || !ReadStoredText(name, sizeof name))
+                continue;
+            const char* link = RecordedLinkPath(name);
+            if (link && recorded.linkCount < RecordedLinkLimit) {
+                CopyText(recorded.linkText[recorded.linkCount], PathBufferSize, link); // result deliberately ignored: the line fits a buffer as large
+                recorded.links[recorded.linkCount] = recorded.linkText[recorded.linkCount];
+                ++recorded.linkCount;
+            } else if (!StoredNameProblem(name)) {
                 enough = AddName(recorded, name);
+            }
+        }
         CloseLines(reader);
     } else {
         for (int i = 0; enough && i < UninstallNames->fileCount; ++i)

@@ -6,6 +6,11 @@
 #pragma once
 #include <stddef.h>
 #include <windows.h>
+#include "path_limits.h"
+
+// The links outside the folder a record may name (a Startup item for each
+// user who installed): beyond this many, the rest are not read.
+constexpr int RecordedLinkLimit = 16;
 
 struct RecordedNames {
     char* text;          // the names, each ended by a zero
@@ -15,6 +20,10 @@ struct RecordedNames {
     int count;
     int room;
     bool fromRecord;
+    // The links the record names, each a full path.
+    char linkText[RecordedLinkLimit][PathBufferSize];
+    const char* links[RecordedLinkLimit];
+    int linkCount;
 };
 
 // False when the record is there but cannot be read (or lies out of the

@@ -1,6 +1,7 @@
 #include "uninstall.h"
 #include "code_page.h"
 #include "commands.h"
+#include "derived_texts.h"
 #include "file_system.h"
 #include "globals.h"
 #include "message.h"
@@ -120,7 +121,8 @@ bool LocateInstallation()
     if (separator == 0 || !CopyText(InstallFolder, sizeof InstallFolder, UninstallerPath))
         return false;
     InstallFolder[separator == 2 && InstallFolder[1] == ':' ? separator + 1 : separator] = '\0';
-    return true;
+    // The links of the product's group and Startup item lead to it.
+    return BuildApplicationPath(ProductConfig, InstallFolder, ApplicationPath, sizeof ApplicationPath);
 }
 
 // A name below a folder as a path; a root folder has its separator already.
@@ -474,7 +476,7 @@ void RemoveFromShell(HWND progress)
     ShowProgress(progress, ProductConfig.folderName, 0);
     OpenDdeClient();
     RemoveProductGroup();
-    RemoveStartupItem();
+    RemoveStartupItem(TheRemoval.recorded.links, TheRemoval.recorded.linkCount);
     CloseDdeClient();
 }
 
@@ -498,9 +500,9 @@ void StopProductPrograms(HWND progress)
     }
 }
 
-// Removes what the setup installed; true when nothing of it stays but what
-// the restart removes.
-bool RemoveInstallation(HWND progress)
+// What the setup wrote, as its record names it; false, with the folder
+// named, when the record cannot be read.
+bool ReadInstallation()
 {
     Removal& removal = TheRemoval;
     const char* headings[ListCount] = {NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading};
@@ -513,6 +515,14 @@ bool RemoveInstallation(HWND progress)
         Note(NotRemovedList, InstallFolder);
         return false;
     }
+    return true;
+}
+
+// Removes what the setup installed, as ReadInstallation read it; true when
+// nothing of it stays but what the restart removes.
+bool RemoveInstallation(HWND progress)
+{
+    Removal& removal = TheRemoval;
     RemoveFiles(progress);
     RemoveFolders(InstallFolder, 0);
     bool complete = !removal.lists[NotRemovedList].text[0] && ForgetInstallation();
@@ -521,7 +531,6 @@ bool RemoveInstallation(HWND progress)
         RemoveProductFolder(InstallFolder);
         complete = !removal.lists[NotRemovedList].text[0];
     }
-    FreeRecordedNames(removal.recorded);
     return complete;
 }
 
@@ -552,6 +561,8 @@ int UninstallSequence(HINSTANCE instance)
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths
     HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr);
+    // Before the shell: the record names the Startup item's links.
+    bool read = ReadInstallation();
     StopProductPrograms(progress);
     RemoveFromShell(progress);
 
@@ -559,7 +570,8 @@ int UninstallSequence(HINSTANCE instance)
     char system[PathBufferSize];
     if (GetSystemDirectoryA(system, sizeof system))
         SetCurrentDirectoryA(system); // result deliberately ignored: only this folder's removal could suffer
-    bool complete = RemoveInstallation(progress);
+    bool complete = read && RemoveInstallation(progress);
+    FreeRecordedNames(TheRemoval.recorded);
     if (progress)
         DestroyWindow(progress);
 

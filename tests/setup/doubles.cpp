@@ -149,9 +149,16 @@ void CreateProductGroup()
     Add(std::string("CreateProductGroup(") + ApplicationPath + " | " + StartupCommand + " | " + UninstallerPath + ")");
 }
 
-void AddStartupItem()
+bool AddStartupItem(char* linkPath, size_t size)
 {
     Add("AddStartupItem");
+    return CopyText(linkPath, size, "C:\\Startup\\Pelmora.lnk");
+}
+
+bool RecordLink(const char* folder, const char* linkPath)
+{
+    Add(std::string("RecordLink(") + folder + " | " + linkPath + ")");
+    return true;
 }
 
 void CloseDdeClient()

@@ -122,7 +122,8 @@ TEST_F(SequenceTest, InstalledWithStartupItemAndLaunchDeclined)
 {
     EXPECT_EQ(Run({Press(IDYES), Press(IDNO)}),
         Join({Opening, Extracted,
-            {"Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes", "AddStartupItem", "CloseDdeClient",
+            {"Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes", "AddStartupItem",
+                "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
                 "RememberInstallFolder(" + Folder + ")", Success + " -> No"}}));
     EXPECT_FALSE(IsWindow(ProgressWindow));
     EXPECT_TRUE(IsWindow(BackdropDouble));
@@ -227,6 +228,7 @@ TEST_F(SequenceTest, StartupAndServiceQuestionsFollowPlatformAndConfiguration)
             answers.push_back(Press(IDYES));
             tail.push_back("Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes");
             tail.push_back("AddStartupItem");
+            tail.push_back("RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)");
         }
         tail.push_back("CloseDdeClient");
         tail.push_back("RememberInstallFolder(" + Folder + ")");
@@ -315,7 +317,8 @@ TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
     EXPECT_EQ(Run({}, 0, "D:\\Deploy\\Pelmora"),
         (Lines{"RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
             "ShutDownRunningCopies", "ExtractPayload(none, none) -> 4", "OpenDdeClient",
-            Extracted[6], "RegisterUninstallEntry", "AddStartupItem", "CloseDdeClient",
+            Extracted[6], "RegisterUninstallEntry", "AddStartupItem",
+            "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
             "RememberInstallFolder(" + Folder + ")"}));
 
     // A folder that cannot be used, or an extraction that fails, fails the run: nothing is offered again.

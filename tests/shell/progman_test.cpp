@@ -5,8 +5,10 @@
 #include "installed_state.h"
 #include "shell.h"
 #include "test_config.h"
+#include "test_files.h"
 #include "text.h"
 #include <ddeml.h>
+#include <shlobj.h>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -97,13 +99,16 @@ void UseFolder(const char* folder)
     FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
 }
 
-std::vector<Received> RunClient(bool startupItem)
+std::vector<Received> RunClient(bool startupItem, std::string* startupLink = nullptr)
 {
     ReceivedCommands.clear();
     OpenDdeClient();
     CreateProductGroup();
+    char link[PathBufferSize] = "(not made)";
     if (startupItem)
-        AddStartupItem();
+        EXPECT_TRUE(AddStartupItem(link, sizeof link));
+    if (startupLink)
+        *startupLink = link;
     CloseDdeClient();
     std::lock_guard<std::mutex> lock(ReceivedLock);
     return ReceivedCommands;
@@ -162,12 +167,52 @@ TEST(ProgmanClient, NamesAndArgumentsAreWrittenUnchanged)
 
 }
 
-TEST(ProgmanClient, NobodyAnsweringIsNoProblem)
+TEST(ProgmanClient, WhereNobodyAnswersTheGroupIsWrittenAsLinksAndRemovedSo)
 {
     ProductConfig = ShippedConfig();
-    UseFolder("C:\\Apps\\Pelmora");
+    ProductConfig.folderName = "Pelmora Without Program Manager";
+    const std::string folder = "C:\\Apps\\Pelmora Without Program Manager";
+    CreateDirectoryA("C:\\Apps", nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    for (const char* program : {"\\pelmora.exe", "\\pmuninst.exe"})
+        ASSERT_TRUE(CopyFileA(HelperPath("progman_test.exe").c_str(), (folder + program).c_str(), FALSE));
+    UseFolder(folder.c_str());
     DWORD start = GetTickCount();
-    EXPECT_TRUE(RunClient(true).empty());
-    // Ten connection attempts and no transaction: far below even one time-out each.
-    EXPECT_LT(GetTickCount() - start, 10u * 2000u);
+    std::string startupLink;
+    EXPECT_TRUE(RunClient(true, &startupLink).empty());
+    // Two connection attempts and no transaction: far below even one time-out each.
+    EXPECT_LT(GetTickCount() - start, 2u * 2000u);
+    // The group for every user, the Startup item the installing user's.
+    const std::string group = "Pelmora Without Program Manager";
+    EXPECT_EQ(GroupLinks(group),
+        (std::vector<std::string>{"all users: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
+            "all users: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
+    EXPECT_EQ(GroupLinks("StartUp"),
+        std::vector<std::string>{"user: " + group + ".lnk -> " + folder + "\\pelmora.exe | " + folder});
+    EXPECT_EQ(startupLink.substr(startupLink.rfind('\\')), "\\" + group + ".lnk");
+
+    // A file of the same name that leads elsewhere is not the product's: it stays.
+    const std::string elsewhere = startupLink.substr(0, startupLink.rfind('\\')) + "\\Elsewhere.lnk";
+    ASSERT_TRUE(CopyFileA(startupLink.c_str(), elsewhere.c_str(), FALSE));
+    ProductConfig.mainExecutable = "other.exe";
+    UseFolder(folder.c_str());
+    const char* recorded[] = {elsewhere.c_str()};
+    OpenDdeClient();
+    RemoveStartupItem(recorded, 1);
+    CloseDdeClient();
+    EXPECT_EQ(GroupLinks("StartUp").size(), 2u) << "neither leads to other.exe";
+
+    ProductConfig.mainExecutable = "pelmora.exe";
+    UseFolder(folder.c_str());
+    OpenDdeClient();
+    RemoveProductGroup();
+    RemoveStartupItem(recorded, 1);
+    CloseDdeClient();
+    EXPECT_EQ(GroupLinks(group), std::vector<std::string>{});
+    EXPECT_EQ(GroupLinks("StartUp"), std::vector<std::string>{});
+    char programs[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs);
+    EXPECT_EQ(GetFileAttributesA((std::string(programs) + "\\" + group).c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the empty group's folder goes";
+    RemoveTree(folder);
 }

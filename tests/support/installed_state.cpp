@@ -200,19 +200,25 @@ std::vector<std::string> PendingDeletions()
 
 std::vector<std::string> GroupLinks(const std::string& group)
 {
-    char programs[MAX_PATH];
-    if (!SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE))
-        return {};
     bool initialised = SUCCEEDED(CoInitialize(nullptr));
     std::vector<std::string> lines;
-    std::string folder = std::string(programs) + "\\" + group;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.lnk").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const struct {
+        int folder;
+        const char* whose;
+    } places[] = {{CSIDL_COMMON_PROGRAMS, "all users: "}, {CSIDL_PROGRAMS, "user: "}};
+    for (const auto& place : places) {
+        char programs[MAX_PATH];
+        if (!SHGetSpecialFolderPathA(nullptr, programs, place.folder, FALSE))
+            continue;
+        std::string folder = std::string(programs) + "\\" + group;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "\\*.lnk").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            continue;
         do {
             std::string target, working;
             if (ReadLink(folder + "\\" + found.cFileName, target, working))
-                lines.push_back(std::string(found.cFileName) + " -> " + target + " | " + working);
+                lines.push_back(place.whose + std::string(found.cFileName) + " -> " + target + " | " + working);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }

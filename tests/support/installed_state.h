@@ -17,7 +17,8 @@ std::vector<std::string> UninstallEntry(const std::string& displayName);
 std::vector<std::string> SystemSnapshot();
 // The files and folders whose deletion waits for the next restart.
 std::vector<std::string> PendingDeletions();
-// Each link of a Start menu group: "name.lnk -> target | working folder".
+// Each link of a Start menu group, for all users and for this one:
+// "all users: name.lnk -> target | working folder" or "user: ...".
 std::vector<std::string> GroupLinks(const std::string& group);
 // The commands Wine's Program Manager server executed, from the desktop process's trace.
 std::vector<std::string> TracedProgmanCommands();
