@@ -212,6 +212,14 @@ std::string JournalPath()
     return std::string(windows) + "\\pelmora.ini.journal";
 }
 
+// A link's path below the user's (or every user's) Programs folder.
+std::string Links(const std::string& name, int folder = CSIDL_PROGRAMS)
+{
+    char programs[MAX_PATH];
+    SHGetSpecialFolderPathA(nullptr, programs, folder, FALSE);
+    return std::string(programs) + "\\" + name;
+}
+
 // A restart of the prefix, which carries out the deletions waiting for one.
 void SimulateRestart()
 {
@@ -354,8 +362,10 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
         (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "Yes"), Success("Pelmora", "No"), Ended}));
     EXPECT_EQ(WithoutRecord(ListFiles(Home)), ShippedFiles());
-    EXPECT_EQ(ReadLines(Home + "\\pmfiles.lst"), (Lines{"pelmora.exe", "help.htm", "pmuninst.exe"}))
-        << "the record of what the setup wrote";
+    // Wine's Program Manager refuses the Startup item's command: it is a link in the user's Startup folder.
+    EXPECT_EQ(ReadLines(Home + "\\pmfiles.lst"),
+        (Lines{"pelmora.exe", "help.htm", "pmuninst.exe", "link:" + Links("StartUp\\Pelmora.lnk")}))
+        << "the record of what the setup wrote, and the link it made outside the folder";
     EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
     EXPECT_EQ(UninstallEntry("Pelmora"),
         (Lines{TextValue("DisplayIcon", Home + "\\pelmora.exe,0"), "DisplayName = Pelmora (8 bytes)",
@@ -363,8 +373,9 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
             "NoRepair = 1 (dword)", TextValue("QuietUninstallString", "\"" + Home + "\\pmuninst.exe\" /S"),
             TextValue("UninstallString", "\"" + Home + "\\pmuninst.exe\"")}));
     EXPECT_EQ(GroupLinks("Pelmora"),
-        (Lines{"Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home,
-            "Uninstall.lnk -> " + Home + "\\pmuninst.exe | " + Home}));
+        (Lines{"user: Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home,
+            "user: Uninstall.lnk -> " + Home + "\\pmuninst.exe | " + Home}));
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{"user: Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home});
     EXPECT_EQ(TracedProgmanCommands(), ShippedProgmanCommands(Home, true));
 
     // Each picture shows its screen as the user saw it: painted, over a painted backdrop.
@@ -563,7 +574,7 @@ TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
     ASSERT_TRUE(MakeUnixLink(Home + "\\docs", outside));
 
     // A copy of the installation under a name that differs by an invisible soft hyphen removes nothing.
-    const std::string lookAlike = Programs + "\\Pel\xadmora";
+    const std::string lookAlike = Programs + "\\Pel\xc2\xadmora";
     CreateDirectoryA(lookAlike.c_str(), nullptr);
     ASSERT_TRUE(CopyFileA((Home + "\\pmuninst.exe").c_str(), (lookAlike + "\\pmuninst.exe").c_str(), FALSE));
     const Lines installed = Join(UninstallEntry("Pelmora"), {ProfileValue("pelmora.ini")});
@@ -725,8 +736,8 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
             "QuietUninstallString = \"C:\\Apps\\Quillet Notes\\pmuninst.exe\" /S (40 bytes)",
             "UninstallString = \"C:\\Apps\\Quillet Notes\\pmuninst.exe\" (37 bytes)"}));
     EXPECT_EQ(GroupLinks("Quillet Notes"),
-        (Lines{"Quillet.lnk -> C:\\Apps\\Quillet Notes\\quillet.exe | C:\\Apps\\Quillet Notes",
-            "Uninstall.lnk -> C:\\Apps\\Quillet Notes\\pmuninst.exe | C:\\Apps\\Quillet Notes"}));
+        (Lines{"user: Quillet.lnk -> C:\\Apps\\Quillet Notes\\quillet.exe | C:\\Apps\\Quillet Notes",
+            "user: Uninstall.lnk -> C:\\Apps\\Quillet Notes\\pmuninst.exe | C:\\Apps\\Quillet Notes"}));
     EXPECT_EQ(ReadLines(log),
         (Lines{"pmagent.exe|\"C:\\Apps\\Quillet Notes\\pmagent.exe\" -install -sid=0|C:\\Apps\\Quillet Notes|1",
             "qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|1",
@@ -897,7 +908,8 @@ TEST(EndToEnd, UninstallerFromElsewhereOrAnsweredNoChangesNothing)
     EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), (Lines{notPossible, UninstallerEnded(1605)}));
     EXPECT_EQ(Drive(Home + "\\pmuninst.exe", {"answer Remove Pelmora | No"}),
         (Lines{RemoveQuestion("Pelmora", "No"), UninstallerEnded(1602)}));
-    EXPECT_EQ(Differences(installed, SystemSnapshot()), Lines{});
+    // Wine notes in its own key the code pages of the last process that drew text.
+    EXPECT_EQ(WithoutWinesOwn(Differences(installed, SystemSnapshot())), Lines{});
     EXPECT_EQ(PendingDeletions(), Lines{});
 
     // Without an uninstall entry, the profile's folder decides where the product is.
@@ -975,14 +987,6 @@ Lines LogLines(const std::string& log, const std::string& prefix)
 
 const std::string Logs = "C:\\deploy logs";
 
-// A link's path below the user's Programs folder.
-std::string Links(const std::string& name)
-{
-    char programs[MAX_PATH];
-    SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
-    return std::string(programs) + "\\" + name;
-}
-
 } // namespace
 
 TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
@@ -1011,11 +1015,12 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
             "EstimatedSize = 347 (dword)", TextValue("InstallLocation", folder), "NoModify = 1 (dword)",
             "NoRepair = 1 (dword)", TextValue("QuietUninstallString", quiet),
             TextValue("UninstallString", "\"" + folder + "\\pmuninst.exe\"")}));
+    // Made as link files, its commands would open the groups' windows: the group for every user, the
+    // Startup item in the user's Startup folder.
     EXPECT_EQ(GroupLinks("Pelmora"),
-        (Lines{"Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
-            "Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
-    // Made as link files where Program Manager keeps them: its commands would open the groups' windows.
-    EXPECT_EQ(GroupLinks("StartUp"), Lines{"Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder});
+        (Lines{"all users: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
+            "all users: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{"user: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder});
     EXPECT_EQ(TracedProgmanCommands(), Lines{});
 
     // The log: the run, the folder, every file, the registry, Program Manager, the answers taken, the end.
@@ -1036,8 +1041,8 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
             "Replaced: " + std::string(i == 0 ? "pelmora.exe" : i == 1 ? "help.htm" : "pmuninst.exe"));
     EXPECT_EQ(LogLines(log, "Registry: QuietUninstallString"), Lines{"Registry: QuietUninstallString = " + quiet});
     EXPECT_EQ(LogLines(log, "Link: "),
-        (Lines{"Link: " + Links("Pelmora\\Pelmora.lnk") + " -> " + program + " ",
-            "Link: " + Links("Pelmora\\Uninstall.lnk") + " -> " + folder + "\\pmuninst.exe ",
+        (Lines{"Link: " + Links("Pelmora\\Pelmora.lnk", CSIDL_COMMON_PROGRAMS) + " -> " + program + " ",
+            "Link: " + Links("Pelmora\\Uninstall.lnk", CSIDL_COMMON_PROGRAMS) + " -> " + folder + "\\pmuninst.exe ",
             "Link: " + Links("StartUp\\Pelmora.lnk") + " -> " + program + " -icon"}));
     EXPECT_EQ(LogLines(log, "Message: "),
         (Lines{"Message: Closing Running Copies | Any copies of Pelmora currently running must now be shut down. This "
@@ -1212,4 +1217,210 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
             UninstallerEnded(1639)}));
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+}
+
+namespace {
+
+const std::string Fotos = "Φωτό Zdjęcie 写真";
+const std::string FotosFolderName = "Zdjęcia Φωτό 写真";
+const std::string FotosPrompt = "ログオンするたびに写真を起動しますか？";
+const std::string OlderWindows =
+    "This product needs Windows 10 version 1903 or later, or a system language that can show its name.";
+
+// The agreement as its dialog shows it: the file's lines, each ended by CR LF.
+std::string FotosAgreement()
+{
+    std::string text;
+    for (const std::string& line : ReadLines(FOTOS_AGREEMENT))
+        text += line + "\r\n";
+    return text;
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string WindowsFile(const std::string& name)
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\" + name;
+}
+
+} // namespace
+
+TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNames)
+{
+    // Every text is read back from its window in UTF-16: the manifest's, character for character.
+    const std::string parent = "C:\\Программы";
+    const std::string folder = parent + "\\" + FotosFolderName;
+    const std::string program = folder + "\\写真.exe";
+    const std::string log = parent + "\\установка.log";
+    CreateDirectoryA(parent.c_str(), nullptr);
+    const std::string setup = std::string("\"") + FOTOS_SETUP_EXE + "\"";
+    EXPECT_EQ(DriveCommand(setup + " /LOG=\"" + log + "\"",
+                  {"read 1101", "read owner", "answer END USER LICENSE AGREEMENT | I Accept", "type 1097 " + parent,
+                      "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
+                      "answer Add To Startup Group | No", "answer Installation Successful | No"}),
+        (Lines{"field 1101 | " + FotosAgreement(), "owner | Install " + Fotos, Accepted,
+            FolderDialog(parent, FotosFolderName, "OK"),
+            Box("Closing Running Copies",
+                "Any copies of " + Fotos + " currently running must now be shut down. This may take a few seconds.",
+                "OK", "OK"),
+            Box("Add To Startup Group", FotosPrompt, "Yes,No", "No"), Success(Fotos, "No"), Ended}));
+
+    // The files under their names, the record, the profile and the entry.
+    const std::string startupLink = Links("StartUp\\" + FotosFolderName + ".lnk");
+    const Lines files = {"pmfiles.lst", "pmuninst.exe", "Документы\\説明書.txt", "写真.exe"};
+    EXPECT_EQ(Names(ListFiles(folder)), files);
+    const Lines record = {"写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
+    EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), record);
+    EXPECT_EQ(ProfileValue("zdjęcia.ini"), folder);
+    Lines entry = UninstallEntry(Fotos);
+    ASSERT_EQ(entry.size(), 10u);
+    entry.erase(entry.begin() + 3); // the payload's size, which the program's build decides
+    EXPECT_EQ(entry,
+        (Lines{TextValue("DisplayIcon", program + ",0"), TextValue("DisplayName", Fotos),
+            TextValue("DisplayVersion", "1.0"), TextValue("InstallLocation", folder), "NoModify = 1 (dword)",
+            "NoRepair = 1 (dword)", TextValue("Publisher", "Ζωγράφος Sp. z o.o."),
+            TextValue("QuietUninstallString", "\"" + folder + "\\pmuninst.exe\" /S"),
+            TextValue("UninstallString", "\"" + folder + "\\pmuninst.exe\"")}));
+    // Wine's Program Manager refuses these names (it takes letters beyond Latin-1 for ANSI): the group is
+    // written as links for every user.
+    const Lines group = {"all users: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder,
+        "all users: " + Fotos + ".lnk -> " + program + " | " + folder};
+    EXPECT_EQ(GroupLinks(FotosFolderName), group);
+    // The log is UTF-8: its lines name the folder, the files and the links as they are.
+    EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + folder});
+    EXPECT_EQ(LogLines(log, "Written: "),
+        (Lines{"Written: 写真.exe", "Written: pmuninst.exe", "Written: Документы\\説明書.txt"}));
+    EXPECT_EQ(LogLines(log, "Link: "),
+        (Lines{"Link: " + Links(FotosFolderName + "\\" + Fotos + ".lnk", CSIDL_COMMON_PROGRAMS) + " -> " + program + " ",
+            "Link: " + Links(FotosFolderName + "\\Uninstall.lnk", CSIDL_COMMON_PROGRAMS) + " -> " + folder
+                + "\\pmuninst.exe "}));
+
+    // Again, unattended, over it: each file set aside under its name with the suffix, and settled
+    // from the journal, which names them all: nothing set aside stays, the record keeps every name once,
+    // and the Startup item's link, in the installing user's Startup folder.
+    EXPECT_EQ(RunUnattended(setup + " /S /LOG=\"" + log + "\""), Lines{"exit code 0"});
+    EXPECT_EQ(LogLines(log, "Replaced: "),
+        (Lines{"Replaced: 写真.exe (the earlier file kept as 写真.exe.pmold until the run is done)",
+            "Replaced: pmuninst.exe (the earlier file kept as pmuninst.exe.pmold until the run is done)",
+            "Replaced: Документы\\説明書.txt (the earlier file kept as Документы\\説明書.txt.pmold until the run is "
+            "done)"}));
+    EXPECT_EQ(Names(ListFiles(folder)), files);
+    EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), Join(record, {"link:" + startupLink}));
+    EXPECT_EQ(GetFileAttributesA(WindowsFile("zdjęcia.ini.journal").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GroupLinks(FotosFolderName), group);
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{"user: " + FotosFolderName + ".lnk -> " + program + " | " + folder});
+
+    // Removed through the entry's quiet command: everything of it goes, the parent folder stays.
+    const std::string removalLog = parent + "\\удаление.log";
+    EXPECT_EQ(RunUnattended(QuietUninstallCommand(Fotos) + " /LOG=\"" + removalLog + "\""), Lines{"exit code 0"});
+    EXPECT_EQ(LogLines(removalLog, "Removed: "),
+        (Lines{"Removed: " + folder + "\\Документы\\説明書.txt", "Removed: " + folder + "\\写真.exe",
+            "Removed: " + folder + "\\pmfiles.lst"}));
+    EXPECT_EQ(UninstallEntry(Fotos), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ProfileValue("zdjęcia.ini"), "(none)");
+    EXPECT_EQ(GroupLinks(FotosFolderName), Lines{});
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{});
+    EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "the parent folder is the user's";
+}
+
+TEST(EndToEnd, OlderWindowsAndEarlierBuildsAreReadInTheSystemsCodePage)
+{
+    // As a Windows before 10 version 1903 runs it, without the UTF-8 code page, in a prefix whose code
+    // page is 1252: the product named in three scripts cannot be held there, and says so before
+    // changing anything.
+    const std::string log = "C:\\Logs of older Windows\\setup.log";
+    CreateDirectoryA("C:\\Logs of older Windows", nullptr);
+    const Lines before = SystemSnapshot();
+    EXPECT_EQ(Drive(FOTOS_SETUP_WITHOUT_UTF8_EXE, {"answer Setup | OK"}),
+        (Lines{Box("Setup", OlderWindows, "OK", "OK"), "setup-without-utf8 ended with exit code 1603"}));
+    EXPECT_EQ(RunUnattended("\"" + std::string(FOTOS_SETUP_WITHOUT_UTF8_EXE) + "\" /S /LOG=\"" + log + "\""),
+        Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(log, "Message: "), Lines{"Message: Setup | " + OlderWindows + " | not shown, taken as OK"});
+    EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(WithoutWinesOwn(Differences(before, SystemSnapshot())), Lines{});
+
+    // A product the system's code page can hold installs there, into a folder with a letter of it. It
+    // writes its profile in that code page, as every earlier build did.
+    const std::string parent = "C:\\Café";
+    const std::string folder = parent + "\\Pelmora";
+    CreateDirectoryA(parent.c_str(), nullptr);
+    EXPECT_EQ(Drive(SETUP_WITHOUT_UTF8_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 " + parent, "answer Choose a Folder | OK",
+                      "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+                      "answer Installation Successful | No"}),
+        (Lines{Accepted, FolderDialog(parent, "Pelmora", "OK"), Closing,
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"),
+            "setup-without-utf8 ended with exit code 0"}));
+    EXPECT_EQ(WithoutRecord(ListFiles(folder)), ShippedFiles());
+    EXPECT_NE(FileBytes(WindowsFile("pelmora.ini")).find("dataDir=C:\\Caf\xe9\\Pelmora\r\n"), std::string::npos);
+    // An earlier version had also written a file with a letter of the code page; its record says so in it.
+    std::ofstream(folder + "\\Lisez-moi été.txt") << "l'été";
+    std::ofstream(folder + "\\pmfiles.lst", std::ios::binary | std::ios::app) << "Lisez-moi \xe9t\xe9.txt\r\n";
+
+    // The update proposes the remembered folder, read right; the profile is UTF-8 from then on.
+    EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                      "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+                      "answer Installation Successful | No"}),
+        (Lines{Accepted, FolderDialog(parent, "Pelmora", "OK"), Closing,
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended}));
+    EXPECT_NE(FileBytes(WindowsFile("pelmora.ini")).find("dataDir=" + folder + "\r\n"), std::string::npos);
+    EXPECT_EQ(ProfileValue("pelmora.ini"), folder);
+
+    // The uninstaller removes what both versions wrote, the earlier one's file under its name too.
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), {"answer Remove Pelmora | Yes",
+                  "answer Closing Running Copies | OK", "answer Removal Complete | OK"}).back(), Uninstalled);
+    EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(EndToEnd, WhereProgramManagerAnswersNothingTheGroupIsWrittenAsLinksForEveryUser)
+{
+    // A stand-in takes every conversation and carries out no command.
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "RefusingProgmanReady");
+    std::string commandLine = "\"" + HelperPath("refusing_progman.exe") + "\" RefusingProgmanReady";
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION server = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+        &server));
+    ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+    const std::string log = "C:\\no program manager.log";
+    EXPECT_EQ(DriveCommand("\"" + std::string(SETUP_EXE) + "\" /LOG=\"" + log + "\"", DefaultInstallation),
+        (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "Yes"), Success("Pelmora", "No"), Ended}));
+
+    // The group and its items for every user, the Startup item in the installing user's Startup folder,
+    // which the record keeps; the log says which way each part was made.
+    EXPECT_EQ(GroupLinks("Pelmora"),
+        (Lines{"all users: Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home,
+            "all users: Uninstall.lnk -> " + Home + "\\pmuninst.exe | " + Home}));
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{"user: Pelmora.lnk -> " + Home + "\\pelmora.exe | " + Home});
+    EXPECT_EQ(ReadLines(Home + "\\pmfiles.lst").back(), "link:" + Links("StartUp\\Pelmora.lnk"));
+    EXPECT_EQ(LogLines(log, "Program Manager: [CreateGroup"),
+        (Lines{"Program Manager: [CreateGroup(Pelmora)]: refused, or no answer in time",
+            "Program Manager: [CreateGroup(Startup)]: refused, or no answer in time"}));
+    EXPECT_EQ(LogLines(log, "Program Manager did not make the group").size(), 1u);
+    EXPECT_EQ(LogLines(log, "Link: ").size(), 3u);
+    EXPECT_EQ(TracedProgmanCommands(), Lines{}) << "the shell's own server was never reached";
+
+    // The uninstaller, over the same Program Manager, removes them all.
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{});
+    TerminateProcess(server.hProcess, 0);
+    WaitForSingleObject(server.hProcess, 10000);
+    CloseHandle(server.hThread);
+    CloseHandle(server.hProcess);
+    CloseHandle(ready);
 }

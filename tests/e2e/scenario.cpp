@@ -46,6 +46,11 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
         } else if (verb == "type") {
             size_t gap = rest.find(' ');
             next.fields.push_back({atoi(rest.substr(0, gap).c_str()), gap == std::string::npos ? "" : rest.substr(gap + 1)});
+        } else if (verb == "read") {
+            if (rest == "owner")
+                next.readOwner = true;
+            else
+                next.readFields.push_back(atoi(rest.c_str()));
         } else if (verb == "shot") {
             next.screenshot = rest;
         } else if (verb == "answer" && rest.find('|') != std::string::npos) {

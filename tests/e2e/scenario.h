@@ -8,6 +8,8 @@
 //                           would, the moment PATH appears
 //   type ID TEXT            type TEXT into field ID of the next screen
 //   shot FILE.bmp           capture the screen when the next screen is up
+//   read ID                 put field ID of the next screen in the transcript
+//   read owner              put the caption of the next screen's owner in it
 //   answer CAPTION | BUTTON the next screen must be CAPTION; press BUTTON
 //                           (a button's text, or Escape, Enter, close box)
 #pragma once

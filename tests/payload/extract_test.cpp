@@ -4,6 +4,7 @@
 #include "test_files.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -523,6 +524,67 @@ TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("first.txt"), "<missing>");
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+namespace {
+
+// A UTF-8 text as an earlier build wrote it: in the system's code page, 1252 in the test prefix.
+std::string InCodePage1252(const std::string& utf8)
+{
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], int(wide.size()))));
+    std::string bytes(wide.size(), '\0');
+    bytes.resize(size_t(WideCharToMultiByte(1252, 0, wide.data(), int(wide.size()), &bytes[0], int(bytes.size()),
+        nullptr, nullptr)));
+    return bytes;
+}
+
+// A journal's records with their texts in code page 1252 and their checksums
+// made anew; the final path of its folder record stays UTF-8, as every build wrote it.
+std::string EarlierBuildsJournal(const std::string& journal)
+{
+    std::string out;
+    for (size_t at = 0; at < journal.size();) {
+        size_t end = journal.find("\r\n", at);
+        std::string body = journal.substr(at + 9, end - at - 9);
+        size_t tab = body[0] == 'F' ? body.find('\t') : body.size();
+        body = InCodePage1252(body.substr(0, tab)) + body.substr(tab);
+        char checksum[16];
+        snprintf(checksum, sizeof checksum, "%08lx ",
+            adler32(1, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size())));
+        out += checksum + body + "\r\n";
+        at = end + 2;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
+{
+    // An update by an earlier build, into a folder and over a file whose names
+    // have a letter beyond ASCII, was cut off: its journal holds them in 1252.
+    SetCurrentDirectoryA("C:\\");
+    RemoveTree(folder);
+    folder += " café";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    WriteFileText("été.htm", "the earlier summer");
+    WriteFileText("f", "in the way");
+    TestArchive archive({{"été.htm", "the new summer", 1000}, {"hiver.txt", "winter", 1000}, {"f\\x.txt", "x", 1000}});
+    ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    WriteFileText(JournalPath(), EarlierBuildsJournal(ReadFileText(JournalPath())));
+    ASSERT_NE(ReadFileText(JournalPath()).find("caf\xe9"), std::string::npos);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("été.htm"), "the earlier summer");
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "été.htm"}));
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Its record named what it wrote in 1252 too: an update keeps those names, each once, in UTF-8.
+    DeleteFileA("f");
+    WriteFileText("pmfiles.lst", InCodePage1252("été.htm\r\nautomne.txt\r\nhôtel.txt\r\n"));
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "automne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
 }
 
 TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRestart)

@@ -569,6 +569,10 @@ void Responder::Run()
             SaveBitmap(CaptureSettledScreen(screen), answer.screenshot.c_str());
         for (const auto& field : answer.fields)
             TypeText(screen, field.first, field.second);
+        for (int field : answer.readFields)
+            transcript_.Add("field " + std::to_string(field) + " | " + FieldText(screen, field));
+        if (answer.readOwner)
+            transcript_.Add("owner | " + Caption(GetWindow(screen, GW_OWNER)));
         transcript_.Add(Describe(screen) + " -> " + ActionName(answer));
         switch (answer.kind) {
         case Action::Escape:

@@ -109,6 +109,8 @@ struct Action {
     std::string expectCaption;                          // empty: any
     std::string buttonText;                             // press the button with this text instead of id
     std::string screenshot;                             // a .bmp of the screen, taken before answering
+    std::vector<int> readFields;                        // fields whose texts go to the transcript first
+    bool readOwner = false;                             // the caption of the window that owns the screen too
 };
 Action Press(int id, const std::string& caption = "");
 Action Type(int field, const std::string& text, int thenPress, const std::string& caption = "");
