@@ -24,4 +24,7 @@ struct ProductDetailsRecord {
     const char* publisher;
     const char* version;
     uint32_t estimatedSizeKilobytes; // of the whole payload
+    // Nonzero for a 64-bit product (architecture x64): its programs are
+    // 64-bit, its folder, registry keys and system files 64-bit Windows'.
+    int32_t sixtyFourBit;
 };

@@ -37,14 +37,18 @@ const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
     return (length == 0 || length >= size) ? nullptr : buffer;
 }
 
-// The system's folder for 32-bit programs, where only administrators write:
-// the setup registers the product for every user and runs its programs
-// elevated, so they must not lie where one user's programs can change them.
+// The system's folder for programs of the product's kind, where only
+// administrators write: the setup registers the product for every user and
+// runs its programs elevated, so they must not lie where one user's programs
+// can change them. 32-bit programs have their own on 64-bit Windows; the
+// folder of 64-bit ones a 32-bit program learns only from ProgramW6432.
 bool ProposeProgramFilesFolder()
 {
     char programs[PathBufferSize];
-    bool found = SystemFolderPath(CSIDL_PROGRAM_FILESX86, programs, sizeof programs)
-        || SystemFolderPath(CSIDL_PROGRAM_FILES, programs, sizeof programs);
+    bool found = ProductDetails.sixtyFourBit
+        ? ReadEnvironment("ProgramW6432", programs, sizeof programs) != nullptr
+        : SystemFolderPath(CSIDL_PROGRAM_FILESX86, programs, sizeof programs);
+    found = found || SystemFolderPath(CSIDL_PROGRAM_FILES, programs, sizeof programs);
     return found && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs, ProductConfig.folderName);
 }
 

@@ -315,9 +315,29 @@ struct OptionalText {
     const char* fallback;
 };
 const OptionalText OptionalTexts[] = {
-    {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}};
+    {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest"};
+const char* const Architectures[] = {"x86", "x64"};
+// The machine a Windows program's header names: Intel 386 and its
+// successors, or x64.
+constexpr uint16_t MachineX86 = 0x14c;
+constexpr uint16_t MachineX64 = 0x8664;
+
+// The machine of the Windows program at path; 0 when it is none.
+uint16_t ProgramMachine(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char dos[64] = {};
+    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+        return 0;
+    uint32_t header = dos[60] | uint32_t(dos[61]) << 8 | uint32_t(dos[62]) << 16 | uint32_t(dos[63]) << 24;
+    unsigned char pe[6] = {};
+    if (!in.seekg(header) || !in.read(reinterpret_cast<char*>(pe), sizeof pe) || pe[0] != 'P' || pe[1] != 'E' || pe[2]
+        || pe[3])
+        return 0;
+    return uint16_t(pe[4] | pe[5] << 8);
+}
 
 bool OptionalField(const std::string& name)
 {
@@ -726,7 +746,7 @@ std::string CheckStoredName(const std::string& name)
 }
 
 bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
-    Manifest& manifest, std::vector<std::string>& errors)
+    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64)
 {
     manifest = Manifest();
     manifest.path = path;
@@ -841,6 +861,10 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         fail(seen["folderName"].line, "field 'folderName': must not be empty");
     if (display.empty())
         fail(displayLine, "field 'displayName': must not be empty");
+    if (!In(Architectures, manifest.Field("architecture")))
+        fail(seen["architecture"].line, "field 'architecture': unknown architecture '" + manifest.Field("architecture")
+                                            + "'; use x86 or x64");
+    uint16_t architecture = manifest.Field("architecture") == "x64" ? MachineX64 : MachineX86;
     if (!In(CompressionSettings, manifest.Field("compression")))
         fail(seen["compression"].line, "field 'compression': unknown setting '" + manifest.Field("compression")
                                            + "'; use default or smallest");
@@ -874,6 +898,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         const char* field; // the field that names it or asks for it; none for the uninstaller
         std::string name;  // as written, in UTF-8
     };
+    // The uninstaller is the setup kit's, a 32-bit program whatever the product's architecture.
     std::vector<Program> programs = {{"mainExecutable", manifest.Field("mainExecutable")}, {nullptr, "pmuninst.exe"}};
     if (!manifest.Field("serviceExecutable").empty())
         programs.push_back({"serviceExecutable", manifest.Field("serviceExecutable")});
@@ -890,8 +915,24 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
                     + "' must be a program at the top of the installation folder, without a folder");
             continue;
         }
-        if (payloadNames.count(FoldedName(program.name)))
+        if (payloadNames.count(FoldedName(program.name))) {
+            // The setup runs it as a program of the product's architecture.
+            auto file = std::find_if(manifest.files.begin(), manifest.files.end(),
+                [&](const ManifestFile& f) { return FoldedName(f.name) == FoldedName(program.name); });
+            uint16_t machine = sources == Sources::Resolve && program.field ? ProgramMachine(file->source) : architecture;
+            if (machine != architecture && !(programsBuiltForX64 && machine == MachineX64)) {
+                std::string is = machine == MachineX86 ? "a 32-bit program"
+                    : machine == MachineX64            ? "a 64-bit program"
+                                                       : "no Windows program";
+                std::string problem = "'" + program.name + "' (" + file->source + ") is " + is + ", and the product's "
+                    "architecture is " + manifest.Field("architecture");
+                if (program.field)
+                    fail(seen[program.field].line, "field '" + std::string(program.field) + "': " + problem);
+                else
+                    errors.push_back(path + ": " + problem);
+            }
             continue;
+        }
         std::string missing = "no payload file named '" + program.name + "' at the top of the installation folder";
         if (program.field)
             fail(seen[program.field].line, "field '" + std::string(program.field) + "': " + missing);

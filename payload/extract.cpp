@@ -1,4 +1,5 @@
 #include "archive.h"
+#include "architecture.h"
 #include "code_page.h"
 #include "file_system.h"
 #include "globals.h"
@@ -64,6 +65,7 @@ int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffe
     Journal& journal, unsigned char* wrote)
 {
     const char* name = archive.fileNames[i];
+    SystemFileAccess access(IsSystemName(name));
     char target[PathBufferSize];
     if (IsSystemName(name)) {
         if (!StoredNamePath("", name, target, sizeof target))

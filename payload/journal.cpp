@@ -1,4 +1,5 @@
 #include "journal.h"
+#include "architecture.h"
 #include "code_page.h"
 #include "commands.h"
 #include "lines.h"
@@ -268,6 +269,7 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, cons
     // A folder that was deleted took what the run did there with it.
     if (!system && !folderThere)
         return true;
+    SystemFileAccess access(system);
     const WCHAR* within = system ? nullptr : summary.folderFinal;
     char path[PathBufferSize];
     char aside[PathBufferSize];

@@ -1,4 +1,5 @@
 #include "sequence.h"
+#include "architecture.h"
 #include "derived.h"
 #include "derived_texts.h"
 #include "folder.h"
@@ -47,6 +48,8 @@ const char StartupGroupCaption[] = "Add To Startup Group";
 const char NtServiceCaption[] = "Install NT Service";
 const char SuccessCaption[] = "Installation Successful";
 const char SuccessFormat[] = "%s has been successfully installed on your system. Would you like to start %s now?";
+const char NeedsWindows64Caption[] = "Setup";
+const char NeedsWindows64Format[] = "%s needs a 64-bit version of Windows.";
 
 HINSTANCE SetupInstance;
 HWND BackdropWindow;
@@ -174,6 +177,12 @@ bool FolderFitsProduct(const char* folder)
 int SetupSequence(HINSTANCE instance, const char* requestedFolder)
 {
     SetupInstance = instance;
+    if (ProductDetails.sixtyFourBit && !IsWindows64Bit()) {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, NeedsWindows64Format, ProductConfig.displayName);
+        ShowWarning(nullptr, NeedsWindows64Caption, text);
+        return ExitFailed;
+    }
     RegisterFolderCheck(FolderFitsProduct);
     RequestInstallFolder(requestedFolder);
     // A run that was cut off is undone before anything else, whatever the user

@@ -1,3 +1,4 @@
+#include "architecture.h"
 #include "commands.h"
 #include "globals.h"
 #include "message.h"
@@ -80,14 +81,16 @@ void RegisterUninstallEntry()
     if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
         || !FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
         || !FormatText(quietString, sizeof quietString, "%s /S", uninstallString)
-        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-               nullptr, &key, &disposition)
+        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
+               KEY_ALL_ACCESS | ProductRegistryView(), nullptr, &key, &disposition)
             != ERROR_SUCCESS) {
         OutputDebugStringA(KeyFailureLine);
         LogLine("Registry: the uninstall entry could not be made");
         return;
     }
-    LogLine("Registry: HKEY_LOCAL_MACHINE\\%s", keyPath);
+    LogLine(ProductDetails.sixtyFourBit ? "Registry: HKEY_LOCAL_MACHINE\\%s (64-bit view)"
+                                        : "Registry: HKEY_LOCAL_MACHINE\\%s (32-bit view)",
+        keyPath);
     // Failed writes of the name and the commands go unnoticed but in the log: the entry is a convenience for the user.
     SetStringValue(key, "DisplayName", ProductConfig.displayName);
     SetStringValue(key, "UninstallString", uninstallString);

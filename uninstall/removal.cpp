@@ -1,4 +1,5 @@
 #include "uninstall.h"
+#include "architecture.h"
 #include "code_page.h"
 #include "commands.h"
 #include "derived_texts.h"
@@ -67,7 +68,7 @@ EntryState ReadUninstallEntry()
     char keyPath[PathBufferSize];
     HKEY key;
     if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
-        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | ProductRegistryView(), &key) != ERROR_SUCCESS)
         return NoEntry;
     char command[PathBufferSize] = {};
     DWORD type = 0;
@@ -251,7 +252,8 @@ void RemoveFiles(HWND progress)
         char path[PathBufferSize];
         if (IsSystemName(name)) {
             UINT length = GetSystemDirectoryA(system, sizeof system);
-            if (length > 0 && length < sizeof system && FormatFolderFile(path, sizeof path, system, name + SystemPrefixLength))
+            if (length > 0 && length < sizeof system
+                && FormatFolderFile(path, sizeof path, system, name + SystemPrefixLength))
                 Note(SystemList, path);
             continue;
         }
@@ -450,7 +452,7 @@ bool ForgetInstallation()
         DeleteFileA(path); // result deliberately ignored: an empty profile file is harmless
     char keyPath[PathBufferSize];
     if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
-        LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+        LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, ProductRegistryView(), 0);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
             FormatText(text, sizeof text, EntryFormat, keyPath);
             Note(NotRemovedList, text);
@@ -476,7 +478,9 @@ void RemoveFromShell(HWND progress)
     ShowProgress(progress, ProductConfig.folderName, 0);
     OpenDdeClient();
     RemoveProductGroup();
-    RemoveStartupItem(TheRemoval.recorded.links, TheRemoval.recorded.linkCount);
+    // A product that never offered the Startup item has none to remove: naming the group would open its window.
+    if (ProductConfig.offerStartupGroup)
+        RemoveStartupItem(TheRemoval.recorded.links, TheRemoval.recorded.linkCount);
     CloseDdeClient();
 }
 

@@ -136,22 +136,22 @@ std::string RemovalComplete(const std::string& text)
 }
 
 // The command Programs and Features runs to remove the product, or its quiet one.
-std::string EntryCommand(const std::string& displayName, const std::string& value)
+std::string EntryCommand(const std::string& displayName, const std::string& value, REGSAM view = 0)
 {
-    for (const std::string& line : UninstallEntry(displayName))
+    for (const std::string& line : UninstallEntry(displayName, view))
         if (line.rfind(value + " = ", 0) == 0)
             return line.substr(value.size() + 3, line.rfind(" (") - value.size() - 3);
     return "(no " + value + ")";
 }
 
-std::string UninstallCommand(const std::string& displayName)
+std::string UninstallCommand(const std::string& displayName, REGSAM view = 0)
 {
-    return EntryCommand(displayName, "UninstallString");
+    return EntryCommand(displayName, "UninstallString", view);
 }
 
-std::string QuietUninstallCommand(const std::string& displayName)
+std::string QuietUninstallCommand(const std::string& displayName, REGSAM view = 0)
 {
-    return EntryCommand(displayName, "QuietUninstallString");
+    return EntryCommand(displayName, "QuietUninstallString", view);
 }
 
 Lines Join(const Lines& a, const Lines& b)
@@ -1423,4 +1423,77 @@ TEST(EndToEnd, WhereProgramManagerAnswersNothingTheGroupIsWrittenAsLinksForEvery
     CloseHandle(server.hThread);
     CloseHandle(server.hProcess);
     CloseHandle(ready);
+}
+
+TEST(EndToEnd, A64BitProductGoesWhere64BitWindowsKeepsItsOwn)
+{
+    const std::string setup = std::string("\"") + KESTREL_SETUP_EXE + "\"";
+    const std::string refusal = "Kestrel needs a 64-bit version of Windows.";
+    SYSTEM_INFO native;
+    GetNativeSystemInfo(&native);
+    if (native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_AMD64) {
+        // A 32-bit prefix: said before anything changes.
+        const Lines before = SystemSnapshot();
+        EXPECT_EQ(Drive(KESTREL_SETUP_EXE, {"answer Setup | OK"}),
+            (Lines{Box("Setup", refusal, "OK", "OK"), SetupEnded(1603)}));
+        EXPECT_EQ(RunUnattended(setup + " /S"), Lines{"exit code 1603"});
+        EXPECT_EQ(WithoutWinesOwn(Differences(before, SystemSnapshot())), Lines{});
+        return;
+    }
+    const std::string log = "C:\\kestrel-runs.log";
+    SetEnvironmentVariableA("SETUP_RECORD_LOG", log.c_str());
+    SetEnvironmentVariableA("SETUP_RECORD_EXIT", "0");
+    const std::string warning = Box("Close Running Copies First!",
+        "Do you already have an older version of Kestrel?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. If it "
+        "is running, shut it down BEFORE clicking the OK button.\r\n\r\nIf you have not installed Kestrel before, just "
+        "click the OK button.",
+        "OK", "OK");
+    // The folder of 64-bit programs, the entry in the 64-bit registry view and not in the 32-bit one, the
+    // system file in 64-bit Windows' own system directory, the agent started from the folder.
+    const std::string folder = "C:\\Program Files\\Kestrel";
+    char system[MAX_PATH], system32Bit[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    UINT length32Bit = GetSystemWow64DirectoryA(system32Bit, sizeof system32Bit);
+    const std::string systemFile = system + std::string("\\kestrel.dll");
+    auto expectInstalled = [&](const char* how, const char* backdrop) {
+        EXPECT_EQ(Names(ListFiles(folder)), (Lines{"kestrel.exe", "pmagent.exe", "pmfiles.lst", "pmuninst.exe"})) << how;
+        EXPECT_EQ(ReadLines(systemFile), Lines{"The 64-bit product's file in the system directory."}) << how;
+        EXPECT_EQ(GetFileAttributesA((std::string(system32Bit, length32Bit) + "\\kestrel.dll").c_str()),
+            INVALID_FILE_ATTRIBUTES) << how << ": not in SysWOW64";
+        EXPECT_EQ(UninstallCommand("Kestrel", KEY_WOW64_64KEY), "\"" + folder + "\\pmuninst.exe\"") << how;
+        EXPECT_EQ(UninstallEntry("Kestrel", KEY_WOW64_32KEY), Lines{"(no uninstall entry)"}) << how << ": not in Wow6432Node";
+        EXPECT_EQ(ReadLines(log),
+            Lines{"pmagent.exe|\"" + folder + "\\pmagent.exe\" -install -sid=0|" + folder + "|" + backdrop})
+            << how;
+    };
+    EXPECT_EQ(Drive(KESTREL_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                      "answer Close Running Copies First! | OK", "answer Installation Successful | No"}),
+        (Lines{Accepted, FolderDialog("C:\\Program Files", "Kestrel", "OK"), warning, Success("Kestrel", "No"), Ended}));
+    expectInstalled("interactively", "1");
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(DriveCommand(UninstallCommand("Kestrel", KEY_WOW64_64KEY),
+                  {"answer Remove Kestrel | Yes", "answer Close Running Copies First! | OK",
+                      "answer Removal Complete | OK"}),
+        (Lines{RemoveQuestion("Kestrel", "Yes"),
+            Box("Close Running Copies First!",
+                "Before Kestrel is removed, make sure it is not running. If it is running, shut it down before clicking "
+                "the OK button.",
+                "OK", "OK"),
+            RemovalComplete("Kestrel was removed from your computer." + InUseHeading + "\r\n" + folder
+                + "\\pmuninst.exe\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n"
+                + systemFile),
+            UninstallerEnded(0)}));
+    EXPECT_EQ(UninstallEntry("Kestrel", KEY_WOW64_64KEY), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ReadLines(log), Lines{"pmagent.exe|\"" + folder + "\\pmagent.exe\" -remove|" + folder + "|0"});
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The same unattended, and its removal through the quiet command.
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(RunUnattended(setup + " /S"), Lines{"exit code 0"});
+    expectInstalled("unattended", "0");
+    EXPECT_EQ(RunUnattended(QuietUninstallCommand("Kestrel", KEY_WOW64_64KEY)), Lines{"exit code 0"});
+    EXPECT_EQ(UninstallEntry("Kestrel", KEY_WOW64_64KEY), Lines{"(no uninstall entry)"});
+    DeleteFileA(systemFile.c_str());
 }

@@ -191,3 +191,8 @@ bool IsNtPlatform()
 {
     return Script.nt;
 }
+
+bool IsWindows64Bit()
+{
+    return Script.windows64;
+}

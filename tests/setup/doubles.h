@@ -14,6 +14,7 @@ struct DoubleScript {
     int extractResult = 4;
     int removeResult = 4;
     bool nt = true;
+    bool windows64 = true;
 };
 
 extern DoubleScript Script;

@@ -118,6 +118,17 @@ TEST_F(SequenceTest, AbandonedFolderChoiceEnds)
         Join({Opening, {"ResolveInstallFolder(backdrop, 1) -> gave up", NotInstalled}}));
 }
 
+TEST_F(SequenceTest, A64BitProductIsRefusedOn32BitWindowsBeforeAnything)
+{
+    ProductDetails.sixtyFourBit = 1;
+    Script.windows64 = false;
+    EXPECT_EQ(Run({Press(IDOK)}, 1603), Lines{"Setup | Pelmora needs a 64-bit version of Windows. | [OK] -> OK"});
+    Script.windows64 = true;
+    Restart();
+    EXPECT_EQ(Run({Press(IDNO), Press(IDNO)}).front(), Opening.front()) << "on 64-bit Windows it installs";
+    ProductDetails.sixtyFourBit = 0;
+}
+
 TEST_F(SequenceTest, InstalledWithStartupItemAndLaunchDeclined)
 {
     EXPECT_EQ(Run({Press(IDYES), Press(IDNO)}),

@@ -22,10 +22,16 @@ const char UninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Unins
 const std::string Folder = "C:\\services-test\\Pelmora";
 
 
-bool ReadValue(const std::string& key, const char* name, std::string& data, DWORD& length)
+// A 64-bit product's entry is in the 64-bit registry view, a 32-bit one's in the program's own.
+REGSAM View(bool sixtyFourBit)
+{
+    return sixtyFourBit ? KEY_WOW64_64KEY : 0;
+}
+
+bool ReadValue(const std::string& key, const char* name, std::string& data, DWORD& length, REGSAM view = 0)
 {
     HKEY handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS)
         return false;
     char buffer[2048] = {};
     DWORD type = 0;
@@ -98,30 +104,41 @@ protected:
 
 } // namespace
 
-TEST(UninstallEntry, WritesBothValuesWithTheirZeroBytesAndOverwrites)
+TEST(UninstallEntry, WritesBothValuesWithTheirZeroBytesAndOverwritesInTheProductsView)
 {
     ProductConfig = ShippedConfig();
     std::string key = std::string(UninstallKey) + "Pelmora";
-    for (const char* folder : {"C:\\Program Files\\Pelmora", "D:\\Other"}) {
-        FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
-        RegisterUninstallEntry();
-        std::string data;
-        DWORD length = 0;
-        ASSERT_TRUE(ReadValue(key, "DisplayName", data, length));
-        EXPECT_EQ(length, 8u) << "7 characters and the zero byte";
-        EXPECT_EQ(data, std::string("Pelmora", 8));
-        ASSERT_TRUE(ReadValue(key, "UninstallString", data, length));
-        std::string quoted = std::string("\"") + folder + "\\pmuninst.exe\"";
-        EXPECT_EQ(data, quoted + '\0');
-        EXPECT_EQ(length, quoted.size() + 1);
+    for (bool sixtyFourBit : {false, true}) {
+        ProductDetails.sixtyFourBit = sixtyFourBit;
+        for (const char* folder : {"C:\\Program Files\\Pelmora", "D:\\Other"}) {
+            FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
+            RegisterUninstallEntry();
+            std::string data;
+            DWORD length = 0;
+            ASSERT_TRUE(ReadValue(key, "DisplayName", data, length, View(sixtyFourBit)));
+            EXPECT_EQ(length, 8u) << "7 characters and the zero byte";
+            EXPECT_EQ(data, std::string("Pelmora", 8));
+            ASSERT_TRUE(ReadValue(key, "UninstallString", data, length, View(sixtyFourBit)));
+            std::string quoted = std::string("\"") + folder + "\\pmuninst.exe\"";
+            EXPECT_EQ(data, quoted + '\0');
+            EXPECT_EQ(length, quoted.size() + 1);
+        }
+        // On 64-bit Windows, a 64-bit product's entry is not where 32-bit programs' are.
+        SYSTEM_INFO native;
+        GetNativeSystemInfo(&native);
+        std::string other;
+        DWORD otherLength = 0;
+        if (sixtyFourBit && native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64)
+            EXPECT_FALSE(ReadValue(key, "DisplayName", other, otherLength, KEY_WOW64_32KEY));
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), View(sixtyFourBit), 0);
     }
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    ProductDetails.sixtyFourBit = 0;
 }
 
 TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersionDeletesThem)
 {
     ProductConfig = ShippedConfig();
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str());
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str(), View(false), 0);
     // A comma in the folder, which only the icon index after the last one keeps from being read as an index.
     const char folder[] = "C:\\Apps, Tools\\Pelmora";
     CopyText(InstallFolder, sizeof InstallFolder, folder);
@@ -149,7 +166,7 @@ TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersion
     };
     int row = 0;
     for (const auto& c : cases) {
-        ProductDetails = {c.publisher, c.version, 347};
+        ProductDetails = {c.publisher, c.version, 347, 0};
         RegisterUninstallEntry();
         Lines expected = common;
         if (c.hasVersion)
@@ -159,8 +176,8 @@ TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersion
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(UninstallEntry("Pelmora"), expected) << "row " << row++;
     }
-    ProductDetails = {"", "", 0};
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str());
+    ProductDetails = {"", "", 0, 0};
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str(), View(false), 0);
 }
 
 // The child's configuration has no publisher or version: deleting the values it
@@ -173,7 +190,7 @@ TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
     for (const char* length : {"300", "1010"})
         EXPECT_EQ(DebugOutputOf("\"" + child + "\" " + length), Lines{"Couldn't open the registry key.\r\n"})
             << length;
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "xxxxxxx").c_str());
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "xxxxxxx").c_str(), View(false), 0);
 }
 
 TEST_F(ServicesTest, AgentIsInstalledAndRemovedWithItsSwitchesInTheInstallationFolder)

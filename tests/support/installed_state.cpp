@@ -138,10 +138,11 @@ std::string ProfileValue(const std::string& profileFile)
     return value;
 }
 
-std::vector<std::string> UninstallEntry(const std::string& displayName)
+std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM view)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (UninstallKey + displayName).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (UninstallKey + displayName).c_str(), 0, KEY_READ | view, &key)
+        != ERROR_SUCCESS)
         return {"(no uninstall entry)"};
     std::vector<std::string> lines = KeyValues(key);
     RegCloseKey(key);

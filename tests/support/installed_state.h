@@ -1,6 +1,7 @@
 // What an installation left behind, read back as lines a test can compare:
 // files, the profile value, the uninstall entry, links and Program Manager trace.
 #pragma once
+#include <windows.h>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,9 @@ std::vector<std::string> ListFiles(const std::string& folder);
 // The remembered folder: the profile's Options/dataDir, or "(none)".
 std::string ProfileValue(const std::string& profileFile);
 // Every value of the uninstall entry, in name order: "Name = text (N bytes)" or
-// "Name = N (dword)"; or "(no uninstall entry)".
-std::vector<std::string> UninstallEntry(const std::string& displayName);
+// "Name = N (dword)"; or "(no uninstall entry)". In this program's registry
+// view, or the one given.
+std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM view = 0);
 // What a run may change, one line each: every file (with its size) and folder
 // of drive C:, and every key and value below Software of HKEY_LOCAL_MACHINE and
 // HKEY_CURRENT_USER in both the 32-bit and the 64-bit registry view.

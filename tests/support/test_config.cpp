@@ -2,7 +2,7 @@
 
 ProductConfigRecord ProductConfig = ShippedConfig();
 const char* AgreementText = "Agreement";
-ProductDetailsRecord ProductDetails = {"", "", 0};
+ProductDetailsRecord ProductDetails = {"", "", 0, 0};
 extern const uint32_t ProductCodePage = 1252;
 
 ProductConfigRecord ShippedConfig()
