@@ -220,6 +220,16 @@ std::string Links(const std::string& name, int folder = CSIDL_PROGRAMS)
     return std::string(programs) + "\\" + name;
 }
 
+// The log's lines that begin with the prefix.
+Lines LogLines(const std::string& log, const std::string& prefix)
+{
+    Lines found;
+    for (const std::string& line : ReadLines(log))
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line);
+    return found;
+}
+
 // A restart of the prefix, which carries out the deletions waiting for one.
 void SimulateRestart()
 {
@@ -657,11 +667,20 @@ TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
 
 TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
 {
-    EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
-                  "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
-                  "answer Installation Successful | Yes"}),
+    const std::string log = "C:\\launch.log";
+    EXPECT_EQ(DriveCommand("\"" + std::string(SETUP_EXE) + "\" /LOG=" + log,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                      "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+                      "answer Installation Successful | Yes"}),
         (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "Yes"), Ended}));
+    // The log says which way it was started.
+    Lines started = LogLines(log, "Started ");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_TRUE(started[0] == "Started as the signed-in user, through the desktop shell: " + Home + "\\pelmora.exe"
+        || started[0] == "Started directly, with the setup's rights (no desktop shell started it): \"" + Home
+                + "\\pelmora.exe\"")
+        << started[0];
     HWND program = automation::WaitForWindow([] { return FindWindowA("PelmoraMain", "Pelmora"); }, 10000);
     ASSERT_NE(program, nullptr);
     DWORD processId = 0;
@@ -973,16 +992,6 @@ Lines RunUnattended(const std::string& commandLine)
     CloseHandle(process.hProcess);
     seen.push_back("exit code " + std::to_string(exitCode));
     return seen;
-}
-
-// The log's lines that begin with the prefix.
-Lines LogLines(const std::string& log, const std::string& prefix)
-{
-    Lines found;
-    for (const std::string& line : ReadLines(log))
-        if (line.rfind(prefix, 0) == 0)
-            found.push_back(line);
-    return found;
 }
 
 const std::string Logs = "C:\\deploy logs";

@@ -228,9 +228,10 @@ TEST(Launch, ClosesTheBackdropThenStartsTheQuotedPath)
 TEST(Launch, BackdropIsGoneBeforeTheApplicationStarts)
 {
     ProductConfig = ShippedConfig();
-    std::string log = "C:\\launch-order.log";
+    // Started as the signed-in user, the program has the desktop shell's environment, not this one's.
+    std::string log = HelperPath("recorder.exe.log");
     DeleteFileA(log.c_str());
-    SetEnvironmentVariableA("SETUP_RECORD_LOG", log.c_str());
+    SetEnvironmentVariableA("SETUP_RECORD_LOG", nullptr);
     FormatText(ApplicationPath, sizeof ApplicationPath, "%s", HelperPath("recorder.exe").c_str());
     HWND backdrop = CreateBackdropWindow(GetModuleHandleA(nullptr), "Install Pelmora");
     ASSERT_NE(backdrop, nullptr);

@@ -1,5 +1,7 @@
 // A stand-in for the product's helper programs: appends what it was started
 // with to the log named by SETUP_RECORD_LOG and exits with SETUP_RECORD_EXIT.
+// Started without the test's environment (by the desktop shell, as the
+// signed-in user), it appends to the log beside itself: its path and ".log".
 // Each line: program file name | command line | current folder | backdrop 0/1
 #include <windows.h>
 #include <cstdio>
@@ -9,10 +11,11 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     char log[MAX_PATH], exitCode[16] = "0", program[MAX_PATH], folder[MAX_PATH];
-    if (!GetEnvironmentVariableA("SETUP_RECORD_LOG", log, sizeof log))
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    if (!GetEnvironmentVariableA("SETUP_RECORD_LOG", log, sizeof log)
+        && snprintf(log, sizeof log, "%s.log", program) >= int(sizeof log))
         return 99;
     GetEnvironmentVariableA("SETUP_RECORD_EXIT", exitCode, sizeof exitCode);
-    GetModuleFileNameA(nullptr, program, sizeof program);
     GetCurrentDirectoryA(sizeof folder, folder);
     const char* name = strrchr(program, '\\') ? strrchr(program, '\\') + 1 : program;
     bool backdrop = FindWindowA("install", nullptr) != nullptr;
