@@ -136,7 +136,7 @@ void RegisterWithShell()
 bool CreateBackdrop()
 {
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
-    BackdropFont = CreateBackdropFont(ProductCodePage);
+    BackdropFont = CreateBackdropFont(ProductCodePage, WindowDpi(nullptr));
     if (!RegisterBackdropClass(SetupInstance))
         return false;
     char caption[BackdropTitleSize];

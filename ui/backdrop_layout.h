@@ -1,4 +1,5 @@
-// The backdrop's geometry and colours, computed from the desktop's size alone.
+// The backdrop's geometry and colours, computed from the desktop's size and
+// the window's DPI alone.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -9,3 +10,5 @@ constexpr int BackdropBandCount = 64;
 int BackdropBandTop(int band, int height);
 COLORREF BackdropBandColour(int band);
 int BackdropTitleLeft(int desktopWidth, int titleWidth);
+// The title font's cell height at a DPI: 48 pixels at the 96-DPI design, in proportion at any other.
+int BackdropTitleHeight(UINT dpi);

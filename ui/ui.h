@@ -7,10 +7,18 @@ constexpr int BackdropTitleSize = 1024;
 extern char BackdropTitle[BackdropTitleSize];
 extern HFONT BackdropFont;
 
-// The title's font, in the character set of the product's code page (the
-// Western set for 1252); a stock font stands in when it cannot be created.
-HFONT CreateBackdropFont(UINT codePage);
+// The DPI a window draws at (its monitor's, where Windows 10 version 1607 and
+// later tell), else the screen's; null asks for the screen's.
+UINT WindowDpi(HWND window);
+// The title's font for a DPI, in the character set of the product's code page
+// (the Western set for 1252); a stock font stands in when it cannot be created.
+// The backdrop makes the fonts of later DPI changes in the same code page and
+// keeps the one in use in BackdropFont.
+HFONT CreateBackdropFont(UINT codePage, UINT dpi);
+// The window class, with the product's icons at the sizes the screen's DPI asks for.
 bool RegisterBackdropClass(HINSTANCE instance);
+// The window follows its DPI: at its creation and at every change of it, a
+// font and icons for that DPI and the whole desktop again.
 HWND CreateBackdropWindow(HINSTANCE instance, const char* caption);
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -40,9 +40,14 @@ void ResetDoubles()
 char BackdropTitle[BackdropTitleSize];
 HFONT BackdropFont;
 
-HFONT CreateBackdropFont(UINT codePage)
+UINT WindowDpi(HWND)
 {
-    Add("CreateBackdropFont(" + std::to_string(codePage) + ")");
+    return 144;
+}
+
+HFONT CreateBackdropFont(UINT codePage, UINT dpi)
+{
+    Add("CreateBackdropFont(" + std::to_string(codePage) + ", " + std::to_string(dpi) + ")");
     return static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT));
 }
 

@@ -62,7 +62,7 @@ protected:
 };
 
 const Lines Opening = {
-    "CreateBackdropFont(1252)",
+    "CreateBackdropFont(1252, 144)",
     "RegisterBackdropClass -> registered",
     "CreateBackdropWindow(Install Pelmora)",
     "RunAgreementDialog(owner is backdrop: yes) -> 1",
@@ -93,7 +93,7 @@ const Lines Extracted = {
 TEST_F(SequenceTest, WindowClassNotRegisteredEndsSilently)
 {
     Script.classRegisters = false;
-    EXPECT_EQ(Run({}, 1603), (Lines{"CreateBackdropFont(1252)", "RegisterBackdropClass -> failed"}));
+    EXPECT_EQ(Run({}, 1603), (Lines{"CreateBackdropFont(1252, 144)", "RegisterBackdropClass -> failed"}));
     EXPECT_EQ(BackdropDouble, nullptr);
 }
 

@@ -205,7 +205,7 @@ TEST(Launch, ClosesTheBackdropThenStartsTheQuotedPath)
     FormatText(ApplicationPath, sizeof ApplicationPath, "%s\\pelmora.exe", folder);
 
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install Pelmora");
-    BackdropFont = CreateBackdropFont(1252);
+    BackdropFont = CreateBackdropFont(1252, WindowDpi(nullptr));
     ASSERT_TRUE(RegisterBackdropClass(GetModuleHandleA(nullptr)));
     HWND backdrop = CreateBackdropWindow(GetModuleHandleA(nullptr), BackdropTitle);
     ASSERT_NE(backdrop, nullptr);
@@ -235,7 +235,7 @@ TEST(Launch, BackdropIsGoneBeforeTheApplicationStarts)
     FormatText(ApplicationPath, sizeof ApplicationPath, "%s", HelperPath("recorder.exe").c_str());
     HWND backdrop = CreateBackdropWindow(GetModuleHandleA(nullptr), "Install Pelmora");
     ASSERT_NE(backdrop, nullptr);
-    LaunchApplication(backdrop, CreateBackdropFont(1252));
+    LaunchApplication(backdrop, CreateBackdropFont(1252, WindowDpi(nullptr)));
     for (int i = 0; i < 500 && ReadLines(log).empty(); ++i)
         Sleep(10);
     Lines lines = ReadLines(log);

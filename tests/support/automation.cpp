@@ -163,6 +163,7 @@ std::vector<Control> ReadControls(HWND dialog)
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
         Control control;
+        control.window = child;
         control.className = ClassOf(child);
         control.id = short(GetDlgCtrlID(child));
         control.text = WindowText(child);

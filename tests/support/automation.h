@@ -24,6 +24,7 @@ std::string ClassOf(HWND window);
 bool IsDialog(HWND window);
 
 struct Control {
+    HWND window;
     std::string className;
     int id;
     std::string text;

@@ -95,6 +95,11 @@ std::vector<std::string> KeyValues(HKEY key)
 
 void ListKey(HKEY root, const std::string& path, REGSAM view, const std::string& label, std::vector<std::string>& lines)
 {
+    // Wine's own settings, which Wine rewrites freely: its font set-up records
+    // the code pages of the last program that drew text (1252, or 65001 for
+    // the programs' UTF-8).
+    if (path == "Software\\Wine")
+        return;
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return;

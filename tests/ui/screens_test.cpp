@@ -8,6 +8,7 @@
 #include "ui.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdlib>
 
 using namespace automation;
 
@@ -19,6 +20,32 @@ RECT Desktop()
     RECT desktop;
     GetWindowRect(GetDesktopWindow(), &desktop);
     return desktop;
+}
+
+// The DPI the run asked the prefix for (SETUP_DPI), 96 unless it asked.
+UINT AskedDpi()
+{
+    char dpi[16];
+    return GetEnvironmentVariableA("SETUP_DPI", dpi, sizeof dpi) ? UINT(std::atoi(dpi)) : 96;
+}
+
+LOGFONTA FontOf(HFONT font)
+{
+    LOGFONTA description = {};
+    GetObjectA(font, sizeof description, &description);
+    return description;
+}
+
+int IconWidth(HICON icon)
+{
+    ICONINFO info = {};
+    if (!GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
 }
 
 SIZE TitleExtent()
@@ -37,7 +64,7 @@ protected:
     static void SetUpTestSuite()
     {
         FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
-        BackdropFont = CreateBackdropFont(ProductCodePage);
+        BackdropFont = CreateBackdropFont(ProductCodePage, WindowDpi(nullptr));
         ASSERT_TRUE(RegisterBackdropClass(GetModuleHandleA(nullptr)));
     }
     void SetUp() override
@@ -65,6 +92,21 @@ protected:
         }
         EXPECT_GT(checked, 20);
     }
+    // How many rows of the first title line, as painted, hold white letters.
+    int PaintedTitleRows()
+    {
+        InvalidateRect(window, nullptr, FALSE);
+        PumpMessages(300);
+        Bitmap client = CaptureClient(window);
+        int rows = 0;
+        for (int y = 0; y < TitleExtent().cy && y < client.height; ++y)
+            for (int x = 0; x < client.width; ++x)
+                if (client.At(x, y) == RGB(255, 255, 255)) {
+                    ++rows;
+                    break;
+                }
+        return rows;
+    }
     HWND window = nullptr;
 };
 
@@ -87,6 +129,13 @@ TEST(BackdropLayout, BandsFollowTheDesktopHeightWithoutGaps)
     EXPECT_EQ(BackdropBandTop(7, 700), 76);
     EXPECT_EQ(BackdropTitleLeft(1024, 351), 512 - 175);
     EXPECT_EQ(BackdropTitleLeft(800, 1001), 400 - 500);
+    // The title's height follows the DPI from 48 pixels at 96, rounded to the nearest pixel.
+    const struct {
+        UINT dpi;
+        int height;
+    } heights[] = {{96, 48}, {144, 72}, {192, 96}, {120, 60}, {97, 49}, {95, 48}, {72, 36}};
+    for (const auto& h : heights)
+        EXPECT_EQ(BackdropTitleHeight(h.dpi), h.height) << h.dpi;
 }
 
 TEST_F(BackdropTest, CoversTheDesktopWithTheGradient)
@@ -129,6 +178,65 @@ TEST_F(BackdropTest, TitleIsWhiteAndCentredInTheFirstLine)
     EXPECT_LE(firstWhite - left, title.cx / 10) << "the title starts near its measured left edge";
 }
 
+// At the DPI of the run (96, or what SETUP_DPI asked), the title, its
+// painted letters and the icons are those of that DPI; a window whose font was
+// made for another DPI takes its own, and a change of DPI lays it all out again.
+TEST_F(BackdropTest, TitleAndIconsFollowTheWindowsDpi)
+{
+    UINT dpi = WindowDpi(window);
+    ASSERT_EQ(dpi, AskedDpi());
+    EXPECT_EQ(WindowDpi(nullptr), dpi);
+    EXPECT_EQ(FontOf(BackdropFont).lfHeight, BackdropTitleHeight(dpi));
+    // The font mapper may round a scaled cell by a pixel.
+    EXPECT_NEAR(TitleExtent().cy, BackdropTitleHeight(dpi), 1);
+    EXPECT_GE(PaintedTitleRows(), BackdropTitleHeight(dpi) / 2) << "letters of the title's height";
+    HICON classIcon = reinterpret_cast<HICON>(GetClassLongPtrA(window, GCLP_HICON));
+    HICON classSmallIcon = reinterpret_cast<HICON>(GetClassLongPtrA(window, GCLP_HICONSM));
+    EXPECT_EQ(IconWidth(classIcon), GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(IconWidth(classSmallIcon), GetSystemMetrics(SM_CXSMICON));
+
+    // The icons of the product at 144 and 192 DPI: 48 and 24, 64 and 32 pixels.
+    const struct {
+        UINT dpi;
+        int icon, smallIcon;
+    } others[] = {{144, 48, 24}, {192, 64, 32}};
+    for (const auto& other : others) {
+        if (other.dpi == dpi)
+            continue;
+        SCOPED_TRACE(other.dpi);
+        DestroyWindow(window);
+        HFONT made = CreateBackdropFont(ProductCodePage, other.dpi);
+        DeleteObject(BackdropFont);
+        BackdropFont = made;
+        window = CreateBackdropWindow(GetModuleHandleA(nullptr), "Install Pelmora");
+        EXPECT_EQ(GetObjectType(made), 0u) << "the font for another DPI is deleted";
+        EXPECT_EQ(FontOf(BackdropFont).lfHeight, BackdropTitleHeight(dpi));
+
+        SetWindowPos(window, nullptr, 40, 30, 500, 400, SWP_NOZORDER);
+        HFONT before = BackdropFont;
+        BYTE charset = FontOf(before).lfCharSet;
+        RECT suggested = {40, 30, 540, 430};
+        SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(other.dpi, other.dpi), reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(GetObjectType(before), 0u) << "the replaced font is deleted";
+        LOGFONTA font = FontOf(BackdropFont);
+        EXPECT_EQ(font.lfHeight, BackdropTitleHeight(other.dpi));
+        EXPECT_EQ(font.lfCharSet, charset);
+        EXPECT_STREQ(font.lfFaceName, "Times New Roman");
+        RECT frame;
+        GetWindowRect(window, &frame);
+        EXPECT_EQ(frame.left, 0);
+        EXPECT_EQ(frame.top, 0);
+        EXPECT_EQ(frame.right, Desktop().right);
+        EXPECT_EQ(frame.bottom, Desktop().bottom);
+        EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(SendMessageA(window, WM_GETICON, ICON_BIG, 0))), other.icon);
+        EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(SendMessageA(window, WM_GETICON, ICON_SMALL, 0))), other.smallIcon);
+        EXPECT_GE(PaintedTitleRows(), BackdropTitleHeight(other.dpi) / 2);
+
+        SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(FontOf(BackdropFont).lfHeight, BackdropTitleHeight(dpi));
+    }
+}
+
 TEST_F(BackdropTest, ResizingKeepsTheLayoutOfTheDesktop)
 {
     Bitmap before = CaptureClient(window);
@@ -164,7 +272,7 @@ TEST(BackdropFont, TakesTheCharacterSetOfTheProductsCodePage)
     } cases[] = {{1252, ANSI_CHARSET}, {1251, RUSSIAN_CHARSET}, {1250, EASTEUROPE_CHARSET}, {1253, GREEK_CHARSET},
         {1254, TURKISH_CHARSET}, {1257, BALTIC_CHARSET}, {874, THAI_CHARSET}};
     for (const auto& c : cases) {
-        HFONT font = CreateBackdropFont(c.codePage);
+        HFONT font = CreateBackdropFont(c.codePage, 96);
         LOGFONTA created = {};
         ASSERT_EQ(GetObjectA(font, sizeof created, &created), int(sizeof created)) << c.codePage;
         EXPECT_EQ(created.lfCharSet, c.charset) << c.codePage;

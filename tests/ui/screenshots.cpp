@@ -17,7 +17,7 @@ int main(int argc, char** argv)
         return 2;
     HINSTANCE instance = GetModuleHandleA(nullptr);
     FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
-    BackdropFont = CreateBackdropFont(ProductCodePage);
+    BackdropFont = CreateBackdropFont(ProductCodePage, WindowDpi(nullptr));
     if (!RegisterBackdropClass(instance))
         return 1;
     HWND backdrop = CreateBackdropWindow(instance, BackdropTitle);

@@ -101,6 +101,42 @@ std::string TemplateClass(const std::string& raw)
     return raw;
 }
 
+// How a control's text overflows the room the control draws it in, in the
+// control's own font and laid out as the control lays it out ("" when it
+// fits): a static text wrapped to its width, a button's line inside its frame,
+// a group box's label between an average character's indent and the far frame.
+std::string Overflow(HWND control)
+{
+    std::wstring text = Utf16(WindowText(control));
+    if (text.empty())
+        return "";
+    RECT room;
+    GetClientRect(control, &room);
+    HDC dc = GetDC(control);
+    HGDIOBJ kept = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    UINT format = DT_CALCRECT;
+    if (ClassOf(control) == "Static") {
+        format |= DT_WORDBREAK | DT_EXPANDTABS;
+    } else if ((GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX) {
+        format |= DT_SINGLELINE;
+        InflateRect(&room, -metrics.tmAveCharWidth, 0);
+    } else {
+        format |= DT_SINGLELINE;
+        InflateRect(&room, -2 * GetSystemMetrics(SM_CXEDGE), -GetSystemMetrics(SM_CYEDGE));
+    }
+    int width = room.right - room.left, height = room.bottom - room.top;
+    RECT needed = {0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), int(text.size()), &needed, format);
+    SelectObject(dc, kept);
+    ReleaseDC(control, dc);
+    if (needed.right <= width && needed.bottom <= height)
+        return "";
+    return "needs " + std::to_string(needed.right) + "x" + std::to_string(needed.bottom) + ", has "
+        + std::to_string(width) + "x" + std::to_string(height);
+}
+
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
 {
     return message == WM_INITDIALOG;
@@ -169,6 +205,7 @@ TEST(DialogTemplates, LiveDialogsShowEveryControlInTabOrder)
             EXPECT_EQ(controls[i].units.top, expected.y);
             EXPECT_EQ(controls[i].units.right, expected.width);
             EXPECT_EQ(controls[i].units.bottom, expected.height);
+            EXPECT_EQ(Overflow(controls[i].window), "") << "clipped";
         }
         // Tab order: the tab stops follow one another in template order.
         std::vector<int> stops;
