@@ -8,9 +8,6 @@
 
 namespace {
 
-// A profile file larger than this is no profile the setup wrote; it is left as it is.
-constexpr DWORD ProfileSizeLimit = 1024 * 1024;
-
 // A text in UTF-16, from the heap; null when it is not valid in the code page or memory ran out.
 WCHAR* Widen(const char* text, int length, UINT codePage, DWORD flags, int* wideLength)
 {
@@ -37,16 +34,6 @@ bool KeepsAsciiApart(const char* text, UINT codePage)
     return true;
 }
 
-// The code page Windows gives programs that do not choose one; 0 when it is UTF-8.
-UINT SystemCodePage()
-{
-    DWORD codePage = 0;
-    if (!GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-            reinterpret_cast<char*>(&codePage), sizeof codePage))
-        return 0;
-    return codePage == CP_UTF8 || codePage == CP_ACP ? 0 : codePage;
-}
-
 bool IsUtf8(const char* text, int length)
 {
     return length == 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, length, nullptr, 0) > 0;
@@ -69,17 +56,16 @@ char* BytesToUtf8(const char* text, int length, UINT codePage, int* utf8Length)
     return utf8;
 }
 
-bool WriteWholeFile(const char* path, const char* bytes, DWORD length)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool whole = WriteFile(file, bytes, length, &written, nullptr) && written == length && FlushFileBuffers(file);
-    return CloseHandle(file) && whole;
-}
-
 } // namespace
+
+UINT SystemCodePage()
+{
+    DWORD codePage = 0;
+    if (!GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+            reinterpret_cast<char*>(&codePage), sizeof codePage))
+        return 0;
+    return codePage == CP_UTF8 || codePage == CP_ACP ? 0 : codePage;
+}
 
 bool UsesUtf8()
 {
@@ -189,6 +175,17 @@ bool HoldProductTexts()
     return true;
 }
 
+WCHAR* StoredBytesToUtf16(const char* bytes, int length, int* wideLength)
+{
+    UINT codePage = SystemCodePage();
+    bool utf8 = !UsesUtf8() || codePage == 0 || IsUtf8(bytes, length);
+    if (length == 0) {
+        *wideLength = 0;
+        return static_cast<WCHAR*>(malloc(sizeof(WCHAR)));
+    }
+    return Widen(bytes, length, utf8 ? CP_ACP : codePage, 0, wideLength);
+}
+
 bool ReadStoredText(char* text, size_t size)
 {
     int length = int(TextLength(text));
@@ -202,53 +199,4 @@ bool ReadStoredText(char* text, size_t size)
     if (!fits)
         text[0] = '\0';
     return fits;
-}
-
-bool UpgradeProfileFile(const char* profileFile)
-{
-    char windows[PathBufferSize];
-    char path[PathBufferSize];
-    char converting[PathBufferSize];
-    UINT windowsLength = GetWindowsDirectoryA(windows, sizeof windows);
-    UINT codePage = SystemCodePage();
-    if (!UsesUtf8() || codePage == 0)
-        return true;
-    if (windowsLength == 0 || windowsLength >= sizeof windows
-        || !FormatText(path, sizeof path, "%s\\%s", windows, profileFile)
-        || !FormatText(converting, sizeof converting, "%s.utf8", path))
-        return false;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    DWORD size = GetFileSize(file, nullptr);
-    char* bytes = size <= ProfileSizeLimit ? static_cast<char*>(malloc(size + 1)) : nullptr;
-    DWORD read = 0;
-    bool whole = bytes && ReadFile(file, bytes, size, &read, nullptr) && read == size;
-    CloseHandle(file);
-    if (!whole) {
-        free(bytes);
-        return false;
-    }
-    // A byte order mark names the file's encoding, which the profile functions honour.
-    bool marked = size >= 2 && ((BYTE(bytes[0]) == 0xFF && BYTE(bytes[1]) == 0xFE)
-                                   || (BYTE(bytes[0]) == 0xFE && BYTE(bytes[1]) == 0xFF)
-                                   || (size >= 3 && BYTE(bytes[0]) == 0xEF && BYTE(bytes[1]) == 0xBB
-                                       && BYTE(bytes[2]) == 0xBF));
-    if (marked || IsUtf8(bytes, int(size))) {
-        free(bytes);
-        return true;
-    }
-    int utf8Length = 0;
-    char* utf8 = BytesToUtf8(bytes, int(size), codePage, &utf8Length);
-    free(bytes);
-    // Written whole beside it first, so that the profile is never half converted.
-    bool converted = utf8 && WriteWholeFile(converting, utf8, DWORD(utf8Length))
-        && MoveFileExA(converting, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    free(utf8);
-    if (!converted)
-        DeleteFileA(converting); // result deliberately ignored: a leftover of a failed conversion only
-    LogLine(converted ? "Profile: %s converted from code page %d to UTF-8"
-                      : "Profile: %s could not be converted from code page %d to UTF-8",
-        path, int(codePage));
-    return converted;
 }

@@ -27,17 +27,19 @@ bool HoldTexts(const char* const* texts, int count, const char** held);
 // The product's record, details and agreement, held so (see product.h).
 bool HoldProductTexts();
 
+// The code page Windows gives programs that do not choose one, in which an
+// earlier build wrote its files; 0 when it is UTF-8.
+UINT SystemCodePage();
+// Bytes read from a file an earlier build may have written, in UTF-16 from
+// the heap: as the process's code page takes them when that is not UTF-8 or
+// they are valid UTF-8, else in the system's code page. Null when memory ran
+// out.
+WCHAR* StoredBytesToUtf16(const char* bytes, int length, int* wideLength);
 // A text read from a file an earlier build may have written in the system's
 // code page: kept when it is valid UTF-8 (or this process does not use UTF-8),
 // else converted from the system's code page. False, the text left empty,
 // when the converted text does not fit.
 bool ReadStoredText(char* text, size_t size);
-// The product's profile file, rewritten in UTF-8 when an earlier build wrote
-// it in the system's code page: the profile functions would read its bytes as
-// UTF-8, and their next write would turn every character they could not read
-// into a replacement character. False when it had to be and could not be.
-bool UpgradeProfileFile(const char* profileFile);
-
 // A UTF-16 text, from a function that has no ANSI form or whose ANSI form
 // takes too small a buffer, in the process's code page. False, out left
 // empty, when a character has no place there or it does not fit.

@@ -305,8 +305,6 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         *exitCode = EndRun(ExitFailed);
         return false;
     }
-    // Before the profile functions first read it, and only by the run that holds the product.
-    UpgradeProfileFile(ProductConfig.profileFile); // result deliberately ignored: logged; the folder it names is then not found
     return true;
 }
 

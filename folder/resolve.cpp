@@ -7,6 +7,7 @@
 #include "message.h"
 #include "paths.h"
 #include "product.h"
+#include "profile.h"
 #include "run.h"
 #include "text.h"
 #include <shlobj.h>
@@ -77,8 +78,8 @@ void ProposeDefaultFolder()
     }
     char proposal[PathBufferSize];
     CopyText(proposal, sizeof proposal, InstallFolder);
-    DWORD remembered = GetPrivateProfileStringA(ProfileSection, ProfileKey, proposal, InstallFolder,
-        sizeof InstallFolder, ProductConfig.profileFile);
+    DWORD remembered = ReadProfileValue(ProfileSection, ProfileKey, proposal, InstallFolder, sizeof InstallFolder,
+        ProductConfig.profileFile);
     NormalizeSeparators(InstallFolder);
     LogLine(TextEquals(InstallFolder, proposal) || remembered == 0 ? "Folder proposed: %s"
                                                                     : "Folder proposed: %s (remembered in %s)",
@@ -130,7 +131,8 @@ bool MakeFolderAbsolute(char* path, size_t size)
 
 void RememberInstallFolder()
 {
-    bool written = WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
+    bool written = PrepareProfileForWriting(ProductConfig.profileFile, InstallFolder)
+        && WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
     LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
         ProductConfig.profileFile);
 }

@@ -9,6 +9,7 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
+#include "profile.h"
 #include "recorded.h"
 #include "report.h"
 #include "run.h"
@@ -102,8 +103,7 @@ bool BelongsHere()
         break;
     }
     char remembered[PathBufferSize];
-    GetPrivateProfileStringA(ProfileSection, ProfileKey, "", remembered, sizeof remembered,
-        ProductConfig.profileFile);
+    ReadProfileValue(ProfileSection, ProfileKey, "", remembered, sizeof remembered, ProductConfig.profileFile);
     return remembered[0] && SamePath(remembered, InstallFolder);
 }
 
@@ -420,8 +420,13 @@ bool HoldsOnlyBlanks(const char* path)
     DWORD read = 0;
     bool whole = ReadFile(file, content, sizeof content, &read, nullptr) && read < sizeof content;
     CloseHandle(file);
-    for (DWORD i = 0; whole && i < read; ++i)
-        whole = content[i] == ' ' || content[i] == '\t' || content[i] == '\r' || content[i] == '\n';
+    // A file in UTF-16 (as an earlier build's is rewritten) has a byte order mark and two bytes a character.
+    bool utf16 = read >= 2 && BYTE(content[0]) == 0xFF && BYTE(content[1]) == 0xFE;
+    DWORD step = utf16 ? 2 : 1;
+    for (DWORD i = utf16 ? 2 : 0; whole && i < read; i += step) {
+        char c = content[i];
+        whole = (c == ' ' || c == '\t' || c == '\r' || c == '\n') && (!utf16 || (i + 1 < read && !content[i + 1]));
+    }
     return whole;
 }
 
@@ -433,6 +438,8 @@ bool ForgetInstallation()
     char text[PathBufferSize];
     const char* profile = ProductConfig.profileFile;
     char value[4];
+    // Its other lines may be an earlier build's or the product's own, in a code page: kept as they read.
+    PrepareProfileForWriting(profile, nullptr); // result deliberately ignored: logged; the removal is checked below
     bool wasThere = GetPrivateProfileStringA(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
     WritePrivateProfileStringA(ProfileSection, ProfileKey, nullptr, profile);
     char rest[4];

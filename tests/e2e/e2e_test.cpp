@@ -51,6 +51,10 @@ const std::string NotInstalled = Box("Application Not Installed",
     "The application will not be installed at this time. If you decide to install the application later, just "
     "launch this program again to complete the installation process.",
     "OK", "OK");
+const std::string ShuttingDown = Box("Shutting Down",
+    "This program cannot operate without a data folder to store its files in. The program will exit now. Please "
+    "determine an appropriate folder name and start the program again later.",
+    "OK", "OK");
 const std::string Closing = Box("Closing Running Copies",
     "Any copies of Pelmora currently running must now be shut down. This may take a few seconds.", "OK", "OK");
 const std::string StartupPrompt =
@@ -462,12 +466,7 @@ TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
                 "That directory is the Windows directory. It is not safe to install applications in the Windows "
                 "directory because it contains other important system files. Please choose another location.",
                 "OK", "OK"),
-            FolderDialog("C:", "windows", "Cancel"),
-            Box("Shutting Down",
-                "This program cannot operate without a data folder to store its files in. The program will exit "
-                "now. Please determine an appropriate folder name and start the program again later.",
-                "OK", "OK"),
-            NotInstalled, SetupEnded(1602)}));
+            FolderDialog("C:", "windows", "Cancel"), ShuttingDown, NotInstalled, SetupEnded(1602)}));
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(GetFileAttributesA("C:\\missing"), INVALID_FILE_ATTRIBUTES);
 }
@@ -1287,6 +1286,7 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     const Lines record = {"写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
     EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), record);
     EXPECT_EQ(ProfileValue("zdjęcia.ini"), folder);
+    EXPECT_EQ(FileBytes(WindowsFile("zdjęcia.ini")).substr(0, 2), "\xff\xfe") << "in UTF-16: the product reads it too";
     Lines entry = UninstallEntry(Fotos);
     ASSERT_EQ(entry.size(), 10u);
     entry.erase(entry.begin() + 3); // the payload's size, which the program's build decides
@@ -1371,25 +1371,37 @@ TEST(EndToEnd, OlderWindowsAndEarlierBuildsAreReadInTheSystemsCodePage)
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"),
             "setup-without-utf8 ended with exit code 0"}));
     EXPECT_EQ(WithoutRecord(ListFiles(folder)), ShippedFiles());
-    EXPECT_NE(FileBytes(WindowsFile("pelmora.ini")).find("dataDir=C:\\Caf\xe9\\Pelmora\r\n"), std::string::npos);
+    const std::string earlierProfile = FileBytes(WindowsFile("pelmora.ini"));
+    EXPECT_NE(earlierProfile.find("dataDir=C:\\Caf\xe9\\Pelmora\r\n"), std::string::npos);
+    // Reading it proposes the folder right and leaves the file as it is.
+    EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | Cancel",
+                      "answer Shutting Down | OK", "answer Application Not Installed | OK"}),
+        (Lines{Accepted, FolderDialog(parent, "Pelmora", "Cancel"), ShuttingDown, NotInstalled, SetupEnded(1602)}));
+    EXPECT_EQ(FileBytes(WindowsFile("pelmora.ini")), earlierProfile);
     // An earlier version had also written a file with a letter of the code page; its record says so in it.
     std::ofstream(folder + "\\Lisez-moi été.txt") << "l'été";
     std::ofstream(folder + "\\pmfiles.lst", std::ios::binary | std::ios::app) << "Lisez-moi \xe9t\xe9.txt\r\n";
 
-    // The update proposes the remembered folder, read right; the profile is UTF-8 from then on.
+    // The update proposes the remembered folder, read right; the profile is UTF-16 from then on.
     EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
                   {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
                       "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
                       "answer Installation Successful | No"}),
         (Lines{Accepted, FolderDialog(parent, "Pelmora", "OK"), Closing,
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended}));
-    EXPECT_NE(FileBytes(WindowsFile("pelmora.ini")).find("dataDir=" + folder + "\r\n"), std::string::npos);
+    const std::string profile = FileBytes(WindowsFile("pelmora.ini"));
+    ASSERT_EQ(profile.substr(0, 2), "\xff\xfe") << "UTF-16 with its byte order mark";
+    const std::wstring characters(reinterpret_cast<const wchar_t*>(profile.data() + 2), (profile.size() - 2) / 2);
+    EXPECT_NE(automation::Utf8(characters).find("dataDir=" + folder + "\r\n"), std::string::npos);
     EXPECT_EQ(ProfileValue("pelmora.ini"), folder);
 
     // The uninstaller removes what both versions wrote, the earlier one's file under its name too.
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), {"answer Remove Pelmora | Yes",
                   "answer Closing Running Copies | OK", "answer Removal Complete | OK"}).back(), Uninstalled);
     EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
+    EXPECT_EQ(GetFileAttributesA(WindowsFile("pelmora.ini").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the profile, left with nothing, goes";
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
 }

@@ -10,9 +10,11 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/files" "$work/out"
 cp "$source/products/pelmora/agreement.txt" "$source/products/pelmora/pelmora.ico" "$work/"
 printf 'x' >"$work/files/x.txt"
+# A program's headers, as the packer reads them: a 32-bit Windows program.
+{ printf 'MZ'; head -c 58 /dev/zero; printf '\x40\0\0\0PE\0\0\x4c\x01'; } >"$work/files/program.exe"
 {
     sed -n '1,/^\[files\]/p' "$source/products/pelmora/product.ini" | grep -v '^file ='
-    echo "file = pelmora.exe | files/x.txt | 1000000000"
+    echo "file = pelmora.exe | files/program.exe | 1000000000"
     echo "file = pmuninst.exe | files/x.txt | 1000000000"
     seq 1 20000 | awk '{ printf "file = data/d%d/f%d.txt | files/x.txt | 1000000000\n", $1 / 500, $1 }'
 } >"$work/product.ini"

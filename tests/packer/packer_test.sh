@@ -205,9 +205,14 @@ mkdir -p "$work/a" "$work/b"
 for out in a b; do
     "$packer" --uninstaller "$work/product.ini" "$work/$out" && "$packer" "$work/product.ini" "$work/$out"
 done
-for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp; do
+for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp uninstaller.ico; do
     if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
 done
+# The uninstaller's icon keeps the shipped icon's 16 and 32 pixel images, not its 48.
+if [ "$(od -An -tu1 -j4 -N2 "$work/a/uninstaller.ico" | tr -s ' ')" = " 2 0" ] \
+    && [ "$(od -An -tu1 -j6 -N1 "$work/a/uninstaller.ico" | tr -d ' ')" = 32 ] \
+    && [ "$(od -An -tu1 -j22 -N1 "$work/a/uninstaller.ico" | tr -d ' ')" = 16 ]; then passed=$((passed + 1))
+else echo "FAIL the uninstaller's icon is not the shipped one's 32 and 16 pixel images"; failures=$((failures + 1)); fi
 grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
     || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
 
