@@ -353,6 +353,7 @@ struct Entry {
 struct RawManifest {
     std::map<std::string, Entry> fields;
     std::vector<Entry> files;
+    bool unreadableLines = false; // one of them may be the field that seems missing
 };
 
 // A text field within the length every text may have (the manifest's lines
@@ -386,7 +387,7 @@ void CheckRoomInAShortFolder(const Manifest& manifest, std::map<std::string, Ent
         if (first.size() < fields.size())
             named = "s '" + first + "' and '" + fields.substr(first.size() + 2) + "'";
         fail(seen[first].line, "field" + named + ": too long for any folder: even in " + folder + ", "
-                + rule->text + " would be longer than " + std::to_string(rule->size - 1) + " characters");
+                + rule->text + " would be longer than " + std::to_string(rule->size - 1) + " bytes in UTF-8");
     }
     for (const ManifestFile& file : manifest.files) {
         // A system file's folder is the system's: measured in its longest usual place.
@@ -457,6 +458,7 @@ template <typename Fail, typename FailAt> void ReadLines(std::istream& in, RawMa
         std::string problem = Utf8TextProblem(text, at);
         if (!problem.empty()) {
             failAt(line, Utf8TextColumn(text.substr(0, at)), problem);
+            raw.unreadableLines = true;
             continue;
         }
         text = Trim(text);
@@ -816,10 +818,10 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             + std::to_string(PayloadLimit) + " a 32-bit setup program can carry in its image");
 
     for (const char* name : FieldOrder)
-        if (!seen.count(name))
+        if (!seen.count(name) && !raw.unreadableLines)
             errors.push_back(path + ": field '" + std::string(name) + "' is missing");
     for (const char* name : PathFields)
-        if (!seen.count(name))
+        if (!seen.count(name) && !raw.unreadableLines)
             errors.push_back(path + ": field '" + std::string(name) + "' is missing");
     if (!errors.empty())
         return false;

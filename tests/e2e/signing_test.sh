@@ -54,8 +54,10 @@ manifest=$folder/manifest/product.ini build=$folder/build notes=$folder/osslsign
 holders=$folder/password-holders
 mkdir -p "$folder/manifest"
 cp "$root"/tests/e2e/quillet/* "$folder/manifest/"
+# Its icon, the second product's without the 48 pixel image, draws the packer's warning.
+cp "$second/generated/uninstaller.ico" "$folder/manifest/small.ico"
 sed -i -e 's|^displayName = .*|displayName = Quillet; Notes [beta|' \
-    -e "s|^icon = .*|icon = $root/products/pelmora/pelmora.ico|" \
+    -e "s|^icon = .*|icon = $folder/manifest/small.ico|" \
     -e 's|^version = .*|&\nurl = https://example.com/quillet;notes?[beta|' "$manifest"
 {
     echo '#!/usr/bin/env bash'
@@ -80,6 +82,9 @@ cmake --preset default -S "$root" -B "$build" -DPRODUCT="$manifest" -DOSSLSIGNCO
 package "$folder/unsigned.log" "$manifest" "$build"
 check "packaged unsigned first" test $? -eq 0
 check "setup.exe is not signed" unsigned "$build/bin/setup.exe"
+check "tools/package shows the packer's warning" says "$folder/unsigned.log" \
+    "$folder/manifest/small.ico: warning: the icon has no 48x48 image"
+check "once" test "$(grep -c ': warning: ' "$folder/unsigned.log")" -eq 1
 cp "$build/bin/setup.exe" "$folder/unsigned-setup.exe"
 
 SETUP_SIGN_PKCS12=$certificates/quillet.p12 SETUP_SIGN_PASSWORD=quillet-signing \

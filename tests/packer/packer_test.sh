@@ -169,7 +169,7 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1251${S}"
 "agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
-"startupArguments${S}startupArguments = $(repeat a 1000)${S}fields 'startupArguments' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the Startup item's command line would be longer than 1023 characters"
+"startupArguments${S}startupArguments = $(repeat a 1000)${S}fields 'startupArguments' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the Startup item's command line would be longer than 1023 bytes in UTF-8"
 "${S}file = $(repeat a 120)/$(repeat b 130).txt | help.htm${S}its path would be longer than the 259 characters the file functions take"
 "${S}file = $(repeat d 237)/x.txt | help.htm${S}the folder it needs would be longer than the 247 characters a new folder may have"
 "${S}file = $(repeat d 236)/x.txt | help.htm${S}"
@@ -198,6 +198,12 @@ for entry in "${cases[@]}"; do
     fi
     expect_refusal "$pattern -> $replacement" "$message"
 done
+
+# A field on a line that is not UTF-8 is named once, as that, not also as missing.
+variant startupPrompt "startupPrompt = Start "$'\xc0\xaf'
+expect_refusal "a field not UTF-8" "product.ini:8:23: holds bytes that are not UTF-8"
+if [ "$(wc -l <"$work/stderr")" -eq 1 ]; then passed=$((passed + 1))
+else echo "FAIL a field not UTF-8 is reported more than once: $(cat "$work/stderr")"; failures=$((failures + 1)); fi
 
 # The same manifest and files pack to the same bytes.
 cp "$product/product.ini" "$work/product.ini"
