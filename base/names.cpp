@@ -119,6 +119,28 @@ size_t BrokenNameLimit(const char* folder, const char* name)
     return TextCharacters(path) < FolderPathLimit ? 0 : FolderPathLimit;
 }
 
+const char* ComponentsProblem(const char* path)
+{
+    for (const char* begin = path;;) {
+        const char* end = begin;
+        while (*end && !IsSeparator(*end))
+            ++end;
+        if (const char* problem = ComponentProblem(begin, end))
+            return problem;
+        if (!*end)
+            return nullptr;
+        begin = end + 1;
+    }
+}
+
+const char* RecordedLinkProblem(const char* path)
+{
+    bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
+    if (!letter || path[1] != ':' || !IsSeparator(path[2]))
+        return "is not a full path on a drive";
+    return ComponentsProblem(path + 3);
+}
+
 const char* StoredNameProblem(const char* name)
 {
     if (!name[0])
@@ -133,16 +155,8 @@ const char* StoredNameProblem(const char* name)
         if (!rest[0])
             return "names the system folder without a file";
     }
-    for (const char* begin = rest;;) {
-        const char* end = begin;
-        while (*end && !IsSeparator(*end))
-            ++end;
-        if (const char* problem = ComponentProblem(begin, end))
-            return problem;
-        if (!*end)
-            break;
-        begin = end + 1;
-    }
+    if (const char* problem = ComponentsProblem(rest))
+        return problem;
     if (EndsWithSuffix(name, SetAsideSuffix) || EndsWithSuffix(name, MovedAwaySuffix))
         return "ends in .pmold or .pmdel, which the setup gives the files it replaces";
     if (EndsWithSuffix(name, InstallRecordName) && TextLength(name) == TextLength(InstallRecordName))

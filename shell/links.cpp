@@ -2,14 +2,16 @@
 #include "code_page.h"
 #include "commands.h"
 #include "file_system.h"
+#include "names.h"
 #include "run.h"
 #include "text.h"
+#include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
 
 namespace {
 
-const int PlaceFolders[] = {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, CSIDL_STARTUP};
+const int PlaceFolders[] = {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS, CSIDL_STARTUP, CSIDL_COMMON_STARTUP};
 
 bool GroupFolder(LinkPlace place, const char* group, char* out, size_t size)
 {
@@ -54,6 +56,32 @@ bool WidePath(const char* path, WCHAR* wide, int count)
     return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, count) > 0;
 }
 
+// Where a path's file name begins: after its last backslash (0 when it has none).
+size_t FileNameOffset(const char* path)
+{
+    size_t end = TextLength(path);
+    while (end > 0 && path[end - 1] != '\\')
+        --end;
+    return end;
+}
+
+// Whether this process runs as the system itself, as a deployment service runs it.
+bool RunsAsLocalSystem()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } owner;
+    DWORD size = 0;
+    bool system = GetTokenInformation(token, TokenUser, &owner, sizeof owner, &size)
+        && IsWellKnownSid(owner.user.User.Sid, WinLocalSystemSid);
+    CloseHandle(token);
+    return system;
+}
+
 } // namespace
 
 bool GroupLinkPath(LinkPlace place, const char* group, const char* item, char* out, size_t size)
@@ -66,9 +94,7 @@ bool WriteLink(const char* path, const ShellLink& link)
 {
     char folder[PathBufferSize];
     if (CopyText(folder, sizeof folder, path)) {
-        size_t end = TextLength(folder);
-        while (end > 0 && folder[end - 1] != '\\')
-            --end;
+        size_t end = FileNameOffset(folder);
         folder[end ? end - 1 : 0] = '\0';
         CreateDirectoryA(folder, nullptr); // result deliberately ignored: saving the link tells
     }
@@ -84,6 +110,30 @@ bool WriteLink(const char* path, const ShellLink& link)
     return saved;
 }
 
+LinkPlace StartupPlace()
+{
+    return RunsAsLocalSystem() ? CommonStartup : UserStartup;
+}
+
+bool MayBeRecordedStartupLink(const char* path, const char* folderName)
+{
+    char name[PathBufferSize];
+    char folder[PathBufferSize];
+    size_t end = FileNameOffset(path);
+    if (end == 0 || RecordedLinkProblem(path) || !FormatText(name, sizeof name, "%s.lnk", folderName)
+        || !SamePathText(path + end, name) || !CopyTextPrefix(folder, sizeof folder, path, end - 1))
+        return false;
+    // In some user's profile, whoever installed, or in every user's Startup folder.
+    char common[PathBufferSize];
+    char profiles[PathBufferSize];
+    WCHAR* wide = nullptr;
+    bool named = SUCCEEDED(SHGetKnownFolderPath(FOLDERID_UserProfiles, 0, nullptr, &wide))
+        && NarrowText(wide, profiles, sizeof profiles);
+    CoTaskMemFree(wide);
+    return (named && PathIsWithin(folder, profiles) && !SamePathText(folder, profiles))
+        || (GroupFolder(CommonStartup, nullptr, common, sizeof common) && SamePathText(folder, common));
+}
+
 bool DeleteLinkTo(const char* path, const char* target)
 {
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
@@ -97,17 +147,18 @@ bool DeleteLinkTo(const char* path, const char* target)
         ours = shellLink && WidePath(path, wide, PathBufferSize) && SUCCEEDED(object.File()->Load(wide, STGM_READ))
             && SUCCEEDED(shellLink->GetPath(linked, sizeof linked, nullptr, SLGP_RAWPATH)) && SamePath(linked, target);
     }
-    // Deleted through a handle with no link or junction on its way to the path read.
+    // Deleted through a handle with no link or junction on its way to the path read; read-only or not.
     HANDLE file = INVALID_HANDLE_VALUE;
-    bool deleted = ours && OpenFileWithin(path, DELETE, nullptr, &file) == OpenedFile && HandleIsAtPath(file, path)
-        && DeleteOpenFile(file);
+    bool deleted = ours && OpenFileWithin(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, nullptr, &file)
+            == OpenedFile
+        && HandleIsAtPath(file, path) && ClearReadOnly(file) && DeleteOpenFile(file);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     if (!ours)
         LogLine("Link left alone, it does not lead to %s: %s", target, path);
     else
         LogLine(deleted ? "Link removed: %s" : "Link not removed: %s", path);
-    return deleted;
+    return !ours || deleted;
 }
 
 void RemoveEmptyGroup(LinkPlace place, const char* group)

@@ -14,7 +14,11 @@ struct ShellLink {
 // Where links go. A machine-wide installation's group is every user's; the
 // groups Program Manager makes, and the Startup item the installing user
 // agreed to, are that user's own.
-enum LinkPlace { AllUsersPrograms, UserPrograms, UserStartup };
+enum LinkPlace { AllUsersPrograms, UserPrograms, UserStartup, CommonStartup };
+// Where the Startup item goes: the installing user's Startup folder; every
+// user's when the setup runs as the system itself (deployed by a service),
+// whose own Startup folder no user signs in to.
+LinkPlace StartupPlace();
 
 // The path of an item's link in a group of the place (a null group: the
 // place's folder itself). False when the system names no such folder or the
@@ -23,9 +27,14 @@ bool GroupLinkPath(LinkPlace place, const char* group, const char* item, char* o
 // Writes (or replaces) the link at the path; its folder is made when missing.
 // False when it could not be written.
 bool WriteLink(const char* path, const ShellLink& link);
+// Whether a path an install record names may be a Startup item the setup
+// wrote, for the folder name: a full path on a drive, to a link of the
+// folder name, in a user's profile or every user's Startup folder. The record
+// lies in a folder users may write: no other path is acted on.
+bool MayBeRecordedStartupLink(const char* path, const char* folderName);
 // Deletes the link at the path when it is a link to the target (compared as
-// the file system names paths): a file of another name or target is never
-// touched. True when no such link is there now.
+// the file system names paths), read-only or not: a file of another name or
+// target is never touched. True when no link to the target is there now.
 bool DeleteLinkTo(const char* path, const char* target);
 // Removes a group's folder of the place when it is empty.
 void RemoveEmptyGroup(LinkPlace place, const char* group);

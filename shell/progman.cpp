@@ -120,7 +120,7 @@ void CreateProductGroup()
 bool AddStartupItem(char* linkPath, size_t size)
 {
     // Where Program Manager keeps the Startup group: the installing user's Startup folder.
-    if (!GroupLinkPath(UserStartup, nullptr, ProductConfig.folderName, linkPath, size))
+    if (!GroupLinkPath(StartupPlace(), nullptr, ProductConfig.folderName, linkPath, size))
         linkPath[0] = '\0';
     char command[PathBufferSize];
     bool made = !Unattended && ProgmanExecute("[CreateGroup(Startup)]");
@@ -138,7 +138,7 @@ bool AddStartupItem(char* linkPath, size_t size)
     return linkPath[0] && WriteLink(linkPath, item);
 }
 
-void RemoveProductGroup()
+void RemoveProductGroup(void (*stays)(const char* path))
 {
     // What Program Manager made goes through it; links go wherever they are, if they lead to the product.
     SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the links below tell
@@ -148,24 +148,31 @@ void RemoveProductGroup()
     for (LinkPlace place : places) {
         for (int i = 0; i < 2; ++i) {
             char path[PathBufferSize];
-            if (GroupLinkPath(place, ProductConfig.folderName, items[i], path, sizeof path))
-                DeleteLinkTo(path, targets[i]); // result deliberately ignored: logged; a link left behind starts nothing
+            if (GroupLinkPath(place, ProductConfig.folderName, items[i], path, sizeof path)
+                && !DeleteLinkTo(path, targets[i]))
+                stays(path);
         }
         RemoveEmptyGroup(place, ProductConfig.folderName);
     }
 }
 
-void RemoveStartupItem(const char* const* recordedLinks, int count)
+void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays)(const char* path))
 {
     // An item is deleted in the current group, which naming the group makes;
-    // unattended, naming it would open its window.
-    if (!Unattended && ProgmanExecute("[CreateGroup(Startup)]"))
+    // unattended, naming it would open its window. A product that never
+    // offered the item has none there.
+    if (ProductConfig.offerStartupGroup && !Unattended && ProgmanExecute("[CreateGroup(Startup)]"))
         SendFormatted("[DeleteItem(%s)]", ProductConfig.folderName); // result deliberately ignored: the links below tell
     char path[PathBufferSize];
-    if (GroupLinkPath(UserStartup, nullptr, ProductConfig.folderName, path, sizeof path))
-        DeleteLinkTo(path, ApplicationPath); // result deliberately ignored: logged
-    for (int i = 0; i < count; ++i)
-        DeleteLinkTo(recordedLinks[i], ApplicationPath); // result deliberately ignored: logged
+    if (GroupLinkPath(StartupPlace(), nullptr, ProductConfig.folderName, path, sizeof path)
+        && !DeleteLinkTo(path, ApplicationPath))
+        stays(path);
+    for (int i = 0; i < count; ++i) {
+        if (!MayBeRecordedStartupLink(recordedLinks[i], ProductConfig.folderName))
+            LogLine("Recorded link left alone, no Startup item of the product's: %s", recordedLinks[i]);
+        else if (!DeleteLinkTo(recordedLinks[i], ApplicationPath))
+            stays(recordedLinks[i]);
+    }
 }
 
 void CloseDdeClient()

@@ -19,9 +19,10 @@ bool AddStartupItem(char* linkPath, size_t size);
 // The uninstaller's counterparts: the product's group, over Program Manager
 // and wherever its links are; the Startup item, over Program Manager, in this
 // user's Startup folder and at the paths the install record keeps. Only a
-// link that leads to the product is deleted.
-void RemoveProductGroup();
-void RemoveStartupItem(const char* const* recordedLinks, int count);
+// link that leads to the product is deleted; stays is told of each such link
+// that could not be.
+void RemoveProductGroup(void (*stays)(const char* path));
+void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays)(const char* path));
 void CloseDdeClient();
 
 void RegisterUninstallEntry();

@@ -480,14 +480,17 @@ void RemoveLast()
     RemoveRecordedFile(BelowInstallFolder(UninstallerPath));
 }
 
+void NoteLinkNotRemoved(const char* path)
+{
+    Note(NotRemovedList, path);
+}
+
 void RemoveFromShell(HWND progress)
 {
     ShowProgress(progress, ProductConfig.folderName, 0);
     OpenDdeClient();
-    RemoveProductGroup();
-    // A product that never offered the Startup item has none to remove: naming the group would open its window.
-    if (ProductConfig.offerStartupGroup)
-        RemoveStartupItem(TheRemoval.recorded.links, TheRemoval.recorded.linkCount);
+    RemoveProductGroup(NoteLinkNotRemoved);
+    RemoveStartupItem(TheRemoval.recorded.links, TheRemoval.recorded.linkCount, NoteLinkNotRemoved);
     CloseDdeClient();
 }
 

@@ -114,6 +114,27 @@ std::vector<Received> RunClient(bool startupItem, std::string* startupLink = nul
     return ReceivedCommands;
 }
 
+std::vector<std::string> StayedLinks;
+
+void NoteStayed(const char* path)
+{
+    StayedLinks.push_back(path);
+}
+
+// The uninstaller's removal of the group and the Startup item; the links to the product that stayed.
+std::vector<std::string> RemoveLinks(const std::vector<std::string>& recorded)
+{
+    std::vector<const char*> paths;
+    for (const std::string& path : recorded)
+        paths.push_back(path.c_str());
+    StayedLinks.clear();
+    OpenDdeClient();
+    RemoveProductGroup(NoteStayed);
+    RemoveStartupItem(paths.data(), int(paths.size()), NoteStayed);
+    CloseDdeClient();
+    return StayedLinks;
+}
+
 std::vector<std::string> Texts(const std::vector<Received>& received)
 {
     std::vector<std::string> texts;
@@ -191,28 +212,48 @@ TEST(ProgmanClient, WhereNobodyAnswersTheGroupIsWrittenAsLinksAndRemovedSo)
         std::vector<std::string>{"user: " + group + ".lnk -> " + folder + "\\pelmora.exe | " + folder});
     EXPECT_EQ(startupLink.substr(startupLink.rfind('\\')), "\\" + group + ".lnk");
 
-    // A file of the same name that leads elsewhere is not the product's: it stays.
-    const std::string elsewhere = startupLink.substr(0, startupLink.rfind('\\')) + "\\Elsewhere.lnk";
-    ASSERT_TRUE(CopyFileA(startupLink.c_str(), elsewhere.c_str(), FALSE));
+    // A link to another program is not the product's: it stays, and is not reported as staying.
+    std::vector<std::string> recorded = {startupLink};
     ProductConfig.mainExecutable = "other.exe";
     UseFolder(folder.c_str());
-    const char* recorded[] = {elsewhere.c_str()};
-    OpenDdeClient();
-    RemoveStartupItem(recorded, 1);
-    CloseDdeClient();
-    EXPECT_EQ(GroupLinks("StartUp").size(), 2u) << "neither leads to other.exe";
+    EXPECT_EQ(RemoveLinks(recorded), std::vector<std::string>{});
+    EXPECT_EQ(GroupLinks("StartUp").size(), 1u) << "it does not lead to other.exe";
 
-    ProductConfig.mainExecutable = "pelmora.exe";
-    UseFolder(folder.c_str());
-    OpenDdeClient();
-    RemoveProductGroup();
-    RemoveStartupItem(recorded, 1);
-    CloseDdeClient();
-    EXPECT_EQ(GroupLinks(group), std::vector<std::string>{});
-    EXPECT_EQ(GroupLinks("StartUp"), std::vector<std::string>{});
+    // Recorded paths where the setup writes no Startup item stay, though they lead to the product: another
+    // name, a folder outside the profiles, one that climbs out of them, one on no drive.
+    const std::string startup = startupLink.substr(0, startupLink.rfind('\\'));
+    const std::string elsewhere = startup + "\\Elsewhere.lnk";
+    const std::string outside = "C:\\Apps\\" + group + ".lnk";
+    for (const std::string& copy : {elsewhere, outside})
+        ASSERT_TRUE(CopyFileA(startupLink.c_str(), copy.c_str(), FALSE)) << copy;
+    char profiles[MAX_PATH];
+    ASSERT_TRUE(GetEnvironmentVariableA("PUBLIC", profiles, sizeof profiles)); // C:\users\Public
+    const std::string users = std::string(profiles).substr(0, std::string(profiles).rfind('\\'));
+    recorded = {elsewhere, outside, users + "\\..\\Apps\\" + group + ".lnk", "\\\\?\\" + outside, startupLink};
+    // The item itself is read-only; the group's link to the program is held open, so that it cannot go.
+    ASSERT_TRUE(SetFileAttributesA(startupLink.c_str(), FILE_ATTRIBUTE_READONLY));
     char programs[MAX_PATH];
     SHGetFolderPathA(nullptr, CSIDL_COMMON_PROGRAMS, nullptr, SHGFP_TYPE_CURRENT, programs);
+    const std::string held = std::string(programs) + "\\" + group + "\\Pelmora.lnk";
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // A product that no longer offers the Startup item still removes the one it made.
+    ProductConfig.mainExecutable = "pelmora.exe";
+    ProductConfig.offerStartupGroup = 0;
+    UseFolder(folder.c_str());
+    EXPECT_EQ(RemoveLinks(recorded), std::vector<std::string>{held}) << "what stays is reported";
+    CloseHandle(holder);
+    EXPECT_EQ(GroupLinks(group),
+        std::vector<std::string>{"all users: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder});
+    EXPECT_EQ(GroupLinks("StartUp"),
+        std::vector<std::string>{"user: Elsewhere.lnk -> " + folder + "\\pelmora.exe | " + folder});
+    EXPECT_NE(GetFileAttributesA(outside.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    EXPECT_EQ(RemoveLinks({}), std::vector<std::string>{});
+    EXPECT_EQ(GroupLinks(group), std::vector<std::string>{});
     EXPECT_EQ(GetFileAttributesA((std::string(programs) + "\\" + group).c_str()), INVALID_FILE_ATTRIBUTES)
         << "the empty group's folder goes";
+    DeleteFileA(elsewhere.c_str());
+    DeleteFileA(outside.c_str());
     RemoveTree(folder);
 }
