@@ -7,6 +7,26 @@ REGSAM ProductRegistryView()
     return ProductDetails.sixtyFourBit ? KEY_WOW64_64KEY : 0;
 }
 
+bool OtherRegistryView(REGSAM* view)
+{
+    if (!IsWindows64Bit())
+        return false;
+    bool productViewIs64Bit = ProductDetails.sixtyFourBit || sizeof(void*) == 8;
+    *view = productViewIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    return true;
+}
+
+bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD bytes = size;
+    bool read = RegGetValueA(key, nullptr, name, RRF_RT_REG_SZ, nullptr, out, &bytes) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return read;
+}
+
 SystemFileAccess::SystemFileAccess(bool systemFile)
 {
     BOOL wow64 = FALSE;

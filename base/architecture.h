@@ -12,6 +12,12 @@ bool IsWindows64Bit();
 // The registry view of the product's keys below HKEY_LOCAL_MACHINE\Software:
 // the 64-bit one for a 64-bit product, else the program's own.
 REGSAM ProductRegistryView();
+// The other view, where a version of the product built for the other
+// architecture kept its keys; false on 32-bit Windows, which has one view.
+bool OtherRegistryView(REGSAM* view);
+// A text value of a key below HKEY_LOCAL_MACHINE, in the view given. False
+// when there is none, or it does not fit.
+bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size);
 
 // Turns the file system's redirection off, for a 64-bit product's system
 // files, around exactly the operations on them: from construction to

@@ -4,6 +4,7 @@
 #include "choose_folder.h"
 #include "commands.h"
 #include "globals.h"
+#include "architecture.h"
 #include "message.h"
 #include "paths.h"
 #include "product.h"
@@ -38,17 +39,24 @@ const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
     return (length == 0 || length >= size) ? nullptr : buffer;
 }
 
+// The folder of 64-bit programs, which the shell tells a 32-bit program only
+// as its own: read where Windows keeps it, in the 64-bit registry view, not
+// from an environment the user may have set.
+bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
+{
+    return ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
+        size);
+}
+
 // The system's folder for programs of the product's kind, where only
 // administrators write: the setup registers the product for every user and
 // runs its programs elevated, so they must not lie where one user's programs
-// can change them. 32-bit programs have their own on 64-bit Windows; the
-// folder of 64-bit ones a 32-bit program learns only from ProgramW6432.
+// can change them. 32-bit programs have their own on 64-bit Windows.
 bool ProposeProgramFilesFolder()
 {
     char programs[PathBufferSize];
-    bool found = ProductDetails.sixtyFourBit
-        ? ReadEnvironment("ProgramW6432", programs, sizeof programs) != nullptr
-        : SystemFolderPath(CSIDL_PROGRAM_FILESX86, programs, sizeof programs);
+    bool found = ProductDetails.sixtyFourBit ? ReadSixtyFourBitProgramsFolder(programs, sizeof programs)
+                                             : SystemFolderPath(CSIDL_PROGRAM_FILESX86, programs, sizeof programs);
     found = found || SystemFolderPath(CSIDL_PROGRAM_FILES, programs, sizeof programs);
     return found && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs, ProductConfig.folderName);
 }

@@ -1,5 +1,6 @@
 #include "architecture.h"
 #include "commands.h"
+#include "file_system.h"
 #include "globals.h"
 #include "message.h"
 #include "product.h"
@@ -68,6 +69,25 @@ void SetDetailValues(HKEY key)
     ReportFailedWrite("DisplayVersion", SetOptionalValue(key, "DisplayVersion", ProductDetails.version));
 }
 
+// An entry of this installation in the other registry view, left by an
+// earlier version built for the other architecture, would list the product
+// twice: it goes. One of another folder is another installation's, and stays.
+void RemoveOtherArchitecturesEntry(const char* keyPath)
+{
+    REGSAM other = 0;
+    char location[PathBufferSize];
+    if (!OtherRegistryView(&other)
+        || !ReadMachineText(keyPath, other, "InstallLocation", location, sizeof location))
+        return;
+    if (!SamePath(location, InstallFolder)) {
+        LogLine("Registry: the other view's entry is another installation's, in %s: kept", location);
+        return;
+    }
+    LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, other, 0);
+    LogLine(status == ERROR_SUCCESS ? "Registry: the other view's entry of this installation, an earlier version's, removed"
+                                    : "Registry: the other view's entry of this installation could not be removed");
+}
+
 } // namespace
 
 void RegisterUninstallEntry()
@@ -97,4 +117,5 @@ void RegisterUninstallEntry()
     SetStringValue(key, "QuietUninstallString", quietString);
     SetDetailValues(key);
     RegCloseKey(key);
+    RemoveOtherArchitecturesEntry(keyPath);
 }

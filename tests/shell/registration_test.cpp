@@ -180,6 +180,39 @@ TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersion
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str(), View(false), 0);
 }
 
+TEST(UninstallEntry, TheOtherViewsEntryOfThisFolderGoesAnotherFoldersStays)
+{
+    // An earlier version built for the other architecture registered in the other view (the 32-bit one,
+    // beside a 64-bit product's entry): the same folder, however spelt, is this installation.
+    ProductConfig = ShippedConfig();
+    ProductDetails = {"", "", 0, 1};
+    CopyText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\Pelmora");
+    FormatText(ApplicationPath, sizeof ApplicationPath, "%s\\pelmora.exe", InstallFolder);
+    FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", InstallFolder);
+    const std::string key = std::string(UninstallKey) + "Pelmora";
+    const struct {
+        const char* location;
+        bool stays;
+    } cases[] = {{"c:\\PROGRAM FILES\\pelmora\\", false}, {"C:\\Program Files (x86)\\Pelmora", true}};
+    for (const auto& c : cases) {
+        HKEY earlier;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                      nullptr, &earlier, nullptr),
+            ERROR_SUCCESS);
+        RegSetValueExA(earlier, "InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.location),
+            DWORD(strlen(c.location) + 1));
+        RegCloseKey(earlier);
+        RegisterUninstallEntry();
+        std::string data;
+        DWORD length = 0;
+        EXPECT_EQ(ReadValue(key, "InstallLocation", data, length, KEY_WOW64_32KEY), c.stays) << c.location;
+        EXPECT_TRUE(ReadValue(key, "DisplayName", data, length, KEY_WOW64_64KEY)) << "this version's entry";
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
+    }
+    ProductDetails = {"", "", 0, 0};
+}
+
 // The child's configuration has no publisher or version: deleting the values it
 // never had is no failure and draws no line.
 TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
