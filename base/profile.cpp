@@ -11,24 +11,20 @@ namespace {
 constexpr DWORD ProfileSizeLimit = 1024 * 1024;
 constexpr WCHAR ByteOrderMark = 0xFEFF;
 
-bool ProfilePath(const char* profileFile, char* out, size_t size)
-{
-    char windows[PathBufferSize];
-    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows && FormatText(out, size, "%s\\%s", windows, profileFile);
-}
-
 enum FileState { FileMissing, FileRead, FileUnreadable };
 
-// The whole file, from the heap.
+// The whole file, from the heap; the product may have it open.
 FileState ReadWhole(const char* path, char** bytes, DWORD* size)
 {
     *bytes = nullptr;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+        nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? FileMissing : FileUnreadable;
-    *size = GetFileSize(file, nullptr);
-    *bytes = *size <= ProfileSizeLimit ? static_cast<char*>(malloc(*size + 1)) : nullptr;
+    LARGE_INTEGER fileSize = {};
+    bool small = GetFileSizeEx(file, &fileSize) && fileSize.QuadPart <= ProfileSizeLimit;
+    *size = small ? DWORD(fileSize.QuadPart) : 0;
+    *bytes = small ? static_cast<char*>(malloc(*size + 1)) : nullptr;
     DWORD read = 0;
     bool whole = *bytes && ReadFile(file, *bytes, *size, &read, nullptr) && read == *size;
     CloseHandle(file);
@@ -39,12 +35,15 @@ FileState ReadWhole(const char* path, char** bytes, DWORD* size)
     return FileUnreadable;
 }
 
-// A byte order mark names the file's encoding, which the profile functions honour.
-bool IsMarked(const char* bytes, DWORD size)
+// The only byte order mark the profile functions honour.
+bool IsUtf16(const char* bytes, DWORD size)
 {
-    return size >= 2
-        && ((BYTE(bytes[0]) == 0xFF && BYTE(bytes[1]) == 0xFE) || (BYTE(bytes[0]) == 0xFE && BYTE(bytes[1]) == 0xFF)
-            || (size >= 3 && BYTE(bytes[0]) == 0xEF && BYTE(bytes[1]) == 0xBB && BYTE(bytes[2]) == 0xBF));
+    return size >= 2 && BYTE(bytes[0]) == 0xFF && BYTE(bytes[1]) == 0xFE;
+}
+
+bool HasUtf8Mark(const char* bytes, DWORD size)
+{
+    return size >= 3 && BYTE(bytes[0]) == 0xEF && BYTE(bytes[1]) == 0xBB && BYTE(bytes[2]) == 0xBF;
 }
 
 bool IsAscii(const char* bytes, size_t size)
@@ -55,28 +54,43 @@ bool IsAscii(const char* bytes, size_t size)
     return true;
 }
 
+// Whether the profile functions of this process would misread the file: a
+// UTF-8 mark they take for letters of the first line, or lines in a code
+// page, so that it is not valid UTF-8 as a whole.
+bool IsMisread(const char* bytes, DWORD size)
+{
+    if (!UsesUtf8() || IsUtf16(bytes, size))
+        return false;
+    return HasUtf8Mark(bytes, size)
+        || (SystemCodePage() != 0 && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, int(size), nullptr, 0)
+            == 0);
+}
+
 // The file in UTF-16 with its byte order mark first, from the heap, each line
 // read as StoredBytesToUtf16 reads a text: an earlier build's lines in the
 // system's code page, this one's in UTF-8, the product's own either way.
 WCHAR* DecodeLines(const char* bytes, DWORD size, int* length)
 {
-    WCHAR* text = static_cast<WCHAR*>(malloc(sizeof(WCHAR) * (size_t(size) + 1)));
+    DWORD begin = HasUtf8Mark(bytes, size) ? 3 : 0;
+    // A byte is at most one UTF-16 unit, in any code page: the mark and every byte fit.
+    const size_t room = size_t(size) + 1;
+    WCHAR* text = static_cast<WCHAR*>(malloc(sizeof(WCHAR) * room));
     if (!text)
         return nullptr;
     text[0] = ByteOrderMark;
     *length = 1;
-    for (DWORD begin = 0; begin < size;) {
+    while (begin < size) {
         DWORD end = begin;
         while (end < size && bytes[end] != '\n')
             ++end;
         end += end < size ? 1 : 0;
         int lineLength = 0;
         WCHAR* line = StoredBytesToUtf16(bytes + begin, int(end - begin), &lineLength);
-        if (!line) {
+        if (!line || size_t(*length) + size_t(lineLength) > room) {
+            free(line);
             free(text);
             return nullptr;
         }
-        // A byte is at most one UTF-16 unit, in any code page.
         for (int i = 0; i < lineLength; ++i)
             text[(*length)++] = line[i];
         free(line);
@@ -85,8 +99,85 @@ WCHAR* DecodeLines(const char* bytes, DWORD size, int* length)
     return text;
 }
 
-// Writes the text whole beside the path first, so that the file is never half written.
-bool WriteUtf16(const char* path, const WCHAR* text, int length)
+bool IsBlank(WCHAR c)
+{
+    return c == L' ' || c == L'\t' || c == L'\r';
+}
+
+// A part of a line without the blanks around it.
+void Trim(const WCHAR*& begin, const WCHAR*& end)
+{
+    while (begin < end && IsBlank(*begin))
+        ++begin;
+    while (end > begin && IsBlank(end[-1]))
+        --end;
+}
+
+bool SameName(const WCHAR* begin, const WCHAR* end, const WCHAR* name)
+{
+    return CompareStringOrdinal(begin, int(end - begin), name, -1, TRUE) == CSTR_EQUAL;
+}
+
+enum Lookup { ValueFound, ValueAbsent, ValueTooLong };
+
+// The value of the key in the section, found as the profile functions find
+// it: the first of that name, names compared without letter case, blanks
+// around names and values dropped, a value in matching quotes without them.
+Lookup FindValue(const WCHAR* text, int length, const char* section, const char* key, char* out, DWORD size)
+{
+    WCHAR wideSection[64];
+    WCHAR wideKey[64];
+    if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, section, -1, wideSection, 64)
+        || !MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, key, -1, wideKey, 64))
+        return ValueAbsent;
+    bool inSection = false;
+    for (const WCHAR* line = text; line < text + length;) {
+        const WCHAR* next = line;
+        while (next < text + length && *next != L'\n')
+            ++next;
+        const WCHAR* begin = line;
+        const WCHAR* end = next;
+        line = next + 1;
+        Trim(begin, end);
+        if (begin < end && *begin == L'[') {
+            const WCHAR* close = begin + 1;
+            while (close < end && *close != L']')
+                ++close;
+            const WCHAR* name = begin + 1;
+            Trim(name, close);
+            inSection = SameName(name, close, wideSection);
+            continue;
+        }
+        const WCHAR* equals = begin;
+        while (equals < end && *equals != L'=')
+            ++equals;
+        const WCHAR* nameEnd = equals;
+        const WCHAR* name = begin;
+        Trim(name, nameEnd);
+        if (!inSection || equals == end || !SameName(name, nameEnd, wideKey))
+            continue;
+        const WCHAR* value = equals + 1;
+        Trim(value, end);
+        if (end - value >= 2 && (*value == L'"' || *value == L'\'') && end[-1] == *value) {
+            ++value;
+            --end;
+        }
+        int bytes = end > value
+            ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, value, int(end - value), out, int(size) - 1, nullptr,
+                nullptr)
+            : 0;
+        if (end > value && bytes <= 0)
+            return ValueTooLong;
+        out[bytes] = '\0';
+        return ValueFound;
+    }
+    return ValueAbsent;
+}
+
+// Writes the text whole beside the path first, so that the file is never
+// half written; an existing file is replaced keeping its security settings
+// and attributes, which the product may rely on.
+bool WriteUtf16(const char* path, const WCHAR* text, int length, bool existing)
 {
     char beside[PathBufferSize];
     if (!FormatText(beside, sizeof beside, "%s.converting", path))
@@ -98,21 +189,22 @@ bool WriteUtf16(const char* path, const WCHAR* text, int length)
     DWORD written = 0;
     bool whole = WriteFile(file, text, bytes, &written, nullptr) && written == bytes && FlushFileBuffers(file);
     whole = CloseHandle(file) && whole;
-    bool replaced = whole && MoveFileExA(beside, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    bool replaced = whole
+        && (existing ? ReplaceFileA(path, beside, nullptr, 0, nullptr, nullptr) != 0
+                     : MoveFileExA(beside, path, MOVEFILE_WRITE_THROUGH) != 0);
     if (!replaced)
         DeleteFileA(beside); // result deliberately ignored: a leftover of a failed write only
     return replaced;
 }
 
-// Whether the profile functions would misread the file: it has lines in a
-// code page, so that it is not valid UTF-8 as a whole.
-bool HasLinesOfACodePage(const char* bytes, DWORD size)
-{
-    return size > 0 && !IsMarked(bytes, size) && SystemCodePage() != 0
-        && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, int(size), nullptr, 0) == 0;
-}
-
 } // namespace
+
+bool ProfilePath(const char* profileFile, char* out, size_t size)
+{
+    char windows[PathBufferSize];
+    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
+    return length > 0 && length < sizeof windows && FormatText(out, size, "%s\\%s", windows, profileFile);
+}
 
 DWORD ReadProfileValue(const char* section, const char* key, const char* fallback, char* out, DWORD size,
     const char* profileFile)
@@ -120,26 +212,26 @@ DWORD ReadProfileValue(const char* section, const char* key, const char* fallbac
     char path[PathBufferSize];
     char* bytes = nullptr;
     DWORD length = 0;
-    if (!UsesUtf8() || !ProfilePath(profileFile, path, sizeof path) || ReadWhole(path, &bytes, &length) != FileRead
-        || !HasLinesOfACodePage(bytes, length)) {
-        free(bytes);
-        return GetPrivateProfileStringA(section, key, fallback, out, size, profileFile);
+    Lookup found = ValueAbsent;
+    if (UsesUtf8() && ProfilePath(profileFile, path, sizeof path) && ReadWhole(path, &bytes, &length) == FileRead
+        && IsMisread(bytes, length)) {
+        int wideLength = 0;
+        WCHAR* text = DecodeLines(bytes, length, &wideLength);
+        // After the byte order mark that DecodeLines puts first.
+        found = text ? FindValue(text + 1, wideLength - 1, section, key, out, size) : ValueAbsent;
+        if (!text)
+            LogLine("Profile: %s could not be read", path);
+        free(text);
+    } else {
+        DWORD read = GetPrivateProfileStringA(section, key, "", out, size, profileFile);
+        found = read + 1 >= size ? ValueTooLong : read > 0 ? ValueFound : ValueAbsent;
     }
-    // The profile functions read only files: a converted copy of it is read, the file left as it is.
-    int wideLength = 0;
-    WCHAR* text = DecodeLines(bytes, length, &wideLength);
     free(bytes);
-    char folder[PathBufferSize];
-    char copy[PathBufferSize];
-    DWORD folderLength = GetTempPathA(sizeof folder, folder);
-    bool copied = text && folderLength > 0 && folderLength < sizeof folder && GetTempFileNameA(folder, "pmp", 0, copy)
-        && WriteUtf16(copy, text, wideLength);
-    free(text);
-    DWORD read = copied ? GetPrivateProfileStringA(section, key, fallback, out, size, copy)
-                        : GetPrivateProfileStringA(section, key, fallback, out, size, profileFile);
-    if (copied)
-        DeleteFileA(copy); // result deliberately ignored: a copy in the temporary folder
-    return read;
+    if (found == ValueTooLong)
+        LogLine("Profile: the value of %s in %s is too long to be a folder: ignored", key, profileFile);
+    if (found != ValueFound && !CopyText(out, size, fallback))
+        return 0;
+    return DWORD(TextLength(out));
 }
 
 bool PrepareProfileForWriting(const char* profileFile, const char* value)
@@ -151,24 +243,24 @@ bool PrepareProfileForWriting(const char* profileFile, const char* value)
         return true;
     if (!ProfilePath(profileFile, path, sizeof path))
         return false;
+    bool asciiValue = !value || IsAscii(value, TextLength(value));
     bool made = false;
     switch (ReadWhole(path, &bytes, &length)) {
     case FileMissing: {
-        if (!value || IsAscii(value, TextLength(value)))
+        if (asciiValue)
             return true;
         const WCHAR mark = ByteOrderMark;
-        made = WriteUtf16(path, &mark, 1);
+        made = WriteUtf16(path, &mark, 1, false);
         break;
     }
     case FileRead: {
-        bool asIs = IsMarked(bytes, length) || (IsAscii(bytes, length) && (!value || IsAscii(value, TextLength(value))));
-        if (asIs) {
+        if (IsUtf16(bytes, length) || (IsAscii(bytes, length) && asciiValue)) {
             free(bytes);
             return true;
         }
         int wideLength = 0;
         WCHAR* text = DecodeLines(bytes, length, &wideLength);
-        made = text && WriteUtf16(path, text, wideLength);
+        made = text && WriteUtf16(path, text, wideLength, true);
         free(text);
         break;
     }
@@ -180,4 +272,23 @@ bool PrepareProfileForWriting(const char* profileFile, const char* value)
                  : "Profile: %s could not be made UTF-16",
         path);
     return made;
+}
+
+void DeleteBlankProfile(const char* profileFile)
+{
+    char path[PathBufferSize];
+    char* bytes = nullptr;
+    DWORD length = 0;
+    if (!ProfilePath(profileFile, path, sizeof path) || ReadWhole(path, &bytes, &length) != FileRead)
+        return;
+    // In UTF-16, after the byte order mark, each character's second byte is zero.
+    bool utf16 = IsUtf16(bytes, length);
+    bool blank = true;
+    for (DWORD i = utf16 ? 2 : 0; blank && i < length; ++i) {
+        char c = bytes[i];
+        blank = utf16 && i % 2 == 1 ? c == '\0' : c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    }
+    free(bytes);
+    if (blank && DeleteFileA(path))
+        LogLine("Profile: %s removed, nothing was left in it", path);
 }

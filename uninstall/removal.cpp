@@ -403,33 +403,6 @@ void RemoveFolders(const char* folder, int depth)
         RemoveProductFolder(folder);
 }
 
-bool ProfilePath(char* out, size_t size)
-{
-    char windows[PathBufferSize];
-    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows && FormatFolderFile(out, size, windows, ProductConfig.profileFile);
-}
-
-// Nothing but blanks: what the profile functions leave of a file whose last section went.
-bool HoldsOnlyBlanks(const char* path)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    char content[512];
-    DWORD read = 0;
-    bool whole = ReadFile(file, content, sizeof content, &read, nullptr) && read < sizeof content;
-    CloseHandle(file);
-    // A file in UTF-16 (as an earlier build's is rewritten) has a byte order mark and two bytes a character.
-    bool utf16 = read >= 2 && BYTE(content[0]) == 0xFF && BYTE(content[1]) == 0xFE;
-    DWORD step = utf16 ? 2 : 1;
-    for (DWORD i = utf16 ? 2 : 0; whole && i < read; i += step) {
-        char c = content[i];
-        whole = (c == ' ' || c == '\t' || c == '\r' || c == '\n') && (!utf16 || (i + 1 < read && !content[i + 1]));
-    }
-    return whole;
-}
-
 // The remembered folder, then the uninstall entry; false, with what stays
 // named, when either could not be removed. While the entry stays, the
 // uninstaller can be run again from it.
@@ -437,26 +410,27 @@ bool ForgetInstallation()
 {
     char text[PathBufferSize];
     const char* profile = ProductConfig.profileFile;
-    char value[4];
-    // Its other lines may be an earlier build's or the product's own, in a code page: kept as they read.
-    PrepareProfileForWriting(profile, nullptr); // result deliberately ignored: logged; the removal is checked below
-    bool wasThere = GetPrivateProfileStringA(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
-    WritePrivateProfileStringA(ProfileSection, ProfileKey, nullptr, profile);
-    char rest[4];
-    if (GetPrivateProfileSectionA(ProfileSection, rest, sizeof rest, profile) == 0)
-        WritePrivateProfileStringA(ProfileSection, nullptr, nullptr, profile);
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, profile); // writes the cached file out
-    char remembered[4];
-    if (GetPrivateProfileStringA(ProfileSection, ProfileKey, "", remembered, sizeof remembered, profile) > 0) {
+    char value[PathBufferSize];
+    bool wasThere = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
+    // Its other lines may be an earlier build's or the product's own, in a code page: a write of the
+    // profile functions would garble them unless the file is made UTF-16 first.
+    bool removed = !wasThere || PrepareProfileForWriting(profile, nullptr);
+    if (wasThere && removed) {
+        WritePrivateProfileStringA(ProfileSection, ProfileKey, nullptr, profile);
+        char rest[4];
+        if (GetPrivateProfileSectionA(ProfileSection, rest, sizeof rest, profile) == 0)
+            WritePrivateProfileStringA(ProfileSection, nullptr, nullptr, profile);
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, profile); // writes the cached file out
+        removed = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) == 0;
+    }
+    if (!removed) {
         FormatText(text, sizeof text, ProfileFormat, profile);
         Note(NotRemovedList, text);
         return false;
     }
     if (wasThere)
         LogLine("Profile: %s removed from %s", ProfileKey, profile);
-    char path[PathBufferSize];
-    if (ProfilePath(path, sizeof path) && HoldsOnlyBlanks(path))
-        DeleteFileA(path); // result deliberately ignored: an empty profile file is harmless
+    DeleteBlankProfile(profile);
     char keyPath[PathBufferSize];
     if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
         LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, ProductRegistryView(), 0);

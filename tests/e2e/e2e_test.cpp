@@ -1333,6 +1333,8 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
             "Removed: " + folder + "\\pmfiles.lst"}));
     EXPECT_EQ(UninstallEntry(Fotos), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("zdjęcia.ini"), "(none)");
+    EXPECT_EQ(GetFileAttributesA(WindowsFile("zdjęcia.ini").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the profile, in UTF-16 and left blank, goes";
     EXPECT_EQ(GroupLinks(FotosFolderName), Lines{});
     EXPECT_EQ(GroupLinks("StartUp"), Lines{});
     EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
@@ -1371,6 +1373,8 @@ TEST(EndToEnd, OlderWindowsAndEarlierBuildsAreReadInTheSystemsCodePage)
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"),
             "setup-without-utf8 ended with exit code 0"}));
     EXPECT_EQ(WithoutRecord(ListFiles(folder)), ShippedFiles());
+    // The product keeps a line of its own there, in the same code page.
+    std::ofstream(WindowsFile("pelmora.ini"), std::ios::binary | std::ios::app) << "[Album]\r\ntitle=Caf\xe9\r\n";
     const std::string earlierProfile = FileBytes(WindowsFile("pelmora.ini"));
     EXPECT_NE(earlierProfile.find("dataDir=C:\\Caf\xe9\\Pelmora\r\n"), std::string::npos);
     // Reading it proposes the folder right and leaves the file as it is.
@@ -1392,16 +1396,22 @@ TEST(EndToEnd, OlderWindowsAndEarlierBuildsAreReadInTheSystemsCodePage)
             Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended}));
     const std::string profile = FileBytes(WindowsFile("pelmora.ini"));
     ASSERT_EQ(profile.substr(0, 2), "\xff\xfe") << "UTF-16 with its byte order mark";
-    const std::wstring characters(reinterpret_cast<const wchar_t*>(profile.data() + 2), (profile.size() - 2) / 2);
-    EXPECT_NE(automation::Utf8(characters).find("dataDir=" + folder + "\r\n"), std::string::npos);
+    auto decoded = [](const std::string& utf16) {
+        return automation::Utf8(std::wstring(reinterpret_cast<const wchar_t*>(utf16.data() + 2), (utf16.size() - 2) / 2));
+    };
+    EXPECT_NE(decoded(profile).find("dataDir=" + folder + "\r\n"), std::string::npos);
+    EXPECT_NE(decoded(profile).find("[Album]\r\ntitle=Café\r\n"), std::string::npos) << "the product's line, read right";
     EXPECT_EQ(ProfileValue("pelmora.ini"), folder);
 
     // The uninstaller removes what both versions wrote, the earlier one's file under its name too.
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), {"answer Remove Pelmora | Yes",
                   "answer Closing Running Copies | OK", "answer Removal Complete | OK"}).back(), Uninstalled);
     EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
-    EXPECT_EQ(GetFileAttributesA(WindowsFile("pelmora.ini").c_str()), INVALID_FILE_ATTRIBUTES)
-        << "the profile, left with nothing, goes";
+    const std::string left = FileBytes(WindowsFile("pelmora.ini"));
+    EXPECT_EQ(left.substr(0, 2), "\xff\xfe");
+    EXPECT_EQ(decoded(left).find("dataDir"), std::string::npos);
+    EXPECT_NE(decoded(left).find("[Album]\r\ntitle=Café\r\n"), std::string::npos) << "the product's line stays";
+    DeleteFileA(WindowsFile("pelmora.ini").c_str());
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
 }
