@@ -133,7 +133,7 @@ const char* ComponentsProblem(const char* path)
     }
 }
 
-const char* RecordedLinkProblem(const char* path)
+const char* FullPathProblem(const char* path)
 {
     bool letter = (path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z');
     if (!letter || path[1] != ':' || !IsSeparator(path[2]))

@@ -43,9 +43,9 @@ const char* StoredNameProblem(const char* name);
 // The problem StoredNameProblem gives the first of a path's components that
 // may not be one; null when each may.
 const char* ComponentsProblem(const char* path);
-// Why a link's path a record names cannot be one the setup wrote: it must be
-// a full path on a drive (no share, no device), its components as a stored
+// Why a path read from disk or the registry cannot be taken for a full path:
+// it must be on a drive (no share, no device), its components as a stored
 // name's. Null when it can.
-const char* RecordedLinkProblem(const char* path);
+const char* FullPathProblem(const char* path);
 // The problem StoredNameProblem gives a component that is a device's name.
 extern const char ReservedDeviceProblem[];

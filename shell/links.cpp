@@ -1,11 +1,11 @@
 #include "links.h"
+#include "architecture.h"
 #include "code_page.h"
 #include "commands.h"
 #include "file_system.h"
 #include "names.h"
 #include "run.h"
 #include "text.h"
-#include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -65,6 +65,14 @@ size_t FileNameOffset(const char* path)
     return end;
 }
 
+bool IsAbsent(const char* path)
+{
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // Whether this process runs as the system itself, as a deployment service runs it.
 bool RunsAsLocalSystem()
 {
@@ -120,45 +128,57 @@ bool MayBeRecordedStartupLink(const char* path, const char* folderName)
     char name[PathBufferSize];
     char folder[PathBufferSize];
     size_t end = FileNameOffset(path);
-    if (end == 0 || RecordedLinkProblem(path) || !FormatText(name, sizeof name, "%s.lnk", folderName)
+    if (end == 0 || FullPathProblem(path) || !FormatText(name, sizeof name, "%s.lnk", folderName)
         || !SamePathText(path + end, name) || !CopyTextPrefix(folder, sizeof folder, path, end - 1))
         return false;
     // In some user's profile, whoever installed, or in every user's Startup folder.
     char common[PathBufferSize];
     char profiles[PathBufferSize];
-    WCHAR* wide = nullptr;
-    bool named = SUCCEEDED(SHGetKnownFolderPath(FOLDERID_UserProfiles, 0, nullptr, &wide))
-        && NarrowText(wide, profiles, sizeof profiles);
-    CoTaskMemFree(wide);
+    bool named = ReadMachineText("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                     "ProfilesDirectory", profiles, sizeof profiles)
+        && !FullPathProblem(profiles);
     return (named && PathIsWithin(folder, profiles) && !SamePathText(folder, profiles))
         || (GroupFolder(CommonStartup, nullptr, common, sizeof common) && SamePathText(folder, common));
 }
 
 bool DeleteLinkTo(const char* path, const char* target)
 {
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+    if (IsAbsent(path))
         return true;
+    bool loaded;
     bool ours;
     {
         LinkObject object;
         IShellLinkA* shellLink = object.Link();
         WCHAR wide[PathBufferSize];
         char linked[PathBufferSize];
-        ours = shellLink && WidePath(path, wide, PathBufferSize) && SUCCEEDED(object.File()->Load(wide, STGM_READ))
-            && SUCCEEDED(shellLink->GetPath(linked, sizeof linked, nullptr, SLGP_RAWPATH)) && SamePath(linked, target);
+        loaded = shellLink && WidePath(path, wide, PathBufferSize) && SUCCEEDED(object.File()->Load(wide, STGM_READ));
+        ours = loaded && SUCCEEDED(shellLink->GetPath(linked, sizeof linked, nullptr, SLGP_RAWPATH))
+            && SamePath(linked, target);
+    }
+    if (!ours) {
+        // A file that is there but cannot even be read may be the product's link.
+        HANDLE probe = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        bool readable = probe != INVALID_HANDLE_VALUE;
+        if (readable)
+            CloseHandle(probe);
+        bool gone = readable || IsAbsent(path);
+        LogLine(gone ? "Link left alone, it is no link to %s: %s" : "Link to %s not removed, it cannot be read: %s",
+            target, path);
+        return gone;
     }
     // Deleted through a handle with no link or junction on its way to the path read; read-only or not.
     HANDLE file = INVALID_HANDLE_VALUE;
-    bool deleted = ours && OpenFileWithin(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, nullptr, &file)
+    bool deleted = OpenFileWithin(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, nullptr, &file)
             == OpenedFile
         && HandleIsAtPath(file, path) && ClearReadOnly(file) && DeleteOpenFile(file);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
-    if (!ours)
-        LogLine("Link left alone, it does not lead to %s: %s", target, path);
-    else
-        LogLine(deleted ? "Link removed: %s" : "Link not removed: %s", path);
-    return !ours || deleted;
+    // Program Manager, told to delete the group, may have taken it meanwhile.
+    bool gone = deleted || IsAbsent(path);
+    LogLine(gone ? "Link removed: %s" : "Link not removed: %s", path);
+    return gone;
 }
 
 void RemoveEmptyGroup(LinkPlace place, const char* group)

@@ -34,7 +34,8 @@ bool WriteLink(const char* path, const ShellLink& link);
 bool MayBeRecordedStartupLink(const char* path, const char* folderName);
 // Deletes the link at the path when it is a link to the target (compared as
 // the file system names paths), read-only or not: a file of another name or
-// target is never touched. True when no link to the target is there now.
+// target is never touched. True when no link to the target is there now; a
+// file that is there but cannot be read counts as one.
 bool DeleteLinkTo(const char* path, const char* target);
 // Removes a group's folder of the place when it is empty.
 void RemoveEmptyGroup(LinkPlace place, const char* group);

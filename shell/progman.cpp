@@ -119,11 +119,13 @@ void CreateProductGroup()
 
 bool AddStartupItem(char* linkPath, size_t size)
 {
-    // Where Program Manager keeps the Startup group: the installing user's Startup folder.
-    if (!GroupLinkPath(StartupPlace(), nullptr, ProductConfig.folderName, linkPath, size))
+    // Where Program Manager keeps the Startup group: the installing user's Startup folder. For every
+    // user's, the system's own run writes the link itself.
+    LinkPlace place = StartupPlace();
+    if (!GroupLinkPath(place, nullptr, ProductConfig.folderName, linkPath, size))
         linkPath[0] = '\0';
     char command[PathBufferSize];
-    bool made = !Unattended && ProgmanExecute("[CreateGroup(Startup)]");
+    bool made = !Unattended && place == UserStartup && ProgmanExecute("[CreateGroup(Startup)]");
     if (made) {
         ShowGroup("Startup");
         SendFormatted("[ReplaceItem(%s)]", ProductConfig.folderName); // result deliberately ignored: there may be no such item
@@ -161,10 +163,12 @@ void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays
     // An item is deleted in the current group, which naming the group makes;
     // unattended, naming it would open its window. A product that never
     // offered the item has none there.
-    if (ProductConfig.offerStartupGroup && !Unattended && ProgmanExecute("[CreateGroup(Startup)]"))
+    LinkPlace place = StartupPlace();
+    if (ProductConfig.offerStartupGroup && !Unattended && place == UserStartup
+        && ProgmanExecute("[CreateGroup(Startup)]"))
         SendFormatted("[DeleteItem(%s)]", ProductConfig.folderName); // result deliberately ignored: the links below tell
     char path[PathBufferSize];
-    if (GroupLinkPath(StartupPlace(), nullptr, ProductConfig.folderName, path, sizeof path)
+    if (GroupLinkPath(place, nullptr, ProductConfig.folderName, path, sizeof path)
         && !DeleteLinkTo(path, ApplicationPath))
         stays(path);
     for (int i = 0; i < count; ++i) {
