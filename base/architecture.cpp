@@ -1,4 +1,6 @@
 #include "architecture.h"
+#include "code_page.h"
+#include "path_limits.h"
 #include "product.h"
 #include "run.h"
 
@@ -18,13 +20,22 @@ bool OtherRegistryView(REGSAM* view)
 
 bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size)
 {
+    // Read in UTF-16: the ANSI form would put a best fit or '?' for a character the code page lacks.
+    if (size > 0)
+        out[0] = '\0';
+    WCHAR widePath[PathBufferSize];
+    WCHAR wideName[PathBufferSize];
+    WCHAR value[PathBufferSize];
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, keyPath, -1, widePath, PathBufferSize)
+        || !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wideName, PathBufferSize)
+        || RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
-    DWORD bytes = size;
-    bool read = RegGetValueA(key, nullptr, name, RRF_RT_REG_SZ, nullptr, out, &bytes) == ERROR_SUCCESS;
+    DWORD bytes = sizeof value;
+    // A REG_EXPAND_SZ value comes expanded.
+    bool read = RegGetValueW(key, nullptr, wideName, RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS;
     RegCloseKey(key);
-    return read;
+    return read && value[0] && NarrowText(value, out, size);
 }
 
 SystemFileAccess::SystemFileAccess(bool systemFile)

@@ -15,8 +15,9 @@ REGSAM ProductRegistryView();
 // The other view, where a version of the product built for the other
 // architecture kept its keys; false on 32-bit Windows, which has one view.
 bool OtherRegistryView(REGSAM* view);
-// A text value of a key below HKEY_LOCAL_MACHINE, in the view given. False
-// when there is none, or it does not fit.
+// A text value of a key below HKEY_LOCAL_MACHINE, in the view given, in the
+// process's code page. False, out left empty, when there is none, it is
+// empty, or it does not fit or cannot be held there.
 bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size);
 
 // Turns the file system's redirection off, for a 64-bit product's system

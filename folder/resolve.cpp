@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "architecture.h"
 #include "message.h"
+#include "names.h"
 #include "paths.h"
 #include "product.h"
 #include "profile.h"
@@ -44,8 +45,12 @@ const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
 // from an environment the user may have set.
 bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
 {
-    return ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
-        size);
+    if (ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
+            size)
+        && !FullPathProblem(out))
+        return true;
+    LogLine("The folder of 64-bit programs is not in the registry: the program's own is proposed");
+    return false;
 }
 
 // The system's folder for programs of the product's kind, where only

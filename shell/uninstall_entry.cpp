@@ -71,21 +71,28 @@ void SetDetailValues(HKEY key)
 
 // An entry of this installation in the other registry view, left by an
 // earlier version built for the other architecture, would list the product
-// twice: it goes. One of another folder is another installation's, and stays.
-void RemoveOtherArchitecturesEntry(const char* keyPath)
+// twice: it goes. It is this installation's when it names this folder, or,
+// without a folder, this folder's uninstaller; one of another folder is
+// another installation's, and stays.
+void RemoveOtherArchitecturesEntry(const char* keyPath, const char* uninstallString)
 {
     REGSAM other = 0;
-    char location[PathBufferSize];
-    if (!OtherRegistryView(&other)
-        || !ReadMachineText(keyPath, other, "InstallLocation", location, sizeof location))
+    char named[PathBufferSize];
+    if (!OtherRegistryView(&other))
         return;
-    if (!SamePath(location, InstallFolder)) {
-        LogLine("Registry: the other view's entry is another installation's, in %s: kept", location);
+    bool ours = ReadMachineText(keyPath, other, "InstallLocation", named, sizeof named)
+        ? SamePath(named, InstallFolder)
+        : ReadMachineText(keyPath, other, "UninstallString", named, sizeof named)
+            && SamePathText(named, uninstallString);
+    if (!ours) {
+        if (named[0])
+            LogLine("Registry: the other view's entry is another installation's (%s): kept", named);
         return;
     }
     LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, other, 0);
     LogLine(status == ERROR_SUCCESS ? "Registry: the other view's entry of this installation, an earlier version's, removed"
-                                    : "Registry: the other view's entry of this installation could not be removed");
+                                    : "Registry: the other view's entry of this installation could not be removed (error %d)",
+        int(status));
 }
 
 } // namespace
@@ -117,5 +124,5 @@ void RegisterUninstallEntry()
     SetStringValue(key, "QuietUninstallString", quietString);
     SetDetailValues(key);
     RegCloseKey(key);
-    RemoveOtherArchitecturesEntry(keyPath);
+    RemoveOtherArchitecturesEntry(keyPath, uninstallString);
 }

@@ -180,33 +180,47 @@ TEST(UninstallEntry, DetailsNameTheFirstIconAndAnUpdateWithoutPublisherOrVersion
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "Pelmora").c_str(), View(false), 0);
 }
 
-TEST(UninstallEntry, TheOtherViewsEntryOfThisFolderGoesAnotherFoldersStays)
+TEST(UninstallEntry, TheOtherViewsEntryOfThisInstallationGoesAnotherOnesStays)
 {
-    // An earlier version built for the other architecture registered in the other view (the 32-bit one,
-    // beside a 64-bit product's entry): the same folder, however spelt, is this installation.
+    // An earlier version built for the other architecture registered in the other view: the same folder,
+    // however spelt, or without a folder the same uninstaller, is this installation.
+    SYSTEM_INFO native;
+    GetNativeSystemInfo(&native);
+    if (native.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_AMD64)
+        GTEST_SKIP() << "32-bit Windows has one registry view";
     ProductConfig = ShippedConfig();
-    ProductDetails = {"", "", 0, 1};
     CopyText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\Pelmora");
     FormatText(ApplicationPath, sizeof ApplicationPath, "%s\\pelmora.exe", InstallFolder);
     FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", InstallFolder);
     const std::string key = std::string(UninstallKey) + "Pelmora";
     const struct {
-        const char* location;
+        bool sixtyFourBit;
+        const char* name;
+        const char* value;
         bool stays;
-    } cases[] = {{"c:\\PROGRAM FILES\\pelmora\\", false}, {"C:\\Program Files (x86)\\Pelmora", true}};
+    } cases[] = {
+        {true, "InstallLocation", "c:\\PROGRAM FILES\\pelmora\\", false},
+        {true, "InstallLocation", "C:\\Program Files (x86)\\Pelmora", true},
+        {false, "UninstallString", "\"C:\\Program Files\\Pelmora\\pmuninst.exe\"", false},
+        {false, "UninstallString", "\"C:\\Program Files (x86)\\Pelmora\\pmuninst.exe\"", true},
+    };
     for (const auto& c : cases) {
+        ProductDetails = {"", "", 0, c.sixtyFourBit ? 1 : 0};
+        // The product's view is the 64-bit one for a 64-bit product or program, else the 32-bit one.
+        bool own64 = c.sixtyFourBit || sizeof(void*) == 8;
+        REGSAM own = own64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        REGSAM other = own64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
         HKEY earlier;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                      nullptr, &earlier, nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | other, nullptr,
+                      &earlier, nullptr),
             ERROR_SUCCESS);
-        RegSetValueExA(earlier, "InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.location),
-            DWORD(strlen(c.location) + 1));
+        RegSetValueExA(earlier, c.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(c.value), DWORD(strlen(c.value) + 1));
         RegCloseKey(earlier);
         RegisterUninstallEntry();
         std::string data;
         DWORD length = 0;
-        EXPECT_EQ(ReadValue(key, "InstallLocation", data, length, KEY_WOW64_32KEY), c.stays) << c.location;
-        EXPECT_TRUE(ReadValue(key, "DisplayName", data, length, KEY_WOW64_64KEY)) << "this version's entry";
+        EXPECT_EQ(ReadValue(key, c.name, data, length, other), c.stays) << c.value;
+        EXPECT_TRUE(ReadValue(key, "DisplayName", data, length, own)) << "this version's entry";
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
     }
