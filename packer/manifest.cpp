@@ -353,7 +353,7 @@ struct Entry {
 struct RawManifest {
     std::map<std::string, Entry> fields;
     std::vector<Entry> files;
-    bool unreadableLines = false; // one of them may be the field that seems missing
+    std::set<std::string> unreadableFields; // named before the bytes that are not UTF-8, not missing
 };
 
 // A text field within the length every text may have (the manifest's lines
@@ -458,7 +458,9 @@ template <typename Fail, typename FailAt> void ReadLines(std::istream& in, RawMa
         std::string problem = Utf8TextProblem(text, at);
         if (!problem.empty()) {
             failAt(line, Utf8TextColumn(text.substr(0, at)), problem);
-            raw.unreadableLines = true;
+            size_t equals = text.find('=');
+            if (equals < at)
+                raw.unreadableFields.insert(Trim(text.substr(0, equals)));
             continue;
         }
         text = Trim(text);
@@ -818,10 +820,10 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             + std::to_string(PayloadLimit) + " a 32-bit setup program can carry in its image");
 
     for (const char* name : FieldOrder)
-        if (!seen.count(name) && !raw.unreadableLines)
+        if (!seen.count(name) && !raw.unreadableFields.count(name))
             errors.push_back(path + ": field '" + std::string(name) + "' is missing");
     for (const char* name : PathFields)
-        if (!seen.count(name) && !raw.unreadableLines)
+        if (!seen.count(name) && !raw.unreadableFields.count(name))
             errors.push_back(path + ": field '" + std::string(name) + "' is missing");
     if (!errors.empty())
         return false;

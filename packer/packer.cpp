@@ -1,13 +1,13 @@
 // The packer: turns a product manifest into the compiled-in product: the
 // configuration record, the agreement and the payload archive.
 //   packer MANIFEST OUTDIR [--search DIR]... [--programs-built-for-x64]
-// Writes OUTDIR/product_data.cpp, OUTDIR/product_blob.S, OUTDIR/product.bin and
-// OUTDIR/product.d (a depfile).
+// Writes OUTDIR/product_data.cpp, OUTDIR/product_blob.S, OUTDIR/product.bin,
+// OUTDIR/product.d (a depfile) and OUTDIR/warnings.txt (its warnings again).
 //   packer --uninstaller MANIFEST OUTDIR
 // Writes OUTDIR/uninstall_data.cpp (what the uninstaller removes),
 // OUTDIR/product_resources.h (the icon and name for the resource scripts),
-// OUTDIR/product_signing.cmake (what a signature says of the product) and
-// OUTDIR/uninstall.d.
+// OUTDIR/product_signing.cmake (what a signature says of the product),
+// OUTDIR/uninstaller.ico (the uninstaller's small icon) and OUTDIR/uninstall.d.
 #include "manifest.h"
 #include "names.h"
 #include "compress.h"
@@ -189,13 +189,14 @@ std::string Resources(const Manifest& manifest)
         + "\n#define PRODUCT_DISPLAY_NAME " + RcString(manifest.Field("displayName")) + "\n";
 }
 
-// The uninstaller's icon is seen only in lists of files and in its own
-// message boxes, and its size is fixed: it keeps the images of 32 pixels and
-// less (all of them when there is none such, or the file is not an icon).
+// The uninstaller's icon is seen only in lists of files and links, and its
+// size is fixed: it keeps the images of 32 pixels and less (all of them when
+// there is none such, or the file is not an icon).
 std::string SmallIcon(const std::string& icon)
 {
     const size_t header = 6, entry = 16;
-    if (icon.size() < header)
+    // Reserved 0, type 1 (an icon, not a cursor).
+    if (icon.size() < header || icon.compare(0, 4, std::string("\0\0\1\0", 4)) != 0)
         return icon;
     size_t count = static_cast<unsigned char>(icon[4]) | static_cast<unsigned char>(icon[5]) << 8;
     if (icon.size() < header + count * entry)
@@ -435,8 +436,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    for (const std::string& warning : manifest.warnings)
+    std::string warnings;
+    for (const std::string& warning : manifest.warnings) {
         std::fprintf(stderr, "%s\n", warning.c_str());
+        warnings += warning + "\n";
+    }
     // The blob: every slice in order, then the agreement and its zero byte.
     std::string blobPath = outDir + "/product.bin";
     std::string partialPath = blobPath + ".partial";
@@ -480,7 +484,9 @@ int main(int argc, char** argv)
     depfile << "\n";
     if (!WriteIfChanged(outDir + "/product_blob.S", assembly.str())
         || !WriteIfChanged(outDir + "/product_data.cpp", Tables(manifest, packed))
-        || !WriteText(outDir + "/product.d", depfile.str())) {
+        || !WriteText(outDir + "/product.d", depfile.str())
+        // Also kept with the output, where tools/package shows them after every build, the packer run or not.
+        || !WriteIfChanged(outDir + "/warnings.txt", warnings)) {
         std::fprintf(stderr, "%s: cannot write the output\n", outDir.c_str());
         return 1;
     }

@@ -214,10 +214,14 @@ done
 for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp uninstaller.ico; do
     if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
 done
-# The uninstaller's icon keeps the shipped icon's 16 and 32 pixel images, not its 48.
-if [ "$(od -An -tu1 -j4 -N2 "$work/a/uninstaller.ico" | tr -s ' ')" = " 2 0" ] \
-    && [ "$(od -An -tu1 -j6 -N1 "$work/a/uninstaller.ico" | tr -d ' ')" = 32 ] \
-    && [ "$(od -An -tu1 -j22 -N1 "$work/a/uninstaller.ico" | tr -d ' ')" = 16 ]; then passed=$((passed + 1))
+# The uninstaller's icon keeps the shipped icon's 32 and 16 pixel images (not its 48), their bytes as they were.
+ico_field() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; } # file, offset
+small=$work/a/uninstaller.ico shipped=$product/pelmora.ico
+if [ "$(od -An -tu1 -j4 -N3 "$small" | tr -s ' ')" = " 2 0 32" ] && [ "$(od -An -tu1 -j22 -N1 "$small" | tr -d ' ')" = 16 ] \
+    && [ "$(od -An -tu1 -j6 -N1 "$shipped" | tr -d ' ')" = 32 ] \
+    && cmp -s <(tail -c +$(($(ico_field "$small" 18) + 1)) "$small" | head -c "$(ico_field "$small" 14)") \
+        <(tail -c +$(($(ico_field "$shipped" 18) + 1)) "$shipped" | head -c "$(ico_field "$shipped" 14)"); then
+    passed=$((passed + 1))
 else echo "FAIL the uninstaller's icon is not the shipped one's 32 and 16 pixel images"; failures=$((failures + 1)); fi
 grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
     || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
