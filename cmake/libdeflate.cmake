@@ -24,3 +24,12 @@ target_include_directories(deflate_decompress SYSTEM PUBLIC ${LIBDEFLATE_SOURCE_
 setup_shipped_code(deflate_decompress)
 # Its own build warns with -Wall alone.
 target_compile_options(deflate_decompress PRIVATE -Wno-sign-compare -Wno-unused-parameter)
+
+# The journal's Adler-32 alone, for the uninstaller, whose size is fixed: the
+# portable loop, without the vector forms and the processor check, which the
+# setup's inflation of whole files wants and a journal's short records do not.
+# Undefining the processor's macro is how libdeflate's source chooses it.
+add_library(adler32_portable STATIC ${LIBDEFLATE_SOURCE_DIR}/lib/adler32.c)
+target_include_directories(adler32_portable SYSTEM PRIVATE ${LIBDEFLATE_SOURCE_DIR})
+setup_shipped_code(adler32_portable)
+target_compile_options(adler32_portable PRIVATE -U__i386__ -U__x86_64__)

@@ -22,6 +22,16 @@ RECT Desktop()
     return desktop;
 }
 
+void ExpectCoversTheDesktop(HWND window)
+{
+    RECT frame;
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
+    EXPECT_EQ(frame.right, Desktop().right);
+    EXPECT_EQ(frame.bottom, Desktop().bottom);
+}
+
 // The DPI the run asked the prefix for (SETUP_DPI), 96 unless it asked.
 UINT AskedDpi()
 {
@@ -140,12 +150,7 @@ TEST(BackdropLayout, BandsFollowTheDesktopHeightWithoutGaps)
 
 TEST_F(BackdropTest, CoversTheDesktopWithTheGradient)
 {
-    RECT frame;
-    GetWindowRect(window, &frame);
-    EXPECT_EQ(frame.left, 0);
-    EXPECT_EQ(frame.top, 0);
-    EXPECT_EQ(frame.right, Desktop().right);
-    EXPECT_EQ(frame.bottom, Desktop().bottom);
+    ExpectCoversTheDesktop(window);
     EXPECT_EQ(WindowText(window), "Install Pelmora");
     EXPECT_EQ(ClassOf(window), "install");
     // Run again on a second display size: the desktop must be that size.
@@ -222,12 +227,7 @@ TEST_F(BackdropTest, TitleAndIconsFollowTheWindowsDpi)
         EXPECT_EQ(font.lfHeight, BackdropTitleHeight(other.dpi));
         EXPECT_EQ(font.lfCharSet, charset);
         EXPECT_STREQ(font.lfFaceName, "Times New Roman");
-        RECT frame;
-        GetWindowRect(window, &frame);
-        EXPECT_EQ(frame.left, 0);
-        EXPECT_EQ(frame.top, 0);
-        EXPECT_EQ(frame.right, Desktop().right);
-        EXPECT_EQ(frame.bottom, Desktop().bottom);
+        ExpectCoversTheDesktop(window);
         EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(SendMessageA(window, WM_GETICON, ICON_BIG, 0))), other.icon);
         EXPECT_EQ(IconWidth(reinterpret_cast<HICON>(SendMessageA(window, WM_GETICON, ICON_SMALL, 0))), other.smallIcon);
         EXPECT_GE(PaintedTitleRows(), BackdropTitleHeight(other.dpi) / 2);
