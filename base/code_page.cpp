@@ -100,8 +100,9 @@ bool NarrowText(const WCHAR* wide, char* out, size_t size)
         return false;
     BOOL lossy = FALSE;
     bool utf8 = UsesUtf8();
-    int length = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, out, int(size), nullptr,
-        utf8 ? nullptr : &lossy);
+    // A lone surrogate, which UTF-8 cannot hold, fails rather than becoming U+FFFD.
+    int length = utf8 ? WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, out, int(size), nullptr, nullptr)
+                      : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out, int(size), nullptr, &lossy);
     if (length > 0 && !lossy)
         return true;
     out[0] = '\0';
