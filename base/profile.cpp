@@ -223,8 +223,9 @@ DWORD ReadProfileValue(const char* section, const char* key, const char* fallbac
             LogLine("Profile: %s could not be read", path);
         free(text);
     } else {
-        DWORD read = GetPrivateProfileStringA(section, key, "", out, size, profileFile);
-        found = read + 1 >= size ? ValueTooLong : read > 0 ? ValueFound : ValueAbsent;
+        // The fallback as the default, so that a value present but empty stays empty.
+        DWORD read = GetPrivateProfileStringA(section, key, fallback, out, size, profileFile);
+        found = read + 1 >= size ? ValueTooLong : ValueFound;
     }
     free(bytes);
     if (found == ValueTooLong)

@@ -7,7 +7,8 @@
 //   end-when PATH           end the program from outside, as the task manager
 //                           would, the moment PATH appears
 //   type ID TEXT            type TEXT into field ID of the next screen
-//   shot FILE.bmp           capture the screen when the next screen is up
+//   shot FILE.bmp           capture the screen when the next screen is up (the
+//                           transcript names FILE and the screen's inside)
 //   read ID                 put field ID of the next screen in the transcript
 //   read owner              put the caption of the next screen's owner in it
 //   answer CAPTION | BUTTON the next screen must be CAPTION; press BUTTON

@@ -305,6 +305,26 @@ Bitmap CaptureScreen()
     return bitmap;
 }
 
+namespace {
+
+// True when a visible window above the screen overlaps it: the shell opens a
+// group's folder window on its own time, and it may come up over the screen.
+bool IsCovered(HWND screen)
+{
+    RECT area;
+    if (!GetWindowRect(screen, &area))
+        return false;
+    for (HWND above = GetWindow(screen, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV)) {
+        RECT other;
+        RECT overlap;
+        if (IsWindowVisible(above) && GetWindowRect(above, &other) && IntersectRect(&overlap, &area, &other))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 Bitmap CaptureSettledScreen(HWND screen)
 {
     // Painting is asked of the windows' own thread, which paints when its loop is
@@ -312,18 +332,23 @@ Bitmap CaptureSettledScreen(HWND screen)
     // what was painted on the display a little later still.
     HWND owner = GetWindow(screen, GW_OWNER);
     DWORD_PTR ignored;
-    // Another program's window (the shell's, opening a group) may have come up over
-    // the screen; a user answering it brings it to the front, and so does this.
-    SetWindowPos(screen, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    for (HWND window : {owner, screen})
-        if (window)
-            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    SendMessageTimeoutA(screen, WM_NULL, 0, 0, SMTO_NORMAL, MessageTimeoutMs, &ignored);
-    Bitmap last = CaptureScreen();
+    // Another program's window may come up over the screen at any moment; a user
+    // answering it brings it to the front, and so does this, until the picture
+    // shows the screen uncovered and stays the same for a moment.
+    Bitmap last;
     for (DWORD waited = 0; waited < SettleTimeoutMs; waited += SettlePollMs) {
+        if (waited == 0 || IsCovered(screen)) {
+            SetWindowPos(screen, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            for (HWND window : {owner, screen})
+                if (window)
+                    RedrawWindow(window, nullptr, nullptr,
+                        RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            SendMessageTimeoutA(screen, WM_NULL, 0, 0, SMTO_NORMAL, MessageTimeoutMs, &ignored);
+            last = Bitmap();
+        }
         Sleep(SettlePollMs);
         Bitmap next = CaptureScreen();
-        if (next.pixels == last.pixels)
+        if (!last.pixels.empty() && next.pixels == last.pixels && !IsCovered(screen))
             return next;
         last = next;
     }
@@ -566,8 +591,15 @@ void Responder::Run()
             gaveUp_ = true;
             break;
         }
-        if (!answer.screenshot.empty())
-            SaveBitmap(CaptureSettledScreen(screen), answer.screenshot.c_str());
+        if (!answer.screenshot.empty()) {
+            RECT area = {};
+            GetClientRect(screen, &area);
+            MapWindowPoints(screen, nullptr, reinterpret_cast<POINT*>(&area), 2);
+            transcript_.Add(SaveBitmap(CaptureSettledScreen(screen), answer.screenshot.c_str())
+                    ? "shot " + answer.screenshot + " | " + std::to_string(area.left) + " " + std::to_string(area.top)
+                        + " " + std::to_string(area.right) + " " + std::to_string(area.bottom)
+                    : "(the screen could not be saved to " + answer.screenshot + ")");
+        }
         for (const auto& field : answer.fields)
             TypeText(screen, field.first, field.second);
         for (int field : answer.readFields)

@@ -59,9 +59,9 @@ struct Bitmap {
     COLORREF At(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
 };
 Bitmap CaptureScreen();
-// The screen once a dialog, brought to the front, and the windows behind it
-// have painted completely: their paint is asked for and waited on, then the
-// screen is captured until two captures agree.
+// The screen once a dialog, brought to the front and uncovered, and the windows
+// behind it have painted completely: their paint is asked for and waited on,
+// then the screen is captured until two captures agree.
 Bitmap CaptureSettledScreen(HWND screen);
 // The client area of a window, as it is on the screen.
 Bitmap CaptureClient(HWND window);
