@@ -14,7 +14,16 @@ namespace {
 
 // The files this run could only leave for Windows to delete when it restarts.
 int ScheduledFiles;
+// Why the last settling left its journal, and the folder it names.
+JournalCause Unsettled;
+const char* UnsettledFolder = "";
 
+int Unsettle(JournalCause cause, const char* folder)
+{
+    Unsettled = cause;
+    UnsettledFolder = folder;
+    return 0;
+}
 constexpr size_t ChecksumDigits = 8;
 // A record's text: a name, or the folder record's two paths, the second in UTF-8.
 constexpr size_t JournalTextSize = 4 * PathBufferSize;
@@ -225,25 +234,27 @@ bool SameFolder(const char* a, const char* b)
     return SamePathText(a, b);
 }
 
-// Whether the folder's own parent is there: a folder that is not, below a
-// parent that is, was deleted, while one on a drive that is gone may return.
-bool ParentExists(const char* folder)
+// Whether the drive (or share) the folder lies on is there: a folder that is
+// not, on a drive that is, was deleted with everything in it, while one on a
+// drive that is gone may return with it.
+bool DriveIsThere(const char* folder)
 {
-    char parent[PathBufferSize];
-    if (!CopyText(parent, sizeof parent, folder))
+    char root[PathBufferSize];
+    if (!CopyText(root, sizeof root, folder))
         return false;
-    size_t separator = 0;
-    for (size_t i = 0; parent[i]; ++i)
-        if (IsSeparator(parent[i]) && parent[i + 1])
-            separator = i;
-    if (separator == 0)
+    // The separator after "X:", or after "\\server\share".
+    size_t separators = root[0] && root[1] == ':' ? 1 : 4;
+    size_t end = 0;
+    while (root[end] && (!IsSeparator(root[end]) || --separators > 0))
+        ++end;
+    if (!root[end])
         return false;
-    parent[separator == 2 && parent[1] == ':' ? separator + 1 : separator] = '\0';
-    DWORD attributes = GetFileAttributesA(parent);
+    root[end + 1] = '\0';
+    DWORD attributes = GetFileAttributesA(root);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-enum FolderState { FolderAsRecorded, FolderGone, FolderElsewhere };
+enum FolderState { FolderAsRecorded, FolderGone, FolderElsewhere, FolderOutOfReach };
 
 // Whether the folder is still the one the run wrote into. One that now
 // resolves elsewhere (replaced by a link) or cannot be reached is not touched.
@@ -252,9 +263,9 @@ FolderState StateOfFolder(const JournalSummary& summary)
     WCHAR now[FinalPathSize];
     if (FinalFolderPath(summary.folder, now, FinalPathSize))
         return SameFinalPath(now, summary.folderFinal) ? FolderAsRecorded : FolderElsewhere;
-    bool gone = GetFileAttributesA(summary.folder) == INVALID_FILE_ATTRIBUTES
-        && GetLastError() == ERROR_FILE_NOT_FOUND && ParentExists(summary.folder);
-    return gone ? FolderGone : FolderElsewhere;
+    DWORD error = GetFileAttributesA(summary.folder) == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+    bool gone = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && DriveIsThere(summary.folder);
+    return gone ? FolderGone : FolderOutOfReach;
 }
 
 // Undoes one step of an unfinished run, or finishes one of a finished run;
@@ -443,24 +454,28 @@ int FilesAwaitingRestart()
 
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
 {
+    Unsettle(JournalSettled, "");
     char path[PathBufferSize];
     if (!JournalPath(path, sizeof path))
-        return 0;
+        return Unsettle(JournalUnreadable, "");
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
         return ExtractDone;
-    JournalSummary summary;
+    // Kept past the call: it names the folder of a journal that stays.
+    static JournalSummary summary;
     if (!Summarise(path, summary))
-        return 0;
+        return Unsettle(JournalUnreadable, "");
     if (onlyFor && summary.folder[0] && !SameFolder(summary.folder, onlyFor))
         return ExtractDone;
     // Without its folder record the run did nothing.
     FolderState state = summary.folder[0] ? StateOfFolder(summary) : FolderGone;
     if (state == FolderElsewhere)
-        return 0;
+        return Unsettle(JournalFolderElsewhere, summary.folder);
+    if (state == FolderOutOfReach)
+        return Unsettle(JournalFolderOutOfReach, summary.folder);
 
     LineReader reader;
     if (!OpenLines(reader, path))
-        return 0;
+        return Unsettle(JournalUnreadable, summary.folder);
     bool settled = true;
     char kind = 0;
     char text[JournalTextSize];
@@ -476,8 +491,14 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     }
     CloseLines(reader);
     if (!settled || !DeleteFileA(path))
-        return 0;
+        return Unsettle(JournalFilesStay, summary.folder);
     if (sink)
         sink(dialog, "", 100);
     return ExtractDone;
+}
+
+JournalCause UnsettledJournal(const char** folder)
+{
+    *folder = UnsettledFolder;
+    return Unsettled;
 }

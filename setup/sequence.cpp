@@ -44,6 +44,23 @@ const char OutOfMemoryText[] =
 const char NotRestoredText[] =
     "Some of the files this installation replaced could not be put back yet. Close the programs that use them "
     "and run the setup program again: before anything else, it puts back what this installation replaced.";
+// When an earlier run that was cut off cannot be settled, nothing is installed over it.
+const char EarlierRunUnreadableFormat[] =
+    "An earlier installation was cut off, and the record it left, %s.journal in the Windows folder, cannot be "
+    "read now, so what it replaced cannot be put back. Close the programs that may be using it and run the setup "
+    "program again.";
+const char EarlierRunElsewhereFormat[] =
+    "An earlier installation into %s was cut off, and that folder now leads to another place. Put the folder back "
+    "as it was and run the setup program again: before anything else, it puts back what that installation "
+    "replaced.";
+const char EarlierRunOutOfReachFormat[] =
+    "An earlier installation into %s was cut off, and that folder cannot be reached now. Connect the drive or "
+    "network share that holds it and run the setup program again: before anything else, it puts back what that "
+    "installation replaced.";
+const char EarlierRunFilesStayFormat[] =
+    "An earlier installation into %s was cut off, and some of the files it replaced could not be put back yet. "
+    "Close the programs that use them and run the setup program again: before anything else, it puts back what "
+    "that installation replaced.";
 const char StartupGroupCaption[] = "Add To Startup Group";
 const char NtServiceCaption[] = "Install NT Service";
 const char SuccessCaption[] = "Installation Successful";
@@ -63,6 +80,24 @@ const char* ExtractFailureText(int result)
         return OutOfMemoryText;
     default:
         return CannotCreateText;
+    }
+}
+
+// The message for an earlier run's journal that stays, naming why; false when none stays.
+bool EarlierRunText(char* text, size_t size)
+{
+    const char* folder = "";
+    switch (UnsettledJournal(&folder)) {
+    case JournalUnreadable:
+        return FormatText(text, size, EarlierRunUnreadableFormat, ProductConfig.profileFile);
+    case JournalFolderElsewhere:
+        return FormatText(text, size, EarlierRunElsewhereFormat, folder);
+    case JournalFolderOutOfReach:
+        return FormatText(text, size, EarlierRunOutOfReachFormat, folder);
+    case JournalFilesStay:
+        return FormatText(text, size, EarlierRunFilesStayFormat, folder);
+    default:
+        return false;
     }
 }
 
@@ -203,10 +238,16 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     DealWithRunningCopies(progress);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
     if (result != ExtractDone) {
-        // Undone at once: while the message waits for the user, the folder holds the earlier version.
-        bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
         char failureCaption[MessageBufferSize];
         FormatText(failureCaption, sizeof failureCaption, FailureCaptionFormat, ProductConfig.displayName);
+        // An earlier run's journal that stays kept this one from writing anything.
+        char earlier[MessageBufferSize];
+        if (EarlierRunText(earlier, sizeof earlier)) {
+            ShowWarning(BackdropWindow, failureCaption, earlier);
+            return ExitFailed;
+        }
+        // Undone at once: while the message waits for the user, the folder holds the earlier version.
+        bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
         ShowWarning(BackdropWindow, failureCaption, ExtractFailureText(result));
         if (!restored)
             ShowWarning(BackdropWindow, failureCaption, NotRestoredText);

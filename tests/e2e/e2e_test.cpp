@@ -566,6 +566,26 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
         EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << next;
 
         if (std::string(next) == "setup") {
+            // While the folder leads elsewhere, the journal stays and nothing is written: the message says why.
+            const std::string elsewhere = Home + "-elsewhere";
+            CreateDirectoryA(elsewhere.c_str(), nullptr);
+            std::ofstream(elsewhere + "\\pelmora.exe") << "theirs";
+            ASSERT_TRUE(MoveFileA(Home.c_str(), (Home + "-moved").c_str()));
+            ASSERT_TRUE(MakeUnixLink(Home, elsewhere));
+            EXPECT_EQ(Drive(UPDATE_SETUP_EXE, Join(updateAnswers, {"answer Pelmora Installation Failed | OK"})),
+                (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
+                    Box("Pelmora Installation Failed",
+                        "An earlier installation into " + Home
+                            + " was cut off, and that folder now leads to another place. Put the folder back as it "
+                              "was and run the setup program again: before anything else, it puts back what that "
+                              "installation replaced.",
+                        "OK", "OK"),
+                    SetupEnded(1603)}));
+            EXPECT_EQ(Names(ListFiles(elsewhere)), Lines{"pelmora.exe"});
+            EXPECT_EQ(ReadLines(elsewhere + "\\pelmora.exe"), Lines{"theirs"});
+            RemoveUnixLink(Home);
+            ASSERT_TRUE(MoveFileA((Home + "-moved").c_str(), Home.c_str()));
+            RemoveTree(elsewhere);
             EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
                           {"answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}),
                 (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled,

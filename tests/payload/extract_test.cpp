@@ -645,19 +645,24 @@ TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
 
 TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
 {
-    // The run's folder lies one level down, so that its parent can go away as a drive would.
+    // The run's folder lies one level down, so that its parent can go away, or be a drive that goes away.
     const std::string parent = folder + "\\parent";
-    const std::string installed = parent + "\\Product";
     const std::string outside = folder + "-outside";
     RemoveTree(outside);
     CreateDirectoryA(outside.c_str(), nullptr);
+    enum Change { Linked, DriveGone, ParentGone };
     const struct {
         const char* what;
-        bool link; // else the parent is renamed away
-    } cases[] = {{"the folder replaced by a link", true}, {"the folder's drive gone", false}};
+        Change change;
+        JournalCause cause; // JournalSettled: the journal goes with the folder
+    } cases[] = {{"the folder replaced by a link", Linked, JournalFolderElsewhere},
+        {"the folder's drive gone", DriveGone, JournalFolderOutOfReach},
+        {"the folder's parent deleted, its drive there", ParentGone, JournalSettled}};
     for (const auto& c : cases) {
         RemoveTree(parent);
         CreateDirectoryA(parent.c_str(), nullptr);
+        ASSERT_TRUE(c.change != DriveGone || MapDrive('R', parent)) << c.what;
+        const std::string installed = (c.change == DriveGone ? std::string("R:") : parent) + "\\Product";
         CreateDirectoryA(installed.c_str(), nullptr);
         ASSERT_TRUE(SetCurrentDirectoryA(installed.c_str()));
         WriteFileText("kept.txt", "earlier");
@@ -666,29 +671,43 @@ TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
         ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate) << c.what;
         ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
         const std::string away = parent + "-away";
-        if (c.link) {
+        if (c.change == Linked) {
             WriteFileText(outside + "\\made.txt", "theirs");
             WriteFileText(outside + "\\kept.txt", "theirs");
             ASSERT_TRUE(MoveFileA(installed.c_str(), (installed + "-moved").c_str()));
             ASSERT_TRUE(MakeUnixLink(installed, outside));
+        } else if (c.change == DriveGone) {
+            UnmapDrive('R');
         } else {
             ASSERT_TRUE(MoveFileA(parent.c_str(), away.c_str()));
         }
+        const char* named = "";
+        if (c.cause == JournalSettled) {
+            // A folder deleted with its parent took what the run did there with it.
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
+            EXPECT_EQ(UnsettledJournal(&named), JournalSettled) << c.what;
+            EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what << ": dropped";
+            RemoveTree(away);
+            continue;
+        }
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0) << c.what;
+        EXPECT_EQ(UnsettledJournal(&named), c.cause) << c.what;
+        EXPECT_EQ(std::string(named), installed) << c.what << ": the folder is named";
         EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what << ": kept";
-        if (c.link) {
+        if (c.change == Linked) {
             EXPECT_EQ(ReadFileText(outside + "\\made.txt"), "theirs");
             EXPECT_EQ(ReadFileText(outside + "\\kept.txt"), "theirs");
             RemoveUnixLink(installed);
             ASSERT_TRUE(MoveFileA((installed + "-moved").c_str(), installed.c_str()));
         } else {
-            ASSERT_TRUE(MoveFileA(away.c_str(), parent.c_str()));
+            ASSERT_TRUE(MapDrive('R', parent));
         }
         // Back as it was, the folder gets its earlier version back.
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
         EXPECT_EQ(ReadFileText(installed + "\\kept.txt"), "earlier") << c.what;
         EXPECT_EQ(ReadFileText(installed + "\\made.txt"), "<missing>") << c.what;
         EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
+        UnmapDrive('R');
     }
     RemoveTree(outside);
 }

@@ -100,3 +100,38 @@ void RemoveUnixLink(const std::string& link)
     for (int wait = 0; wait < 100 && GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++wait)
         Sleep(50);
 }
+
+namespace {
+
+// The Unix path of the link that is the drive: Wine's drives are the links in
+// the prefix's dosdevices folder, beside C:'s.
+std::string DriveLink(char letter)
+{
+    std::string drives = UnixPath("C:\\");
+    size_t c = drives.rfind("/c:");
+    return c == std::string::npos ? "" : drives.substr(0, c + 1) + char(letter | 0x20) + ":";
+}
+
+} // namespace
+
+bool MapDrive(char letter, const std::string& folder)
+{
+    const std::string link = DriveLink(letter);
+    const std::string root = std::string(1, letter) + ":\\";
+    if (link.empty() || !RunUnix("Z:\\bin\\ln -sfn \"" + UnixPath(folder) + "\" \"" + link + "\""))
+        return false;
+    for (int wait = 0; wait < 100; ++wait, Sleep(50))
+        if (GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+    return false;
+}
+
+void UnmapDrive(char letter)
+{
+    const std::string link = DriveLink(letter);
+    const std::string root = std::string(1, letter) + ":\\";
+    if (!link.empty())
+        RunUnix("Z:\\bin\\rm -f \"" + link + "\"");
+    for (int wait = 0; wait < 100 && GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES; ++wait)
+        Sleep(50);
+}

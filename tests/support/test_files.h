@@ -15,3 +15,7 @@ std::vector<std::string> ReadLines(const std::string& path);
 // folder that is a reparse point. False when it could not be made.
 bool MakeUnixLink(const std::string& link, const std::string& target);
 void RemoveUnixLink(const std::string& link);
+// The drive LETTER: made to show the folder FOLDER, as a drive plugged in, and
+// taken away again. False when it could not be made.
+bool MapDrive(char letter, const std::string& folder);
+void UnmapDrive(char letter);
