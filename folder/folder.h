@@ -4,9 +4,12 @@
 
 // 1 when a folder was accepted and is now the current directory, 0 when the user gave up.
 int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass);
+// Writes the folder into the product's profile: only once the installation
+// succeeded, so that a failed run never points the product at its folder.
 void RememberInstallFolder();
 // The folder an unattended run installs into, and an interactive one
-// proposes, instead of the one it would propose; empty for none.
+// proposes, instead of the one it would propose (the /D= switch's, or one
+// accepted before in this run); empty for none.
 void RequestInstallFolder(const char* folder);
 // The unattended choice: the proposal goes through every check the dialog
 // makes, and must be a full path. 1 when it was accepted and is now the

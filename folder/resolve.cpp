@@ -75,7 +75,7 @@ void ProposeDefaultFolder()
         size_t length = TextLength(InstallFolder);
         if (length > 3 && InstallFolder[length - 1] == '\\')
             InstallFolder[length - 1] = '\0';
-        LogLine("Folder proposed: %s (requested with /D=)", InstallFolder);
+        LogLine("Folder proposed: %s (requested)", InstallFolder);
         return;
     }
     FormatText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\%s", ProductConfig.folderName);
@@ -175,7 +175,6 @@ int AcceptProposedFolder()
         return 0;
     }
     LogLine("Folder accepted: %s", InstallFolder);
-    RememberInstallFolder();
     return 1;
 }
 
@@ -193,7 +192,6 @@ int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass)
         if (entering && !windowsFolder) {
             if (EnterFolder(InstallFolder, first ? 0 : 1) == 0) {
                 LogLine("Folder accepted: %s", InstallFolder);
-                RememberInstallFolder();
                 return 1;
             }
             if (!first)

@@ -126,6 +126,8 @@ int ChooseFolderWithSpace()
         ShowWarning(BackdropWindow, DiskSpaceCaption, text);
         if (Unattended)
             return ExitFailed;
+        // Nothing is remembered before the installation succeeds: the folder is proposed again from here.
+        RequestInstallFolder(InstallFolder);
     }
 }
 

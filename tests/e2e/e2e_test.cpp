@@ -521,14 +521,15 @@ TEST(EndToEnd, AnUpdateThatRunsOutOfSpaceLeavesTheEarlierVersion)
     // The newer build does not fit on the drive at all: a first install leaves nothing and registers nothing.
     EXPECT_EQ(Drive(UPDATE_SETUP_EXE, updateAnswers), failed);
     EXPECT_EQ(FolderImage(folder), Lines{});
-    EXPECT_EQ(ProfileValue("pelmora.ini"), folder);
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)") << "a failed run remembers no folder";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
     EXPECT_EQ(TracedProgmanCommands(), Lines{});
 
     // The shipped version fits, and is installed there; then the update runs out of space in its last,
     // large file, after replacing all three: the earlier version is back, byte for byte, times included.
-    ASSERT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+    ASSERT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 Q:", "type 1099 Pelmora",
+                  "answer Choose a Folder | OK",
                   "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
                   "answer Installation Successful | No"})
                   .back(),
@@ -1091,7 +1092,7 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(lines[2].substr(0, 9), "Started: ");
     EXPECT_EQ(lines[3], "Unattended: no window is shown");
     EXPECT_EQ(LogLines(log, "Folder"),
-        (Lines{"Folder proposed: " + folder + " (requested with /D=)", "Folder accepted: " + folder}));
+        (Lines{"Folder proposed: " + folder + " (requested)", "Folder accepted: " + folder}));
     EXPECT_EQ(LogLines(log, "Free space on C:\\: ").size(), 1u);
     EXPECT_EQ(LogLines(log, "Told to quit: the window \"Pelmora").size(), 1u);
     Lines replaced = LogLines(log, "Replaced: ");

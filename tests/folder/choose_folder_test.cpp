@@ -164,6 +164,7 @@ protected:
         RemoveTree("C:\\Program Files\\Pelmora");
         CreateDirectoryA(Root.c_str(), nullptr);
         WritePrivateProfileStringA("Options", nullptr, nullptr, "pelmora.ini");
+        RequestInstallFolder("");
         SetEnvironmentVariableA("HOMEDRIVE", "C:");
         SetEnvironmentVariableA("HOMEPATH", "\\users\\ann");
     }
@@ -274,11 +275,14 @@ TEST_F(ChooseFolderTest, MissingFolderIsCreatedEnteredAndRemembered)
     EXPECT_TRUE(IsFolder(folder));
     EXPECT_EQ(CurrentFolder(), folder);
     EXPECT_STREQ(InstallFolder, folder.c_str());
-    EXPECT_EQ(StoredFolder(), folder);
+    EXPECT_EQ(StoredFolder(), "(none)") << "remembered only once the installation succeeded";
 
-    // The sequence asks again after too little space: the accepted folder comes back.
+    // The sequence asks again after too little space, proposing the accepted folder.
+    RequestInstallFolder(InstallFolder);
     EXPECT_EQ(Resolve({Press(IDCANCEL), Press(IDOK)}), 0);
     EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "Pelmora") + " -> Cancel", ShuttingDown}));
+    RememberInstallFolder();
+    EXPECT_EQ(StoredFolder(), folder);
 }
 
 TEST_F(ChooseFolderTest, MissingParentCannotBeCreated)
@@ -305,6 +309,7 @@ TEST_F(ChooseFolderTest, OtherExistingFolderNeedsAYes)
     EXPECT_EQ(Resolve({Fields(Root, "Other", IDOK), Press(IDNO), Press(IDOK), Press(IDYES)}), 1);
     EXPECT_EQ(transcript.Lines(), (Lines{Dialog(Root, "Other") + " -> OK", Existing + " -> No",
                                       Dialog(Root, "Other") + " -> OK", Existing + " -> Yes"}));
+    RememberInstallFolder();
     EXPECT_EQ(StoredFolder(), Root + "\\Other");
 }
 
@@ -326,6 +331,7 @@ TEST_F(ChooseFolderTest, EmptyApplicationFolderEndsInABackslash)
     // The parent is missing but its own parent exists: it is made, and kept with its backslash.
     EXPECT_EQ(Resolve({Fields(Root + "\\fresh", "", IDOK)}), 1);
     EXPECT_TRUE(IsFolder(Root + "\\fresh"));
+    RememberInstallFolder();
     EXPECT_EQ(StoredFolder(), Root + "\\fresh\\");
 
     // A drive's root exists: the question comes.
@@ -446,6 +452,7 @@ TEST_F(ChooseFolderTest, NetworkFolderKeepsItsLeadingPairFromTheFieldToTheProfil
     EXPECT_EQ(transcript.Lines(), (Lines{Dialog("//testserver/share", "Pelmora") + " -> OK"}));
     EXPECT_STREQ(InstallFolder, folder.c_str());
     EXPECT_EQ(CurrentFolder(), folder);
+    RememberInstallFolder();
     EXPECT_EQ(StoredFolder(), folder);
     SetCurrentDirectoryA("C:\\");
     RemoveTree(folder);
@@ -485,6 +492,7 @@ TEST_F(ChooseFolderTest, RelativeFolderIsMadeFullBeforeItIsCreatedEnteredAndReme
         EXPECT_EQ(Resolve({Fields(c.parent, c.name, IDOK)}), 1) << c.parent;
         EXPECT_STREQ(InstallFolder, c.folder.c_str()) << c.parent;
         EXPECT_EQ(CurrentFolder(), c.folder) << c.parent;
+        RememberInstallFolder();
         EXPECT_EQ(StoredFolder(), c.folder) << c.parent;
     }
     SetCurrentDirectoryA("C:\\");

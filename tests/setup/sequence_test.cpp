@@ -293,8 +293,8 @@ TEST_F(SequenceTest, ShortOfSpaceOffersTheFolderAgain)
                         "program. | [OK] -> OK";
     // R: does not exist: the query fails and the test passes.
     Lines lines = Run({Press(IDOK), Press(IDNO), Press(IDNO)});
-    Lines head(lines.begin() + 4, lines.begin() + 8);
-    EXPECT_EQ(head, (Lines{"ResolveInstallFolder(backdrop, 1) -> Q:\\Pelmora", space,
+    Lines head(lines.begin() + 4, lines.begin() + 9);
+    EXPECT_EQ(head, (Lines{"ResolveInstallFolder(backdrop, 1) -> Q:\\Pelmora", space, "RequestInstallFolder(Q:\\Pelmora)",
                         "ResolveInstallFolder(backdrop, 1) -> R:\\Pelmora", "CreateProgressDialog"}));
 }
 
@@ -302,10 +302,11 @@ TEST_F(SequenceTest, GivingUpAfterTooLittleSpaceEnds)
 {
     ProductConfig.requiredMegabytes = 0x7FFFFFFF;
     Lines lines = Run({Press(IDOK), Press(IDOK)}, 1602);
-    ASSERT_EQ(lines.size(), 8u);
+    ASSERT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[5].substr(0, 24), "Not Enough Disk Space | ");
-    EXPECT_EQ(lines[6], "ResolveInstallFolder(backdrop, 1) -> gave up");
-    EXPECT_EQ(lines[7], NotInstalled);
+    EXPECT_EQ(lines[6], "RequestInstallFolder(" + Folder + ")");
+    EXPECT_EQ(lines[7], "ResolveInstallFolder(backdrop, 1) -> gave up");
+    EXPECT_EQ(lines[8], NotInstalled);
 }
 
 TEST_F(SequenceTest, FolderTooLongForItsTextsIsOfferedAgain)
