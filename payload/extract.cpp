@@ -212,7 +212,7 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
         if (result != ExtractDone)
             LogLine("Failed: the record of the written files, %s, could not be written", InstallRecordName);
     }
-    if (result == ExtractDone && !RecordStep(journal, JournalDone, "")) {
+    if (result == ExtractDone && !RecordDone(journal)) {
         LogLine("Failed: the journal could not record that every file was written");
         result = ExtractWriteFailed;
     }

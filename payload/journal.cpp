@@ -10,10 +10,14 @@
 #include "text.h"
 #include <libdeflate.h>
 
+char JournalFlushFailsFor;
+
 namespace {
 
 // The files this run could only leave for Windows to delete when it restarts.
 int ScheduledFiles;
+// This run's done record may not have reached the disk: its rollback undoes the run all the same.
+bool DoneWithheld;
 // Why the last settling left its journal, and the folder it names.
 JournalCause Unsettled;
 const char* UnsettledFolder = "";
@@ -216,7 +220,7 @@ bool Summarise(const char* path, JournalSummary& summary)
     char kind = 0;
     char text[JournalTextSize];
     while (named && NextTrustedRecord(reader, &kind, text, sizeof text))
-        summary.done = summary.done || kind == JournalDone;
+        summary.done = summary.done || (kind == JournalDone && !DoneWithheld);
     LARGE_INTEGER size = {};
     summary.size = GetFileSizeEx(reader.file, &size) ? uint64_t(size.QuadPart) : 0;
     CloseLines(reader);
@@ -336,6 +340,7 @@ bool BeginJournal(Journal& journal, const char* folder)
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.checkedFolder[0] = '\0';
+    DoneWithheld = false;
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -365,7 +370,23 @@ bool RecordStep(Journal& journal, char kind, const char* text)
     DWORD length = DWORD(ChecksumDigits + 1 + bodyLength + 2);
     DWORD written = 0;
     return WriteFile(journal.file, line, length, &written, nullptr) && written == length
-        && FlushFileBuffers(journal.file);
+        && kind != JournalFlushFailsFor && FlushFileBuffers(journal.file);
+}
+
+bool RecordDone(Journal& journal)
+{
+    const LARGE_INTEGER here = {};
+    LARGE_INTEGER end = {};
+    bool located = SetFilePointerEx(journal.file, here, &end, FILE_CURRENT) != 0;
+    if (RecordStep(journal, JournalDone, ""))
+        return true;
+    // Written but perhaps not durable, it must not count: it is cut off again,
+    // and this process's rollback passes over it whatever the disk kept.
+    DoneWithheld = true;
+    if (!located || !SetFilePointerEx(journal.file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(journal.file)
+        || !FlushFileBuffers(journal.file))
+        LogLine("The journal's done record could not be taken back");
+    return false;
 }
 
 void CloseJournal(Journal& journal)

@@ -41,6 +41,12 @@ struct Journal {
 bool BeginJournal(Journal& journal, const char* folder);
 // Records a step and flushes it to disk; false when that failed.
 bool RecordStep(Journal& journal, char kind, const char* text);
+// Records that every file was written. False when that record may not be on
+// disk: it is then taken back, and never counts as done for this process.
+bool RecordDone(Journal& journal);
+// For the tests: the flush of a record of this kind fails after its write
+// succeeded, as on a disk that fails. 0 for none.
+extern char JournalFlushFailsFor;
 void CloseJournal(Journal& journal);
 
 // Whether the folders on the file's way may be made: none is made through a

@@ -1,5 +1,6 @@
 // Extraction and rollback on real files under Wine.
 #include "archive.h"
+#include "journal.h"
 #include "payload.h"
 #include "test_files.h"
 #include <gtest/gtest.h>
@@ -441,8 +442,19 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
         << "only the folder the run made stays";
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
 
-    // The same update without the obstacle: what it replaced goes with the journal.
+    // Every file written, but the record that says so cannot be made durable: the run fails, the
+    // record is taken back, and the rollback puts back the earlier version all the same.
     DeleteFileA("f");
+    JournalFlushFailsFor = JournalDone;
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed);
+    JournalFlushFailsFor = 0;
+    EXPECT_EQ(ReadFileText(JournalPath()).find(" D\r\n"), std::string::npos) << "no done record stays";
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i] << " after the done record failed";
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The same update without the obstacle: what it replaced goes with the journal.
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
