@@ -1,6 +1,7 @@
 #include "file_system.h"
 #include "names.h"
 #include "path_limits.h"
+#include "run.h"
 #include "text.h"
 #include <stdlib.h>
 #include <stdlib.h>
@@ -270,6 +271,30 @@ bool RenameOpenFile(HANDLE handle, const char* newPath)
     bool renamed = characters > 0 && SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(size));
     free(rename);
     return renamed;
+}
+
+bool FlushFolderOf(const char* path)
+{
+    char folder[PathBufferSize];
+    DWORD length = GetFullPathNameA(path, sizeof folder, folder, nullptr);
+    if (length == 0 || length >= sizeof folder)
+        return false;
+    while (length > 0 && !IsSeparator(folder[length - 1]))
+        --length;
+    folder[length] = '\0';
+    HANDLE handle = CreateFileA(folder, FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool flushed = FlushFileBuffers(handle) != 0;
+    // A file system that cannot flush a folder keeps its entries by its own means.
+    DWORD error = GetLastError();
+    flushed = flushed || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED
+        || error == ERROR_INVALID_PARAMETER;
+    CloseHandle(handle);
+    if (!flushed)
+        LogLine("Not made durable: the names in %s", folder);
+    return flushed;
 }
 
 bool IsAccessDeniedError(DWORD error)

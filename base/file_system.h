@@ -57,6 +57,9 @@ bool DeleteOpenFile(HANDLE handle);
 // Clears the read-only attribute of a file opened with FILE_WRITE_ATTRIBUTES.
 bool ClearReadOnly(HANDLE handle);
 bool RenameOpenFile(HANDLE handle, const char* newPath);
+// Makes the names in the folder that holds the path durable: what was created,
+// renamed or deleted there survives a power cut. False when that failed.
+bool FlushFolderOf(const char* path);
 
 // Whether a failed open is one the C runtime reports as access denied: a
 // read-only file, or one that a running program holds open.

@@ -42,6 +42,41 @@ void SetStoredTime(const char* path, int32_t storedTime)
     CloseHandle(file);
 }
 
+// Where a stored name is written: in the system directory, or below the current one.
+bool TargetOf(const char* name, char* out, size_t size)
+{
+    return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
+}
+
+// The names this run made or renamed in each folder it wrote to are made
+// durable, folder by folder, before the run may count as done.
+bool FlushWrittenFolders(const PayloadArchiveTables& archive, const unsigned char* written)
+{
+    char previous[PathBufferSize] = "";
+    bool any = false;
+    for (int i = 0; i < archive.fileCount; ++i) {
+        const char* name = archive.fileNames[i];
+        SystemFileAccess access(IsSystemName(name));
+        char target[PathBufferSize];
+        if (!written[i])
+            continue;
+        if (!TargetOf(name, target, sizeof target))
+            return false;
+        size_t end = TextLength(target);
+        while (end > 0 && !IsSeparator(target[end - 1]))
+            --end;
+        target[end] = '\0';
+        if (any && TextEquals(target, previous))
+            continue;
+        any = true;
+        CopyText(previous, sizeof previous, target); // result deliberately ignored: a buffer of the same size
+        // Any name in the folder stands for it.
+        if (!AppendText(target, sizeof target, "x") || !FlushFolderOf(target))
+            return false;
+    }
+    return true;
+}
+
 // Inflates every slice of file i into the open file, one write per slice.
 int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigned char* buffer,
     libdeflate_decompressor* inflater)
@@ -67,15 +102,11 @@ int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffe
     const char* name = archive.fileNames[i];
     SystemFileAccess access(IsSystemName(name));
     char target[PathBufferSize];
-    if (IsSystemName(name)) {
-        if (!StoredNamePath("", name, target, sizeof target))
-            return ExtractCannotCreate;
-        if (NewerFileExists(target, archive.fileTimes[i])) {
-            LogLine("Skipped: %s, the system's own copy is newer", target);
-            return ExtractDone;
-        }
-    } else if (!CopyText(target, sizeof target, name)) {
+    if (!TargetOf(name, target, sizeof target))
         return ExtractCannotCreate;
+    if (IsSystemName(name) && NewerFileExists(target, archive.fileTimes[i])) {
+        LogLine("Skipped: %s, the system's own copy is newer", target);
+        return ExtractDone;
     }
     if (!MayWrite(journal, name, target) || !CreateParentFolders(target)) {
         LogLine("Failed: %s, its folder could not be made within the installation folder", target);
@@ -201,6 +232,8 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     }
     free(buffer);
     libdeflate_free_decompressor(inflater);
+    if (result == ExtractDone && !FlushWrittenFolders(archive, written))
+        result = ExtractWriteFailed;
     WrittenNames names = {};
     if (result == ExtractDone && !SortWrittenNames(names, archive, written)) {
         LogLine("Failed: not enough memory for the record of the written files");
@@ -212,6 +245,9 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
         if (result != ExtractDone)
             LogLine("Failed: the record of the written files, %s, could not be written", InstallRecordName);
     }
+    // The record's own name too, in the folder itself.
+    if (result == ExtractDone && !FlushFolderOf(InstallRecordName))
+        result = ExtractWriteFailed;
     if (result == ExtractDone && !RecordDone(journal)) {
         LogLine("Failed: the journal could not record that every file was written");
         result = ExtractWriteFailed;

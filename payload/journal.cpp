@@ -300,7 +300,9 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, cons
     Found found = OpenToChange(aside, within, &earlier);
     if (found != FoundFile)
         return found == NothingThere;
-    bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path);
+    // Durable before the journal that could put it back goes.
+    bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path)
+        && FlushFolderOf(path);
     CloseHandle(earlier);
     LogLine(back ? "Put back: %s" : "Not put back: %s", path);
     return back;
