@@ -167,10 +167,14 @@ bool RemoveFile(const char* path, const WCHAR* within)
     }
     char away[PathBufferSize];
     int number;
-    bool moved = FreeSuffixedPath(path, MovedAwaySuffix, &number, away, sizeof away) && RenameOpenFile(file, away);
+    bool named = FreeSuffixedPath(path, MovedAwaySuffix, &number, away, sizeof away);
+    // Scheduled before the rename where the system takes a name not yet there:
+    // no instant leaves a file moved away that the restart would not delete.
+    bool early = named && MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    bool moved = named && RenameOpenFile(file, away);
     CloseHandle(file);
     if (moved) {
-        bool scheduled = MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        bool scheduled = early || MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
         ScheduledFiles += scheduled ? 1 : 0;
         LogLine(scheduled ? "In use: %s, renamed %s and deleted when Windows restarts"
                           : "In use: %s, renamed %s; it stays",

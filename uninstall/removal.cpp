@@ -325,17 +325,20 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
         bool named = JoinPath(folder, found.cFileName, path, sizeof path);
         const char* relative = named ? BelowInstallFolder(path) : "";
         bool movedAway = named && IsMovedAway(relative);
+        // Scheduled here too: a run ended between moving it and scheduling it left it unscheduled.
         if (movedAway)
-            Note(InUseList, path);
+            Note(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? InUseList : NotRemovedList, path);
         bool subfolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         bool subEmpty;
         // A product folder below that only waits for the restart is a leftover too.
+        // Every entry is looked at, so that every file moved away is scheduled.
         leftovers = named
             && (subfolder ? !IsLink(GetFileAttributesA(path)) && IsProductFolder(relative)
                         && depth < int(PathBufferSize / 2) && HoldsOnlyLeftovers(path, &subEmpty, depth + 1)
                           : movedAway || IsRecordedFile(TheRemoval.recorded, relative) || IsThisProgram(path)
-                        || IsTheRecord(relative));
-    } while (leftovers && FindNextFileA(search, &found));
+                        || IsTheRecord(relative))
+            && leftovers;
+    } while (FindNextFileA(search, &found));
     FindClose(search);
     return leftovers;
 }

@@ -953,13 +953,16 @@ TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
     const std::string manual = Home + "\\help.htm";
     HANDLE own = CreateFileA(notes.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(own);
+    // A run ended between moving a running program's file away and scheduling it left this.
+    const std::string movedAway = Home + "\\pelmora.exe.pmdel";
+    std::ofstream(movedAway) << "moved out of a program's way";
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)),
         (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
             RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + manual + "\r\n"
-                + Home + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
+                + Home + "\\pmuninst.exe\r\n" + movedAway + "\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
             UninstallerEnded(3010)}));
-    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pmuninst.exe"}));
-    EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe"})) << "the folder is kept";
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pelmora.exe.pmdel", "pmuninst.exe"}));
+    EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe", movedAway})) << "the folder is kept";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
