@@ -11,6 +11,8 @@
 #include <libdeflate.h>
 
 char JournalFlushFailsFor;
+int JournalEndsAtRecord;
+bool JournalEndsAfterWriting;
 
 namespace {
 
@@ -346,6 +348,7 @@ bool BeginJournal(Journal& journal, const char* folder)
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.checkedFolder[0] = '\0';
+    journal.records = 0;
     DoneWithheld = false;
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
@@ -366,7 +369,8 @@ bool RecordStep(Journal& journal, char kind, const char* text)
     const char kindText[] = {kind, '\0'};
     bool formatted = kind == JournalDone ? FormatText(body, bodySize, "%s", kindText)
                                          : FormatText(body, bodySize, "%s %s", kindText, text);
-    if (!formatted)
+    bool ending = ++journal.records == JournalEndsAtRecord;
+    if (!formatted || (ending && !JournalEndsAfterWriting))
         return false;
     size_t bodyLength = TextLength(body);
     WriteHex(line, RecordChecksum(body, bodyLength));
@@ -376,7 +380,7 @@ bool RecordStep(Journal& journal, char kind, const char* text)
     DWORD length = DWORD(ChecksumDigits + 1 + bodyLength + 2);
     DWORD written = 0;
     return WriteFile(journal.file, line, length, &written, nullptr) && written == length
-        && kind != JournalFlushFailsFor && FlushFileBuffers(journal.file);
+        && kind != JournalFlushFailsFor && FlushFileBuffers(journal.file) && !ending;
 }
 
 bool RecordDone(Journal& journal)

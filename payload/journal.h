@@ -30,6 +30,7 @@ constexpr char JournalDone = 'D';
 
 struct Journal {
     HANDLE file;
+    int records; // written by this run
     // The installation folder's final path: nothing below it is written or
     // deleted unless it lies within.
     WCHAR folderFinal[FinalPathSize];
@@ -47,6 +48,11 @@ bool RecordDone(Journal& journal);
 // For the tests: the flush of a record of this kind fails after its write
 // succeeded, as on a disk that fails. 0 for none.
 extern char JournalFlushFailsFor;
+// For the tests: the run ends at its record of this number (the folder's
+// record is the first), as if the power went: before the record is written,
+// or with JournalEndsAfterWriting once it is on disk, before its step. 0 for none.
+extern int JournalEndsAtRecord;
+extern bool JournalEndsAfterWriting;
 void CloseJournal(Journal& journal);
 
 // Whether the folders on the file's way may be made: none is made through a

@@ -472,6 +472,46 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "held.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
+TEST_F(ExtractTest, ARunEndedAtAnyRecordLeavesTheEarlierVersionToTheNextRun)
+{
+    // The records: the folder, manual.htm set aside, docs\new.txt and extra.txt
+    // created, the install record created, done. The run ends at each, before it
+    // is written and once it is on disk; the next run's undo finds the earlier
+    // version whole, and nothing of the run's beside it but the folder it made.
+    WriteFileText("manual.htm", "the earlier manual");
+    SetTime("manual.htm", 900000000);
+    WriteFileText("notes.txt", "the user's");
+    const std::vector<std::string> names = {"manual.htm", "notes.txt"};
+    std::vector<FileState> before;
+    for (const std::string& name : names)
+        before.push_back(StateOf(folder + "\\" + name));
+    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"docs\\new.txt", "new", 1000},
+        {"extra.txt", Pattern(70000, 3), 1000}});
+    int ends = 0;
+    bool finished = false;
+    for (int record = 1; record < 10 && !finished; ++record) {
+        for (bool written : {false, true}) {
+            JournalEndsAtRecord = record;
+            JournalEndsAfterWriting = written;
+            finished = ExtractArchive(archive.tables, nullptr, nullptr) == ExtractDone;
+            JournalEndsAtRecord = 0;
+            if (finished)
+                break;
+            ++ends;
+            const std::string at = "ended at record " + std::to_string(record) + (written ? " once written" : "");
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << at;
+            for (size_t i = 0; i < names.size(); ++i)
+                EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i] << ", " << at;
+            std::vector<std::string> left = Entries(folder);
+            left.erase(std::remove(left.begin(), left.end(), "docs"), left.end());
+            EXPECT_EQ(left, names) << at;
+            EXPECT_EQ(Entries(folder + "\\docs"), std::vector<std::string>{}) << at;
+            EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << at;
+        }
+    }
+    EXPECT_EQ(ends, 12) << "six records, each ended before and after its writing";
+}
+
 TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
 {
     // The records: F, A manual.htm, C second.txt, C third.txt, C f\x.txt (whose
