@@ -284,17 +284,17 @@ bool FlushFolderOf(const char* path)
     folder[length] = '\0';
     HANDLE handle = CreateFileA(folder, FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    bool flushed = FlushFileBuffers(handle) != 0;
-    // A file system that cannot flush a folder keeps its entries by its own means.
+    bool flushed = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
     DWORD error = GetLastError();
-    flushed = flushed || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED
-        || error == ERROR_INVALID_PARAMETER;
-    CloseHandle(handle);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    // A file system that cannot open or flush a folder (a network share may
+    // refuse it) keeps its entries by its own means: only a failure to write fails.
+    bool refused = error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER
+        || error == ERROR_ACCESS_DENIED;
     if (!flushed)
-        LogLine("Not made durable: the names in %s", folder);
-    return flushed;
+        LogLine("Not flushed (error %d): the names in %s", int(error), folder);
+    return flushed || refused;
 }
 
 bool IsAccessDeniedError(DWORD error)

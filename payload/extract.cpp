@@ -55,23 +55,23 @@ bool FlushWrittenFolders(const PayloadArchiveTables& archive, const unsigned cha
     char previous[PathBufferSize] = "";
     bool any = false;
     for (int i = 0; i < archive.fileCount; ++i) {
+        if (!written[i])
+            continue;
         const char* name = archive.fileNames[i];
         SystemFileAccess access(IsSystemName(name));
         char target[PathBufferSize];
-        if (!written[i])
-            continue;
-        if (!TargetOf(name, target, sizeof target))
+        char folder[PathBufferSize];
+        if (!TargetOf(name, target, sizeof target) || !CopyText(folder, sizeof folder, target))
             return false;
-        size_t end = TextLength(target);
-        while (end > 0 && !IsSeparator(target[end - 1]))
+        size_t end = TextLength(folder);
+        while (end > 0 && !IsSeparator(folder[end - 1]))
             --end;
-        target[end] = '\0';
-        if (any && TextEquals(target, previous))
+        folder[end] = '\0';
+        if (any && TextEquals(folder, previous))
             continue;
         any = true;
-        CopyText(previous, sizeof previous, target); // result deliberately ignored: a buffer of the same size
-        // Any name in the folder stands for it.
-        if (!AppendText(target, sizeof target, "x") || !FlushFolderOf(target))
+        CopyText(previous, sizeof previous, folder); // result deliberately ignored: a buffer of the same size
+        if (!FlushFolderOf(target))
             return false;
     }
     return true;

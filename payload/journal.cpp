@@ -9,8 +9,10 @@
 #include "run.h"
 #include "text.h"
 #include <libdeflate.h>
+#include <string.h>
 
-char JournalFlushFailsFor;
+const char* JournalFlushesFailFor = "";
+bool JournalDoneUncertain;
 int JournalEndsAtRecord;
 bool JournalEndsAfterWriting;
 
@@ -18,8 +20,6 @@ namespace {
 
 // The files this run could only leave for Windows to delete when it restarts.
 int ScheduledFiles;
-// This run's done record may not have reached the disk: its rollback undoes the run all the same.
-bool DoneWithheld;
 // Why the last settling left its journal, and the folder it names.
 JournalCause Unsettled;
 const char* UnsettledFolder = "";
@@ -226,7 +226,7 @@ bool Summarise(const char* path, JournalSummary& summary)
     char kind = 0;
     char text[JournalTextSize];
     while (named && NextTrustedRecord(reader, &kind, text, sizeof text))
-        summary.done = summary.done || (kind == JournalDone && !DoneWithheld);
+        summary.done = summary.done || kind == JournalDone;
     LARGE_INTEGER size = {};
     summary.size = GetFileSizeEx(reader.file, &size) ? uint64_t(size.QuadPart) : 0;
     CloseLines(reader);
@@ -244,24 +244,27 @@ bool SameFolder(const char* a, const char* b)
     return SamePathText(a, b);
 }
 
-// Whether the drive (or share) the folder lies on is there: a folder that is
-// not, on a drive that is, was deleted with everything in it, while one on a
-// drive that is gone may return with it.
-bool DriveIsThere(const char* folder)
+// Whether the folder was deleted: the deepest of its folders that is there
+// still leads where the run's folder lay. A folder whose drive or share is
+// gone, or that lay behind a link whose target is out of reach, may return.
+bool WasDeleted(const JournalSummary& summary)
 {
-    char root[PathBufferSize];
-    if (!CopyText(root, sizeof root, folder))
+    char ancestor[PathBufferSize];
+    if (!CopyText(ancestor, sizeof ancestor, summary.folder))
         return false;
-    // The separator after "X:", or after "\\server\share".
-    size_t separators = root[0] && root[1] == ':' ? 1 : 4;
-    size_t end = 0;
-    while (root[end] && (!IsSeparator(root[end]) || --separators > 0))
-        ++end;
-    if (!root[end])
-        return false;
-    root[end + 1] = '\0';
-    DWORD attributes = GetFileAttributesA(root);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    for (size_t end = TextLength(ancestor); end > 0; --end) {
+        while (end > 0 && !IsSeparator(ancestor[end - 1]))
+            --end;
+        if (end == 0)
+            return false;
+        ancestor[end] = '\0';
+        WCHAR final[FinalPathSize];
+        if (GetFileAttributesA(ancestor) != INVALID_FILE_ATTRIBUTES)
+            return FinalFolderPath(ancestor, final, FinalPathSize) && FinalPathIsWithin(summary.folderFinal, final);
+        if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+            return false;
+    }
+    return false;
 }
 
 enum FolderState { FolderAsRecorded, FolderGone, FolderElsewhere, FolderOutOfReach };
@@ -274,7 +277,7 @@ FolderState StateOfFolder(const JournalSummary& summary)
     if (FinalFolderPath(summary.folder, now, FinalPathSize))
         return SameFinalPath(now, summary.folderFinal) ? FolderAsRecorded : FolderElsewhere;
     DWORD error = GetFileAttributesA(summary.folder) == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
-    bool gone = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && DriveIsThere(summary.folder);
+    bool gone = (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && WasDeleted(summary);
     return gone ? FolderGone : FolderOutOfReach;
 }
 
@@ -306,11 +309,13 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, cons
     Found found = OpenToChange(aside, within, &earlier);
     if (found != FoundFile)
         return found == NothingThere;
-    // Durable before the journal that could put it back goes.
-    bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path)
-        && FlushFolderOf(path);
+    bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path);
     CloseHandle(earlier);
     LogLine(back ? "Put back: %s" : "Not put back: %s", path);
+    // Made durable before the journal that could put it back goes; a folder
+    // that cannot be flushed leaves it put back all the same (and logged).
+    if (back)
+        FlushFolderOf(path); // result deliberately ignored: the file is back either way
     return back;
 }
 
@@ -349,7 +354,6 @@ bool BeginJournal(Journal& journal, const char* folder)
         return false;
     journal.checkedFolder[0] = '\0';
     journal.records = 0;
-    DoneWithheld = false;
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -360,6 +364,15 @@ bool BeginJournal(Journal& journal, const char* folder)
     DeleteFileA(path); // result deliberately ignored: a journal without its folder record undoes nothing
     return false;
 }
+
+namespace {
+
+bool FlushJournal(Journal& journal, char kind)
+{
+    return !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+}
+
+} // namespace
 
 bool RecordStep(Journal& journal, char kind, const char* text)
 {
@@ -379,8 +392,8 @@ bool RecordStep(Journal& journal, char kind, const char* text)
         return false;
     DWORD length = DWORD(ChecksumDigits + 1 + bodyLength + 2);
     DWORD written = 0;
-    return WriteFile(journal.file, line, length, &written, nullptr) && written == length
-        && kind != JournalFlushFailsFor && FlushFileBuffers(journal.file) && !ending;
+    return WriteFile(journal.file, line, length, &written, nullptr) && written == length && FlushJournal(journal, kind)
+        && !ending;
 }
 
 bool RecordDone(Journal& journal)
@@ -390,12 +403,15 @@ bool RecordDone(Journal& journal)
     bool located = SetFilePointerEx(journal.file, here, &end, FILE_CURRENT) != 0;
     if (RecordStep(journal, JournalDone, ""))
         return true;
-    // Written but perhaps not durable, it must not count: it is cut off again,
-    // and this process's rollback passes over it whatever the disk kept.
-    DoneWithheld = true;
+    // Written but perhaps not durable, it must not count: it is cut off again.
+    // Where even that cannot be made durable, the disk may keep either reading,
+    // and both are whole (every file is written): this process then leaves the
+    // journal to the next run rather than undo what that run may finish.
     if (!located || !SetFilePointerEx(journal.file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(journal.file)
-        || !FlushFileBuffers(journal.file))
-        LogLine("The journal's done record could not be taken back");
+        || !FlushJournal(journal, JournalDoneTakenBack)) {
+        JournalDoneUncertain = true;
+        LogLine("The journal's done record could not be taken back: the next run settles it");
+    }
     return false;
 }
 
@@ -487,6 +503,8 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
 {
     Unsettle(JournalSettled, "");
     char path[PathBufferSize];
+    if (JournalDoneUncertain)
+        return Unsettle(JournalFilesStay, "");
     if (!JournalPath(path, sizeof path))
         return Unsettle(JournalUnreadable, "");
     if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
@@ -522,7 +540,7 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     }
     CloseLines(reader);
     if (!settled || !DeleteFileA(path))
-        return Unsettle(JournalFilesStay, summary.folder);
+        return Unsettle(summary.done || settled ? JournalLeftoversStay : JournalFilesStay, summary.folder);
     if (sink)
         sink(dialog, "", 100);
     return ExtractDone;

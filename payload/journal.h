@@ -45,9 +45,15 @@ bool RecordStep(Journal& journal, char kind, const char* text);
 // Records that every file was written. False when that record may not be on
 // disk: it is then taken back, and never counts as done for this process.
 bool RecordDone(Journal& journal);
-// For the tests: the flush of a record of this kind fails after its write
-// succeeded, as on a disk that fails. 0 for none.
-extern char JournalFlushFailsFor;
+// For the tests: the flushes of records of these kinds fail after their
+// writes succeeded, as on a disk that fails; JournalDoneTakenBack stands for
+// the flush that takes a done record back.
+extern const char* JournalFlushesFailFor;
+constexpr char JournalDoneTakenBack = 'd';
+// Set when this run's done record could not be taken back for certain: this
+// process then leaves its journal to the next run (which a test plays by
+// clearing it).
+extern bool JournalDoneUncertain;
 // For the tests: the run ends at its record of this number (the folder's
 // record is the first), as if the power went: before the record is written,
 // or with JournalEndsAfterWriting once it is on disk, before its step. 0 for none.

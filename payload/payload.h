@@ -24,10 +24,18 @@ int RemoveExtractedFiles(HWND dialog, ProgressSink sink);
 // undone as RemoveExtractedFiles does. With onlyFor, a journal of another
 // folder is left alone. 4 when nothing is left to settle, 0 otherwise.
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink);
-enum JournalCause { JournalSettled, JournalUnreadable, JournalFolderElsewhere, JournalFolderOutOfReach, JournalFilesStay };
+enum JournalCause {
+    JournalSettled,
+    JournalUnreadable,
+    JournalFolderElsewhere,
+    JournalFolderOutOfReach,
+    JournalFilesStay,
+    JournalLeftoversStay,
+};
 // Why the last SettleJournal left its journal, with the folder the journal
-// names: unreadable, its folder now leads elsewhere, its folder's drive is
-// not there, or files it should delete or put back stay (held by programs).
+// names: unreadable, its folder now leads elsewhere, its folder cannot be
+// reached, files it should put back stay where they are, or a finished run's
+// set-aside files (or the journal itself) could not be deleted.
 JournalCause UnsettledJournal(const char** folder);
 // How many files of the product this run left for Windows to delete when it
 // restarts, because a program held them.

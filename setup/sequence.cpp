@@ -61,6 +61,9 @@ const char EarlierRunFilesStayFormat[] =
     "An earlier installation into %s was cut off, and some of the files it replaced could not be put back yet. "
     "Close the programs that use them and run the setup program again: before anything else, it puts back what "
     "that installation replaced.";
+const char EarlierRunLeftoversFormat[] =
+    "An earlier installation into %s could not finish: some of the files it replaced, or its record in the "
+    "Windows folder, could not be deleted yet. Close the programs that use them and run the setup program again.";
 const char StartupGroupCaption[] = "Add To Startup Group";
 const char NtServiceCaption[] = "Install NT Service";
 const char SuccessCaption[] = "Installation Successful";
@@ -96,6 +99,8 @@ bool EarlierRunText(char* text, size_t size)
         return FormatText(text, size, EarlierRunOutOfReachFormat, folder);
     case JournalFilesStay:
         return FormatText(text, size, EarlierRunFilesStayFormat, folder);
+    case JournalLeftoversStay:
+        return FormatText(text, size, EarlierRunLeftoversFormat, folder);
     default:
         return false;
     }

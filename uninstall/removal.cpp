@@ -324,7 +324,9 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
         char path[PathBufferSize];
         bool named = JoinPath(folder, found.cFileName, path, sizeof path);
         const char* relative = named ? BelowInstallFolder(path) : "";
-        bool movedAway = named && IsMovedAway(relative);
+        // A link or a folder of that name is nothing the setup moved away.
+        bool movedAway = named && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            && IsMovedAway(relative);
         // Scheduled here too: a run ended between moving it and scheduling it left it unscheduled.
         if (movedAway)
             Note(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? InUseList : NotRemovedList, path);

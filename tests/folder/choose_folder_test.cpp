@@ -267,7 +267,7 @@ TEST_F(ChooseFolderTest, StoredValueReplacesEveryDefault)
     }
 }
 
-TEST_F(ChooseFolderTest, MissingFolderIsCreatedEnteredAndRemembered)
+TEST_F(ChooseFolderTest, MissingFolderIsCreatedEnteredAndProposedAgain)
 {
     std::string folder = Root + "\\Pelmora";
     EXPECT_EQ(Resolve({Fields(Root, "Pelmora", IDOK)}), 1);

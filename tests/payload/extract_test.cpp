@@ -442,17 +442,30 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
         << "only the folder the run made stays";
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
 
-    // Every file written, but the record that says so cannot be made durable: the run fails, the
-    // record is taken back, and the rollback puts back the earlier version all the same.
+    // Every file written, but the record that says so cannot be made durable: the run fails and
+    // takes the record back. Where that works, its own rollback puts back the earlier version;
+    // where even that cannot be made durable, it leaves the journal, whole, to the next run.
     DeleteFileA("f");
-    JournalFlushFailsFor = JournalDone;
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed);
-    JournalFlushFailsFor = 0;
-    EXPECT_EQ(ReadFileText(JournalPath()).find(" D\r\n"), std::string::npos) << "no done record stays";
-    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
-    for (size_t i = 0; i < names.size(); ++i)
-        EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i] << " after the done record failed";
-    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    for (const char* failing : {"D", "Dd"}) {
+        const bool takenBack = std::string(failing) == "D";
+        JournalFlushesFailFor = failing;
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed) << failing;
+        JournalFlushesFailFor = "";
+        const std::string journal = ReadFileText(JournalPath());
+        EXPECT_NE(journal, "<missing>") << failing;
+        EXPECT_EQ(journal.find(" D\r\n"), std::string::npos) << failing << ": no done record stays";
+        EXPECT_EQ(JournalDoneUncertain, !takenBack) << failing;
+        if (!takenBack) {
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0) << "this process leaves it alone";
+            EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
+            EXPECT_EQ(ReadFileText("manual.htm.pmold"), "the earlier manual");
+            JournalDoneUncertain = false; // the next run's process
+        }
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << failing;
+        for (size_t i = 0; i < names.size(); ++i)
+            EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i] << " after " << failing;
+        EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << failing;
+    }
 
     // The same update without the obstacle: what it replaced goes with the journal.
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
@@ -702,17 +715,25 @@ TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
     const std::string outside = folder + "-outside";
     RemoveTree(outside);
     CreateDirectoryA(outside.c_str(), nullptr);
-    enum Change { Linked, DriveGone, ParentGone };
+    const std::string target = folder + "-target";
+    enum Change { Linked, DriveGone, ParentGone, TargetGone };
     const struct {
         const char* what;
         Change change;
         JournalCause cause; // JournalSettled: the journal goes with the folder
     } cases[] = {{"the folder replaced by a link", Linked, JournalFolderElsewhere},
         {"the folder's drive gone", DriveGone, JournalFolderOutOfReach},
-        {"the folder's parent deleted, its drive there", ParentGone, JournalSettled}};
+        {"the folder's parent deleted, its drive there", ParentGone, JournalSettled},
+        {"the parent a link whose target is gone", TargetGone, JournalFolderOutOfReach}};
     for (const auto& c : cases) {
         RemoveTree(parent);
-        CreateDirectoryA(parent.c_str(), nullptr);
+        RemoveTree(target);
+        if (c.change == TargetGone) {
+            CreateDirectoryA(target.c_str(), nullptr);
+            ASSERT_TRUE(MakeUnixLink(parent, target));
+        } else {
+            CreateDirectoryA(parent.c_str(), nullptr);
+        }
         ASSERT_TRUE(c.change != DriveGone || MapDrive('R', parent)) << c.what;
         const std::string installed = (c.change == DriveGone ? std::string("R:") : parent) + "\\Product";
         CreateDirectoryA(installed.c_str(), nullptr);
@@ -730,6 +751,8 @@ TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
             ASSERT_TRUE(MakeUnixLink(installed, outside));
         } else if (c.change == DriveGone) {
             UnmapDrive('R');
+        } else if (c.change == TargetGone) {
+            ASSERT_TRUE(MoveFileA(target.c_str(), (target + "-away").c_str()));
         } else {
             ASSERT_TRUE(MoveFileA(parent.c_str(), away.c_str()));
         }
@@ -751,6 +774,8 @@ TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
             EXPECT_EQ(ReadFileText(outside + "\\kept.txt"), "theirs");
             RemoveUnixLink(installed);
             ASSERT_TRUE(MoveFileA((installed + "-moved").c_str(), installed.c_str()));
+        } else if (c.change == TargetGone) {
+            ASSERT_TRUE(MoveFileA((target + "-away").c_str(), target.c_str()));
         } else {
             ASSERT_TRUE(MapDrive('R', parent));
         }
@@ -760,7 +785,10 @@ TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
         EXPECT_EQ(ReadFileText(installed + "\\made.txt"), "<missing>") << c.what;
         EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
         UnmapDrive('R');
+        if (c.change == TargetGone)
+            RemoveUnixLink(parent);
     }
+    RemoveTree(target);
     RemoveTree(outside);
 }
 
