@@ -279,9 +279,7 @@ bool FlushFolderOf(const char* path)
     DWORD length = GetFullPathNameA(path, sizeof folder, folder, nullptr);
     if (length == 0 || length >= sizeof folder)
         return false;
-    while (length > 0 && !IsSeparator(folder[length - 1]))
-        --length;
-    folder[length] = '\0';
+    folder[FolderPartLength(folder, length)] = '\0';
     HANDLE handle = CreateFileA(folder, FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     bool flushed = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);

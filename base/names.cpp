@@ -81,6 +81,13 @@ bool EndsWithSuffix(const char* name, const char* suffix)
 
 } // namespace
 
+size_t FolderPartLength(const char* path, size_t length)
+{
+    while (length > 0 && !IsSeparator(path[length - 1]))
+        --length;
+    return length;
+}
+
 bool IsSeparator(char c)
 {
     return c == '\\' || c == '/';

@@ -9,6 +9,9 @@ constexpr size_t SystemPrefixLength = 7;
 bool IsSystemName(const char* name);
 // Names separate their components with "\\" or "/", mixed as they come.
 bool IsSeparator(char c);
+// How much of the path's first `length` characters is its folder: up to and
+// with the last separator among them, 0 when there is none.
+size_t FolderPartLength(const char* path, size_t length);
 // Control characters and what Windows refuses in any name: < > : " | ? *
 bool IsRefusedInNames(char c);
 // The limit a name below the folder breaks: 0 when it fits, FilePathLimit

@@ -63,10 +63,7 @@ bool FlushWrittenFolders(const PayloadArchiveTables& archive, const unsigned cha
         char folder[PathBufferSize];
         if (!TargetOf(name, target, sizeof target) || !CopyText(folder, sizeof folder, target))
             return false;
-        size_t end = TextLength(folder);
-        while (end > 0 && !IsSeparator(folder[end - 1]))
-            --end;
-        folder[end] = '\0';
+        folder[FolderPartLength(folder, TextLength(folder))] = '\0';
         if (any && TextEquals(folder, previous))
             continue;
         any = true;

@@ -30,6 +30,7 @@ int Unsettle(JournalCause cause, const char* folder)
     UnsettledFolder = folder;
     return 0;
 }
+
 constexpr size_t ChecksumDigits = 8;
 // A record's text: a name, or the folder record's two paths, the second in UTF-8.
 constexpr size_t JournalTextSize = 4 * PathBufferSize;
@@ -253,8 +254,7 @@ bool WasDeleted(const JournalSummary& summary)
     if (!CopyText(ancestor, sizeof ancestor, summary.folder))
         return false;
     for (size_t end = TextLength(ancestor); end > 0; --end) {
-        while (end > 0 && !IsSeparator(ancestor[end - 1]))
-            --end;
+        end = FolderPartLength(ancestor, end);
         if (end == 0)
             return false;
         ancestor[end] = '\0';
@@ -429,9 +429,7 @@ bool MayWrite(Journal& journal, const char* name, const char* target)
     char parent[PathBufferSize];
     if (!CopyText(parent, sizeof parent, target))
         return false;
-    size_t end = TextLength(parent);
-    while (end > 0 && !IsSeparator(parent[end - 1]))
-        --end;
+    size_t end = FolderPartLength(parent, TextLength(parent));
     parent[end ? end - 1 : 0] = '\0';
     if (journal.checkedFolder[0] && TextEquals(parent, journal.checkedFolder))
         return true;
