@@ -273,6 +273,15 @@ bool RenameOpenFile(HANDLE handle, const char* newPath)
     return renamed;
 }
 
+bool FileIdentity(HANDLE handle, uint64_t* identity)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information))
+        return false;
+    *identity = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    return true;
+}
+
 bool FlushFolderOf(const char* path)
 {
     char folder[PathBufferSize];

@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 #include <stddef.h>
+#include <stdint.h>
 
 // Whether two paths, or a path's beginning, are the same names to the file
 // system: converted with the ANSI code page and compared ordinally, ignoring
@@ -57,6 +58,9 @@ bool DeleteOpenFile(HANDLE handle);
 // Clears the read-only attribute of a file opened with FILE_WRITE_ATTRIBUTES.
 bool ClearReadOnly(HANDLE handle);
 bool RenameOpenFile(HANDLE handle, const char* newPath);
+// The open file's identity on its volume (its file index): the same however
+// its path is spelled, and another for a file made since under the same name.
+bool FileIdentity(HANDLE handle, uint64_t* identity);
 // Makes the names in the folder that holds the path durable: what was created,
 // renamed or deleted there survives a power cut. False when that failed.
 bool FlushFolderOf(const char* path);

@@ -2,6 +2,7 @@
 #include "path_limits.h"
 #include "text.h"
 
+const char StagedSuffix[] = ".pmnew";
 const char SetAsideSuffix[] = ".pmold";
 const char MovedAwaySuffix[] = ".pmdel";
 const char InstallRecordName[] = "pmfiles.lst";
@@ -164,8 +165,8 @@ const char* StoredNameProblem(const char* name)
     }
     if (const char* problem = ComponentsProblem(rest))
         return problem;
-    if (EndsWithSuffix(name, SetAsideSuffix) || EndsWithSuffix(name, MovedAwaySuffix))
-        return "ends in .pmold or .pmdel, which the setup gives the files it replaces";
+    if (EndsWithSuffix(name, StagedSuffix) || EndsWithSuffix(name, SetAsideSuffix) || EndsWithSuffix(name, MovedAwaySuffix))
+        return "ends in .pmnew, .pmold or .pmdel, which the setup gives the files it writes and replaces";
     if (EndsWithSuffix(name, InstallRecordName) && TextLength(name) == TextLength(InstallRecordName))
         return "is pmfiles.lst, the setup's record of the files it wrote";
     return nullptr;

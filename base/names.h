@@ -18,11 +18,13 @@ bool IsRefusedInNames(char c);
 // when the file's path is too long, FolderPathLimit when the folder that
 // must be created for it is.
 size_t BrokenNameLimit(const char* folder, const char* name);
-// What the setup adds to a file's name while it sets the file aside during an
-// update, and to one it moves out of the way because a program runs from it.
+// What the setup adds to a file's name while it writes the file's new version,
+// while it sets the file aside during an update, and to one it moves out of
+// the way because a program runs from it.
+extern const char StagedSuffix[];
 extern const char SetAsideSuffix[];
 extern const char MovedAwaySuffix[];
-// How many names a set-aside or moved-away file may try: the plain suffix, then .1 to .9.
+// How many names a staged, set-aside or moved-away file may try: the plain suffix, then .1 to .9.
 constexpr int SuffixNumbers = 10;
 // A path with a suffix added: number 0 adds the suffix alone, 1 to 9 ".n" and the suffix.
 bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size);

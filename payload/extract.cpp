@@ -31,33 +31,67 @@ bool NewerFileExists(const char* path, int32_t storedTime)
     return UnixFromFileTime(data.ftLastWriteTime) > storedTime;
 }
 
-void SetStoredTime(const char* path, int32_t storedTime)
+// The run's files: the archive's, then the setup's own record of them.
+const char* NameOf(const PayloadArchiveTables& archive, int i)
 {
-    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return; // a file whose times cannot be set keeps those of writing
-    FILETIME time = FileTimeFromUnix(storedTime);
-    SetFileTime(file, nullptr, &time, &time);
-    CloseHandle(file);
+    return i < archive.fileCount ? archive.fileNames[i] : InstallRecordName;
 }
 
-// Where a stored name is written: in the system directory, or below the current one.
-bool TargetOf(const char* name, char* out, size_t size)
+// What the run does with each of its files: a step staging it (NoSuffix: the
+// file is skipped), then one committing it.
+struct PlannedFile {
+    JournalStep stage;
+    JournalStep commit;
+};
+
+bool IsStaged(const PlannedFile& plan)
 {
-    return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
+    return plan.stage.staged != NoSuffix;
 }
 
-// The names this run made or renamed in each folder it wrote to are made
-// durable, folder by folder, before the run may count as done.
-bool FlushWrittenFolders(const PayloadArchiveTables& archive, const unsigned char* written)
+// Decides whether file i is staged or skipped, and makes its folders.
+int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, PlannedFile& plan)
+{
+    const char* name = NameOf(archive, i);
+    plan.stage = {JournalStaged, NoSuffix, NoSuffix, 0, name};
+    plan.commit = plan.stage;
+    SystemFileAccess access(IsSystemName(name));
+    char target[PathBufferSize];
+    if (!TargetOf(name, target, sizeof target))
+        return ExtractCannotCreate;
+    if (i < archive.fileCount && IsSystemName(name) && NewerFileExists(target, archive.fileTimes[i])) {
+        LogLine("Skipped: %s, the system's own copy is newer", target);
+        return ExtractDone;
+    }
+    if (!MayWrite(journal, name, target) || !CreateParentFolders(target)) {
+        LogLine("Failed: %s, its folder could not be made within the installation folder", target);
+        return ExtractCannotCreate;
+    }
+    int staged = NoSuffix;
+    switch (PrepareStep(journal, name, target, &staged)) {
+    case Prepared:
+        plan.stage.staged = staged;
+        plan.commit.staged = staged;
+        return ExtractDone;
+    case Skipped:
+        // Never the record: the earlier one would not name what this run writes.
+        return i < archive.fileCount ? ExtractDone : ExtractCannotCreate;
+    default:
+        LogLine("Failed: %s could not be replaced", target);
+        return ExtractCannotCreate;
+    }
+}
+
+// The names this run committed in each folder it wrote to are made durable,
+// folder by folder, before the run may count as done.
+bool FlushWrittenFolders(const PayloadArchiveTables& archive, const PlannedFile* plans)
 {
     char previous[PathBufferSize] = "";
     bool any = false;
-    for (int i = 0; i < archive.fileCount; ++i) {
-        if (!written[i])
+    for (int i = 0; i <= archive.fileCount; ++i) {
+        if (!IsStaged(plans[i]))
             continue;
-        const char* name = archive.fileNames[i];
+        const char* name = NameOf(archive, i);
         SystemFileAccess access(IsSystemName(name));
         char target[PathBufferSize];
         char folder[PathBufferSize];
@@ -92,54 +126,28 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
     return ExtractDone;
 }
 
-// Writes file i; ExtractDone when it was written or skipped.
-int ExtractFile(const PayloadArchiveTables& archive, int i, unsigned char* buffer, libdeflate_decompressor* inflater,
-    Journal& journal, unsigned char* wrote)
+// Writes file i (or the record) under its staged name, with its stored time.
+int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, PlannedFile& plan,
+    unsigned char* buffer, libdeflate_decompressor* inflater, const WrittenNames& names)
 {
-    const char* name = archive.fileNames[i];
-    SystemFileAccess access(IsSystemName(name));
-    char target[PathBufferSize];
-    if (!TargetOf(name, target, sizeof target))
-        return ExtractCannotCreate;
-    if (IsSystemName(name) && NewerFileExists(target, archive.fileTimes[i])) {
-        LogLine("Skipped: %s, the system's own copy is newer", target);
-        return ExtractDone;
-    }
-    if (!MayWrite(journal, name, target) || !CreateParentFolders(target)) {
-        LogLine("Failed: %s, its folder could not be made within the installation folder", target);
+    HANDLE file;
+    if (!TakeStep(journal, plan.stage, &file)) {
+        LogLine("Failed: %s could not be created (error %d)", plan.stage.name, int(GetLastError()));
         return ExtractCannotCreate;
     }
-    char aside[PathBufferSize];
-    switch (MakeWay(journal, name, target, aside, sizeof aside)) {
-    case Skipped:
-        return ExtractDone;
-    case Refused:
-        LogLine("Failed: %s could not be replaced", target);
-        return ExtractCannotCreate;
-    default:
-        break;
+    bool record = i == archive.fileCount;
+    int result = record ? WriteInstallRecord(file, journal.folderFinal, names)
+                        : WriteSlices(archive, i, file, buffer, inflater);
+    if (result == ExtractDone && !record) {
+        FILETIME time = FileTimeFromUnix(archive.fileTimes[i]);
+        SetFileTime(file, nullptr, &time, &time); // result deliberately ignored: the file keeps the time of writing
     }
-
-    // Once its way is made the file must be written: the earlier one is set aside.
-    HANDLE file = CreateNewFile(journal, name, target);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogLine("Failed: %s could not be created (error %d)", target, int(GetLastError()));
-        return ExtractCannotCreate;
-    }
-    int result = WriteSlices(archive, i, file, buffer, inflater);
-    // On disk before the run is done and what it replaced is deleted.
-    if (result == ExtractDone && !FlushFileBuffers(file))
+    if (result == ExtractDone && !FileIdentity(file, &plan.commit.identity))
         result = ExtractWriteFailed;
     if (!CloseHandle(file) && result == ExtractDone)
         result = ExtractWriteFailed;
-    if (result == ExtractDone) {
-        SetStoredTime(target, archive.fileTimes[i]);
-        LogLine(aside[0] ? "Replaced: %s (the earlier file kept as %s until the run is done)" : "Written: %s", target,
-            aside);
-    } else {
-        LogLine("Failed: %s could not be written in full", target);
-    }
-    *wrote = result == ExtractDone;
+    if (result != ExtractDone)
+        LogLine("Failed: %s could not be written in full", plan.stage.name);
     return result;
 }
 
@@ -194,17 +202,76 @@ bool CreateParentFolders(const char* path)
     return true;
 }
 
-int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
+namespace {
+
+// The run's steps, each group recorded and made durable before any of its
+// steps is taken: every file planned and its staging recorded; every staged
+// file written, then its data made durable; every commit recorded, then
+// taken, then the folders' names made durable; then the done record.
+int RunSteps(const PayloadArchiveTables& archive, Journal& journal, PlannedFile* plans, WrittenNames& names,
+    HWND dialog, ProgressSink sink)
 {
+    int count = archive.fileCount + 1;
+    int result = ExtractDone;
+    for (int i = 0; i < count && result == ExtractDone; ++i) {
+        result = PlanFile(archive, i, journal, plans[i]);
+        if (result == ExtractDone && IsStaged(plans[i]) && !RecordStep(journal, plans[i].stage))
+            result = ExtractWriteFailed;
+    }
+    if (result != ExtractDone)
+        return result;
+    if (!FlushSteps(journal))
+        return ExtractWriteFailed;
+    unsigned char* written = static_cast<unsigned char*>(calloc(size_t(count), 1));
+    for (int i = 0; written && i < archive.fileCount; ++i)
+        written[i] = IsStaged(plans[i]);
+    bool sorted = written && SortWrittenNames(names, archive, written);
+    free(written);
+    if (!sorted) {
+        LogLine("Failed: not enough memory for the record of the written files");
+        return ExtractOutOfMemory;
+    }
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
     // One decompressor for every slice of the run: inflating then takes no memory.
     libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
-    // Which files this run wrote, for the record.
-    unsigned char* written = static_cast<unsigned char*>(calloc(size_t(archive.fileCount) + 1, 1));
-    if (!buffer || !inflater || !written) {
-        free(buffer);
-        libdeflate_free_decompressor(inflater);
-        free(written);
+    if (!buffer || !inflater)
+        result = ExtractOutOfMemory;
+    for (int i = 0; i < count && result == ExtractDone; ++i) {
+        if (sink && i < archive.fileCount)
+            sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
+        if (IsStaged(plans[i]))
+            result = WriteStaged(archive, i, journal, plans[i], buffer, inflater, names);
+    }
+    free(buffer);
+    libdeflate_free_decompressor(inflater);
+    for (int i = 0; i < count && result == ExtractDone; ++i)
+        if (IsStaged(plans[i]) && !MakeStagedDurable(journal, plans[i].stage))
+            result = ExtractWriteFailed;
+    for (int i = 0; i < count && result == ExtractDone; ++i)
+        if (IsStaged(plans[i]) && (!PrepareCommit(plans[i].commit) || !RecordStep(journal, plans[i].commit)))
+            result = ExtractWriteFailed;
+    if (result == ExtractDone && !FlushSteps(journal))
+        result = ExtractWriteFailed;
+    for (int i = 0; i < count && result == ExtractDone; ++i)
+        if (IsStaged(plans[i]) && !TakeStep(journal, plans[i].commit)) {
+            LogLine("Failed: %s could not be put in place", plans[i].commit.name);
+            result = ExtractCannotCreate;
+        }
+    if (result == ExtractDone && !FlushWrittenFolders(archive, plans))
+        result = ExtractWriteFailed;
+    if (result == ExtractDone && !RecordDone(journal)) {
+        LogLine("Failed: the journal could not record that every file was written");
+        result = ExtractWriteFailed;
+    }
+    return result;
+}
+
+} // namespace
+
+int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
+{
+    PlannedFile* plans = static_cast<PlannedFile*>(calloc(size_t(archive.fileCount) + 1, sizeof(PlannedFile)));
+    if (!plans) {
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
@@ -215,40 +282,13 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     Journal journal;
     if (length == 0 || length >= sizeof folder || SettleJournal(nullptr, nullptr, nullptr) != ExtractDone
         || !BeginJournal(journal, folder)) {
-        free(buffer);
-        libdeflate_free_decompressor(inflater);
-        free(written);
+        free(plans);
         LogLine("Failed: an earlier run's journal could not be settled, or this run's could not be begun");
         return ExtractCannotCreate;
     }
-    int result = ExtractDone;
-    for (int i = 0; i < archive.fileCount && result == ExtractDone; ++i) {
-        if (sink)
-            sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
-        result = ExtractFile(archive, i, buffer, inflater, journal, written + i);
-    }
-    free(buffer);
-    libdeflate_free_decompressor(inflater);
-    if (result == ExtractDone && !FlushWrittenFolders(archive, written))
-        result = ExtractWriteFailed;
     WrittenNames names = {};
-    if (result == ExtractDone && !SortWrittenNames(names, archive, written)) {
-        LogLine("Failed: not enough memory for the record of the written files");
-        result = ExtractOutOfMemory;
-    }
-    free(written);
-    if (result == ExtractDone) {
-        result = WriteInstallRecord(journal, names);
-        if (result != ExtractDone)
-            LogLine("Failed: the record of the written files, %s, could not be written", InstallRecordName);
-    }
-    // The record's own name too, in the folder itself.
-    if (result == ExtractDone && !FlushFolderOf(InstallRecordName))
-        result = ExtractWriteFailed;
-    if (result == ExtractDone && !RecordDone(journal)) {
-        LogLine("Failed: the journal could not record that every file was written");
-        result = ExtractWriteFailed;
-    }
+    int result = RunSteps(archive, journal, plans, names, dialog, sink);
+    free(plans);
     CloseJournal(journal);
     if (result == ExtractDone) {
         // Done: what was set aside goes; a file still held goes at the next restart.

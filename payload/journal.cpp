@@ -14,7 +14,7 @@
 const char* JournalFlushesFailFor = "";
 bool JournalDoneUncertain;
 int JournalEndsAtRecord;
-bool JournalEndsAfterWriting;
+int JournalEndsAtStep;
 
 namespace {
 
@@ -90,41 +90,68 @@ bool ReadRecord(LineReader& reader, char* kind, char* text, size_t size)
     return body[1] == ' ' && CopyText(text, size, body + 2);
 }
 
-// A set-aside record's text: the suffix's number, a blank, the stored name.
-bool SplitSetAside(const char* text, int* number, const char** name)
-{
-    if (text[0] < '0' || text[0] > '9' || text[1] != ' ')
-        return false;
-    *number = text[0] - '0';
-    *name = text + 2;
-    return true;
-}
-
 // A name the packer may give a file, or the setup's own record.
 bool IsJournaledName(const char* name)
 {
     return TextEquals(name, InstallRecordName) || !StoredNameProblem(name);
 }
 
-// The next record that can be trusted: whole, of a known kind, and naming a
-// file only as the packer may name one. An earlier build wrote names in the
-// system's code page.
-bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size)
+// A suffix's number as a record gives it, a blank after it; "-" for none where allowed.
+bool ReadSuffix(const char* text, bool noneAllowed, int* number)
 {
-    if (!ReadRecord(reader, kind, text, size) || !ReadStoredText(text, size))
+    if (text[1] != ' ')
         return false;
-    int number;
-    const char* name = text;
-    switch (*kind) {
-    case JournalDone:
-        return text[0] == '\0';
+    if (text[0] == '-' && noneAllowed) {
+        *number = NoSuffix;
+        return true;
+    }
+    *number = text[0] - '0';
+    return text[0] >= '0' && text[0] <= '9';
+}
+
+// A step's record as a step: "s name", "s a identity name", an earlier
+// build's "a name" and "name"; false when its text is none of these or it
+// names a file the packer may not.
+bool ReadStep(char kind, const char* text, JournalStep& step)
+{
+    step = {kind, 0, NoSuffix, 0, text};
+    unsigned long high = 0;
+    unsigned long low = 0;
+    switch (kind) {
+    case JournalStaged:
+        if (!ReadSuffix(text, false, &step.staged))
+            return false;
+        step.name = text + 2;
+        break;
     case JournalSetAside:
-        return SplitSetAside(text, &number, &name) && IsJournaledName(name);
+        if (!ReadSuffix(text, false, &step.aside))
+            return false;
+        step.name = text + 2;
+        break;
+    case JournalCommitted:
+        if (!ReadSuffix(text, false, &step.staged) || !ReadSuffix(text + 2, true, &step.aside)
+            || !ReadHex(text + 4, &high) || !ReadHex(text + 4 + ChecksumDigits, &low)
+            || text[4 + 2 * ChecksumDigits] != ' ')
+            return false;
+        step.identity = (uint64_t(high) << 32) | low;
+        step.name = text + 5 + 2 * ChecksumDigits;
+        break;
     case JournalCreated:
-        return IsJournaledName(name);
+        break;
     default:
         return false;
     }
+    return IsJournaledName(step.name);
+}
+
+// The next record that can be trusted: whole, of a known kind, and naming a
+// file only as the packer may name one. An earlier build wrote names in the
+// system's code page.
+bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size, JournalStep& step)
+{
+    if (!ReadRecord(reader, kind, text, size) || !ReadStoredText(text, size))
+        return false;
+    return *kind == JournalDone ? text[0] == '\0' : ReadStep(*kind, text, step);
 }
 
 // The first suffixed name of the path that no file has.
@@ -142,7 +169,7 @@ enum Found { FoundFile, NothingThere, CannotOpen };
 // out of the folder (null: anywhere), is nothing of the run's to change.
 Found OpenToChange(const char* path, const WCHAR* within, HANDLE* file)
 {
-    switch (OpenFileWithin(path, DELETE, within, file)) {
+    switch (OpenFileWithin(path, DELETE | FILE_READ_ATTRIBUTES, within, file)) {
     case OpenedFile:
         return FoundFile;
     case AbsentFile:
@@ -153,16 +180,23 @@ Found OpenToChange(const char* path, const WCHAR* within, HANDLE* file)
     }
 }
 
-// Deletes the file at path when it lies within the folder (null: anywhere).
-// One that a program runs from cannot be deleted: it is renamed out of the
-// way and goes at the next restart. A file that leads out of the folder is
-// never followed. False when the file stays.
-bool RemoveFile(const char* path, const WCHAR* within)
+// Deletes the file at path when it lies within the folder (null: anywhere)
+// and, given an identity, is that file. One that a program runs from cannot
+// be deleted: it is renamed out of the way and goes at the next restart. A
+// file that leads out of the folder is never followed, and one of another
+// identity is another's. False when the file stays.
+bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity = nullptr)
 {
     HANDLE file;
     Found found = OpenToChange(path, within, &file);
     if (found != FoundFile)
         return found == NothingThere;
+    uint64_t actual = 0;
+    if (identity && (!FileIdentity(file, &actual) || actual != *identity)) {
+        CloseHandle(file);
+        LogLine("Not the run's own, left: %s", path);
+        return true;
+    }
     if (DeleteOpenFile(file)) {
         CloseHandle(file);
         LogLine("Deleted: %s", path);
@@ -226,7 +260,8 @@ bool Summarise(const char* path, JournalSummary& summary)
     bool named = ReadFolderRecord(reader, summary);
     char kind = 0;
     char text[JournalTextSize];
-    while (named && NextTrustedRecord(reader, &kind, text, sizeof text))
+    JournalStep step;
+    while (named && NextTrustedRecord(reader, &kind, text, sizeof text, step))
         summary.done = summary.done || kind == JournalDone;
     LARGE_INTEGER size = {};
     summary.size = GetFileSizeEx(reader.file, &size) ? uint64_t(size.QuadPart) : 0;
@@ -281,35 +316,17 @@ FolderState StateOfFolder(const JournalSummary& summary)
     return gone ? FolderGone : FolderOutOfReach;
 }
 
-// Undoes one step of an unfinished run, or finishes one of a finished run;
-// false when a file stays that should have gone or come back.
-bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, const char* text)
+// Renames the set-aside file back to its place, where nothing may stand but
+// what an earlier build's run created there; false when it stays aside.
+bool PutBack(const char* path, const char* aside, const WCHAR* within, bool clearFirst)
 {
-    int number = 0;
-    const char* name = text;
-    if (kind == JournalSetAside)
-        SplitSetAside(text, &number, &name);
-    bool system = IsSystemName(name);
-    // A folder that was deleted took what the run did there with it.
-    if (!system && !folderThere)
-        return true;
-    SystemFileAccess access(system);
-    const WCHAR* within = system ? nullptr : summary.folderFinal;
-    char path[PathBufferSize];
-    char aside[PathBufferSize];
-    if (!StoredNamePath(summary.folder, name, path, sizeof path)
-        || !SuffixedPath(path, SetAsideSuffix, number, aside, sizeof aside))
-        return true; // no file function could name it, so no step could have made it
-    if (summary.done)
-        return kind != JournalSetAside || RemoveFile(aside, within);
-    if (kind == JournalCreated)
-        return RemoveFile(path, within);
-    // Nothing set aside there: the run ended before it renamed the file.
     HANDLE earlier;
     Found found = OpenToChange(aside, within, &earlier);
+    // Nothing set aside there: the run ended before it renamed the file.
     if (found != FoundFile)
         return found == NothingThere;
-    bool back = (system || ResolvesWithin(path, within)) && RemoveFile(path, within) && RenameOpenFile(earlier, path);
+    bool back = (!within || ResolvesWithin(path, within)) && (!clearFirst || RemoveFile(path, within))
+        && RenameOpenFile(earlier, path);
     CloseHandle(earlier);
     LogLine(back ? "Put back: %s" : "Not put back: %s", path);
     // Made durable before the journal that could put it back goes; a folder
@@ -317,6 +334,38 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, char kind, cons
     if (back)
         FlushFolderOf(path); // result deliberately ignored: the file is back either way
     return back;
+}
+
+// Undoes one step of an unfinished run, or finishes one of a finished run;
+// false when a file stays that should have gone or come back.
+bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalStep& step)
+{
+    bool system = IsSystemName(step.name);
+    // A folder that was deleted took what the run did there with it.
+    if (!system && !folderThere)
+        return true;
+    SystemFileAccess access(system);
+    const WCHAR* within = system ? nullptr : summary.folderFinal;
+    char path[PathBufferSize];
+    char staged[PathBufferSize];
+    char aside[PathBufferSize];
+    bool setAside = step.aside != NoSuffix;
+    if (!StoredNamePath(summary.folder, step.name, path, sizeof path)
+        || !SuffixedPath(path, StagedSuffix, step.staged, staged, sizeof staged)
+        || (setAside && !SuffixedPath(path, SetAsideSuffix, step.aside, aside, sizeof aside)))
+        return true; // no file function could name it, so no step could have made it
+    if (summary.done)
+        return !setAside || RemoveFile(aside, within);
+    switch (step.kind) {
+    case JournalStaged:
+        return RemoveFile(staged, within);
+    case JournalCreated:
+        return RemoveFile(path, within);
+    case JournalSetAside:
+        return PutBack(path, aside, within, true);
+    default:
+        return RemoveFile(path, within, &step.identity) && (!setAside || PutBack(path, aside, within, false));
+    }
 }
 
 const WCHAR* FolderFor(const Journal& journal, const char* name)
@@ -343,6 +392,61 @@ bool LongestSetAsideName(const char* name, char* out, size_t size)
     return SuffixedPath(name, SetAsideSuffix, SuffixNumbers - 1, out, size);
 }
 
+namespace {
+
+bool FlushJournal(Journal& journal, char kind)
+{
+    return !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+}
+
+// Writes a record, not yet flushed; false when it was not written whole.
+bool WriteRecord(Journal& journal, char kind, const char* text)
+{
+    char line[RecordSize];
+    char* body = line + ChecksumDigits + 1;
+    size_t bodySize = sizeof line - ChecksumDigits - 1;
+    const char kindText[] = {kind, '\0'};
+    bool formatted = kind == JournalDone ? FormatText(body, bodySize, "%s", kindText)
+                                         : FormatText(body, bodySize, "%s %s", kindText, text);
+    if (!formatted || ++journal.records == JournalEndsAtRecord)
+        return false;
+    size_t bodyLength = TextLength(body);
+    WriteHex(line, RecordChecksum(body, bodyLength));
+    line[ChecksumDigits] = ' ';
+    if (!AppendText(body, bodySize, "\r\n"))
+        return false;
+    DWORD length = DWORD(ChecksumDigits + 1 + bodyLength + 2);
+    DWORD written = 0;
+    return WriteFile(journal.file, line, length, &written, nullptr) && written == length;
+}
+
+// Creates a file that no one had, within the folder (null: anywhere).
+HANDLE CreateWithin(const char* path, const WCHAR* within)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || HandleLiesWithin(file, within))
+        return file;
+    DeleteOpenFile(file); // result deliberately ignored: the run fails and its rollback deletes what stays
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Renames the file at path to newPath within the folder; with an identity,
+// only when it is that file.
+bool RenameWithin(const char* path, const char* newPath, const WCHAR* within, const uint64_t* identity)
+{
+    HANDLE file;
+    if (OpenFileWithin(path, DELETE | FILE_READ_ATTRIBUTES, within, &file) != OpenedFile)
+        return false;
+    uint64_t actual = 0;
+    bool renamed = (!identity || (FileIdentity(file, &actual) && actual == *identity)) && RenameOpenFile(file, newPath);
+    CloseHandle(file);
+    return renamed;
+}
+
+} // namespace
+
 bool BeginJournal(Journal& journal, const char* folder)
 {
     char path[PathBufferSize];
@@ -354,46 +458,80 @@ bool BeginJournal(Journal& journal, const char* folder)
         return false;
     journal.checkedFolder[0] = '\0';
     journal.records = 0;
+    journal.steps = 0;
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
         return false;
-    if (RecordStep(journal, JournalFolder, text))
+    if (WriteRecord(journal, JournalFolder, text) && FlushJournal(journal, JournalFolder))
         return true;
     CloseJournal(journal);
     DeleteFileA(path); // result deliberately ignored: a journal without its folder record undoes nothing
     return false;
 }
 
-namespace {
-
-bool FlushJournal(Journal& journal, char kind)
+bool RecordStep(Journal& journal, const JournalStep& step)
 {
-    return !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+    char text[JournalTextSize];
+    if (step.kind == JournalStaged)
+        return FormatText(text, sizeof text, "%d %s", step.staged, step.name)
+            && WriteRecord(journal, JournalStaged, text);
+    char identity[2 * ChecksumDigits + 1];
+    WriteHex(identity, (unsigned long)(step.identity >> 32));
+    WriteHex(identity + ChecksumDigits, (unsigned long)(step.identity & 0xffffffffu));
+    identity[2 * ChecksumDigits] = '\0';
+    const char none[] = "-";
+    char aside[2] = {char('0' + step.aside), '\0'};
+    return FormatText(text, sizeof text, "%d %s %s %s", step.staged, step.aside == NoSuffix ? none : aside, identity,
+               step.name)
+        && WriteRecord(journal, JournalCommitted, text);
 }
 
-} // namespace
-
-bool RecordStep(Journal& journal, char kind, const char* text)
+bool FlushSteps(Journal& journal)
 {
-    char line[RecordSize];
-    char* body = line + ChecksumDigits + 1;
-    size_t bodySize = sizeof line - ChecksumDigits - 1;
-    const char kindText[] = {kind, '\0'};
-    bool formatted = kind == JournalDone ? FormatText(body, bodySize, "%s", kindText)
-                                         : FormatText(body, bodySize, "%s %s", kindText, text);
-    bool ending = ++journal.records == JournalEndsAtRecord;
-    if (!formatted || (ending && !JournalEndsAfterWriting))
+    return FlushFileBuffers(journal.file) != 0;
+}
+
+bool TakeStep(Journal& journal, const JournalStep& step, HANDLE* staged)
+{
+    if (++journal.steps == JournalEndsAtStep)
         return false;
-    size_t bodyLength = TextLength(body);
-    WriteHex(line, RecordChecksum(body, bodyLength));
-    line[ChecksumDigits] = ' ';
-    if (!AppendText(body, bodySize, "\r\n"))
+    SystemFileAccess access(IsSystemName(step.name));
+    const WCHAR* within = FolderFor(journal, step.name);
+    char target[PathBufferSize];
+    char stagedPath[PathBufferSize];
+    char aside[PathBufferSize] = "";
+    if (!TargetOf(step.name, target, sizeof target)
+        || !SuffixedPath(target, StagedSuffix, step.staged, stagedPath, sizeof stagedPath))
         return false;
-    DWORD length = DWORD(ChecksumDigits + 1 + bodyLength + 2);
-    DWORD written = 0;
-    return WriteFile(journal.file, line, length, &written, nullptr) && written == length && FlushJournal(journal, kind)
-        && !ending;
+    if (step.kind == JournalStaged) {
+        *staged = CreateWithin(stagedPath, within);
+        return *staged != INVALID_HANDLE_VALUE;
+    }
+    bool setAside = step.aside != NoSuffix;
+    if (setAside
+        && (!SuffixedPath(target, SetAsideSuffix, step.aside, aside, sizeof aside)
+            || !RenameWithin(target, aside, within, nullptr)))
+        return false;
+    if (!RenameWithin(stagedPath, target, within, &step.identity))
+        return false;
+    LogLine(setAside ? "Replaced: %s (the earlier file kept as %s until the run is done)" : "Written: %s", target,
+        aside);
+    return true;
+}
+
+bool MakeStagedDurable(const Journal& journal, const JournalStep& step)
+{
+    SystemFileAccess access(IsSystemName(step.name));
+    char target[PathBufferSize];
+    char staged[PathBufferSize];
+    HANDLE file;
+    if (!TargetOf(step.name, target, sizeof target) || !SuffixedPath(target, StagedSuffix, step.staged, staged, sizeof staged)
+        || OpenFileWithin(staged, GENERIC_WRITE, FolderFor(journal, step.name), &file) != OpenedFile)
+        return false;
+    bool durable = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    return durable;
 }
 
 bool RecordDone(Journal& journal)
@@ -401,7 +539,9 @@ bool RecordDone(Journal& journal)
     const LARGE_INTEGER here = {};
     LARGE_INTEGER end = {};
     bool located = SetFilePointerEx(journal.file, here, &end, FILE_CURRENT) != 0;
-    if (RecordStep(journal, JournalDone, ""))
+    if (!WriteRecord(journal, JournalDone, ""))
+        return false;
+    if (FlushJournal(journal, JournalDone))
         return true;
     // Written but perhaps not durable, it must not count: it is cut off again.
     // Where even that cannot be made durable, the disk may keep either reading,
@@ -443,13 +583,13 @@ bool MayWrite(Journal& journal, const char* name, const char* target)
     return true;
 }
 
-Preparation MakeWay(Journal& journal, const char* name, const char* target, char* aside, size_t asideSize)
+Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged)
 {
-    if (aside)
-        aside[0] = '\0';
+    SystemFileAccess access(IsSystemName(name));
+    char path[PathBufferSize];
     DWORD attributes = GetFileAttributesA(target);
     if (attributes == INVALID_FILE_ATTRIBUTES)
-        return RecordStep(journal, JournalCreated, name) ? Prepared : Refused;
+        return FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path) ? Prepared : Refused;
     // A folder is no file the payload could replace.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return Refused;
@@ -465,31 +605,29 @@ Preparation MakeWay(Journal& journal, const char* name, const char* target, char
         LogLine("Skipped: %s, another program holds it open", target);
         return Skipped;
     case OpenedFile:
-        break;
+        CloseHandle(existing);
+        return FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path) ? Prepared : Refused;
     default:
         return Refused;
     }
-    char path[PathBufferSize];
-    char text[PathBufferSize + 2];
-    int number;
-    bool setAside = FreeSuffixedPath(target, SetAsideSuffix, &number, path, sizeof path)
-        && FormatText(text, sizeof text, "%d %s", number, name) && RecordStep(journal, JournalSetAside, text)
-        && RenameOpenFile(existing, path);
-    CloseHandle(existing);
-    if (setAside && aside && !CopyText(aside, asideSize, path))
-        return Refused;
-    return setAside ? Prepared : Refused;
 }
 
-HANDLE CreateNewFile(const Journal& journal, const char* name, const char* target)
+bool PrepareCommit(JournalStep& step)
 {
-    HANDLE file = CreateFileA(target, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || HandleLiesWithin(file, FolderFor(journal, name)))
-        return file;
-    DeleteOpenFile(file); // result deliberately ignored: the run fails and its rollback deletes what stays
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
+    SystemFileAccess access(IsSystemName(step.name));
+    char target[PathBufferSize];
+    char aside[PathBufferSize];
+    step.kind = JournalCommitted;
+    step.aside = NoSuffix;
+    if (!TargetOf(step.name, target, sizeof target))
+        return false;
+    return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES
+        || FreeSuffixedPath(target, SetAsideSuffix, &step.aside, aside, sizeof aside);
+}
+
+bool TargetOf(const char* name, char* out, size_t size)
+{
+    return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
 }
 
 int FilesAwaitingRestart()
@@ -527,13 +665,13 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     char kind = 0;
     char text[JournalTextSize];
     if (ReadFolderRecord(reader, summary)) {
-        while (NextTrustedRecord(reader, &kind, text, sizeof text)) {
+        JournalStep step;
+        while (NextTrustedRecord(reader, &kind, text, sizeof text, step)) {
             if (kind == JournalDone)
                 continue;
             if (sink)
-                sink(dialog, kind == JournalSetAside ? text + 2 : text,
-                    summary.size ? int(reader.consumed * 100 / summary.size) : 0);
-            settled = SettleStep(summary, state == FolderAsRecorded, kind, text) && settled;
+                sink(dialog, step.name, summary.size ? int(reader.consumed * 100 / summary.size) : 0);
+            settled = SettleStep(summary, state == FolderAsRecorded, step) && settled;
         }
     }
     CloseLines(reader);

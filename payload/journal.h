@@ -1,36 +1,52 @@
-// The extraction's journal: every file it sets aside or creates, recorded and
-// flushed to disk before the step is taken, so that a run ended at any
-// instant can be undone by the next one. It lies in the system's Windows
-// directory, where only administrators write, named after the product's
-// profile file: pelmora.ini has the journal pelmora.ini.journal.
+// The extraction's journal: a run's steps as data, each recorded and flushed
+// to disk before it is taken, so that a run ended at any instant can be undone
+// by the next one. It lies in the system's Windows directory, where only
+// administrators write, named after the product's profile file: pelmora.ini
+// has the journal pelmora.ini.journal.
+//
+// A run writes every new file under its staged name beside its place, then
+// commits them all: each earlier file is set aside and the staged file renamed
+// into its place. Nothing is ever written over, and an undo deletes only the
+// staged files and the files the journal proves the run's own by their
+// identity, never by their path alone.
 //
 // One record per line, "CCCCCCCC K text" and CR LF, where CCCCCCCC is the
 // Adler-32 checksum of "K text" in hexadecimal (libdeflate's, the checksum
 // of zlib streams; a CRC-32's tables would not fit the uninstaller's size):
 //   F folder TAB final   the installation folder's full path, and the final
 //                        path the system resolved it to (UTF-8); the first record
-//   A d name             the existing file of this stored name is renamed in its
-//                        own folder to its name with ".pmold" added (d is 0) or
-//                        ".d.pmold" (d is 1 to 9): the first of these that is free
-//   C name               the file of this stored name, absent so far, is created
-//   D                    every file was written: what was set aside may go
+//   S s name             the new file of this stored name is created as its
+//                        staged name: ".pmnew" added (s is 0) or ".s.pmnew"
+//                        (s is 1 to 9), the first of these that is free
+//   M s a identity name  the staged file s, of this identity (16 hexadecimal
+//                        digits), is renamed to the name; the earlier file
+//                        there is first renamed to ".pmold" added (a is 0) or
+//                        ".a.pmold" (1 to 9), or a is "-" when there was none
+//   D                    every file was committed: what was set aside may go
+// An earlier build wrote "A a name" (set aside as above) and "C name" (created
+// in place); such a journal is settled as that build settled it.
 // A record that cannot be read in full ends the journal there: nothing after
 // it is trusted.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
+#include <stdint.h>
 #include "file_system.h"
 #include "path_limits.h"
 #include "progress.h"
 
 constexpr char JournalFolder = 'F';
+constexpr char JournalStaged = 'S';
+constexpr char JournalCommitted = 'M';
+constexpr char JournalDone = 'D';
 constexpr char JournalSetAside = 'A';
 constexpr char JournalCreated = 'C';
-constexpr char JournalDone = 'D';
+constexpr int NoSuffix = -1;
 
 struct Journal {
     HANDLE file;
     int records; // written by this run
+    int steps;   // taken by this run
     // The installation folder's final path: nothing below it is written or
     // deleted unless it lies within.
     WCHAR folderFinal[FinalPathSize];
@@ -38,12 +54,30 @@ struct Journal {
     char checkedFolder[PathBufferSize];
 };
 
-// Starts the journal of a run into the folder; false when it cannot be made.
+// A step of the run: staging a file, or committing a staged one.
+struct JournalStep {
+    char kind;         // JournalStaged or JournalCommitted
+    int staged;        // the staged name's suffix number
+    int aside;         // the set-aside name's suffix number, or NoSuffix
+    uint64_t identity; // the staged file's, for a commit
+    const char* name;  // the stored name
+};
+
+// Starts the journal of a run into the folder (the current directory); false
+// when it cannot be made.
 bool BeginJournal(Journal& journal, const char* folder);
-// Records a step and flushes it to disk; false when that failed.
-bool RecordStep(Journal& journal, char kind, const char* text);
-// Records that every file was written. False when that record may not be on
-// disk: it is then taken back, and never counts as done for this process.
+// Writes a step's record; the records written since the last flush are a
+// group that FlushSteps makes durable, once, before any of its steps is taken.
+bool RecordStep(Journal& journal, const JournalStep& step);
+bool FlushSteps(Journal& journal);
+// Takes a step whose record is durable. Staging creates the staged file, new,
+// and gives its handle; a commit sets the earlier file aside and renames the
+// staged file of the recorded identity into place. False when it failed.
+bool TakeStep(Journal& journal, const JournalStep& step, HANDLE* staged = nullptr);
+// Makes a staged file's data durable before its commit is recorded.
+bool MakeStagedDurable(const Journal& journal, const JournalStep& step);
+// Records that every file was committed. False when that record may not be
+// on disk: it is then taken back, and never counts as done for this process.
 bool RecordDone(Journal& journal);
 // For the tests: the flushes of records of these kinds fail after their
 // writes succeeded, as on a disk that fails; JournalDoneTakenBack stands for
@@ -54,11 +88,11 @@ constexpr char JournalDoneTakenBack = 'd';
 // process then leaves its journal to the next run (which a test plays by
 // clearing it).
 extern bool JournalDoneUncertain;
-// For the tests: the run ends at its record of this number (the folder's
-// record is the first), as if the power went: before the record is written,
-// or with JournalEndsAfterWriting once it is on disk, before its step. 0 for none.
+// For the tests: the run ends, as if the power went, before it writes its
+// record of this number (the folder's record is the first), or before it
+// takes its step of this number, every record before then on disk. 0 for none.
 extern int JournalEndsAtRecord;
-extern bool JournalEndsAfterWriting;
+extern int JournalEndsAtStep;
 void CloseJournal(Journal& journal);
 
 // Whether the folders on the file's way may be made: none is made through a
@@ -66,19 +100,18 @@ void CloseJournal(Journal& journal);
 bool MayWrite(Journal& journal, const char* name, const char* target);
 
 enum Preparation { Prepared, Skipped, Refused };
-// Makes way for the file of a stored name at target: an existing file is
-// renamed aside so that a rollback can put it back as it was; a file that
+// Whether the file of a stored name may be staged at target: a file that
 // cannot be written (held open, read-only) is skipped and never touched; a
-// folder in its place is refused. Each step is journaled first. With aside,
-// the name the existing file now has (empty when there was none).
-Preparation MakeWay(Journal& journal, const char* name, const char* target, char* aside = nullptr,
-    size_t asideSize = 0);
-// Creates the file that MakeWay made way for, within the folder; an invalid
-// handle when it cannot be.
-HANDLE CreateNewFile(const Journal& journal, const char* name, const char* target);
-
+// folder in its place is refused. With staged, the free suffix number of the
+// staged name.
+Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged);
+// Fills in a commit's set-aside suffix: the first free one when a file stands
+// at the stored name's place now, else NoSuffix. False when none is free.
+bool PrepareCommit(JournalStep& step);
+// Where a stored name is written: in the system directory, or below the current one.
+bool TargetOf(const char* name, char* out, size_t size);
 // Where a stored name lies: in the system directory for a system name, else
 // below the folder. False when the path would not fit.
 bool StoredNamePath(const char* folder, const char* name, char* out, size_t size);
-// The longest name a file of the folder takes while it is set aside or moved away.
+// The longest name a file of the folder takes while it is staged, set aside or moved away.
 bool LongestSetAsideName(const char* name, char* out, size_t size);

@@ -122,31 +122,23 @@ void FreeWrittenNames(WrittenNames& names)
     names.sorted = nullptr;
 }
 
-int WriteInstallRecord(Journal& journal, const WrittenNames& names)
+int WriteInstallRecord(HANDLE file, const WCHAR* within, const WrittenNames& names)
 {
-    char aside[PathBufferSize];
-    if (!MayWrite(journal, InstallRecordName, InstallRecordName)
-        || MakeWay(journal, InstallRecordName, InstallRecordName, aside, sizeof aside) != Prepared)
-        return ExtractCannotCreate;
     RecordWriter* writer = static_cast<RecordWriter*>(malloc(sizeof(RecordWriter)));
     if (!writer)
         return ExtractOutOfMemory;
-    writer->file = CreateNewFile(journal, InstallRecordName, InstallRecordName);
-    if (writer->file == INVALID_HANDLE_VALUE) {
-        free(writer);
-        return ExtractCannotCreate;
-    }
+    writer->file = file;
     writer->used = 0;
     writer->failed = false;
     // An earlier record that cannot be read would lose what earlier versions wrote.
-    if (aside[0] && !CopyEarlierNames(*writer, aside, journal.folderFinal, names))
+    if (GetFileAttributesA(InstallRecordName) != INVALID_FILE_ATTRIBUTES
+        && !CopyEarlierNames(*writer, InstallRecordName, within, names))
         writer->failed = true;
     for (int i = 0; i < names.archive->fileCount; ++i)
         if (IsWrittenName(names, names.archive->fileNames[i]))
             WriteName(*writer, names.archive->fileNames[i]);
     Flush(*writer);
-    bool whole = !writer->failed && FlushFileBuffers(writer->file);
-    whole = CloseHandle(writer->file) && whole;
+    bool whole = !writer->failed;
     free(writer);
     return whole ? ExtractDone : ExtractWriteFailed;
 }

@@ -17,9 +17,10 @@ bool SortWrittenNames(WrittenNames& names, const PayloadArchiveTables& archive, 
 bool IsWrittenName(const WrittenNames& names, const char* name);
 void FreeWrittenNames(WrittenNames& names);
 
-// Writes the record anew through the journal: what the earlier record named
-// (as far as it names files as the packer may), and what this run wrote.
-int WriteInstallRecord(Journal& journal, const WrittenNames& names);
+// Writes the record anew into the open file: what the earlier record in the
+// folder (the current directory, whose final path is within) named, as far as
+// it names files as the packer may, and what this run wrote.
+int WriteInstallRecord(HANDLE file, const WCHAR* within, const WrittenNames& names);
 // Takes out of the restart's schedule the deletions an earlier uninstall left
 // for the files this run wrote, and for the folders that hold them.
 void ForgetPendingDeletions(const char* folder, const WrittenNames& names);

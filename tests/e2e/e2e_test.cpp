@@ -1099,10 +1099,10 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(LogLines(log, "Free space on C:\\: ").size(), 1u);
     EXPECT_EQ(LogLines(log, "Told to quit: the window \"Pelmora").size(), 1u);
     Lines replaced = LogLines(log, "Replaced: ");
-    ASSERT_EQ(replaced.size(), 3u);
+    const Lines replacedNames = {"pelmora.exe", "help.htm", "pmuninst.exe", "pmfiles.lst"};
+    ASSERT_EQ(replaced.size(), replacedNames.size());
     for (size_t i = 0; i < replaced.size(); ++i)
-        EXPECT_EQ(replaced[i].substr(0, replaced[i].find(" (")),
-            "Replaced: " + std::string(i == 0 ? "pelmora.exe" : i == 1 ? "help.htm" : "pmuninst.exe"));
+        EXPECT_EQ(replaced[i].substr(0, replaced[i].find(" (")), "Replaced: " + replacedNames[i]);
     EXPECT_EQ(LogLines(log, "Registry: QuietUninstallString"), Lines{"Registry: QuietUninstallString = " + quiet});
     EXPECT_EQ(LogLines(log, "Link: "),
         (Lines{"Link: " + Links("Pelmora\\Pelmora.lnk", CSIDL_COMMON_PROGRAMS) + " -> " + program + " ",
@@ -1360,7 +1360,7 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     // The log is UTF-8: its lines name the folder, the files and the links as they are.
     EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + folder});
     EXPECT_EQ(LogLines(log, "Written: "),
-        (Lines{"Written: 写真.exe", "Written: pmuninst.exe", "Written: Документы\\説明書.txt"}));
+        (Lines{"Written: 写真.exe", "Written: pmuninst.exe", "Written: Документы\\説明書.txt", "Written: pmfiles.lst"}));
     EXPECT_EQ(LogLines(log, "Link: "),
         (Lines{"Link: " + Links(FotosFolderName + "\\" + Fotos + ".lnk", CSIDL_COMMON_PROGRAMS) + " -> " + program + " ",
             "Link: " + Links(FotosFolderName + "\\Uninstall.lnk", CSIDL_COMMON_PROGRAMS) + " -> " + folder
@@ -1374,7 +1374,8 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
         (Lines{"Replaced: 写真.exe (the earlier file kept as 写真.exe.pmold until the run is done)",
             "Replaced: pmuninst.exe (the earlier file kept as pmuninst.exe.pmold until the run is done)",
             "Replaced: Документы\\説明書.txt (the earlier file kept as Документы\\説明書.txt.pmold until the run is "
-            "done)"}));
+            "done)",
+            "Replaced: pmfiles.lst (the earlier file kept as pmfiles.lst.pmold until the run is done)"}));
     EXPECT_EQ(Names(ListFiles(folder)), files);
     EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), Join(record, {"link:" + startupLink}));
     EXPECT_EQ(GetFileAttributesA(WindowsFile("zdjęcia.ini.journal").c_str()), INVALID_FILE_ATTRIBUTES);

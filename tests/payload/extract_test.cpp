@@ -169,6 +169,27 @@ protected:
 
 } // namespace
 
+namespace {
+
+// What a folder holds, name by name, folders included.
+std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..")
+            names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
 TEST_F(ExtractTest, ShippedArchiveWritesItsThreeFilesWithTheirTimes)
 {
     EXPECT_EQ(ExtractArchive(PayloadArchive, nullptr, RecordingSink), ExtractDone);
@@ -254,8 +275,7 @@ TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
     TestArchive archive({{"first.txt", "1", 100}, {"f\\x.txt", "x", 100}, {"later.txt", "2", 100}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractCannotCreate);
     EXPECT_EQ(SinkCalls, (Calls{{"first.txt", 0}, {"f\\x.txt", 33}}));
-    EXPECT_EQ(ReadFileText("first.txt"), "1");
-    EXPECT_EQ(ReadFileText("later.txt"), "<missing>");
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "first.txt.pmnew"})) << "nothing is put in place";
 }
 
 TEST_F(ExtractTest, FileHeldOpenIsSkippedAndLaterFilesAreWritten)
@@ -317,9 +337,9 @@ TEST_F(ExtractTest, DamagedSliceFailsAndIsNeverWrittenAsIfItInflated)
     archive.Damage(1, 1);
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
     EXPECT_EQ(SinkCalls, (Calls{{"good.txt", 0}, {"bad.bin", 33}}));
-    EXPECT_EQ(ReadFileText("bad.bin"), Pattern(30000, 9)) << "only the sound slice is on disk";
-    EXPECT_TRUE(DeleteFileA("bad.bin")) << "the file was closed";
-    EXPECT_EQ(ReadFileText("after.txt"), "<missing>");
+    EXPECT_EQ(ReadFileText("bad.bin.pmnew"), Pattern(30000, 9)) << "only the sound slice is on disk";
+    EXPECT_TRUE(DeleteFileA("bad.bin.pmnew")) << "the file was closed";
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"good.txt.pmnew"}) << "nothing is put in place";
 }
 
 TEST_F(ExtractTest, SliceBeyondTheBufferOrItsRecordedLengthIsNeverWritten)
@@ -338,7 +358,8 @@ TEST_F(ExtractTest, SliceBeyondTheBufferOrItsRecordedLengthIsNeverWritten)
         TestArchive archive({{c.name, "x", 100}});
         archive.Replace(0, 0, c.slice);
         EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), c.result) << c.name;
-        EXPECT_EQ(ReadFileText(c.name), c.written) << c.name;
+        const std::string staged = std::string(c.name) + ".pmnew";
+        EXPECT_EQ(ReadFileText(c.result == ExtractDone ? c.name : staged), c.written) << c.name;
     }
 }
 
@@ -350,10 +371,9 @@ TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
     TestArchive archive({{"fits.bin", Pattern(1000, 4), 100}, {"big.bin", Pattern(2000000, 5), 200}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
     EXPECT_EQ(SinkCalls, (Calls{{"fits.bin", 0}, {"big.bin", 50}}));
-    EXPECT_EQ(ReadFileText("fits.bin"), Pattern(1000, 4));
+    EXPECT_EQ(ReadFileText("fits.bin.pmnew"), Pattern(1000, 4));
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
-    EXPECT_EQ(GetFileAttributesA("big.bin"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetFileAttributesA("fits.bin"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Entries("Q:"), std::vector<std::string>{});
 }
 
 namespace {
@@ -388,23 +408,6 @@ std::ostream& operator<<(std::ostream& out, const FileState& state)
     return out << state.content.substr(0, 20) << " @" << state.modified << " attributes " << state.attributes;
 }
 
-// What a folder holds, name by name, folders included.
-std::vector<std::string> Entries(const std::string& folder)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..")
-            names.push_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // An earlier version in the folder: a file the update replaces (hidden, with
 // its own times), one it skips because a program holds it, and the user's own.
 void PlaceEarlierVersion()
@@ -431,7 +434,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     TestArchive archive({{"manual.htm", "the new manual", 1000}, {"held.txt", "new", 1000},
         {"docs\\new.txt", "new", 1000}, {"f\\x.txt", "x", 1000}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
-    EXPECT_EQ(ReadFileText("manual.htm"), "the new manual") << "written before the failure";
+    EXPECT_EQ(ReadFileText("manual.htm"), "the earlier manual") << "nothing is put in place before all is written";
     EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the journal is there";
     EXPECT_EQ(RemoveExtractedFiles(nullptr, RecordingSink), ExtractDone);
     CloseHandle(held);
@@ -485,51 +488,73 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "held.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
-TEST_F(ExtractTest, ARunEndedAtAnyRecordLeavesTheEarlierVersionToTheNextRun)
+TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)
 {
-    // The records: the folder, manual.htm set aside, docs\new.txt and extra.txt
-    // created, the install record created, done. The run ends at each, before it
-    // is written and once it is on disk; the next run's undo finds the earlier
-    // version whole, and nothing of the run's beside it but the folder it made.
-    WriteFileText("manual.htm", "the earlier manual");
-    SetTime("manual.htm", 900000000);
-    WriteFileText("notes.txt", "the user's");
+    // The records: the folder; manual.htm, docs\new.txt, extra.txt and the
+    // install record staged, then the four committed; done. The steps: the
+    // four stagings, then the four commits. The run ends before each record is
+    // written, and before each step is taken with every record before it on
+    // disk; the next run's undo finds the earlier version whole, and nothing of
+    // the run's beside it but the folder it made.
     const std::vector<std::string> names = {"manual.htm", "notes.txt"};
+    auto placeEarlierVersion = [&] {
+        RemoveTree(folder + "\\docs");
+        for (const std::string& name : Entries(folder))
+            DeleteFileA(name.c_str());
+        WriteFileText("manual.htm", "the earlier manual");
+        SetTime("manual.htm", 900000000);
+        WriteFileText("notes.txt", "the user's");
+    };
+    placeEarlierVersion();
     std::vector<FileState> before;
     for (const std::string& name : names)
         before.push_back(StateOf(folder + "\\" + name));
     TestArchive archive({{"manual.htm", "the new manual", 1000}, {"docs\\new.txt", "new", 1000},
         {"extra.txt", Pattern(70000, 3), 1000}});
     int ends = 0;
-    bool finished = false;
-    for (int record = 1; record < 10 && !finished; ++record) {
-        for (bool written : {false, true}) {
-            JournalEndsAtRecord = record;
-            JournalEndsAfterWriting = written;
+    for (int* hook : {&JournalEndsAtRecord, &JournalEndsAtStep}) {
+        const std::string kind = hook == &JournalEndsAtRecord ? "record " : "step ";
+        bool finished = false;
+        for (int at = 1; at < 20 && !finished; ++at) {
+            *hook = at;
             finished = ExtractArchive(archive.tables, nullptr, nullptr) == ExtractDone;
-            JournalEndsAtRecord = 0;
+            *hook = 0;
             if (finished)
                 break;
             ++ends;
-            const std::string at = "ended at record " + std::to_string(record) + (written ? " once written" : "");
-            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << at;
+            const std::string where = "ended at " + kind + std::to_string(at);
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << where;
             for (size_t i = 0; i < names.size(); ++i)
-                EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i] << ", " << at;
+                EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i] << ", " << where;
             std::vector<std::string> left = Entries(folder);
             left.erase(std::remove(left.begin(), left.end(), "docs"), left.end());
-            EXPECT_EQ(left, names) << at;
-            EXPECT_EQ(Entries(folder + "\\docs"), std::vector<std::string>{}) << at;
-            EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << at;
+            EXPECT_EQ(left, names) << where;
+            EXPECT_EQ(Entries(folder + "\\docs"), std::vector<std::string>{}) << where;
+            EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << where;
         }
+        EXPECT_TRUE(finished) << kind;
+        placeEarlierVersion();
     }
-    EXPECT_EQ(ends, 12) << "six records, each ended before and after its writing";
+    EXPECT_EQ(ends, 10 + 8) << "ten records and eight steps";
+
+    // Ended before extra.txt's commit, and another program makes a file of
+    // that name meanwhile: the undo deletes only what it proves the run's own.
+    JournalEndsAtStep = 7;
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
+    WriteFileText("extra.txt", "another program's");
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("extra.txt"), "another program's");
+    EXPECT_EQ(StateOf(folder + "\\manual.htm"), before[0]);
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "extra.txt", "manual.htm", "notes.txt"}));
 }
 
 TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
 {
-    // The records: F, A manual.htm, C second.txt, C third.txt, C f\x.txt (whose
-    // folder could not be made). Cut: how many bytes of the fourth record are
-    // lost, with all after it; Flip: a byte changed in the third.
+    // The run ends before its last step, the record's commit: its records are
+    // F; S manual.htm, second.txt, third.txt, pmfiles.lst; M the same four,
+    // the first three taken. Cut: how many bytes of the eighth record (third.txt's
+    // commit) are lost, with all after it; Flip: a byte changed in the seventh.
     const struct {
         const char* what;
         int cut;
@@ -539,7 +564,7 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         const char* third;
     } cases[] = {
         {"whole", -1, false, "the earlier manual", "<missing>", "<missing>"},
-        {"ending after the fourth record", 0, false, "the earlier manual", "<missing>", "<missing>"},
+        {"ending after the eighth record", 0, false, "the earlier manual", "<missing>", "<missing>"},
         {"last record without its line feed", 1, false, "the earlier manual", "<missing>", "3"},
         {"last record half written", 9, false, "the earlier manual", "<missing>", "3"},
         {"a damaged record", 0, true, "the earlier manual", "2", "3"},
@@ -550,19 +575,20 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
         PlaceEarlierVersion();
         SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
-        WriteFileText("f", "in the way");
-        TestArchive archive({{"manual.htm", "new", 1000}, {"second.txt", "2", 1000}, {"third.txt", "3", 1000},
-            {"f\\x.txt", "x", 1000}});
+        TestArchive archive({{"manual.htm", "new", 1000}, {"second.txt", "2", 1000}, {"third.txt", "3", 1000}});
+        JournalEndsAtStep = 8;
         ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate) << c.what;
+        JournalEndsAtStep = 0;
+        ASSERT_EQ(ReadFileText("third.txt"), "3") << c.what;
         std::string journal = ReadFileText(JournalPath());
         std::vector<size_t> ends;
         for (size_t at = journal.find('\n'); at != std::string::npos; at = journal.find('\n', at + 1))
             ends.push_back(at + 1);
-        ASSERT_EQ(ends.size(), 5u) << journal;
+        ASSERT_EQ(ends.size(), 9u) << journal;
         if (c.cut >= 0)
-            journal.resize(ends[3] - c.cut);
+            journal.resize(ends[7] - c.cut);
         if (c.flip)
-            journal[ends[1] + 12] ^= 1;
+            journal[ends[5] + 12] ^= 1;
         WriteFileText(JournalPath(), journal);
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
         EXPECT_EQ(ReadFileText("manual.htm"), c.manual) << c.what;
@@ -570,19 +596,21 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         EXPECT_EQ(ReadFileText("third.txt"), c.third) << c.what;
         EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
         EXPECT_EQ(GetFileAttributesA("manual.htm.pmold"), INVALID_FILE_ATTRIBUTES) << c.what;
+        EXPECT_EQ(GetFileAttributesA("pmfiles.lst.pmnew"), INVALID_FILE_ATTRIBUTES) << c.what;
     }
 }
 
 TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
 {
-    WriteFileText("f", "in the way");
-    TestArchive archive({{"first.txt", "1", 100}, {"f\\x.txt", "x", 100}});
+    // Ended before its last step, the record's commit: first.txt is in place.
+    TestArchive archive({{"first.txt", "1", 100}, {"second.txt", "2", 100}});
+    JournalEndsAtStep = 6;
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
     HANDLE held = CreateFileA("first.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
     EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
-    DeleteFileA("f");
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate)
         << "never starts over a journal it could not settle";
     CloseHandle(held);
@@ -654,13 +682,13 @@ TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
 
 TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRestart)
 {
-    // A run that failed after creating prog.exe, which a program now runs from.
-    WriteFileText("f", "in the way");
-    TestArchive archive({{"prog.exe", "1", 100}, {"f\\x.txt", "x", 100}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    // A run that ended after putting prog.exe in place, which a program now runs from.
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
-    ASSERT_TRUE(CopyFileA((std::string(system) + "\\notepad.exe").c_str(), "prog.exe", FALSE));
+    TestArchive archive({{"prog.exe", ReadFileText(std::string(system) + "\\notepad.exe"), 100}});
+    JournalEndsAtStep = 4;
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
     std::string commandLine = "prog.exe";
     // Hidden, so that no other test's screens meet its window.
     STARTUPINFOA startup = {sizeof startup};
@@ -681,7 +709,6 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
     CloseHandle(program.hThread);
     CloseHandle(program.hProcess);
     DeleteFileA("prog.exe.pmdel");
-    DeleteFileA("f");
 }
 
 TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
