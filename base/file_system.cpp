@@ -282,6 +282,17 @@ bool FileIdentity(HANDLE handle, uint64_t* identity)
     return true;
 }
 
+bool KeepsIdentityOnRename(const char* path)
+{
+    char root[PathBufferSize];
+    char system[MAX_PATH + 1];
+    if (!GetVolumePathNameA(path, root, sizeof root)
+        || !GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, nullptr, system, sizeof system))
+        return false;
+    // FAT, FAT32 and exFAT, as Windows names them.
+    return !(system[0] == 'F' && system[1] == 'A' && system[2] == 'T') && !TextEquals(system, "exFAT");
+}
+
 bool FlushFolderOf(const char* path)
 {
     char folder[PathBufferSize];

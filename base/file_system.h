@@ -61,6 +61,9 @@ bool RenameOpenFile(HANDLE handle, const char* newPath);
 // The open file's identity on its volume (its file index): the same however
 // its path is spelled, and another for a file made since under the same name.
 bool FileIdentity(HANDLE handle, uint64_t* identity);
+// Whether the volume that holds the path keeps a file's identity when the
+// file is renamed: FAT volumes number a file by its place in its folder.
+bool KeepsIdentityOnRename(const char* path);
 // Makes the names in the folder that holds the path durable: what was created,
 // renamed or deleted there survives a power cut. False when that failed.
 bool FlushFolderOf(const char* path);

@@ -37,24 +37,18 @@ const char* NameOf(const PayloadArchiveTables& archive, int i)
     return i < archive.fileCount ? archive.fileNames[i] : InstallRecordName;
 }
 
-// What the run does with each of its files: a step staging it (NoSuffix: the
-// file is skipped), then one committing it.
-struct PlannedFile {
-    JournalStep stage;
-    JournalStep commit;
-};
-
-bool IsStaged(const PlannedFile& plan)
+// Each of the run's files has a step: staging it, then committing it; a file
+// skipped has no staged name.
+bool IsStaged(const JournalStep& step)
 {
-    return plan.stage.staged != NoSuffix;
+    return step.staged != NoSuffix;
 }
 
 // Decides whether file i is staged or skipped, and makes its folders.
-int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, PlannedFile& plan)
+int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, JournalStep& step)
 {
     const char* name = NameOf(archive, i);
-    plan.stage = {JournalStaged, NoSuffix, NoSuffix, 0, name};
-    plan.commit = plan.stage;
+    step = {JournalStaged, NoSuffix, NoSuffix, 0, name};
     SystemFileAccess access(IsSystemName(name));
     char target[PathBufferSize];
     if (!TargetOf(name, target, sizeof target))
@@ -70,8 +64,7 @@ int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, Plann
     int staged = NoSuffix;
     switch (PrepareStep(journal, name, target, &staged)) {
     case Prepared:
-        plan.stage.staged = staged;
-        plan.commit.staged = staged;
+        step.staged = staged;
         return ExtractDone;
     case Skipped:
         // Never the record: the earlier one would not name what this run writes.
@@ -84,12 +77,12 @@ int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, Plann
 
 // The names this run committed in each folder it wrote to are made durable,
 // folder by folder, before the run may count as done.
-bool FlushWrittenFolders(const PayloadArchiveTables& archive, const PlannedFile* plans)
+bool FlushWrittenFolders(const PayloadArchiveTables& archive, const JournalStep* steps)
 {
     char previous[PathBufferSize] = "";
     bool any = false;
     for (int i = 0; i <= archive.fileCount; ++i) {
-        if (!IsStaged(plans[i]))
+        if (!IsStaged(steps[i]))
             continue;
         const char* name = NameOf(archive, i);
         SystemFileAccess access(IsSystemName(name));
@@ -127,12 +120,12 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
 }
 
 // Writes file i (or the record) under its staged name, with its stored time.
-int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, PlannedFile& plan,
+int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, JournalStep& step,
     unsigned char* buffer, libdeflate_decompressor* inflater, const WrittenNames& names)
 {
     HANDLE file;
-    if (!TakeStep(journal, plan.stage, &file)) {
-        LogLine("Failed: %s could not be created (error %d)", plan.stage.name, int(GetLastError()));
+    if (!TakeStep(journal, step, &file)) {
+        LogLine("Failed: %s could not be created (error %d)", step.name, int(GetLastError()));
         return ExtractCannotCreate;
     }
     bool record = i == archive.fileCount;
@@ -142,12 +135,10 @@ int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, Pl
         FILETIME time = FileTimeFromUnix(archive.fileTimes[i]);
         SetFileTime(file, nullptr, &time, &time); // result deliberately ignored: the file keeps the time of writing
     }
-    if (result == ExtractDone && !FileIdentity(file, &plan.commit.identity))
-        result = ExtractWriteFailed;
     if (!CloseHandle(file) && result == ExtractDone)
         result = ExtractWriteFailed;
     if (result != ExtractDone)
-        LogLine("Failed: %s could not be written in full", plan.stage.name);
+        LogLine("Failed: %s could not be written in full", step.name);
     return result;
 }
 
@@ -204,18 +195,14 @@ bool CreateParentFolders(const char* path)
 
 namespace {
 
-// The run's steps, each group recorded and made durable before any of its
-// steps is taken: every file planned and its staging recorded; every staged
-// file written, then its data made durable; every commit recorded, then
-// taken, then the folders' names made durable; then the done record.
-int RunSteps(const PayloadArchiveTables& archive, Journal& journal, PlannedFile* plans, WrittenNames& names,
-    HWND dialog, ProgressSink sink)
+// Plans every file and records the group of their stagings.
+int RecordStagings(const PayloadArchiveTables& archive, Journal& journal, JournalStep* steps, WrittenNames& names)
 {
     int count = archive.fileCount + 1;
     int result = ExtractDone;
     for (int i = 0; i < count && result == ExtractDone; ++i) {
-        result = PlanFile(archive, i, journal, plans[i]);
-        if (result == ExtractDone && IsStaged(plans[i]) && !RecordStep(journal, plans[i].stage))
+        result = PlanFile(archive, i, journal, steps[i]);
+        if (result == ExtractDone && IsStaged(steps[i]) && !RecordStep(journal, steps[i]))
             result = ExtractWriteFailed;
     }
     if (result != ExtractDone)
@@ -224,13 +211,22 @@ int RunSteps(const PayloadArchiveTables& archive, Journal& journal, PlannedFile*
         return ExtractWriteFailed;
     unsigned char* written = static_cast<unsigned char*>(calloc(size_t(count), 1));
     for (int i = 0; written && i < archive.fileCount; ++i)
-        written[i] = IsStaged(plans[i]);
+        written[i] = IsStaged(steps[i]);
     bool sorted = written && SortWrittenNames(names, archive, written);
     free(written);
     if (!sorted) {
         LogLine("Failed: not enough memory for the record of the written files");
         return ExtractOutOfMemory;
     }
+    return ExtractDone;
+}
+
+// Writes every staged file, then makes their data durable.
+int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, JournalStep* steps,
+    const WrittenNames& names, HWND dialog, ProgressSink sink)
+{
+    int count = archive.fileCount + 1;
+    int result = ExtractDone;
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
     // One decompressor for every slice of the run: inflating then takes no memory.
     libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
@@ -239,26 +235,46 @@ int RunSteps(const PayloadArchiveTables& archive, Journal& journal, PlannedFile*
     for (int i = 0; i < count && result == ExtractDone; ++i) {
         if (sink && i < archive.fileCount)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
-        if (IsStaged(plans[i]))
-            result = WriteStaged(archive, i, journal, plans[i], buffer, inflater, names);
+        if (IsStaged(steps[i]))
+            result = WriteStaged(archive, i, journal, steps[i], buffer, inflater, names);
     }
     free(buffer);
     libdeflate_free_decompressor(inflater);
     for (int i = 0; i < count && result == ExtractDone; ++i)
-        if (IsStaged(plans[i]) && !MakeStagedDurable(journal, plans[i].stage))
+        if (IsStaged(steps[i]) && !MakeStagedDurable(journal, steps[i]))
             result = ExtractWriteFailed;
-    for (int i = 0; i < count && result == ExtractDone; ++i)
-        if (IsStaged(plans[i]) && (!PrepareCommit(plans[i].commit) || !RecordStep(journal, plans[i].commit)))
-            result = ExtractWriteFailed;
-    if (result == ExtractDone && !FlushSteps(journal))
-        result = ExtractWriteFailed;
-    for (int i = 0; i < count && result == ExtractDone; ++i)
-        if (IsStaged(plans[i]) && !TakeStep(journal, plans[i].commit)) {
-            LogLine("Failed: %s could not be put in place", plans[i].commit.name);
-            result = ExtractCannotCreate;
+    return result;
+}
+
+// Records the group of every staged file's commit, takes them, and makes the
+// names they put in each folder durable.
+int CommitStagedFiles(const PayloadArchiveTables& archive, Journal& journal, JournalStep* steps)
+{
+    int count = archive.fileCount + 1;
+    for (int i = 0; i < count; ++i)
+        if (IsStaged(steps[i]) && (!PrepareCommit(steps[i]) || !RecordStep(journal, steps[i])))
+            return ExtractWriteFailed;
+    if (!FlushSteps(journal))
+        return ExtractWriteFailed;
+    for (int i = 0; i < count; ++i)
+        if (IsStaged(steps[i]) && !TakeStep(journal, steps[i])) {
+            LogLine("Failed: %s could not be put in place", steps[i].name);
+            return ExtractCannotCreate;
         }
-    if (result == ExtractDone && !FlushWrittenFolders(archive, plans))
-        result = ExtractWriteFailed;
+    return FlushWrittenFolders(archive, steps) ? ExtractDone : ExtractWriteFailed;
+}
+
+// The run's steps, each group recorded and made durable before any of its
+// steps is taken: every file's staging; then, every staged file written and
+// durable, every file's commit; then the done record.
+int RunSteps(const PayloadArchiveTables& archive, Journal& journal, JournalStep* steps, WrittenNames& names,
+    HWND dialog, ProgressSink sink)
+{
+    int result = RecordStagings(archive, journal, steps, names);
+    if (result == ExtractDone)
+        result = WriteStagedFiles(archive, journal, steps, names, dialog, sink);
+    if (result == ExtractDone)
+        result = CommitStagedFiles(archive, journal, steps);
     if (result == ExtractDone && !RecordDone(journal)) {
         LogLine("Failed: the journal could not record that every file was written");
         result = ExtractWriteFailed;
@@ -270,8 +286,8 @@ int RunSteps(const PayloadArchiveTables& archive, Journal& journal, PlannedFile*
 
 int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
 {
-    PlannedFile* plans = static_cast<PlannedFile*>(calloc(size_t(archive.fileCount) + 1, sizeof(PlannedFile)));
-    if (!plans) {
+    JournalStep* steps = static_cast<JournalStep*>(calloc(size_t(archive.fileCount) + 1, sizeof(JournalStep)));
+    if (!steps) {
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
@@ -282,13 +298,13 @@ int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSin
     Journal journal;
     if (length == 0 || length >= sizeof folder || SettleJournal(nullptr, nullptr, nullptr) != ExtractDone
         || !BeginJournal(journal, folder)) {
-        free(plans);
+        free(steps);
         LogLine("Failed: an earlier run's journal could not be settled, or this run's could not be begun");
         return ExtractCannotCreate;
     }
     WrittenNames names = {};
-    int result = RunSteps(archive, journal, plans, names, dialog, sink);
-    free(plans);
+    int result = RunSteps(archive, journal, steps, names, dialog, sink);
+    free(steps);
     CloseJournal(journal);
     if (result == ExtractDone) {
         // Done: what was set aside goes; a file still held goes at the next restart.

@@ -364,7 +364,8 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
     case JournalSetAside:
         return PutBack(path, aside, within, true);
     default:
-        return RemoveFile(path, within, &step.identity) && (!setAside || PutBack(path, aside, within, false));
+        return RemoveFile(path, within, step.identity ? &step.identity : nullptr)
+            && (!setAside || PutBack(path, aside, within, false));
     }
 }
 
@@ -459,6 +460,7 @@ bool BeginJournal(Journal& journal, const char* folder)
     journal.checkedFolder[0] = '\0';
     journal.records = 0;
     journal.steps = 0;
+    journal.identities = KeepsIdentityOnRename(folder);
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -492,7 +494,7 @@ bool FlushSteps(Journal& journal)
     return FlushFileBuffers(journal.file) != 0;
 }
 
-bool TakeStep(Journal& journal, const JournalStep& step, HANDLE* staged)
+bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
 {
     if (++journal.steps == JournalEndsAtStep)
         return false;
@@ -506,6 +508,10 @@ bool TakeStep(Journal& journal, const JournalStep& step, HANDLE* staged)
         return false;
     if (step.kind == JournalStaged) {
         *staged = CreateWithin(stagedPath, within);
+        // Where the identity cannot be had, or may not survive the commit, the
+        // undo goes by the name as an earlier build did.
+        bool identified = (journal.identities || !within) && FileIdentity(*staged, &step.identity);
+        step.identity = identified ? step.identity : 0;
         return *staged != INVALID_HANDLE_VALUE;
     }
     bool setAside = step.aside != NoSuffix;
@@ -513,7 +519,7 @@ bool TakeStep(Journal& journal, const JournalStep& step, HANDLE* staged)
         && (!SuffixedPath(target, SetAsideSuffix, step.aside, aside, sizeof aside)
             || !RenameWithin(target, aside, within, nullptr)))
         return false;
-    if (!RenameWithin(stagedPath, target, within, &step.identity))
+    if (!RenameWithin(stagedPath, target, within, step.identity ? &step.identity : nullptr))
         return false;
     LogLine(setAside ? "Replaced: %s (the earlier file kept as %s until the run is done)" : "Written: %s", target,
         aside);

@@ -19,9 +19,10 @@
 //                        staged name: ".pmnew" added (s is 0) or ".s.pmnew"
 //                        (s is 1 to 9), the first of these that is free
 //   M s a identity name  the staged file s, of this identity (16 hexadecimal
-//                        digits), is renamed to the name; the earlier file
-//                        there is first renamed to ".pmold" added (a is 0) or
-//                        ".a.pmold" (1 to 9), or a is "-" when there was none
+//                        digits; 0 on a volume where a rename may change it),
+//                        is renamed to the name; the earlier file there is
+//                        first renamed to ".pmold" added (a is 0) or ".a.pmold"
+//                        (1 to 9), or a is "-" when there was none
 //   D                    every file was committed: what was set aside may go
 // An earlier build wrote "A a name" (set aside as above) and "C name" (created
 // in place); such a journal is settled as that build settled it.
@@ -47,6 +48,8 @@ struct Journal {
     HANDLE file;
     int records; // written by this run
     int steps;   // taken by this run
+    // Whether the folder's volume keeps a file's identity when it is renamed.
+    bool identities;
     // The installation folder's final path: nothing below it is written or
     // deleted unless it lies within.
     WCHAR folderFinal[FinalPathSize];
@@ -59,7 +62,7 @@ struct JournalStep {
     char kind;         // JournalStaged or JournalCommitted
     int staged;        // the staged name's suffix number
     int aside;         // the set-aside name's suffix number, or NoSuffix
-    uint64_t identity; // the staged file's, for a commit
+    uint64_t identity; // the staged file's; 0 where a rename may change it
     const char* name;  // the stored name
 };
 
@@ -71,9 +74,10 @@ bool BeginJournal(Journal& journal, const char* folder);
 bool RecordStep(Journal& journal, const JournalStep& step);
 bool FlushSteps(Journal& journal);
 // Takes a step whose record is durable. Staging creates the staged file, new,
-// and gives its handle; a commit sets the earlier file aside and renames the
-// staged file of the recorded identity into place. False when it failed.
-bool TakeStep(Journal& journal, const JournalStep& step, HANDLE* staged = nullptr);
+// gives its handle and fills in its identity for the commit; a commit sets
+// the earlier file aside and renames the staged file of the recorded identity
+// into place. False when it failed.
+bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged = nullptr);
 // Makes a staged file's data durable before its commit is recorded.
 bool MakeStagedDurable(const Journal& journal, const JournalStep& step);
 // Records that every file was committed. False when that record may not be

@@ -549,12 +549,13 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
     const Lines earlier = FolderImage(Home);
     const Lines registered = Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora"));
-    const std::string samples = Home + "\\samples.dat";
+    // The last, large file, while it is written under its staged name.
+    const std::string samples = Home + "\\samples.dat.pmnew";
     const Lines updateAnswers = {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
         "answer Closing Running Copies | OK"};
 
-    // Ended from outside the moment its last, large file appears, twice: once
-    // the next setup run undoes it, declined at once; once the uninstaller does.
+    // Ended from outside the moment its last, large file is being written, twice:
+    // once the next setup run undoes it, declined at once; once the uninstaller does.
     for (const char* next : {"setup", "uninstaller"}) {
         EXPECT_EQ(Drive(UPDATE_SETUP_EXE, Join({"end-when " + samples}, updateAnswers)),
             (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
@@ -563,7 +564,7 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         ASSERT_TRUE(GetFileAttributesExA(samples.c_str(), GetFileExInfoStandard, &data)) << next;
         EXPECT_LT(data.nFileSizeLow, 50331648u) << next << ": ended in the middle of the file";
-        EXPECT_NE(FolderImage(Home), earlier) << next << ": the update had replaced files";
+        EXPECT_NE(FolderImage(Home), earlier) << next << ": the update had staged files";
         EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << next;
 
         if (std::string(next) == "setup") {
@@ -595,7 +596,7 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
         } else {
-            // The uninstaller the cut-off run wrote puts back the earlier one and removes that version.
+            // The uninstaller deletes what the cut-off run staged and removes the version.
             EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
                 (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
                     RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home

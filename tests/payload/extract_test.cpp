@@ -504,6 +504,7 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
         WriteFileText("manual.htm", "the earlier manual");
         SetTime("manual.htm", 900000000);
         WriteFileText("notes.txt", "the user's");
+        SetTime("notes.txt", 900000000);
     };
     placeEarlierVersion();
     std::vector<FileState> before;
