@@ -596,17 +596,20 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
         } else {
-            // The uninstaller deletes what the cut-off run staged and removes the version.
+            // The uninstaller deletes what the cut-off run staged and removes the version. The folder
+            // that run made for the update's new file stays, empty, and keeps the installation folder.
             EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
                 (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
                     RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
-                        + "\\pmuninst.exe.pmdel"),
+                        + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the "
+                          "product:\r\n"
+                        + Home),
                     Uninstalled}));
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
             SimulateRestart();
             EXPECT_EQ(ListFiles(Home), Lines{}) << "nothing of either version stays";
-            EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
+            RemoveTree(Home);
         }
     }
 }
