@@ -480,7 +480,13 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "manual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
         << "the record names what the run wrote, and never the user's notes";
 
-    // A later version drops a file and finds another held: the record still names both.
+    // A later version drops a file and finds another held: the record still names both. Lines that
+    // name no file the packer could have given (the folder may be writable by users) are not carried on.
+    std::string forged;
+    for (const char* line : {"..\\outside.txt", "docs\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt",
+             "\\\\server\\share\\outside.txt", "docs\\NUL.txt", "manual.htm.pmold", "pmfiles.lst", ""})
+        forged += std::string(line) + "\r\n";
+    WriteFileText("pmfiles.lst", ReadFileText("pmfiles.lst") + forged);
     held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
