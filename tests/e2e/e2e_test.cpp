@@ -905,10 +905,12 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), notPossible);
 
     // Without an entry, a profile that names the folder in other letters is this installation. A file of the
-    // user's in a payload subfolder keeps that folder and the installation folder, named and not scheduled; a
-    // payload file deleted before stays out of every list; the folder below the subfolder goes at once.
+    // user's only in a payload subfolder keeps that folder and the installation folder, named and not
+    // scheduled; a payload file deleted before stays out of every list; the folder below the subfolder goes
+    // at once.
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillet");
     WritePrivateProfileStringA("Options", "dataDir", "c:\\apps\\QUILLET NOTES", "quillet.ini");
+    ASSERT_TRUE(DeleteFileA(copy.c_str()));
     std::ofstream(folder + "\\docs\\mine.txt") << "the user's";
     ASSERT_TRUE(DeleteFileA((folder + "\\quillet.exe").c_str()));
     char system[MAX_PATH];
@@ -923,7 +925,7 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
                 + "\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n" + system
                 + "\\quillet.dll"),
             Uninstalled}));
-    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe", "uninstall-copy.exe"}));
+    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe"}));
     EXPECT_EQ(GetFileAttributesA((folder + "\\docs\\howto").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(PendingDeletions(), Lines{folder + "\\pmuninst.exe"}) << "no kept folder is scheduled";
     EXPECT_EQ(ProfileValue("quillet.ini"), "(none)");
