@@ -886,12 +886,10 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
 {
     const std::string folder = "C:\\Apps\\Quillet Notes";
     CreateDirectoryA("C:\\Apps", nullptr);
-    ASSERT_EQ(Drive(SECOND_SETUP_EXE,
-                  {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 C:\\Apps", "type 1099 Quillet Notes",
-                      "answer Choose a Folder | OK", "answer Close Running Copies First! | OK",
-                      "answer Install NT Service | No", "answer Installation Successful | No"})
-                  .back(),
-        Ended);
+    const Lines installation = {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 C:\\Apps",
+        "type 1099 Quillet Notes", "answer Choose a Folder | OK", "answer Close Running Copies First! | OK",
+        "answer Install NT Service | No", "answer Installation Successful | No"};
+    ASSERT_EQ(Drive(SECOND_SETUP_EXE, installation).back(), Ended);
     const Lines notPossible = {Box("Uninstall Not Possible",
                                    "This program does not belong to an installation of Quillet in this folder. "
                                    "Nothing was removed.",
@@ -915,20 +913,27 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     ASSERT_TRUE(DeleteFileA((folder + "\\quillet.exe").c_str()));
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
-    EXPECT_EQ(Drive(folder + "\\pmuninst.exe", QuilletRemovalAnswers),
-        (Lines{RemoveQuestion("Quillet", "Yes"),
-            CloseQuilletFirst,
-            RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
-                + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:"
-                  "\r\n"
-                + folder + "\\docs\r\n" + folder
-                + "\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n" + system
-                + "\\quillet.dll"),
-            Uninstalled}));
+    const Lines removed = {RemoveQuestion("Quillet", "Yes"), CloseQuilletFirst,
+        RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + folder
+            + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:\r\n"
+            + folder + "\\docs\r\n" + folder
+            + "\r\n\r\nKept in the Windows system directory, shared with other programs:\r\n" + system
+            + "\\quillet.dll"),
+        Uninstalled};
+    EXPECT_EQ(Drive(folder + "\\pmuninst.exe", QuilletRemovalAnswers), removed);
     EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe"}));
     EXPECT_EQ(GetFileAttributesA((folder + "\\docs\\howto").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(PendingDeletions(), Lines{folder + "\\pmuninst.exe"}) << "no kept folder is scheduled";
     EXPECT_EQ(ProfileValue("quillet.ini"), "(none)");
+
+    // Installed again over what stayed, and removed while a program holds the emptied docs\howto open, so
+    // that it can be neither removed nor listed: nothing in it is known to be the user's, and it is not named.
+    ASSERT_EQ(Drive(SECOND_SETUP_EXE, installation).back(), Ended);
+    const std::string howto = folder + "\\docs\\howto";
+    EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"), Join({"hold " + howto}, QuilletRemovalAnswers)), removed);
+    EXPECT_NE(GetFileAttributesA(howto.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe"}));
+    EXPECT_EQ(PendingDeletions(), Lines{folder + "\\pmuninst.exe"});
 }
 
 TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)

@@ -79,7 +79,8 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     Transcript transcript;
     std::vector<HANDLE> held;
     for (const std::string& path : scenario.heldFiles)
-        held.push_back(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        held.push_back(
+            CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     std::vector<WatchedWindow*> windows;
     for (const std::string& title : scenario.windows)
         windows.push_back(new WatchedWindow(title));

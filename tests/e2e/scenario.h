@@ -2,7 +2,8 @@
 // scenario: what to prepare before it starts and how to answer each screen.
 //
 // Scenario lines (# starts a comment):
-//   hold PATH               keep PATH open without sharing while the setup runs
+//   hold PATH               keep PATH (a file or a folder) open without sharing
+//                           while the setup runs
 //   window TITLE            show a window titled TITLE while the setup runs
 //   end-when PATH           end the program from outside, as the task manager
 //                           would, the moment PATH appears
