@@ -6,7 +6,8 @@
 # Then a product whose displayName and url hold a ';' and an unmatched '[', in
 # a folder of its own first packaged unsigned: signed from the environment,
 # signed again with a new certificate, an encrypted PEM key without its
-# password or with a wrong one, the password as an option, a failed package.
+# password or with a wrong one, a new key and certificate under the same
+# paths, the password as an option, a failed package.
 #   signing_test.sh SECOND_BUILD CERTIFICATE_DIR FOLDER
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -123,6 +124,31 @@ check "the uninstaller too" verifies "$build/uninstaller/pmuninst.exe" "$other"
 build "$folder/again.log"
 check "a build with nothing changed signs nothing again" silent "$folder/again.log" "Linking"
 check "nor packs" silent "$folder/again.log" "Packing"
+
+# New files under the same paths sign again: a certificate renewed for the
+# same key; then a new key, which fails, the certificate not being its own;
+# then a certificate for that key.
+renew() { # subject
+    cp "$other" "$folder/other-before.pem"
+    openssl req -x509 -new -key "$certificates/other.key" -passin pass:other-signing -days 30 -subj "$1" \
+        -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=digitalSignature" -out "$other" \
+        2>>"$folder/openssl.log"
+}
+renew "/CN=Other Test Publisher, renewed"
+build "$folder/renewed.log"
+check "a certificate renewed under the same path signs setup.exe again" verifies "$build/bin/setup.exe" "$other"
+check "not with the one before" test "$(verifies "$build/bin/setup.exe" "$folder/other-before.pem"; echo $?)" -ne 0
+check "and the uninstaller" verifies "$build/uninstaller/pmuninst.exe" "$other"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -aes-256-cbc -pass pass:other-signing \
+    -out "$certificates/other.key" 2>>"$folder/openssl.log"
+build "$folder/new-key.log"
+check "a new key under the same path fails the build" test $? -ne 0
+check "when osslsigncode finds it does not match the certificate" says "$folder/new-key.log" "osslsigncode says:"
+check "and leaves no setup program" absent "$build/bin/setup.exe"
+renew "/CN=Other Test Publisher, new key"
+build "$folder/new-key-certificate.log"
+check "its own certificate signs setup.exe" verifies "$build/bin/setup.exe" "$other"
+check "and the uninstaller" verifies "$build/uninstaller/pmuninst.exe" "$other"
 
 cmake --preset default -S "$root" -B "$build" -DSETUP_SIGN_PASSWORD=refused-secret >"$folder/option.log" 2>&1
 check "the password as a CMake option is refused" test $? -ne 0
