@@ -7,7 +7,8 @@
 # a folder of its own first packaged unsigned: signed from the environment,
 # signed again with a new certificate, an encrypted PEM key without its
 # password or with a wrong one, a new key and certificate under the same
-# paths, the password as an option, a failed package.
+# paths, the password as an option, a failed package, a signing stopped
+# midway.
 #   signing_test.sh SECOND_BUILD CERTIFICATE_DIR FOLDER
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -50,9 +51,11 @@ check "the right password signs again" verifies "$second/bin/setup.exe" "$quille
 
 # The second product under another name, in a folder of its own. osslsigncode
 # is the one the configuration found: a wrapper that notes its arguments and
-# the files of the build folder that hold the password while it signs.
+# the files of the build folder that hold the password while it signs, and
+# that, while the file $stop is there, stops the build as an interruption
+# would once half of the signed setup.exe is written.
 manifest=$folder/manifest/product.ini build=$folder/build notes=$folder/osslsigncode.arguments
-holders=$folder/password-holders
+holders=$folder/password-holders stop=$folder/stop-signing
 mkdir -p "$folder/manifest"
 cp "$root"/tests/e2e/quillet/* "$folder/manifest/"
 # Its icon, the second product's without the 48 pixel image, draws the packer's warning.
@@ -62,13 +65,18 @@ sed -i -e 's|^displayName = .*|displayName = Quillet; Notes [beta|' \
     -e 's|^version = .*|&\nurl = https://example.com/quillet;notes?[beta|' "$manifest"
 {
     echo '#!/usr/bin/env bash'
-    printf 'notes=%q build=%q holders=%q\n' "$notes" "$build" "$holders"
+    printf 'notes=%q build=%q holders=%q stop=%q\n' "$notes" "$build" "$holders" "$stop"
     echo 'printf "%s\n" "$*" >>"$notes"'
     echo '[ -z "$SETUP_SIGN_PASSWORD" ] || grep -rlF -- "$SETUP_SIGN_PASSWORD" "$build" >>"$holders"'
+    echo 'if [ -e "$stop" ] && [ "${@: -1}" = "$build/bin/setup.exe.signing" ]; then'
+    echo '    head -c 4096 "${@: -3:1}" >"${@: -1}"'
+    echo '    kill -KILL "$PPID"'
+    echo '    exit 1'
+    echo 'fi'
     printf 'exec %q "$@"\n' "$(command -v osslsigncode)"
 } >"$folder/osslsigncode"
 chmod +x "$folder/osslsigncode"
-rm -f "$notes" "$holders"
+rm -f "$notes" "$holders" "$stop"
 package() { # log, then tools/package's arguments
     local log=$1
     shift
@@ -166,9 +174,22 @@ check "nor an uninstaller" absent "$build/uninstaller/pmuninst.exe"
 cp "$folder/product.ini.good" "$manifest" # a new time, which a build compares
 unset SETUP_SIGN_CERT SETUP_SIGN_KEY SETUP_SIGN_PASSWORD_FILE
 
+# A signing stopped midway leaves its files beside setup.exe: the next build takes them away.
+touch "$stop"
+SETUP_SIGN_PKCS12=$certificates/quillet.p12 SETUP_SIGN_PASSWORD=quillet-signing build "$folder/stopped.log"
+check "a build stopped while it signs setup.exe fails" test $? -ne 0
+rm -f "$stop"
+leftovers=("$build/bin/setup.exe.unsigned" "$build/bin/setup.exe.signing" "$build/bin/setup.exe.certificate.pem")
+for leftover in "${leftovers[@]}"; do
+    check "leaving ${leftover##*/} beside it" test -e "$leftover"
+done
+
 package "$folder/unsigned-again.log" "$manifest" "$build"
 check "without a certificate the same folder packages unsigned again" test $? -eq 0
 check "byte for byte as the first time" cmp -s "$build/bin/setup.exe" "$folder/unsigned-setup.exe"
+for leftover in "${leftovers[@]}"; do
+    check "nothing of the stopped signing stays: ${leftover##*/}" absent "$leftover"
+done
 
 echo "signing: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
