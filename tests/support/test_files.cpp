@@ -134,4 +134,8 @@ void UnmapDrive(char letter)
         RunUnix("Z:\\bin\\rm -f \"" + link + "\"");
     for (int wait = 0; wait < 100 && GetFileAttributesA(root.c_str()) != INVALID_FILE_ATTRIBUTES; ++wait)
         Sleep(50);
+    // Wine keeps the drives it found for about a second when it names the
+    // drive of a final path: until then the folder's path may still come back
+    // through the letter that is gone.
+    Sleep(1500);
 }
