@@ -15,6 +15,7 @@ const char* JournalFlushesFailFor = "";
 bool JournalDoneUncertain;
 int JournalEndsAtRecord;
 int JournalEndsAtStep;
+bool JournalWithoutIdentities;
 
 namespace {
 
@@ -364,9 +365,14 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
     case JournalSetAside:
         return PutBack(path, aside, within, true);
     default:
-        return RemoveFile(path, within, step.identity ? &step.identity : nullptr)
-            && (!setAside || PutBack(path, aside, within, false));
+        break;
     }
+    // Nothing set aside yet: the earlier file still stands at the name, untouched.
+    if (setAside && GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES
+        && (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND))
+        return true;
+    return RemoveFile(path, within, step.identity ? &step.identity : nullptr)
+        && (!setAside || PutBack(path, aside, within, false));
 }
 
 const WCHAR* FolderFor(const Journal& journal, const char* name)
@@ -460,7 +466,7 @@ bool BeginJournal(Journal& journal, const char* folder)
     journal.checkedFolder[0] = '\0';
     journal.records = 0;
     journal.steps = 0;
-    journal.identities = KeepsIdentityOnRename(folder);
+    journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)

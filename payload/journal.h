@@ -97,6 +97,8 @@ extern bool JournalDoneUncertain;
 // takes its step of this number, every record before then on disk. 0 for none.
 extern int JournalEndsAtRecord;
 extern int JournalEndsAtStep;
+// For the tests: the run records no identities, as on a FAT volume.
+extern bool JournalWithoutIdentities;
 void CloseJournal(Journal& journal);
 
 // Whether the folders on the file's way may be made: none is made through a
