@@ -164,6 +164,13 @@ bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* o
     return false;
 }
 
+// Whether the open file is the one of this identity; any file when none is given.
+bool IsThatFile(HANDLE file, const uint64_t* identity)
+{
+    uint64_t actual = 0;
+    return !identity || (FileIdentity(file, &actual) && actual == *identity);
+}
+
 enum Found { FoundFile, NothingThere, CannotOpen };
 
 // Opens a file of the run's to delete or rename it. What is absent, or leads
@@ -192,8 +199,7 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
     Found found = OpenToChange(path, within, &file);
     if (found != FoundFile)
         return found == NothingThere;
-    uint64_t actual = 0;
-    if (identity && (!FileIdentity(file, &actual) || actual != *identity)) {
+    if (!IsThatFile(file, identity)) {
         CloseHandle(file);
         LogLine("Not the run's own, left: %s", path);
         return true;
@@ -439,6 +445,12 @@ HANDLE CreateWithin(const char* path, const WCHAR* within)
     return INVALID_HANDLE_VALUE;
 }
 
+// Where a step's file goes, and its staged name beside it.
+bool StagedPaths(const JournalStep& step, char* target, size_t targetSize, char* staged, size_t stagedSize)
+{
+    return TargetOf(step.name, target, targetSize) && SuffixedPath(target, StagedSuffix, step.staged, staged, stagedSize);
+}
+
 // Renames the file at path to newPath within the folder; with an identity,
 // only when it is that file.
 bool RenameWithin(const char* path, const char* newPath, const WCHAR* within, const uint64_t* identity)
@@ -446,8 +458,7 @@ bool RenameWithin(const char* path, const char* newPath, const WCHAR* within, co
     HANDLE file;
     if (OpenFileWithin(path, DELETE | FILE_READ_ATTRIBUTES, within, &file) != OpenedFile)
         return false;
-    uint64_t actual = 0;
-    bool renamed = (!identity || (FileIdentity(file, &actual) && actual == *identity)) && RenameOpenFile(file, newPath);
+    bool renamed = IsThatFile(file, identity) && RenameOpenFile(file, newPath);
     CloseHandle(file);
     return renamed;
 }
@@ -509,8 +520,7 @@ bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
     char target[PathBufferSize];
     char stagedPath[PathBufferSize];
     char aside[PathBufferSize] = "";
-    if (!TargetOf(step.name, target, sizeof target)
-        || !SuffixedPath(target, StagedSuffix, step.staged, stagedPath, sizeof stagedPath))
+    if (!StagedPaths(step, target, sizeof target, stagedPath, sizeof stagedPath))
         return false;
     if (step.kind == JournalStaged) {
         *staged = CreateWithin(stagedPath, within);
@@ -538,8 +548,7 @@ bool MakeStagedDurable(const Journal& journal, const JournalStep& step)
     char target[PathBufferSize];
     char staged[PathBufferSize];
     HANDLE file;
-    if (!TargetOf(step.name, target, sizeof target) || !SuffixedPath(target, StagedSuffix, step.staged, staged, sizeof staged)
-        || OpenFileWithin(staged, GENERIC_WRITE, FolderFor(journal, step.name), &file) != OpenedFile)
+    if (!StagedPaths(step, target, sizeof target, staged, sizeof staged) || OpenFileWithin(staged, GENERIC_WRITE, FolderFor(journal, step.name), &file) != OpenedFile)
         return false;
     bool durable = FlushFileBuffers(file) != 0;
     CloseHandle(file);
@@ -595,13 +604,12 @@ bool MayWrite(Journal& journal, const char* name, const char* target)
     return true;
 }
 
-Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged)
+namespace {
+
+// Whether an existing file may be replaced: one that cannot be written (held
+// open, read-only) is skipped and never touched, a folder refused.
+Preparation PrepareOverExisting(const Journal& journal, const char* name, const char* target, DWORD attributes)
 {
-    SystemFileAccess access(IsSystemName(name));
-    char path[PathBufferSize];
-    DWORD attributes = GetFileAttributesA(target);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path) ? Prepared : Refused;
     // A folder is no file the payload could replace.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return Refused;
@@ -618,10 +626,25 @@ Preparation PrepareStep(const Journal& journal, const char* name, const char* ta
         return Skipped;
     case OpenedFile:
         CloseHandle(existing);
-        return FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path) ? Prepared : Refused;
+        return Prepared;
     default:
         return Refused;
     }
+}
+
+} // namespace
+
+Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged)
+{
+    SystemFileAccess access(IsSystemName(name));
+    char path[PathBufferSize];
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        Preparation existing = PrepareOverExisting(journal, name, target, attributes);
+        if (existing != Prepared)
+            return existing;
+    }
+    return FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path) ? Prepared : Refused;
 }
 
 bool PrepareCommit(JournalStep& step)
