@@ -3,6 +3,7 @@
 #include "code_page.h"
 #include "file_system.h"
 #include "globals.h"
+#include "inflating.h"
 #include "journal.h"
 #include "record.h"
 #include "names.h"
@@ -101,19 +102,19 @@ bool FlushWrittenFolders(const PayloadArchiveTables& archive, const JournalStep*
     return true;
 }
 
-// Inflates every slice of file i into the open file, one write per slice.
-int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigned char* buffer,
-    libdeflate_decompressor* inflater)
+// Writes every inflated slice of file i into the open file, one write per slice.
+int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file)
 {
     for (int j = 0; j < archive.sliceCounts[i]; ++j) {
-        size_t length = WorkBufferSize;
+        const unsigned char* content = nullptr;
+        size_t length = 0;
         // A damaged slice is never written as if it had inflated.
-        if (!InflateSlice(inflater, buffer, &length, archive.sliceData[i][j], archive.sliceLengths[i][j])) {
+        if (!NextSlice(i, j, &content, &length)) {
             LogLine("Failed: slice %d of %s is damaged", j, archive.fileNames[i]);
             return ExtractWriteFailed;
         }
         DWORD written = 0;
-        if (!WriteFile(file, buffer, DWORD(length), &written, nullptr) || written != length)
+        if (!WriteFile(file, content, DWORD(length), &written, nullptr) || written != length)
             return ExtractWriteFailed;
     }
     return ExtractDone;
@@ -121,7 +122,7 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file, unsigne
 
 // Writes file i (or the record) under its staged name, with its stored time.
 int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, JournalStep& step,
-    unsigned char* buffer, libdeflate_decompressor* inflater, const WrittenNames& names)
+    const WrittenNames& names)
 {
     HANDLE file;
     if (!TakeStep(journal, step, &file)) {
@@ -130,7 +131,7 @@ int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, Jo
     }
     bool record = i == archive.fileCount;
     int result = record ? WriteInstallRecord(file, journal.folderFinal, names)
-                        : WriteSlices(archive, i, file, buffer, inflater);
+                        : WriteSlices(archive, i, file);
     if (result == ExtractDone && !record) {
         FILETIME time = FileTimeFromUnix(archive.fileTimes[i]);
         SetFileTime(file, nullptr, &time, &time); // result deliberately ignored: the file keeps the time of writing
@@ -140,6 +141,15 @@ int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, Jo
     if (result != ExtractDone)
         LogLine("Failed: %s could not be written in full", step.name);
     return result;
+}
+
+// Which of the archive's files the run stages, one byte each; null without memory.
+unsigned char* MarkStaged(const PayloadArchiveTables& archive, const JournalStep* steps)
+{
+    unsigned char* staged = static_cast<unsigned char*>(calloc(size_t(archive.fileCount) + 1, 1));
+    for (int i = 0; staged && i < archive.fileCount; ++i)
+        staged[i] = IsStaged(steps[i]);
+    return staged;
 }
 
 int Percent(int i, int count)
@@ -209,9 +219,7 @@ int RecordStagings(const PayloadArchiveTables& archive, Journal& journal, Journa
         return result;
     if (!FlushSteps(journal))
         return ExtractWriteFailed;
-    unsigned char* written = static_cast<unsigned char*>(calloc(size_t(count), 1));
-    for (int i = 0; written && i < archive.fileCount; ++i)
-        written[i] = IsStaged(steps[i]);
+    unsigned char* written = MarkStaged(archive, steps);
     bool sorted = written && SortWrittenNames(names, archive, written);
     free(written);
     if (!sorted) {
@@ -226,20 +234,22 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
     const WrittenNames& names, HWND dialog, ProgressSink sink)
 {
     int count = archive.fileCount + 1;
+    // The slices of the staged files are inflated ahead of their writing.
+    unsigned char* staged = MarkStaged(archive, steps);
+    if (!staged || !StartInflating(archive, staged)) {
+        free(staged);
+        LogLine("Failed: not enough memory to begin");
+        return ExtractOutOfMemory;
+    }
     int result = ExtractDone;
-    unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
-    // One decompressor for every slice of the run: inflating then takes no memory.
-    libdeflate_decompressor* inflater = libdeflate_alloc_decompressor();
-    if (!buffer || !inflater)
-        result = ExtractOutOfMemory;
     for (int i = 0; i < count && result == ExtractDone; ++i) {
         if (sink && i < archive.fileCount)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
         if (IsStaged(steps[i]))
-            result = WriteStaged(archive, i, journal, steps[i], buffer, inflater, names);
+            result = WriteStaged(archive, i, journal, steps[i], names);
     }
-    free(buffer);
-    libdeflate_free_decompressor(inflater);
+    StopInflating();
+    free(staged);
     for (int i = 0; i < count && result == ExtractDone; ++i)
         if (IsStaged(steps[i]) && !MakeStagedDurable(journal, steps[i]))
             result = ExtractWriteFailed;

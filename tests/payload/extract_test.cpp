@@ -1,5 +1,6 @@
 // Extraction and rollback on real files under Wine.
 #include "archive.h"
+#include "inflating.h"
 #include "journal.h"
 #include "payload.h"
 #include "test_files.h"
@@ -333,13 +334,35 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
 
 TEST_F(ExtractTest, DamagedSliceFailsAndIsNeverWrittenAsIfItInflated)
 {
-    TestArchive archive({{"good.txt", "good", 100}, {"bad.bin", Pattern(60000, 9), 200}, {"after.txt", "a", 300}});
-    archive.Damage(1, 1);
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
-    EXPECT_EQ(SinkCalls, (Calls{{"good.txt", 0}, {"bad.bin", 33}}));
-    EXPECT_EQ(ReadFileText("bad.bin.pmnew"), Pattern(30000, 9)) << "only the sound slice is on disk";
-    EXPECT_TRUE(DeleteFileA("bad.bin.pmnew")) << "the file was closed";
-    EXPECT_EQ(Entries(folder), std::vector<std::string>{"good.txt.pmnew"}) << "nothing is put in place";
+    DWORD_PTR processors = 0;
+    DWORD_PTR system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &processors, &system));
+    const DWORD_PTR oneProcessor = processors & (~processors + 1);
+    const struct {
+        const char* what;
+        size_t slices;
+        size_t damaged;
+        DWORD_PTR processors;
+    } cases[] = {{"the second of two", 2, 1, processors},
+        {"the first inflated into a buffer that held an earlier slice", InflatedSliceRing + 1, InflatedSliceRing,
+            processors},
+        {"the same on one processor, where the calling thread inflates", InflatedSliceRing + 1, InflatedSliceRing,
+            oneProcessor}};
+    for (const auto& c : cases) {
+        SinkCalls.clear();
+        const std::string content = Pattern(c.slices * SliceSize, 9);
+        TestArchive archive({{"good.txt", "good", 100}, {"bad.bin", content, 200}, {"after.txt", "a", 300}});
+        archive.Damage(1, c.damaged);
+        ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), c.processors)) << c.what;
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed) << c.what;
+        ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), processors)) << c.what;
+        EXPECT_EQ(SinkCalls, (Calls{{"good.txt", 0}, {"bad.bin", 33}})) << c.what;
+        EXPECT_EQ(ReadFileText("bad.bin.pmnew"), content.substr(0, c.damaged * SliceSize))
+            << c.what << ": only the sound slices are on disk";
+        EXPECT_TRUE(DeleteFileA("bad.bin.pmnew")) << c.what << ": the file was closed";
+        EXPECT_EQ(Entries(folder), std::vector<std::string>{"good.txt.pmnew"}) << c.what << ": nothing is put in place";
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
+    }
 }
 
 TEST_F(ExtractTest, SliceBeyondTheBufferOrItsRecordedLengthIsNeverWritten)
@@ -516,8 +539,8 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
     std::vector<FileState> before;
     for (const std::string& name : names)
         before.push_back(StateOf(folder + "\\" + name));
-    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"docs\\new.txt", "new", 1000},
-        {"extra.txt", Pattern(70000, 3), 1000}});
+    TestArchive archive({{"manual.htm", Pattern((InflatedSliceRing + 2) * SliceSize, 4), 1000},
+        {"docs\\new.txt", "new", 1000}, {"extra.txt", Pattern((InflatedSliceRing + 2) * SliceSize, 3), 1000}});
     int ends = 0;
     // Also as on a FAT volume, where a commit records no identity and the undo goes by the names.
     for (bool identities : {true, false})
@@ -548,6 +571,21 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
     }
     JournalWithoutIdentities = false;
     EXPECT_EQ(ends, 2 * (10 + 8)) << "ten records and eight steps, with identities and without";
+
+    // Ended at docs\new.txt's staging while the worker, given time, has
+    // filled the ring with extra.txt's slices and waits for buffers: the run
+    // still ends, and its undo is as above.
+    JournalEndsAtStep = 2;
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr,
+                  [](HWND, const char* name, int) {
+                      if (std::string(name) == "docs\\new.txt")
+                          Sleep(200);
+                  }),
+        ExtractCannotCreate);
+    JournalEndsAtStep = 0;
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(StateOf(folder + "\\manual.htm"), before[0]);
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "manual.htm", "notes.txt"}));
 
     // Ended before extra.txt's commit, and another program makes a file of
     // that name meanwhile: the undo deletes only what it proves the run's own.

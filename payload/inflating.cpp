@@ -1,0 +1,200 @@
+#include "inflating.h"
+#include <libdeflate.h>
+#include <stdlib.h>
+
+namespace {
+
+// A wait and a wake are each a system call: a worker waiting for buffers is
+// woken once this many are free, not for each one.
+constexpr int WakeBatch = InflatedSliceRing / 4;
+// The worker needs little stack: libdeflate keeps its state on the heap.
+constexpr SIZE_T WorkerStackSize = 64 * 1024;
+
+struct SlicePosition {
+    int file;
+    int slice;
+};
+
+struct InflatedSlice {
+    SlicePosition position;
+    size_t length;
+    bool sound;
+    bool done; // under the lock
+};
+
+// The one run's state, shared by the calling thread and the worker. Slice k
+// of the run (counting every slice to be written) lies in buffer k % ring.
+struct InflatingState {
+    const PayloadArchiveTables* archive;
+    const unsigned char* toWrite;
+    int ring; // InflatedSliceRing buffers, or one without a worker
+    unsigned char* buffers;
+    InflatedSlice slices[InflatedSliceRing];
+    // Each thread inflates with its own: a decompressor is not shared.
+    libdeflate_decompressor* workerInflater;
+    libdeflate_decompressor* callerInflater;
+    HANDLE worker; // null: the calling thread inflates every slice
+
+    // Under the lock.
+    SRWLOCK lock;
+    CONDITION_VARIABLE inflated; // the calling thread waits here for the slice it needs
+    CONDITION_VARIABLE freed;    // the worker waits here for buffers
+    int claimed;                 // slices either thread began to inflate
+    SlicePosition next;          // the position of slice `claimed`
+    int released;                // slices the calling thread is done with
+    bool damaged;                // a damaged slice was found: none after it is begun
+    bool stopping;
+    bool callerWaits;
+    bool workerWaits;
+
+    int taken; // the calling thread's own: slices NextSlice gave
+    bool failed;
+};
+
+InflatingState State;
+
+// The first slice at or after this one of a file to be written; past the last
+// file when none is left.
+SlicePosition FirstToWrite(SlicePosition at)
+{
+    const PayloadArchiveTables& archive = *State.archive;
+    while (at.file < archive.fileCount && (!State.toWrite[at.file] || at.slice >= archive.sliceCounts[at.file])) {
+        ++at.file;
+        at.slice = 0;
+    }
+    return at;
+}
+
+// Whether a slice may be begun: one is left, and its buffer is free.
+bool MayClaim()
+{
+    return !State.damaged && !State.stopping && State.next.file < State.archive->fileCount
+        && State.claimed - State.released < State.ring;
+}
+
+// Inflates the next slice into its buffer. Called with the lock held; the
+// lock is let go while inflating, the buffer being the claimant's alone.
+int InflateNext(libdeflate_decompressor* inflater)
+{
+    int k = State.claimed++;
+    InflatedSlice& slice = State.slices[k % State.ring];
+    slice.position = State.next;
+    slice.done = false;
+    State.next = FirstToWrite({State.next.file, State.next.slice + 1});
+    ReleaseSRWLockExclusive(&State.lock);
+    slice.length = WorkBufferSize;
+    slice.sound = InflateSlice(inflater, State.buffers + size_t(k % State.ring) * WorkBufferSize, &slice.length,
+        State.archive->sliceData[slice.position.file][slice.position.slice],
+        State.archive->sliceLengths[slice.position.file][slice.position.slice]);
+    AcquireSRWLockExclusive(&State.lock);
+    slice.done = true;
+    State.damaged = State.damaged || !slice.sound;
+    return k;
+}
+
+DWORD WINAPI InflateAhead(void*)
+{
+    AcquireSRWLockExclusive(&State.lock);
+    for (;;) {
+        if (MayClaim()) {
+            int k = InflateNext(State.workerInflater);
+            if (State.callerWaits && k == State.taken)
+                WakeConditionVariable(&State.inflated);
+        } else if (!State.damaged && !State.stopping && State.next.file < State.archive->fileCount) {
+            State.workerWaits = true;
+            SleepConditionVariableSRW(&State.freed, &State.lock, INFINITE, 0);
+            State.workerWaits = false;
+        } else {
+            break;
+        }
+    }
+    ReleaseSRWLockExclusive(&State.lock);
+    return 0;
+}
+
+bool MoreThanOneProcessor()
+{
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return false;
+    return (process & (process - 1)) != 0;
+}
+
+} // namespace
+
+bool StartInflating(const PayloadArchiveTables& archive, const unsigned char* toWrite)
+{
+    State = InflatingState{};
+    State.archive = &archive;
+    State.toWrite = toWrite;
+    State.next = FirstToWrite({0, 0});
+    bool ahead = MoreThanOneProcessor();
+    State.ring = ahead ? InflatedSliceRing : 1;
+    State.buffers = static_cast<unsigned char*>(malloc(size_t(State.ring) * WorkBufferSize));
+    State.callerInflater = libdeflate_alloc_decompressor();
+    State.workerInflater = ahead ? libdeflate_alloc_decompressor() : nullptr;
+    if (!State.buffers || !State.callerInflater || (ahead && !State.workerInflater)) {
+        StopInflating();
+        return false;
+    }
+    InitializeSRWLock(&State.lock);
+    InitializeConditionVariable(&State.inflated);
+    InitializeConditionVariable(&State.freed);
+    // Without the thread the calling thread inflates every slice, as on one processor.
+    if (ahead)
+        State.worker = CreateThread(nullptr, WorkerStackSize, InflateAhead, nullptr,
+            STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    return true;
+}
+
+bool NextSlice(int file, int slice, const unsigned char** content, size_t* length)
+{
+    if (State.failed)
+        return false;
+    AcquireSRWLockExclusive(&State.lock);
+    // The slice given before this one is done with.
+    State.released = State.taken;
+    if (State.workerWaits && State.claimed - State.released <= State.ring - WakeBatch)
+        WakeConditionVariable(&State.freed);
+    // While the slice it needs is not there, the calling thread inflates the
+    // next one itself rather than wait: in a long file both processors inflate.
+    const InflatedSlice& given = State.slices[State.taken % State.ring];
+    while (State.taken >= State.claimed || !given.done) {
+        if (MayClaim()) {
+            InflateNext(State.callerInflater);
+        } else if (State.taken < State.claimed) {
+            State.callerWaits = true;
+            SleepConditionVariableSRW(&State.inflated, &State.lock, INFINITE, 0);
+            State.callerWaits = false;
+        } else {
+            break; // no slice is left for it: after a damaged one, or past the last
+        }
+    }
+    bool found = State.taken < State.claimed && given.done;
+    ReleaseSRWLockExclusive(&State.lock);
+    if (!found || given.position.file != file || given.position.slice != slice || !given.sound) {
+        State.failed = true;
+        return false;
+    }
+    *content = State.buffers + size_t(State.taken % State.ring) * WorkBufferSize;
+    *length = given.length;
+    ++State.taken;
+    return true;
+}
+
+void StopInflating()
+{
+    if (State.worker) {
+        AcquireSRWLockExclusive(&State.lock);
+        State.stopping = true;
+        WakeConditionVariable(&State.freed);
+        ReleaseSRWLockExclusive(&State.lock);
+        WaitForSingleObject(State.worker, INFINITE);
+        CloseHandle(State.worker);
+    }
+    libdeflate_free_decompressor(State.workerInflater);
+    libdeflate_free_decompressor(State.callerInflater);
+    free(State.buffers);
+    State = InflatingState{};
+}
