@@ -4,7 +4,7 @@
 #include "run.h"
 #include "text.h"
 #include <stdlib.h>
-#include <stdlib.h>
+#include <winternl.h>
 
 namespace {
 
@@ -273,12 +273,16 @@ bool RenameOpenFile(HANDLE handle, const char* newPath)
     return renamed;
 }
 
+// The file index alone: GetFileInformationByHandle also asks for the volume's
+// serial number, which under Wine is a round trip to its mount manager (half
+// a millisecond a file, against 3 microseconds for this).
 bool FileIdentity(HANDLE handle, uint64_t* identity)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(handle, &information))
+    FILE_INTERNAL_INFORMATION information;
+    IO_STATUS_BLOCK status;
+    if (!NT_SUCCESS(NtQueryInformationFile(handle, &status, &information, sizeof information, FileInternalInformation)))
         return false;
-    *identity = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    *identity = uint64_t(information.IndexNumber.QuadPart);
     return true;
 }
 
