@@ -2,6 +2,7 @@
 #include "architecture.h"
 #include "code_page.h"
 #include "file_system.h"
+#include "flushing.h"
 #include "globals.h"
 #include "inflating.h"
 #include "journal.h"
@@ -120,7 +121,8 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file)
     return ExtractDone;
 }
 
-// Writes file i (or the record) under its staged name, with its stored time.
+// Writes file i (or the record) under its staged name, with its stored time,
+// and hands it over to be made durable.
 int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, JournalStep& step,
     const WrittenNames& names)
 {
@@ -136,10 +138,12 @@ int WriteStaged(const PayloadArchiveTables& archive, int i, Journal& journal, Jo
         FILETIME time = FileTimeFromUnix(archive.fileTimes[i]);
         SetFileTime(file, nullptr, &time, &time); // result deliberately ignored: the file keeps the time of writing
     }
-    if (!CloseHandle(file) && result == ExtractDone)
-        result = ExtractWriteFailed;
-    if (result != ExtractDone)
-        LogLine("Failed: %s could not be written in full", step.name);
+    if (result == ExtractDone) {
+        FlushAndClose(file);
+        return ExtractDone;
+    }
+    CloseHandle(file); // result deliberately ignored: the run has failed, and its undo deletes the staged file
+    LogLine("Failed: %s could not be written in full", step.name);
     return result;
 }
 
@@ -229,30 +233,32 @@ int RecordStagings(const PayloadArchiveTables& archive, Journal& journal, Journa
     return ExtractDone;
 }
 
-// Writes every staged file, then makes their data durable.
+// Writes every staged file, each made durable while the next are written.
 int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, JournalStep* steps,
     const WrittenNames& names, HWND dialog, ProgressSink sink)
 {
     int count = archive.fileCount + 1;
-    // The slices of the staged files are inflated ahead of their writing.
     unsigned char* staged = MarkStaged(archive, steps);
-    if (!staged || !StartInflating(archive, staged)) {
+    if (!staged || !StartFlushing()) {
         free(staged);
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
-    int result = ExtractDone;
+    // The slices of the staged files are inflated ahead of their writing.
+    int result = StartInflating(archive, staged) ? ExtractDone : ExtractOutOfMemory;
     for (int i = 0; i < count && result == ExtractDone; ++i) {
         if (sink && i < archive.fileCount)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
         if (IsStaged(steps[i]))
             result = WriteStaged(archive, i, journal, steps[i], names);
     }
-    StopInflating();
+    if (result != ExtractOutOfMemory)
+        StopInflating();
     free(staged);
-    for (int i = 0; i < count && result == ExtractDone; ++i)
-        if (IsStaged(steps[i]) && !MakeStagedDurable(journal, steps[i]))
-            result = ExtractWriteFailed;
+    if (!FinishFlushing() && result == ExtractDone) {
+        LogLine("Failed: the written files could not be made durable");
+        result = ExtractWriteFailed;
+    }
     return result;
 }
 

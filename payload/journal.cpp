@@ -542,19 +542,6 @@ bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
     return true;
 }
 
-bool MakeStagedDurable(const Journal& journal, const JournalStep& step)
-{
-    SystemFileAccess access(IsSystemName(step.name));
-    char target[PathBufferSize];
-    char staged[PathBufferSize];
-    HANDLE file;
-    if (!StagedPaths(step, target, sizeof target, staged, sizeof staged) || OpenFileWithin(staged, GENERIC_WRITE, FolderFor(journal, step.name), &file) != OpenedFile)
-        return false;
-    bool durable = FlushFileBuffers(file) != 0;
-    CloseHandle(file);
-    return durable;
-}
-
 bool RecordDone(Journal& journal)
 {
     const LARGE_INTEGER here = {};

@@ -78,8 +78,6 @@ bool FlushSteps(Journal& journal);
 // the earlier file aside and renames the staged file of the recorded identity
 // into place. False when it failed.
 bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged = nullptr);
-// Makes a staged file's data durable before its commit is recorded.
-bool MakeStagedDurable(const Journal& journal, const JournalStep& step);
 // Records that every file was committed. False when that record may not be
 // on disk: it is then taken back, and never counts as done for this process.
 bool RecordDone(Journal& journal);
