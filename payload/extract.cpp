@@ -50,7 +50,7 @@ bool IsStaged(const JournalStep& step)
 int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, JournalStep& step)
 {
     const char* name = NameOf(archive, i);
-    step = {JournalStaged, NoSuffix, NoSuffix, 0, name};
+    step = {JournalStaged, NoSuffix, NoSuffix, 0, name, false};
     SystemFileAccess access(IsSystemName(name));
     char target[PathBufferSize];
     if (!TargetOf(name, target, sizeof target))
@@ -64,13 +64,18 @@ int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, Journ
         return ExtractCannotCreate;
     }
     int staged = NoSuffix;
-    switch (PrepareStep(journal, name, target, &staged)) {
+    Preparation preparation = PrepareStep(journal, name, target, &staged);
+    // Never the record: the earlier one would not name what this run writes.
+    if (i == archive.fileCount && preparation != Prepared)
+        preparation = Refused;
+    switch (preparation) {
     case Prepared:
+    case Deferred:
         step.staged = staged;
+        step.held = preparation == Deferred;
         return ExtractDone;
     case Skipped:
-        // Never the record: the earlier one would not name what this run writes.
-        return i < archive.fileCount ? ExtractDone : ExtractCannotCreate;
+        return ExtractDone;
     default:
         LogLine("Failed: %s could not be replaced", target);
         return ExtractCannotCreate;

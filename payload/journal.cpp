@@ -21,6 +21,10 @@ namespace {
 
 // The files this run could only leave for Windows to delete when it restarts.
 int ScheduledFiles;
+int ReplacedAtRestart;
+// The read-only files the run kept, for the user to be told of.
+char KeptList[KeptListSize];
+int KeptCount;
 // Why the last settling left its journal, and the folder it names.
 JournalCause Unsettled;
 const char* UnsettledFolder = "";
@@ -115,11 +119,12 @@ bool ReadSuffix(const char* text, bool noneAllowed, int* number)
 // names a file the packer may not.
 bool ReadStep(char kind, const char* text, JournalStep& step)
 {
-    step = {kind, 0, NoSuffix, 0, text};
+    step = {kind, 0, NoSuffix, 0, text, kind == JournalAtRestart};
     unsigned long high = 0;
     unsigned long low = 0;
     switch (kind) {
     case JournalStaged:
+    case JournalAtRestart:
         if (!ReadSuffix(text, false, &step.staged))
             return false;
         step.name = text + 2;
@@ -365,6 +370,7 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
         return !setAside || RemoveFile(aside, within);
     switch (step.kind) {
     case JournalStaged:
+    case JournalAtRestart: // the restart finds no staged file to move, and replaces nothing
         return RemoveFile(staged, within);
     case JournalCreated:
         return RemoveFile(path, within);
@@ -475,6 +481,8 @@ bool BeginJournal(Journal& journal, const char* folder)
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.checkedFolder[0] = '\0';
+    KeptList[0] = '\0';
+    KeptCount = 0;
     journal.records = 0;
     journal.steps = 0;
     journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
@@ -492,9 +500,9 @@ bool BeginJournal(Journal& journal, const char* folder)
 bool RecordStep(Journal& journal, const JournalStep& step)
 {
     char text[JournalTextSize];
-    if (step.kind == JournalStaged)
+    if (step.kind == JournalStaged || step.kind == JournalAtRestart)
         return FormatText(text, sizeof text, "%d %s", step.staged, step.name)
-            && WriteRecord(journal, JournalStaged, text);
+            && WriteRecord(journal, step.kind, text);
     char identity[2 * ChecksumDigits + 1];
     WriteHex(identity, (unsigned long)(step.identity >> 32));
     WriteHex(identity + ChecksumDigits, (unsigned long)(step.identity & 0xffffffffu));
@@ -529,6 +537,16 @@ bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
         bool identified = (journal.identities || !within) && FileIdentity(*staged, &step.identity);
         step.identity = identified ? step.identity : 0;
         return *staged != INVALID_HANDLE_VALUE;
+    }
+    if (step.kind == JournalAtRestart) {
+        // Both names lie in the one folder: a link put in its place before the
+        // restart leads the two elsewhere together, where no staged file waits.
+        bool scheduled = MoveFileExA(stagedPath, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
+        ScheduledFiles += scheduled ? 1 : 0;
+        ReplacedAtRestart += scheduled ? 1 : 0;
+        LogLine(scheduled ? "In use: %s, replaced by %s when Windows restarts" : "In use: %s, and %s could not be left for the restart",
+            target, stagedPath);
+        return scheduled;
     }
     bool setAside = step.aside != NoSuffix;
     if (setAside
@@ -593,8 +611,8 @@ bool MayWrite(Journal& journal, const char* name, const char* target)
 
 namespace {
 
-// Whether an existing file may be replaced: one that cannot be written (held
-// open, read-only) is skipped and never touched, a folder refused.
+// Whether an existing file may be replaced: a read-only one is skipped and
+// never touched, one held open is replaced at the restart, a folder refused.
 Preparation PrepareOverExisting(const Journal& journal, const char* name, const char* target, DWORD attributes)
 {
     // A folder is no file the payload could replace.
@@ -602,6 +620,11 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
         return Refused;
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         LogLine("Skipped: %s, it is read-only", target);
+        size_t used = TextLength(KeptList);
+        // A name that does not fit is counted: the list says how many more there are.
+        if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
+            KeptList[used] = '\0';
+        ++KeptCount;
         return Skipped;
     }
     // Opened for writing as the file would be rewritten, without cutting it: a
@@ -609,8 +632,7 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
     HANDLE existing;
     switch (OpenFileWithin(target, GENERIC_WRITE | DELETE, FolderFor(journal, name), &existing)) {
     case DeniedFile:
-        LogLine("Skipped: %s, another program holds it open", target);
-        return Skipped;
+        return Deferred;
     case OpenedFile:
         CloseHandle(existing);
         return Prepared;
@@ -626,12 +648,14 @@ Preparation PrepareStep(const Journal& journal, const char* name, const char* ta
     SystemFileAccess access(IsSystemName(name));
     char path[PathBufferSize];
     DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        Preparation existing = PrepareOverExisting(journal, name, target, attributes);
-        if (existing != Prepared)
-            return existing;
-    }
-    return FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path) ? Prepared : Refused;
+    Preparation existing = attributes == INVALID_FILE_ATTRIBUTES
+        ? Prepared
+        : PrepareOverExisting(journal, name, target, attributes);
+    if (existing == Skipped || existing == Refused)
+        return existing;
+    if (!FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path))
+        return Refused;
+    return *staged > 0 ? Deferred : existing;
 }
 
 bool PrepareCommit(JournalStep& step)
@@ -639,10 +663,12 @@ bool PrepareCommit(JournalStep& step)
     SystemFileAccess access(IsSystemName(step.name));
     char target[PathBufferSize];
     char aside[PathBufferSize];
-    step.kind = JournalCommitted;
+    step.kind = step.held ? JournalAtRestart : JournalCommitted;
     step.aside = NoSuffix;
     if (!TargetOf(step.name, target, sizeof target))
         return false;
+    if (step.held)
+        return true;
     return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES
         || FreeSuffixedPath(target, SetAsideSuffix, &step.aside, aside, sizeof aside);
 }
@@ -650,6 +676,23 @@ bool PrepareCommit(JournalStep& step)
 bool TargetOf(const char* name, char* out, size_t size)
 {
     return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
+}
+
+int ReadOnlyFilesKept(char* list, size_t size)
+{
+    int listed = 0;
+    for (const char* at = KeptList; *at; ++at)
+        listed += *at == '\n' ? 1 : 0;
+    bool whole = listed == KeptCount ? CopyText(list, size, KeptList)
+                                     : FormatText(list, size, "%s... and %d more.", KeptList, KeptCount - listed);
+    if (!whole)
+        list[0] = '\0';
+    return KeptCount;
+}
+
+int FilesReplacedAtRestart()
+{
+    return ReplacedAtRestart;
 }
 
 int FilesAwaitingRestart()

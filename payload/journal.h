@@ -23,6 +23,8 @@
 //                        is renamed to the name; the earlier file there is
 //                        first renamed to ".pmold" added (a is 0) or ".a.pmold"
 //                        (1 to 9), or a is "-" when there was none
+//   R s name             the file at the name is held open: the staged file s
+//                        replaces it when Windows restarts
 //   D                    every file was committed: what was set aside may go
 // An earlier build wrote "A a name" (set aside as above) and "C name" (created
 // in place); such a journal is settled as that build settled it.
@@ -39,6 +41,7 @@
 constexpr char JournalFolder = 'F';
 constexpr char JournalStaged = 'S';
 constexpr char JournalCommitted = 'M';
+constexpr char JournalAtRestart = 'R';
 constexpr char JournalDone = 'D';
 constexpr char JournalSetAside = 'A';
 constexpr char JournalCreated = 'C';
@@ -59,11 +62,12 @@ struct Journal {
 
 // A step of the run: staging a file, or committing a staged one.
 struct JournalStep {
-    char kind;         // JournalStaged or JournalCommitted
+    char kind;         // JournalStaged, JournalCommitted or JournalAtRestart
     int staged;        // the staged name's suffix number
     int aside;         // the set-aside name's suffix number, or NoSuffix
     uint64_t identity; // the staged file's; 0 where a rename may change it
     const char* name;  // the stored name
+    bool held;         // the file at its place is held open: committed at the restart
 };
 
 // Starts the journal of a run into the folder (the current directory); false
@@ -76,7 +80,8 @@ bool FlushSteps(Journal& journal);
 // Takes a step whose record is durable. Staging creates the staged file, new,
 // gives its handle and fills in its identity for the commit; a commit sets
 // the earlier file aside and renames the staged file of the recorded identity
-// into place. False when it failed.
+// into place, or, for a held file, leaves the replacement to the restart.
+// False when it failed.
 bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged = nullptr);
 // Records that every file was committed. False when that record may not be
 // on disk: it is then taken back, and never counts as done for this process.
@@ -103,14 +108,17 @@ void CloseJournal(Journal& journal);
 // link or junction that leads out of the folder.
 bool MayWrite(Journal& journal, const char* name, const char* target);
 
-enum Preparation { Prepared, Skipped, Refused };
-// Whether the file of a stored name may be staged at target: a file that
-// cannot be written (held open, read-only) is skipped and never touched; a
+enum Preparation { Prepared, Deferred, Skipped, Refused };
+// Whether the file of a stored name may be staged at target: a read-only file
+// is skipped and never touched; one held open is staged and replaced when
+// Windows restarts (Deferred), as is one beside which an earlier run's staged
+// file waits for the restart, so that the two replace it in their order; a
 // folder in its place is refused. With staged, the free suffix number of the
 // staged name.
 Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged);
 // Fills in a commit's set-aside suffix: the first free one when a file stands
-// at the stored name's place now, else NoSuffix. False when none is free.
+// at the stored name's place now, else NoSuffix; a held file's commit is left
+// for the restart and sets nothing aside. False when no suffix is free.
 bool PrepareCommit(JournalStep& step);
 // Where a stored name is written: in the system directory, or below the current one.
 bool TargetOf(const char* name, char* out, size_t size);

@@ -68,6 +68,12 @@ const char StartupGroupCaption[] = "Add To Startup Group";
 const char NtServiceCaption[] = "Install NT Service";
 const char SuccessCaption[] = "Installation Successful";
 const char SuccessFormat[] = "%s has been successfully installed on your system. Would you like to start %s now?";
+const char RestartCaption[] = "Restart to Complete the Installation";
+const char RestartFormat[] =
+    "Some files of %s were in use and could not be replaced now. Windows replaces them when it restarts, which "
+    "completes the installation.";
+const char KeptCaption[] = "Read-Only Files Kept";
+const char KeptFormat[] = "These files of %s are read-only, so they were kept as they were:\r\n\r\n%s";
 const char NeedsWindows64Caption[] = "Setup";
 const char NeedsWindows64Format[] = "%s needs a 64-bit version of Windows.";
 
@@ -84,6 +90,22 @@ const char* ExtractFailureText(int result)
     default:
         return CannotCreateText;
     }
+}
+
+// Tells what the installation left undone: files in use that Windows replaces
+// when it restarts, and read-only files kept as they were.
+void ReportWhatWaits()
+{
+    char text[MessageBufferSize];
+    if (FilesReplacedAtRestart() > 0) {
+        FormatText(text, sizeof text, RestartFormat, ProductConfig.displayName);
+        ShowInformation(BackdropWindow, RestartCaption, text);
+    }
+    char names[KeptListSize + 64];
+    if (ReadOnlyFilesKept(names, sizeof names) == 0)
+        return;
+    FormatText(text, sizeof text, KeptFormat, ProductConfig.displayName, names);
+    ShowInformation(BackdropWindow, KeptCaption, text);
 }
 
 // The message for an earlier run's journal that stays, naming why; false when none stays.
@@ -264,6 +286,7 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
         DestroyWindow(progress);
 
     RegisterWithShell();
+    ReportWhatWaits();
 
     char question[MessageBufferSize];
     FormatText(question, sizeof question, SuccessFormat, ProductConfig.displayName, ProductConfig.displayName);

@@ -454,20 +454,43 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     WriteFile(old, "old", 3, &written, nullptr);
     CloseHandle(old);
 
+    // The uninstaller made read-only by its user: kept as it is, and named.
+    const std::string uninstaller = Home + "\\pmuninst.exe";
+    SetModified(uninstaller, 1000000000);
+    SetFileAttributesA(uninstaller.c_str(), FILE_ATTRIBUTE_READONLY);
+
     EXPECT_EQ(RunShipped({"hold " + manual, "window Pelmora - Options", "window About Pelmora",
                   "answer END USER LICENSE AGREEMENT | I Accept",
                   "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
-                  "answer Add To Startup Group | No", "answer Installation Successful | No"}),
+                  "answer Add To Startup Group | No", "answer Restart to Complete the Installation | OK",
+                  "answer Read-Only Files Kept | OK", "answer Installation Successful | No"}),
         (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
-            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"), Success("Pelmora", "No"), Ended,
-            "window \"Pelmora - Options\" was left alone", "window \"About Pelmora\" was left alone"}))
+            Box("Add To Startup Group", StartupPrompt, "Yes,No", "No"),
+            Box("Restart to Complete the Installation",
+                "Some files of Pelmora were in use and could not be replaced now. Windows replaces them when it "
+                "restarts, which completes the installation.",
+                "OK", "OK"),
+            Box("Read-Only Files Kept",
+                "These files of Pelmora are read-only, so they were kept as they were:\r\n\r\npmuninst.exe\r\n", "OK",
+                "OK"),
+            Success("Pelmora", "No"), SetupEnded(3010), "window \"Pelmora - Options\" was left alone",
+            "window \"About Pelmora\" was left alone"}))
         << "the windows of a program outside the folder are left alone, whatever their titles";
     EXPECT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0) << "the running copy was told to quit";
     CloseHandle(running);
     Lines files = WithoutRecord(ListFiles(Home));
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[0].substr(0, 14), "help.htm | 3 |") << "held open: kept until the restart";
+    EXPECT_EQ(files[1], "help.htm.pmnew" + ShippedFiles()[0].substr(8)) << "staged beside it, with its stored time";
+    EXPECT_EQ(files[2], ShippedFiles()[1]) << "rewritten with its stored time";
+    EXPECT_EQ(files[3], "pmuninst.exe | 59392 | 1000000000") << "read-only: kept as it was";
+
+    SimulateRestart();
+    SetFileAttributesA(uninstaller.c_str(), FILE_ATTRIBUTE_NORMAL);
+    files = WithoutRecord(ListFiles(Home));
     ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(files[0].substr(0, 14), "help.htm | 3 |") << "held open: skipped, kept as it was";
-    EXPECT_EQ(files[1], ShippedFiles()[1]) << "rewritten with its stored time";
+    EXPECT_EQ(files[0], ShippedFiles()[0]) << "the restart put the new version in its place";
+    EXPECT_EQ(files[1], ShippedFiles()[1]);
 }
 
 TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
@@ -1246,7 +1269,7 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
         "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
         "1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n1618\tanother "
         "setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n3010\tinstalled; "
-        "a file of the earlier version goes when Windows restarts";
+        "a file in use is replaced, or one of the earlier version goes, when Windows restarts";
     // An unclosed quote is left to the switches' table: once, under load, Wine did not start a program
     // whose command line ended in one.
     for (const std::string& bad : {std::string("/X"), std::string("/LOG=\"C:\\x\"y"), std::string("/D=")}) {

@@ -3,6 +3,7 @@
 #include "inflating.h"
 #include "journal.h"
 #include "payload.h"
+#include "installed_state.h"
 #include "test_files.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -279,16 +280,45 @@ TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "first.txt.pmnew"})) << "nothing is put in place";
 }
 
-TEST_F(ExtractTest, FileHeldOpenIsSkippedAndLaterFilesAreWritten)
+TEST_F(ExtractTest, FileHeldOpenIsReplacedWhenWindowsRestarts)
 {
     WriteFileText("held.txt", "old");
     HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const int replaced = FilesReplacedAtRestart();
+    const int awaiting = FilesAwaitingRestart();
+    const std::vector<std::string> pending = PendingReplacements();
     TestArchive archive({{"held.txt", "new", 100}, {"later.txt", "later", 200}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
     CloseHandle(held);
     EXPECT_EQ(ReadFileText("held.txt"), "old");
+    EXPECT_EQ(ReadFileText("held.txt.pmnew"), "new") << "staged beside it for the restart";
     EXPECT_EQ(ReadFileText("later.txt"), "later");
+    EXPECT_EQ(FilesReplacedAtRestart(), replaced + 1);
+    EXPECT_EQ(FilesAwaitingRestart(), awaiting + 1);
+    std::vector<std::string> expected = pending;
+    expected.push_back(folder + "\\held.txt.pmnew > " + folder + "\\held.txt");
+
+    // Another version before the restart, the file no longer held: it replaces
+    // the file too, after the one that waits, so that the restart leaves the later.
+    TestArchive later({{"held.txt", "later", 300}});
+    EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("held.txt"), "old");
+    EXPECT_EQ(ReadFileText("held.txt.1.pmnew"), "later");
+    expected.push_back(folder + "\\held.txt.1.pmnew > " + folder + "\\held.txt");
+    EXPECT_EQ(PendingReplacements(), expected);
+
+    // A run that fails once its replacement is left for the restart deletes its
+    // staged file: the restart then finds nothing to move.
+    TestArchive failing({{"held.txt", "failing", 400}, {"later.txt", "later", 400}});
+    JournalEndsAtStep = 6; // the record's commit, after held.txt's replacement was scheduled
+    EXPECT_EQ(ExtractArchive(failing.tables, nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
+    EXPECT_EQ(ReadFileText("held.txt.2.pmnew"), "failing");
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("held.txt.2.pmnew"), "<missing>");
+    EXPECT_EQ(ReadFileText("held.txt.1.pmnew"), "later") << "what an earlier run left for the restart stays";
+    EXPECT_EQ(ReadFileText("held.txt"), "old");
 }
 
 TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
@@ -298,6 +328,26 @@ TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
     TestArchive archive({{"locked.txt", "new", 100}, {"later.txt", "later", 200}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("later.txt"), "later");
+    char kept[KeptListSize + 64];
+    EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 1);
+    EXPECT_STREQ(kept, "locked.txt\r\n") << "named for the user";
+    // Names to the list's last byte, and one more, which is counted: 101 of ten
+    // bytes with their line ends, one of thirteen, then the one that does not fit.
+    std::vector<TestFile> many;
+    for (int i = 0; i < 101; ++i)
+        many.push_back({"r" + std::to_string(100 + i) + ".txt", "new", 100});
+    many.push_back({"fill.it.txt", "new", 100});
+    many.push_back({"over.txt", "new", 100});
+    for (const TestFile& file : many) {
+        WriteFileText(file.name, "old");
+        SetFileAttributesA(file.name.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+    TestArchive full(many);
+    EXPECT_EQ(ExtractArchive(full.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 103);
+    std::string listed = kept;
+    EXPECT_EQ(listed.size(), KeptListSize - 1 + std::string("... and 1 more.").size());
+    EXPECT_EQ(listed.substr(listed.size() - 28), "fill.it.txt\r\n... and 1 more.");
     // Root writes read-only files all the same; extract_test_unprivileged runs this as a plain user.
     if (!GetEnvironmentVariableA("SETUP_UNPRIVILEGED", nullptr, 0) && ReadFileText("locked.txt") == "new")
         GTEST_SKIP() << "running as root, which writes read-only files all the same";
@@ -503,7 +553,8 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "manual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
         << "the record names what the run wrote, and never the user's notes";
 
-    // A later version drops a file and finds another held: the record still names both. Lines that
+    // A later version drops a file and finds another held, which it leaves for the restart to
+    // replace: the record names both, the held one as written. Lines that
     // name no file the packer could have given (the folder may be writable by users) are not carried on.
     std::string forged;
     for (const char* line : {"..\\outside.txt", "docs\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt",
@@ -514,7 +565,8 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
     CloseHandle(held);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "held.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "docs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\nheld.txt\r\n");
+    EXPECT_EQ(ReadFileText("held.txt.pmnew"), "later");
 }
 
 TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)

@@ -174,7 +174,10 @@ std::vector<std::string> SystemSnapshot()
     return lines;
 }
 
-std::vector<std::string> PendingDeletions()
+namespace {
+
+// The restart's schedule: pairs of a source and its new name, or nothing for a deletion.
+std::vector<std::string> PendingOperations()
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -184,11 +187,9 @@ std::vector<std::string> PendingDeletions()
     LONG status = RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
         reinterpret_cast<BYTE*>(data.data()), &length);
     RegCloseKey(key);
-    std::vector<std::string> deletions;
-    if (status != ERROR_SUCCESS)
-        return deletions;
-    // Pairs of zero-terminated texts: a source, and its new name or nothing for a deletion.
     std::vector<std::string> texts;
+    if (status != ERROR_SUCCESS)
+        return texts;
     for (size_t at = 0; at < length && data[at];) {
         std::string text(&data[at]);
         texts.push_back(text);
@@ -198,10 +199,34 @@ std::vector<std::string> PendingDeletions()
             ++at;
         }
     }
+    return texts;
+}
+
+std::string WithoutNtPrefix(const std::string& path)
+{
+    return path.substr(path.rfind("\\??\\", 0) == 0 ? 4 : 0);
+}
+
+} // namespace
+
+std::vector<std::string> PendingDeletions()
+{
+    std::vector<std::string> texts = PendingOperations();
+    std::vector<std::string> deletions;
     for (size_t i = 0; i + 1 < texts.size(); i += 2)
         if (texts[i + 1].empty())
-            deletions.push_back(texts[i].substr(texts[i].rfind("\\??\\", 0) == 0 ? 4 : 0));
+            deletions.push_back(WithoutNtPrefix(texts[i]));
     return deletions;
+}
+
+std::vector<std::string> PendingReplacements()
+{
+    std::vector<std::string> texts = PendingOperations();
+    std::vector<std::string> replacements;
+    for (size_t i = 0; i + 1 < texts.size(); i += 2)
+        if (texts[i + 1].rfind("!", 0) == 0)
+            replacements.push_back(WithoutNtPrefix(texts[i]) + " > " + WithoutNtPrefix(texts[i + 1].substr(1)));
+    return replacements;
 }
 
 std::vector<std::string> GroupLinks(const std::string& group)

@@ -19,6 +19,8 @@ std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM v
 std::vector<std::string> SystemSnapshot();
 // The files and folders whose deletion waits for the next restart.
 std::vector<std::string> PendingDeletions();
+// The files that replace others at the next restart: "source > target".
+std::vector<std::string> PendingReplacements();
 // Each link of a Start menu group, for all users and for this one:
 // "all users: name.lnk -> target | working folder" or "user: ...".
 std::vector<std::string> GroupLinks(const std::string& group);
