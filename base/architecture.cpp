@@ -1,4 +1,5 @@
 #include "architecture.h"
+#include "names.h"
 #include "code_page.h"
 #include "path_limits.h"
 #include "product.h"
@@ -16,6 +17,13 @@ bool OtherRegistryView(REGSAM* view)
     bool productViewIs64Bit = ProductDetails.sixtyFourBit || sizeof(void*) == 8;
     *view = productViewIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
     return true;
+}
+
+bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
+{
+    return ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
+               size)
+        && !FullPathProblem(out);
 }
 
 bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size)

@@ -19,6 +19,10 @@ bool OtherRegistryView(REGSAM* view);
 // process's code page. False, out left empty, when there is none, it is
 // empty, or it does not fit or cannot be held there.
 bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size);
+// The folder of 64-bit programs, which the shell tells a 32-bit program only
+// as its own: read where Windows keeps it, in the 64-bit registry view, not
+// from an environment the user may have set. False where it is not there.
+bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size);
 
 // Turns the file system's redirection off, for a 64-bit product's system
 // files, around exactly the operations on them: from construction to

@@ -40,14 +40,9 @@ const char* ReadEnvironment(const char* name, char* buffer, DWORD size)
     return (length == 0 || length >= size) ? nullptr : buffer;
 }
 
-// The folder of 64-bit programs, which the shell tells a 32-bit program only
-// as its own: read where Windows keeps it, in the 64-bit registry view, not
-// from an environment the user may have set.
-bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
+bool ProposeSixtyFourBitProgramsFolder(char* out, DWORD size)
 {
-    if (ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
-            size)
-        && !FullPathProblem(out))
+    if (ReadSixtyFourBitProgramsFolder(out, size))
         return true;
     LogLine("The folder of 64-bit programs is not in the registry: the program's own is proposed");
     return false;
@@ -60,7 +55,7 @@ bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
 bool ProposeProgramFilesFolder()
 {
     char programs[PathBufferSize];
-    bool found = ProductDetails.sixtyFourBit ? ReadSixtyFourBitProgramsFolder(programs, sizeof programs)
+    bool found = ProductDetails.sixtyFourBit ? ProposeSixtyFourBitProgramsFolder(programs, sizeof programs)
                                              : SystemFolderPath(CSIDL_PROGRAM_FILESX86, programs, sizeof programs);
     found = found || SystemFolderPath(CSIDL_PROGRAM_FILES, programs, sizeof programs);
     return found && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs, ProductConfig.folderName);

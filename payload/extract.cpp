@@ -250,14 +250,15 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
         return ExtractOutOfMemory;
     }
     // The slices of the staged files are inflated ahead of their writing.
-    int result = StartInflating(archive, staged) ? ExtractDone : ExtractOutOfMemory;
+    bool inflating = StartInflating(archive, staged);
+    int result = inflating ? ExtractDone : ExtractOutOfMemory;
     for (int i = 0; i < count && result == ExtractDone; ++i) {
         if (sink && i < archive.fileCount)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
         if (IsStaged(steps[i]))
             result = WriteStaged(archive, i, journal, steps[i], names);
     }
-    if (result != ExtractOutOfMemory)
+    if (inflating)
         StopInflating();
     free(staged);
     if (!FinishFlushing() && result == ExtractDone) {

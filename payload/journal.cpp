@@ -6,8 +6,10 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
+#include "schedule.h"
 #include "run.h"
 #include "text.h"
+#include <shlobj.h>
 #include <libdeflate.h>
 #include <string.h>
 
@@ -22,6 +24,7 @@ namespace {
 // The files this run could only leave for Windows to delete when it restarts.
 int ScheduledFiles;
 int ReplacedAtRestart;
+bool ScheduledReplacements; // by this settling, not yet made durable
 // The read-only files the run kept, for the user to be told of.
 char KeptList[KeptListSize];
 int KeptCount;
@@ -348,6 +351,69 @@ bool PutBack(const char* path, const char* aside, const WCHAR* within, bool clea
     return back;
 }
 
+// Whether a held file in the folder may be left for the restart to replace:
+// only within the system's folders for programs and the Windows folder, where
+// no one but administrators may put a link in a folder's place before then.
+bool ReplacesAtRestart(const WCHAR* folderFinal)
+{
+    const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_WINDOWS, -1};
+    char folder[PathBufferSize];
+    WCHAR final[FinalPathSize];
+    for (int place : places) {
+        // The 64-bit programs' folder, which a 32-bit program is not told: where Windows keeps it.
+        bool found = place < 0 ? ReadSixtyFourBitProgramsFolder(folder, sizeof folder)
+                               : SystemFolderPath(place, folder, sizeof folder);
+        if (found && FinalFolderPath(folder, final, FinalPathSize) && FinalPathIsWithin(folderFinal, final))
+            return true;
+    }
+    return false;
+}
+
+// Whether an earlier run left a staged file to replace this stored name's file at the restart.
+bool ReplacementWaits(const Journal& journal, const char* name)
+{
+    WCHAR target[FinalPathSize];
+    size_t folder = size_t(lstrlenW(journal.folderFinal));
+    if (folder + 1 >= FinalPathSize)
+        return false;
+    CopyMemory(target, journal.folderFinal, folder * sizeof(WCHAR));
+    target[folder] = L'\\';
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, target + folder + 1, int(FinalPathSize - folder - 1)))
+        return false;
+    for (WCHAR* at = target; *at; ++at)
+        *at = *at == L'/' ? L'\\' : *at;
+    return ReplacementScheduledFor(target);
+}
+
+// Leaves the staged file to replace the held one at path when Windows
+// restarts, both named by their final paths (no drive letter of a session's
+// own, no link as it leads now). A staged file no longer there was moved by
+// a restart already.
+bool ScheduleReplacement(const char* staged, int number, const char* path, const WCHAR* within)
+{
+    HANDLE file;
+    Found found = OpenToChange(staged, within, &file);
+    if (found != FoundFile)
+        return found == NothingThere;
+    // The target is the staged file's final path without its staged suffix.
+    WCHAR source[FinalPathSize];
+    WCHAR target[FinalPathSize];
+    size_t suffix = TextLength(StagedSuffix) + (number > 0 ? 2 : 0);
+    bool named = FinalPathOf(file, source, FinalPathSize) && size_t(lstrlenW(source)) > suffix;
+    CloseHandle(file);
+    if (named) {
+        CopyMemory(target, source, sizeof source);
+        target[lstrlenW(source) - suffix] = L'\0';
+    }
+    bool scheduled = named && MoveFileExW(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    ScheduledFiles += scheduled ? 1 : 0;
+    ReplacedAtRestart += scheduled ? 1 : 0;
+    ScheduledReplacements = ScheduledReplacements || scheduled;
+    LogLine(scheduled ? "In use: %s, replaced by %s when Windows restarts" : "In use: %s, and %s could not be left for the restart",
+        path, staged);
+    return scheduled;
+}
+
 // Undoes one step of an unfinished run, or finishes one of a finished run;
 // false when a file stays that should have gone or come back.
 bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalStep& step)
@@ -366,6 +432,8 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
         || !SuffixedPath(path, StagedSuffix, step.staged, staged, sizeof staged)
         || (setAside && !SuffixedPath(path, SetAsideSuffix, step.aside, aside, sizeof aside)))
         return true; // no file function could name it, so no step could have made it
+    if (summary.done && step.kind == JournalAtRestart)
+        return ScheduleReplacement(staged, step.staged, path, within);
     if (summary.done)
         return !setAside || RemoveFile(aside, within);
     switch (step.kind) {
@@ -486,6 +554,7 @@ bool BeginJournal(Journal& journal, const char* folder)
     journal.records = 0;
     journal.steps = 0;
     journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
+    journal.replacesAtRestart = ReplacesAtRestart(journal.folderFinal);
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -538,16 +607,10 @@ bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
         step.identity = identified ? step.identity : 0;
         return *staged != INVALID_HANDLE_VALUE;
     }
-    if (step.kind == JournalAtRestart) {
-        // Both names lie in the one folder: a link put in its place before the
-        // restart leads the two elsewhere together, where no staged file waits.
-        bool scheduled = MoveFileExA(stagedPath, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != 0;
-        ScheduledFiles += scheduled ? 1 : 0;
-        ReplacedAtRestart += scheduled ? 1 : 0;
-        LogLine(scheduled ? "In use: %s, replaced by %s when Windows restarts" : "In use: %s, and %s could not be left for the restart",
-            target, stagedPath);
-        return scheduled;
-    }
+    // Scheduled only once the run is done: a restart before then would put
+    // this file in place while the undo puts back every other.
+    if (step.kind == JournalAtRestart)
+        return true;
     bool setAside = step.aside != NoSuffix;
     if (setAside
         && (!SuffixedPath(target, SetAsideSuffix, step.aside, aside, sizeof aside)
@@ -611,8 +674,19 @@ bool MayWrite(Journal& journal, const char* name, const char* target)
 
 namespace {
 
-// Whether an existing file may be replaced: a read-only one is skipped and
-// never touched, one held open is replaced at the restart, a folder refused.
+// A file the run keeps as it was, for the user to be told of. A name that does
+// not fit is counted: the list says how many more there are.
+void NoteKept(const char* target)
+{
+    size_t used = TextLength(KeptList);
+    if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
+        KeptList[used] = '\0';
+    ++KeptCount;
+}
+
+// Whether an existing file may be replaced: a read-only or protected one is
+// skipped and never touched, one held open is replaced at the restart where
+// that is safe, a folder refused.
 Preparation PrepareOverExisting(const Journal& journal, const char* name, const char* target, DWORD attributes)
 {
     // A folder is no file the payload could replace.
@@ -620,19 +694,25 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
         return Refused;
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         LogLine("Skipped: %s, it is read-only", target);
-        size_t used = TextLength(KeptList);
-        // A name that does not fit is counted: the list says how many more there are.
-        if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
-            KeptList[used] = '\0';
-        ++KeptCount;
+        NoteKept(target);
         return Skipped;
     }
     // Opened for writing as the file would be rewritten, without cutting it: a
     // file some program holds is passed over.
     HANDLE existing;
     switch (OpenFileWithin(target, GENERIC_WRITE | DELETE, FolderFor(journal, name), &existing)) {
-    case DeniedFile:
-        return Deferred;
+    case DeniedFile: {
+        DWORD error = GetLastError();
+        if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) && journal.replacesAtRestart
+            && !IsSystemName(name))
+            return Deferred;
+        LogLine(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+                ? "Skipped: %s, another program holds it open"
+                : "Skipped: %s, it may not be changed",
+            target);
+        NoteKept(target);
+        return Skipped;
+    }
     case OpenedFile:
         CloseHandle(existing);
         return Prepared;
@@ -655,7 +735,7 @@ Preparation PrepareStep(const Journal& journal, const char* name, const char* ta
         return existing;
     if (!FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path))
         return Refused;
-    return *staged > 0 ? Deferred : existing;
+    return existing == Prepared && *staged > 0 && ReplacementWaits(journal, name) ? Deferred : existing;
 }
 
 bool PrepareCommit(JournalStep& step)
@@ -740,6 +820,9 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
         }
     }
     CloseLines(reader);
+    // The restart's schedule is on disk before the journal that would make it again goes.
+    settled = (!ScheduledReplacements || FlushRestartSchedule()) && settled;
+    ScheduledReplacements = false;
     if (!settled || !DeleteFileA(path))
         return Unsettle(summary.done || settled ? JournalLeftoversStay : JournalFilesStay, summary.folder);
     if (sink)

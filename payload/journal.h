@@ -24,7 +24,8 @@
 //                        first renamed to ".pmold" added (a is 0) or ".a.pmold"
 //                        (1 to 9), or a is "-" when there was none
 //   R s name             the file at the name is held open: the staged file s
-//                        replaces it when Windows restarts
+//                        replaces it when Windows restarts, scheduled only once
+//                        the run is done (when its journal is settled)
 //   D                    every file was committed: what was set aside may go
 // An earlier build wrote "A a name" (set aside as above) and "C name" (created
 // in place); such a journal is settled as that build settled it.
@@ -53,6 +54,9 @@ struct Journal {
     int steps;   // taken by this run
     // Whether the folder's volume keeps a file's identity when it is renamed.
     bool identities;
+    // Whether a held file may be left for the restart to replace: only where
+    // no one but administrators may put a link in a folder's place meanwhile.
+    bool replacesAtRestart;
     // The installation folder's final path: nothing below it is written or
     // deleted unless it lies within.
     WCHAR folderFinal[FinalPathSize];
@@ -109,10 +113,11 @@ void CloseJournal(Journal& journal);
 bool MayWrite(Journal& journal, const char* name, const char* target);
 
 enum Preparation { Prepared, Deferred, Skipped, Refused };
-// Whether the file of a stored name may be staged at target: a read-only file
-// is skipped and never touched; one held open is staged and replaced when
-// Windows restarts (Deferred), as is one beside which an earlier run's staged
-// file waits for the restart, so that the two replace it in their order; a
+// Whether the file of a stored name may be staged at target: a read-only or
+// protected file is skipped and never touched, and so is one held open where
+// the restart may not replace it; elsewhere a held file is staged and
+// replaced when Windows restarts (Deferred), as is one that an earlier run's
+// staged file waits to replace, so that the two replace it in their order; a
 // folder in its place is refused. With staged, the free suffix number of the
 // staged name.
 Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged);

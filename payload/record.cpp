@@ -5,6 +5,7 @@
 #include "lines.h"
 #include "names.h"
 #include "payload.h"
+#include "schedule.h"
 #include "text.h"
 #include <stdlib.h>
 #include <string.h>
@@ -12,8 +13,6 @@
 namespace {
 
 constexpr size_t WriteBufferSize = 32768;
-const char SessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const WCHAR PendingValueW[] = L"PendingFileRenameOperations";
 
 // Lines go out through a fixed buffer, written whole when it fills.
 struct RecordWriter {

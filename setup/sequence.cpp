@@ -72,8 +72,10 @@ const char RestartCaption[] = "Restart to Complete the Installation";
 const char RestartFormat[] =
     "Some files of %s were in use and could not be replaced now. Windows replaces them when it restarts, which "
     "completes the installation.";
-const char KeptCaption[] = "Read-Only Files Kept";
-const char KeptFormat[] = "These files of %s are read-only, so they were kept as they were:\r\n\r\n%s";
+const char KeptCaption[] = "Files Kept";
+const char KeptFormat[] =
+    "These files of %s could not be replaced, so they were kept as they were (they are read-only or protected, "
+    "or in use):\r\n\r\n%s";
 const char NeedsWindows64Caption[] = "Setup";
 const char NeedsWindows64Format[] = "%s needs a 64-bit version of Windows.";
 
@@ -288,9 +290,10 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     RegisterWithShell();
     ReportWhatWaits();
 
+    // Until the restart, a held file of the earlier version would run with the new ones: no start is offered.
     char question[MessageBufferSize];
     FormatText(question, sizeof question, SuccessFormat, ProductConfig.displayName, ProductConfig.displayName);
-    if (AskYesNo(BackdropWindow, SuccessCaption, question, false))
+    if (FilesReplacedAtRestart() == 0 && AskYesNo(BackdropWindow, SuccessCaption, question, false))
         LaunchApplication(BackdropWindow, BackdropFont);
     return FilesAwaitingRestart() ? ExitRestartNeeded : ExitDone;
 }

@@ -4,6 +4,7 @@
 #include "journal.h"
 #include "payload.h"
 #include "installed_state.h"
+#include <shlobj.h>
 #include "test_files.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -280,45 +281,67 @@ TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "first.txt.pmnew"})) << "nothing is put in place";
 }
 
-TEST_F(ExtractTest, FileHeldOpenIsReplacedWhenWindowsRestarts)
+TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFolder)
 {
-    WriteFileText("held.txt", "old");
-    HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const int replaced = FilesReplacedAtRestart();
-    const int awaiting = FilesAwaitingRestart();
+    char programs[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE));
+    const std::string protectedFolder = std::string(programs) + "\\extract-held";
+    RemoveTree(protectedFolder);
+    ASSERT_TRUE(CreateDirectoryA(protectedFolder.c_str(), nullptr));
     const std::vector<std::string> pending = PendingReplacements();
-    TestArchive archive({{"held.txt", "new", 100}, {"later.txt", "later", 200}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
-    CloseHandle(held);
-    EXPECT_EQ(ReadFileText("held.txt"), "old");
-    EXPECT_EQ(ReadFileText("held.txt.pmnew"), "new") << "staged beside it for the restart";
-    EXPECT_EQ(ReadFileText("later.txt"), "later");
-    EXPECT_EQ(FilesReplacedAtRestart(), replaced + 1);
-    EXPECT_EQ(FilesAwaitingRestart(), awaiting + 1);
     std::vector<std::string> expected = pending;
-    expected.push_back(folder + "\\held.txt.pmnew > " + folder + "\\held.txt");
+    const struct {
+        const char* what;
+        std::string where;
+        bool replaced;
+    } cases[] = {{"in a folder any user may change", folder, false}, {"in the programs' folder", protectedFolder, true}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(SetCurrentDirectoryA(c.where.c_str())) << c.what;
+        WriteFileText("held.txt", "old");
+        HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const int replaced = FilesReplacedAtRestart();
+        const int awaiting = FilesAwaitingRestart();
+        TestArchive archive({{"held.txt", "new", 100}, {"later.txt", "later", 200}});
+        if (c.replaced) {
+            // Ended before its last commit, once held.txt's was taken: nothing waits for the
+            // restart before the run is done, which would put held.txt in place while the
+            // undo puts back every other file.
+            JournalEndsAtStep = 6;
+            EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+            JournalEndsAtStep = 0;
+            EXPECT_EQ(PendingReplacements(), expected);
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+            EXPECT_EQ(ReadFileText("held.txt.pmnew"), "<missing>");
+        }
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << c.what;
+        CloseHandle(held);
+        EXPECT_EQ(ReadFileText("held.txt"), "old") << c.what;
+        EXPECT_EQ(ReadFileText("later.txt"), "later") << c.what;
+        EXPECT_EQ(ReadFileText("held.txt.pmnew"), c.replaced ? "new" : "<missing>") << c.what;
+        EXPECT_EQ(FilesReplacedAtRestart(), replaced + int(c.replaced)) << c.what;
+        EXPECT_EQ(FilesAwaitingRestart(), awaiting + int(c.replaced)) << c.what;
+        char kept[KeptListSize + 64];
+        EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), c.replaced ? 0 : 1) << c.what << ": kept, and named";
+        if (c.replaced)
+            expected.push_back(c.where + "\\held.txt.pmnew > " + c.where + "\\held.txt");
+        EXPECT_EQ(PendingReplacements(), expected) << c.what;
+    }
 
-    // Another version before the restart, the file no longer held: it replaces
-    // the file too, after the one that waits, so that the restart leaves the later.
-    TestArchive later({{"held.txt", "later", 300}});
+    // Another version before the restart, the file no longer held: it replaces the file
+    // too, after the one that waits, so that the restart leaves the later. A staged name
+    // that no restart waits for holds nothing back.
+    WriteFileText("later.txt.pmnew", "someone's");
+    TestArchive later({{"held.txt", "later", 300}, {"later.txt", "even later", 300}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("held.txt"), "old");
     EXPECT_EQ(ReadFileText("held.txt.1.pmnew"), "later");
-    expected.push_back(folder + "\\held.txt.1.pmnew > " + folder + "\\held.txt");
+    EXPECT_EQ(ReadFileText("later.txt"), "even later");
+    EXPECT_EQ(ReadFileText("later.txt.pmnew"), "someone's");
+    expected.push_back(protectedFolder + "\\held.txt.1.pmnew > " + protectedFolder + "\\held.txt");
     EXPECT_EQ(PendingReplacements(), expected);
-
-    // A run that fails once its replacement is left for the restart deletes its
-    // staged file: the restart then finds nothing to move.
-    TestArchive failing({{"held.txt", "failing", 400}, {"later.txt", "later", 400}});
-    JournalEndsAtStep = 6; // the record's commit, after held.txt's replacement was scheduled
-    EXPECT_EQ(ExtractArchive(failing.tables, nullptr, nullptr), ExtractCannotCreate);
-    JournalEndsAtStep = 0;
-    EXPECT_EQ(ReadFileText("held.txt.2.pmnew"), "failing");
-    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
-    EXPECT_EQ(ReadFileText("held.txt.2.pmnew"), "<missing>");
-    EXPECT_EQ(ReadFileText("held.txt.1.pmnew"), "later") << "what an earlier run left for the restart stays";
-    EXPECT_EQ(ReadFileText("held.txt"), "old");
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    RemoveTree(protectedFolder);
 }
 
 TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
@@ -553,8 +576,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "manual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
         << "the record names what the run wrote, and never the user's notes";
 
-    // A later version drops a file and finds another held, which it leaves for the restart to
-    // replace: the record names both, the held one as written. Lines that
+    // A later version drops a file and finds another held: the record still names both. Lines that
     // name no file the packer could have given (the folder may be writable by users) are not carried on.
     std::string forged;
     for (const char* line : {"..\\outside.txt", "docs\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt",
@@ -565,8 +587,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
     CloseHandle(held);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "docs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\nheld.txt\r\n");
-    EXPECT_EQ(ReadFileText("held.txt.pmnew"), "later");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "held.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
 TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)
