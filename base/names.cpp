@@ -7,6 +7,7 @@ const char SetAsideSuffix[] = ".pmold";
 const char MovedAwaySuffix[] = ".pmdel";
 const char InstallRecordName[] = "pmfiles.lst";
 const char RecordedLinkPrefix[] = "link:";
+const char RecordedProductPrefix[] = "product:";
 const char ReservedDeviceProblem[] = "uses a device name Windows reserves";
 
 namespace {
@@ -17,6 +18,13 @@ bool StartsWith(const char* text, const char* prefix, size_t length)
         if (text[i] != prefix[i])
             return false;
     return true;
+}
+
+// What follows the prefix on a record's line; null when the line has no such prefix or nothing after it.
+const char* AfterPrefix(const char* line, const char* prefix)
+{
+    size_t length = TextLength(prefix);
+    return StartsWith(line, prefix, length) && line[length] ? line + length : nullptr;
 }
 
 // Device names Windows reserves in every folder, with or without an
@@ -174,8 +182,12 @@ const char* StoredNameProblem(const char* name)
 
 const char* RecordedLinkPath(const char* line)
 {
-    size_t length = TextLength(RecordedLinkPrefix);
-    return StartsWith(line, RecordedLinkPrefix, length) && line[length] ? line + length : nullptr;
+    return AfterPrefix(line, RecordedLinkPrefix);
+}
+
+const char* RecordedProductName(const char* line)
+{
+    return AfterPrefix(line, RecordedProductPrefix);
 }
 
 bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size)

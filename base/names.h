@@ -36,6 +36,11 @@ extern const char InstallRecordName[];
 extern const char RecordedLinkPrefix[];
 // The link's path a record line names; null when the line names no link.
 const char* RecordedLinkPath(const char* line);
+// What begins the record's first line, the product's displayName after it:
+// whose installation the folder holds. An earlier build wrote no such line.
+extern const char RecordedProductPrefix[];
+// The product a record line names; null when the line names none.
+const char* RecordedProductName(const char* line);
 
 // Why a stored name cannot name a file below the folder (or the system
 // directory): it must be relative, without a drive, empty components, "." or

@@ -24,10 +24,16 @@ const char ExistingFolderCaption[] = "Write Data to Existing Folder?";
 const char ExistingFolderText[] =
     "That folder already exists. The application can use it, but we do not recommend using a folder that is "
     "already being used for other purposes. Are you sure you want to use this directory?";
+const char OtherProductCaption[] = "Folder Holds Another Product";
+const char OtherProductText[] =
+    "That folder holds the installation of another product. Installed there, the two would share their files, "
+    "and removing one would remove files of the other. Please choose another location.";
 const char NotAFolderCaption[] = "Please Enter a Folder Name";
 const char NotAFolderFormat[] =
     "That path specifies a file, and not a new or existing folder name. Please enter a folder name, such as %s "
     "for example.";
+
+FolderTakenCheck RegisteredTakenCheck;
 
 bool IsDriveRoot(const char* path)
 {
@@ -161,6 +167,10 @@ bool CheckChosenFolder(HWND owner)
         ShowWarning(owner, CannotCreateCaption, CannotCreateText);
         return false;
     case PathFolder:
+        if (RegisteredTakenCheck && RegisteredTakenCheck(InstallFolder)) {
+            ShowWarning(owner, OtherProductCaption, OtherProductText);
+            return false;
+        }
         // Whoever names a folder for an unattended run means that folder.
         return EndsWithFolderName(InstallFolder, ProductConfig.folderName)
             || AskYesNo(owner, ExistingFolderCaption, ExistingFolderText, true);
@@ -171,6 +181,11 @@ bool CheckChosenFolder(HWND owner)
         return false;
     }
     }
+}
+
+void RegisterFolderTakenCheck(FolderTakenCheck check)
+{
+    RegisteredTakenCheck = check;
 }
 
 INT_PTR ChooseFolderDialog(HINSTANCE instance, HWND owner)

@@ -6,6 +6,7 @@
 INT_PTR ChooseFolderDialog(HINSTANCE instance, HWND owner);
 // The checks of a folder the user chose, made on InstallFolder: a full path
 // that leaves room for the product's texts, not a file, created when missing
-// (one level), and an existing one confirmed. False, the reason told, when
+// (one level), and an existing one holding no other product's installation,
+// confirmed. False, the reason told, when
 // the folder cannot be used.
 bool CheckChosenFolder(HWND owner);

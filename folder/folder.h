@@ -6,7 +6,8 @@
 int ResolveInstallFolder(HINSTANCE instance, HWND owner, int firstPass);
 // Writes the folder into the product's profile: only once the installation
 // succeeded, so that a failed run never points the product at its folder.
-void RememberInstallFolder();
+// False, logged, when it could not be written.
+bool RememberInstallFolder();
 // The folder an unattended run installs into, and an interactive one
 // proposes, instead of the one it would propose (the /D= switch's, or one
 // accepted before in this run); empty for none.
@@ -18,6 +19,10 @@ int AcceptProposedFolder();
 // 0 when the path is now the current directory, -1 otherwise. With mayCreate
 // the last level is created when the path cannot be entered.
 int EnterFolder(const char* path, int mayCreate);
+// The program tells which folders hold another product's installation: no
+// folder choice takes one. Without it, none does.
+typedef bool (*FolderTakenCheck)(const char* folder);
+void RegisterFolderTakenCheck(FolderTakenCheck check);
 // Rewrites a relative path (".", "tools", "..\\x", "\\x") as the full path it
 // names from the current directory; false, and the path unchanged, when that
 // would not fit.

@@ -137,12 +137,13 @@ bool MakeFolderAbsolute(char* path, size_t size)
     return length > 0 && length < sizeof full && CopyText(path, size, full);
 }
 
-void RememberInstallFolder()
+bool RememberInstallFolder()
 {
     bool written = PrepareProfileForWriting(ProductConfig.profileFile, InstallFolder)
         && WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
     LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
         ProductConfig.profileFile);
+    return written;
 }
 
 void RequestInstallFolder(const char* folder)

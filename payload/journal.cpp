@@ -237,6 +237,23 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
     return moved;
 }
 
+// A finished run's set-aside file that could be neither deleted nor moved
+// away (a program holds it without sharing its deletion) goes at the next
+// restart, by its path, checked now to lie within the folder. False when it
+// stays.
+bool LeaveForRestart(const char* path, const WCHAR* within)
+{
+    HANDLE file;
+    OpenResult where = OpenFileWithin(path, FILE_READ_ATTRIBUTES, within, &file);
+    if (where == OpenedFile)
+        CloseHandle(file);
+    bool scheduled = where == OpenedFile && MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    ScheduledFiles += scheduled ? 1 : 0;
+    LogLine(scheduled ? "In use: %s, deleted when Windows restarts" : "Not deleted, nor left for the restart: %s",
+        path);
+    return scheduled;
+}
+
 // What a journal says of its run, read to its first record that cannot be trusted.
 struct JournalSummary {
     char folder[PathBufferSize];
@@ -434,8 +451,11 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
         return true; // no file function could name it, so no step could have made it
     if (summary.done && step.kind == JournalAtRestart)
         return ScheduleReplacement(staged, step.staged, path, within);
-    if (summary.done)
-        return !setAside || RemoveFile(aside, within);
+    if (summary.done) {
+        if (setAside && !RemoveFile(aside, within))
+            LeaveForRestart(aside, within); // result deliberately ignored: logged; a journal kept for it would stop every later run
+        return true;
+    }
     switch (step.kind) {
     case JournalStaged:
     case JournalAtRestart: // the restart finds no staged file to move, and replaces nothing

@@ -51,6 +51,11 @@ int ReadOnlyFilesKept(char* list, size_t size);
 // exactly that link; a link already recorded is not added again. False when
 // it could not be added.
 bool RecordLink(const char* folder, const char* linkPath);
+// Whether the folder holds another product's installation, which an
+// installation there would merge into its own and a removal of either would
+// take: its install record names another product, or, an earlier build's that
+// names none, does not name this product's main program. The reason is logged.
+bool HoldsAnotherProduct(const char* folder);
 // Holds the payload's names in the process's code page (see code_page.h);
 // false when one cannot be held.
 bool HoldPayloadNames();

@@ -5,6 +5,8 @@
 #include "lines.h"
 #include "names.h"
 #include "payload.h"
+#include "product.h"
+#include "run.h"
 #include "schedule.h"
 #include "text.h"
 #include <stdlib.h>
@@ -129,6 +131,11 @@ int WriteInstallRecord(HANDLE file, const WCHAR* within, const WrittenNames& nam
     writer->file = file;
     writer->used = 0;
     writer->failed = false;
+    char product[PathBufferSize];
+    if (FormatText(product, sizeof product, "%s%s", RecordedProductPrefix, ProductConfig.displayName))
+        WriteName(*writer, product);
+    else
+        writer->failed = true;
     // An earlier record that cannot be read would lose what earlier versions wrote.
     if (GetFileAttributesA(InstallRecordName) != INVALID_FILE_ATTRIBUTES
         && !CopyEarlierNames(*writer, InstallRecordName, within, names))
@@ -170,6 +177,37 @@ bool RecordLink(const char* folder, const char* linkPath)
         && FlushFileBuffers(file);
     CloseHandle(file);
     return appended;
+}
+
+bool HoldsAnotherProduct(const char* folder)
+{
+    char record[PathBufferSize];
+    WCHAR folderFinal[FinalPathSize];
+    LineReader reader;
+    // No record, no installation; one that cannot be read fails the extraction, which must keep what it names.
+    if (!FormatFolderFile(record, sizeof record, folder, InstallRecordName)
+        || !FinalFolderPath(folder, folderFinal, FinalPathSize) || !OpenLines(reader, record, folderFinal))
+        return false;
+    char line[PathBufferSize];
+    const char* product = nullptr;
+    bool namesMainProgram = false;
+    for (LineResult result; !product && (result = NextLine(reader, line, sizeof line)) != LineEnded;) {
+        if (result == LineTooLong || !ReadStoredText(line, sizeof line))
+            continue;
+        product = RecordedProductName(line);
+        namesMainProgram = namesMainProgram || SamePathText(line, ProductConfig.mainExecutable);
+    }
+    CloseLines(reader);
+    // Named as the registry names the uninstall entry's key: ordinally, ignoring case.
+    if (product && SamePathText(product, ProductConfig.displayName))
+        return false;
+    if (product)
+        LogLine("Folder: it holds an installation of another product, %s, which its %s names", product,
+            InstallRecordName);
+    else if (!namesMainProgram)
+        LogLine("Folder: it holds an installation of another product: its %s, an earlier build's, names no %s",
+            InstallRecordName, ProductConfig.mainExecutable);
+    return product || !namesMainProgram;
 }
 
 void ForgetPendingDeletions(const char* folder, const WrittenNames& names)

@@ -64,6 +64,9 @@ const char EarlierRunFilesStayFormat[] =
 const char EarlierRunLeftoversFormat[] =
     "An earlier installation into %s could not finish: some of the files it replaced, or its record in the "
     "Windows folder, could not be deleted yet. Close the programs that use them and run the setup program again.";
+const char NotRegisteredText[] =
+    "The application's files were installed, but its uninstall entry or the record of its folder could not be "
+    "written: without them it can be neither removed nor updated. Run the setup program again.";
 const char StartupGroupCaption[] = "Add To Startup Group";
 const char NtServiceCaption[] = "Install NT Service";
 const char SuccessCaption[] = "Installation Successful";
@@ -108,6 +111,14 @@ void ReportWhatWaits()
         return;
     FormatText(text, sizeof text, KeptFormat, ProductConfig.displayName, names);
     ShowInformation(BackdropWindow, KeptCaption, text);
+}
+
+// A failure, under the caption that names the product.
+void ShowFailure(const char* text)
+{
+    char caption[MessageBufferSize];
+    FormatText(caption, sizeof caption, FailureCaptionFormat, ProductConfig.displayName);
+    ShowWarning(BackdropWindow, caption, text);
 }
 
 // The message for an earlier run's journal that stays, naming why; false when none stays.
@@ -173,7 +184,10 @@ void DealWithRunningCopies(HWND progress)
     ShutDownRunningCopies();
 }
 
-void RegisterWithShell()
+// False when the uninstall entry or the remembered folder could not be
+// written: the product could then be neither removed nor updated. Every
+// other step's failure is logged, and the run goes on.
+bool RegisterWithShell()
 {
     // Cannot fail: the folder loop made sure every derived text fits.
     BuildApplicationPath(ProductConfig, InstallFolder, ApplicationPath, sizeof ApplicationPath);
@@ -181,22 +195,32 @@ void RegisterWithShell()
     BuildUninstallerPath(ProductConfig, InstallFolder, UninstallerPath, sizeof UninstallerPath);
 
     OpenDdeClient();
-    CreateProductGroup();
-    RegisterUninstallEntry();
+    if (!CreateProductGroup())
+        LogLine("Warning: the program group could not be made in full");
+    bool entry = RegisterUninstallEntry();
+    if (!entry)
+        LogLine("Failed: the uninstall entry could not be written");
     bool nt = IsNtPlatform();
     bool hasNtService = ProductConfig.serviceExecutable[0] != '\0';
     char startupLink[PathBufferSize];
     // The record keeps the link: whoever runs the uninstaller, it is in the installing user's folder.
     if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
-        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true)
-        && AddStartupItem(startupLink, sizeof startupLink) && !RecordLink(InstallFolder, startupLink))
-        LogLine("The install record could not keep the Startup item's link: %s", startupLink);
+        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true)) {
+        if (!AddStartupItem(startupLink, sizeof startupLink))
+            LogLine("Warning: the Startup item could not be made");
+        else if (!RecordLink(InstallFolder, startupLink))
+            LogLine("The install record could not keep the Startup item's link: %s", startupLink);
+    }
     CloseDdeClient();
-    RememberInstallFolder();
-    if (ProductConfig.useAgentService)
-        InstallAgentService();
-    if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt, true))
-        ReplaceNtService(BackdropWindow);
+    bool remembered = RememberInstallFolder();
+    if (!remembered)
+        LogLine("Failed: the folder could not be remembered in %s", ProductConfig.profileFile);
+    if (ProductConfig.useAgentService && !InstallAgentService())
+        LogLine("Warning: the agent service could not be installed");
+    if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt, true)
+        && !ReplaceNtService(BackdropWindow))
+        LogLine("Warning: the NT service could not be installed");
+    return entry && remembered;
 }
 
 bool CreateBackdrop()
@@ -250,6 +274,7 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
         return ExitFailed;
     }
     RegisterFolderCheck(FolderFitsProduct);
+    RegisterFolderTakenCheck(HoldsAnotherProduct);
     RequestInstallFolder(requestedFolder);
     // A run that was cut off is undone before anything else, whatever the user
     // then decides: its folder is left as it was before that run.
@@ -269,25 +294,27 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     DealWithRunningCopies(progress);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
     if (result != ExtractDone) {
-        char failureCaption[MessageBufferSize];
-        FormatText(failureCaption, sizeof failureCaption, FailureCaptionFormat, ProductConfig.displayName);
         // An earlier run's journal that stays kept this one from writing anything.
         char earlier[MessageBufferSize];
         if (EarlierRunText(earlier, sizeof earlier)) {
-            ShowWarning(BackdropWindow, failureCaption, earlier);
+            ShowFailure(earlier);
             return ExitFailed;
         }
         // Undone at once: while the message waits for the user, the folder holds the earlier version.
         bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
-        ShowWarning(BackdropWindow, failureCaption, ExtractFailureText(result));
+        ShowFailure(ExtractFailureText(result));
         if (!restored)
-            ShowWarning(BackdropWindow, failureCaption, NotRestoredText);
+            ShowFailure(NotRestoredText);
         return ExitFailed;
     }
     if (progress)
         DestroyWindow(progress);
 
-    RegisterWithShell();
+    // Its files stay: what was replaced is gone, and the next run can register it.
+    if (!RegisterWithShell()) {
+        ShowFailure(NotRegisteredText);
+        return ExitFailed;
+    }
     ReportWhatWaits();
 
     // Until the restart, a held file of the earlier version would run with the new ones: no start is offered.

@@ -67,27 +67,27 @@ void ShowGroup(const char* group)
         SendFormatted("[ShowGroup(%s,5)]", group); // result deliberately ignored: a group not shown is still there
 }
 
-// An item Program Manager did not make, written as a link in the place.
-void WriteItemLink(LinkPlace place, const char* group, const char* item, const ShellLink& link)
+// An item Program Manager did not make, written as a link in the place; false when it was not.
+bool WriteItemLink(LinkPlace place, const char* group, const char* item, const ShellLink& link)
 {
     char path[PathBufferSize];
     if (GroupLinkPath(place, group, item, path, sizeof path))
-        WriteLink(path, link); // result deliberately ignored: logged, as a refused command is
-    else
-        LogLine("Link not made, its folder cannot be named: %s", item);
+        return WriteLink(path, link);
+    LogLine("Link not made, its folder cannot be named: %s", item);
+    return false;
 }
 
 // An item of the product's group over Program Manager; where it is not made,
 // as a link beside the others, in the folder where Program Manager keeps its
 // groups.
-void AddGroupItem(const char* itemName, const char* program)
+bool AddGroupItem(const char* itemName, const char* program)
 {
     char command[PathBufferSize];
     SendFormatted("[ReplaceItem(%s)]", itemName); // result deliberately ignored: there may be no such item
     if (FormatGroupItemCommand(command, sizeof command, program, itemName, InstallFolder) && ProgmanExecute(command))
-        return;
+        return true;
     const ShellLink link = {program, "", InstallFolder, SW_SHOWNORMAL};
-    WriteItemLink(UserPrograms, ProductConfig.folderName, itemName, link);
+    return WriteItemLink(UserPrograms, ProductConfig.folderName, itemName, link);
 }
 
 } // namespace
@@ -98,7 +98,7 @@ void OpenDdeClient()
     DdeInitializeW(&DdeInstance, DdeCallback, CBF_FAIL_EXECUTES, 0);
 }
 
-void CreateProductGroup()
+bool CreateProductGroup()
 {
     // Unattended, Program Manager would open the group's window. Where it
     // does not make the group, the items sent it would land in whatever group
@@ -108,13 +108,12 @@ void CreateProductGroup()
             LogLine("Program Manager did not make the group: it is written as links for every user");
         const ShellLink application = {ApplicationPath, "", InstallFolder, SW_SHOWNORMAL};
         const ShellLink uninstaller = {UninstallerPath, "", InstallFolder, SW_SHOWNORMAL};
-        WriteItemLink(AllUsersPrograms, ProductConfig.folderName, ProductConfig.displayName, application);
-        WriteItemLink(AllUsersPrograms, ProductConfig.folderName, UninstallItemName, uninstaller);
-        return;
+        bool made = WriteItemLink(AllUsersPrograms, ProductConfig.folderName, ProductConfig.displayName, application);
+        return WriteItemLink(AllUsersPrograms, ProductConfig.folderName, UninstallItemName, uninstaller) && made;
     }
     ShowGroup(ProductConfig.folderName);
-    AddGroupItem(ProductConfig.displayName, ApplicationPath);
-    AddGroupItem(UninstallItemName, UninstallerPath);
+    bool made = AddGroupItem(ProductConfig.displayName, ApplicationPath);
+    return AddGroupItem(UninstallItemName, UninstallerPath) && made;
 }
 
 bool AddStartupItem(char* linkPath, size_t size)

@@ -33,26 +33,28 @@ int RunFromFolder(const char* fileName, const char* firstSwitch, const char* sec
 
 } // namespace
 
-void InstallAgentService()
+bool InstallAgentService()
 {
-    RunFromFolder(AgentServiceFileName, "-install", "-sid=0"); // result deliberately ignored
+    return RunFromFolder(AgentServiceFileName, "-install", "-sid=0") == 0;
 }
 
-void RemoveAgentService()
+bool RemoveAgentService()
 {
-    RunFromFolder(AgentServiceFileName, "-remove"); // result deliberately ignored: it is deleted whatever it answers
+    return RunFromFolder(AgentServiceFileName, "-remove") == 0;
 }
 
-void RemoveNtService()
+bool RemoveNtService()
 {
-    RunFromFolder(ProductConfig.serviceExecutable, "-remove-service"); // result deliberately ignored
+    return RunFromFolder(ProductConfig.serviceExecutable, "-remove-service") == 0;
 }
 
-void ReplaceNtService(HWND owner)
+bool ReplaceNtService(HWND owner)
 {
     ShowNotice(owner, ServiceNoticeCaption, ServiceNoticeText);
-    RemoveNtService();
+    RemoveNtService(); // result deliberately ignored: there may be no earlier service to remove
     Sleep(ServicePauseMs);
-    if (RunFromFolder(ProductConfig.serviceExecutable, "-install-service") != 0)
-        ShowWarning(owner, ServiceFailedCaption, ServiceFailedText);
+    if (RunFromFolder(ProductConfig.serviceExecutable, "-install-service") == 0)
+        return true;
+    ShowWarning(owner, ServiceFailedCaption, ServiceFailedText);
+    return false;
 }

@@ -10,8 +10,9 @@ extern const char ProgmanServiceName[];
 void OpenDdeClient();
 // The product's group over Program Manager; where it does not make the group
 // (or unattended, where it would open its window), as links for every user,
-// and an item it does not make as a link beside the others.
-void CreateProductGroup();
+// and an item it does not make as a link beside the others. False when an
+// item was made neither way.
+bool CreateProductGroup();
 // The Startup item, over Program Manager or as a link, in the installing
 // user's Startup folder; the link's path goes to linkPath, for the install
 // record. False when it could not be made.
@@ -25,13 +26,15 @@ void RemoveProductGroup(void (*stays)(const char* path));
 void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays)(const char* path));
 void CloseDdeClient();
 
-void RegisterUninstallEntry();
-void InstallAgentService();
-// Runs the agent service program with -remove and waits for it.
-void RemoveAgentService();
-void ReplaceNtService(HWND owner);
-// Runs the NT service program with -remove-service and waits for it.
-void RemoveNtService();
+// False when the entry, or its name or commands, could not be written.
+bool RegisterUninstallEntry();
+// The service programs' runs, each waited for: true when it ran and ended with 0.
+bool InstallAgentService();
+bool RemoveAgentService();
+// Its notice, the removal run, the pause and the installation run, whose
+// failure it also shows.
+bool ReplaceNtService(HWND owner);
+bool RemoveNtService();
 // Destroys the backdrop and its font, then starts the installed application.
 void LaunchApplication(HWND backdrop, HFONT backdropFont);
 

@@ -97,7 +97,7 @@ void RemoveOtherArchitecturesEntry(const char* keyPath, const char* uninstallStr
 
 } // namespace
 
-void RegisterUninstallEntry()
+bool RegisterUninstallEntry()
 {
     char keyPath[PathBufferSize];
     char uninstallString[PathBufferSize];
@@ -105,24 +105,26 @@ void RegisterUninstallEntry()
     HKEY key;
     DWORD disposition;
     char noClass[] = "";
-    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
-        || !FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
-        || !FormatText(quietString, sizeof quietString, "%s /S", uninstallString)
-        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
-               KEY_ALL_ACCESS | ProductRegistryView(), nullptr, &key, &disposition)
-            != ERROR_SUCCESS) {
+    LONG status = ERROR_INSUFFICIENT_BUFFER;
+    if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
+        && FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
+        && FormatText(quietString, sizeof quietString, "%s /S", uninstallString))
+        status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
+            KEY_ALL_ACCESS | ProductRegistryView(), nullptr, &key, &disposition);
+    if (status != ERROR_SUCCESS) {
         OutputDebugStringA(KeyFailureLine);
-        LogLine("Registry: the uninstall entry could not be made");
-        return;
+        LogLine("Registry: the uninstall entry could not be made (error %d)", int(status));
+        return false;
     }
     LogLine(ProductDetails.sixtyFourBit ? "Registry: HKEY_LOCAL_MACHINE\\%s (64-bit view)"
                                         : "Registry: HKEY_LOCAL_MACHINE\\%s (32-bit view)",
         keyPath);
-    // Failed writes of the name and the commands go unnoticed but in the log: the entry is a convenience for the user.
-    SetStringValue(key, "DisplayName", ProductConfig.displayName);
-    SetStringValue(key, "UninstallString", uninstallString);
-    SetStringValue(key, "QuietUninstallString", quietString);
+    // The name and the commands are the entry: without them the product is neither listed nor removed.
+    bool written = SetStringValue(key, "DisplayName", ProductConfig.displayName) == ERROR_SUCCESS;
+    written = SetStringValue(key, "UninstallString", uninstallString) == ERROR_SUCCESS && written;
+    written = SetStringValue(key, "QuietUninstallString", quietString) == ERROR_SUCCESS && written;
     SetDetailValues(key);
     RegCloseKey(key);
     RemoveOtherArchitecturesEntry(keyPath, uninstallString);
+    return written;
 }

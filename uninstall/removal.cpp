@@ -45,6 +45,7 @@ const char LinkHeading[] = "Left alone, because it is a link that leads out of t
 const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
 const char EntryFormat[] = "the uninstall entry, HKEY_LOCAL_MACHINE\\%s";
 const char ProfileFormat[] = "the remembered folder, dataDir in %s";
+const char ServiceFormat[] = "the NT service of %s";
 
 enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, ListCount };
 // Room for every list, full, under its heading, after the opening sentence.
@@ -473,7 +474,10 @@ void RemoveFromShell(HWND progress)
     CloseDdeClient();
 }
 
-void StopProductPrograms(HWND progress)
+// Tells running copies to quit and removes the product's services. False,
+// with the NT service named, when that could not be removed: then nothing
+// else is, so that its program stays to remove it on the next try.
+bool StopProductPrograms(HWND progress)
 {
     if (ProductConfig.warnOfRunningCopies) {
         char text[MessageBufferSize];
@@ -485,12 +489,19 @@ void StopProductPrograms(HWND progress)
     }
     if (ProductConfig.serviceExecutable[0]) {
         ShowProgress(progress, ProductConfig.serviceExecutable, 0);
-        RemoveNtService();
+        if (!RemoveNtService()) {
+            char text[PathBufferSize];
+            FormatText(text, sizeof text, ServiceFormat, ProductConfig.serviceExecutable);
+            Note(NotRemovedList, text);
+            return false;
+        }
     }
     if (ProductConfig.useAgentService) {
         ShowProgress(progress, AgentServiceFileName, 0);
-        RemoveAgentService();
+        if (!RemoveAgentService())
+            LogLine("Warning: the agent service program did not end with 0; it is deleted all the same");
     }
+    return true;
 }
 
 // What the setup wrote, as its record names it; false, with the folder
@@ -556,14 +567,15 @@ int UninstallSequence(HINSTANCE instance)
     HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr);
     // Before the shell: the record names the Startup item's links.
     bool read = ReadInstallation();
-    StopProductPrograms(progress);
-    RemoveFromShell(progress);
+    bool stopped = StopProductPrograms(progress);
+    if (stopped)
+        RemoveFromShell(progress);
 
     // A folder that is some process's current directory cannot be removed.
     char system[PathBufferSize];
     if (GetSystemDirectoryA(system, sizeof system))
         SetCurrentDirectoryA(system); // result deliberately ignored: only this folder's removal could suffer
-    bool complete = read && RemoveInstallation(progress);
+    bool complete = read && stopped && RemoveInstallation(progress);
     FreeRecordedNames(TheRemoval.recorded);
     if (progress)
         DestroyWindow(progress);

@@ -210,12 +210,18 @@ Lines FolderImage(const std::string& folder)
     return image;
 }
 
-// The journal of an unfinished extraction, which no finished run leaves.
-std::string JournalPath()
+// A file in the Windows directory, as the profile file and the journal are.
+std::string WindowsFile(const std::string& name)
 {
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
-    return std::string(windows) + "\\pelmora.ini.journal";
+    return std::string(windows) + "\\" + name;
+}
+
+// The journal of an unfinished extraction, which no finished run leaves.
+std::string JournalPath()
+{
+    return WindowsFile("pelmora.ini.journal");
 }
 
 // A link's path below the user's (or every user's) Programs folder.
@@ -402,8 +408,8 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     EXPECT_EQ(WithoutRecord(ListFiles(Home)), ShippedFiles());
     // Wine's Program Manager refuses the Startup item's command: it is a link in the user's Startup folder.
     EXPECT_EQ(ReadLines(Home + "\\pmfiles.lst"),
-        (Lines{"pelmora.exe", "help.htm", "pmuninst.exe", "link:" + Links("StartUp\\Pelmora.lnk")}))
-        << "the record of what the setup wrote, and the link it made outside the folder";
+        (Lines{"product:Pelmora", "pelmora.exe", "help.htm", "pmuninst.exe", "link:" + Links("StartUp\\Pelmora.lnk")}))
+        << "the record of whose installation it is, what the setup wrote, and the link it made outside the folder";
     EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
     EXPECT_EQ(UninstallEntry("Pelmora"),
         (Lines{TextValue("DisplayIcon", Home + "\\pelmora.exe,0"), "DisplayName = Pelmora (8 bytes)",
@@ -501,10 +507,18 @@ TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
         "That folder already exists. The application can use it, but we do not recommend using a folder that is "
         "already being used for other purposes. Are you sure you want to use this directory?",
         "Yes,No", "Yes");
+    // Another product's installation, by an earlier build whose record names no product: its files, not this one's.
+    const std::string other = "C:\\Quillet Notes";
+    CreateDirectoryA(other.c_str(), nullptr);
+    std::ofstream(other + "\\quillet.exe") << "theirs";
+    std::ofstream(other + "\\pmfiles.lst") << "quillet.exe\r\npmuninst.exe\r\n";
+    const Lines otherImage = FolderImage(other);
     EXPECT_EQ(RunShipped({"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 C:\\windows", "type 1099 win.ini",
                   "answer Choose a Folder | OK", "answer Please Enter a Folder Name | OK", "type 1097 C:\\missing",
                   "type 1099 Pelmora", "answer Choose a Folder | OK", "answer Can't Create Directory | OK",
-                  "type 1097 C:", "type 1099 windows", "answer Choose a Folder | OK",
+                  "type 1097 C:", "type 1099 Quillet Notes", "answer Choose a Folder | OK",
+                  "answer Folder Holds Another Product | OK",
+                  "type 1099 windows", "answer Choose a Folder | OK",
                   "answer Write Data to Existing Folder? | Yes", "answer Can't Install to Windows Directory | OK",
                   "answer Choose a Folder | Cancel", "answer Shutting Down | OK",
                   "answer Application Not Installed | OK"}),
@@ -518,6 +532,11 @@ TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
                 "That folder does not exist, and the application was not able to create it. Most likely the parent "
                 "folder does not exist or you have entered a path the program does not have write access to.",
                 "OK", "OK"),
+            FolderDialog("C:", "Quillet Notes", "OK"),
+            Box("Folder Holds Another Product",
+                "That folder holds the installation of another product. Installed there, the two would share their "
+                "files, and removing one would remove files of the other. Please choose another location.",
+                "OK", "OK"),
             FolderDialog("C:", "windows", "OK"), existing,
             Box("Can't Install to Windows Directory",
                 "That directory is the Windows directory. It is not safe to install applications in the Windows "
@@ -526,6 +545,8 @@ TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
             FolderDialog("C:", "windows", "Cancel"), ShuttingDown, NotInstalled, SetupEnded(1602)}));
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(GetFileAttributesA("C:\\missing"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(FolderImage(other), otherImage);
+    RemoveTree(other);
 }
 
 TEST(EndToEnd, AnUpdateThatRunsOutOfSpaceLeavesTheEarlierVersion)
@@ -914,12 +935,39 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     const Lines installation = {"answer END USER LICENSE AGREEMENT | I Accept", "type 1097 C:\\Apps",
         "type 1099 Quillet Notes", "answer Choose a Folder | OK", "answer Close Running Copies First! | OK",
         "answer Install NT Service | No", "answer Installation Successful | No"};
+    // Its programs record their runs and end with the code the test gives them.
+    const std::string runs = "C:\\quillet-runs.log";
+    SetEnvironmentVariableA("SETUP_RECORD_LOG", runs.c_str());
+    SetEnvironmentVariableA("SETUP_RECORD_EXIT", "0");
     ASSERT_EQ(Drive(SECOND_SETUP_EXE, installation).back(), Ended);
     const Lines notPossible = {Box("Uninstall Not Possible",
                                    "This program does not belong to an installation of Quillet in this folder. "
                                    "Nothing was removed.",
                                    "OK", "OK"),
         "uninstall-copy ended with exit code 1605"};
+
+    // A service that its program cannot remove: nothing else is removed either, so that the program is there
+    // for the next try, which the entry offers.
+    const Lines installedImage = FolderImage(folder);
+    const Lines installedEntry = UninstallEntry("Quillet");
+    DeleteFileA(runs.c_str());
+    SetEnvironmentVariableA("SETUP_RECORD_EXIT", "5");
+    EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"),
+                  {"answer Remove Quillet | Yes", "answer Close Running Copies First! | OK",
+                      "answer Removal Incomplete | OK"}),
+        (Lines{RemoveQuestion("Quillet", "Yes"), CloseQuilletFirst,
+            Box("Removal Incomplete",
+                "Quillet could not be removed completely. Its uninstaller and its uninstall entry stay, so that you "
+                "can run it again once the cause is removed.\r\n\r\nCould not be removed, nor left for Windows to "
+                "remove when it restarts:\r\nthe NT service of qsvc.exe",
+                "OK", "OK"),
+            UninstallerEnded(1603)}));
+    SetEnvironmentVariableA("SETUP_RECORD_EXIT", "0");
+    EXPECT_EQ(ReadLines(runs),
+        Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0"});
+    EXPECT_EQ(FolderImage(folder), installedImage);
+    EXPECT_EQ(UninstallEntry("Quillet"), installedEntry);
+    EXPECT_EQ(GroupLinks("Quillet Notes").size(), 2u);
 
     // A copy under another name in the same folder: the entry names the other program, whatever the profile says.
     const std::string copy = folder + "\\uninstall-copy.exe";
@@ -1210,6 +1258,58 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
     }
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
 
+    // What makes the product removable and updatable cannot be written: an uninstall entry whose key lets no one
+    // write it, a profile file that is a folder. The files go in and the rest is registered, but the run fails.
+    const std::string entryKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pelmora";
+    const std::string profileFile = WindowsFile("pelmora.ini");
+    const struct {
+        bool entry;
+        Lines why;
+    } unregistered[] = {
+        {true, {"Registry: the uninstall entry could not be made (error 5)"}},
+        {false, {"Profile: " + profileFile + " could not be made UTF-16",
+                    "Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to pelmora.ini"}},
+    };
+    CreateDirectoryA("C:\\Deploy Test", nullptr);
+    for (const auto& c : unregistered) {
+        if (c.entry) {
+            HKEY key;
+            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, entryKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &key, nullptr),
+                ERROR_SUCCESS);
+            SECURITY_DESCRIPTOR nobody;
+            ACL empty;
+            InitializeSecurityDescriptor(&nobody, SECURITY_DESCRIPTOR_REVISION);
+            InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+            SetSecurityDescriptorDacl(&nobody, TRUE, &empty, FALSE);
+            ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &nobody), ERROR_SUCCESS);
+            RegCloseKey(key);
+        } else {
+            ASSERT_TRUE(CreateDirectoryA(profileFile.c_str(), nullptr));
+        }
+        EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S /LOG=\"" + log + "\" /D=C:\\Deploy Test\\Pelmora"),
+            Lines{"exit code 1603"})
+            << c.entry;
+        EXPECT_EQ(LogLines(log, c.entry ? "Registry: the uninstall entry" : "Profile: "), c.why);
+        EXPECT_EQ(LogLines(log, "Failed: "),
+            Lines{c.entry ? "Failed: the uninstall entry could not be written"
+                          : "Failed: the folder could not be remembered in pelmora.ini"});
+        EXPECT_EQ(LogLines(log, "Message: Pelmora Installation Failed | "),
+            Lines{"Message: Pelmora Installation Failed | The application's files were installed, but its uninstall "
+                  "entry or the record of its folder could not be written: without them it can be neither removed "
+                  "nor updated. Run the setup program again. | not shown, taken as OK"});
+        EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
+        EXPECT_EQ(WithoutRecord(ListFiles("C:\\Deploy Test\\Pelmora")), ShippedFiles()) << c.entry;
+        if (c.entry) {
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, entryKey.c_str());
+            DeleteFileA(profileFile.c_str());
+        } else {
+            RemoveDirectoryA(profileFile.c_str());
+        }
+    }
+    // The entry the second run wrote removes it all.
+    EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
+
     // The newer build does not fit on the small drive: it fails after its rollback, and registers nothing.
     if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
@@ -1342,13 +1442,6 @@ std::string FileBytes(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string WindowsFile(const std::string& name)
-{
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof windows);
-    return std::string(windows) + "\\" + name;
-}
-
 } // namespace
 
 TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNames)
@@ -1375,7 +1468,7 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     const std::string startupLink = Links("StartUp\\" + FotosFolderName + ".lnk");
     const Lines files = {"pmfiles.lst", "pmuninst.exe", "Документы\\説明書.txt", "写真.exe"};
     EXPECT_EQ(Names(ListFiles(folder)), files);
-    const Lines record = {"写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
+    const Lines record = {"product:" + Fotos, "写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
     EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), record);
     EXPECT_EQ(ProfileValue("zdjęcia.ini"), folder);
     EXPECT_EQ(FileBytes(WindowsFile("zdjęcia.ini")).substr(0, 2), "\xff\xfe") << "in UTF-16: the product reads it too";
@@ -1401,6 +1494,23 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
         (Lines{"Link: " + Links(FotosFolderName + "\\" + Fotos + ".lnk", CSIDL_COMMON_PROGRAMS) + " -> " + program + " ",
             "Link: " + Links(FotosFolderName + "\\Uninstall.lnk", CSIDL_COMMON_PROGRAMS) + " -> " + folder
                 + "\\pmuninst.exe "}));
+
+    // Another product, unattended, into its folder: refused before anything is written, and the log says why.
+    const Lines fotosImage = FolderImage(folder);
+    const std::string refusedLog = parent + "\\pelmora.log";
+    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S /LOG=\"" + refusedLog + "\" /D=" + folder),
+        Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(refusedLog, "Folder: it holds"),
+        Lines{"Folder: it holds an installation of another product, " + Fotos + ", which its pmfiles.lst names"});
+    EXPECT_EQ(LogLines(refusedLog, "Message: "),
+        (Lines{"Message: Folder Holds Another Product | That folder holds the installation of another product. "
+               "Installed there, the two would share their files, and removing one would remove files of the "
+               "other. Please choose another location. | not shown, taken as OK",
+            "Message: " + NotInstalled.substr(0, NotInstalled.find(" | [")) + " | not shown, taken as OK"}));
+    EXPECT_EQ(ReadLines(refusedLog).back(), "Exit code: 1603");
+    EXPECT_EQ(FolderImage(folder), fotosImage) << "every file of the first product as it was";
+    EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
 
     // Again, unattended, over it: each file set aside under its name with the suffix, and settled
     // from the journal, which names them all: nothing set aside stays, the record keeps every name once,

@@ -573,21 +573,21 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(Entries(folder),
         (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "manual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
-        << "the record names what the run wrote, and never the user's notes";
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nmanual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
+        << "the record names the product and what the run wrote, and never the user's notes";
 
     // A later version drops a file and finds another held: the record still names both. Lines that
     // name no file the packer could have given (the folder may be writable by users) are not carried on.
     std::string forged;
     for (const char* line : {"..\\outside.txt", "docs\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt",
-             "\\\\server\\share\\outside.txt", "docs\\NUL.txt", "manual.htm.pmold", "pmfiles.lst", ""})
+             "\\\\server\\share\\outside.txt", "docs\\NUL.txt", "manual.htm.pmold", "pmfiles.lst", "product:Other", ""})
         forged += std::string(line) + "\r\n";
     WriteFileText("pmfiles.lst", ReadFileText("pmfiles.lst") + forged);
     held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
     CloseHandle(held);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "held.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
 TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)
@@ -800,7 +800,59 @@ TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
     DeleteFileA("f");
     WriteFileText("pmfiles.lst", InCodePage1252("été.htm\r\nautomne.txt\r\nhôtel.txt\r\n"));
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "automne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nautomne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
+}
+
+TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldGoesAtTheRestartAndKeepsNoJournal)
+{
+    // Cut off just before its done record (the folder, two stagings, two commits), which is then added: a
+    // finished run whose set-aside file a program holds without sharing its deletion.
+    WriteFileText("manual.htm", "the earlier manual");
+    TestArchive archive({{"manual.htm", "the new manual", 1000}});
+    JournalEndsAtRecord = 6;
+    ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed);
+    JournalEndsAtRecord = 0;
+    char done[16];
+    snprintf(done, sizeof done, "%08lx D\r\n", adler32(1, reinterpret_cast<const Bytef*>("D"), 1));
+    WriteFileText(JournalPath(), ReadFileText(JournalPath()) + done);
+    const std::string aside = folder + "\\manual.htm.pmold";
+    HANDLE held = CreateFileA(aside.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    int before = FilesAwaitingRestart();
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    CloseHandle(held);
+    EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "no journal stops the next run";
+    EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
+    EXPECT_EQ(FilesAwaitingRestart(), before + 1);
+    const std::vector<std::string> pending = PendingDeletions();
+    EXPECT_NE(std::find(pending.begin(), pending.end(), aside), pending.end());
+    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << "the next run goes ahead";
+}
+
+TEST_F(ExtractTest, ARecordOfAnotherProductIsToldFromThisProductsAndAnEarlierBuildsOfIt)
+{
+    // The shipped product is Pelmora, whose main program is pelmora.exe.
+    const struct {
+        const char* record; // null: none
+        bool another;
+    } cases[] = {
+        {nullptr, false},
+        {"product:Pelmora\r\npelmora.exe\r\n", false},
+        {"product:PELMORA\r\nquillet.exe\r\n", false},
+        {"product:Quillet\r\npelmora.exe\r\n", true},
+        {"product:Pelmor\r\n", true},
+        {"product:Pelmora2\r\n", true},
+        // An earlier build's, which names no product: this one's when it names its main program.
+        {"help.htm\r\nPELMORA.EXE\r\n", false},
+        {"quillet.exe\r\npmuninst.exe\r\n", true},
+        {"product:\r\npelmora.exe\r\n", false},
+    };
+    for (const auto& c : cases) {
+        DeleteFileA("pmfiles.lst");
+        if (c.record)
+            WriteFileText("pmfiles.lst", c.record);
+        EXPECT_EQ(HoldsAnotherProduct(folder.c_str()), c.another) << (c.record ? c.record : "no record");
+    }
 }
 
 TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRestart)

@@ -103,6 +103,9 @@ void RequestInstallFolder(const char* folder)
         Add(std::string("RequestInstallFolder(") + folder + ")");
 }
 
+// The folder doubles above stand for every check of a folder.
+void RegisterFolderTakenCheck(FolderTakenCheck) {}
+
 int AcceptProposedFolder()
 {
     if (FoldersGiven >= Script.folders.size()) {
@@ -114,9 +117,10 @@ int AcceptProposedFolder()
     return 1;
 }
 
-void RememberInstallFolder()
+bool RememberInstallFolder()
 {
-    Add(std::string("RememberInstallFolder(") + InstallFolder + ")");
+    Add(std::string("RememberInstallFolder(") + InstallFolder + ")" + (Script.remembers ? "" : " -> failed"));
+    return Script.remembers;
 }
 
 int ExtractPayload(HWND dialog, ProgressSink sink)
@@ -149,9 +153,10 @@ void OpenDdeClient()
     Add("OpenDdeClient");
 }
 
-void CreateProductGroup()
+bool CreateProductGroup()
 {
     Add(std::string("CreateProductGroup(") + ApplicationPath + " | " + StartupCommand + " | " + UninstallerPath + ")");
+    return true;
 }
 
 bool AddStartupItem(char* linkPath, size_t size)
@@ -171,19 +176,27 @@ void CloseDdeClient()
     Add("CloseDdeClient");
 }
 
-void RegisterUninstallEntry()
+bool RegisterUninstallEntry()
 {
-    Add("RegisterUninstallEntry");
+    Add(std::string("RegisterUninstallEntry") + (Script.entryWritten ? "" : " -> failed"));
+    return Script.entryWritten;
 }
 
-void InstallAgentService()
+bool InstallAgentService()
 {
     Add("InstallAgentService");
+    return true;
 }
 
-void ReplaceNtService(HWND owner)
+bool ReplaceNtService(HWND owner)
 {
     Add(std::string("ReplaceNtService(") + (owner == BackdropDouble ? "backdrop" : "?") + ")");
+    return true;
+}
+
+bool HoldsAnotherProduct(const char*)
+{
+    return false;
 }
 
 void LaunchApplication(HWND backdrop, HFONT font)

@@ -15,6 +15,8 @@ struct DoubleScript {
     int removeResult = 4;
     bool nt = true;
     bool windows64 = true;
+    bool entryWritten = true;
+    bool remembers = true;
 };
 
 extern DoubleScript Script;

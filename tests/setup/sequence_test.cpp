@@ -209,6 +209,26 @@ TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
     }
 }
 
+TEST_F(SequenceTest, AnEntryOrFolderThatCannotBeRememberedFailsTheRunAfterTheRest)
+{
+    const std::string notRegistered =
+        "Pelmora Installation Failed | The application's files were installed, but its uninstall entry or the record "
+        "of its folder could not be written: without them it can be neither removed nor updated. Run the setup "
+        "program again. | [OK] -> OK";
+    for (bool entryWritten : {false, true}) {
+        Restart();
+        Script.entryWritten = entryWritten;
+        Script.remembers = !entryWritten;
+        Lines expected = Join({Opening, Extracted,
+            {"Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes", "AddStartupItem",
+                "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
+                "RememberInstallFolder(" + Folder + ")" + (entryWritten ? " -> failed" : ""), notRegistered}});
+        if (!entryWritten)
+            expected[Opening.size() + Extracted.size() - 1] += " -> failed";
+        EXPECT_EQ(Run({Press(IDYES), Press(IDOK)}, 1603), expected) << entryWritten;
+    }
+}
+
 TEST_F(SequenceTest, StartupAndServiceQuestionsFollowPlatformAndConfiguration)
 {
     struct Case {

@@ -112,7 +112,7 @@ TEST(UninstallEntry, WritesBothValuesWithTheirZeroBytesAndOverwritesInTheProduct
         ProductDetails.sixtyFourBit = sixtyFourBit;
         for (const char* folder : {"C:\\Program Files\\Pelmora", "D:\\Other"}) {
             FormatText(UninstallerPath, sizeof UninstallerPath, "%s\\pmuninst.exe", folder);
-            RegisterUninstallEntry();
+            EXPECT_TRUE(RegisterUninstallEntry());
             std::string data;
             DWORD length = 0;
             ASSERT_TRUE(ReadValue(key, "DisplayName", data, length, View(sixtyFourBit)));
@@ -240,24 +240,29 @@ TEST(UninstallEntry, KeyThatCannotBeMadeIsReportedOnTheDebugOutputOnly)
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + "xxxxxxx").c_str(), View(false), 0);
 }
 
-TEST_F(ServicesTest, AgentIsInstalledAndRemovedWithItsSwitchesInTheInstallationFolder)
+TEST_F(ServicesTest, AgentAndServiceAreRunWithTheirSwitchesInTheInstallationFolderAndTellHowItWent)
 {
+    ProductConfig.serviceExecutable = "svc.exe";
     const struct {
-        void (*run)();
+        bool (*run)();
+        const char* program;
         const char* switches;
-    } cases[] = {{InstallAgentService, "-install -sid=0"}, {RemoveAgentService, "-remove"}};
+    } cases[] = {{InstallAgentService, "pmagent.exe", "-install -sid=0"}, {RemoveAgentService, "pmagent.exe", "-remove"},
+        {RemoveNtService, "svc.exe", "-remove-service"}};
     for (const auto& c : cases) {
-        DeleteFileA((Folder + "\\pmagent.exe").c_str());
+        const std::string path = Folder + "\\" + c.program;
+        DeleteFileA(path.c_str());
         DeleteFileA(log.c_str());
-        c.run(); // no program there: nothing starts, nothing is shown
+        EXPECT_FALSE(c.run()) << "no program there: nothing starts, nothing is shown";
         EXPECT_TRUE(ReadLines(log).empty()) << c.switches;
-        Plant("pmagent.exe");
+        Plant(c.program);
         // A program that fails draws no message either: nothing here would answer one.
-        SetEnvironmentVariableA("SETUP_RECORD_EXIT", "3");
-        c.run();
-        EXPECT_EQ(ReadLines(log),
-            Lines{std::string("pmagent.exe|\"C:\\services-test\\Pelmora\\pmagent.exe\" ") + c.switches
-                + "|C:\\services-test\\Pelmora|0"});
+        for (const char* exitCode : {"3", "0"}) {
+            SetEnvironmentVariableA("SETUP_RECORD_EXIT", exitCode);
+            EXPECT_EQ(c.run(), exitCode[0] == '0') << c.switches << " ending with " << exitCode;
+        }
+        const std::string ran = std::string(c.program) + "|\"" + path + "\" " + c.switches + "|" + Folder + "|0";
+        EXPECT_EQ(ReadLines(log), (Lines{ran, ran}));
     }
 }
 
@@ -284,7 +289,7 @@ TEST_F(ServicesTest, NtServiceIsRemovedThenAfterAPauseInstalled)
             answers.push_back(Press(IDOK));
         Responder responder(transcript, answers, GetCurrentThreadId(), 0, {}, 15000);
         DWORD start = GetTickCount();
-        ReplaceNtService(nullptr);
+        EXPECT_EQ(ReplaceNtService(nullptr), !c.warns) << c.exitCode;
         DWORD elapsed = GetTickCount() - start;
         responder.Stop();
         Lines expected = {notice};
@@ -303,7 +308,7 @@ TEST_F(ServicesTest, MissingServiceProgramDrawsTheWarning)
     ProductConfig.serviceExecutable = "absent.exe";
     Transcript transcript;
     Responder responder(transcript, {Press(IDOK), Press(IDOK)}, GetCurrentThreadId(), 0, {}, 15000);
-    ReplaceNtService(nullptr);
+    EXPECT_FALSE(ReplaceNtService(nullptr));
     responder.Stop();
     ASSERT_EQ(transcript.Lines().size(), 2u);
     EXPECT_EQ(transcript.Lines()[1].substr(0, 30), "Service Installation Failed | ");
