@@ -1204,12 +1204,22 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
 
 TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
 {
+    // Another program holds a mutex of the name runs once claimed, and a run cut off by a power failure left
+    // its claim: neither stops a run.
+    HANDLE squatted = CreateMutexA(nullptr, TRUE, "Global\\Pelmora setup");
+    ASSERT_NE(squatted, nullptr);
+    char windows[MAX_PATH];
+    ASSERT_GT(GetSystemWindowsDirectoryA(windows, sizeof windows), 0u);
+    const std::string claim = std::string(windows) + "\\pelmora.ini.lock";
+    std::ofstream(claim) << "";
     const std::string setup = std::string("\"") + SETUP_EXE + "\"";
     std::string line = setup;
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION first = {};
     ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
-    ASSERT_NE(automation::WaitForDialog(first.dwProcessId, 30000), nullptr) << "the first shows its agreement";
+    HWND shown = automation::WaitForDialog(first.dwProcessId, 30000);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(automation::Caption(shown), "END USER LICENSE AGREEMENT") << "the first shows its agreement";
 
     const std::string alreadyRunning = Box("Setup Already Running",
         "Another installation or removal of Pelmora is in progress. Wait until it has finished, then try again.", "OK",
@@ -1238,6 +1248,8 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
         (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled}));
     CloseHandle(first.hThread);
     CloseHandle(first.hProcess);
+    CloseHandle(squatted);
+    EXPECT_EQ(GetFileAttributesA(claim.c_str()), INVALID_FILE_ATTRIBUTES) << "a run's claim goes with it";
 
     // A switch that is not known, or not complete, is named with the list; unattended, nothing is shown.
     const std::string list =
@@ -1270,6 +1282,9 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     ASSERT_TRUE(CopyFileA(precious.c_str(), "C:\\protected\\precious.txt", FALSE));
     ASSERT_TRUE(MakeUnixLink("C:\\user logs", "C:\\protected"));
     EXPECT_EQ(RunUnattended(setup + " /S \"/LOG=C:\\user logs\\precious.txt\""), Lines{"exit code 1639"});
+    // Nor is a file made there first and left.
+    EXPECT_EQ(RunUnattended(setup + " /S \"/LOG=C:\\user logs\\new.log\""), Lines{"exit code 1639"});
+    EXPECT_EQ(GetFileAttributesA("C:\\protected\\new.log"), INVALID_FILE_ATTRIBUTES);
     RemoveUnixLink("C:\\user logs");
     EXPECT_EQ(ReadLines(precious), Lines{"precious"});
     EXPECT_EQ(ReadLines("C:\\protected\\precious.txt"), Lines{"precious"});
