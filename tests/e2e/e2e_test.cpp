@@ -1067,8 +1067,11 @@ const std::string Logs = "C:\\deploy logs";
 TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
 {
     CreateDirectoryA(Logs.c_str(), nullptr);
-    CreateDirectoryA("C:\\Deploy Test", nullptr);
-    const std::string folder = "C:\\Deploy Test\\Pelmora";
+    // Three levels deep on another drive, none of them there: each is made.
+    const std::string drive = "C:\\drive d";
+    CreateDirectoryA(drive.c_str(), nullptr);
+    ASSERT_TRUE(MapDrive('D', drive));
+    const std::string folder = "D:\\Deploy Test\\Vendor\\Pelmora";
     const std::string setup = std::string("\"") + SETUP_EXE + "\"";
     // In small letters, the folder without quotes.
     ASSERT_EQ(RunUnattended(setup + " /s /d=" + folder), Lines{"exit code 0"});
@@ -1107,7 +1110,7 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(lines[3], "Unattended: no window is shown");
     EXPECT_EQ(LogLines(log, "Folder"),
         (Lines{"Folder proposed: " + folder + " (requested)", "Folder accepted: " + folder}));
-    EXPECT_EQ(LogLines(log, "Free space on C:\\: ").size(), 1u);
+    EXPECT_EQ(LogLines(log, "Free space on D:\\: ").size(), 1u);
     EXPECT_EQ(LogLines(log, "Told to quit: the window \"Pelmora").size(), 1u);
     Lines replaced = LogLines(log, "Replaced: ");
     const Lines replacedNames = {"pelmora.exe", "help.htm", "pmuninst.exe", "pmfiles.lst"};
@@ -1142,21 +1145,30 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(ReadLines(removalLog).back(), "Exit code: 0");
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    UnmapDrive('D');
 }
 
 TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
 {
     CreateDirectoryA(Logs.c_str(), nullptr);
     const std::string log = Logs + "\\refused.log";
+    const std::string outside = "C:\\outside";
+    CreateDirectoryA(outside.c_str(), nullptr);
+    ASSERT_TRUE(MakeUnixLink("C:\\linked", outside));
+    const std::string CannotCreate = "Message: Can't Create Directory | That folder does not exist, and the "
+                                     "application was not able to create it. Most likely the parent folder does not "
+                                     "exist or you have entered a path the program does not have write access to. | "
+                                     "not shown, taken as OK";
     const struct {
         std::string folder;
         std::string why;
     } refused[] = {
         {"Pelmora", "Message: Folder Not a Full Path | That folder is not a full path. Please give one with its "
                     "drive, such as C:\\Pelmora. | not shown, taken as OK"},
-        {"C:\\missing\\Pelmora", "Message: Can't Create Directory | That folder does not exist, and the application "
-                                 "was not able to create it. Most likely the parent folder does not exist or you have "
-                                 "entered a path the program does not have write access to. | not shown, taken as OK"},
+        // No folder is made through a link that leads out, nor in the Windows directory.
+        {"C:\\linked\\Pelmora", CannotCreate},
+        {"C:\\linked\\Vendor\\Pelmora", CannotCreate},
+        {"C:\\windows\\Vendor\\Pelmora", CannotCreate},
         {"C:\\windows", "Message: Can't Install to Windows Directory | That directory is the Windows directory. It is "
                         "not safe to install applications in the Windows directory because it contains other "
                         "important system files. Please choose another location. | not shown, taken as OK"},
@@ -1183,6 +1195,10 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
         EXPECT_EQ(messages.back(), "Message: " + NotInstalled.substr(0, NotInstalled.find(" | [")) + " | not shown, taken as OK");
         EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
     }
+    for (const char* made : {"C:\\outside\\Pelmora", "C:\\outside\\Vendor"})
+        EXPECT_EQ(GetFileAttributesA(made), INVALID_FILE_ATTRIBUTES) << made << ": nothing made where the link leads";
+    EXPECT_EQ(GetFileAttributesA("C:\\windows\\Vendor"), INVALID_FILE_ATTRIBUTES);
+    RemoveUnixLink("C:\\linked");
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
 
     // The newer build does not fit on the small drive: it fails after its rollback, and registers nothing.
