@@ -136,7 +136,7 @@ int ChooseFolderWithSpace()
     }
 }
 
-void DealWithRunningCopies(HWND progress)
+void DealWithRunningCopies(HWND progress, const char* folder)
 {
     if (ProductConfig.warnOfRunningCopies) {
         char text[MessageBufferSize];
@@ -146,7 +146,7 @@ void DealWithRunningCopies(HWND progress)
     }
     if (progress)
         ShowProgress(progress, ShuttingDownProgressText, 0);
-    ShutDownRunningCopies();
+    ShutDownRunningCopies(folder);
 }
 
 void RegisterWithShell()
@@ -228,7 +228,11 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     RegisterFolderCheck(FolderFitsProduct);
     RequestInstallFolder(requestedFolder);
     // A run that was cut off is undone before anything else, whatever the user
-    // then decides: its folder is left as it was before that run.
+    // then decides: its folder is left as it was before that run. Running
+    // copies there are told to quit first: what one holds could not be put back.
+    char cutOff[PathBufferSize];
+    if (UnsettledJournalFolder(cutOff, sizeof cutOff))
+        DealWithRunningCopies(nullptr, cutOff);
     SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
 
     if (!Unattended && !CreateBackdrop())
@@ -242,7 +246,7 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     }
 
     HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow);
-    DealWithRunningCopies(progress);
+    DealWithRunningCopies(progress, InstallFolder);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
     if (result != ExtractDone) {
         char failureCaption[MessageBufferSize];

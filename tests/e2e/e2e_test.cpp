@@ -218,6 +218,23 @@ std::string JournalPath()
     return std::string(windows) + "\\pelmora.ini.journal";
 }
 
+// Adds a record to that journal as the setup writes one: the Adler-32 checksum
+// of the record in hexadecimal, a blank, the record, CR LF.
+bool AppendJournalRecord(const std::string& record)
+{
+    uint32_t low = 1;
+    uint32_t high = 0;
+    for (unsigned char c : record) {
+        low = (low + c) % 65521;
+        high = (high + low) % 65521;
+    }
+    char checksum[9];
+    snprintf(checksum, sizeof checksum, "%08x", unsigned(high << 16 | low));
+    std::ofstream journal(JournalPath(), std::ios::binary | std::ios::app);
+    journal << checksum << ' ' << record << "\r\n";
+    return bool(journal);
+}
+
 // A link's path below the user's (or every user's) Programs folder.
 std::string Links(const std::string& name, int folder = CSIDL_PROGRAMS)
 {
@@ -566,6 +583,13 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
         EXPECT_LT(data.nFileSizeLow, 50331648u) << next << ": ended in the middle of the file";
         EXPECT_NE(FolderImage(Home), earlier) << next << ": the update had staged files";
         EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << next;
+        // As if it went on to its first commit, the new program put in place and the earlier set aside (by
+        // name, as on a volume that keeps no identities), before it was cut off. The new program then runs:
+        // a copy that holds the file the undo must put back, and must be told to quit first.
+        const std::string program = Home + "\\pelmora.exe";
+        ASSERT_TRUE(AppendJournalRecord("M 0 0 0000000000000000 pelmora.exe")) << next;
+        ASSERT_TRUE(MoveFileA(program.c_str(), (program + ".pmold").c_str())) << next;
+        ASSERT_TRUE(MoveFileA((program + ".pmnew").c_str(), program.c_str())) << next;
 
         if (std::string(next) == "setup") {
             // While the folder leads elsewhere, the journal stays and nothing is written: the message says why.
@@ -574,8 +598,10 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             std::ofstream(elsewhere + "\\pelmora.exe") << "theirs";
             ASSERT_TRUE(MoveFileA(Home.c_str(), (Home + "-moved").c_str()));
             ASSERT_TRUE(MakeUnixLink(Home, elsewhere));
-            EXPECT_EQ(Drive(UPDATE_SETUP_EXE, Join(updateAnswers, {"answer Pelmora Installation Failed | OK"})),
-                (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
+            EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
+                          Join({"answer Closing Running Copies | OK"},
+                              Join(updateAnswers, {"answer Pelmora Installation Failed | OK"}))),
+                (Lines{Closing, Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
                     Box("Pelmora Installation Failed",
                         "An earlier installation into " + Home
                             + " was cut off, and that folder now leads to another place. Put the folder back as it "
@@ -588,16 +614,27 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             RemoveUnixLink(Home);
             ASSERT_TRUE(MoveFileA((Home + "-moved").c_str(), Home.c_str()));
             RemoveTree(elsewhere);
+            HANDLE running = StartProgram(program);
+            ASSERT_NE(running, nullptr);
+            Sleep(1000);
             EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
-                          {"answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}),
-                (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled,
-                    SetupEnded(1602)}));
-            EXPECT_EQ(FolderImage(Home), earlier);
+                          {"answer Closing Running Copies | OK", "answer END USER LICENSE AGREEMENT | I Do NOT Accept",
+                              "answer Application Not Installed | OK"}),
+                (Lines{Closing, "END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept",
+                    NotInstalled, SetupEnded(1602)}))
+                << "the running copy is told to quit before the undo, whatever the user then answers";
+            EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
+            CloseHandle(running);
+            EXPECT_EQ(FolderImage(Home), earlier) << "the earlier program put back, the new one gone";
             EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
         } else {
-            // The uninstaller deletes what the cut-off run staged and removes the version. The folder
-            // that run made for the update's new file stays, empty, and keeps the installation folder.
+            // The uninstaller tells the running copy to quit, puts the earlier program back, deletes what
+            // the cut-off run staged and removes the version. The folder that run made for the update's new
+            // file stays, empty, and keeps the installation folder.
+            HANDLE running = StartProgram(program);
+            ASSERT_NE(running, nullptr);
+            Sleep(1000);
             EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
                 (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
                     RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
@@ -605,6 +642,9 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
                           "product:\r\n"
                         + Home),
                     Uninstalled}));
+            EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
+            CloseHandle(running);
+            EXPECT_EQ(Names(ListFiles(Home)), Lines{"pmuninst.exe"}) << "only the uninstaller waits for the restart";
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
             SimulateRestart();
