@@ -69,6 +69,13 @@ int LowerBound(const char* const* sorted, int count, const char* text)
     return low;
 }
 
+// An existing folder, opened only to ask where it is.
+HANDLE OpenFolderToQuery(const char* folder)
+{
+    return CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 } // namespace
 
 bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count)
@@ -123,8 +130,7 @@ bool HoldsPathBelow(const char* const* sorted, int count, const char* folder)
 
 bool FinalFolderPath(const char* folder, WCHAR* out, size_t count)
 {
-    HANDLE handle = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle = OpenFolderToQuery(folder);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     bool found = FinalPathOf(handle, out, count);
@@ -175,6 +181,16 @@ bool HandleIsAtPath(HANDLE handle, const char* path)
         resolved += 4;
     }
     return CompareStringOrdinal(resolved, -1, given, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool FolderIsAtPath(const char* folder)
+{
+    HANDLE handle = OpenFolderToQuery(folder);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool at = HandleIsAtPath(handle, folder);
+    CloseHandle(handle);
+    return at;
 }
 
 bool SameFinalPath(const WCHAR* a, const WCHAR* b)

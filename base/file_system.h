@@ -39,6 +39,8 @@ bool SamePath(const char* a, const char* b);
 // Whether an open file is the one its path names, with no link or junction on
 // the way: its final path is the path's full form, with long names.
 bool HandleIsAtPath(HANDLE handle, const char* path);
+// Whether an existing folder is the one its path names, the same way.
+bool FolderIsAtPath(const char* folder);
 // Whether a final path is the folder's or lies below it.
 bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder);
 // Whether the open file or folder lies within the folder whose final path is

@@ -2,9 +2,11 @@
 #include "code_page.h"
 #include "file_system.h"
 #include "message.h"
+#include "names.h"
 #include "product.h"
 #include "text.h"
 #include <windows.h>
+#include <sddl.h>
 #include <stdarg.h>
 #include <stdlib.h>
 
@@ -181,32 +183,61 @@ void ShowSwitches(const RunProgram& program, const char* caption, const char* op
         ShowWarning(nullptr, caption, LogBuffer);
 }
 
-// A run of the same product elsewhere holds the mutex named after it.
+// One run of a product at a time: a run holds a file named after the
+// product's profile file in the Windows directory, open to no one else, until
+// it ends. A named object any user could make first, and so stop every run;
+// only administrators may make a file there, and this one's security lets no
+// one else open it. One left by a run cut off by a power failure opens again.
 bool ClaimProduct()
 {
-    char name[PathBufferSize];
-    if (!FormatText(name, sizeof name, "Global\\%s setup", ProductConfig.displayName))
+    char windows[PathBufferSize];
+    char path[PathBufferSize];
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows
+        || !FormatText(path, sizeof path, "%s\\%s.lock", windows, ProductConfig.profileFile))
         return false;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
-    // Never closed: the mutex lasts as long as the run.
-    return mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
+        return false;
+    HANDLE lock = CreateFileA(path, GENERIC_READ | DELETE, 0, &security, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    LocalFree(security.lpSecurityDescriptor);
+    // Never closed: the file lasts as long as the run, and goes with it.
+    return lock != INVALID_HANDLE_VALUE;
 }
 
 // The log is written elevated, often where users may write: a link, a junction
 // on its way or a second name of another file there must not make it
-// overwrite a file they may not.
+// overwrite a file they may not, nor make one where they may not. The whole
+// way is checked before anything is made; a file made and then refused (a
+// link put in its way meanwhile) is deleted through the handle that made it.
 HANDLE OpenLogFile(const char* path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    char folder[PathBufferSize];
+    DWORD length = GetFullPathNameA(path, sizeof folder, folder, nullptr);
+    if (length == 0 || length >= sizeof folder)
+        return INVALID_HANDLE_VALUE;
+    folder[FolderPartLength(folder, length)] = '\0';
+    if (!FolderIsAtPath(folder))
+        return INVALID_HANDLE_VALUE;
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+    bool made = false;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        file = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+        made = file != INVALID_HANDLE_VALUE;
+    }
     if (file == INVALID_HANDLE_VALUE)
         return file;
     BY_HANDLE_FILE_INFORMATION information;
     bool plain = GetFileInformationByHandle(file, &information)
         && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
-        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path) && SetEndOfFile(file);
+        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path) && (made || SetEndOfFile(file));
     if (plain)
         return file;
+    if (made)
+        DeleteOpenFile(file); // result deliberately ignored: the run ends refused either way
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
 }
@@ -280,7 +311,7 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
             ShowSwitches(program, SwitchesCaption, "");
         return false;
     }
-    // Before the product's name is used: the mutex and the log take it.
+    // Before the product's names are used: the claim of the run and the log take them.
     bool held = HoldProductTexts() && program.holdTexts();
     // Before the log: a run of the product that is going may be writing to the same file.
     if (!ClaimProduct()) {

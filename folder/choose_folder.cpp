@@ -1,12 +1,15 @@
 #include "choose_folder.h"
 #include "code_page.h"
 #include "derived.h"
+#include "file_system.h"
 #include "folder.h"
 #include "globals.h"
 #include "message.h"
+#include "names.h"
 #include "paths.h"
 #include "product.h"
 #include "resource.h"
+#include "run.h"
 #include "text.h"
 #include <objbase.h>
 #include <shlobj.h>
@@ -71,6 +74,24 @@ PathStatus QueryPathStatus(const char* path)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathFolder : PathFile;
 }
 
+// Whether folders may be made in the folder that holds the path's last
+// level: it is where its path says, and not in the Windows directory.
+bool MayMakeFoldersIn(const char* path)
+{
+    char parent[PathBufferSize];
+    char windows[PathBufferSize];
+    WCHAR parentFinal[FinalPathSize];
+    WCHAR windowsFinal[FinalPathSize];
+    UINT windowsLength = GetWindowsDirectoryA(windows, sizeof windows);
+    size_t length = FolderPartLength(path, TextLength(path));
+    bool may = CopyTextPrefix(parent, sizeof parent, path, length) && FolderIsAtPath(parent)
+        && FinalFolderPath(parent, parentFinal, FinalPathSize) && windowsLength > 0 && windowsLength < sizeof windows
+        && FinalFolderPath(windows, windowsFinal, FinalPathSize) && !FinalPathIsWithin(parentFinal, windowsFinal);
+    if (!may)
+        LogLine("No folder is made in %s: it is a link, leads elsewhere, or lies in the Windows directory", parent);
+    return may;
+}
+
 void OpenChooseFolder(HWND dialog)
 {
     char parent[PathBufferSize];
@@ -105,7 +126,7 @@ void AcceptChooseFolder(HWND dialog)
         ShowWarning(dialog, FolderTooLongCaption, FolderTooLongText);
         return;
     }
-    if (CheckChosenFolder(dialog))
+    if (CheckChosenFolder(dialog, false))
         EndDialog(dialog, 1);
 }
 
@@ -153,7 +174,39 @@ INT_PTR CALLBACK ChooseFolderDialogProc(HWND dialog, UINT message, WPARAM wParam
 
 } // namespace
 
-bool CheckChosenFolder(HWND owner)
+bool MakeMissingFolders(const char* folder)
+{
+    char level[PathBufferSize];
+    if (!CopyText(level, sizeof level, folder))
+        return false;
+    // Below the root: a drive's (C:\) or a share's (\\server\share\).
+    size_t at = 3;
+    if (level[1] != ':')
+        for (int separators = 0; level[at] && separators < 2; ++at)
+            separators += level[at] == '\\' ? 1 : 0;
+    bool checked = false;
+    for (size_t end = TextLength(level); at <= end; ++at) {
+        if (level[at] != '\\' && level[at] != '\0')
+            continue;
+        char separator = level[at];
+        level[at] = '\0';
+        if (GetFileAttributesA(level) == INVALID_FILE_ATTRIBUTES) {
+            // The deepest folder that is there, checked once: every folder made below it is checked as it is made.
+            if (!checked && !MayMakeFoldersIn(level))
+                return false;
+            checked = true;
+            if (!CreateDirectoryA(level, nullptr) || !FolderIsAtPath(level)) {
+                LogLine("Folder not made, or not where its path says: %s", level);
+                return false;
+            }
+            LogLine("Folder made: %s", level);
+        }
+        level[at] = separator;
+    }
+    return true;
+}
+
+bool CheckChosenFolder(HWND owner, bool makeParents)
 {
     // Everything later names the folder from elsewhere, so a relative one is made full first.
     if (!MakeFolderAbsolute(InstallFolder, sizeof InstallFolder) || !FolderLeavesRoom(InstallFolder)) {
@@ -162,7 +215,7 @@ bool CheckChosenFolder(HWND owner)
     }
     switch (QueryPathStatus(InstallFolder)) {
     case PathMissing:
-        if (CreateDirectoryA(InstallFolder, nullptr))
+        if (makeParents ? MakeMissingFolders(InstallFolder) : CreateDirectoryA(InstallFolder, nullptr) != 0)
             return true;
         ShowWarning(owner, CannotCreateCaption, CannotCreateText);
         return false;

@@ -160,7 +160,8 @@ int AcceptProposedFolder()
         ShowWarning(nullptr, NotFullPathCaption, text);
         return 0;
     }
-    if (!CheckChosenFolder(nullptr))
+    // Unattended, every missing folder on its way is made, as deployment tools expect.
+    if (!CheckChosenFolder(nullptr, true))
         return 0;
     if (IsWindowsFolder(InstallFolder)) {
         ShowWarning(nullptr, WindowsFolderCaption, WindowsFolderText);

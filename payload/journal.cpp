@@ -850,6 +850,14 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     return ExtractDone;
 }
 
+bool UnsettledJournalFolder(char* folder, size_t size)
+{
+    char path[PathBufferSize];
+    JournalSummary summary;
+    return JournalPath(path, sizeof path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES
+        && Summarise(path, summary) && summary.folder[0] && CopyText(folder, size, summary.folder);
+}
+
 JournalCause UnsettledJournal(const char** folder)
 {
     *folder = UnsettledFolder;

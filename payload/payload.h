@@ -1,5 +1,6 @@
 // The product's files compiled into the program, and their extraction.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 #include <windows.h>
 #include "progress.h"
@@ -24,6 +25,9 @@ int RemoveExtractedFiles(HWND dialog, ProgressSink sink);
 // undone as RemoveExtractedFiles does. With onlyFor, a journal of another
 // folder is left alone. 4 when nothing is left to settle, 0 otherwise.
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink);
+// The folder of the journal an earlier run left, which SettleJournal would
+// settle; false when there is none, or it names none.
+bool UnsettledJournalFolder(char* folder, size_t size);
 enum JournalCause {
     JournalSettled,
     JournalUnreadable,

@@ -171,7 +171,7 @@ int ChooseFolderWithSpace()
     }
 }
 
-void DealWithRunningCopies(HWND progress)
+void DealWithRunningCopies(HWND progress, const char* folder)
 {
     if (ProductConfig.warnOfRunningCopies) {
         char text[MessageBufferSize];
@@ -181,7 +181,7 @@ void DealWithRunningCopies(HWND progress)
     }
     if (progress)
         ShowProgress(progress, ShuttingDownProgressText, 0);
-    ShutDownRunningCopies();
+    ShutDownRunningCopies(folder);
 }
 
 // False when the uninstall entry or the remembered folder could not be
@@ -277,7 +277,11 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     RegisterFolderTakenCheck(HoldsAnotherProduct);
     RequestInstallFolder(requestedFolder);
     // A run that was cut off is undone before anything else, whatever the user
-    // then decides: its folder is left as it was before that run.
+    // then decides: its folder is left as it was before that run. Running
+    // copies there are told to quit first: what one holds could not be put back.
+    char cutOff[PathBufferSize];
+    if (UnsettledJournalFolder(cutOff, sizeof cutOff))
+        DealWithRunningCopies(nullptr, cutOff);
     SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
 
     if (!Unattended && !CreateBackdrop())
@@ -291,7 +295,7 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     }
 
     HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow);
-    DealWithRunningCopies(progress);
+    DealWithRunningCopies(progress, InstallFolder);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
     if (result != ExtractDone) {
         // An earlier run's journal that stays kept this one from writing anything.

@@ -1,7 +1,6 @@
 #include "code_page.h"
 #include "commands.h"
 #include "file_system.h"
-#include "globals.h"
 #include "message.h"
 #include "product.h"
 #include "run.h"
@@ -70,14 +69,14 @@ bool IsRunningCopyWindow(const char* title, const char* displayName, const char*
     return TitleMarksRunningCopy(title, displayName) && PathIsWithin(imagePath, folder);
 }
 
-void ShutDownRunningCopies()
+void ShutDownRunningCopies(const char* folder)
 {
     char notice[MessageBufferSize];
     FormatText(notice, sizeof notice, NoticeFormat, ProductConfig.displayName);
     ShowWarning(nullptr, NoticeCaption, notice);
     Sleep(QuitPauseMs);
-    char folder[PathBufferSize];
-    MakeLongPath(InstallFolder, folder, sizeof folder);
-    EnumWindows(TellToQuit, reinterpret_cast<LPARAM>(folder));
+    char longFolder[PathBufferSize];
+    MakeLongPath(folder, longFolder, sizeof longFolder);
+    EnumWindows(TellToQuit, reinterpret_cast<LPARAM>(longFolder));
     Sleep(QuitPauseMs);
 }

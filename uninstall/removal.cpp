@@ -474,10 +474,7 @@ void RemoveFromShell(HWND progress)
     CloseDdeClient();
 }
 
-// Tells running copies to quit and removes the product's services. False,
-// with the NT service named, when that could not be removed: then nothing
-// else is, so that its program stays to remove it on the next try.
-bool StopProductPrograms(HWND progress)
+void StopRunningCopies(HWND progress)
 {
     if (ProductConfig.warnOfRunningCopies) {
         char text[MessageBufferSize];
@@ -485,8 +482,15 @@ bool StopProductPrograms(HWND progress)
         ShowWarning(nullptr, RunningCopiesCaption, text);
     } else {
         ShowProgress(progress, ShuttingDownProgressText, 0);
-        ShutDownRunningCopies();
+        ShutDownRunningCopies(InstallFolder);
     }
+}
+
+// Removes the product's services. False, with the NT service named, when that
+// could not be removed: then nothing else is, so that its program stays to
+// remove it on the next try.
+bool RemoveServices(HWND progress)
+{
     if (ProductConfig.serviceExecutable[0]) {
         ShowProgress(progress, ProductConfig.serviceExecutable, 0);
         if (!RemoveNtService()) {
@@ -554,8 +558,12 @@ int UninstallSequence(HINSTANCE instance)
     FormatText(text, sizeof text, QuestionFormat, ProductConfig.displayName);
     if (!AskYesNo(nullptr, caption, text, true))
         return ExitDeclined;
-    // An install into this folder that was cut off is undone first, so that
-    // what is removed below is the version that was there before it.
+    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr);
+    // Running copies are told to quit before anything is changed: an install
+    // into this folder that was cut off is undone first, so that what is
+    // removed below is the version that was there before it, and what a
+    // running copy holds could not be put back.
+    StopRunningCopies(progress);
     if (SettleJournal(InstallFolder, nullptr, nullptr) != ExtractDone) {
         FormatText(text, sizeof text, NotUndoneFormat, ProductConfig.displayName);
         ShowWarning(nullptr, NotPossibleCaption, text);
@@ -564,10 +572,9 @@ int UninstallSequence(HINSTANCE instance)
 
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths
-    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr);
     // Before the shell: the record names the Startup item's links.
     bool read = ReadInstallation();
-    bool stopped = StopProductPrograms(progress);
+    bool stopped = RemoveServices(progress);
     if (stopped)
         RemoveFromShell(progress);
 

@@ -224,6 +224,23 @@ std::string JournalPath()
     return WindowsFile("pelmora.ini.journal");
 }
 
+// Adds a record to that journal as the setup writes one: the Adler-32 checksum
+// of the record in hexadecimal, a blank, the record, CR LF.
+bool AppendJournalRecord(const std::string& record)
+{
+    uint32_t low = 1;
+    uint32_t high = 0;
+    for (unsigned char c : record) {
+        low = (low + c) % 65521;
+        high = (high + low) % 65521;
+    }
+    char checksum[9];
+    snprintf(checksum, sizeof checksum, "%08x", unsigned(high << 16 | low));
+    std::ofstream journal(JournalPath(), std::ios::binary | std::ios::app);
+    journal << checksum << ' ' << record << "\r\n";
+    return bool(journal);
+}
+
 // A link's path below the user's (or every user's) Programs folder.
 std::string Links(const std::string& name, int folder = CSIDL_PROGRAMS)
 {
@@ -612,6 +629,13 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
         EXPECT_LT(data.nFileSizeLow, 50331648u) << next << ": ended in the middle of the file";
         EXPECT_NE(FolderImage(Home), earlier) << next << ": the update had staged files";
         EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << next;
+        // As if it went on to its first commit, the new program put in place and the earlier set aside (by
+        // name, as on a volume that keeps no identities), before it was cut off. The new program then runs:
+        // a copy that holds the file the undo must put back, and must be told to quit first.
+        const std::string program = Home + "\\pelmora.exe";
+        ASSERT_TRUE(AppendJournalRecord("M 0 0 0000000000000000 pelmora.exe")) << next;
+        ASSERT_TRUE(MoveFileA(program.c_str(), (program + ".pmold").c_str())) << next;
+        ASSERT_TRUE(MoveFileA((program + ".pmnew").c_str(), program.c_str())) << next;
 
         if (std::string(next) == "setup") {
             // While the folder leads elsewhere, the journal stays and nothing is written: the message says why.
@@ -620,8 +644,10 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             std::ofstream(elsewhere + "\\pelmora.exe") << "theirs";
             ASSERT_TRUE(MoveFileA(Home.c_str(), (Home + "-moved").c_str()));
             ASSERT_TRUE(MakeUnixLink(Home, elsewhere));
-            EXPECT_EQ(Drive(UPDATE_SETUP_EXE, Join(updateAnswers, {"answer Pelmora Installation Failed | OK"})),
-                (Lines{Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
+            EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
+                          Join({"answer Closing Running Copies | OK"},
+                              Join(updateAnswers, {"answer Pelmora Installation Failed | OK"}))),
+                (Lines{Closing, Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
                     Box("Pelmora Installation Failed",
                         "An earlier installation into " + Home
                             + " was cut off, and that folder now leads to another place. Put the folder back as it "
@@ -634,16 +660,27 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             RemoveUnixLink(Home);
             ASSERT_TRUE(MoveFileA((Home + "-moved").c_str(), Home.c_str()));
             RemoveTree(elsewhere);
+            HANDLE running = StartProgram(program);
+            ASSERT_NE(running, nullptr);
+            Sleep(1000);
             EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
-                          {"answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}),
-                (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled,
-                    SetupEnded(1602)}));
-            EXPECT_EQ(FolderImage(Home), earlier);
+                          {"answer Closing Running Copies | OK", "answer END USER LICENSE AGREEMENT | I Do NOT Accept",
+                              "answer Application Not Installed | OK"}),
+                (Lines{Closing, "END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept",
+                    NotInstalled, SetupEnded(1602)}))
+                << "the running copy is told to quit before the undo, whatever the user then answers";
+            EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
+            CloseHandle(running);
+            EXPECT_EQ(FolderImage(Home), earlier) << "the earlier program put back, the new one gone";
             EXPECT_EQ(Join(UninstallEntry("Pelmora"), GroupLinks("Pelmora")), registered);
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
         } else {
-            // The uninstaller deletes what the cut-off run staged and removes the version. The folder
-            // that run made for the update's new file stays, empty, and keeps the installation folder.
+            // The uninstaller tells the running copy to quit, puts the earlier program back, deletes what
+            // the cut-off run staged and removes the version. The folder that run made for the update's new
+            // file stays, empty, and keeps the installation folder.
+            HANDLE running = StartProgram(program);
+            ASSERT_NE(running, nullptr);
+            Sleep(1000);
             EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
                 (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
                     RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
@@ -651,6 +688,9 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
                           "product:\r\n"
                         + Home),
                     Uninstalled}));
+            EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
+            CloseHandle(running);
+            EXPECT_EQ(Names(ListFiles(Home)), Lines{"pmuninst.exe"}) << "only the uninstaller waits for the restart";
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
             SimulateRestart();
@@ -1140,8 +1180,11 @@ const std::string Logs = "C:\\deploy logs";
 TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
 {
     CreateDirectoryA(Logs.c_str(), nullptr);
-    CreateDirectoryA("C:\\Deploy Test", nullptr);
-    const std::string folder = "C:\\Deploy Test\\Pelmora";
+    // Three levels deep on another drive, none of them there: each is made.
+    const std::string drive = "C:\\drive d";
+    CreateDirectoryA(drive.c_str(), nullptr);
+    ASSERT_TRUE(MapDrive('D', drive));
+    const std::string folder = "D:\\Deploy Test\\Vendor\\Pelmora";
     const std::string setup = std::string("\"") + SETUP_EXE + "\"";
     // In small letters, the folder without quotes.
     ASSERT_EQ(RunUnattended(setup + " /s /d=" + folder), Lines{"exit code 0"});
@@ -1180,7 +1223,7 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(lines[3], "Unattended: no window is shown");
     EXPECT_EQ(LogLines(log, "Folder"),
         (Lines{"Folder proposed: " + folder + " (requested)", "Folder accepted: " + folder}));
-    EXPECT_EQ(LogLines(log, "Free space on C:\\: ").size(), 1u);
+    EXPECT_EQ(LogLines(log, "Free space on D:\\: ").size(), 1u);
     EXPECT_EQ(LogLines(log, "Told to quit: the window \"Pelmora").size(), 1u);
     Lines replaced = LogLines(log, "Replaced: ");
     const Lines replacedNames = {"pelmora.exe", "help.htm", "pmuninst.exe", "pmfiles.lst"};
@@ -1215,21 +1258,30 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(ReadLines(removalLog).back(), "Exit code: 0");
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    UnmapDrive('D');
 }
 
 TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
 {
     CreateDirectoryA(Logs.c_str(), nullptr);
     const std::string log = Logs + "\\refused.log";
+    const std::string outside = "C:\\outside";
+    CreateDirectoryA(outside.c_str(), nullptr);
+    ASSERT_TRUE(MakeUnixLink("C:\\linked", outside));
+    const std::string CannotCreate = "Message: Can't Create Directory | That folder does not exist, and the "
+                                     "application was not able to create it. Most likely the parent folder does not "
+                                     "exist or you have entered a path the program does not have write access to. | "
+                                     "not shown, taken as OK";
     const struct {
         std::string folder;
         std::string why;
     } refused[] = {
         {"Pelmora", "Message: Folder Not a Full Path | That folder is not a full path. Please give one with its "
                     "drive, such as C:\\Pelmora. | not shown, taken as OK"},
-        {"C:\\missing\\Pelmora", "Message: Can't Create Directory | That folder does not exist, and the application "
-                                 "was not able to create it. Most likely the parent folder does not exist or you have "
-                                 "entered a path the program does not have write access to. | not shown, taken as OK"},
+        // No folder is made through a link that leads out, nor in the Windows directory.
+        {"C:\\linked\\Pelmora", CannotCreate},
+        {"C:\\linked\\Vendor\\Pelmora", CannotCreate},
+        {"C:\\windows\\Vendor\\Pelmora", CannotCreate},
         {"C:\\windows", "Message: Can't Install to Windows Directory | That directory is the Windows directory. It is "
                         "not safe to install applications in the Windows directory because it contains other "
                         "important system files. Please choose another location. | not shown, taken as OK"},
@@ -1256,6 +1308,10 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
         EXPECT_EQ(messages.back(), "Message: " + NotInstalled.substr(0, NotInstalled.find(" | [")) + " | not shown, taken as OK");
         EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
     }
+    for (const char* made : {"C:\\outside\\Pelmora", "C:\\outside\\Vendor"})
+        EXPECT_EQ(GetFileAttributesA(made), INVALID_FILE_ATTRIBUTES) << made << ": nothing made where the link leads";
+    EXPECT_EQ(GetFileAttributesA("C:\\windows\\Vendor"), INVALID_FILE_ATTRIBUTES);
+    RemoveUnixLink("C:\\linked");
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
 
     // What makes the product removable and updatable cannot be written: an uninstall entry whose key lets no one
@@ -1329,12 +1385,22 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
 
 TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
 {
+    // Another program holds a mutex of the name runs once claimed, and a run cut off by a power failure left
+    // its claim: neither stops a run.
+    HANDLE squatted = CreateMutexA(nullptr, TRUE, "Global\\Pelmora setup");
+    ASSERT_NE(squatted, nullptr);
+    char windows[MAX_PATH];
+    ASSERT_GT(GetSystemWindowsDirectoryA(windows, sizeof windows), 0u);
+    const std::string claim = std::string(windows) + "\\pelmora.ini.lock";
+    std::ofstream(claim) << "";
     const std::string setup = std::string("\"") + SETUP_EXE + "\"";
     std::string line = setup;
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION first = {};
     ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
-    ASSERT_NE(automation::WaitForDialog(first.dwProcessId, 30000), nullptr) << "the first shows its agreement";
+    HWND shown = automation::WaitForDialog(first.dwProcessId, 30000);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(automation::Caption(shown), "END USER LICENSE AGREEMENT") << "the first shows its agreement";
 
     const std::string alreadyRunning = Box("Setup Already Running",
         "Another installation or removal of Pelmora is in progress. Wait until it has finished, then try again.", "OK",
@@ -1363,6 +1429,8 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
         (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled}));
     CloseHandle(first.hThread);
     CloseHandle(first.hProcess);
+    CloseHandle(squatted);
+    EXPECT_EQ(GetFileAttributesA(claim.c_str()), INVALID_FILE_ATTRIBUTES) << "a run's claim goes with it";
 
     // A switch that is not known, or not complete, is named with the list; unattended, nothing is shown.
     const std::string list =
@@ -1395,6 +1463,9 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     ASSERT_TRUE(CopyFileA(precious.c_str(), "C:\\protected\\precious.txt", FALSE));
     ASSERT_TRUE(MakeUnixLink("C:\\user logs", "C:\\protected"));
     EXPECT_EQ(RunUnattended(setup + " /S \"/LOG=C:\\user logs\\precious.txt\""), Lines{"exit code 1639"});
+    // Nor is a file made there first and left.
+    EXPECT_EQ(RunUnattended(setup + " /S \"/LOG=C:\\user logs\\new.log\""), Lines{"exit code 1639"});
+    EXPECT_EQ(GetFileAttributesA("C:\\protected\\new.log"), INVALID_FILE_ATTRIBUTES);
     RemoveUnixLink("C:\\user logs");
     EXPECT_EQ(ReadLines(precious), Lines{"precious"});
     EXPECT_EQ(ReadLines("C:\\protected\\precious.txt"), Lines{"precious"});

@@ -143,9 +143,9 @@ bool PayloadFitsFolder(const char* folder)
     return BrokenNameLimit(folder, "pmuninst.exe") == 0;
 }
 
-void ShutDownRunningCopies()
+void ShutDownRunningCopies(const char* folder)
 {
-    Add("ShutDownRunningCopies");
+    Add(std::string("ShutDownRunningCopies(") + folder + ")");
 }
 
 void OpenDdeClient()

@@ -80,7 +80,7 @@ const Lines Extracted = {
     "ResolveInstallFolder(backdrop, 1) -> " + Folder,
     "CreateProgressDialog",
     "ShowProgress(progress, Shutting Down Running Copies, 0)",
-    "ShutDownRunningCopies",
+    "ShutDownRunningCopies(" + Folder + ")",
     "ExtractPayload(progress, ShowProgress) -> 4",
     "OpenDdeClient",
     "CreateProductGroup(C:\\Apps\\Pelmora\\pelmora.exe | \"C:\\Apps\\Pelmora\\pelmora.exe\" -icon | "
@@ -195,7 +195,7 @@ TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
         // Rolled back before the message, so that the folder holds the earlier version while it waits.
         Lines expected = Join({Opening,
             {"ResolveInstallFolder(backdrop, 1) -> " + Folder, "CreateProgressDialog",
-                "ShowProgress(progress, Shutting Down Running Copies, 0)", "ShutDownRunningCopies",
+                "ShowProgress(progress, Shutting Down Running Copies, 0)", "ShutDownRunningCopies(" + Folder + ")",
                 "ExtractPayload(progress, ShowProgress) -> " + std::to_string(c.result),
                 "RemoveExtractedFiles(none, none) -> " + std::to_string(c.removeResult),
                 std::string("Pelmora Installation Failed | ") + c.text + " | [OK] -> OK"}});
@@ -348,7 +348,7 @@ TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
     Script.nt = false;
     EXPECT_EQ(Run({}, 0, "D:\\Deploy\\Pelmora"),
         (Lines{"RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
-            "ShutDownRunningCopies", "ExtractPayload(none, none) -> 4", "OpenDdeClient",
+            "ShutDownRunningCopies(" + Folder + ")", "ExtractPayload(none, none) -> 4", "OpenDdeClient",
             Extracted[6], "RegisterUninstallEntry", "AddStartupItem",
             "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
             "RememberInstallFolder(" + Folder + ")"}));

@@ -57,11 +57,11 @@ private:
     bool ready_ = false;
 };
 
-Lines ShutDownAnsweringTheNotice()
+Lines ShutDownAnsweringTheNotice(const std::string& folder)
 {
     Transcript transcript;
     Responder responder(transcript, {Press(IDOK)}, GetCurrentThreadId(), 0, {}, 10000);
-    ShutDownRunningCopies();
+    ShutDownRunningCopies(folder.c_str());
     responder.Stop();
     return transcript.Lines();
 }
@@ -82,7 +82,6 @@ protected:
     }
     void TearDown() override
     {
-        CopyText(InstallFolder, sizeof InstallFolder, "");
         RemoveTree(Root);
     }
     const std::string Root = "C:\\running-copies";
@@ -143,7 +142,6 @@ TEST_F(RunningCopies, OnlyTheProductsProgramsWhoseTitleBeginsWithTheNameAreToldT
         {"C:\\", quitPelmora},
     };
     for (const auto& c : cases) {
-        CopyText(InstallFolder, sizeof InstallFolder, c.installFolder.c_str());
         const std::string log = Root + "\\inside.log";
         // Another program's "Install Pelmora" is judged by the prefix rule alone, like any other title.
         OtherProcessWindows inside(Folder + "\\windows_child.exe", log,
@@ -157,7 +155,7 @@ TEST_F(RunningCopies, OnlyTheProductsProgramsWhoseTitleBeginsWithTheNameAreToldT
         WatchedWindow own("Pelmora");
         WatchedWindow ownBackdrop("Install Pelmora");
         DWORD start = GetTickCount();
-        EXPECT_EQ(ShutDownAnsweringTheNotice(), Lines{Notice}) << c.installFolder;
+        EXPECT_EQ(ShutDownAnsweringTheNotice(c.installFolder), Lines{Notice}) << c.installFolder;
         EXPECT_GE(GetTickCount() - start, 8000u) << "two pauses of four seconds";
         Lines quits = ReadLines(log);
         std::sort(quits.begin() + (quits.empty() ? 0 : 1), quits.end());
@@ -173,7 +171,6 @@ TEST_F(RunningCopies, OnlyTheProductsProgramsWhoseTitleBeginsWithTheNameAreToldT
 
 TEST_F(RunningCopies, ANameAsLongAsAReadableTitleIsTheLongestThatMatches)
 {
-    CopyText(InstallFolder, sizeof InstallFolder, Folder.c_str());
     const struct {
         size_t nameLength;
         Lines quits;
@@ -184,7 +181,7 @@ TEST_F(RunningCopies, ANameAsLongAsAReadableTitleIsTheLongestThatMatches)
         std::string log = Root + "\\long.log";
         OtherProcessWindows others(Folder + "\\windows_child.exe", log, {name});
         ASSERT_TRUE(others.Ready()) << c.nameLength;
-        Lines lines = ShutDownAnsweringTheNotice();
+        Lines lines = ShutDownAnsweringTheNotice(Folder);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(ReadLines(log), c.quits) << c.nameLength;
     }
