@@ -69,13 +69,13 @@ int LowerBound(const char* const* sorted, int count, const char* text)
     return low;
 }
 
+} // namespace
+
 bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count)
 {
     DWORD length = GetFinalPathNameByHandleW(handle, out, DWORD(count), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     return length > 0 && length < count;
 }
-
-} // namespace
 
 int ComparePathText(const char* a, const char* b)
 {
