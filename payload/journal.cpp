@@ -6,6 +6,7 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
+#include "restart.h"
 #include "run.h"
 #include "text.h"
 #include <libdeflate.h>
@@ -190,9 +191,9 @@ Found OpenToChange(const char* path, const WCHAR* within, HANDLE* file)
 
 // Deletes the file at path when it lies within the folder (null: anywhere)
 // and, given an identity, is that file. One that a program runs from cannot
-// be deleted: it is renamed out of the way and goes at the next restart. A
-// file that leads out of the folder is never followed, and one of another
-// identity is another's. False when the file stays.
+// be deleted: it is moved into the restart folder and goes at the next
+// restart. A file that leads out of the folder is never followed, and one of
+// another identity is another's. False when the file stays.
 bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity = nullptr)
 {
     HANDLE file;
@@ -209,24 +210,15 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
         LogLine("Deleted: %s", path);
         return true;
     }
-    char away[PathBufferSize];
-    int number;
-    bool named = FreeSuffixedPath(path, MovedAwaySuffix, &number, away, sizeof away);
-    // Scheduled before the rename where the system takes a name not yet there:
-    // no instant leaves a file moved away that the restart would not delete.
-    bool early = named && MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-    bool moved = named && RenameOpenFile(file, away);
+    char moved[PathBufferSize];
+    bool left = LeaveForRestart(file, path, moved, sizeof moved);
     CloseHandle(file);
-    if (moved) {
-        bool scheduled = early || MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-        ScheduledFiles += scheduled ? 1 : 0;
-        LogLine(scheduled ? "In use: %s, renamed %s and deleted when Windows restarts"
-                          : "In use: %s, renamed %s; it stays",
-            path, away);
-    } else {
+    ScheduledFiles += left ? 1 : 0;
+    if (left)
+        LogLine("In use: %s, moved to %s and deleted when Windows restarts", path, moved);
+    else
         LogLine("Not deleted: %s", path);
-    }
-    return moved;
+    return left;
 }
 
 // What a journal says of its run, read to its first record that cannot be trusted.
