@@ -215,6 +215,13 @@ void RemoveFileAt(const char* path)
         return;
     case OpenedFile:
         break;
+    case DeniedFile:
+        // Held so that it cannot even be moved: named when it lies within the folder.
+        if (OpenFileWithin(path, FILE_READ_ATTRIBUTES, TheRemoval.folderFinal, &file) == OpenedFile) {
+            CloseHandle(file);
+            Note(NotRemovedList, path);
+        }
+        return;
     default:
         Note(NotRemovedList, path);
         return;
@@ -329,7 +336,7 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
         // A link or a folder of that name is nothing the setup moved away.
         bool movedAway = named && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             && IsMovedAway(relative);
-        // Removed here too: a run ended between moving it and scheduling it left it unscheduled.
+        // Removed here: an earlier build's run ended between moving it and scheduling it left it unscheduled.
         if (movedAway)
             RemoveFileAt(path);
         bool subfolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
