@@ -25,10 +25,10 @@ bool HoldsPathBelow(const char* const* sorted, int count, const char* folder);
 
 // Final paths are wide: the ANSI code page cannot name every folder.
 constexpr size_t FinalPathSize = 1024;
+// The final path of an open file or folder, as the system resolves it.
+bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count);
 // The final path of an existing folder, as the system resolves it.
 bool FinalFolderPath(const char* folder, WCHAR* out, size_t count);
-// The final path of an open file or folder, as FinalFolderPath gives it.
-bool FinalPathOf(HANDLE handle, WCHAR* out, size_t count);
 bool SameFinalPath(const WCHAR* a, const WCHAR* b);
 // A path as the file system names it: full, with long names (where it
 // exists), without a trailing backslash unless it is a root. False when it

@@ -6,6 +6,7 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
+#include "restart.h"
 #include "schedule.h"
 #include "run.h"
 #include "text.h"
@@ -198,9 +199,9 @@ Found OpenToChange(const char* path, const WCHAR* within, HANDLE* file)
 
 // Deletes the file at path when it lies within the folder (null: anywhere)
 // and, given an identity, is that file. One that a program runs from cannot
-// be deleted: it is renamed out of the way and goes at the next restart. A
-// file that leads out of the folder is never followed, and one of another
-// identity is another's. False when the file stays.
+// be deleted: it is moved into the restart folder and goes at the next
+// restart. A file that leads out of the folder is never followed, and one of
+// another identity is another's. False when the file stays.
 bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity = nullptr)
 {
     HANDLE file;
@@ -217,41 +218,15 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
         LogLine("Deleted: %s", path);
         return true;
     }
-    char away[PathBufferSize];
-    int number;
-    bool named = FreeSuffixedPath(path, MovedAwaySuffix, &number, away, sizeof away);
-    // Scheduled before the rename where the system takes a name not yet there:
-    // no instant leaves a file moved away that the restart would not delete.
-    bool early = named && MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-    bool moved = named && RenameOpenFile(file, away);
+    char moved[PathBufferSize];
+    bool left = LeaveForRestart(file, path, moved, sizeof moved);
     CloseHandle(file);
-    if (moved) {
-        bool scheduled = early || MoveFileExA(away, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-        ScheduledFiles += scheduled ? 1 : 0;
-        LogLine(scheduled ? "In use: %s, renamed %s and deleted when Windows restarts"
-                          : "In use: %s, renamed %s; it stays",
-            path, away);
-    } else {
+    ScheduledFiles += left ? 1 : 0;
+    if (left)
+        LogLine("In use: %s, moved to %s and deleted when Windows restarts", path, moved);
+    else
         LogLine("Not deleted: %s", path);
-    }
-    return moved;
-}
-
-// A finished run's set-aside file that could be neither deleted nor moved
-// away (a program holds it without sharing its deletion) goes at the next
-// restart, by its path, checked now to lie within the folder. False when it
-// stays.
-bool LeaveForRestart(const char* path, const WCHAR* within)
-{
-    HANDLE file;
-    OpenResult where = OpenFileWithin(path, FILE_READ_ATTRIBUTES, within, &file);
-    if (where == OpenedFile)
-        CloseHandle(file);
-    bool scheduled = where == OpenedFile && MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-    ScheduledFiles += scheduled ? 1 : 0;
-    LogLine(scheduled ? "In use: %s, deleted when Windows restarts" : "Not deleted, nor left for the restart: %s",
-        path);
-    return scheduled;
+    return left;
 }
 
 // What a journal says of its run, read to its first record that cannot be trusted.
@@ -452,8 +427,10 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
     if (summary.done && step.kind == JournalAtRestart)
         return ScheduleReplacement(staged, step.staged, path, within);
     if (summary.done) {
+        // One that can be neither deleted nor moved into the restart folder stays, logged: a
+        // journal kept for it would stop every later run.
         if (setAside && !RemoveFile(aside, within))
-            LeaveForRestart(aside, within); // result deliberately ignored: logged; a journal kept for it would stop every later run
+            LogLine("Left for the user to delete: %s", aside);
         return true;
     }
     switch (step.kind) {

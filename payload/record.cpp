@@ -76,22 +76,35 @@ const WCHAR* ScheduledDeletion(const WCHAR* source, const WCHAR* target)
     return source + lstrlenW(prefix);
 }
 
-// A deletion that would take a file this run wrote, the installation folder,
-// or a folder that holds a file this run wrote.
-bool ForgetsDeletion(const WCHAR* wide, const char* folder, const WrittenNames& names)
+// A deletion that would take the installation folder, a file this run wrote,
+// or a folder that holds one: its path resolved now as the boot resolves it
+// (links and junctions on the way followed, the last name itself not), and
+// compared with the installation's final path, however either is spelled (a
+// short name, a link, a substituted drive). A path that leads nowhere now
+// takes none of the files this run wrote.
+bool ForgetsDeletion(const WCHAR* deletion, const WCHAR* folderFinal, const WrittenNames& names)
 {
-    char path[PathBufferSize];
-    BOOL lossy = FALSE;
-    // A path the ANSI code page cannot spell is none of ours.
-    if (!WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, &lossy) || lossy
-        || !PathIsWithin(path, folder))
+    HANDLE target = CreateFileW(deletion, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
         return false;
-    const char* relative = path + TextLength(folder);
-    relative += IsSeparator(*relative) ? 1 : 0;
-    if (!relative[0])
+    WCHAR final[FinalPathSize];
+    FILE_BASIC_INFO basic = {};
+    bool resolved = FinalPathOf(target, final, FinalPathSize)
+        && GetFileInformationByHandleEx(target, FileBasicInfo, &basic, sizeof basic);
+    CloseHandle(target);
+    if (!resolved || !FinalPathIsWithin(final, folderFinal))
+        return false;
+    const WCHAR* below = final + lstrlenW(folderFinal);
+    below += *below == L'\\' ? 1 : 0;
+    if (!below[0])
         return true;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    char relative[PathBufferSize];
+    BOOL lossy = FALSE;
+    // A name the ANSI code page cannot spell is none of the payload's.
+    if (!WideCharToMultiByte(CP_ACP, 0, below, -1, relative, sizeof relative, nullptr, &lossy) || lossy)
+        return false;
+    if (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return HoldsPathBelow(names.sorted, names.count, relative);
     return IsWrittenName(names, relative);
 }
@@ -213,7 +226,9 @@ bool HoldsAnotherProduct(const char* folder)
 void ForgetPendingDeletions(const char* folder, const WrittenNames& names)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
+    WCHAR folderFinal[FinalPathSize];
+    if (!FinalFolderPath(folder, folderFinal, FinalPathSize)
+        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
         != ERROR_SUCCESS)
         return;
     // Wide, so that other programs' paths come back exactly as they were.
@@ -237,7 +252,7 @@ void ForgetPendingDeletions(const char* folder, const WrittenNames& names)
             // Within the buffer: the zeros after the value end the target too.
             size_t pairLength = sourceLength + size_t(lstrlenW(target)) + 1;
             const WCHAR* deletion = ScheduledDeletion(source, target);
-            if (deletion && ForgetsDeletion(deletion, folder, names)) {
+            if (deletion && ForgetsDeletion(deletion, folderFinal, names)) {
                 forgot = true;
             } else {
                 memmove(pending + kept, source, pairLength * sizeof(WCHAR));

@@ -22,5 +22,6 @@ void FreeWrittenNames(WrittenNames& names);
 // it names files as the packer may, and what this run wrote.
 int WriteInstallRecord(HANDLE file, const WCHAR* within, const WrittenNames& names);
 // Takes out of the restart's schedule the deletions an earlier uninstall left
-// for the files this run wrote, and for the folders that hold them.
+// for the files this run wrote in the folder, for the folders that hold them
+// and for the folder itself, by where their paths lead now, however spelled.
 void ForgetPendingDeletions(const char* folder, const WrittenNames& names);

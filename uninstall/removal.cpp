@@ -12,6 +12,7 @@
 #include "profile.h"
 #include "recorded.h"
 #include "report.h"
+#include "restart.h"
 #include "run.h"
 #include "shell.h"
 #include "text.h"
@@ -201,44 +202,51 @@ bool IsTheRecord(const char* relative)
     return SamePathText(relative, InstallRecordName);
 }
 
-// Deletes a recorded file through a handle whose final path lies within the
-// folder; one in use goes at the next restart. What a link leads to is never
-// touched: the link's folder is named when the folders are removed.
-void RemoveRecordedFile(const char* relative)
+// Deletes a file of the product's through a handle whose final path lies
+// within the folder. One a program runs from is moved into the restart folder
+// and goes at the next restart; one held so that it cannot even be moved
+// stays, named. What a link leads to is never touched: the link's folder is
+// named when the folders are removed.
+void RemoveFileAt(const char* path)
 {
-    char path[PathBufferSize];
-    if (!FolderPath(relative, path, sizeof path))
-        return; // a path no file function could name was never written
     HANDLE file;
     switch (OpenFileWithin(path, DELETE | FILE_WRITE_ATTRIBUTES, TheRemoval.folderFinal, &file)) {
     case AbsentFile:
     case OutsideFile:
         return;
-    case OpenedFile: {
-        // A read-only file of the product's is deleted all the same.
-        bool deleted = ClearReadOnly(file) && DeleteOpenFile(file);
-        CloseHandle(file);
-        if (deleted) {
-            LogLine("Removed: %s", path);
-            return;
-        }
+    case OpenedFile:
         break;
-    }
     case DeniedFile:
-        break;
+        // Held so that it cannot even be moved: named when it lies within the folder.
+        if (OpenFileWithin(path, FILE_READ_ATTRIBUTES, TheRemoval.folderFinal, &file) == OpenedFile) {
+            CloseHandle(file);
+            Note(NotRemovedList, path);
+        }
+        return;
     default:
         Note(NotRemovedList, path);
         return;
     }
-    // Held open: it goes at the restart, by its path, so that path must lie within the folder now.
-    HANDLE held;
-    OpenResult where = OpenFileWithin(path, FILE_READ_ATTRIBUTES, TheRemoval.folderFinal, &held);
-    if (where == OpenedFile)
-        CloseHandle(held);
-    if (where == OutsideFile || where == AbsentFile)
+    // A read-only file of the product's is deleted all the same.
+    bool deleted = ClearReadOnly(file) && DeleteOpenFile(file);
+    char moved[PathBufferSize];
+    bool left = !deleted && LeaveForRestart(file, path, moved, sizeof moved);
+    CloseHandle(file);
+    if (deleted) {
+        LogLine("Removed: %s", path);
         return;
-    bool scheduled = where == OpenedFile && MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-    Note(scheduled ? InUseList : NotRemovedList, path);
+    }
+    if (left)
+        LogLine("Moved: %s to %s", path, moved);
+    Note(left ? InUseList : NotRemovedList, path);
+}
+
+void RemoveRecordedFile(const char* relative)
+{
+    char path[PathBufferSize];
+    if (!FolderPath(relative, path, sizeof path))
+        return; // a path no file function could name was never written
+    RemoveFileAt(path);
 }
 
 // Every recorded file but the record and this program, which go last; the
@@ -304,9 +312,10 @@ bool IsMovedAway(const char* relative)
     return IsRecordedFile(TheRemoval.recorded, original);
 }
 
-// Whether everything left in a folder is the product's own and goes at the
-// next restart (or is this program, or the record, which go at the end). The
-// files moved out of a program's way are named with what waits for the restart.
+// Whether everything left in a folder is the product's own (files that stay,
+// named, or this program and the record, which go at the end). A file an
+// earlier build moved out of a program's way goes now, or from the restart
+// folder at the next restart.
 bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
 {
     char pattern[PathBufferSize];
@@ -328,13 +337,13 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
         // A link or a folder of that name is nothing the setup moved away.
         bool movedAway = named && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             && IsMovedAway(relative);
-        // Scheduled here too: a run ended between moving it and scheduling it left it unscheduled.
+        // Removed here: an earlier build's run ended between moving it and scheduling it left it unscheduled.
         if (movedAway)
-            Note(MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? InUseList : NotRemovedList, path);
+            RemoveFileAt(path);
         bool subfolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         bool subEmpty;
-        // A product folder below that only waits for the restart is a leftover too.
-        // Every entry is looked at, so that every file moved away is scheduled.
+        // A product folder below that holds only leftovers is a leftover too.
+        // Every entry is looked at, so that every file moved away goes.
         leftovers = named
             && (subfolder ? !IsLink(GetFileAttributesA(path)) && IsProductFolder(relative)
                         && depth < int(PathBufferSize / 2) && HoldsOnlyLeftovers(path, &subEmpty, depth + 1)
@@ -346,30 +355,32 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
     return leftovers;
 }
 
-// A folder of the product's goes when it is empty, or at the next restart when
-// only the product's files wait there; one that holds anything else is kept.
+bool RemoveEmptyFolder(const char* folder)
+{
+    bool removed = RemoveDirectoryA(folder) != 0;
+    if (removed)
+        LogLine("Removed the folder: %s", folder);
+    return removed;
+}
+
+// A folder of the product's goes when it is empty, once the files moved out
+// of a program's way are gone; one that holds anything else is kept. Nothing
+// is left to the restart by a path inside the installation folder.
 void RemoveProductFolder(const char* folder)
 {
-    if (IsProtectedFolder(folder))
-        return;
-    if (RemoveDirectoryA(folder)) {
-        LogLine("Removed the folder: %s", folder);
-        return;
-    }
-    if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+    if (IsProtectedFolder(folder) || RemoveEmptyFolder(folder) || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
         return;
     bool empty;
-    if (HoldsOnlyLeftovers(folder, &empty))
-        LogLine(MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? "Removed when Windows restarts: %s"
-                                                                          : "Stays until it is empty: %s",
-            folder);
-    else if (!empty || folder == InstallFolder)
+    if (HoldsOnlyLeftovers(folder, &empty)) {
+        if (!RemoveEmptyFolder(folder))
+            LogLine("Stays until it is empty: %s", folder);
+    } else if (!empty || folder == InstallFolder) {
         Note(KeptList, folder);
+    }
 }
 
 // The product's folders below this one, deepest first, then this one: each
-// goes when empty, or at the next restart when only the product's files wait
-// there. A link in its place is removed as a link or left and named, never
+// goes when empty. A link in its place is removed as a link or left and named, never
 // followed; a folder that holds the user's files is kept and named.
 void RemoveFolders(const char* folder, int depth)
 {

@@ -241,6 +241,14 @@ bool AppendJournalRecord(const std::string& record)
     return bool(journal);
 }
 
+// The product's folder of what waits for the restart, beside its journal.
+std::string RestartFolder(const std::string& profileFile = "pelmora.ini")
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\" + profileFile + ".restart";
+}
+
 // A link's path below the user's (or every user's) Programs folder.
 std::string Links(const std::string& name, int folder = CSIDL_PROGRAMS)
 {
@@ -258,6 +266,9 @@ Lines LogLines(const std::string& log, const std::string& prefix)
             found.push_back(line);
     return found;
 }
+
+// Runs a command that nobody answers: what it showed, then its exit code (below).
+Lines RunUnattended(const std::string& commandLine);
 
 // A restart of the prefix, which carries out the deletions waiting for one.
 void SimulateRestart()
@@ -751,16 +762,43 @@ TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
             Uninstalled, "window \"Pelmora ideas.txt - Notepad\" was left alone"}));
     EXPECT_EQ(ReadLines(manual), Lines{"my own notes"});
     EXPECT_EQ(ReadLines(outside + "\\whatsnew.txt"), Lines{"theirs"});
-    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"docs", "help.htm", "pmuninst.exe"}))
-        << "the link, the user's manual and the running uninstaller";
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"docs", "help.htm"})) << "the link and the user's manual";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
-    EXPECT_EQ(PendingDeletions(), Lines{Home + "\\pmuninst.exe"});
+    const std::string restart = RestartFolder();
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\pmuninst.exe", restart}))
+        << "the running uninstaller waits in the restart folder";
     RemoveUnixLink(Home + "\\docs");
     SimulateRestart();
     EXPECT_EQ(Names(ListFiles(Home)), Lines{"help.htm"}) << "the dropped sample file went with the rest";
     EXPECT_EQ(ReadLines(outside + "\\whatsnew.txt"), Lines{"theirs"});
     RemoveTree(outside);
     RemoveTree(lookAlike);
+
+    // Installed again, and removed while a program runs from the release notes: they wait for the restart
+    // in the restart folder, and their own folder goes at once. A link put in its place before the
+    // restart leads the restart nowhere: nothing outside is deleted, and the notes are gone.
+    ASSERT_EQ(Drive(UPDATE_SETUP_EXE, DefaultInstallation).back(), Ended);
+    const std::string notes = Home + "\\docs\\whatsnew.txt";
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"map " + notes}, UninstallAnswers)),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            RemovalComplete(
+                "Pelmora was removed from your computer." + InUseHeading + "\r\n" + notes + "\r\n" + Home + "\\pmuninst.exe"),
+            UninstallerEnded(3010)}));
+    EXPECT_EQ(PendingDeletions(),
+        (Lines{restart + "\\whatsnew.txt", restart, restart + "\\pmuninst.exe", restart}));
+    const std::string protectedFolder = "C:\\protected";
+    CreateDirectoryA(protectedFolder.c_str(), nullptr);
+    std::ofstream(protectedFolder + "\\whatsnew.txt") << "protected";
+    // Results deliberately ignored: only where the notes' folder stayed is there one to set aside, and
+    // only where the installation folder went is it made again.
+    MoveFileA((Home + "\\docs").c_str(), "C:\\docs-aside");
+    CreateDirectoryA(Home.c_str(), nullptr);
+    ASSERT_TRUE(MakeUnixLink(Home + "\\docs", protectedFolder));
+    SimulateRestart();
+    EXPECT_EQ(ReadLines(protectedFolder + "\\whatsnew.txt"), Lines{"protected"}) << "nothing outside is deleted";
+    EXPECT_EQ(GetFileAttributesA(restart.c_str()), INVALID_FILE_ATTRIBUTES) << "the notes, then their folder, went";
+    EXPECT_EQ(PendingDeletions(), Lines{});
+    RemoveUnixLink(Home + "\\docs");
 }
 
 TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
@@ -794,17 +832,49 @@ TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
 
-    // Removed with the manual held, so that it and the folder wait for a restart; installed again before
-    // that restart: the restart leaves the new installation whole.
+    // Removed while a program holds the manual without letting it be renamed: it cannot even be moved to
+    // the restart folder, so it stays and is named, and nothing is scheduled by its path.
     ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
     const std::string manual = Home + "\\help.htm";
-    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)).back(),
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"),
+                  Join({"hold " + manual}, {"answer Remove Pelmora | Yes", "answer Closing Running Copies | OK",
+                                               "answer Removal Incomplete | OK"})),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            Box("Removal Incomplete",
+                "Pelmora could not be removed completely. Its uninstaller and its uninstall entry stay, so that you can "
+                "run it again once the cause is removed.\r\n\r\nCould not be removed, nor left for Windows to remove "
+                "when it restarts:\r\n"
+                    + manual,
+                "OK", "OK"),
+            UninstallerEnded(1603)}));
+    EXPECT_EQ(PendingDeletions(), Lines{});
+    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "pmfiles.lst", "pmuninst.exe"}));
+
+    // Again while a program runs from it: it waits in the restart folder, with the running uninstaller,
+    // and the installation folder goes at once.
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"map " + manual}, UninstallAnswers)).back(),
         UninstallerEnded(3010));
-    EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe", Home}));
-    ASSERT_EQ(RunShipped(DefaultInstallation).back(), Ended);
-    EXPECT_EQ(PendingDeletions(), Lines{}) << "the new installation's files are no longer scheduled";
+    const std::string restart = RestartFolder();
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\help.htm", restart, restart + "\\pmuninst.exe", restart}));
+    EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // An earlier build's uninstaller left the same for the restart by their paths in the folder. Installed
+    // again before that restart, through a link to the same folder: the restart leaves the new installation
+    // whole, every file as the setup wrote it.
+    for (const std::string& path : {manual, Home + "\\pmuninst.exe", Home})
+        ASSERT_TRUE(MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << path;
+    CreateDirectoryA(Home.c_str(), nullptr);
+    const std::string link = "C:\\Pelmora link";
+    ASSERT_TRUE(MakeUnixLink(link, Home));
+    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S /D=" + link), Lines{"exit code 0"});
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\help.htm", restart, restart + "\\pmuninst.exe", restart}))
+        << "the new installation's files are no longer scheduled";
+    const Lines installed = FolderImage(Home);
     SimulateRestart();
     EXPECT_EQ(WithoutRecord(ListFiles(Home)), ShippedFiles());
+    EXPECT_EQ(FolderImage(Home), installed);
+    EXPECT_EQ(GetFileAttributesA(restart.c_str()), INVALID_FILE_ATTRIBUTES);
+    RemoveUnixLink(link);
 }
 
 TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
@@ -944,7 +1014,7 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     DeleteFileA(log.c_str());
     const std::string guide = folder + "\\docs\\guide.txt";
     EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"),
-                  Join({"hold " + guide}, QuilletRemovalAnswers)),
+                  Join({"map " + guide}, QuilletRemovalAnswers)),
         (Lines{RemoveQuestion("Quillet", "Yes"),
             CloseQuilletFirst,
             RemovalComplete("Quillet was removed from your computer." + InUseHeading + "\r\n" + guide + "\r\n"
@@ -955,17 +1025,17 @@ TEST(EndToEnd, SecondProductInstallsWithItsOwnConfiguration)
     EXPECT_EQ(ReadLines(log),
         (Lines{"qsvc.exe|\"C:\\Apps\\Quillet Notes\\qsvc.exe\" -remove-service|C:\\Apps\\Quillet Notes|0",
             "pmagent.exe|\"C:\\Apps\\Quillet Notes\\pmagent.exe\" -remove|C:\\Apps\\Quillet Notes|0"}));
-    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\guide.txt", "pmuninst.exe"}))
-        << "the held guide and the running uninstaller go at the restart";
-    EXPECT_EQ(PendingDeletions(), (Lines{guide, folder + "\\docs", folder + "\\pmuninst.exe", folder}))
-        << "a folder that only waits for the restart is no reason to keep the installation folder";
+    const std::string restart = RestartFolder("quillet.ini");
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\guide.txt", restart, restart + "\\pmuninst.exe", restart}))
+        << "the held guide and the running uninstaller go at the restart, from the restart folder";
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES) << "the folders they lay in went at once";
     EXPECT_EQ(GetFileAttributesA((system + std::string("\\quillet.dll")).c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u)
         << "the system-directory file stays";
     EXPECT_EQ(UninstallEntry("Quillet"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("quillet.ini"), "(none)");
     EXPECT_EQ(GroupLinks("Quillet Notes"), Lines{});
     SimulateRestart();
-    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(restart.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
@@ -1034,9 +1104,10 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
             + "\\quillet.dll"),
         Uninstalled};
     EXPECT_EQ(Drive(folder + "\\pmuninst.exe", QuilletRemovalAnswers), removed);
-    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe"}));
+    EXPECT_EQ(Names(ListFiles(folder)), Lines{"docs\\mine.txt"});
     EXPECT_EQ(GetFileAttributesA((folder + "\\docs\\howto").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(PendingDeletions(), Lines{folder + "\\pmuninst.exe"}) << "no kept folder is scheduled";
+    const std::string restart = RestartFolder("quillet.ini");
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\pmuninst.exe", restart})) << "no kept folder is scheduled";
     EXPECT_EQ(ProfileValue("quillet.ini"), "(none)");
 
     // Installed again over what stayed, and removed while a program holds the emptied docs\howto open, so
@@ -1045,8 +1116,10 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     const std::string howto = folder + "\\docs\\howto";
     EXPECT_EQ(DriveCommand(UninstallCommand("Quillet"), Join({"hold " + howto}, QuilletRemovalAnswers)), removed);
     EXPECT_NE(GetFileAttributesA(howto.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(Names(ListFiles(folder)), (Lines{"docs\\mine.txt", "pmuninst.exe"}));
-    EXPECT_EQ(PendingDeletions(), Lines{folder + "\\pmuninst.exe"});
+    EXPECT_EQ(Names(ListFiles(folder)), Lines{"docs\\mine.txt"});
+    EXPECT_EQ(PendingDeletions(),
+        (Lines{restart + "\\pmuninst.exe", restart, restart + "\\pmuninst.exe.1", restart}))
+        << "the second uninstaller waits beside the first";
 }
 
 TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
@@ -1063,8 +1136,9 @@ TEST(EndToEnd, UninstallThroughTheEntryLeavesTheSystemAsItWas)
     ASSERT_GE(traced.size(), 3u);
     EXPECT_EQ(Lines(traced.end() - 3, traced.end()),
         (Lines{"[DeleteGroup(Pelmora)]", "[CreateGroup(Startup)]", "[DeleteItem(Pelmora)]"}));
-    // The running uninstaller, and then its folder, go at the next restart.
-    EXPECT_EQ(PendingDeletions(), (Lines{Home + "\\pmuninst.exe", Home}));
+    // The running uninstaller goes at the next restart from the restart folder, its own folder at once.
+    EXPECT_EQ(PendingDeletions(), (Lines{RestartFolder() + "\\pmuninst.exe", RestartFolder()}));
+    EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES);
     SimulateRestart();
     EXPECT_EQ(PendingDeletions(), Lines{});
     EXPECT_EQ(WithoutWinesOwn(Differences(before, SystemSnapshot())), Lines{});
@@ -1077,16 +1151,19 @@ TEST(EndToEnd, UninstallKeepsTheUsersFilesAndRemovesWhatIsInUseAtTheRestart)
     const std::string manual = Home + "\\help.htm";
     HANDLE own = CreateFileA(notes.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     CloseHandle(own);
-    // A run ended between moving a running program's file away and scheduling it left this.
+    // An earlier build's run, ended between moving a running program's file away and scheduling it,
+    // left this: no program runs from it now, so it goes at once.
     const std::string movedAway = Home + "\\pelmora.exe.pmdel";
     std::ofstream(movedAway) << "moved out of a program's way";
-    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"hold " + manual}, UninstallAnswers)),
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"map " + manual}, UninstallAnswers)),
         (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
             RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + manual + "\r\n"
-                + Home + "\\pmuninst.exe\r\n" + movedAway + "\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
+                + Home + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the product:\r\n" + Home),
             UninstallerEnded(3010)}));
-    EXPECT_EQ(Names(ListFiles(Home)), (Lines{"help.htm", "notes.txt", "pelmora.exe.pmdel", "pmuninst.exe"}));
-    EXPECT_EQ(PendingDeletions(), (Lines{manual, Home + "\\pmuninst.exe", movedAway})) << "the folder is kept";
+    EXPECT_EQ(Names(ListFiles(Home)), Lines{"notes.txt"});
+    const std::string restart = RestartFolder();
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\help.htm", restart, restart + "\\pmuninst.exe", restart}))
+        << "the folder is kept, and nothing in it scheduled";
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
@@ -1611,7 +1688,9 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
         << "the profile, in UTF-16 and left blank, goes";
     EXPECT_EQ(GroupLinks(FotosFolderName), Lines{});
     EXPECT_EQ(GroupLinks("StartUp"), Lines{});
-    EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    const std::string restart = RestartFolder("zdjęcia.ini");
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\pmuninst.exe", restart}));
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesA(log.c_str()), INVALID_FILE_ATTRIBUTES) << "the parent folder is the user's";
@@ -1680,7 +1759,7 @@ TEST(EndToEnd, OlderWindowsAndEarlierBuildsAreReadInTheSystemsCodePage)
     // The uninstaller removes what both versions wrote, the earlier one's file under its name too.
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), {"answer Remove Pelmora | Yes",
                   "answer Closing Running Copies | OK", "answer Removal Complete | OK"}).back(), Uninstalled);
-    EXPECT_EQ(Names(ListFiles(folder)), Lines{"pmuninst.exe"});
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
     const std::string left = FileBytes(WindowsFile("pelmora.ini"));
     EXPECT_EQ(left.substr(0, 2), "\xff\xfe");
     EXPECT_EQ(decoded(left).find("dataDir"), std::string::npos);

@@ -39,6 +39,8 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
         std::string rest = space == std::string::npos ? "" : Trim(line.substr(space + 1));
         if (verb == "hold") {
             scenario.heldFiles.push_back(rest);
+        } else if (verb == "map") {
+            scenario.mappedFiles.push_back(rest);
         } else if (verb == "end-when") {
             scenario.endWhen = rest;
         } else if (verb == "window") {
@@ -81,6 +83,18 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     for (const std::string& path : scenario.heldFiles)
         held.push_back(
             CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Only the view holds the file, as a program's image holds its own.
+    std::vector<void*> views;
+    for (const std::string& path : scenario.mappedFiles) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, 0, nullptr);
+        HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        views.push_back(mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr);
+        if (mapping)
+            CloseHandle(mapping);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
     std::vector<WatchedWindow*> windows;
     for (const std::string& title : scenario.windows)
         windows.push_back(new WatchedWindow(title));
@@ -126,5 +140,8 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     for (HANDLE file : held)
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
+    for (void* view : views)
+        if (view)
+            UnmapViewOfFile(view);
     return transcript.Lines();
 }

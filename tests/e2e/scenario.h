@@ -4,6 +4,9 @@
 // Scenario lines (# starts a comment):
 //   hold PATH               keep PATH (a file or a folder) open without sharing
 //                           while the setup runs
+//   map PATH                keep the file PATH mapped while the setup runs, as
+//                           a program holds the file it runs from: it may be
+//                           renamed, not deleted
 //   window TITLE            show a window titled TITLE while the setup runs
 //   end-when PATH           end the program from outside, as the task manager
 //                           would, the moment PATH appears
@@ -21,6 +24,7 @@
 
 struct Scenario {
     std::vector<std::string> heldFiles;
+    std::vector<std::string> mappedFiles;
     std::vector<std::string> windows;
     std::string endWhen;
     std::vector<automation::Action> answers;

@@ -2,10 +2,13 @@
 #include "archive.h"
 #include "inflating.h"
 #include "journal.h"
+#include "installed_state.h"
 #include "payload.h"
 #include "installed_state.h"
+#include "restart.h"
 #include <shlobj.h>
 #include "test_files.h"
+#include <sddl.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdio>
@@ -803,7 +806,7 @@ TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nautomne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
 }
 
-TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldGoesAtTheRestartAndKeepsNoJournal)
+TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldStaysAndKeepsNoJournal)
 {
     // Cut off just before its done record (the folder, two stagings, two commits), which is then added: a
     // finished run whose set-aside file a program holds without sharing its deletion.
@@ -823,9 +826,10 @@ TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldGoesAtTheRestartAndKeepsN
     CloseHandle(held);
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "no journal stops the next run";
     EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
-    EXPECT_EQ(FilesAwaitingRestart(), before + 1);
+    EXPECT_EQ(FilesAwaitingRestart(), before) << "held so that it cannot be moved: it stays";
+    EXPECT_EQ(ReadFileText(aside), "the earlier manual");
     const std::vector<std::string> pending = PendingDeletions();
-    EXPECT_NE(std::find(pending.begin(), pending.end(), aside), pending.end());
+    EXPECT_EQ(std::find(pending.begin(), pending.end(), aside), pending.end()) << "never left to the restart by its path";
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << "the next run goes ahead";
 }
 
@@ -855,35 +859,140 @@ TEST_F(ExtractTest, ARecordOfAnotherProductIsToldFromThisProductsAndAnEarlierBui
     }
 }
 
-TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRestart)
+namespace {
+
+// Ends a run once it put prog.exe in place, and starts a program from that file, hidden, so that no
+// other test's screens meet its window.
+PROCESS_INFORMATION RunFromAnEndedRun(const PayloadArchiveTables& tables)
 {
-    // A run that ended after putting prog.exe in place, which a program now runs from.
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof system);
-    TestArchive archive({{"prog.exe", ReadFileText(std::string(system) + "\\notepad.exe"), 100}});
     JournalEndsAtStep = 4;
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(tables, nullptr, nullptr), ExtractCannotCreate);
     JournalEndsAtStep = 0;
     std::string commandLine = "prog.exe";
-    // Hidden, so that no other test's screens meet its window.
     STARTUPINFOA startup = {sizeof startup};
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION program = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
         &program));
     WaitForInputIdle(program.hProcess, 10000);
+    return program;
+}
 
-    int before = FilesAwaitingRestart();
-    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
-    EXPECT_EQ(FilesAwaitingRestart(), before + 1);
-    EXPECT_EQ(GetFileAttributesA("prog.exe"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(GetFileAttributesA("prog.exe.pmdel"), INVALID_FILE_ATTRIBUTES);
+void EndProgram(PROCESS_INFORMATION& program)
+{
     TerminateProcess(program.hProcess, 0);
     WaitForSingleObject(program.hProcess, 10000);
     CloseHandle(program.hThread);
     CloseHandle(program.hProcess);
-    DeleteFileA("prog.exe.pmdel");
+}
+
+} // namespace
+
+TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRestart)
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    TestArchive archive({{"prog.exe", ReadFileText(std::string(system) + "\\notepad.exe"), 100}});
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    const std::string restart = std::string(windows) + "\\pelmora.ini.restart";
+
+    // On the Windows directory's volume: into the restart folder beside the journal, and scheduled there,
+    // the folder after it.
+    PROCESS_INFORMATION program = RunFromAnEndedRun(archive.tables);
+    int before = FilesAwaitingRestart();
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(FilesAwaitingRestart(), before + 1);
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{}) << "nothing waits in the folder";
+    std::vector<std::string> pending = PendingDeletions();
+    ASSERT_GE(pending.size(), 2u);
+    const std::string moved = pending[pending.size() - 2];
+    EXPECT_EQ(moved.rfind(restart + "\\prog.exe", 0), 0u) << moved;
+    EXPECT_EQ(pending.back(), restart);
+    EXPECT_EQ(ReadFileText(moved), ReadFileText(std::string(system) + "\\notepad.exe")) << "the program's file, whole";
+    EndProgram(program);
+    DeleteFileA(moved.c_str());
+
+    // On another volume: into a restart folder at its root, which the run makes.
+    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
+    const std::string otherRestart = "Q:\\pelmora.ini.restart";
+    RemoveTree(otherRestart);
+    ASSERT_TRUE(SetCurrentDirectoryA("Q:\\"));
+    program = RunFromAnEndedRun(archive.tables);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_NE(GetFileAttributesA((otherRestart + "\\prog.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    pending = PendingDeletions();
+    ASSERT_GE(pending.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(pending.end() - 2, pending.end()),
+        (std::vector<std::string>{otherRestart + "\\prog.exe", otherRestart}));
+    EndProgram(program);
+    DeleteFileA((otherRestart + "\\prog.exe").c_str());
+
+    // A folder found there that the run cannot prove the product's (Wine gives every file its user for
+    // owner) is never used: the file stays where it is, and the journal with it, until it can be deleted.
+    program = RunFromAnEndedRun(archive.tables);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
+    EXPECT_NE(GetFileAttributesA("Q:\\prog.exe"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Entries(otherRestart), std::vector<std::string>{});
+    EndProgram(program);
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(GetFileAttributesA("Q:\\prog.exe"), INVALID_FILE_ATTRIBUTES);
+    RemoveTree(otherRestart);
+}
+
+TEST(RestartFolder, OnlyAFolderThatNoOneButAdministratorsMayChangeIsTakenForTheProducts)
+{
+    const struct {
+        const char* security;
+        bool taken;
+    } rows[] = {
+        {"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", true},      // as the run makes it
+        {"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true}, // owned by SYSTEM, users may only read
+        {"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)", true},                // a denial grants nothing
+        {"O:BUD:P(A;;FA;;;BA)(A;;FA;;;SY)", false},               // its owner may change its access
+        {"D:P(A;;FA;;;BA)", false},                               // no owner to judge
+        {"O:BA", false},                                          // no access list: anyone may do anything
+        {"O:BAD:(A;;FA;;;BA)(A;;0x2;;;AU)", false},               // users may add files
+        {"O:BAD:(A;;FA;;;BA)(A;;0x4;;;AU)", false},               // users may add folders
+        {"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false},              // users may delete what it holds
+        {"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", false},                // users may change its access
+        {"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},                // everyone may write
+        {"O:BAD:(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1001)", false}, // one user may do anything
+    };
+    for (const auto& row : rows) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(row.security, SDDL_REVISION_1, &descriptor,
+            nullptr))
+            << row.security;
+        EXPECT_EQ(OnlyAdministratorsWrite(descriptor), row.taken) << row.security;
+        LocalFree(descriptor);
+    }
+
+    // Owned by the Administrators, without an access list, which grants everyone everything (Wine's
+    // reading of "D:NO_ACCESS_CONTROL" gives an empty one instead).
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    SECURITY_DESCRIPTOR descriptor;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorOwner(&descriptor, administrators, FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE));
+    EXPECT_FALSE(OnlyAdministratorsWrite(&descriptor)) << "no access list";
+    // A conditional grant, laid out by hand (Wine's functions make no such entry): its condition is never read.
+    alignas(DWORD) BYTE entry[sizeof(ACCESS_ALLOWED_CALLBACK_ACE) + SECURITY_MAX_SID_SIZE] = {};
+    ACCESS_ALLOWED_CALLBACK_ACE* conditional = reinterpret_cast<ACCESS_ALLOWED_CALLBACK_ACE*>(entry);
+    conditional->Header.AceType = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    conditional->Header.AceSize = WORD(sizeof(ACCESS_ALLOWED_CALLBACK_ACE) - sizeof(DWORD) + GetLengthSid(administrators));
+    conditional->Mask = FILE_ALL_ACCESS;
+    ASSERT_TRUE(CopySid(SECURITY_MAX_SID_SIZE, &conditional->SidStart, administrators));
+    alignas(DWORD) BYTE list[256];
+    PACL access = reinterpret_cast<PACL>(list);
+    ASSERT_TRUE(InitializeAcl(access, sizeof list, ACL_REVISION));
+    ASSERT_TRUE(AddAce(access, ACL_REVISION, MAXDWORD, conditional, conditional->Header.AceSize));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, access, FALSE));
+    EXPECT_FALSE(OnlyAdministratorsWrite(&descriptor)) << "an entry of a kind not read";
 }
 
 TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)

@@ -1,0 +1,136 @@
+#include "restart.h"
+#include "file_system.h"
+#include "names.h"
+#include "path_limits.h"
+#include "product.h"
+#include "run.h"
+#include "text.h"
+#include <aclapi.h>
+#include <sddl.h>
+
+namespace {
+
+// Full control for the Administrators and SYSTEM alone, nothing inherited from above.
+const char RestartFolderSecurity[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+// How many files of one name may wait in the folder: the name, then name.1 and on.
+constexpr int RestartNames = 1000;
+// The rights that change a folder or what it holds.
+constexpr DWORD WritingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD
+    | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+bool IsAdministration(PSID sid)
+{
+    return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid);
+}
+
+bool IsLetter(WCHAR c)
+{
+    return (c | 0x20) >= L'a' && (c | 0x20) <= L'z';
+}
+
+// The restart folder for a file of this final path ("\\?\X:\..."): in the
+// Windows directory on its drive, else at the drive's root, which no one can
+// rename or replace. False for a file on no drive (a share).
+bool RestartFolderFor(const WCHAR* final, char* out, size_t size, bool* inWindows)
+{
+    char windows[PathBufferSize];
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows || CompareStringOrdinal(final, 4, L"\\\\?\\", 4, FALSE) != CSTR_EQUAL
+        || !IsLetter(final[4]) || final[5] != L':' || final[6] != L'\\')
+        return false;
+    *inWindows = (final[4] | 0x20) == (windows[0] | 0x20);
+    if (*inWindows)
+        return FormatText(out, size, "%s\\%s.restart", windows, ProductConfig.profileFile);
+    const char root[] = {char(final[4]), ':', '\\', '\0'};
+    return FormatText(out, size, "%s%s.restart", root, ProductConfig.profileFile);
+}
+
+// Makes the folder, the product's from its creation; or finds it there, a
+// folder and no link, and, outside the Windows directory (where only
+// administrators create anything), provably the product's.
+bool MakeRestartFolder(const char* folder, bool inWindows)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RestartFolderSecurity, SDDL_REVISION_1, &descriptor,
+            nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    bool made = CreateDirectoryA(folder, &attributes) != 0;
+    DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (made || error != ERROR_ALREADY_EXISTS)
+        return made;
+    HANDLE found = CreateFileA(folder, READ_CONTROL | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (found == INVALID_HANDLE_VALUE)
+        return false;
+    FILE_BASIC_INFO basic = {};
+    PSECURITY_DESCRIPTOR security = nullptr;
+    bool ours = GetFileInformationByHandleEx(found, FileBasicInfo, &basic, sizeof basic)
+        && (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
+        && (inWindows
+            || (GetSecurityInfo(found, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                    nullptr, nullptr, nullptr, &security)
+                    == ERROR_SUCCESS
+                && OnlyAdministratorsWrite(security)));
+    LocalFree(security);
+    CloseHandle(found);
+    if (!ours)
+        LogLine("Not used, since it may not be the product's own: %s", folder);
+    return ours;
+}
+
+// Schedules the deletion of a free name in the folder, and the folder's after
+// it, then moves the file to that name.
+bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, size_t size)
+{
+    for (int number = 0; number < RestartNames; ++number) {
+        if (!(number ? FormatText(movedTo, size, "%s\\%s.%d", folder, name, number)
+                     : FormatText(movedTo, size, "%s\\%s", folder, name)))
+            return false;
+        if (GetFileAttributesA(movedTo) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        // Scheduled first, where Windows takes a name not yet there: no
+        // instant leaves the file moved and not scheduled.
+        return MoveFileExA(movedTo, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
+            && MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && RenameOpenFile(file, movedTo);
+    }
+    return false;
+}
+
+} // namespace
+
+bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor)
+{
+    PSID owner = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL access = nullptr;
+    // Its owner may change its access at will; without an access list, anyone may do anything.
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !IsAdministration(owner)
+        || !GetSecurityDescriptorDacl(descriptor, &present, &access, &defaulted) || !present || !access)
+        return false;
+    for (DWORD i = 0; i < access->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (!GetAce(access, i, reinterpret_cast<void**>(&entry)))
+            return false;
+        // A denial grants nothing; an entry of a kind not read here counts as a grant to anyone.
+        if (entry->Header.AceType == ACCESS_DENIED_ACE_TYPE)
+            continue;
+        if (entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE
+            || ((entry->Mask & WritingRights) && !IsAdministration(&entry->SidStart)))
+            return false;
+    }
+    return true;
+}
+
+bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
+{
+    WCHAR final[FinalPathSize];
+    char folder[PathBufferSize];
+    bool inWindows = false;
+    const char* name = path + FolderPartLength(path, TextLength(path));
+    return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inWindows)
+        && MakeRestartFolder(folder, inWindows) && MoveInto(file, folder, name, movedTo, size);
+}

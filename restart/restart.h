@@ -1,0 +1,25 @@
+// What can only go when Windows restarts. Windows deletes it at boot, by its
+// path and with the system's rights, so a path through a folder that users may
+// write could by then lead elsewhere through a link or junction put in its
+// place. Such a file is first moved (renamed, never copied) into the product's
+// restart folder on its volume, which only administrators can write, and its
+// deletion is scheduled there, then the folder's, which goes once empty.
+//
+// The restart folder is named after the profile file (pelmora.ini.restart):
+// in the Windows directory, beside the journal, for files on its volume; at
+// the root of any other volume, made by the run that first needs it with
+// access for the Administrators and SYSTEM alone. One found already at such a
+// root is used only when its owner and access prove it that (never a link).
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+// Moves the open file (opened with DELETE access; path is where it lies, for
+// its name) into the restart folder of its volume and schedules its deletion
+// there. Its path there goes to movedTo. False when it stays where it was.
+bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size);
+
+// Whether a folder's security makes it one that only administrators can
+// change: owned by the Administrators or SYSTEM, and no right to write
+// granted to anyone else.
+bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor);
