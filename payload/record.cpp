@@ -231,17 +231,9 @@ void ForgetPendingDeletions(const char* folder, const WrittenNames& names)
         || RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
         != ERROR_SUCCESS)
         return;
-    // Wide, so that other programs' paths come back exactly as they were.
-    DWORD type = 0;
-    DWORD size = 0;
-    WCHAR* pending = nullptr;
-    if (RegQueryValueExW(key, PendingValueW, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
-        && size > 0)
-        pending = static_cast<WCHAR*>(calloc(size / sizeof(WCHAR) + 3, sizeof(WCHAR)));
-    if (pending && RegQueryValueExW(key, PendingValueW, nullptr, &type, reinterpret_cast<BYTE*>(pending), &size)
-            == ERROR_SUCCESS) {
-        // Zeros after the value end the last string and the list however it was stored.
-        size_t count = size / sizeof(WCHAR);
+    size_t count = 0;
+    WCHAR* pending = ReadRestartSchedule(key, &count);
+    if (pending) {
         size_t kept = 0;
         bool forgot = false;
         // Pairs of source and target; the kept pairs move down in place.
