@@ -291,14 +291,13 @@ bool IsLink(DWORD attributes)
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// A recorded file that the undo of an interrupted install renamed out of a
-// program's way (name.pmdel, name.1.pmdel ...): it goes at the next restart.
-bool IsMovedAway(const char* relative)
+// A recorded file's name with the suffix added (name.pmdel, name.1.pmdel ...).
+bool IsSuffixedRecordedFile(const char* relative, const char* suffixText)
 {
     char original[PathBufferSize];
     size_t length = TextLength(relative);
-    size_t suffix = TextLength(MovedAwaySuffix);
-    if (length <= suffix || !SamePathText(relative + length - suffix, MovedAwaySuffix)
+    size_t suffix = TextLength(suffixText);
+    if (length <= suffix || !SamePathText(relative + length - suffix, suffixText)
         || !CopyText(original, sizeof original, relative))
         return false;
     length -= suffix;
@@ -310,6 +309,15 @@ bool IsMovedAway(const char* relative)
         return false;
     original[length - 2] = '\0';
     return IsRecordedFile(TheRemoval.recorded, original);
+}
+
+// A recorded file that the undo of an interrupted install renamed out of a
+// program's way, or the staged file of an update that waits to replace a
+// held one at the restart: both go now, so that the restart brings nothing
+// of the product's back into the folder it was removed from.
+bool IsMovedAway(const char* relative)
+{
+    return IsSuffixedRecordedFile(relative, MovedAwaySuffix) || IsSuffixedRecordedFile(relative, StagedSuffix);
 }
 
 // Whether everything left in a folder is the product's own (files that stay,

@@ -527,6 +527,20 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0], ShippedFiles()[0]) << "the restart put the new version in its place";
     EXPECT_EQ(files[1], ShippedFiles()[1]);
+
+    // Held again by the next update, then removed before the restart: the file staged for the
+    // restart goes with the product, and the restart brings nothing of it back.
+    Lines update = RunShipped({"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
+        "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+        "answer Restart to Complete the Installation | OK"});
+    ASSERT_FALSE(update.empty());
+    EXPECT_EQ(update.back(), SetupEnded(3010));
+    EXPECT_NE(GetFileAttributesA((manual + ".pmnew").c_str()), INVALID_FILE_ATTRIBUTES);
+    Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
+    ASSERT_FALSE(removal.empty());
+    EXPECT_EQ(removal.back(), Uninstalled);
+    SimulateRestart();
+    EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing of the product came back";
 }
 
 TEST(EndToEnd, FolderDialogRefusesBadFoldersUntilTheUserGivesUp)
