@@ -715,7 +715,7 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
                     Uninstalled}));
             EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
             CloseHandle(running);
-            EXPECT_EQ(Names(ListFiles(Home)), Lines{"pmuninst.exe"}) << "only the uninstaller waits for the restart";
+            EXPECT_EQ(Names(ListFiles(Home)), Lines{}) << "the uninstaller waits for the restart in the restart folder";
             EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
             EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
             SimulateRestart();
@@ -727,19 +727,18 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
 
 TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
 {
-    // A user's own manual in the folder before the product came, held while it installs, so both
-    // versions pass it over: the newer one (with release notes in a subfolder and a sample file),
-    // then the shipped one, which drops those two.
+    // A user's own manual in the folder before the product came, made read-only, so both versions
+    // pass it over: the newer one (with release notes in a subfolder and a sample file), then the
+    // shipped one, which drops those two.
     CreateDirectoryA(Home.c_str(), nullptr);
     const std::string manual = Home + "\\help.htm";
     std::ofstream(manual) << "my own notes";
-    const Lines installAnswers = {"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
-        "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
+    SetFileAttributesA(manual.c_str(), FILE_ATTRIBUTE_READONLY);
+    const Lines installAnswers = {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+        "answer Closing Running Copies | OK", "answer Add To Startup Group | No", "answer Files Kept | OK",
         "answer Installation Successful | No"};
     ASSERT_EQ(Drive(UPDATE_SETUP_EXE, installAnswers).back(), Ended);
-    ASSERT_EQ(RunShipped(Join({"hold " + manual}, Lines(installAnswers.begin() + 1, installAnswers.end())))
-                  .back(),
-        Ended);
+    ASSERT_EQ(RunShipped(installAnswers).back(), Ended);
     EXPECT_EQ(Names(ListFiles(Home)), (Lines{"docs\\whatsnew.txt", "help.htm", "pelmora.exe", "pmfiles.lst",
                                           "pmuninst.exe", "samples.dat"}));
 
@@ -791,6 +790,7 @@ TEST(EndToEnd, UninstallRemovesOnlyWhatTheSetupWrote)
     // Installed again, and removed while a program runs from the release notes: they wait for the restart
     // in the restart folder, and their own folder goes at once. A link put in its place before the
     // restart leads the restart nowhere: nothing outside is deleted, and the notes are gone.
+    SetFileAttributesA(manual.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_EQ(Drive(UPDATE_SETUP_EXE, DefaultInstallation).back(), Ended);
     const std::string notes = Home + "\\docs\\whatsnew.txt";
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"map " + notes}, UninstallAnswers)),
