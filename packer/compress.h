@@ -1,7 +1,10 @@
 // The payload's compression: every slice of every file one complete zlib
-// stream of its own, made with libdeflate on all cores.
+// stream of its own, made with libdeflate on all cores; or, for a solid
+// payload, the files' content in the blocks of one xz stream, made with
+// liblzma on all cores.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 constexpr size_t SliceSize = 30000;
@@ -23,3 +26,22 @@ struct Slice {
 // begins at a multiple of SliceSize within its file.
 bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Compression compression,
     std::vector<Slice>& slices);
+
+// A solid payload's blocks hold at most this much content each: blocks are
+// unpacked in parallel, and each is held whole while it is written.
+constexpr size_t SolidBlockSize = 32 * 1024 * 1024;
+
+struct SolidBlock {
+    std::vector<unsigned char> bytes; // from its header to its check
+    uint64_t unpaddedSize;            // as the stream's index records it
+    uint64_t contentSize;
+};
+
+// Each content as one whole xz block: LZMA2 at preset 9 with a dictionary
+// of at most 16 MiB (no larger than the content), behind the x86 branch
+// filter, with a CRC32 check; a block on each core at a time. False when a
+// block could not be made.
+bool CompressBlocks(const std::vector<std::vector<unsigned char>>& contents, std::vector<SolidBlock>& blocks);
+// The xz stream's header, and, after its blocks, its index and footer.
+bool SolidStreamHeader(std::vector<unsigned char>& bytes);
+bool SolidStreamEnd(const std::vector<SolidBlock>& blocks, std::vector<unsigned char>& bytes);

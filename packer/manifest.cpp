@@ -317,7 +317,7 @@ struct OptionalText {
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"}};
 const char CodePageField[] = "codePage";
-const char* const CompressionSettings[] = {"default", "smallest"};
+const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};
 // The machine a Windows program's header names: Intel 386 and its
 // successors, or x64.

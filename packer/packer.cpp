@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -104,13 +105,32 @@ std::string ConfigRecord(const Manifest& manifest, const std::vector<std::string
     return out.str();
 }
 
-// Where each slice lies in the blob, and how many each file has.
+// Where each slice lies in the blob, and how many each file has; for a solid
+// payload, where each block lies, and what it holds.
 struct PackedPayload {
     std::vector<int32_t> sliceCounts; // per file
     std::vector<uint64_t> offsets;    // per slice, in order
     std::vector<uint32_t> lengths;    // per slice
     uint64_t bytes = 0;               // the files' content
+    uint64_t blobBytes = 0;           // the payload's, in the blob
+    bool solid = false;
+    std::vector<uint64_t> blockOffsets;
+    std::vector<uint32_t> blockLengths;
+    std::vector<uint32_t> blockSizes;
+    std::vector<uint32_t> lastSliceSizes; // per file
 };
+
+// A table of numbers, or of places in the blob.
+template <typename Number>
+std::string NumberTable(const char* type, const char* name, const std::vector<Number>& values, const char* prefix = "")
+{
+    std::ostringstream out;
+    out << "const " << type << " " << name << "[] = {";
+    for (size_t k = 0; k < values.size(); ++k)
+        out << (k ? ", " : "") << prefix << values[k];
+    out << (values.empty() ? (*prefix ? "nullptr" : "0") : "") << "};\n";
+    return out.str();
+}
 
 std::string Tables(const Manifest& manifest, const PackedPayload& packed)
 {
@@ -128,13 +148,8 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed)
     // file a section each, and it holds at most 32,767.
     size_t count = manifest.files.size();
     const std::vector<int32_t>& sliceCounts = packed.sliceCounts;
-    out << "const unsigned char* const everySliceData[] = {";
-    for (size_t k = 0; k < packed.offsets.size(); ++k)
-        out << (k ? ", " : "") << "ProductBlob + " << packed.offsets[k];
-    out << (packed.offsets.empty() ? "nullptr" : "") << "};\nconst uint32_t everySliceLength[] = {";
-    for (size_t k = 0; k < packed.lengths.size(); ++k)
-        out << (k ? ", " : "") << packed.lengths[k];
-    out << (packed.lengths.empty() ? "0" : "") << "};\n";
+    out << NumberTable("unsigned char* const", "everySliceData", packed.offsets, "ProductBlob + ")
+        << NumberTable("uint32_t", "everySliceLength", packed.lengths);
     std::vector<size_t> firstSlice(count, 0);
     for (size_t f = 1; f < count; ++f)
         firstSlice[f] = firstSlice[f - 1] + size_t(sliceCounts[f - 1]);
@@ -149,13 +164,23 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed)
     perFile("char* const", "fileNames", [&](size_t f) { return CString(manifest.files[f].name); });
     perFile("int32_t", "sliceCounts", [&](size_t f) { return std::to_string(sliceCounts[f]); });
     auto run = [&](const char* table, size_t f) {
-        return sliceCounts[f] ? std::string(table) + " + " + std::to_string(firstSlice[f]) : std::string("nullptr");
+        return sliceCounts[f] && !packed.solid ? std::string(table) + " + " + std::to_string(firstSlice[f])
+                                               : std::string("nullptr");
     };
     perFile("unsigned char* const* const", "sliceData", [&](size_t f) { return run("everySliceData", f); });
     perFile("uint32_t* const", "sliceLengths", [&](size_t f) { return run("everySliceLength", f); });
     perFile("int32_t", "fileTimes", [&](size_t f) { return std::to_string(manifest.files[f].time); });
+    if (packed.solid)
+        out << NumberTable("unsigned char* const", "blockData", packed.blockOffsets, "ProductBlob + ")
+            << NumberTable("uint32_t", "blockLengths", packed.blockLengths)
+            << NumberTable("uint32_t", "blockSizes", packed.blockSizes)
+            << NumberTable("uint32_t", "lastSliceSizes", packed.lastSliceSizes)
+            << "const SolidBlocks solidBlocks = {" << packed.blockSizes.size()
+            << ", blockData, blockLengths, blockSizes, lastSliceSizes};\n";
+    // Each archive names its decoder: a setup links only the one its payload needs.
     out << "} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count
-        << ", fileNames, sliceCounts, sliceData, sliceLengths, fileTimes};\n";
+        << ", fileNames, sliceCounts, sliceData, sliceLengths, fileTimes, "
+        << (packed.solid ? "&BlockUnpacker, &solidBlocks" : "&SliceInflater, nullptr") << "};\n";
     return out.str();
 }
 
@@ -354,7 +379,88 @@ bool PackPayload(const Manifest& manifest, Compression compression, std::ofstrea
         }
         packed.bytes += read;
     }
-    return flush();
+    if (!flush())
+        return false;
+    packed.blobBytes = written;
+    return true;
+}
+
+// The solid payload: the files' content, a slice at a time, gathered into
+// blocks of at most SolidBlockSize bytes that end where a slice ends; as many
+// blocks as there are cores are compressed at once and written, so that the
+// packer's memory stays the same whatever the payload's size.
+bool PackSolidPayload(const Manifest& manifest, std::ofstream& blob, PackedPayload& packed, std::string& problem)
+{
+    packed.solid = true;
+    packed.sliceCounts.assign(manifest.files.size(), 0);
+    packed.lastSliceSizes.assign(manifest.files.size(), 0);
+    std::vector<unsigned char> header;
+    if (!SolidStreamHeader(header)) {
+        problem = manifest.path + ": compression failed";
+        return false;
+    }
+    blob.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
+    uint64_t written = header.size();
+    const size_t batch = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::vector<unsigned char>> contents(1);
+    std::vector<SolidBlock> blocks;
+    auto flush = [&] {
+        size_t first = blocks.size();
+        if (!CompressBlocks(contents, blocks)) {
+            problem = manifest.path + ": compression failed";
+            return false;
+        }
+        for (size_t k = first; k < blocks.size(); ++k) {
+            std::vector<unsigned char>& bytes = blocks[k].bytes;
+            packed.blockOffsets.push_back(written);
+            packed.blockLengths.push_back(uint32_t(bytes.size()));
+            packed.blockSizes.push_back(uint32_t(blocks[k].contentSize));
+            blob.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+            written += bytes.size();
+            // Only the sizes are kept, for the stream's index.
+            std::vector<unsigned char>().swap(bytes);
+        }
+        contents.assign(1, {});
+        return bool(blob);
+    };
+    std::vector<unsigned char> piece(SliceSize);
+    for (size_t f = 0; f < manifest.files.size(); ++f) {
+        const ManifestFile& file = manifest.files[f];
+        std::ifstream in(file.source, std::ios::binary);
+        uint64_t read = 0;
+        while (in && read < file.size) {
+            size_t length = size_t(std::min<uint64_t>(SliceSize, file.size - read));
+            if (!in.read(reinterpret_cast<char*>(piece.data()), std::streamsize(length)))
+                break;
+            if (contents.back().size() + length > SolidBlockSize) {
+                if (contents.size() == batch && !flush())
+                    return false;
+                if (!contents.back().empty())
+                    contents.emplace_back();
+            }
+            contents.back().insert(contents.back().end(), piece.begin(), piece.begin() + std::ptrdiff_t(length));
+            read += length;
+            ++packed.sliceCounts[f];
+            packed.lastSliceSizes[f] = uint32_t(length);
+        }
+        // The size was measured when the manifest was read; the entry's size and the tables rely on it.
+        if (!in || read != file.size || in.peek() != std::ifstream::traits_type::eof()) {
+            problem = manifest.path + ":" + std::to_string(file.line) + ": file '" + file.name + "': the source "
+                + file.source + " could not be read whole, or changed while it was packed";
+            return false;
+        }
+        packed.bytes += read;
+    }
+    if (contents.back().empty())
+        contents.pop_back();
+    std::vector<unsigned char> end;
+    if (!flush() || !SolidStreamEnd(blocks, end)) {
+        problem = manifest.path + ": compression failed";
+        return false;
+    }
+    blob.write(reinterpret_cast<const char*>(end.data()), std::streamsize(end.size()));
+    packed.blobBytes = written + end.size();
+    return bool(blob);
 }
 
 // Moves a newly written file over the old one, unless the two are the same
@@ -449,10 +555,12 @@ int main(int argc, char** argv)
     uint64_t agreementOffset = 0;
     {
         std::ofstream blob(partialPath, std::ios::binary | std::ios::trunc);
-        Compression compression =
-            manifest.Field("compression") == "smallest" ? Compression::Smallest : Compression::Default;
-        if (blob && PackPayload(manifest, compression, blob, packed, problem)) {
-            agreementOffset = packed.offsets.empty() ? 0 : packed.offsets.back() + packed.lengths.back();
+        const std::string& setting = manifest.Field("compression");
+        Compression compression = setting == "smallest" ? Compression::Smallest : Compression::Default;
+        if (blob
+            && (setting == "lzma" ? PackSolidPayload(manifest, blob, packed, problem)
+                                  : PackPayload(manifest, compression, blob, packed, problem))) {
+            agreementOffset = packed.blobBytes;
             blob.write(manifest.agreementText.c_str(), std::streamsize(manifest.agreementText.size() + 1));
             blob.close();
             if (!blob)

@@ -1,6 +1,7 @@
 // The compiled-in archive: parallel constant tables, one entry per file, in
 // installation order. Each slice is one complete zlib stream of at most
-// SliceSize bytes of content. The packer generates PayloadArchive.
+// SliceSize bytes of content, or, in a solid archive, SliceSize bytes of the
+// content of its blocks. The packer generates PayloadArchive.
 #pragma once
 #include <stdint.h>
 #include <windows.h>
@@ -11,13 +12,49 @@ struct libdeflate_decompressor;
 constexpr int SliceSize = 30000;
 constexpr int WorkBufferSize = 32000;
 
+struct PayloadArchiveTables;
+
+// How a run has the content of the files it writes: slice after slice, in
+// archive order, unpacked ahead of their writing. An archive names its own,
+// so that a setup links only the decoder its payload needs.
+struct PayloadUnpacker {
+    // Begins unpacking every slice of each file i whose toWrite[i] is not 0.
+    // The archive and toWrite stay unchanged until stop. False when the
+    // memory or the threads could not be had (nothing to stop then).
+    bool (*start)(const PayloadArchiveTables& archive, const unsigned char* toWrite);
+    // Slice `slice` of file `file`, which must be the next of those: its
+    // bytes, valid until the next call or stop. False when that slice is
+    // damaged, or its block is, and when it is not the next one: nothing of
+    // it is given, and every later call is false too.
+    bool (*next)(int file, int slice, const unsigned char** content, size_t* length);
+    // Ends the unpacking and frees all it took.
+    void (*stop)();
+};
+// Each slice a zlib stream of its own (inflating.cpp).
+extern const PayloadUnpacker SliceInflater;
+// The slices' content in the blocks of one xz stream (unpacking.cpp).
+extern const PayloadUnpacker BlockUnpacker;
+
+// A solid payload: every file's content, one after another in archive order,
+// in the blocks of one xz stream (LZMA2 behind the x86 branch filter, each
+// block with its CRC32), each block a whole number of slices.
+struct SolidBlocks {
+    int32_t blockCount;
+    const unsigned char* const* blockData; // each block from its header to its check
+    const uint32_t* blockLengths;
+    const uint32_t* blockSizes;     // the content each holds
+    const uint32_t* lastSliceSizes; // per file: the content of its last slice
+};
+
 struct PayloadArchiveTables {
     int32_t fileCount;
     const char* const* fileNames;
     const int32_t* sliceCounts;
-    const unsigned char* const* const* sliceData;
+    const unsigned char* const* const* sliceData; // null for a solid archive's files
     const uint32_t* const* sliceLengths;
     const int32_t* fileTimes;
+    const PayloadUnpacker* unpacker;
+    const SolidBlocks* solid; // null but for BlockUnpacker
 };
 
 extern const PayloadArchiveTables PayloadArchive;

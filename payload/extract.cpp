@@ -4,7 +4,6 @@
 #include "file_system.h"
 #include "flushing.h"
 #include "globals.h"
-#include "inflating.h"
 #include "journal.h"
 #include "record.h"
 #include "names.h"
@@ -115,7 +114,7 @@ int WriteSlices(const PayloadArchiveTables& archive, int i, HANDLE file)
         const unsigned char* content = nullptr;
         size_t length = 0;
         // A damaged slice is never written as if it had inflated.
-        if (!NextSlice(i, j, &content, &length)) {
+        if (!archive.unpacker->next(i, j, &content, &length)) {
             LogLine("Failed: slice %d of %s is damaged", j, archive.fileNames[i]);
             return ExtractWriteFailed;
         }
@@ -249,17 +248,17 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
-    // The slices of the staged files are inflated ahead of their writing.
-    bool inflating = StartInflating(archive, staged);
-    int result = inflating ? ExtractDone : ExtractOutOfMemory;
+    // The slices of the staged files are unpacked ahead of their writing.
+    bool unpacking = archive.unpacker->start(archive, staged);
+    int result = unpacking ? ExtractDone : ExtractOutOfMemory;
     for (int i = 0; i < count && result == ExtractDone; ++i) {
         if (sink && i < archive.fileCount)
             sink(dialog, archive.fileNames[i], Percent(i, archive.fileCount));
         if (IsStaged(steps[i]))
             result = WriteStaged(archive, i, journal, steps[i], names);
     }
-    if (inflating)
-        StopInflating();
+    if (unpacking)
+        archive.unpacker->stop();
     free(staged);
     if (!FinishFlushing() && result == ExtractDone) {
         LogLine("Failed: the written files could not be made durable");

@@ -112,16 +112,7 @@ DWORD WINAPI InflateAhead(void*)
     return 0;
 }
 
-bool MoreThanOneProcessor()
-{
-    DWORD_PTR process = 0;
-    DWORD_PTR system = 0;
-    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
-        return false;
-    return (process & (process - 1)) != 0;
-}
-
-} // namespace
+void StopInflating();
 
 bool StartInflating(const PayloadArchiveTables& archive, const unsigned char* toWrite)
 {
@@ -129,7 +120,7 @@ bool StartInflating(const PayloadArchiveTables& archive, const unsigned char* to
     State.archive = &archive;
     State.toWrite = toWrite;
     State.next = FirstToWrite({0, 0});
-    bool ahead = MoreThanOneProcessor();
+    bool ahead = UsableProcessors() > 1;
     State.ring = ahead ? InflatedSliceRing : 1;
     State.buffers = static_cast<unsigned char*>(malloc(size_t(State.ring) * WorkBufferSize));
     State.callerInflater = libdeflate_alloc_decompressor();
@@ -198,3 +189,19 @@ void StopInflating()
     free(State.buffers);
     State = InflatingState{};
 }
+
+} // namespace
+
+int UsableProcessors()
+{
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return 1;
+    int count = 0;
+    for (; process; process &= process - 1)
+        ++count;
+    return count ? count : 1;
+}
+
+const PayloadUnpacker SliceInflater = {StartInflating, NextSlice, StopInflating};

@@ -1604,6 +1604,38 @@ std::string FileBytes(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// A copy of a setup whose solid payload's last block fails its check: the xz
+// stream found by its magic bytes and walked block by block, each block's
+// length read from its header, and the last byte of the last block's CRC32
+// changed. Empty when the stream is not found.
+std::string CopyWithLastBlockDamaged(const std::string& setup, const std::string& copy)
+{
+    std::string bytes = FileBytes(setup);
+    size_t at = bytes.find(std::string("\xFD" "7zXZ\0", 6));
+    if (at == std::string::npos)
+        return "";
+    size_t blockEnd = 0;
+    // Each block: its header (a size byte, flags, then the compressed size when flag 0x40 says so), its data,
+    // padding to four bytes and the check; a zero size byte begins the index.
+    for (at += 12; at + 2 < bytes.size() && bytes[at] != 0; at = blockEnd) {
+        size_t headerSize = (uint8_t(bytes[at]) + 1) * 4;
+        if (!(uint8_t(bytes[at + 1]) & 0x40))
+            return "";
+        uint64_t compressed = 0;
+        for (size_t k = 0; k < 9 && at + 2 + k < bytes.size(); ++k) {
+            compressed |= uint64_t(uint8_t(bytes[at + 2 + k]) & 0x7F) << (7 * k);
+            if (!(uint8_t(bytes[at + 2 + k]) & 0x80))
+                break;
+        }
+        blockEnd = at + (headerSize + compressed + 3) / 4 * 4 + 4;
+    }
+    if (blockEnd == 0 || blockEnd > bytes.size())
+        return "";
+    bytes[blockEnd - 1] ^= 0x01;
+    std::ofstream(copy, std::ios::binary) << bytes;
+    return copy;
+}
+
 } // namespace
 
 TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNames)
@@ -1630,6 +1662,13 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     const std::string startupLink = Links("StartUp\\" + FotosFolderName + ".lnk");
     const Lines files = {"pmfiles.lst", "pmuninst.exe", "Документы\\説明書.txt", "写真.exe"};
     EXPECT_EQ(Names(ListFiles(folder)), files);
+    // Its payload is solid: every file, unpacked from the xz stream's block, is its source byte for byte.
+    const auto sameAsSources = [&] {
+        EXPECT_EQ(FileBytes(program), FileBytes(FOTOS_BUILD "/product/photo.exe"));
+        EXPECT_EQ(FileBytes(folder + "\\pmuninst.exe"), FileBytes(FOTOS_BUILD "/uninstaller/pmuninst.exe"));
+        EXPECT_EQ(FileBytes(folder + "\\Документы\\説明書.txt"), FileBytes(FOTOS_MANUAL));
+    };
+    sameAsSources();
     const Lines record = {"product:" + Fotos, "写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
     EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), record);
     EXPECT_EQ(ProfileValue("zdjęcia.ini"), folder);
@@ -1674,6 +1713,16 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
 
+    // Its setup with the stream's last block damaged: nothing of that block is written, and the run fails and
+    // leaves the installation as it was.
+    const std::string damaged = CopyWithLastBlockDamaged(FOTOS_SETUP_EXE, "C:\\damaged setup.exe");
+    ASSERT_FALSE(damaged.empty()) << "the setup's xz stream";
+    const std::string damagedLog = parent + "\\damaged.log";
+    EXPECT_EQ(RunUnattended("\"" + damaged + "\" /S /LOG=\"" + damagedLog + "\""), Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(damagedLog, "Failed: "),
+        (Lines{"Failed: slice 0 of 写真.exe is damaged", "Failed: 写真.exe could not be written in full"}));
+    EXPECT_EQ(FolderImage(folder), fotosImage);
+
     // Again, unattended, over it: each file set aside under its name with the suffix, and settled
     // from the journal, which names them all: nothing set aside stays, the record keeps every name once,
     // and the Startup item's link, in the installing user's Startup folder.
@@ -1689,6 +1738,7 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     EXPECT_EQ(GetFileAttributesA(WindowsFile("zdjęcia.ini.journal").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GroupLinks(FotosFolderName), group);
     EXPECT_EQ(GroupLinks("StartUp"), Lines{"user: " + FotosFolderName + ".lnk -> " + program + " | " + folder});
+    sameAsSources();
 
     // Removed through the entry's quiet command: everything of it goes, the parent folder stays.
     const std::string removalLog = parent + "\\удаление.log";

@@ -91,7 +91,7 @@ private:
             lengthTables.push_back(lengths[f].data());
         }
         tables = {int32_t(names.size()), namePointers.data(), counts.data(), dataTables.data(), lengthTables.data(),
-            times.data()};
+            times.data(), &SliceInflater, nullptr};
     }
     std::vector<std::string> names;
     std::vector<int32_t> times;
