@@ -386,9 +386,11 @@ bool PackPayload(const Manifest& manifest, Compression compression, std::ofstrea
 }
 
 // The solid payload: the files' content, a slice at a time, gathered into
-// blocks of at most SolidBlockSize bytes that end where a slice ends; as many
-// blocks as there are cores are compressed at once and written, so that the
-// packer's memory stays the same whatever the payload's size.
+// blocks of at most SolidBlockSize bytes that end where a slice ends, as
+// many as that size needs and of about the same size, so that they take
+// about as long to compress (and to unpack) in parallel; as many blocks as
+// there are cores are compressed at once and written, so that the packer's
+// memory stays the same whatever the payload's size.
 bool PackSolidPayload(const Manifest& manifest, std::ofstream& blob, PackedPayload& packed, std::string& problem)
 {
     packed.solid = true;
@@ -423,6 +425,11 @@ bool PackSolidPayload(const Manifest& manifest, std::ofstream& blob, PackedPaylo
         contents.assign(1, {});
         return bool(blob);
     };
+    uint64_t total = 0;
+    for (const ManifestFile& file : manifest.files)
+        total += file.size;
+    uint64_t blockCount = std::max<uint64_t>(1, (total + SolidBlockSize - 1) / SolidBlockSize);
+    uint64_t enough = (total + blockCount - 1) / blockCount;
     std::vector<unsigned char> piece(SliceSize);
     for (size_t f = 0; f < manifest.files.size(); ++f) {
         const ManifestFile& file = manifest.files[f];
@@ -432,7 +439,7 @@ bool PackSolidPayload(const Manifest& manifest, std::ofstream& blob, PackedPaylo
             size_t length = size_t(std::min<uint64_t>(SliceSize, file.size - read));
             if (!in.read(reinterpret_cast<char*>(piece.data()), std::streamsize(length)))
                 break;
-            if (contents.back().size() + length > SolidBlockSize) {
+            if (contents.back().size() >= enough || contents.back().size() + length > SolidBlockSize) {
                 if (contents.size() == batch && !flush())
                     return false;
                 if (!contents.back().empty())
