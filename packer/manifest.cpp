@@ -871,7 +871,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     uint16_t architecture = manifest.Field("architecture") == "x64" ? MachineX64 : MachineX86;
     if (!In(CompressionSettings, manifest.Field("compression")))
         fail(seen["compression"].line, "field 'compression': unknown setting '" + manifest.Field("compression")
-                                           + "'; use default or smallest");
+                                           + "'; use default, smallest or lzma");
     std::string url = manifest.Field("url");
     if (!url.empty() && url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
         fail(seen["url"].line, "field 'url': must begin with https:// or http://");

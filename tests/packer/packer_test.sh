@@ -147,7 +147,7 @@ cases=(
 "${S}file = largest.bin | largest.bin${S}"
 "${S}file = version.txt | /proc/version${S}file 'version.txt': the source /proc/version could not be read whole, or changed while it was packed"
 "${S}file = too-large.bin | too-large.bin${S}the payload's files hold 1073741825 bytes, more than the 1073741824 a 32-bit setup program can carry in its image"
-"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default or smallest"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default, smallest or lzma"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = arm64${S}field 'architecture': unknown architecture 'arm64'; use x86 or x64"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = x64${S}field 'mainExecutable': 'pelmora.exe' ($work/pelmora.exe) is a 32-bit program, and the product's architecture is x64"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = x86${S}"
@@ -227,14 +227,42 @@ else echo "FAIL the uninstaller's icon is not the shipped one's 32 and 16 pixel 
 grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
     || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
 
-# A product named in Cyrillic: its texts, its agreement and its stored names
-# stay UTF-8. Its codePage, 1251, holds them all for older Windows; meant for
-# 1252, the first that code page cannot hold is warned of, and it packs.
+# A solid payload: one xz stream that xz itself takes, holding the files'
+# content in order, packed to the same bytes every time; one block for up to
+# 32 MiB of content, and beyond that blocks of about equal shares that end
+# where a slice ends.
 check() { # what, condition...
     local what=$1
     shift
     if "$@"; then passed=$((passed + 1)); else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
+solid() { # name, the bytes of zeros after the shipped files
+    mkdir -p "$work/$1"
+    truncate -s "$2" "$work/zeros-$1.bin"
+    sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncompression = lzma/' "$product/product.ini" >"$work/$1.ini"
+    echo "file = zeros.bin | zeros-$1.bin" >>"$work/$1.ini"
+    "$packer" "$work/$1.ini" "$work/$1" 2>"$work/stderr" || echo "FAIL packing $1: $(cat "$work/stderr")"
+}
+block_sizes() { sed -n 's/^const uint32_t blockSizes\[\] = {\(.*\)};$/\1/p' "$work/$1/product_data.cpp"; }
+block=33554432
+shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" | wc -c)
+solid one $((block - shipped))
+solid again $((block - shipped))
+solid two $((block - shipped + 1))
+check "a solid payload decodes to the files' content" cmp -s <(xz -dc --single-stream <"$work/one/product.bin") \
+    <(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" "$work/zeros-one.bin")
+check "a solid payload packs to the same bytes" cmp -s "$work/one/product.bin" "$work/again/product.bin"
+check "exactly 32 MiB in one block" test "$(block_sizes one)" = "$block"
+# 32 MiB and a byte in two: the first ends at the first slice's end past half.
+half=$(((block + 1 + 1) / 2))
+first=$(((half - shipped + 29999) / 30000 * 30000 + shipped))
+check "a byte more in two blocks ($(block_sizes two))" test "$(block_sizes two)" = "$first, $((block + 1 - first))"
+check "the solid tables name the blocks' unpacker" grep -q "&BlockUnpacker, &solidBlocks};" "$work/two/product_data.cpp"
+rm -f "$work"/zeros-*.bin
+
+# A product named in Cyrillic: its texts, its agreement and its stored names
+# stay UTF-8. Its codePage, 1251, holds them all for older Windows; meant for
+# 1252, the first that code page cannot hold is warned of, and it packs.
 mkdir -p "$work/ru" "$work/ru-out" "$work/ru-1252-out"
 cp "$work/pelmora.exe" "$work/pmuninst.exe" "$work/pelmora.ico" "$work/ru/"
 printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n' >"$work/ru/agreement.txt" # Лицензия
