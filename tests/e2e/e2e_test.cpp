@@ -1523,6 +1523,18 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     CloseHandle(first.hProcess);
     CloseHandle(squatted);
     EXPECT_EQ(GetFileAttributesA(claim.c_str()), INVALID_FILE_ATTRIBUTES) << "a run's claim goes with it";
+    // A claim that fails otherwise than by another run holding it (a folder in its place here, as a run
+    // without administrator rights cannot make the file) is no run to wait for: the run fails and says why.
+    ASSERT_TRUE(CreateDirectoryA(claim.c_str(), nullptr));
+    const std::string claimLog = "C:\\claim.log";
+    EXPECT_EQ(RunUnattended(setup + " /S /LOG=" + claimLog), Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(claimLog, "Failed: "), Lines{"Failed: the run's claim " + claim + " could not be made (error 5)"});
+    EXPECT_EQ(Drive(UNINSTALLER_EXE, {"answer Uninstaller | OK"}),
+        (Lines{Box("Uninstaller", "The file " + claim + " could not be made. Run this program as an administrator.",
+                   "OK", "OK"),
+            UninstallerEnded(1603)}));
+    EXPECT_TRUE(RemoveDirectoryA(claim.c_str()));
+    DeleteFileA(claimLog.c_str());
 
     // A switch that is not known, or not complete, is named with the list; unattended, nothing is shown.
     const std::string list =
