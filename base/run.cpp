@@ -22,6 +22,7 @@ const char BadSwitchCaption[] = "Unknown Switch";
 const char BadSwitchFormat[] = "This switch is unknown or incomplete: %s\r\n\r\n";
 const char LogFailedCaption[] = "Log Not Written";
 const char LogFailedFormat[] = "The log file %s cannot be written.";
+const char NotClaimedFormat[] = "The file %s could not be made. Run this program as an administrator.";
 const char CommonSwitches[] = "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n";
 const char CommonExitCodes[] =
     "1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n";
@@ -188,23 +189,30 @@ void ShowSwitches(const RunProgram& program, const char* caption, const char* op
 // it ends. A named object any user could make first, and so stop every run;
 // only administrators may make a file there, and this one's security lets no
 // one else open it. One left by a run cut off by a power failure opens again.
-bool ClaimProduct()
+// Only a file another run holds open means that one is going: any other
+// failure (a run without administrator rights) is no reason to wait.
+enum Claim { Claimed, ClaimedByAnother, NotClaimed };
+
+Claim ClaimProduct(char* path, size_t size, DWORD* error)
 {
+    *error = ERROR_SUCCESS;
     char windows[PathBufferSize];
-    char path[PathBufferSize];
     UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
     if (length == 0 || length >= sizeof windows
-        || !FormatText(path, sizeof path, "%s\\%s.lock", windows, ProductConfig.profileFile))
-        return false;
+        || !FormatText(path, size, "%s\\%s.lock", windows, ProductConfig.profileFile))
+        return NotClaimed;
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
             "D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
-        return false;
+        return NotClaimed;
     HANDLE lock = CreateFileA(path, GENERIC_READ | DELETE, 0, &security, OPEN_ALWAYS,
         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    *error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     LocalFree(security.lpSecurityDescriptor);
     // Never closed: the file lasts as long as the run, and goes with it.
-    return lock != INVALID_HANDLE_VALUE;
+    if (lock != INVALID_HANDLE_VALUE)
+        return Claimed;
+    return *error == ERROR_SHARING_VIOLATION ? ClaimedByAnother : NotClaimed;
 }
 
 // The log is written elevated, often where users may write: a link, a junction
@@ -314,7 +322,10 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
     // Before the product's names are used: the claim of the run and the log take them.
     bool held = HoldProductTexts() && program.holdTexts();
     // Before the log: a run of the product that is going may be writing to the same file.
-    if (!ClaimProduct()) {
+    char claimPath[PathBufferSize] = "";
+    DWORD claimError;
+    Claim claim = ClaimProduct(claimPath, sizeof claimPath, &claimError);
+    if (claim == ClaimedByAnother) {
         *exitCode = ExitAlreadyRunning;
         FormatText(LogBuffer, sizeof LogBuffer, AlreadyRunningFormat, ProductConfig.displayName);
         ShowWarning(nullptr, AlreadyRunningCaption, LogBuffer);
@@ -330,6 +341,15 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         }
     }
     LogStart(program);
+    if (claim == NotClaimed) {
+        LogLine("Failed: the run's claim %s could not be made (error %d)", claimPath, int(claimError));
+        // Not in the log's buffer: the message is logged through it.
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, NotClaimedFormat, claimPath);
+        ShowWarning(nullptr, program.name, text);
+        *exitCode = EndRun(ExitFailed);
+        return false;
+    }
     if (!held) {
         LogLine("The product's texts cannot be held in this code page");
         ShowWarning(nullptr, program.name, TextsNotHeldText);

@@ -344,11 +344,13 @@ bool PutBack(const char* path, const char* aside, const WCHAR* within, bool clea
 }
 
 // Whether a held file in the folder may be left for the restart to replace:
-// only within the system's folders for programs and the Windows folder, where
-// no one but administrators may put a link in a folder's place before then.
+// only within the system's folders for programs, where no one but
+// administrators may put a link in a folder's place before then. Not in the
+// Windows folder: every user may make folders in some of its own (its Temp,
+// its Tasks).
 bool ReplacesAtRestart(const WCHAR* folderFinal)
 {
-    const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_WINDOWS, -1};
+    const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, -1};
     char folder[PathBufferSize];
     WCHAR final[FinalPathSize];
     for (int place : places) {

@@ -181,9 +181,13 @@ bool DeleteLinkTo(const char* path, const char* target)
     return gone;
 }
 
-void RemoveEmptyGroup(LinkPlace place, const char* group)
+bool RemoveEmptyGroup(LinkPlace place, const char* group)
 {
     char folder[PathBufferSize];
-    if (GroupFolder(place, group, folder, sizeof folder) && RemoveDirectoryA(folder))
+    if (!GroupFolder(place, group, folder, sizeof folder))
+        return true;
+    bool removed = RemoveDirectoryA(folder) != 0;
+    if (removed)
         LogLine("Group removed: %s", folder);
+    return removed || IsAbsent(folder);
 }

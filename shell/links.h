@@ -37,5 +37,6 @@ bool MayBeRecordedStartupLink(const char* path, const char* folderName);
 // target is never touched. True when no link to the target is there now; a
 // file that is there but cannot be read counts as one.
 bool DeleteLinkTo(const char* path, const char* target);
-// Removes a group's folder of the place when it is empty.
-void RemoveEmptyGroup(LinkPlace place, const char* group);
+// Removes a group's folder of the place when it is empty. True when no such
+// folder is there now.
+bool RemoveEmptyGroup(LinkPlace place, const char* group);

@@ -139,10 +139,13 @@ bool AddStartupItem(char* linkPath, size_t size)
     return linkPath[0] && WriteLink(linkPath, item);
 }
 
-void RemoveProductGroup(void (*stays)(const char* path))
+bool RemoveProductGroup(void (*stays)(const char* path))
 {
     // What Program Manager made goes through it; links go wherever they are, if they lead to the product.
-    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the links below tell
+    // Its answer does not tell whether the group is gone: it refuses to delete a group that is not there,
+    // as where the setup wrote the links itself. The folder it keeps its groups in tells.
+    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the folder tells
+    bool deleted = true;
     const LinkPlace places[] = {AllUsersPrograms, UserPrograms};
     const char* const items[] = {ProductConfig.displayName, UninstallItemName};
     const char* const targets[] = {ApplicationPath, UninstallerPath};
@@ -153,8 +156,10 @@ void RemoveProductGroup(void (*stays)(const char* path))
                 && !DeleteLinkTo(path, targets[i]))
                 stays(path);
         }
-        RemoveEmptyGroup(place, ProductConfig.folderName);
+        if (!RemoveEmptyGroup(place, ProductConfig.folderName) && place == UserPrograms)
+            deleted = false;
     }
+    return deleted;
 }
 
 void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays)(const char* path))

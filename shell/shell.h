@@ -21,8 +21,10 @@ bool AddStartupItem(char* linkPath, size_t size);
 // and wherever its links are; the Startup item, over Program Manager, in this
 // user's Startup folder and at the paths the install record keeps. Only a
 // link that leads to the product is deleted; stays is told of each such link
-// that could not be.
-void RemoveProductGroup(void (*stays)(const char* path));
+// that could not be. RemoveProductGroup is false when the group stays in the
+// folder Program Manager keeps its groups in (Program Manager did not delete
+// it, and it holds what the product did not put there).
+bool RemoveProductGroup(void (*stays)(const char* path));
 void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays)(const char* path));
 void CloseDdeClient();
 

@@ -488,7 +488,11 @@ void RemoveFromShell(HWND progress)
 {
     ShowProgress(progress, ProductConfig.folderName, 0);
     OpenDdeClient();
-    RemoveProductGroup(NoteLinkNotRemoved);
+    // Only logged: the group's links to the product are deleted as files all the same, and one that stays
+    // is named and makes the removal incomplete; what else the group holds is not the product's.
+    if (!RemoveProductGroup(NoteLinkNotRemoved))
+        LogLine("Warning: Program Manager did not delete the group %s; it stays with items the product did not "
+                "put there", ProductConfig.folderName);
     RemoveStartupItem(TheRemoval.recorded.links, TheRemoval.recorded.linkCount, NoteLinkNotRemoved);
     CloseDdeClient();
 }

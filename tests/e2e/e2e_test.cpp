@@ -1342,6 +1342,7 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
     EXPECT_EQ(GroupLinks("StartUp"), Lines{});
     EXPECT_EQ(TracedProgmanCommands(), Lines{"[DeleteGroup(Pelmora)]"});
+    EXPECT_EQ(LogLines(removalLog, "Warning: "), Lines{}) << "no group stays: Program Manager only refused one not there";
     Lines removed = LogLines(removalLog, "Removed: ");
     EXPECT_EQ(removed, (Lines{"Removed: " + folder + "\\help.htm", "Removed: " + folder + "\\pelmora.exe",
                            "Removed: " + folder + "\\pmfiles.lst"}));
@@ -1522,6 +1523,18 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     CloseHandle(first.hProcess);
     CloseHandle(squatted);
     EXPECT_EQ(GetFileAttributesA(claim.c_str()), INVALID_FILE_ATTRIBUTES) << "a run's claim goes with it";
+    // A claim that fails otherwise than by another run holding it (a folder in its place here, as a run
+    // without administrator rights cannot make the file) is no run to wait for: the run fails and says why.
+    ASSERT_TRUE(CreateDirectoryA(claim.c_str(), nullptr));
+    const std::string claimLog = "C:\\claim.log";
+    EXPECT_EQ(RunUnattended(setup + " /S /LOG=" + claimLog), Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(claimLog, "Failed: "), Lines{"Failed: the run's claim " + claim + " could not be made (error 5)"});
+    EXPECT_EQ(Drive(UNINSTALLER_EXE, {"answer Uninstaller | OK"}),
+        (Lines{Box("Uninstaller", "The file " + claim + " could not be made. Run this program as an administrator.",
+                   "OK", "OK"),
+            UninstallerEnded(1603)}));
+    EXPECT_TRUE(RemoveDirectoryA(claim.c_str()));
+    DeleteFileA(claimLog.c_str());
 
     // A switch that is not known, or not complete, is named with the list; unattended, nothing is shown.
     const std::string list =
@@ -1862,8 +1875,18 @@ TEST(EndToEnd, WhereProgramManagerAnswersNothingTheGroupIsWrittenAsLinksForEvery
     EXPECT_EQ(LogLines(log, "Link: ").size(), 3u);
     EXPECT_EQ(TracedProgmanCommands(), Lines{}) << "the shell's own server was never reached";
 
-    // The uninstaller, over the same Program Manager, removes them all.
-    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
+    // The uninstaller, over the same Program Manager, removes them all. A group of that name in the folder
+    // where Program Manager keeps its groups, holding the user's own item, stays: logged, and no failure.
+    const std::string userGroup = Links("Pelmora", CSIDL_PROGRAMS);
+    ASSERT_TRUE(CreateDirectoryA(userGroup.c_str(), nullptr));
+    std::ofstream(userGroup + "\\mine.url") << "the user's";
+    const std::string removalLog = "C:\\no program manager removal.log";
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora") + " /LOG=\"" + removalLog + "\"", UninstallAnswers).back(),
+        Uninstalled);
+    EXPECT_EQ(LogLines(removalLog, "Warning: "),
+        Lines{"Warning: Program Manager did not delete the group Pelmora; it stays with items the product did not "
+              "put there"});
+    EXPECT_EQ(Names(ListFiles(userGroup)), Lines{"mine.url"});
     EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
     EXPECT_EQ(GroupLinks("StartUp"), Lines{});
     TerminateProcess(server.hProcess, 0);

@@ -291,13 +291,21 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     const std::string protectedFolder = std::string(programs) + "\\extract-held";
     RemoveTree(protectedFolder);
     ASSERT_TRUE(CreateDirectoryA(protectedFolder.c_str(), nullptr));
+    // The Windows directory holds folders that every user may write in (its Temp, its Tasks).
+    char windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, sizeof windows), 0u);
+    const std::string windowsFolder = std::string(windows) + "\\temp\\extract-held";
+    RemoveTree(windowsFolder);
+    ASSERT_TRUE(CreateDirectoryA(windowsFolder.c_str(), nullptr));
     const std::vector<std::string> pending = PendingReplacements();
     std::vector<std::string> expected = pending;
     const struct {
         const char* what;
         std::string where;
         bool replaced;
-    } cases[] = {{"in a folder any user may change", folder, false}, {"in the programs' folder", protectedFolder, true}};
+    } cases[] = {{"in a folder any user may change", folder, false},
+        {"in a folder of the Windows directory's", windowsFolder, false},
+        {"in the programs' folder", protectedFolder, true}};
     for (const auto& c : cases) {
         ASSERT_TRUE(SetCurrentDirectoryA(c.where.c_str())) << c.what;
         WriteFileText("held.txt", "old");
@@ -345,6 +353,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     EXPECT_EQ(PendingReplacements(), expected);
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
     RemoveTree(protectedFolder);
+    RemoveTree(windowsFolder);
 }
 
 TEST_F(ExtractTest, ReadOnlyFileIsSkipped)

@@ -129,7 +129,7 @@ std::vector<std::string> RemoveLinks(const std::vector<std::string>& recorded)
         paths.push_back(path.c_str());
     StayedLinks.clear();
     OpenDdeClient();
-    RemoveProductGroup(NoteStayed);
+    EXPECT_TRUE(RemoveProductGroup(NoteStayed)) << "no group stays where Program Manager keeps them";
     RemoveStartupItem(paths.data(), int(paths.size()), NoteStayed);
     CloseDdeClient();
     return StayedLinks;
