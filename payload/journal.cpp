@@ -379,6 +379,16 @@ bool ReplacementWaits(const Journal& journal, const char* name)
     return ReplacementScheduledFor(target);
 }
 
+// A file the run keeps as it was, for the user to be told of. A name that does
+// not fit is counted: the list says how many more there are.
+void NoteKept(const char* target)
+{
+    size_t used = TextLength(KeptList);
+    if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
+        KeptList[used] = '\0';
+    ++KeptCount;
+}
+
 // Leaves the staged file to replace the held one at path when Windows
 // restarts, both named by their final paths (no drive letter of a session's
 // own, no link as it leads now). A staged file no longer there was moved by
@@ -426,8 +436,15 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
         || !SuffixedPath(path, StagedSuffix, step.staged, staged, sizeof staged)
         || (setAside && !SuffixedPath(path, SetAsideSuffix, step.aside, aside, sizeof aside)))
         return true; // no file function could name it, so no step could have made it
-    if (summary.done && step.kind == JournalAtRestart)
-        return ScheduleReplacement(staged, step.staged, path, within);
+    if (summary.done && step.kind == JournalAtRestart) {
+        if (ScheduleReplacement(staged, step.staged, path, within))
+            return true;
+        // The earlier file stays, and the user is told so: a journal kept for it would stop every later run.
+        NoteKept(path);
+        if (!RemoveFile(staged, within))
+            LogLine("Left for the user to delete: %s", staged);
+        return true;
+    }
     if (summary.done) {
         // One that can be neither deleted nor moved into the restart folder stays, logged: a
         // journal kept for it would stop every later run.
@@ -672,16 +689,6 @@ bool MayWrite(Journal& journal, const char* name, const char* target)
 }
 
 namespace {
-
-// A file the run keeps as it was, for the user to be told of. A name that does
-// not fit is counted: the list says how many more there are.
-void NoteKept(const char* target)
-{
-    size_t used = TextLength(KeptList);
-    if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
-        KeptList[used] = '\0';
-    ++KeptCount;
-}
 
 // Whether an existing file may be replaced: a read-only or protected one is
 // skipped and never touched, one held open is replaced at the restart where

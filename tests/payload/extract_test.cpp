@@ -339,6 +339,39 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
         EXPECT_EQ(PendingReplacements(), expected) << c.what;
     }
 
+    // Where the restart's schedule cannot be written, the held file is kept and named, its
+    // staged file goes, and no journal stays to stop the next run.
+    ASSERT_TRUE(SetCurrentDirectoryA(protectedFolder.c_str()));
+    WriteFileText("denied.txt", "old");
+    HANDLE held = CreateFileA("denied.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HKEY sessionManager;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                  READ_CONTROL | WRITE_DAC, &sessionManager),
+        ERROR_SUCCESS);
+    std::vector<char> original(4096);
+    DWORD originalSize = DWORD(original.size());
+    ASSERT_EQ(RegGetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, original.data(), &originalSize),
+        ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR noWrites = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x2;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1,
+        &noWrites, nullptr));
+    ASSERT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, noWrites), ERROR_SUCCESS);
+    LocalFree(noWrites);
+    TestArchive denied({{"denied.txt", "new", 100}});
+    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, original.data()), ERROR_SUCCESS);
+    RegCloseKey(sessionManager);
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileText("denied.txt"), "old");
+    EXPECT_EQ(ReadFileText("denied.txt.pmnew"), "<missing>");
+    char kept[KeptListSize + 64];
+    EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 1);
+    EXPECT_EQ(std::string(kept), protectedFolder + "\\denied.txt\r\n");
+    EXPECT_EQ(PendingReplacements(), expected);
+    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractDone) << "no journal stays";
+    EXPECT_EQ(ReadFileText("denied.txt"), "new");
+
     // Another version before the restart, the file no longer held: it replaces the file
     // too, after the one that waits, so that the restart leaves the later. A staged name
     // that no restart waits for holds nothing back.
