@@ -64,8 +64,10 @@ bool CompressBlocks(const std::vector<std::vector<unsigned char>>& contents, std
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     OnAllCores([&] {
+        // Only ever set: a thread that read false and stored its own result could undo another's failure.
         for (size_t i; (i = next++) < contents.size();)
-            failed = !CompressBlock(contents[i], blocks[first + i]) || failed;
+            if (!CompressBlock(contents[i], blocks[first + i]))
+                failed = true;
     });
     return !failed;
 }
@@ -116,7 +118,8 @@ bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Com
             size_t length = libdeflate_zlib_compress(compressor, contents[slice.file].data() + slice.offset,
                 slice.length, room.data(), room.size());
             // The bound leaves room for any input, so a zero length cannot happen; it would be a failure.
-            failed = failed || length == 0;
+            if (length == 0)
+                failed = true;
             slice.compressed.assign(room.begin(), room.begin() + std::ptrdiff_t(length));
         }
         libdeflate_free_compressor(compressor);
