@@ -122,12 +122,14 @@ void SkipEmptyFiles()
     }
 }
 
-// Waits until block k is unpacked, or a damaged block ends the unpacking;
-// called with the lock held. Whether block k is there, whole.
+// Waits until block k is unpacked, or a damaged block ended the unpacking
+// before k was begun (a block begun is always finished, so that the slice
+// named as damaged is one of the block that is); called with the lock held.
+// Whether block k is there, whole.
 bool AwaitBlock(int k)
 {
     int buffer = k % State.ring;
-    while (!(k < State.claimed && State.done[buffer]) && !State.damaged)
+    while (!(k < State.claimed && State.done[buffer]) && !(State.damaged && k >= State.claimed))
         SleepConditionVariableSRW(&State.unpacked, &State.lock, INFINITE, 0);
     return k < State.claimed && State.done[buffer] && State.sound[buffer];
 }
