@@ -323,6 +323,18 @@ std::string SigningDescription(const Manifest& manifest)
         + ")\nset(PRODUCT_SIGNING_URL " + quoted(manifest.Field("url")) + ")\n";
 }
 
+// Whether a file's source was read whole, and is just as long as it was when
+// the manifest was read: the entry's size and the tables rely on that size.
+bool ReadAsMeasured(const Manifest& manifest, const ManifestFile& file, std::ifstream& in, uint64_t read,
+    std::string& problem)
+{
+    if (in && read == file.size && in.peek() == std::ifstream::traits_type::eof())
+        return true;
+    problem = manifest.path + ":" + std::to_string(file.line) + ": file '" + file.name + "': the source " + file.source
+        + " could not be read whole, or changed while it was packed";
+    return false;
+}
+
 // Reads, compresses and writes the payload a batch at a time, so that the
 // packer's memory stays the same whatever the payload's size. A file longer
 // than a batch is cut at a multiple of SliceSize, so its slices are those of
@@ -371,12 +383,8 @@ bool PackPayload(const Manifest& manifest, Compression compression, std::ofstrea
             if (batched >= BatchBytes && !flush())
                 return false;
         }
-        // The size was measured when the manifest was read; the entry's size and the tables rely on it.
-        if (!in || read != file.size || in.peek() != std::ifstream::traits_type::eof()) {
-            problem = manifest.path + ":" + std::to_string(file.line) + ": file '" + file.name + "': the source "
-                + file.source + " could not be read whole, or changed while it was packed";
+        if (!ReadAsMeasured(manifest, file, in, read, problem))
             return false;
-        }
         packed.bytes += read;
     }
     if (!flush())
@@ -450,12 +458,8 @@ bool PackSolidPayload(const Manifest& manifest, std::ofstream& blob, PackedPaylo
             ++packed.sliceCounts[f];
             packed.lastSliceSizes[f] = uint32_t(length);
         }
-        // The size was measured when the manifest was read; the entry's size and the tables rely on it.
-        if (!in || read != file.size || in.peek() != std::ifstream::traits_type::eof()) {
-            problem = manifest.path + ":" + std::to_string(file.line) + ": file '" + file.name + "': the source "
-                + file.source + " could not be read whole, or changed while it was packed";
+        if (!ReadAsMeasured(manifest, file, in, read, problem))
             return false;
-        }
         packed.bytes += read;
     }
     if (contents.back().empty())
