@@ -8,6 +8,7 @@ const char MovedAwaySuffix[] = ".pmdel";
 const char InstallRecordName[] = "pmfiles.lst";
 const char RecordedLinkPrefix[] = "link:";
 const char RecordedProductPrefix[] = "product:";
+const char RecordedLanguagePrefix[] = "language:";
 const char ReservedDeviceProblem[] = "uses a device name Windows reserves";
 
 namespace {
@@ -188,6 +189,11 @@ const char* RecordedLinkPath(const char* line)
 const char* RecordedProductName(const char* line)
 {
     return AfterPrefix(line, RecordedProductPrefix);
+}
+
+const char* RecordedLanguageName(const char* line)
+{
+    return AfterPrefix(line, RecordedLanguagePrefix);
 }
 
 bool SuffixedPath(const char* path, const char* suffix, int number, char* out, size_t size)

@@ -41,6 +41,10 @@ const char* RecordedLinkPath(const char* line);
 extern const char RecordedProductPrefix[];
 // The product a record line names; null when the line names none.
 const char* RecordedProductName(const char* line);
+// What begins the record's second line, the name of the language the setup
+// spoke after it, which the uninstaller speaks too. An earlier build wrote none.
+extern const char RecordedLanguagePrefix[];
+const char* RecordedLanguageName(const char* line);
 
 // Why a stored name cannot name a file below the folder (or the system
 // directory): it must be relative, without a drive, empty components, "." or

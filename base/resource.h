@@ -1,6 +1,12 @@
 // Resource ids of every screen, named by screen and control.
 #pragma once
 
+// The templates' texts are English texts of the translations (language.h),
+// marked for xgettext as the programs' are.
+#ifdef RC_INVOKED
+#define N_(english) english
+#endif
+
 #define IDD_PROGRESS                109
 #define IDC_PROGRESS_PERCENT        1002
 #define IDC_PROGRESS_ITEM           1100

@@ -14,25 +14,30 @@ bool Unattended;
 
 namespace {
 
-const char AlreadyRunningCaption[] = "Setup Already Running";
-const char AlreadyRunningFormat[] =
-    "Another installation or removal of %s is in progress. Wait until it has finished, then try again.";
-const char SwitchesCaption[] = "Switches";
-const char BadSwitchCaption[] = "Unknown Switch";
-const char BadSwitchFormat[] = "This switch is unknown or incomplete: %s\r\n\r\n";
-const char LogFailedCaption[] = "Log Not Written";
-const char LogFailedFormat[] = "The log file %s cannot be written.";
-const char NotClaimedFormat[] = "The file %s could not be made. Run this program as an administrator.";
-const char CommonSwitches[] = "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n";
-const char CommonExitCodes[] =
-    "1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n";
+const EnglishText AlreadyRunningCaption = N_("Setup Already Running");
+const EnglishText AlreadyRunningFormat =
+    N_("Another installation or removal of %s is in progress. Wait until it has finished, then try again.");
+const EnglishText SwitchesCaption = N_("Switches");
+const EnglishText BadSwitchCaption = N_("Unknown Switch");
+const EnglishText BadSwitchFormat = N_("This switch is unknown or incomplete: %s\r\n\r\n");
+const EnglishText LogFailedCaption = N_("Log Not Written");
+const EnglishText LogFailedFormat = N_("The log file %s cannot be written.");
+const EnglishText NotClaimedFormat = N_("The file %s could not be made. Run this program as an administrator.");
+// The product's languages follow the first line.
+const EnglishText LanguageSwitch = N_("/LANG=name\tshows the screens and messages in that language: %s\r\n");
+const EnglishText CommonSwitches =
+    N_("/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n");
+const EnglishText CommonExitCodes =
+    N_("1618\tanother setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n");
 const char LineTooLong[] = "(a line too long for the log)";
-const char TextsNotHeldText[] =
-    "This product needs Windows 10 version 1903 or later, or a system language that can show its name.";
+const EnglishText TextsNotHeldText =
+    N_("This product needs Windows 10 version 1903 or later, or a system language that can show its name.");
 
 HANDLE LogFile = INVALID_HANDLE_VALUE;
-// The log's line, and the messages about switches, which hold a path and a list.
+// The log's line.
 char LogBuffer[MessageBufferSize];
+// Why the run speaks its language, logged once the log is open.
+const char* LanguageChosen = "the product's only language";
 
 bool IsBlank(char c)
 {
@@ -99,6 +104,15 @@ bool ReadRest(const char* at, char* out, size_t size)
     return length > 0 && CopyTextPrefix(out, size, at, length);
 }
 
+// A switch's value: up to the next blank, or, in a switch quoted whole, the
+// rest of it (which ends at end); the position after it, or null.
+const char* ReadSwitchValue(const char* at, const char* end, bool quotedWhole, char* out, size_t size)
+{
+    if (!quotedWhole)
+        return ReadValue(at, out, size);
+    return ReadRest(at, out, size) ? end : nullptr;
+}
+
 // Reads the switch at the text; the position after it, or null when it is
 // unknown or malformed. /D= takes the rest of the text, and so does the
 // value of a switch quoted whole.
@@ -114,11 +128,10 @@ const char* ReadSwitch(const char* at, bool takesFolder, bool quotedWhole, RunSw
         switches.help = true;
         return at + length;
     }
-    if ((length = MatchSwitch(at, "/LOG=")) != 0) {
-        if (!quotedWhole)
-            return ReadValue(at + length, switches.log, sizeof switches.log);
-        return ReadRest(at + length, switches.log, sizeof switches.log) ? end : nullptr;
-    }
+    if ((length = MatchSwitch(at, "/LOG=")) != 0)
+        return ReadSwitchValue(at + length, end, quotedWhole, switches.log, sizeof switches.log);
+    if ((length = MatchSwitch(at, "/LANG=")) != 0)
+        return ReadSwitchValue(at + length, end, quotedWhole, switches.language, sizeof switches.language);
     if (takesFolder && (length = MatchSwitch(at, "/D=")) != 0)
         return ReadRest(at + length, switches.folder, sizeof switches.folder) ? end : nullptr;
     return nullptr;
@@ -155,7 +168,7 @@ void TwoDigits(char* out, int value)
 
 void LogStart(const RunProgram& program)
 {
-    LogLine("%s of %s, version %s", program.name, ProductConfig.displayName,
+    LogLine("%s of %s, version %s", program.name.text, ProductConfig.displayName,
         ProductDetails.version[0] ? ProductDetails.version : "(none given)");
     const char* commandLine[] = {"Command line: ", GetCommandLineA()};
     LogParts(commandLine, 2);
@@ -170,18 +183,46 @@ void LogStart(const RunProgram& program)
     LogLine("Started: %d-%s-%s %s:%s:%s", int(now.wYear), month, day, hour, minute, second);
     LogLine(Unattended ? "Unattended: no window is shown" : "Interactive");
     LogLine(UsesUtf8() ? "Code page: UTF-8" : "Code page: %d (no UTF-8: Windows before 10 version 1903)", int(GetACP()));
+    LogLine("Language: %s, %s (the user's interface language is %d)", RunLanguage().name, LanguageChosen,
+        int(GetUserDefaultUILanguage()));
 }
 
-// The list of a program's switches and exit codes, after an opening line.
-void ShowSwitches(const RunProgram& program, const char* caption, const char* opening)
+// The list of a program's switches and exit codes, after an opening line, in
+// English or in the run's language.
+bool ComposeSwitches(const RunProgram& program, EnglishText opening, const char* problem, bool shown, char* out,
+    size_t size)
 {
-    bool listed = CopyText(LogBuffer, sizeof LogBuffer, opening) && AppendText(LogBuffer, sizeof LogBuffer, program.switches)
-        && AppendText(LogBuffer, sizeof LogBuffer, CommonSwitches)
-        && AppendText(LogBuffer, sizeof LogBuffer, program.exitCodes)
-        && AppendText(LogBuffer, sizeof LogBuffer, CommonExitCodes)
-        && AppendText(LogBuffer, sizeof LogBuffer, program.restartCode);
-    if (listed)
-        ShowWarning(nullptr, caption, LogBuffer);
+    auto text = [shown](EnglishText english) { return shown ? Translate(english) : english.text; };
+    char names[MessageBufferSize / 4] = "";
+    for (int i = 0; i < ProductLanguageCount; ++i)
+        if ((i == 0 || AppendText(names, sizeof names, ", ")) && !AppendText(names, sizeof names, ProductLanguages[i].name))
+            return false;
+    char opened[PathBufferSize + 64];
+    char languages[MessageBufferSize / 2];
+    return FormatText(opened, sizeof opened, text(opening), problem)
+        && FormatText(languages, sizeof languages, text(LanguageSwitch), names) && CopyText(out, size, opened)
+        && AppendText(out, size, text(program.switches)) && AppendText(out, size, languages)
+        && AppendText(out, size, text(CommonSwitches)) && AppendText(out, size, text(program.exitCodes))
+        && AppendText(out, size, text(CommonExitCodes)) && AppendText(out, size, text(program.restartCode));
+}
+
+void ShowSwitches(const RunProgram& program, EnglishText caption, EnglishText opening, const char* problem)
+{
+    char english[MessageBufferSize];
+    char shown[MessageBufferSize];
+    if (ComposeSwitches(program, opening, problem, false, english, sizeof english)
+        && ComposeSwitches(program, opening, problem, true, shown, sizeof shown))
+        ShowComposed(nullptr, true, caption, english, shown);
+}
+
+// The run's language, before anything is shown.
+void ChooseRunLanguage(const RunSwitches& switches)
+{
+    char recorded[sizeof switches.language] = "";
+    if (ProductLanguageCode.readRecorded)
+        ProductLanguageCode.readRecorded(recorded, sizeof recorded);
+    if (ProductLanguageCode.speakChosen)
+        LanguageChosen = ProductLanguageCode.speakChosen(switches.language, recorded);
 }
 
 // One run of a product at a time: a run holds a file named after the
@@ -306,17 +347,17 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
 {
     bool read = ReadSwitches(SkipProgramName(GetCommandLineA()), program.takesFolder, switches);
     Unattended = switches.unattended;
-    char opening[PathBufferSize + 64];
+    ChooseRunLanguage(switches);
     if (!read) {
         *exitCode = ExitBadSwitch;
-        if (!Unattended && FormatText(opening, sizeof opening, BadSwitchFormat, switches.problem))
-            ShowSwitches(program, BadSwitchCaption, opening);
+        if (!Unattended)
+            ShowSwitches(program, BadSwitchCaption, BadSwitchFormat, switches.problem);
         return false;
     }
     if (switches.help) {
         *exitCode = ExitDone;
         if (!Unattended)
-            ShowSwitches(program, SwitchesCaption, "");
+            ShowSwitches(program, SwitchesCaption, EnglishText{""}, "");
         return false;
     }
     // Before the product's names are used: the claim of the run and the log take them.
@@ -327,26 +368,21 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
     Claim claim = ClaimProduct(claimPath, sizeof claimPath, &claimError);
     if (claim == ClaimedByAnother) {
         *exitCode = ExitAlreadyRunning;
-        FormatText(LogBuffer, sizeof LogBuffer, AlreadyRunningFormat, ProductConfig.displayName);
-        ShowWarning(nullptr, AlreadyRunningCaption, LogBuffer);
+        ShowWarning(nullptr, AlreadyRunningCaption, AlreadyRunningFormat, ShownProductName());
         return false;
     }
     if (switches.log[0]) {
         LogFile = OpenLogFile(switches.log);
         if (LogFile == INVALID_HANDLE_VALUE) {
             *exitCode = ExitBadSwitch;
-            if (!Unattended && FormatText(opening, sizeof opening, LogFailedFormat, switches.log))
-                ShowWarning(nullptr, LogFailedCaption, opening);
+            ShowWarning(nullptr, LogFailedCaption, LogFailedFormat, switches.log);
             return false;
         }
     }
     LogStart(program);
     if (claim == NotClaimed) {
         LogLine("Failed: the run's claim %s could not be made (error %d)", claimPath, int(claimError));
-        // Not in the log's buffer: the message is logged through it.
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, NotClaimedFormat, claimPath);
-        ShowWarning(nullptr, program.name, text);
+        ShowWarning(nullptr, program.name, NotClaimedFormat, claimPath);
         *exitCode = EndRun(ExitFailed);
         return false;
     }

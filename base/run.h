@@ -3,6 +3,7 @@
 // code that deployment tools read.
 #pragma once
 #include <stddef.h>
+#include "language.h"
 #include "path_limits.h"
 
 // The exit codes of Windows Installer, which deployment tools already understand.
@@ -19,6 +20,7 @@ struct RunSwitches {
     bool help;                     // /?
     char folder[PathBufferSize];   // /D=, empty without it
     char log[PathBufferSize];      // /LOG=, empty without it
+    char language[16];             // /LANG=, empty without it
     char problem[PathBufferSize];  // the switch that could not be read
 };
 // Reads the switches after the program's name, in any letter case. /D= takes
@@ -34,20 +36,21 @@ extern bool Unattended;
 
 // What a program is, for its messages and its log.
 struct RunProgram {
-    const char* name;      // "Setup", "Uninstaller"
-    bool takesFolder;      // whether /D= is one of its switches
-    const char* switches;    // its own lines of the switch list
-    const char* exitCodes;   // its lines of the exit codes below those all programs share
-    const char* restartCode; // its line of 3010, which comes after them
+    EnglishText name;        // "Setup", "Uninstaller"
+    bool takesFolder;        // whether /D= is one of its switches
+    EnglishText switches;    // its own lines of the switch list
+    EnglishText exitCodes;   // its lines of the exit codes below those all programs share
+    EnglishText restartCode; // its line of 3010, which comes after them
     // Holds the program's own tables of texts in the process's code page
     // (see code_page.h); false when one cannot be held.
     bool (*holdTexts)();
 };
-// Reads the command line, answers /?, holds the product's texts in the
-// process's code page, opens the log and makes sure that no other run of the
-// product is going. True when the run goes on; false, with the exit code it
-// ended with, when it is over: also when this Windows cannot hold the
-// product's texts, which is said before anything changes.
+// Reads the command line, chooses the run's language (language.h), answers
+// /?, holds the product's texts in the process's code page, opens the log and
+// makes sure that no other run of the product is going. True when the run
+// goes on; false, with the exit code it ended with, when it is over: also
+// when this Windows cannot hold the product's texts, which is said before
+// anything changes.
 bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode);
 // Logs the exit code and closes the log; returns the code.
 int EndRun(int exitCode);

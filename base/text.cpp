@@ -144,3 +144,11 @@ bool TextEquals(const char* a, const char* b)
         ++a, ++b;
     return *a == *b;
 }
+
+uint32_t TextKey(const char* text)
+{
+    uint32_t key = 2166136261u;
+    for (; *text; ++text)
+        key = (key ^ uint8_t(*text)) * 16777619u;
+    return key;
+}

@@ -5,6 +5,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdarg.h>
+#include <stdint.h>
 
 // Understands %s (text), %d (signed 32-bit) and %%. Any other conversion fails.
 bool FormatText(char* buffer, size_t size, const char* format, ...);
@@ -20,3 +21,7 @@ size_t TextLength(const char* text);
 size_t TextCharacters(const char* text);
 // Byte for byte, letter case included.
 bool TextEquals(const char* a, const char* b);
+// The key the translations know an English text by (32-bit FNV-1a of its
+// bytes): the packer orders each language's translations by it, and refuses
+// two texts with the same key.
+uint32_t TextKey(const char* text);

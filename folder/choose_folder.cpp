@@ -1,6 +1,7 @@
 #include "choose_folder.h"
 #include "code_page.h"
 #include "derived.h"
+#include "dialogs.h"
 #include "file_system.h"
 #include "folder.h"
 #include "globals.h"
@@ -18,23 +19,23 @@ namespace {
 
 // What a field contributes: the characters a path may have, less its end.
 constexpr size_t FieldCharacters = 259;
-const char BrowseTitle[] = "Select a Folder";
-const char CannotCreateCaption[] = "Can't Create Directory";
-const char CannotCreateText[] =
-    "That folder does not exist, and the application was not able to create it. Most likely the parent folder "
-    "does not exist or you have entered a path the program does not have write access to.";
-const char ExistingFolderCaption[] = "Write Data to Existing Folder?";
-const char ExistingFolderText[] =
-    "That folder already exists. The application can use it, but we do not recommend using a folder that is "
-    "already being used for other purposes. Are you sure you want to use this directory?";
-const char OtherProductCaption[] = "Folder Holds Another Product";
-const char OtherProductText[] =
-    "That folder holds the installation of another product. Installed there, the two would share their files, "
-    "and removing one would remove files of the other. Please choose another location.";
-const char NotAFolderCaption[] = "Please Enter a Folder Name";
-const char NotAFolderFormat[] =
-    "That path specifies a file, and not a new or existing folder name. Please enter a folder name, such as %s "
-    "for example.";
+const EnglishText BrowseTitle = N_("Select a Folder");
+const EnglishText CannotCreateCaption = N_("Can't Create Directory");
+const EnglishText CannotCreateText =
+    N_("That folder does not exist, and the application was not able to create it. Most likely the parent folder "
+    "does not exist or you have entered a path the program does not have write access to.");
+const EnglishText ExistingFolderCaption = N_("Write Data to Existing Folder?");
+const EnglishText ExistingFolderText =
+    N_("That folder already exists. The application can use it, but we do not recommend using a folder that is "
+    "already being used for other purposes. Are you sure you want to use this directory?");
+const EnglishText OtherProductCaption = N_("Folder Holds Another Product");
+const EnglishText OtherProductText =
+    N_("That folder holds the installation of another product. Installed there, the two would share their files, "
+    "and removing one would remove files of the other. Please choose another location.");
+const EnglishText NotAFolderCaption = N_("Please Enter a Folder Name");
+const EnglishText NotAFolderFormat =
+    N_("That path specifies a file, and not a new or existing folder name. Please enter a folder name, such as %s "
+    "for example.");
 
 FolderTakenCheck RegisteredTakenCheck;
 
@@ -98,6 +99,8 @@ void OpenChooseFolder(HWND dialog)
     char name[PathBufferSize];
     // Both parts of InstallFolder always fit buffers as large as it is.
     SplitProposal(InstallFolder, parent, sizeof parent, name, sizeof name);
+    TranslateDialog(dialog);
+    FitDialog(dialog);
     SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_PARENT, parent);
     SetDlgItemTextA(dialog, IDC_CHOOSE_FOLDER_NAME, name);
     SetFocus(GetDlgItem(dialog, IDOK));
@@ -136,7 +139,7 @@ void BrowseForParent(HWND dialog)
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     BROWSEINFOA browse = {};
     browse.hwndOwner = dialog;
-    browse.lpszTitle = BrowseTitle;
+    browse.lpszTitle = Translate(BrowseTitle);
     browse.ulFlags = BIF_RETURNONLYFSDIRS;
     LPITEMIDLIST item = SHBrowseForFolderA(&browse);
     // The ANSI form takes MAX_PATH bytes, too few for a path of MAX_PATH characters.
@@ -226,13 +229,10 @@ bool CheckChosenFolder(HWND owner, bool makeParents)
         }
         // Whoever names a folder for an unattended run means that folder.
         return EndsWithFolderName(InstallFolder, ProductConfig.folderName)
-            || AskYesNo(owner, ExistingFolderCaption, ExistingFolderText, true);
-    default: {
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, NotAFolderFormat, ProductConfig.folderName);
-        ShowWarning(owner, NotAFolderCaption, text);
+            || AskYesNo(owner, true, ExistingFolderCaption, ExistingFolderText);
+    default:
+        ShowWarning(owner, NotAFolderCaption, NotAFolderFormat, ProductConfig.folderName);
         return false;
-    }
     }
 }
 
@@ -243,5 +243,5 @@ void RegisterFolderTakenCheck(FolderTakenCheck check)
 
 INT_PTR ChooseFolderDialog(HINSTANCE instance, HWND owner)
 {
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CHOOSE_FOLDER), owner, ChooseFolderDialogProc, 0);
+    return RunDialog(instance, IDD_CHOOSE_FOLDER, owner, ChooseFolderDialogProc);
 }

@@ -16,20 +16,20 @@
 
 namespace {
 
-const char WindowsFolderCaption[] = "Can't Install to Windows Directory";
-const char WindowsFolderText[] =
-    "That directory is the Windows directory. It is not safe to install applications in the Windows directory "
-    "because it contains other important system files. Please choose another location.";
-const char NoAccessCaption[] = "Couldn't Access Directory";
-const char NoAccessText[] =
-    "That directory does not exist and could not be created. Please enter a valid location for a directory on "
-    "your system.";
-const char NotFullPathCaption[] = "Folder Not a Full Path";
-const char NotFullPathFormat[] = "That folder is not a full path. Please give one with its drive, such as C:\\%s.";
-const char ShuttingDownCaption[] = "Shutting Down";
-const char ShuttingDownText[] =
-    "This program cannot operate without a data folder to store its files in. The program will exit now. "
-    "Please determine an appropriate folder name and start the program again later.";
+const EnglishText WindowsFolderCaption = N_("Can't Install to Windows Directory");
+const EnglishText WindowsFolderText =
+    N_("That directory is the Windows directory. It is not safe to install applications in the Windows directory "
+    "because it contains other important system files. Please choose another location.");
+const EnglishText NoAccessCaption = N_("Couldn't Access Directory");
+const EnglishText NoAccessText =
+    N_("That directory does not exist and could not be created. Please enter a valid location for a directory on "
+    "your system.");
+const EnglishText NotFullPathCaption = N_("Folder Not a Full Path");
+const EnglishText NotFullPathFormat = N_("That folder is not a full path. Please give one with its drive, such as C:\\%s.");
+const EnglishText ShuttingDownCaption = N_("Shutting Down");
+const EnglishText ShuttingDownText =
+    N_("This program cannot operate without a data folder to store its files in. The program will exit now. "
+    "Please determine an appropriate folder name and start the program again later.");
 
 char RequestedFolder[PathBufferSize];
 
@@ -155,9 +155,7 @@ int AcceptProposedFolder()
 {
     ProposeDefaultFolder();
     if (!IsFullPath(InstallFolder)) {
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, NotFullPathFormat, ProductConfig.folderName);
-        ShowWarning(nullptr, NotFullPathCaption, text);
+        ShowWarning(nullptr, NotFullPathCaption, NotFullPathFormat, ProductConfig.folderName);
         return 0;
     }
     // Unattended, every missing folder on its way is made, as deployment tools expect.

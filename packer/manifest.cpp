@@ -1,5 +1,6 @@
 #include "manifest.h"
 #include "derived_texts.h"
+#include "languages.h"
 #include "names.h"
 #include "path_limits.h"
 #include "text.h"
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -29,6 +31,10 @@ const char* const FieldOrder[] = {"folderName", "displayName", "profileFile", "o
     "mainExecutable", "startupArguments", "warnOfRunningCopies", "startupMinimized", "useAgentService",
     "serviceExecutable", "servicePrompt", "requiredMegabytes"};
 const char* const PathFields[] = {"agreement", "icon"};
+// The product's texts a manifest may give per language: field.language = text
+// (the agreement's, a path), for one of its languages.
+const char* const LocalizedFields[] = {"displayName", "startupPrompt", "servicePrompt", "agreement"};
+const char LanguagesField[] = "languages";
 constexpr size_t MaxTextLength = 1023;
 // The Windows code pages a product's texts may be meant to fit on a Windows
 // without the UTF-8 process code page: the ANSI code pages Windows gives
@@ -315,7 +321,8 @@ struct OptionalText {
     const char* fallback;
 };
 const OptionalText OptionalTexts[] = {
-    {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"}};
+    {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"},
+    {LanguagesField, "en"}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};
@@ -491,7 +498,7 @@ template <typename Fail, typename FailAt> void ReadLines(std::istream& in, RawMa
             continue;
         }
         if (!In(TextFields, key) && !In(NumberFields, key) && !In(PathFields, key) && !OptionalField(key)
-            && key != CodePageField) {
+            && key != CodePageField && !In(LocalizedFields, key.substr(0, key.find('.')))) {
             fail(line, "unknown field '" + key + "'");
             continue;
         }
@@ -571,31 +578,104 @@ std::string WithCarriageReturns(const std::string& text)
 
 // The agreement, in UTF-8; a problem is reported with its line and column in
 // the agreement's own file.
-void ReadAgreement(Manifest& manifest, std::vector<std::string>& errors)
+// An agreement's text, in UTF-8 with CR LF line ends; false, with the
+// problem, when it cannot be read or is not UTF-8.
+bool ReadAgreement(const std::string& path, std::string& text, std::vector<std::string>& errors)
 {
-    std::ifstream in(manifest.agreement, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (utf8.compare(0, 3, Utf8ByteOrderMark) == 0)
         utf8.erase(0, 3);
     if (BeginsAsUtf16(utf8)) {
-        errors.push_back(manifest.agreement + ": is in UTF-16; save it as UTF-8");
-        return;
+        errors.push_back(path + ": is in UTF-16; save it as UTF-8");
+        return false;
     }
     if (in.bad()) {
-        errors.push_back(manifest.agreement + ": cannot be read");
-        return;
+        errors.push_back(path + ": cannot be read");
+        return false;
     }
     size_t at = 0;
     std::string problem = Utf8TextProblem(utf8, at);
     if (problem.empty()) {
-        manifest.agreementText = WithCarriageReturns(utf8);
-        return;
+        text = WithCarriageReturns(utf8);
+        return true;
     }
     size_t lineStart = utf8.rfind('\n', at == 0 ? 0 : at - 1);
     lineStart = lineStart == std::string::npos || at == 0 ? 0 : lineStart + 1;
     int line = 1 + int(std::count(utf8.begin(), utf8.begin() + std::min(at, utf8.size()), '\n'));
-    errors.push_back(manifest.agreement + ":" + std::to_string(line) + ":"
+    errors.push_back(path + ":" + std::to_string(line) + ":"
         + std::to_string(Utf8TextColumn(utf8.substr(lineStart, at - lineStart))) + ": " + problem);
+    return false;
+}
+
+// The product's languages, and its texts given per language. The default
+// texts are the first language's: a warning, once per text, names the other
+// languages that show them for want of their own.
+template <typename Fail>
+void ReadLocalizedTexts(Manifest& manifest, std::map<std::string, Entry>& seen, const std::string& manifestDir,
+    const std::vector<std::string>& searchDirs, Fail fail, std::vector<std::string>& errors)
+{
+    int languagesLine = seen.count(LanguagesField) ? seen[LanguagesField].line : 0;
+    std::string list = manifest.Field(LanguagesField);
+    std::replace(list.begin(), list.end(), ',', ' ');
+    std::istringstream words(list);
+    std::vector<std::string>& languages = manifest.languages;
+    for (std::string name; words >> name;) {
+        if (!FindLanguage(name))
+            fail(languagesLine, "field 'languages': no language '" + name + "'; the kit translates into "
+                    + LanguageNames());
+        else if (std::find(languages.begin(), languages.end(), name) != languages.end())
+            fail(languagesLine, "field 'languages': '" + name + "' is named twice");
+        else
+            languages.push_back(name);
+    }
+    if (languages.empty() && errors.empty())
+        fail(languagesLine, "field 'languages': names no language");
+    for (const auto& entry : seen) {
+        size_t dot = entry.first.find('.');
+        if (dot == std::string::npos)
+            continue;
+        std::string field = entry.first.substr(0, dot);
+        std::string language = entry.first.substr(dot + 1);
+        std::string named = "field '" + entry.first + "': ";
+        std::string text = entry.second.value;
+        if (std::find(languages.begin(), languages.end(), language) == languages.end()) {
+            fail(entry.second.line, named + "'" + language + "' is none of the product's languages (field 'languages')");
+            continue;
+        }
+        if (!CheckText(entry.first, entry.second, fail))
+            continue;
+        if (text.empty()) {
+            fail(entry.second.line, named + "must not be empty");
+            continue;
+        }
+        if (field == "agreement") {
+            SourceFile found;
+            std::string problem = FindSource("the file", text, manifestDir, searchDirs, found);
+            if (!problem.empty()) {
+                fail(entry.second.line, named + problem);
+                continue;
+            }
+            manifest.localizedFiles.push_back(found.path);
+            if (!ReadAgreement(found.path, text, errors))
+                continue;
+        }
+        manifest.localized[field][language] = text;
+    }
+    // Only the texts the product shows: its prompts when it asks them.
+    const std::string shown[] = {"displayName", "agreement",
+        manifest.Field("offerStartupGroup") != "0" && !manifest.Field("startupPrompt").empty() ? "startupPrompt" : "",
+        manifest.Field("serviceExecutable").empty() ? "" : "servicePrompt"};
+    for (const std::string& field : shown) {
+        std::string missing;
+        for (size_t i = 1; !field.empty() && i < languages.size(); ++i)
+            if (!manifest.localized[field].count(languages[i]))
+                missing += (missing.empty() ? "" : ", ") + languages[i];
+        if (!missing.empty())
+            manifest.warnings.push_back(manifest.path + ": warning: field '" + field + "' has no text of its own in "
+                + missing + ": the setup shows the default one, meant for " + languages[0] + ", instead (give one as '"
+                + field + "." + missing.substr(0, missing.find(',')) + " = ...')");
+    }
 }
 
 // The texts a Windows without the UTF-8 process code page must hold in the
@@ -953,7 +1033,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         (std::string(name) == "agreement" ? manifest.agreement : manifest.icon) = found.path;
     }
     if (errors.empty())
-        ReadAgreement(manifest, errors);
+        ReadAgreement(manifest.agreement, manifest.agreementText, errors);
+    if (errors.empty())
+        ReadLocalizedTexts(manifest, seen, manifestDir, searchDirs, fail, errors);
     if (!errors.empty())
         return false;
     WarnOfOlderWindows(manifest);

@@ -28,6 +28,13 @@ struct Manifest {
     std::string agreementText; // the agreement, in UTF-8 with CR LF line ends
     std::string icon;
     std::vector<ManifestFile> files;
+    // The languages the product ships (languages, en if not given): its
+    // default texts are the first's.
+    std::vector<std::string> languages;
+    // The texts given for a language (displayName.de = ...): by field, then
+    // language; an agreement's text as read, in UTF-8 with CR LF line ends.
+    std::map<std::string, std::map<std::string, std::string>> localized;
+    std::vector<std::string> localizedFiles; // the agreements' paths
     // What the manifest may mean to fix, though it packs as it is.
     std::vector<std::string> warnings;
     std::string Field(const std::string& name) const;

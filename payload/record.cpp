@@ -2,6 +2,7 @@
 #include "code_page.h"
 #include "commands.h"
 #include "file_system.h"
+#include "language.h"
 #include "lines.h"
 #include "names.h"
 #include "payload.h"
@@ -145,10 +146,14 @@ int WriteInstallRecord(HANDLE file, const WCHAR* within, const WrittenNames& nam
     writer->used = 0;
     writer->failed = false;
     char product[PathBufferSize];
-    if (FormatText(product, sizeof product, "%s%s", RecordedProductPrefix, ProductConfig.displayName))
+    char language[PathBufferSize];
+    if (FormatText(product, sizeof product, "%s%s", RecordedProductPrefix, ProductConfig.displayName)
+        && FormatText(language, sizeof language, "%s%s", RecordedLanguagePrefix, RunLanguage().name)) {
         WriteName(*writer, product);
-    else
+        WriteName(*writer, language);
+    } else {
         writer->failed = true;
+    }
     // An earlier record that cannot be read would lose what earlier versions wrote.
     if (GetFileAttributesA(InstallRecordName) != INVALID_FILE_ATTRIBUTES
         && !CopyEarlierNames(*writer, InstallRecordName, within, names))

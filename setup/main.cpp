@@ -6,11 +6,13 @@
 
 namespace {
 
-const RunProgram SetupProgram = {"Setup", true,
-    "/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
-    "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n",
-    "0\tinstalled\r\n1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n",
-    "3010\tinstalled; a file in use is replaced, or one of the earlier version goes, when Windows restarts", HoldPayloadNames};
+const RunProgram SetupProgram = {N_("Setup"), true,
+    N_("/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
+       "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"),
+    N_("0\tinstalled\r\n1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation "
+       "failed\r\n"),
+    N_("3010\tinstalled; a file in use is replaced, or one of the earlier version goes, when Windows restarts"),
+    HoldPayloadNames};
 
 } // namespace
 

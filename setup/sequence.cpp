@@ -14,78 +14,80 @@
 
 namespace {
 
-const char NotInstalledCaption[] = "Application Not Installed";
-const char NotInstalledText[] =
-    "The application will not be installed at this time. If you decide to install the application later, "
-    "just launch this program again to complete the installation process.";
-const char DiskSpaceCaption[] = "Not Enough Disk Space";
-const char DiskSpaceFormat[] =
-    "Not enough free disk space is available on the drive you have specified. %d megabytes of free space "
+const EnglishText NotInstalledCaption = N_("Application Not Installed");
+const EnglishText NotInstalledText =
+    N_("The application will not be installed at this time. If you decide to install the application later, "
+    "just launch this program again to complete the installation process.");
+const EnglishText DiskSpaceCaption = N_("Not Enough Disk Space");
+const EnglishText DiskSpaceFormat =
+    N_("Not enough free disk space is available on the drive you have specified. %d megabytes of free space "
     "are required for the proper operation of the program. On drive %s only %d megabytes of free space are "
     "available.\r\n\r\nYou will be given another opportunity to choose a location for the software. You may "
     "wish to cancel the installation process, or use your Windows desktop to delete files, making more room "
-    "for the program.";
-const char RunningCopiesCaption[] = "Close Running Copies First!";
-const char RunningCopiesFormat[] =
-    "Do you already have an older version of %s?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. "
+    "for the program.");
+const EnglishText RunningCopiesCaption = N_("Close Running Copies First!");
+const EnglishText RunningCopiesFormat =
+    N_("Do you already have an older version of %s?\r\n\r\nIf you do, MAKE SURE IT IS NOT RUNNING RIGHT NOW. "
     "If it is running, shut it down BEFORE clicking the OK button.\r\n\r\nIf you have not installed %s before, "
-    "just click the OK button.";
-const char FailureCaptionFormat[] = "%s Installation Failed";
-const char CannotCreateText[] =
-    "The application was not able to create one of its component files. The disk is full, or a copy of the "
+    "just click the OK button.");
+const EnglishText FailureCaptionFormat = N_("%s Installation Failed");
+const EnglishText CannotCreateText =
+    N_("The application was not able to create one of its component files. The disk is full, or a copy of the "
     "application is already running, or you do not have write access to the directory in which you are "
-    "attempting to install the application. Check your available disk space and run the setup program again.";
-const char WriteFailedText[] =
-    "The application was unable to finish writing a file to disk. Your hard drive is probably full. Check your "
-    "available disk space, make additional space available, and run the setup program again.";
-const char OutOfMemoryText[] =
-    "Insufficient memory was available for the setup procedure. Close other applications and run the setup "
-    "program again.";
-const char NotRestoredText[] =
-    "Some of the files this installation replaced could not be put back yet. Close the programs that use them "
-    "and run the setup program again: before anything else, it puts back what this installation replaced.";
+    "attempting to install the application. Check your available disk space and run the setup program again.");
+const EnglishText WriteFailedText =
+    N_("The application was unable to finish writing a file to disk. Your hard drive is probably full. Check your "
+    "available disk space, make additional space available, and run the setup program again.");
+const EnglishText OutOfMemoryText =
+    N_("Insufficient memory was available for the setup procedure. Close other applications and run the setup "
+    "program again.");
+const EnglishText NotRestoredText =
+    N_("Some of the files this installation replaced could not be put back yet. Close the programs that use them "
+    "and run the setup program again: before anything else, it puts back what this installation replaced.");
 // When an earlier run that was cut off cannot be settled, nothing is installed over it.
-const char EarlierRunUnreadableFormat[] =
-    "An earlier installation was cut off, and the record it left, %s.journal in the Windows folder, cannot be "
+const EnglishText EarlierRunUnreadableFormat =
+    N_("An earlier installation was cut off, and the record it left, %s.journal in the Windows folder, cannot be "
     "read now, so what it replaced cannot be put back. Close the programs that may be using it and run the setup "
-    "program again.";
-const char EarlierRunElsewhereFormat[] =
-    "An earlier installation into %s was cut off, and that folder now leads to another place. Put the folder back "
+    "program again.");
+const EnglishText EarlierRunElsewhereFormat =
+    N_("An earlier installation into %s was cut off, and that folder now leads to another place. Put the folder back "
     "as it was and run the setup program again: before anything else, it puts back what that installation "
-    "replaced.";
-const char EarlierRunOutOfReachFormat[] =
-    "An earlier installation into %s was cut off, and that folder cannot be reached now. Connect the drive or "
+    "replaced.");
+const EnglishText EarlierRunOutOfReachFormat =
+    N_("An earlier installation into %s was cut off, and that folder cannot be reached now. Connect the drive or "
     "network share that holds it and run the setup program again: before anything else, it puts back what that "
-    "installation replaced.";
-const char EarlierRunFilesStayFormat[] =
-    "An earlier installation into %s was cut off, and some of the files it replaced could not be put back yet. "
+    "installation replaced.");
+const EnglishText EarlierRunFilesStayFormat =
+    N_("An earlier installation into %s was cut off, and some of the files it replaced could not be put back yet. "
     "Close the programs that use them and run the setup program again: before anything else, it puts back what "
-    "that installation replaced.";
-const char EarlierRunLeftoversFormat[] =
-    "An earlier installation into %s could not finish: some of the files it replaced, or its record in the "
-    "Windows folder, could not be deleted yet. Close the programs that use them and run the setup program again.";
-const char NotRegisteredText[] =
-    "The application's files were installed, but its uninstall entry or the record of its folder could not be "
-    "written: without them it can be neither removed nor updated. Run the setup program again.";
-const char StartupGroupCaption[] = "Add To Startup Group";
-const char NtServiceCaption[] = "Install NT Service";
-const char SuccessCaption[] = "Installation Successful";
-const char SuccessFormat[] = "%s has been successfully installed on your system. Would you like to start %s now?";
-const char RestartCaption[] = "Restart to Complete the Installation";
-const char RestartFormat[] =
-    "Some files of %s were in use and could not be replaced now. Windows replaces them when it restarts, which "
-    "completes the installation.";
-const char KeptCaption[] = "Files Kept";
-const char KeptFormat[] =
-    "These files of %s could not be replaced, so they were kept as they were (they are read-only or protected, "
-    "or in use):\r\n\r\n%s";
-const char NeedsWindows64Caption[] = "Setup";
-const char NeedsWindows64Format[] = "%s needs a 64-bit version of Windows.";
+    "that installation replaced.");
+const EnglishText EarlierRunLeftoversFormat =
+    N_("An earlier installation into %s could not finish: some of the files it replaced, or its record in the "
+    "Windows folder, could not be deleted yet. Close the programs that use them and run the setup program again.");
+const EnglishText NotRegisteredText =
+    N_("The application's files were installed, but its uninstall entry or the record of its folder could not be "
+    "written: without them it can be neither removed nor updated. Run the setup program again.");
+const EnglishText StartupGroupCaption = N_("Add To Startup Group");
+const EnglishText NtServiceCaption = N_("Install NT Service");
+const EnglishText SuccessCaption = N_("Installation Successful");
+const EnglishText SuccessFormat =
+    N_("%s has been successfully installed on your system. Would you like to start %s now?");
+const EnglishText RestartCaption = N_("Restart to Complete the Installation");
+const EnglishText RestartFormat =
+    N_("Some files of %s were in use and could not be replaced now. Windows replaces them when it restarts, which "
+    "completes the installation.");
+const EnglishText KeptCaption = N_("Files Kept");
+const EnglishText KeptFormat =
+    N_("These files of %s could not be replaced, so they were kept as they were (they are read-only or protected, "
+    "or in use):\r\n\r\n%s");
+const EnglishText NeedsWindows64Caption = N_("Setup");
+const EnglishText NeedsWindows64Format = N_("%s needs a 64-bit version of Windows.");
+const EnglishText BackdropTitleFormat = N_("Install %s");
 
 HINSTANCE SetupInstance;
 HWND BackdropWindow;
 
-const char* ExtractFailureText(int result)
+EnglishText ExtractFailureText(int result)
 {
     switch (result) {
     case ExtractWriteFailed:
@@ -101,41 +103,40 @@ const char* ExtractFailureText(int result)
 // when it restarts, and read-only files kept as they were.
 void ReportWhatWaits()
 {
-    char text[MessageBufferSize];
-    if (FilesReplacedAtRestart() > 0) {
-        FormatText(text, sizeof text, RestartFormat, ProductConfig.displayName);
-        ShowInformation(BackdropWindow, RestartCaption, text);
-    }
+    if (FilesReplacedAtRestart() > 0)
+        ShowInformation(BackdropWindow, RestartCaption, RestartFormat, ShownProductName());
     char names[KeptListSize + 64];
     if (ReadOnlyFilesKept(names, sizeof names) == 0)
         return;
-    FormatText(text, sizeof text, KeptFormat, ProductConfig.displayName, names);
-    ShowInformation(BackdropWindow, KeptCaption, text);
+    ShowInformation(BackdropWindow, KeptCaption, KeptFormat, ShownProductName(), names);
 }
 
 // A failure, under the caption that names the product.
-void ShowFailure(const char* text)
+void ShowFailure(EnglishText text, const char* argument = "")
 {
-    char caption[MessageBufferSize];
-    FormatText(caption, sizeof caption, FailureCaptionFormat, ProductConfig.displayName);
-    ShowWarning(BackdropWindow, caption, text);
+    ShowWarning(BackdropWindow, FailureCaptionFormat, text, argument);
 }
 
-// The message for an earlier run's journal that stays, naming why; false when none stays.
-bool EarlierRunText(char* text, size_t size)
+// Tells why an earlier run's journal stays; false when none stays.
+bool ShowEarlierRunStays()
 {
     const char* folder = "";
     switch (UnsettledJournal(&folder)) {
     case JournalUnreadable:
-        return FormatText(text, size, EarlierRunUnreadableFormat, ProductConfig.profileFile);
+        ShowFailure(EarlierRunUnreadableFormat, ProductConfig.profileFile);
+        return true;
     case JournalFolderElsewhere:
-        return FormatText(text, size, EarlierRunElsewhereFormat, folder);
+        ShowFailure(EarlierRunElsewhereFormat, folder);
+        return true;
     case JournalFolderOutOfReach:
-        return FormatText(text, size, EarlierRunOutOfReachFormat, folder);
+        ShowFailure(EarlierRunOutOfReachFormat, folder);
+        return true;
     case JournalFilesStay:
-        return FormatText(text, size, EarlierRunFilesStayFormat, folder);
+        ShowFailure(EarlierRunFilesStayFormat, folder);
+        return true;
     case JournalLeftoversStay:
-        return FormatText(text, size, EarlierRunLeftoversFormat, folder);
+        ShowFailure(EarlierRunLeftoversFormat, folder);
+        return true;
     default:
         return false;
     }
@@ -161,9 +162,8 @@ int ChooseFolderWithSpace()
         int available = 0;
         if (FreeSpaceTest(root, &available))
             return ExitDone;
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, DiskSpaceFormat, int(ProductConfig.requiredMegabytes), root, available);
-        ShowWarning(BackdropWindow, DiskSpaceCaption, text);
+        ShowWarning(BackdropWindow, DiskSpaceCaption, DiskSpaceFormat, int(ProductConfig.requiredMegabytes), root,
+            available);
         if (Unattended)
             return ExitFailed;
         // Nothing is remembered before the installation succeeds: the folder is proposed again from here.
@@ -174,13 +174,11 @@ int ChooseFolderWithSpace()
 void DealWithRunningCopies(HWND progress, const char* folder)
 {
     if (ProductConfig.warnOfRunningCopies) {
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, RunningCopiesFormat, ProductConfig.displayName, ProductConfig.displayName);
-        ShowWarning(BackdropWindow, RunningCopiesCaption, text);
+        ShowWarning(BackdropWindow, RunningCopiesCaption, RunningCopiesFormat, ShownProductName(), ShownProductName());
         return;
     }
     if (progress)
-        ShowProgress(progress, ShuttingDownProgressText, 0);
+        ShowProgress(progress, Translate(ShuttingDownProgressText), 0);
     ShutDownRunningCopies(folder);
 }
 
@@ -205,7 +203,7 @@ bool RegisterWithShell()
     char startupLink[PathBufferSize];
     // The record keeps the link: whoever runs the uninstaller, it is in the installing user's folder.
     if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
-        && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true)) {
+        && AskYesNo(BackdropWindow, true, StartupGroupCaption, ProductText, ProductConfig.startupPrompt)) {
         if (!AddStartupItem(startupLink, sizeof startupLink))
             LogLine("Warning: the Startup item could not be made");
         else if (!RecordLink(InstallFolder, startupLink))
@@ -217,7 +215,7 @@ bool RegisterWithShell()
         LogLine("Failed: the folder could not be remembered in %s", ProductConfig.profileFile);
     if (ProductConfig.useAgentService && !InstallAgentService())
         LogLine("Warning: the agent service could not be installed");
-    if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt, true)
+    if (hasNtService && nt && AskYesNo(BackdropWindow, true, NtServiceCaption, ProductText, ProductConfig.servicePrompt)
         && !ReplaceNtService(BackdropWindow))
         LogLine("Warning: the NT service could not be installed");
     return entry && remembered;
@@ -225,12 +223,12 @@ bool RegisterWithShell()
 
 bool CreateBackdrop()
 {
-    FormatText(BackdropTitle, sizeof BackdropTitle, "Install %s", ProductConfig.displayName);
+    FormatText(BackdropTitle, sizeof BackdropTitle, Translate(BackdropTitleFormat), ShownProductName());
     BackdropFont = CreateBackdropFont(ProductCodePage, WindowDpi(nullptr));
     if (!RegisterBackdropClass(SetupInstance))
         return false;
     char caption[BackdropTitleSize];
-    FormatText(caption, sizeof caption, "Install %s", ProductConfig.displayName);
+    FormatText(caption, sizeof caption, Translate(BackdropTitleFormat), ShownProductName());
     BackdropWindow = CreateBackdropWindow(SetupInstance, caption);
     return true;
 }
@@ -268,9 +266,7 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
 {
     SetupInstance = instance;
     if (ProductDetails.sixtyFourBit && !IsWindows64Bit()) {
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, NeedsWindows64Format, ProductConfig.displayName);
-        ShowWarning(nullptr, NeedsWindows64Caption, text);
+        ShowWarning(nullptr, NeedsWindows64Caption, NeedsWindows64Format, ShownProductName());
         return ExitFailed;
     }
     RegisterFolderCheck(FolderFitsProduct);
@@ -294,16 +290,13 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
         return outcome;
     }
 
-    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow);
+    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow, FitProgressDialog);
     DealWithRunningCopies(progress, InstallFolder);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
     if (result != ExtractDone) {
         // An earlier run's journal that stays kept this one from writing anything.
-        char earlier[MessageBufferSize];
-        if (EarlierRunText(earlier, sizeof earlier)) {
-            ShowFailure(earlier);
+        if (ShowEarlierRunStays())
             return ExitFailed;
-        }
         // Undone at once: while the message waits for the user, the folder holds the earlier version.
         bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
         ShowFailure(ExtractFailureText(result));
@@ -322,9 +315,8 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     ReportWhatWaits();
 
     // Until the restart, a held file of the earlier version would run with the new ones: no start is offered.
-    char question[MessageBufferSize];
-    FormatText(question, sizeof question, SuccessFormat, ProductConfig.displayName, ProductConfig.displayName);
-    if (FilesReplacedAtRestart() == 0 && AskYesNo(BackdropWindow, SuccessCaption, question, false))
+    if (FilesReplacedAtRestart() == 0
+        && AskYesNo(BackdropWindow, false, SuccessCaption, SuccessFormat, ShownProductName(), ShownProductName()))
         LaunchApplication(BackdropWindow, BackdropFont);
     return FilesAwaitingRestart() ? ExitRestartNeeded : ExitDone;
 }

@@ -6,10 +6,14 @@
 #include "text.h"
 #include <exdisp.h>
 #include <shldisp.h>
-#include <shlguid.h>
 #include <shlobj.h>
 
 namespace {
+
+// The service of a window's top-level browser (SID_STopLevelBrowser). The
+// identifiers are the headers' (__uuidof) or this one: libuuid's object would
+// bring all of its own.
+const GUID TopLevelBrowser = {0x4c96be40, 0x915c, 0x11cf, {0x99, 0xd3, 0x00, 0xaa, 0x00, 0x4a, 0xe8, 0x37}};
 
 // Releases a COM interface that may be null.
 template <typename Interface> void Release(Interface* object)
@@ -51,16 +55,16 @@ bool StartThroughDesktopShell(const char* program, const char* folder)
     VARIANT none;
     VariantInit(&none);
     long window = 0;
-    bool reached = SUCCEEDED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
+    bool reached = SUCCEEDED(CoCreateInstance(__uuidof(ShellWindows), nullptr, CLSCTX_ALL, __uuidof(IShellWindows),
                        reinterpret_cast<void**>(&windows)))
         && windows->FindWindowSW(&none, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &desktop) == S_OK && desktop
-        && SUCCEEDED(desktop->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&services)))
-        && SUCCEEDED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, reinterpret_cast<void**>(&browser)))
+        && SUCCEEDED(desktop->QueryInterface(__uuidof(IServiceProvider), reinterpret_cast<void**>(&services)))
+        && SUCCEEDED(services->QueryService(TopLevelBrowser, __uuidof(IShellBrowser), reinterpret_cast<void**>(&browser)))
         && SUCCEEDED(browser->QueryActiveShellView(&view)) && view
-        && SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(&background)))
-        && SUCCEEDED(background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(&folderView)))
+        && SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch), reinterpret_cast<void**>(&background)))
+        && SUCCEEDED(background->QueryInterface(__uuidof(IShellFolderViewDual), reinterpret_cast<void**>(&folderView)))
         && SUCCEEDED(folderView->get_Application(&application)) && application
-        && SUCCEEDED(application->QueryInterface(IID_IShellDispatch2, reinterpret_cast<void**>(&shell)));
+        && SUCCEEDED(application->QueryInterface(__uuidof(IShellDispatch2), reinterpret_cast<void**>(&shell)));
     bool started = false;
     if (reached) {
         BSTR file = SysAllocString(wideProgram);

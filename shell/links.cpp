@@ -25,10 +25,11 @@ class LinkObject {
 public:
     LinkObject() : com_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))
     {
-        if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+        // The identifiers from the headers (__uuidof): libuuid's object would bring all of its own.
+        if (FAILED(CoCreateInstance(__uuidof(ShellLink), nullptr, CLSCTX_INPROC_SERVER, __uuidof(IShellLinkA),
                 reinterpret_cast<void**>(&link_))))
             link_ = nullptr;
-        if (link_ && FAILED(link_->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_))))
+        if (link_ && FAILED(link_->QueryInterface(__uuidof(IPersistFile), reinterpret_cast<void**>(&file_))))
             file_ = nullptr;
     }
     ~LinkObject()

@@ -9,9 +9,9 @@
 
 namespace {
 
-const char NoticeCaption[] = "Closing Running Copies";
-const char NoticeFormat[] =
-    "Any copies of %s currently running must now be shut down. This may take a few seconds.";
+const EnglishText NoticeCaption = N_("Closing Running Copies");
+const EnglishText NoticeFormat =
+    N_("Any copies of %s currently running must now be shut down. This may take a few seconds.");
 constexpr DWORD QuitPauseMs = 4000;
 // A title is read up to its first 255 characters, however many bytes each takes.
 constexpr size_t TitleCharacters = 255;
@@ -54,7 +54,9 @@ BOOL CALLBACK TellToQuit(HWND window, LPARAM folder)
     if (process != GetCurrentProcessId() && GetWindowTextA(window, title, sizeof title) > 0) {
         KeepCharacters(title, TitleCharacters);
         ReadImagePath(process, image, sizeof image);
-        if (IsRunningCopyWindow(title, ProductConfig.displayName, image, reinterpret_cast<const char*>(folder))) {
+        const char* within = reinterpret_cast<const char*>(folder);
+        if (IsRunningCopyWindow(title, ProductConfig.displayName, image, within)
+            || IsRunningCopyWindow(title, ShownProductName(), image, within)) {
             PostMessageA(window, WM_QUIT, 0, 0);
             LogLine("Told to quit: the window \"%s\" of %s", title, image);
         }
@@ -71,9 +73,7 @@ bool IsRunningCopyWindow(const char* title, const char* displayName, const char*
 
 void ShutDownRunningCopies(const char* folder)
 {
-    char notice[MessageBufferSize];
-    FormatText(notice, sizeof notice, NoticeFormat, ProductConfig.displayName);
-    ShowWarning(nullptr, NoticeCaption, notice);
+    ShowWarning(nullptr, NoticeCaption, NoticeFormat, ShownProductName());
     Sleep(QuitPauseMs);
     char longFolder[PathBufferSize];
     MakeLongPath(folder, longFolder, sizeof longFolder);

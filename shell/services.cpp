@@ -10,13 +10,13 @@
 
 namespace {
 
-const char ServiceNoticeCaption[] = "Installing Service";
-const char ServiceNoticeText[] =
-    "There will be a pause of about six seconds while any older versions of this application's NT service are "
-    "shut down and the new version is started up. This pause will begin when you click OK.";
-const char ServiceFailedCaption[] = "Service Installation Failed";
-const char ServiceFailedText[] =
-    "The installation of the service did not succeed. The software can still be run manually.";
+const EnglishText ServiceNoticeCaption = N_("Installing Service");
+const EnglishText ServiceNoticeText =
+    N_("There will be a pause of about six seconds while any older versions of this application's NT service are "
+    "shut down and the new version is started up. This pause will begin when you click OK.");
+const EnglishText ServiceFailedCaption = N_("Service Installation Failed");
+const EnglishText ServiceFailedText =
+    N_("The installation of the service did not succeed. The software can still be run manually.");
 constexpr DWORD ServicePauseMs = 6000;
 
 // Runs a program in the installation folder with its quoted path as argument

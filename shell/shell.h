@@ -40,10 +40,9 @@ bool RemoveNtService();
 // Destroys the backdrop and its font, then starts the installed application.
 void LaunchApplication(HWND backdrop, HFONT backdropFont);
 
-// The progress dialog's item while running copies are told to quit.
-constexpr char ShuttingDownProgressText[] = "Shutting Down Running Copies";
 // Tells the windows of running copies to quit: those whose title begins with
-// the product's name and whose program runs from the folder or below it.
+// the product's name (its displayName, or its name in the run's language) and
+// whose program runs from the folder or below it.
 void ShutDownRunningCopies(const char* folder);
 // Whether a window is one of a running copy: its title begins with the name
 // and its program's image path lies within the folder. Both paths are compared

@@ -1,4 +1,5 @@
 #include "ui.h"
+#include "dialogs.h"
 #include "product.h"
 #include "resource.h"
 
@@ -7,6 +8,8 @@ namespace {
 INT_PTR CALLBACK AgreementDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
+        TranslateDialog(dialog);
+        FitDialog(dialog);
         SetDlgItemTextA(dialog, IDC_AGREEMENT_TEXT, AgreementText);
         ShowWindow(dialog, SW_SHOW);
         return TRUE;
@@ -28,5 +31,5 @@ INT_PTR CALLBACK AgreementDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 
 INT_PTR RunAgreementDialog(HINSTANCE instance, HWND owner)
 {
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_AGREEMENT), owner, AgreementDialogProc, 0);
+    return RunDialog(instance, IDD_AGREEMENT, owner, AgreementDialogProc);
 }

@@ -77,7 +77,7 @@ void PaintBackdrop(HWND window)
     // A failed or empty measurement leaves height 0: then no title is drawn.
     if (length < 0 || !GetTextExtentPoint32W(dc, title, length, &extent))
         extent.cy = 0;
-    SetTextAlign(dc, TA_LEFT | TA_TOP);
+    SetTextAlign(dc, TA_LEFT | TA_TOP | (RunIsRightToLeft() ? TA_RTLREADING : 0));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, TitleColour);
     if (extent.cy > 0) {
@@ -176,8 +176,9 @@ bool RegisterBackdropClass(HINSTANCE instance)
 HWND CreateBackdropWindow(HINSTANCE instance, const char* caption)
 {
     RECT desktop = DesktopRect();
-    HWND window = CreateWindowExA(0, BackdropClassName, caption, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-        desktop.right, desktop.bottom, nullptr, nullptr, instance, nullptr);
+    // A language written from right to left mirrors the window: its caption's buttons, and the title's order.
+    HWND window = CreateWindowExA(RunIsRightToLeft() ? WS_EX_LAYOUTRTL : 0, BackdropClassName, caption,
+        WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, desktop.right, desktop.bottom, nullptr, nullptr, instance, nullptr);
     // The font was made before the window existed; on a monitor of another DPI the window takes its own.
     if (window && WindowDpi(window) != TitleDpi)
         LayOutForDpi(window, WindowDpi(window));

@@ -1,12 +1,19 @@
 #include "ui.h"
+#include "dialogs.h"
 #include "resource.h"
 #include "text.h"
 
 namespace {
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+const EnglishText PercentFormat = N_("Percent Complete: %d%%");
+
+// Fitted, when it is given what fits it (lParam), then opened with its texts.
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM fit)
 {
     if (message == WM_INITDIALOG) {
+        TranslateDialog(dialog);
+        if (fit)
+            reinterpret_cast<void (*)(HWND)>(fit)(dialog);
         ShowWindow(dialog, SW_SHOW);
         return TRUE;
     }
@@ -18,15 +25,15 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 } // namespace
 
-HWND CreateProgressDialog(HINSTANCE instance, HWND owner)
+HWND CreateProgressDialog(HINSTANCE instance, HWND owner, void (*fit)(HWND dialog))
 {
-    return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), owner, ProgressDialogProc, 0);
+    return OpenDialog(instance, IDD_PROGRESS, owner, ProgressDialogProc, reinterpret_cast<LPARAM>(fit));
 }
 
 void ShowProgress(HWND dialog, const char* text, int percent)
 {
-    char line[64];
-    FormatText(line, sizeof line, "Percent Complete: %d%%", percent);
+    char line[256];
+    FormatText(line, sizeof line, Translate(PercentFormat), percent);
     SetDlgItemTextA(dialog, IDC_PROGRESS_PERCENT, line);
     SetDlgItemTextA(dialog, IDC_PROGRESS_ITEM, text);
 }

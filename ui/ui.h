@@ -1,6 +1,7 @@
 // Screens: the full-screen backdrop, the licence agreement and the progress dialog.
 #pragma once
 #include <windows.h>
+#include "language.h"
 
 constexpr int BackdropTitleSize = 1024;
 // Painted by the backdrop; formatted by the sequence before the window exists.
@@ -24,5 +25,14 @@ LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 // 1 when the user accepted the agreement, 0 when declined, -1 when the dialog could not be shown.
 INT_PTR RunAgreementDialog(HINSTANCE instance, HWND owner);
-HWND CreateProgressDialog(HINSTANCE instance, HWND owner);
+// fit: what sizes its controls from their texts in the run's language
+// (FitProgressDialog), or null for a template laid out for the longest of
+// them in every language (the uninstaller's, whose size is fixed).
+HWND CreateProgressDialog(HINSTANCE instance, HWND owner, void (*fit)(HWND dialog));
+// Fits the dialog (FitDialog) to the longest texts it shows: every percentage,
+// and the item while running copies are told to quit.
+void FitProgressDialog(HWND dialog);
+// Sets the percentage and the item's text (a name, or a text already in the run's language).
 void ShowProgress(HWND dialog, const char* text, int percent);
+// The item's text while running copies are told to quit.
+constexpr EnglishText ShuttingDownProgressText = N_("Shutting Down Running Copies");

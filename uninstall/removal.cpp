@@ -5,6 +5,7 @@
 #include "derived_texts.h"
 #include "file_system.h"
 #include "globals.h"
+#include "lines.h"
 #include "message.h"
 #include "names.h"
 #include "payload.h"
@@ -21,36 +22,36 @@
 
 namespace {
 
-const char NotPossibleCaption[] = "Uninstall Not Possible";
-const char NotPossibleFormat[] =
-    "This program does not belong to an installation of %s in this folder. Nothing was removed.";
-const char NotUndoneFormat[] =
-    "An installation of %s into this folder was interrupted, and what it replaced could not all be put back. "
-    "Nothing was removed. Close the programs that use its files, or reconnect its drive, and try again.";
-const char QuestionCaptionFormat[] = "Remove %s";
-const char QuestionFormat[] = "Do you want to remove %s and all of its components from your computer?";
-const char RunningCopiesCaption[] = "Close Running Copies First!";
-const char RunningCopiesFormat[] =
-    "Before %s is removed, make sure it is not running. If it is running, shut it down before clicking the OK "
-    "button.";
-const char CompleteCaption[] = "Removal Complete";
-const char CompleteFormat[] = "%s was removed from your computer.";
-const char IncompleteCaption[] = "Removal Incomplete";
-const char IncompleteFormat[] =
-    "%s could not be removed completely. Its uninstaller and its uninstall entry stay, so that you can run it "
-    "again once the cause is removed.";
-const char NotRemovedHeading[] = "Could not be removed, nor left for Windows to remove when it restarts:";
-const char InUseHeading[] = "In use now, and removed when Windows restarts:";
-const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
-const char LinkHeading[] = "Left alone, because it is a link that leads out of the installation folder:";
-const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
-const char EntryFormat[] = "the uninstall entry, HKEY_LOCAL_MACHINE\\%s";
-const char ProfileFormat[] = "the remembered folder, dataDir in %s";
-const char ServiceFormat[] = "the NT service of %s";
+const EnglishText NotPossibleCaption = N_("Uninstall Not Possible");
+const EnglishText NotPossibleFormat =
+    N_("This program does not belong to an installation of %s in this folder. Nothing was removed.");
+const EnglishText NotUndoneFormat =
+    N_("An installation of %s into this folder was interrupted, and what it replaced could not all be put back. "
+    "Nothing was removed. Close the programs that use its files, or reconnect its drive, and try again.");
+const EnglishText QuestionCaptionFormat = N_("Remove %s");
+const EnglishText QuestionFormat = N_("Do you want to remove %s and all of its components from your computer?");
+const EnglishText RunningCopiesCaption = N_("Close Running Copies First!");
+const EnglishText RunningCopiesFormat =
+    N_("Before %s is removed, make sure it is not running. If it is running, shut it down before clicking the OK "
+    "button.");
+const EnglishText CompleteCaption = N_("Removal Complete");
+const EnglishText CompleteFormat = N_("%s was removed from your computer.");
+const EnglishText IncompleteCaption = N_("Removal Incomplete");
+const EnglishText IncompleteFormat =
+    N_("%s could not be removed completely. Its uninstaller and its uninstall entry stay, so that you can run it "
+    "again once the cause is removed.");
+const EnglishText NotRemovedHeading = N_("Could not be removed, nor left for Windows to remove when it restarts:");
+const EnglishText InUseHeading = N_("In use now, and removed when Windows restarts:");
+const EnglishText KeptHeading = N_("Kept, because it holds files that were not installed with the product:");
+const EnglishText LinkHeading = N_("Left alone, because it is a link that leads out of the installation folder:");
+const EnglishText SystemHeading = N_("Kept in the Windows system directory, shared with other programs:");
+const EnglishText EntryFormat = N_("the uninstall entry, HKEY_LOCAL_MACHINE\\%s");
+const EnglishText ProfileFormat = N_("the remembered folder, dataDir in %s");
+const EnglishText ServiceFormat = N_("the NT service of %s");
 
 enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, ListCount };
-// Room for every list, full, under its heading, after the opening sentence.
-constexpr size_t ReportSize = MessageBufferSize + ListCount * (ListSize + 128);
+// Room for every list, full, under its heading in any language, after the opening sentence.
+constexpr size_t ReportSize = MessageBufferSize + ListCount * (ListSize + 512);
 
 struct Removal {
     RecordedNames recorded;
@@ -188,11 +189,12 @@ bool IsThisProgramOrMovedAway(const char* path)
     return IsThisProgram(path);
 }
 
-// What stays, listed for the final message and logged under the list's heading.
-void Note(ListIndex list, const char* path)
+// What stays, listed for the final message (shown as given, or as the
+// path itself) and logged under the list's heading.
+void Note(ListIndex list, const char* path, const char* shown = nullptr)
 {
-    AddPath(TheRemoval.lists[list], path);
-    LogLine("%s %s", TheRemoval.lists[list].heading, path);
+    AddPath(TheRemoval.lists[list], path, shown);
+    LogLine("%s %s", TheRemoval.lists[list].heading.text, path);
     if (list == InUseList && !IsThisProgramOrMovedAway(path))
         TheRemoval.restartNeeded = true;
 }
@@ -207,6 +209,17 @@ bool IsTheRecord(const char* relative)
 // and goes at the next restart; one held so that it cannot even be moved
 // stays, named. What a link leads to is never touched: the link's folder is
 // named when the folders are removed.
+// What stays that is no file, in words: the English for the log, the
+// translation for the screen.
+void NoteNotRemoved(EnglishText format, const char* name)
+{
+    char english[PathBufferSize];
+    char shown[PathBufferSize];
+    FormatText(english, sizeof english, format.text, name);
+    FormatText(shown, sizeof shown, Translate(format), name);
+    Note(NotRemovedList, english, shown);
+}
+
 void RemoveFileAt(const char* path)
 {
     HANDLE file;
@@ -433,7 +446,6 @@ void RemoveFolders(const char* folder, int depth)
 // uninstaller can be run again from it.
 bool ForgetInstallation()
 {
-    char text[PathBufferSize];
     const char* profile = ProductConfig.profileFile;
     char value[PathBufferSize];
     bool wasThere = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
@@ -449,8 +461,7 @@ bool ForgetInstallation()
         removed = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) == 0;
     }
     if (!removed) {
-        FormatText(text, sizeof text, ProfileFormat, profile);
-        Note(NotRemovedList, text);
+        NoteNotRemoved(ProfileFormat, profile);
         return false;
     }
     if (wasThere)
@@ -460,8 +471,7 @@ bool ForgetInstallation()
     if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
         LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, ProductRegistryView(), 0);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            FormatText(text, sizeof text, EntryFormat, keyPath);
-            Note(NotRemovedList, text);
+            NoteNotRemoved(EntryFormat, keyPath);
             return false;
         }
         if (status == ERROR_SUCCESS)
@@ -500,11 +510,9 @@ void RemoveFromShell(HWND progress)
 void StopRunningCopies(HWND progress)
 {
     if (ProductConfig.warnOfRunningCopies) {
-        char text[MessageBufferSize];
-        FormatText(text, sizeof text, RunningCopiesFormat, ProductConfig.displayName);
-        ShowWarning(nullptr, RunningCopiesCaption, text);
+        ShowWarning(nullptr, RunningCopiesCaption, RunningCopiesFormat, ShownProductName());
     } else {
-        ShowProgress(progress, ShuttingDownProgressText, 0);
+        ShowProgress(progress, Translate(ShuttingDownProgressText), 0);
         ShutDownRunningCopies(InstallFolder);
     }
 }
@@ -517,9 +525,7 @@ bool RemoveServices(HWND progress)
     if (ProductConfig.serviceExecutable[0]) {
         ShowProgress(progress, ProductConfig.serviceExecutable, 0);
         if (!RemoveNtService()) {
-            char text[PathBufferSize];
-            FormatText(text, sizeof text, ServiceFormat, ProductConfig.serviceExecutable);
-            Note(NotRemovedList, text);
+            NoteNotRemoved(ServiceFormat, ProductConfig.serviceExecutable);
             return false;
         }
     }
@@ -531,12 +537,35 @@ bool RemoveServices(HWND progress)
     return true;
 }
 
+} // namespace
+
+void ReadRecordedLanguage(char* name, size_t size)
+{
+    name[0] = '\0';
+    char record[PathBufferSize];
+    WCHAR folderFinal[FinalPathSize];
+    LineReader reader;
+    if (!LocateInstallation() || !FolderPath(InstallRecordName, record, sizeof record)
+        || !FinalFolderPath(InstallFolder, folderFinal, FinalPathSize) || !OpenLines(reader, record, folderFinal))
+        return;
+    // The product's line, then the language's.
+    char line[PathBufferSize];
+    for (int lines = 0; lines < 2 && NextLine(reader, line, sizeof line) == LineRead; ++lines)
+        if (const char* language = RecordedLanguageName(line)) {
+            CopyText(name, size, language); // result deliberately ignored: a name too long is no language of the product's
+            break;
+        }
+    CloseLines(reader);
+}
+
+namespace {
+
 // What the setup wrote, as its record names it; false, with the folder
 // named, when the record cannot be read.
 bool ReadInstallation()
 {
     Removal& removal = TheRemoval;
-    const char* headings[ListCount] = {NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading};
+    const EnglishText headings[ListCount] = {NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading};
     for (int i = 0; i < ListCount; ++i)
         removal.lists[i].heading = headings[i];
     char record[PathBufferSize];
@@ -565,31 +594,41 @@ bool RemoveInstallation(HWND progress)
     return complete;
 }
 
+// What was removed, and what stays and why, in English for the log and in
+// the run's language on the screen.
+void ShowReport(bool complete)
+{
+    EnglishText opening = complete ? CompleteFormat : IncompleteFormat;
+    char reports[2][ReportSize];
+    for (int shown = 0; shown < 2; ++shown) {
+        char sentence[MessageBufferSize];
+        FormatText(sentence, sizeof sentence, shown ? Translate(opening) : opening.text, ShownProductName());
+        if (!ComposeReport(reports[shown], ReportSize, sentence, TheRemoval.lists, ListCount, shown))
+            CopyText(reports[shown], ReportSize, sentence);
+    }
+    ShowComposed(nullptr, !complete, complete ? CompleteCaption : IncompleteCaption, reports[0], reports[1]);
+}
+
 } // namespace
 
 int UninstallSequence(HINSTANCE instance)
 {
-    char text[MessageBufferSize];
     if (!LocateInstallation() || !BelongsHere()) {
-        FormatText(text, sizeof text, NotPossibleFormat, ProductConfig.displayName);
-        ShowWarning(nullptr, NotPossibleCaption, text);
+        ShowWarning(nullptr, NotPossibleCaption, NotPossibleFormat, ShownProductName());
         return ExitNotInstalledHere;
     }
     LogLine("Folder: %s", InstallFolder);
-    char caption[MessageBufferSize];
-    FormatText(caption, sizeof caption, QuestionCaptionFormat, ProductConfig.displayName);
-    FormatText(text, sizeof text, QuestionFormat, ProductConfig.displayName);
-    if (!AskYesNo(nullptr, caption, text, true))
+    if (!AskYesNo(nullptr, true, QuestionCaptionFormat, QuestionFormat, ShownProductName()))
         return ExitDeclined;
-    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr);
+    // Its template is laid out for its texts in every language: the uninstaller carries no layout code.
+    HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, nullptr, nullptr);
     // Running copies are told to quit before anything is changed: an install
     // into this folder that was cut off is undone first, so that what is
     // removed below is the version that was there before it, and what a
     // running copy holds could not be put back.
     StopRunningCopies(progress);
     if (SettleJournal(InstallFolder, nullptr, nullptr) != ExtractDone) {
-        FormatText(text, sizeof text, NotUndoneFormat, ProductConfig.displayName);
-        ShowWarning(nullptr, NotPossibleCaption, text);
+        ShowWarning(nullptr, NotPossibleCaption, NotUndoneFormat, ShownProductName());
         return ExitFailed;
     }
 
@@ -610,15 +649,7 @@ int UninstallSequence(HINSTANCE instance)
     if (progress)
         DestroyWindow(progress);
 
-    char opening[MessageBufferSize];
-    FormatText(opening, sizeof opening, complete ? CompleteFormat : IncompleteFormat, ProductConfig.displayName);
-    char report[ReportSize];
-    if (!ComposeReport(report, sizeof report, opening, TheRemoval.lists, ListCount))
-        CopyText(report, sizeof report, opening);
-    if (complete)
-        ShowInformation(nullptr, CompleteCaption, report);
-    else
-        ShowWarning(nullptr, IncompleteCaption, report);
+    ShowReport(complete);
     if (!complete)
         return ExitFailed;
     return TheRemoval.restartNeeded ? ExitRestartNeeded : ExitDone;

@@ -4,7 +4,7 @@
 
 namespace {
 
-const char MoreFormat[] = "\r\nand %d more";
+const EnglishText MoreFormat = N_("\r\nand %d more");
 // Room kept at the end of a list for its "and N more" line.
 constexpr size_t MoreRoom = 24;
 
@@ -29,39 +29,45 @@ bool Lists(const PathList& list, const char* path)
     return false;
 }
 
-bool AddList(char* report, size_t size, const PathList& list)
+bool AddList(char* report, size_t size, const PathList& list, bool shown)
 {
     if (!list.text[0])
         return true;
-    char more[MoreRoom];
-    if (!FormatText(more, sizeof more, list.more ? MoreFormat : "", list.more))
+    char more[MoreRoom * 4];
+    if (!FormatText(more, sizeof more, list.more ? (shown ? Translate(MoreFormat) : MoreFormat.text) : "", list.more))
         return false;
-    return AppendText(report, size, "\r\n\r\n") && AppendText(report, size, list.heading)
-        && AppendText(report, size, "\r\n") && AppendText(report, size, list.text)
+    return AppendText(report, size, "\r\n\r\n") && AppendText(report, size, shown ? Translate(list.heading) : list.heading.text)
+        && AppendText(report, size, "\r\n") && AppendText(report, size, shown ? list.shown : list.text)
         && AppendText(report, size, more);
 }
 
 } // namespace
 
-void AddPath(PathList& list, const char* path)
+void AddPath(PathList& list, const char* path, const char* shown)
 {
+    shown = shown ? shown : path;
     if (Lists(list, path))
         return;
-    if (TextLength(list.text) + 2 + TextLength(path) + MoreRoom < sizeof list.text) {
-        if (list.text[0])
+    size_t longer = TextLength(path) > TextLength(shown) ? TextLength(path) : TextLength(shown);
+    if (TextLength(list.text) + 2 + longer + MoreRoom < sizeof list.text
+        && TextLength(list.shown) + 2 + longer + MoreRoom < sizeof list.shown) {
+        if (list.text[0]) {
             AppendText(list.text, sizeof list.text, "\r\n");
+            AppendText(list.shown, sizeof list.shown, "\r\n");
+        }
         AppendText(list.text, sizeof list.text, path);
+        AppendText(list.shown, sizeof list.shown, shown);
     } else {
         ++list.more;
     }
 }
 
-bool ComposeReport(char* report, size_t size, const char* opening, const PathList* lists, int count)
+bool ComposeReport(char* report, size_t size, const char* opening, const PathList* lists, int count, bool shown)
 {
     if (!CopyText(report, size, opening))
         return false;
     for (int i = 0; i < count; ++i)
-        if (!AddList(report, size, lists[i]))
+        if (!AddList(report, size, lists[i], shown))
             return false;
     return true;
 }
