@@ -1,3 +1,4 @@
+#include "language.h"
 #include "run.h"
 #include "text.h"
 #include <gtest/gtest.h>
@@ -189,4 +190,73 @@ TEST(Switches, FollowTheProgramNameQuotedOrNot)
     };
     for (const auto& c : cases)
         EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
+}
+
+// The run's language: the one /LANG= names, else the one the install record
+// names, among the product's; else the user's interface language exactly,
+// then the first of its family (Chinese by its script), else the product's
+// first. /LANG= is read as the other switches are.
+TEST(Languages, AskedThenRecordedThenTheUsersThenItsFamilyThenTheFirst)
+{
+    const LanguageRecord product[] = {
+        {"ja", MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+            nullptr},
+        {"en", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+            nullptr},
+        {"pt_PT", MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE), 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+            nullptr},
+        {"pt_BR", MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE_BRAZILIAN), 0, 0, nullptr, nullptr, nullptr, nullptr,
+            nullptr, nullptr},
+        {"zh_CN", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), 0, 0, nullptr, nullptr, nullptr, nullptr,
+            nullptr, nullptr},
+        {"zh_TW", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), 0, 0, nullptr, nullptr, nullptr, nullptr,
+            nullptr, nullptr},
+    };
+    const struct {
+        const char* asked;
+        const char* recorded;
+        LANGID user;
+        const char* chosen;
+        LanguageReason reason;
+    } cases[] = {
+        {"", "", MAKELANGID(LANG_PORTUGUESE, SUBLANG_PORTUGUESE_BRAZILIAN), "pt_BR", LanguageOfUser},
+        {"", "", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK), "en", LanguageOfUsersFamily},
+        {"", "", MAKELANGID(LANG_PORTUGUESE, SUBLANG_NEUTRAL), "pt_PT", LanguageOfUsersFamily},
+        {"", "", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), "ja", LanguageFirst},
+        {"", "", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_HONGKONG), "zh_TW", LanguageOfUser},
+        {"", "", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_MACAU), "zh_TW", LanguageOfUser},
+        {"", "", MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SINGAPORE), "zh_CN", LanguageOfUser},
+        {"", "en", MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), "en", LanguageRecorded},
+        {"pt-br", "en", MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), "pt_BR", LanguageAsked},
+        {"EN", "ja", MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), "en", LanguageAsked},
+        // A language the product does not ship counts as not named.
+        {"de", "fr", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), "en", LanguageOfUser},
+        {"p", "", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), "ja", LanguageFirst},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.asked) + " / " + c.recorded + " / " + std::to_string(c.user));
+        LanguageReason reason;
+        const LanguageRecord* chosen = ChooseLanguage(product, 6, c.asked, c.recorded, c.user, &reason);
+        ASSERT_NE(chosen, nullptr);
+        EXPECT_STREQ(chosen->name, c.chosen);
+        EXPECT_EQ(reason, c.reason);
+    }
+
+    const struct {
+        const char* arguments;
+        const char* language;
+        const char* problem;
+    } switches[] = {
+        {"/LANG=de /S", "de", ""},
+        {"/S /lang=pt_BR", "pt_BR", ""},
+        {"\"/LANG=zh-TW\"", "zh-TW", ""},
+        {"/LANG= /S", "", "/LANG="},
+        {"/LANG=abcdefghijklmnopqrstuvwxyz", "", "/LANG=abcdefghijklmnopqrstuvwxyz"},
+    };
+    for (const auto& c : switches) {
+        RunSwitches read;
+        EXPECT_EQ(ReadSwitches(c.arguments, true, read), c.problem[0] == '\0') << c.arguments;
+        EXPECT_STREQ(read.language, c.language) << c.arguments;
+        EXPECT_STREQ(read.problem, c.problem) << c.arguments;
+    }
 }

@@ -436,7 +436,7 @@ TEST(EndToEnd, DefaultInstallationWithTheStartupItem)
     EXPECT_EQ(WithoutRecord(ListFiles(Home)), ShippedFiles());
     // Wine's Program Manager refuses the Startup item's command: it is a link in the user's Startup folder.
     EXPECT_EQ(ReadLines(Home + "\\pmfiles.lst"),
-        (Lines{"product:Pelmora", "pelmora.exe", "help.htm", "pmuninst.exe", "link:" + Links("StartUp\\Pelmora.lnk")}))
+        (Lines{"product:Pelmora", "language:en", "pelmora.exe", "help.htm", "pmuninst.exe", "link:" + Links("StartUp\\Pelmora.lnk")}))
         << "the record of whose installation it is, what the setup wrote, and the link it made outside the folder";
     EXPECT_EQ(ProfileValue("pelmora.ini"), Home);
     EXPECT_EQ(UninstallEntry("Pelmora"),
@@ -1540,7 +1540,7 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     const std::string list =
         "/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
         "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"
-        "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
+        "/LANG=name\tshows the screens and messages in that language: en\r\n/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
         "1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n1618\tanother "
         "setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n3010\tinstalled; "
         "a file in use is replaced, or one of the earlier version goes, when Windows restarts";
@@ -1583,7 +1583,8 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     EXPECT_EQ(DriveCommand(uninstaller + " /D=C:\\x", {"answer Unknown Switch | OK"}),
         (Lines{Box("Unknown Switch",
                    "This switch is unknown or incomplete: /D=C:\\x\r\n\r\n/S\tremoves the product without any "
-                   "window\r\n/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit "
+                   "window\r\n/LANG=name\tshows the screens and messages in that language: en\r\n"
+                   "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit "
                    "codes:\r\n0\tremoved\r\n1602\tthe question was answered No\r\n1603\tnot removed completely\r\n"
                    "1605\tno installation of this product in this folder\r\n1618\tanother setup or uninstaller of "
                    "this product is running\r\n1639\tan unknown or malformed switch\r\n3010\tremoved; a file goes "
@@ -1682,7 +1683,7 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
         EXPECT_EQ(FileBytes(folder + "\\Документы\\説明書.txt"), FileBytes(FOTOS_MANUAL));
     };
     sameAsSources();
-    const Lines record = {"product:" + Fotos, "写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
+    const Lines record = {"product:" + Fotos, "language:en", "写真.exe", "pmuninst.exe", "Документы\\説明書.txt"};
     EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"), record);
     EXPECT_EQ(ProfileValue("zdjęcia.ini"), folder);
     EXPECT_EQ(FileBytes(WindowsFile("zdjęcia.ini")).substr(0, 2), "\xff\xfe") << "in UTF-16: the product reads it too";
@@ -1967,4 +1968,129 @@ TEST(EndToEnd, A64BitProductGoesWhere64BitWindowsKeepsItsOwn)
     EXPECT_EQ(RunUnattended(QuietUninstallCommand("Kestrel", KEY_WOW64_64KEY)), Lines{"exit code 0"});
     EXPECT_EQ(UninstallEntry("Kestrel", KEY_WOW64_64KEY), Lines{"(no uninstall entry)"});
     DeleteFileA(systemFile.c_str());
+}
+
+namespace {
+
+// The agreement of the test product in another language, as its dialog shows it.
+std::string FotosAgreementIn(const std::string& language)
+{
+    std::string text;
+    for (const std::string& line : ReadLines(FOTOS_SOURCES "/agreement-" + language + ".txt"))
+        text += line + "\r\n";
+    return text;
+}
+
+// The folder dialog in German, as the user's language gives it.
+std::string GermanFolderDialog(const std::string& parent, const std::string& name, const std::string& answer)
+{
+    return "Ordner auswählen | Diese Anwendung benötigt einen Ordner, in dem sie ihre Datendateien speichert. Der "
+           "unten angegebene Speicherort wird empfohlen und sollte für die meisten Benutzer geeignet sein. | "
+           "Übergeordneter Ordner | Anwendungsordner | Dies muss ein vorhandener Ordner sein. In diesem Ordner wird "
+           "ein neuer Ordner für diese Anwendung erstellt, mit dem Namen, den Sie unten unter „Anwendungsordner“ "
+           "angeben. | {"
+        + parent + "} {" + name + "} | [OK,Abbrechen,Durchsuchen...] -> " + answer;
+}
+
+// The product of four languages installed in German and removed again, in German whatever the user's own
+// language: the setup's screens and messages, the name, prompt and agreement the manifest gives in German,
+// the language kept in the record for the uninstaller; the log in English. Wine's message boxes name their
+// buttons in the user's language.
+void InstallAndRemoveInGerman(const std::string& switches, const std::string& yes, const std::string& no)
+{
+    const std::string folder = Programs + "\\" + FotosFolderName;
+    const std::string log = "C:\\fotos.log";
+    const std::string setup = std::string("\"") + FOTOS_SETUP_EXE + "\" " + switches + " /LOG=" + log;
+    EXPECT_EQ(DriveCommand(setup,
+                  {"progress Setup-Fortschritt", "read 1101", "read owner",
+                      "answer LIZENZVERTRAG FÜR ENDBENUTZER | Ich stimme zu", "answer Ordner auswählen | OK",
+                      "answer Laufende Kopien werden geschlossen | OK",
+                      "answer Zur Autostart-Gruppe hinzufügen | " + no, "answer Installation erfolgreich | " + no}),
+        (Lines{"field 1101 | " + FotosAgreementIn("de"), "owner | Fotos installieren",
+            "LIZENZVERTRAG FÜR ENDBENUTZER | [Ich stimme zu,Ich stimme NICHT zu] -> Ich stimme zu",
+            GermanFolderDialog(Programs, FotosFolderName, "OK"),
+            Box("Laufende Kopien werden geschlossen",
+                "Alle laufenden Kopien von Fotos müssen jetzt beendet werden. Dies kann einige Sekunden dauern.",
+                "OK", "OK"),
+            Box("Zur Autostart-Gruppe hinzufügen", "Fotos bei jeder Anmeldung starten?", yes + "," + no, no),
+            Box("Installation erfolgreich",
+                "Fotos wurde erfolgreich auf Ihrem System installiert. Möchten Sie Fotos jetzt starten?",
+                yes + "," + no, no),
+            Ended}));
+    EXPECT_EQ(ReadLines(folder + "\\pmfiles.lst"),
+        (Lines{"product:" + Fotos, "language:de", "写真.exe", "pmuninst.exe", "Документы\\説明書.txt"}));
+    // The entry keeps the product's own name; the log is English, for support.
+    EXPECT_EQ(UninstallCommand(Fotos), "\"" + folder + "\\pmuninst.exe\"");
+    EXPECT_EQ(LogLines(log, "Message: Installation Successful"),
+        Lines{"Message: Installation Successful | Fotos has been successfully installed on your system. Would you "
+              "like to start Fotos now? | answered No"});
+    EXPECT_EQ(ReadLines(log).back(), "Exit code: 0");
+
+    // The uninstaller, started as Programs and Features starts it, speaks the language of the record.
+    EXPECT_EQ(DriveCommand(UninstallCommand(Fotos),
+                  {"progress Deinstallationsfortschritt", "answer Fotos entfernen | " + yes,
+                      "answer Laufende Kopien werden geschlossen | OK", "answer Entfernen abgeschlossen | OK"}),
+        (Lines{Box("Fotos entfernen",
+                   "Möchten Sie Fotos und alle zugehörigen Komponenten von Ihrem Computer entfernen?", yes + "," + no,
+                   yes),
+            Box("Laufende Kopien werden geschlossen",
+                "Alle laufenden Kopien von Fotos müssen jetzt beendet werden. Dies kann einige Sekunden dauern.",
+                "OK", "OK"),
+            Box("Entfernen abgeschlossen",
+                "Fotos wurde von Ihrem Computer entfernt.\r\n\r\nZurzeit in Verwendung, wird beim Neustart von "
+                "Windows entfernt:\r\n"
+                    + folder + "\\pmuninst.exe",
+                "OK", "OK"),
+            Uninstalled}));
+    EXPECT_EQ(UninstallEntry(Fotos), Lines{"(no uninstall entry)"});
+}
+
+// The user's interface language, as Wine gives it from the locale the test runs in (LANG).
+bool UserSpeaks(LANGID language)
+{
+    EXPECT_EQ(GetUserDefaultUILanguage(), language) << "run in the locale its CTest entry sets (tests/e2e/CMakeLists.txt)";
+    return GetUserDefaultUILanguage() == language;
+}
+
+} // namespace
+
+// A German user, of a product that ships German: every screen in German, the uninstaller too; a run asked
+// for Arabic shows its dialogs mirrored, their buttons in the opposite order and their texts read from the
+// right. (Its message boxes ask for the same, MB_RTLREADING and MB_RIGHT, which Wine's do not show.)
+TEST(EndToEnd, AGermanUserIsAnsweredInGermanAndAnArabicRunIsMirrored)
+{
+    if (!UserSpeaks(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)))
+        return;
+    InstallAndRemoveInGerman("", "Ja", "Nein");
+
+    EXPECT_EQ(DriveCommand(std::string("\"") + FOTOS_SETUP_EXE + "\" /LANG=ar",
+                  {"read owner", "read layout", "answer اتفاقية ترخيص المستخدم النهائي | لا أوافق",
+                      "answer لم يتم تثبيت التطبيق | OK"}),
+        (Lines{"owner | تثبيت صور", "layout | mirrored, texts read from the right | [لا أوافق,أوافق]",
+            "اتفاقية ترخيص المستخدم النهائي | [أوافق,لا أوافق] -> لا أوافق",
+            Box("لم يتم تثبيت التطبيق",
+                "لن يتم تثبيت التطبيق في الوقت الحالي. إذا قررت تثبيت التطبيق لاحقاً، فما عليك سوى تشغيل هذا البرنامج "
+                "مرة أخرى لإكمال عملية التثبيت.",
+                "OK", "OK"),
+            SetupEnded(1602)}));
+}
+
+// A Japanese user: the product's default texts, Japanese, in Japanese screens; /LANG= asks for German, which
+// the uninstaller then speaks too, as the record says, although the user reads Japanese.
+TEST(EndToEnd, AJapaneseUserIsAnsweredInJapaneseUnlessTheRunAsksForAnotherLanguage)
+{
+    if (!UserSpeaks(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN)))
+        return;
+    EXPECT_EQ(DriveCommand(std::string("\"") + FOTOS_SETUP_EXE + "\"",
+                  {"read 1101", "read owner", "read layout", "answer 使用許諾契約書 | 同意しない",
+                      "answer アプリケーションはインストールされませんでした | OK"}),
+        (Lines{"field 1101 | " + FotosAgreement(), "owner | " + Fotos + " のインストール",
+            "layout | not mirrored | [同意する,同意しない]", "使用許諾契約書 | [同意する,同意しない] -> 同意しない",
+            Box("アプリケーションはインストールされませんでした",
+                "アプリケーションは今回はインストールされません。あとでインストールする場合は、このプログラムをもう一度起動"
+                "してインストールを完了してください。",
+                "OK", "OK"),
+            SetupEnded(1602)}));
+
+    InstallAndRemoveInGerman("/LANG=de", "はい(Y)", "いいえ(N)");
 }

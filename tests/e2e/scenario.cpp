@@ -43,6 +43,8 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
             scenario.mappedFiles.push_back(rest);
         } else if (verb == "end-when") {
             scenario.endWhen = rest;
+        } else if (verb == "progress") {
+            scenario.progressCaptions.push_back(rest);
         } else if (verb == "window") {
             scenario.windows.push_back(rest);
         } else if (verb == "type") {
@@ -51,6 +53,8 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
         } else if (verb == "read") {
             if (rest == "owner")
                 next.readOwner = true;
+            else if (rest == "layout")
+                next.readLayout = true;
             else
                 next.readFields.push_back(atoi(rest.c_str()));
         } else if (verb == "shot") {
@@ -106,7 +110,9 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
         transcript.Add("(the program could not be started, error " + std::to_string(GetLastError()) + ": " + commandLine
             + ")");
     } else {
-        Responder responder(transcript, scenario.answers, 0, process.dwProcessId, ProgressCaptions, stepTimeoutMs);
+        std::vector<std::string> progress = ProgressCaptions;
+        progress.insert(progress.end(), scenario.progressCaptions.begin(), scenario.progressCaptions.end());
+        Responder responder(transcript, scenario.answers, 0, process.dwProcessId, progress, stepTimeoutMs);
         DWORD waited = 0;
         // Watching for a file, the program is looked at every millisecond.
         DWORD pause = scenario.endWhen.empty() ? 100 : 1;

@@ -15,6 +15,9 @@
 //                           transcript names FILE and the screen's inside)
 //   read ID                 put field ID of the next screen in the transcript
 //   read owner              put the caption of the next screen's owner in it
+//   read layout             put the next screen's layout in it (automation's Layout)
+//   progress CAPTION        leave a dialog of that caption alone, as a progress
+//                           dialog ("Setup Progress", "Uninstall Progress" always are)
 //   answer CAPTION | BUTTON the next screen must be CAPTION; press BUTTON
 //                           (a button's text, or Escape, Enter, close box)
 #pragma once
@@ -27,6 +30,7 @@ struct Scenario {
     std::vector<std::string> mappedFiles;
     std::vector<std::string> windows;
     std::string endWhen;
+    std::vector<std::string> progressCaptions;
     std::vector<automation::Action> answers;
 };
 

@@ -618,7 +618,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     EXPECT_EQ(Entries(folder),
         (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nmanual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nlanguage:en\r\nmanual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
         << "the record names the product and what the run wrote, and never the user's notes";
 
     // A later version drops a file and finds another held: the record still names both. Lines that
@@ -632,7 +632,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
     CloseHandle(held);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nlanguage:en\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
 TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)
@@ -845,7 +845,7 @@ TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
     DeleteFileA("f");
     WriteFileText("pmfiles.lst", InCodePage1252("été.htm\r\nautomne.txt\r\nhôtel.txt\r\n"));
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nautomne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nlanguage:en\r\nautomne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
 }
 
 TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldStaysAndKeepsNoJournal)

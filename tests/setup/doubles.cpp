@@ -71,12 +71,14 @@ INT_PTR RunAgreementDialog(HINSTANCE, HWND owner)
     return Script.agreement;
 }
 
-HWND CreateProgressDialog(HINSTANCE, HWND owner)
+HWND CreateProgressDialog(HINSTANCE, HWND owner, void (*)(HWND))
 {
     Add("CreateProgressDialog");
     ProgressWindow = PlainWindow("Setup Progress", owner);
     return ProgressWindow;
 }
+
+void FitProgressDialog(HWND) {}
 
 void ShowProgress(HWND dialog, const char* text, int percent)
 {

@@ -206,6 +206,32 @@ std::string FieldText(HWND dialog, int id)
     return WindowText(GetDlgItem(dialog, id));
 }
 
+std::string Layout(HWND screen)
+{
+    std::string line = GetWindowLongA(screen, GWL_EXSTYLE) & WS_EX_LAYOUTRTL ? "mirrored" : "not mirrored";
+    bool readsFromRight = false, atRight = false;
+    std::vector<std::pair<LONG, std::string>> buttons;
+    for (HWND child : Children(screen)) {
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (!(style & WS_VISIBLE))
+            continue;
+        readsFromRight = readsFromRight || (GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_RTLREADING);
+        if (_stricmp(ClassOf(child).c_str(), "Static") == 0 && !WindowText(child).empty()) {
+            atRight = atRight || (style & SS_TYPEMASK) == SS_RIGHT;
+        } else if (_stricmp(ClassOf(child).c_str(), "Button") == 0 && (style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON) {
+            RECT place;
+            GetWindowRect(child, &place);
+            buttons.push_back({place.left, WithoutAccelerators(WindowText(child))});
+        }
+    }
+    line += std::string(readsFromRight ? ", texts read from the right" : "") + (atRight ? ", texts at the right" : "");
+    std::sort(buttons.begin(), buttons.end());
+    line += " | [";
+    for (size_t i = 0; i < buttons.size(); ++i)
+        line += (i ? "," : "") + buttons[i].second;
+    return line + "]";
+}
+
 void PressButton(HWND dialog, int id)
 {
     PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
@@ -606,6 +632,8 @@ void Responder::Run()
             transcript_.Add("field " + std::to_string(field) + " | " + FieldText(screen, field));
         if (answer.readOwner)
             transcript_.Add("owner | " + Caption(GetWindow(screen, GW_OWNER)));
+        if (answer.readLayout)
+            transcript_.Add("layout | " + Layout(screen));
         transcript_.Add(Describe(screen) + " -> " + ActionName(answer));
         switch (answer.kind) {
         case Action::Escape:

@@ -36,6 +36,11 @@ std::vector<Control> ReadControls(HWND dialog);
 std::vector<std::string> StaticTexts(HWND dialog);
 std::vector<std::string> ButtonTexts(HWND dialog);
 std::string FieldText(HWND dialog, int id);
+// How a screen is laid out, as a line: "mirrored" (WS_EX_LAYOUTRTL) or "not
+// mirrored", ", texts read from the right" when a control has
+// WS_EX_RTLREADING, ", texts at the right" when a static text is SS_RIGHT,
+// then its buttons from the screen's left to its right: " | [No,Yes]".
+std::string Layout(HWND screen);
 
 // Acting as a user: asynchronous, so a handler that opens a box does not block us.
 void PressButton(HWND dialog, int id);
@@ -112,6 +117,7 @@ struct Action {
     std::string screenshot;                             // a .bmp of the screen, taken before answering
     std::vector<int> readFields;                        // fields whose texts go to the transcript first
     bool readOwner = false;                             // the caption of the window that owns the screen too
+    bool readLayout = false;                            // its Layout too
 };
 Action Press(int id, const std::string& caption = "");
 Action Type(int field, const std::string& text, int thenPress, const std::string& caption = "");

@@ -1,9 +1,17 @@
 #include "test_config.h"
+#include "dialogs.h"
+#include "language.h"
 
 ProductConfigRecord ProductConfig = ShippedConfig();
 const char* AgreementText = "Agreement";
 ProductDetailsRecord ProductDetails = {"", "", 0, 0};
 extern const uint32_t ProductCodePage = 1252;
+// English only, as the shipped product.
+extern const LanguageRecord ProductLanguages[] = {
+    {"en", 0x0409, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
+extern const int32_t ProductLanguageCount = 1;
+// Dialogs mirrored for the languages written from right to left that tests speak.
+extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, MirroredTemplate};
 
 ProductConfigRecord ShippedConfig()
 {

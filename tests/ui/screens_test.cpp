@@ -343,7 +343,7 @@ TEST(AgreementDialog, ShowsTheProductTextReadOnlyWithAcceptFocused)
 
 TEST(ProgressDialog, ShowsPercentThenItemAndSurvivesItsCloseBox)
 {
-    HWND dialog = CreateProgressDialog(GetModuleHandleA(nullptr), nullptr);
+    HWND dialog = CreateProgressDialog(GetModuleHandleA(nullptr), nullptr, FitProgressDialog);
     ASSERT_NE(dialog, nullptr);
     PumpMessages(100);
     EXPECT_TRUE(IsWindowVisible(dialog));

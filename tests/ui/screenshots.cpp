@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     RunAgreementDialog(instance, backdrop);
     photographer.join();
 
-    HWND progress = CreateProgressDialog(instance, backdrop);
+    HWND progress = CreateProgressDialog(instance, backdrop, FitProgressDialog);
     ShowProgress(progress, "help.htm", 33);
     // The progress dialog has no loop of its own: this thread pumps while another one photographs.
     Bitmap shot;

@@ -1,10 +1,20 @@
 // The three dialog templates, read from the program's resources byte for byte
 // and again as live dialogs: caption, font, frame, and every control's id,
-// class, text, style and place in dialog units, in tab order.
+// class, text, style and place in dialog units, in tab order; and every
+// dialog of both programs in every language, its texts fitting their
+// controls and no control over another.
 #include "automation.h"
+#include "dialogs.h"
+#include "globals.h"
+#include "language.h"
 #include "resource.h"
+#include "text.h"
+#include "ui.h"
+#include "choose_folder.h"
 #include <gtest/gtest.h>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace automation;
@@ -28,7 +38,7 @@ struct ExpectedDialog {
 };
 
 const DWORD Child = WS_CHILD | WS_VISIBLE;
-const DWORD DialogFrame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+const DWORD DialogFrame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT;
 
 const ExpectedDialog Dialogs[] = {
     {IDD_PROGRESS, "Setup Progress", 50, 25, 186, 73, DialogFrame,
@@ -62,7 +72,7 @@ const ExpectedDialog Dialogs[] = {
             {-1, "Button", "Application Folder", 7, 89, 268, 38, Child | BS_GROUPBOX}}},
 };
 
-// Reads a DIALOG (not DIALOGEX) template.
+// Reads a DIALOGEX template.
 class TemplateReader {
 public:
     explicit TemplateReader(const void* data) : p_(static_cast<const BYTE*>(data)) {}
@@ -137,8 +147,13 @@ std::string Overflow(HWND control)
         + std::to_string(width) + "x" + std::to_string(height);
 }
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM)
+// As the programs' dialogs start: in the run's language, fitted to their texts.
+INT_PTR CALLBACK FittedDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
 {
+    if (message == WM_INITDIALOG) {
+        TranslateDialog(dialog);
+        FitDialog(dialog);
+    }
     return message == WM_INITDIALOG;
 }
 
@@ -151,8 +166,11 @@ TEST(DialogTemplates, ResourcesHoldExactlyTheExpectedTemplates)
         HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(dialog.resource), MAKEINTRESOURCEA(5));
         ASSERT_NE(found, nullptr);
         TemplateReader reader(LockResource(LoadResource(nullptr, found)));
-        EXPECT_EQ(reader.Dword(), dialog.style);
+        EXPECT_EQ(reader.Word(), 1) << "extended template";
+        EXPECT_EQ(reader.Word(), 0xFFFF);
+        EXPECT_EQ(reader.Dword(), 0u) << "help id";
         EXPECT_EQ(reader.Dword(), 0u) << "extended style";
+        EXPECT_EQ(reader.Dword(), dialog.style);
         WORD count = reader.Word();
         EXPECT_EQ(count, dialog.controls.size());
         EXPECT_EQ(reader.Short(), dialog.x);
@@ -163,18 +181,21 @@ TEST(DialogTemplates, ResourcesHoldExactlyTheExpectedTemplates)
         EXPECT_EQ(reader.NameOrOrdinal(), "") << "class";
         EXPECT_EQ(reader.NameOrOrdinal(), dialog.caption);
         EXPECT_EQ(reader.Word(), 8) << "point size";
-        EXPECT_EQ(reader.NameOrOrdinal(), "MS Sans Serif");
+        reader.Word();  // weight
+        reader.Word();  // italic and character set
+        EXPECT_EQ(reader.NameOrOrdinal(), "MS Shell Dlg 2");
         for (size_t i = 0; i < count && i < dialog.controls.size(); ++i) {
             const ExpectedControl& control = dialog.controls[i];
             SCOPED_TRACE(control.text);
             reader.AlignDword();
+            EXPECT_EQ(reader.Dword(), 0u) << "help id";
+            EXPECT_EQ(reader.Dword(), 0u) << "extended style";
             EXPECT_EQ(reader.Dword(), control.style);
-            EXPECT_EQ(reader.Dword(), 0u);
             EXPECT_EQ(reader.Short(), control.x);
             EXPECT_EQ(reader.Short(), control.y);
             EXPECT_EQ(reader.Short(), control.width);
             EXPECT_EQ(reader.Short(), control.height);
-            EXPECT_EQ(short(reader.Word()), control.id);
+            EXPECT_EQ(short(reader.Dword()), control.id);
             EXPECT_EQ(TemplateClass(reader.NameOrOrdinal()), control.className);
             EXPECT_EQ(reader.NameOrOrdinal(), control.text);
             EXPECT_EQ(reader.Word(), 0) << "creation data";
@@ -182,12 +203,14 @@ TEST(DialogTemplates, ResourcesHoldExactlyTheExpectedTemplates)
     }
 }
 
+// Live, fitted to their English texts in the shell's font at the run's DPI:
+// every control as the template has it, at least as large, and none clipped.
 TEST(DialogTemplates, LiveDialogsShowEveryControlInTabOrder)
 {
     for (const ExpectedDialog& dialog : Dialogs) {
         SCOPED_TRACE(dialog.caption);
         HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(dialog.resource), nullptr,
-            PlainDialogProc, 0);
+            FittedDialogProc, 0);
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(WindowText(window), dialog.caption);
         std::vector<Control> controls = ReadControls(window);
@@ -201,10 +224,10 @@ TEST(DialogTemplates, LiveDialogsShowEveryControlInTabOrder)
             // A live edit control trades its WS_BORDER for a client edge; the template test sees the bit.
             DWORD styleBits = 0xFFFF | WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | WS_GROUP;
             EXPECT_EQ(controls[i].style & styleBits, expected.style & styleBits);
-            EXPECT_EQ(controls[i].units.left, expected.x);
-            EXPECT_EQ(controls[i].units.top, expected.y);
-            EXPECT_EQ(controls[i].units.right, expected.width);
-            EXPECT_EQ(controls[i].units.bottom, expected.height);
+            EXPECT_GE(controls[i].units.left, expected.x);
+            EXPECT_GE(controls[i].units.top, expected.y);
+            EXPECT_GE(controls[i].units.right, expected.width);
+            EXPECT_GE(controls[i].units.bottom, expected.height);
             EXPECT_EQ(Overflow(controls[i].window), "") << "clipped";
         }
         // Tab order: the tab stops follow one another in template order.
@@ -222,4 +245,164 @@ TEST(DialogTemplates, LiveDialogsShowEveryControlInTabOrder)
         }
         DestroyWindow(window);
     }
+}
+
+// Every language the kit translates into (generated from locale/*.po).
+extern const LanguageRecord AllLanguages[];
+extern const int32_t AllLanguageCount;
+
+namespace {
+
+// Where a control draws: a static text's lines, laid out as it lays them out
+// (left, or centred when its style says so); any other control's rectangle.
+RECT DrawnPlace(HWND dialog, HWND control)
+{
+    RECT place;
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    std::wstring text = Utf16(WindowText(control));
+    if (ClassOf(control) != "Static" || text.empty())
+        return place;
+    HDC dc = GetDC(control);
+    HGDIOBJ kept = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT needed = {0, 0, place.right - place.left, 0};
+    DrawTextW(dc, text.c_str(), int(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(dc, kept);
+    ReleaseDC(control, dc);
+    LONG width = needed.right;
+    if ((GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_CENTER)
+        place.left += (place.right - place.left - width) / 2;
+    place.right = place.left + width;
+    place.bottom = place.top + needed.bottom;
+    return place;
+}
+
+std::string Span(const RECT& r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + " to " + std::to_string(r.right) + ","
+        + std::to_string(r.bottom);
+}
+
+bool IsGroupBox(HWND control)
+{
+    return ClassOf(control) == "Button" && (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+// What is wrong with a dialog as it stands: a text its control clips, a
+// control over another (a group box may hold whole controls, and only its
+// label's line counts as its own), a control outside the dialog, the dialog
+// beyond the screen, a mirrored dialog that is not or a plain one that is.
+std::vector<std::string> Faults(HWND dialog, bool mirrored)
+{
+    std::vector<std::string> faults;
+    RECT client;
+    GetClientRect(dialog, &client);
+    std::vector<HWND> controls;
+    for (HWND control = GetWindow(dialog, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT))
+        controls.push_back(control);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        std::string name = ClassOf(controls[i]) + " \"" + WindowText(controls[i]) + "\"";
+        std::string overflow = Overflow(controls[i]);
+        if (!overflow.empty())
+            faults.push_back(name + " clipped: " + overflow);
+        RECT place = DrawnPlace(dialog, controls[i]);
+        RECT inside;
+        if (!IntersectRect(&inside, &place, &client) || !EqualRect(&inside, &place))
+            faults.push_back(name + " lies outside the dialog");
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            RECT other = DrawnPlace(dialog, controls[j]);
+            RECT overlap;
+            bool boxHolds = (IsGroupBox(controls[i]) && IntersectRect(&overlap, &place, &other)
+                                && EqualRect(&overlap, &other))
+                || (IsGroupBox(controls[j]) && IntersectRect(&overlap, &place, &other) && EqualRect(&overlap, &place));
+            if (boxHolds) {
+                // Only the box's label line is its own.
+                const RECT& box = IsGroupBox(controls[i]) ? place : other;
+                const RECT& held = IsGroupBox(controls[i]) ? other : place;
+                RECT label = {box.left, box.top, box.right, box.top + 16};
+                if (IntersectRect(&overlap, &label, &held) && held.top < label.bottom - 2)
+                    faults.push_back(name + " and " + WindowText(controls[j]) + ": over the group box's label");
+            } else if (IntersectRect(&overlap, &place, &other)) {
+                faults.push_back(name + " overlaps " + ClassOf(controls[j]) + " \"" + WindowText(controls[j]) + "\"");
+            }
+        }
+    }
+    RECT frame, screen;
+    GetWindowRect(dialog, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &screen, 0);
+    RECT onScreen;
+    if (!IntersectRect(&onScreen, &frame, &screen) || !EqualRect(&onScreen, &frame))
+        faults.push_back("the dialog (" + Span(frame) + ") reaches beyond the screen (" + Span(screen) + ")");
+    if (((GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0) != mirrored)
+        faults.push_back(mirrored ? "not mirrored" : "mirrored");
+    return faults;
+}
+
+// A modal dialog's faults, taken while another thread runs it; then it is cancelled.
+std::vector<std::string> ModalFaults(const std::function<void()>& run, bool mirrored)
+{
+    std::vector<std::string> faults = {"the dialog did not open"};
+    std::thread inspector([&] {
+        HWND dialog = WaitForDialog(GetCurrentProcessId(), 10000);
+        if (!dialog)
+            return;
+        PumpMessages(0);
+        faults = Faults(dialog, mirrored);
+        PressButton(dialog, IDCANCEL);
+    });
+    run();
+    inspector.join();
+    return faults;
+}
+
+// A progress dialog's faults with the longest texts it shows.
+std::vector<std::string> ProgressFaults(HINSTANCE instance, void (*fit)(HWND), bool mirrored)
+{
+    HWND dialog = CreateProgressDialog(instance, nullptr, fit);
+    if (!dialog)
+        return {"the dialog did not open"};
+    std::vector<std::string> faults = Faults(dialog, mirrored);
+    ShowProgress(dialog, Translate(ShuttingDownProgressText), 100);
+    for (const std::string& fault : Faults(dialog, mirrored))
+        faults.push_back("at 100 %, shutting down: " + fault);
+    DestroyWindow(dialog);
+    return faults;
+}
+
+} // namespace
+
+// Every dialog of both programs in every language, at the run's DPI (96, and
+// 144 in templates_test_144): nothing clipped, nothing over another control,
+// and the dialogs of a language written from right to left mirrored.
+TEST(DialogsInEveryLanguage, FitTheirTextsWithoutOverlapping)
+{
+    HINSTANCE setup = GetModuleHandleA(nullptr);
+    // The uninstaller's own template, read from the program.
+    HMODULE uninstaller = LoadLibraryExA(UNINSTALLER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(uninstaller, nullptr);
+    ASSERT_GE(AllLanguageCount, 25);
+    for (int i = 0; i < AllLanguageCount; ++i) {
+        const LanguageRecord& language = AllLanguages[i];
+        SCOPED_TRACE(language.name);
+        ASSERT_TRUE(SpeakLanguage(&language));
+        bool mirrored = language.rightToLeft != 0;
+        const struct {
+            const char* name;
+            std::vector<std::string> faults;
+        } dialogs[] = {
+            {"setup's progress", ProgressFaults(setup, FitProgressDialog, mirrored)},
+            {"uninstaller's progress", ProgressFaults(uninstaller, nullptr, mirrored)},
+            {"agreement", ModalFaults([&] { RunAgreementDialog(setup, nullptr); }, mirrored)},
+            {"folder", ModalFaults(
+                           [&] {
+                               CopyText(InstallFolder, sizeof InstallFolder, "C:\\Program Files (x86)\\Pelmora");
+                               ChooseFolderDialog(setup, nullptr);
+                           },
+                           mirrored)},
+        };
+        for (const auto& dialog : dialogs)
+            EXPECT_EQ(dialog.faults, std::vector<std::string>{}) << dialog.name;
+    }
+    SpeakLanguage(nullptr);
+    FreeLibrary(uninstaller);
 }
