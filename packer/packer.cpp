@@ -559,6 +559,14 @@ bool ReplaceIfChanged(const std::string& fresh, const std::string& path)
     return std::rename(fresh.c_str(), path.c_str()) == 0;
 }
 
+// Names every problem found, one a line, and ends the run with status 1.
+int Refuse(const std::vector<std::string>& errors)
+{
+    for (const std::string& error : errors)
+        std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+}
+
 // The uninstaller's data and the resource names both programs take: made
 // before the payload, which holds the uninstaller.
 int WriteUninstallerData(const std::string& manifestPath, const std::string& outDir, const std::string& localeDir,
@@ -574,11 +582,8 @@ int WriteUninstallerData(const std::string& manifestPath, const std::string& out
         if (!translations.count(language))
             errors.push_back(manifestPath + ": field 'languages': no translations into " + language + " ("
                 + localeDir + "/" + language + ".po)");
-    if (!errors.empty()) {
-        for (const std::string& error : errors)
-            std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+    if (!errors.empty())
+        return Refuse(errors);
     std::string depfile = DepfilePath(outDir + "/uninstall_data.cpp") + ": " + DepfilePath(manifestPath) + " "
         + DepfilePath(manifest.icon);
     for (const std::string& input : manifest.localizedFiles)
@@ -615,11 +620,8 @@ int main(int argc, char** argv)
     if (argc == 5 && std::string(argv[1]) == "--all-languages") {
         std::map<std::string, Translations> translations;
         std::vector<std::string> errors;
-        if (!ReadTranslations(argv[2], argv[3], translations, errors)) {
-            for (const std::string& error : errors)
-                std::fprintf(stderr, "%s\n", error.c_str());
-            return 1;
-        }
+        if (!ReadTranslations(argv[2], argv[3], translations, errors))
+            return Refuse(errors);
         // English first, as a product's default.
         std::vector<std::string> names = {"en"};
         for (const auto& language : translations)
@@ -649,11 +651,8 @@ int main(int argc, char** argv)
 
     Manifest manifest;
     std::vector<std::string> errors;
-    if (!ReadManifest(manifestPath, search, Sources::Resolve, manifest, errors, programsBuiltForX64)) {
-        for (const std::string& error : errors)
-            std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+    if (!ReadManifest(manifestPath, search, Sources::Resolve, manifest, errors, programsBuiltForX64))
+        return Refuse(errors);
     std::string warnings;
     for (const std::string& warning : manifest.warnings) {
         std::fprintf(stderr, "%s\n", warning.c_str());

@@ -1996,8 +1996,10 @@ std::string GermanFolderDialog(const std::string& parent, const std::string& nam
 // language: the setup's screens and messages, the name, prompt and agreement the manifest gives in German,
 // the language kept in the record for the uninstaller; the log in English. Wine's message boxes name their
 // buttons in the user's language.
-void InstallAndRemoveInGerman(const std::string& switches, const std::string& yes, const std::string& no)
+void InstallAndRemoveInGerman(const std::string& switches, const std::string& why, const std::string& yes,
+    const std::string& no)
 {
+    const std::string user = " (the user's interface language is " + std::to_string(GetUserDefaultUILanguage()) + ")";
     const std::string folder = Programs + "\\" + FotosFolderName;
     const std::string log = "C:\\fotos.log";
     const std::string setup = std::string("\"") + FOTOS_SETUP_EXE + "\" " + switches + " /LOG=" + log;
@@ -2025,9 +2027,11 @@ void InstallAndRemoveInGerman(const std::string& switches, const std::string& ye
         Lines{"Message: Installation Successful | Fotos has been successfully installed on your system. Would you "
               "like to start Fotos now? | answered No"});
     EXPECT_EQ(ReadLines(log).back(), "Exit code: 0");
+    EXPECT_EQ(LogLines(log, "Language: "), Lines{"Language: de, " + why + user});
 
     // The uninstaller, started as Programs and Features starts it, speaks the language of the record.
-    EXPECT_EQ(DriveCommand(UninstallCommand(Fotos),
+    const std::string removalLog = "C:\\fotos-removal.log";
+    EXPECT_EQ(DriveCommand(UninstallCommand(Fotos) + " /LOG=" + removalLog,
                   {"progress Deinstallationsfortschritt", "answer Fotos entfernen | " + yes,
                       "answer Laufende Kopien werden geschlossen | OK", "answer Entfernen abgeschlossen | OK"}),
         (Lines{Box("Fotos entfernen",
@@ -2043,6 +2047,7 @@ void InstallAndRemoveInGerman(const std::string& switches, const std::string& ye
                 "OK", "OK"),
             Uninstalled}));
     EXPECT_EQ(UninstallEntry(Fotos), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(LogLines(removalLog, "Language: "), Lines{"Language: de, the one the setup used" + user});
 }
 
 // The user's interface language, as Wine gives it from the locale the test runs in (LANG).
@@ -2061,7 +2066,7 @@ TEST(EndToEnd, AGermanUserIsAnsweredInGermanAndAnArabicRunIsMirrored)
 {
     if (!UserSpeaks(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)))
         return;
-    InstallAndRemoveInGerman("", "Ja", "Nein");
+    InstallAndRemoveInGerman("", "the user's interface language", "Ja", "Nein");
 
     EXPECT_EQ(DriveCommand(std::string("\"") + FOTOS_SETUP_EXE + "\" /LANG=ar",
                   {"read owner", "read layout", "answer اتفاقية ترخيص المستخدم النهائي | لا أوافق",
@@ -2081,7 +2086,8 @@ TEST(EndToEnd, AJapaneseUserIsAnsweredInJapaneseUnlessTheRunAsksForAnotherLangua
 {
     if (!UserSpeaks(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN)))
         return;
-    EXPECT_EQ(DriveCommand(std::string("\"") + FOTOS_SETUP_EXE + "\"",
+    const std::string log = "C:\\fotos.log";
+    EXPECT_EQ(DriveCommand(std::string("\"") + FOTOS_SETUP_EXE + "\" /LOG=" + log,
                   {"read 1101", "read owner", "read layout", "answer 使用許諾契約書 | 同意しない",
                       "answer アプリケーションはインストールされませんでした | OK"}),
         (Lines{"field 1101 | " + FotosAgreement(), "owner | " + Fotos + " のインストール",
@@ -2091,6 +2097,9 @@ TEST(EndToEnd, AJapaneseUserIsAnsweredInJapaneseUnlessTheRunAsksForAnotherLangua
                 "してインストールを完了してください。",
                 "OK", "OK"),
             SetupEnded(1602)}));
+    // Japanese is the product's first language too: the log says why it was chosen.
+    EXPECT_EQ(LogLines(log, "Language: "),
+        Lines{"Language: ja, the user's interface language (the user's interface language is 1041)"});
 
-    InstallAndRemoveInGerman("/LANG=de", "はい(Y)", "いいえ(N)");
+    InstallAndRemoveInGerman("/LANG=de", "asked for with /LANG=", "はい(Y)", "いいえ(N)");
 }

@@ -2,9 +2,9 @@
 # The packer refuses every broken manifest with a message naming the line, the
 # field or file and the problem, and writes nothing; a sound one packs to the
 # same bytes every time.
-#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR
+#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR LOCALE_DIR COMPILED_LOCALE_DIR SOURCE_DIR
 set -uo pipefail
-packer=$1 product=$2 built=$3
+packer=$1 product=$2 built=$3 locale=$4 compiled=$5 sources=$6
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 passed=0
@@ -169,6 +169,16 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = utf-8${S}field 'codePage': not a whole number"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"codePage = 1251${S}"
 "agreement${S}agreement = none.txt${S}field 'agreement': the file none.txt is missing or unreadable"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, xx${S}product.ini:17: field 'languages': no language 'xx'; the kit translates into en, ar, cs, da, de,"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = de, en, de${S}field 'languages': 'de' is named twice"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = ,${S}field 'languages': names no language"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"displayName.fr = Pelmora${S}product.ini:17: field 'displayName.fr': 'fr' is none of the product's languages (field 'languages')"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"agreement.de = none.txt${S}field 'agreement.de': the file none.txt is missing or unreadable"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"agreement.de = agreement-utf16.txt${S}agreement-utf16.txt: is in UTF-16; save it as UTF-8"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de =${S}field 'displayName.de': must not be empty"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"startupPrompt.de = $(repeat p 1024)${S}field 'startupPrompt.de': longer than 1023 bytes"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"colour.de = blau${S}unknown field 'colour.de'"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = de, en"$'\n'"displayName.en = Pelmora"$'\n'"agreement.en = agreement-lf.txt${S}"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
 "startupArguments${S}startupArguments = $(repeat a 1000)${S}fields 'startupArguments' and 'mainExecutable': too long for any folder: even in C:\\Pelmora, the Startup item's command line would be longer than 1023 bytes in UTF-8"
 "${S}file = $(repeat a 120)/$(repeat b 130).txt | help.htm${S}its path would be longer than the 259 characters the file functions take"
@@ -210,7 +220,7 @@ else echo "FAIL a field not UTF-8 is reported more than once: $(cat "$work/stder
 cp "$product/product.ini" "$work/product.ini"
 mkdir -p "$work/a" "$work/b"
 for out in a b; do
-    "$packer" --uninstaller "$work/product.ini" "$work/$out" && "$packer" "$work/product.ini" "$work/$out"
+    "$packer" --uninstaller "$work/product.ini" "$work/$out" "$locale" "$compiled" && "$packer" "$work/product.ini" "$work/$out"
 done
 for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp uninstaller.ico; do
     if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
@@ -271,7 +281,7 @@ sed -e 's/^displayName = .*/displayName = \xd0\x9f\xd0\xb5\xd0\xbb\xd1\x8c\xd0\x
     -e 's/^file = help.htm | help.htm/file = \xd1\x81\xd0\xbf\xd1\x80\xd0\xb0\xd0\xb2\xd0\xba\xd0\xb0.htm | help.htm/' \
     "$product/product.ini" >"$work/ru/product-1252.ini" # Пельмора, справка.htm
 sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 1251/' "$work/ru/product-1252.ini" >"$work/ru/product.ini"
-if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" 2>"$work/stderr" \
+if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" "$locale" "$compiled" 2>"$work/stderr" \
     && "$packer" "$work/ru/product.ini" "$work/ru-out" 2>>"$work/stderr"; then
     data=$work/ru-out/product_data.cpp
     check "UTF-8 displayName" grep -qF '"\320\237\320\265\320\273\321\214\320\274\320\276\321\200\320\260", // displayName' "$data"
@@ -363,13 +373,93 @@ fi
 # all, through CMake's bracket quotes.
 mkdir -p "$work/quote-out"
 sed 's/^displayName = .*/displayName = Pelmora [x]]=/' "$product/product.ini" >"$work/product.ini"
-if "$packer" --uninstaller "$work/product.ini" "$work/quote-out" 2>"$work/stderr"; then
+if "$packer" --uninstaller "$work/product.ini" "$work/quote-out" "$locale" "$compiled" 2>"$work/stderr"; then
     printf 'include(${F})\nmessage(NOTICE "${PRODUCT_SIGNING_NAME}")\n' >"$work/show-name.cmake"
     check "the name in the signature's description" test "$(cmake -DF="$work/quote-out/product_signing.cmake" \
         -P "$work/show-name.cmake" 2>&1)" = 'Pelmora [x]]='
 else
     echo "FAIL bracket quotes: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
+
+# Languages. Each text the product shows but gives in its first language alone
+# is warned of once, naming the languages that show it for want of their own.
+sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nlanguages = en, de, ar\ndisplayName.de = Pelmora DE/' \
+    "$product/product.ini" >"$work/product.ini"
+rm -rf "$work/out" && mkdir "$work/out"
+if "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr"; then
+    check "one warning per text given in the first language alone" diff - "$work/stderr" <<EOF
+$work/product.ini: warning: field 'displayName' has no text of its own in ar: the setup shows the default one, meant for en, instead (give one as 'displayName.ar = ...')
+$work/product.ini: warning: field 'agreement' has no text of its own in de, ar: the setup shows the default one, meant for en, instead (give one as 'agreement.de = ...')
+$work/product.ini: warning: field 'startupPrompt' has no text of its own in de, ar: the setup shows the default one, meant for en, instead (give one as 'startupPrompt.de = ...')
+EOF
+else
+    echo "FAIL three languages: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+
+# The programs' tables of the product's languages: the shipped product's is
+# English alone, whose programs carry no language code; a product of three
+# gets their translations and its texts in them.
+mkdir -p "$work/lang-out"
+if "$packer" --uninstaller "$product/product.ini" "$work/a" "$locale" "$compiled" 2>"$work/stderr" \
+    && "$packer" --uninstaller "$work/product.ini" "$work/lang-out" "$locale" "$compiled" 2>>"$work/stderr"; then
+    check "English alone: no language code" grep -qF 'extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, nullptr};' \
+        "$work/a/languages.cpp"
+    check "three languages: their code, and mirroring for Arabic" grep -qF \
+        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, nullptr, MirroredTemplate};' \
+        "$work/lang-out/languages.cpp"
+    check "the uninstaller reads the record's language" grep -qF \
+        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, ReadRecordedLanguage, MirroredTemplate};' \
+        "$work/lang-out/uninstall_languages.cpp"
+    check "the German name" grep -qF '"Pelmora DE"' "$work/lang-out/languages.cpp"
+else
+    echo "FAIL the languages' tables: $(cat "$work/stderr")"; failures=$((failures + 1))
+fi
+refused_by_packer() { # manifest, locale folder, compiled folder, message
+    rm -rf "$work/out" && mkdir "$work/out"
+    ! "$packer" --uninstaller "$1" "$work/out" "$2" "$3" 2>"$work/stderr" && grep -qF -- "$4" "$work/stderr"
+}
+variant requiredMegabytes "requiredMegabytes = 0"$'\n'"languages = en, de"
+mkdir -p "$work/nolocale/src" "$work/nolocale/mo"
+cp "$locale/en.po" "$work/nolocale/src/"
+cp "$compiled/en.mo" "$work/nolocale/mo/"
+check "a language without translations refused" refused_by_packer "$work/product.ini" "$work/nolocale/src" \
+    "$work/nolocale/mo" "field 'languages': no translations into de ($work/nolocale/src/de.po)"
+
+# A translation whose placeholders differ from the English's: the build's
+# check (gettext's msgfmt --check) refuses a placeholder of another type or a
+# missing one; the packer refuses what msgfmt lets through but the programs
+# cannot fill, a numbered placeholder, and a translation that reorders the
+# English's.
+mkdir -p "$work/po/src" "$work/po/mo"
+cp "$locale/en.po" "$work/po/src/"
+cp "$compiled/en.mo" "$work/po/mo/"
+with_translation() { # english, translation: de.po with that translation of the English
+    python3 - "$locale/de.po" "$1" "$2" >"$work/po/src/de.po" <<'PY'
+import sys
+path, english, translation = sys.argv[1:]
+text = open(path, encoding="utf-8").read()
+entry = 'msgid "' + english + '"\nmsgstr "'
+at = text.index(entry) + len(entry)
+end = text.index('\n', at)
+sys.stdout.write(text[:at] + translation + '"' + text[end:])
+PY
+}
+accepted_by_build() {
+    cmake -DMSGMERGE=msgmerge -DMSGATTRIB=msgattrib -DMSGFMT=msgfmt -DPO="$work/po/src/de.po" \
+        -DTEMPLATE="$compiled/messages.pot" -DOUT="$work/po/mo/de.mo" -P "$sources/cmake/check_translation.cmake" \
+        >"$work/stderr" 2>&1
+}
+refused_by_build() { # message
+    ! accepted_by_build && grep -q "de.po: msgfmt --check refuses it" "$work/stderr" && grep -q -- "$1" "$work/stderr"
+}
+with_translation "Percent Complete: %d%%" "Fortschritt: %s %%"
+check "the build refuses a placeholder of another type" refused_by_build "for argument 1 are not the same"
+with_translation "Percent Complete: %d%%" "Fortschritt: %%"
+check "the build refuses a missing placeholder" refused_by_build "does not match"
+with_translation "Percent Complete: %d%%" "%1\$d %% abgeschlossen"
+check "the build takes a numbered placeholder" accepted_by_build
+check "the packer refuses it" refused_by_packer "$product/product.ini" "$work/po/src" "$work/po/mo" \
+    "de.po: \"Percent Complete: %d%%\": the translation holds a placeholder the programs cannot fill"
 
 echo "packer: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]

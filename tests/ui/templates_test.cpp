@@ -12,6 +12,7 @@
 #include "ui.h"
 #include "choose_folder.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
@@ -403,6 +404,44 @@ TEST(DialogsInEveryLanguage, FitTheirTextsWithoutOverlapping)
         for (const auto& dialog : dialogs)
             EXPECT_EQ(dialog.faults, std::vector<std::string>{}) << dialog.name;
     }
+    SpeakLanguage(nullptr);
+    FreeLibrary(uninstaller);
+}
+
+// The check above finds a translation made too long on purpose: clipped in the
+// uninstaller's dialog, which nothing makes larger, and in the setup's folder
+// dialog a button so wide that the dialog grows beyond the screen.
+TEST(DialogsInEveryLanguage, ATranslationMadeTooLongIsFound)
+{
+    std::string removing;
+    for (int i = 0; i < 6; ++i)
+        removing += "The application is now being removed. ";
+    const std::string browse(400, 'W');
+    const char* english[] = {"The application is now being removed.", "Browse..."};
+    const char* translated[] = {removing.c_str(), browse.c_str()};
+    uint32_t keys[2];
+    const char* texts[2];
+    int first = TextKey(english[0]) < TextKey(english[1]) ? 0 : 1;
+    for (int i = 0; i < 2; ++i) {
+        keys[i] = TextKey(english[(first + i) % 2]);
+        texts[i] = translated[(first + i) % 2];
+    }
+    const LanguageRecord tooLong = {"en", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), 0, 2, keys, texts, nullptr,
+        nullptr, nullptr, nullptr};
+    ASSERT_TRUE(SpeakLanguage(&tooLong));
+    HMODULE uninstaller = LoadLibraryExA(UNINSTALLER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    std::vector<std::string> progress = ProgressFaults(uninstaller, nullptr, false);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_NE(progress[0].find("Static \"" + removing + "\" clipped"), std::string::npos) << progress[0];
+    std::vector<std::string> folder = ModalFaults(
+        [&] {
+            CopyText(InstallFolder, sizeof InstallFolder, "C:\\Program Files (x86)\\Pelmora");
+            ChooseFolderDialog(GetModuleHandleA(nullptr), nullptr);
+        },
+        false);
+    EXPECT_NE(std::find_if(folder.begin(), folder.end(),
+                  [](const std::string& fault) { return fault.find("reaches beyond the screen") != std::string::npos; }),
+        folder.end());
     SpeakLanguage(nullptr);
     FreeLibrary(uninstaller);
 }
