@@ -9,7 +9,7 @@
 set -uo pipefail
 source_root=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap "rm -rf \"$work\"" EXIT; [ -n "${KEEP:-}" ] && trap - EXIT
 failures=0 passed=0
 check() { # what, command...
     local what=$1
@@ -26,13 +26,19 @@ mkdir -p "$work/bin"
 cat >"$work/bin/dpkg-query" <<'EOF'
 #!/usr/bin/env bash
 echo "dpkg-query $*" >>"$FAKE/calls"
-package=${*: -1}
-package=${package%%:*}
-grep -qx "$package" "$FAKE/installed" 2>/dev/null || exit 1
-case $* in
-*Status*) echo "install ok installed" ;;
-*Version*) echo 1.0-1 ;;
-esac
+format=$2
+shift 2
+status=1
+for package in "$@"; do
+    package=${package%%:*}
+    grep -qx "$package" "$FAKE/installed" 2>/dev/null || continue
+    status=0
+    case $format in
+    *Status*) echo "$package install ok installed" ;;
+    *Version*) echo 1.0-1 ;;
+    esac
+done
+exit $status
 EOF
 cat >"$work/bin/dpkg" <<'EOF'
 #!/usr/bin/env bash
