@@ -20,6 +20,7 @@ says() { grep -qF -- "$2" "$1"; } # file, text
 silent() { ! grep -qF -- "$2" "$1"; } # file, text
 
 failed_index=http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz
+offline_index=http://deb.example/debian/dists/bookworm/InRelease
 mkdir -p "$work/bin"
 # The machine's state: installed packages and foreign architectures, one a
 # line; every call of the stand-ins is logged.
@@ -56,6 +57,12 @@ cat >"$work/bin/apt-get" <<EOF
 echo "apt-get \$*" >>"\$FAKE/calls"
 case " \$* " in
 *" update "*)
+    if [ -f "\$FAKE/offline" ]; then
+        # No network: apt-get only warns, and exits 0.
+        echo "W: Failed to fetch $offline_index  Temporary failure resolving 'deb.example'"
+        echo "W: Some index files failed to download. They have been ignored, or old ones used instead."
+        exit 0
+    fi
     echo "Err:4 $failed_index"
     echo "  File has unexpected size (374820 != 376004). Mirror sync in progress?"
     echo "E: Failed to fetch $failed_index  File has unexpected size (374820 != 376004). Mirror sync in progress?"
@@ -120,6 +127,13 @@ check "a package that cannot be installed is fatal" [ $? -ne 0 ]
 check "the package is named" says "$work/broken/out" "cannot install: xvfb"
 check "only that package is named" grep -qx "tools/bootstrap: cannot install: xvfb" "$work/broken/out"
 check "the failed index is named with it" says "$work/broken/out" "indexes that failed to download: $failed_index"
+
+# Without network the update only warns: the unreachable archive is named all the same.
+mkdir -p "$work/offline" && touch "$work/offline/offline" && echo xvfb >"$work/offline/broken"
+bootstrap offline
+check "offline, a package that cannot be installed is fatal" [ $? -ne 0 ]
+check "offline, the update is tried three times" [ "$(grep -c '^apt-get .*update' "$work/offline/calls")" -eq 3 ]
+check "offline, the unreachable archive is named" says "$work/offline/out" "indexes that failed to download: $offline_index"
 
 # The 32-bit Wine alone cannot be installed: said, and the script passes; the
 # next run within the hour does not try it again.
