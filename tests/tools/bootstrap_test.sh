@@ -98,7 +98,7 @@ bootstrap() {
     export FAKE=$work/$1
     mkdir -p "$FAKE"
     : >"$FAKE/calls"
-    PATH=$work/bin:$PATH BOOTSTRAP_RETRY_PAUSE=0 "$work/tree/tools/bootstrap" >"$FAKE/out" 2>&1
+    PATH=$work/bin:$PATH BOOTSTRAP_RETRY_PAUSE=0 "${TREE:-$work/tree}/tools/bootstrap" >"$FAKE/out" 2>&1
 }
 installed() { grep -qx "$2" "$work/$1/installed" 2>/dev/null; } # state, package
 
@@ -134,6 +134,15 @@ bootstrap offline
 check "offline, a package that cannot be installed is fatal" [ $? -ne 0 ]
 check "offline, the update is tried three times" [ "$(grep -c '^apt-get .*update' "$work/offline/calls")" -eq 3 ]
 check "offline, the unreachable archive is named" says "$work/offline/out" "indexes that failed to download: $offline_index"
+
+# Every package installed, no source fetched yet, and the source index fails
+# too: named, and the machine's -dev package is not upgraded for it.
+mkdir -p "$work/bare/tools" "$work/no-source" && cp "$source_root/tools/bootstrap" "$work/bare/tools/"
+cp "$work/mid-sync/installed" "$work/mid-sync/architectures" "$work/no-source/"
+TREE=$work/bare bootstrap no-source
+check "a source that cannot be found is fatal" [ $? -ne 0 ]
+check "it is named with the failed index" says "$work/no-source/out" "libdeflate 1.0-1 cannot be found (indexes that failed: $failed_index)"
+check "nothing is upgraded for it" silent "$work/no-source/calls" "--only-upgrade"
 
 # The 32-bit Wine alone cannot be installed: said, and the script passes; the
 # next run within the hour does not try it again.
