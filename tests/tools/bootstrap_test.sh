@@ -35,7 +35,7 @@ for package in "$@"; do
     grep -qx "$package" "$FAKE/installed" 2>/dev/null || continue
     status=0
     case $format in
-    *Status*) echo "$package install ok installed" ;;
+    *Status*) echo "$package installed" ;;
     *Version*) echo 1.0-1 ;;
     esac
 done
