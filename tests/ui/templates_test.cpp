@@ -373,7 +373,7 @@ std::vector<std::string> ProgressFaults(HINSTANCE instance, void (*fit)(HWND), b
 } // namespace
 
 // Every dialog of both programs in every language, at the run's DPI (96, and
-// 144 in templates_test_144): nothing clipped, nothing over another control,
+// 144 and 192 in templates_test_144 and _192): nothing clipped, nothing over another control,
 // and the dialogs of a language written from right to left mirrored.
 TEST(DialogsInEveryLanguage, FitTheirTextsWithoutOverlapping)
 {
