@@ -5,6 +5,7 @@
 // texts in the run's language and FitDialog sizes its controls from them.
 #pragma once
 #include <windows.h>
+#include "language.h"
 
 // Modal, as DialogBoxParamA: -1 when the dialog cannot be made.
 INT_PTR RunDialog(HINSTANCE instance, int id, HWND owner, DLGPROC procedure);
@@ -13,8 +14,18 @@ HWND OpenDialog(HINSTANCE instance, int id, HWND owner, DLGPROC procedure, LPARA
 // The template of a dialog as a copy from the heap (in *copy, which the caller
 // frees) with the mirrored layout in its extended style; null when there is none.
 const DLGTEMPLATE* MirroredTemplate(HINSTANCE instance, int id, void** copy);
-// The caption and every control's text in the run's language.
-void TranslateDialog(HWND dialog);
+// The dialog's template mirrored (MirroredTemplate) for a run in a language
+// written from right to left, where the product has one; else null, and so
+// is *copy.
+const DLGTEMPLATE* MirroredForRun(HINSTANCE instance, int id, void** copy);
+// The caption and every control's text in the run's language, where the
+// product speaks another than English (TranslateDialogTexts).
+inline void TranslateDialog(HWND dialog)
+{
+    if (ProductLanguageCode.translateDialog)
+        ProductLanguageCode.translateDialog(dialog);
+}
+void TranslateDialogTexts(HWND dialog);
 // Makes every control as large as its text needs, in the dialog's font at its
 // DPI, and the dialog as large as its controls then need. A button, a group
 // box's label and a static text of one line widen, and what lies beyond them

@@ -46,7 +46,8 @@ const LanguageRecord* ChooseLanguage(const LanguageRecord* languages, int count,
     const char* recorded, LANGID user, LanguageReason* reason);
 // The language the product's languages, asked (/LANG=), recorded and the
 // user's interface language choose, made the run's; why it is spoken, for
-// the log (also when it could not be, and English is: see SpeakLanguage).
+// the log, with the user's interface language (also when it could not be,
+// and English is: see SpeakLanguage).
 const char* SpeakChosenLanguage(const char* asked, const char* recorded);
 // What a program runs to speak another language than English, named by the
 // product's generated tables: those of a product of English alone name
@@ -57,6 +58,8 @@ struct LanguageCode {
     const char* (*speakChosen)(const char* asked, const char* recorded);
     // The language an earlier run recorded for this one; null when none does.
     void (*readRecorded)(char* name, size_t size);
+    // Puts a dialog's texts in the run's language (TranslateDialogTexts, dialogs.h).
+    void (*translateDialog)(HWND dialog);
     // A dialog's template mirrored, for a product with a language written from
     // right to left (MirroredTemplate, dialogs.h).
     const DLGTEMPLATE* (*mirroredTemplate)(HINSTANCE instance, int id, void** copy);

@@ -1,4 +1,5 @@
 #include "language.h"
+#include "text.h"
 
 namespace {
 
@@ -70,7 +71,11 @@ const char* SpeakChosenLanguage(const char* asked, const char* recorded)
     const char* const reasons[] = {"asked for with /LANG=", "the one the setup used", "the user's interface language",
         "the nearest to the user's interface language", "the product's first"};
     LanguageReason reason;
-    const LanguageRecord* chosen =
-        ChooseLanguage(ProductLanguages, ProductLanguageCount, asked, recorded, GetUserDefaultUILanguage(), &reason);
-    return SpeakLanguage(chosen) ? reasons[reason] : "English: the chosen language's texts cannot be held in this code page";
+    LANGID user = GetUserDefaultUILanguage();
+    const LanguageRecord* chosen = ChooseLanguage(ProductLanguages, ProductLanguageCount, asked, recorded, user, &reason);
+    const char* why =
+        SpeakLanguage(chosen) ? reasons[reason] : "English: the chosen language's texts cannot be held in this code page";
+    static char said[128];
+    FormatText(said, sizeof said, "%s (the user's interface language is %d)", why, int(user)); // result deliberately ignored: it fits
+    return said;
 }

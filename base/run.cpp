@@ -183,8 +183,7 @@ void LogStart(const RunProgram& program)
     LogLine("Started: %d-%s-%s %s:%s:%s", int(now.wYear), month, day, hour, minute, second);
     LogLine(Unattended ? "Unattended: no window is shown" : "Interactive");
     LogLine(UsesUtf8() ? "Code page: UTF-8" : "Code page: %d (no UTF-8: Windows before 10 version 1903)", int(GetACP()));
-    LogLine("Language: %s, %s (the user's interface language is %d)", RunLanguage().name, LanguageChosen,
-        int(GetUserDefaultUILanguage()));
+    LogLine("Language: %s, %s", RunLanguage().name, LanguageChosen);
 }
 
 // The list of a program's switches and exit codes, after an opening line, in

@@ -367,7 +367,8 @@ std::string LanguageRecords(const std::vector<std::string>& names, const std::ma
     if (manifest)
         out << "extern const LanguageCode ProductLanguageCode = {" << (multilingual ? "SpeakChosenLanguage" : "nullptr")
             << ", " << (multilingual && !forSetup ? "ReadRecordedLanguage" : "nullptr") << ", "
-            << (mirrored ? "MirroredTemplate" : "nullptr") << "};\n";
+            << (multilingual ? "TranslateDialogTexts" : "nullptr") << ", " << (mirrored ? "MirroredTemplate" : "nullptr")
+            << "};\n";
     return out.str();
 }
 

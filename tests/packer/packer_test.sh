@@ -402,13 +402,13 @@ fi
 mkdir -p "$work/lang-out"
 if "$packer" --uninstaller "$product/product.ini" "$work/a" "$locale" "$compiled" 2>"$work/stderr" \
     && "$packer" --uninstaller "$work/product.ini" "$work/lang-out" "$locale" "$compiled" 2>>"$work/stderr"; then
-    check "English alone: no language code" grep -qF 'extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, nullptr};' \
+    check "English alone: no language code" grep -qF 'extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, nullptr, nullptr};' \
         "$work/a/languages.cpp"
     check "three languages: their code, and mirroring for Arabic" grep -qF \
-        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, nullptr, MirroredTemplate};' \
+        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, nullptr, TranslateDialogTexts, MirroredTemplate};' \
         "$work/lang-out/languages.cpp"
     check "the uninstaller reads the record's language" grep -qF \
-        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, ReadRecordedLanguage, MirroredTemplate};' \
+        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, ReadRecordedLanguage, TranslateDialogTexts, MirroredTemplate};' \
         "$work/lang-out/uninstall_languages.cpp"
     check "the German name" grep -qF '"Pelmora DE"' "$work/lang-out/languages.cpp"
 else

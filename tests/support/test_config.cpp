@@ -10,8 +10,8 @@ extern const uint32_t ProductCodePage = 1252;
 extern const LanguageRecord ProductLanguages[] = {
     {"en", 0x0409, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
 extern const int32_t ProductLanguageCount = 1;
-// Dialogs mirrored for the languages written from right to left that tests speak.
-extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, MirroredTemplate};
+// Dialogs translated, and mirrored for the languages written from right to left, that tests speak.
+extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, TranslateDialogTexts, MirroredTemplate};
 
 ProductConfigRecord ShippedConfig()
 {
