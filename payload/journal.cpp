@@ -6,11 +6,9 @@
 #include "names.h"
 #include "payload.h"
 #include "product.h"
-#include "restart.h"
-#include "schedule.h"
 #include "run.h"
 #include "text.h"
-#include <shlobj.h>
+#include "waiting.h"
 #include <libdeflate.h>
 #include <string.h>
 
@@ -22,13 +20,6 @@ bool JournalWithoutIdentities;
 
 namespace {
 
-// The files this run could only leave for Windows to delete when it restarts.
-int ScheduledFiles;
-int ReplacedAtRestart;
-bool ScheduledReplacements; // by this settling, not yet made durable
-// The read-only files the run kept, for the user to be told of.
-char KeptList[KeptListSize];
-int KeptCount;
 // Why the last settling left its journal, and the folder it names.
 JournalCause Unsettled;
 const char* UnsettledFolder = "";
@@ -218,13 +209,9 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
         LogLine("Deleted: %s", path);
         return true;
     }
-    char moved[PathBufferSize];
-    bool left = LeaveForRestart(file, path, moved, sizeof moved);
+    bool left = LeaveRunsFileForRestart(file, path);
     CloseHandle(file);
-    ScheduledFiles += left ? 1 : 0;
-    if (left)
-        LogLine("In use: %s, moved to %s and deleted when Windows restarts", path, moved);
-    else
+    if (!left)
         LogLine("Not deleted: %s", path);
     return left;
 }
@@ -343,79 +330,15 @@ bool PutBack(const char* path, const char* aside, const WCHAR* within, bool clea
     return back;
 }
 
-// Whether a held file in the folder may be left for the restart to replace:
-// only within the system's folders for programs, where no one but
-// administrators may put a link in a folder's place before then. Not in the
-// Windows folder: every user may make folders in some of its own (its Temp,
-// its Tasks).
-bool ReplacesAtRestart(const WCHAR* folderFinal)
-{
-    const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, -1};
-    char folder[PathBufferSize];
-    WCHAR final[FinalPathSize];
-    for (int place : places) {
-        // The 64-bit programs' folder, which a 32-bit program is not told: where Windows keeps it.
-        bool found = place < 0 ? ReadSixtyFourBitProgramsFolder(folder, sizeof folder)
-                               : SystemFolderPath(place, folder, sizeof folder);
-        if (found && FinalFolderPath(folder, final, FinalPathSize) && FinalPathIsWithin(folderFinal, final))
-            return true;
-    }
-    return false;
-}
-
-// Whether an earlier run left a staged file to replace this stored name's file at the restart.
-bool ReplacementWaits(const Journal& journal, const char* name)
-{
-    WCHAR target[FinalPathSize];
-    size_t folder = size_t(lstrlenW(journal.folderFinal));
-    if (folder + 1 >= FinalPathSize)
-        return false;
-    CopyMemory(target, journal.folderFinal, folder * sizeof(WCHAR));
-    target[folder] = L'\\';
-    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, target + folder + 1, int(FinalPathSize - folder - 1)))
-        return false;
-    for (WCHAR* at = target; *at; ++at)
-        *at = *at == L'/' ? L'\\' : *at;
-    return ReplacementScheduledFor(target);
-}
-
-// A file the run keeps as it was, for the user to be told of. A name that does
-// not fit is counted: the list says how many more there are.
-void NoteKept(const char* target)
-{
-    size_t used = TextLength(KeptList);
-    if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
-        KeptList[used] = '\0';
-    ++KeptCount;
-}
-
 // Leaves the staged file to replace the held one at path when Windows
-// restarts, both named by their final paths (no drive letter of a session's
-// own, no link as it leads now). A staged file no longer there was moved by
-// a restart already.
-bool ScheduleReplacement(const char* staged, int number, const char* path, const WCHAR* within)
+// restarts. A staged file no longer there was moved by a restart already.
+bool ScheduleReplacementOf(const char* staged, int number, const char* path, const WCHAR* within)
 {
     HANDLE file;
     Found found = OpenToChange(staged, within, &file);
     if (found != FoundFile)
         return found == NothingThere;
-    // The target is the staged file's final path without its staged suffix.
-    WCHAR source[FinalPathSize];
-    WCHAR target[FinalPathSize];
-    size_t suffix = TextLength(StagedSuffix) + (number > 0 ? 2 : 0);
-    bool named = FinalPathOf(file, source, FinalPathSize) && size_t(lstrlenW(source)) > suffix;
-    CloseHandle(file);
-    if (named) {
-        CopyMemory(target, source, sizeof source);
-        target[lstrlenW(source) - suffix] = L'\0';
-    }
-    bool scheduled = named && MoveFileExW(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
-    ScheduledFiles += scheduled ? 1 : 0;
-    ReplacedAtRestart += scheduled ? 1 : 0;
-    ScheduledReplacements = ScheduledReplacements || scheduled;
-    LogLine(scheduled ? "In use: %s, replaced by %s when Windows restarts" : "In use: %s, and %s could not be left for the restart",
-        path, staged);
-    return scheduled;
+    return ScheduleReplacement(file, number, path, staged);
 }
 
 // Undoes one step of an unfinished run, or finishes one of a finished run;
@@ -437,7 +360,7 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
         || (setAside && !SuffixedPath(path, SetAsideSuffix, step.aside, aside, sizeof aside)))
         return true; // no file function could name it, so no step could have made it
     if (summary.done && step.kind == JournalAtRestart) {
-        if (ScheduleReplacement(staged, step.staged, path, within))
+        if (ScheduleReplacementOf(staged, step.staged, path, within))
             return true;
         // The earlier file stays, and the user is told so: a journal kept for it would stop every later run.
         NoteKept(path);
@@ -565,8 +488,7 @@ bool BeginJournal(Journal& journal, const char* folder)
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.checkedFolder[0] = '\0';
-    KeptList[0] = '\0';
-    KeptCount = 0;
+    ForgetKeptFiles();
     journal.records = 0;
     journal.steps = 0;
     journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
@@ -741,7 +663,7 @@ Preparation PrepareStep(const Journal& journal, const char* name, const char* ta
         return existing;
     if (!FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path))
         return Refused;
-    return existing == Prepared && *staged > 0 && ReplacementWaits(journal, name) ? Deferred : existing;
+    return existing == Prepared && *staged > 0 && ReplacementWaits(journal.folderFinal, name) ? Deferred : existing;
 }
 
 bool PrepareCommit(JournalStep& step)
@@ -762,28 +684,6 @@ bool PrepareCommit(JournalStep& step)
 bool TargetOf(const char* name, char* out, size_t size)
 {
     return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
-}
-
-int ReadOnlyFilesKept(char* list, size_t size)
-{
-    int listed = 0;
-    for (const char* at = KeptList; *at; ++at)
-        listed += *at == '\n' ? 1 : 0;
-    bool whole = listed == KeptCount ? CopyText(list, size, KeptList)
-                                     : FormatText(list, size, "%s... and %d more.", KeptList, KeptCount - listed);
-    if (!whole)
-        list[0] = '\0';
-    return KeptCount;
-}
-
-int FilesReplacedAtRestart()
-{
-    return ReplacedAtRestart;
-}
-
-int FilesAwaitingRestart()
-{
-    return ScheduledFiles;
 }
 
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
@@ -827,8 +727,7 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     }
     CloseLines(reader);
     // The restart's schedule is on disk before the journal that would make it again goes.
-    settled = (!ScheduledReplacements || FlushRestartSchedule()) && settled;
-    ScheduledReplacements = false;
+    settled = MakeReplacementsDurable() && settled;
     if (!settled || !DeleteFileA(path))
         return Unsettle(summary.done || settled ? JournalLeftoversStay : JournalFilesStay, summary.folder);
     if (sink)

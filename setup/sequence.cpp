@@ -11,6 +11,7 @@
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
+#include "waiting.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "payload.h"
 #include "installed_state.h"
 #include "restart.h"
+#include "waiting.h"
 #include <shlobj.h>
 #include "test_files.h"
 #include <sddl.h>
