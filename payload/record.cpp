@@ -100,9 +100,8 @@ bool ForgetsDeletion(const WCHAR* deletion, const WCHAR* folderFinal, const Writ
     if (!below[0])
         return true;
     char relative[PathBufferSize];
-    BOOL lossy = FALSE;
-    // A name the ANSI code page cannot spell is none of the payload's.
-    if (!WideCharToMultiByte(CP_ACP, 0, below, -1, relative, sizeof relative, nullptr, &lossy) || lossy)
+    // A name the process's code page cannot spell is none of the payload's.
+    if (!NarrowText(below, relative, sizeof relative))
         return false;
     if (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return HoldsPathBelow(names.sorted, names.count, relative);
