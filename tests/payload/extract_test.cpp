@@ -940,6 +940,34 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     const std::string restart = std::string(windows) + "\\pelmora.ini.restart";
+    const bool otherVolume = GetFileAttributesA("Q:\\") != INVALID_FILE_ATTRIBUTES;
+    const std::string otherRestart = "Q:\\pelmora.ini.restart";
+
+    // A link at the restart folder's name, to a folder every user may write in, on the Windows
+    // directory's volume and on another: nothing is moved or scheduled through it, and the file
+    // stays where it is, and the journal with it, until it can be deleted.
+    const std::string open = "C:\\users\\Public\\restart-elsewhere";
+    RemoveTree(open);
+    ASSERT_TRUE(CreateDirectoryA(open.c_str(), nullptr));
+    for (const std::string& where : {folder, std::string("Q:\\")}) {
+        if (where != folder && !otherVolume)
+            continue;
+        const std::string link = where == folder ? restart : otherRestart;
+        RemoveTree(link);
+        ASSERT_TRUE(MakeUnixLink(link, open)) << link;
+        ASSERT_TRUE(SetCurrentDirectoryA(where.c_str()));
+        const std::vector<std::string> pendingBefore = PendingDeletions();
+        PROCESS_INFORMATION program = RunFromAnEndedRun(archive.tables);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0) << link;
+        EXPECT_NE(GetFileAttributesA("prog.exe"), INVALID_FILE_ATTRIBUTES) << link;
+        EXPECT_EQ(Entries(open), std::vector<std::string>{}) << link;
+        EXPECT_EQ(PendingDeletions(), pendingBefore) << link;
+        EndProgram(program);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << link;
+        RemoveUnixLink(link);
+    }
+    RemoveTree(open);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
 
     // On the Windows directory's volume: into the restart folder beside the journal, and scheduled there,
     // the folder after it.
@@ -957,24 +985,14 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
     EndProgram(program);
     DeleteFileA(moved.c_str());
 
-    // On another volume: into a restart folder at its root, which the run makes.
-    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+    // On another volume the restart folder lies at its root, whose security must let no one but
+    // administrators take away what it holds (and put a link in its place before the restart). Wine
+    // keeps no security (every file is its user's): the folder the run makes there is not used, and
+    // the file stays where it is, and the journal with it, until it can be deleted.
+    if (!otherVolume)
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
-    const std::string otherRestart = "Q:\\pelmora.ini.restart";
     RemoveTree(otherRestart);
     ASSERT_TRUE(SetCurrentDirectoryA("Q:\\"));
-    program = RunFromAnEndedRun(archive.tables);
-    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
-    EXPECT_NE(GetFileAttributesA((otherRestart + "\\prog.exe").c_str()), INVALID_FILE_ATTRIBUTES);
-    pending = PendingDeletions();
-    ASSERT_GE(pending.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(pending.end() - 2, pending.end()),
-        (std::vector<std::string>{otherRestart + "\\prog.exe", otherRestart}));
-    EndProgram(program);
-    DeleteFileA((otherRestart + "\\prog.exe").c_str());
-
-    // A folder found there that the run cannot prove the product's (Wine gives every file its user for
-    // owner) is never used: the file stays where it is, and the journal with it, until it can be deleted.
     program = RunFromAnEndedRun(archive.tables);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
     EXPECT_NE(GetFileAttributesA("Q:\\prog.exe"), INVALID_FILE_ATTRIBUTES);
@@ -1010,6 +1028,31 @@ TEST(RestartFolder, OnlyAFolderThatNoOneButAdministratorsMayChangeIsTakenForTheP
             nullptr))
             << row.security;
         EXPECT_EQ(OnlyAdministratorsWrite(descriptor), row.taken) << row.security;
+        LocalFree(descriptor);
+    }
+
+    // The root of another drive, where the folder lies: no one but administrators may delete what it
+    // holds, nor give themselves that right. Entries that only its children inherit do not apply to it.
+    const struct {
+        const char* security;
+        bool keeps;
+    } roots[] = {
+        {"O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)(A;;0x4;;;AU)(A;OICIIO;0x1301bf;;;AU)(A;OICIIO;FA;;;CO)",
+            true},                                          // as Windows makes a drive's root
+        {"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)", true},     // users may change it, but take nothing away
+        {"O:BAD:(A;;FA;;;WD)", false},                      // everyone may do anything: a drive shared so
+        {"O:BAD:(A;;FA;;;BA)(A;;0x40;;;AU)", false},        // users may delete what it holds
+        {"O:BAD:(A;;FA;;;BA)(A;;WD;;;AU)", false},          // users may change its access
+        {"O:BAD:(A;;FA;;;BA)(A;;WO;;;AU)", false},          // users may take it over
+        {"O:BAD:(A;;FA;;;BA)(A;;GA;;;AU)", false},          // users may do anything
+        {"O:AUD:(A;;FA;;;BA)", false},                      // owned by users, who may change its access
+    };
+    for (const auto& root : roots) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(root.security, SDDL_REVISION_1, &descriptor,
+            nullptr))
+            << root.security;
+        EXPECT_EQ(RootKeepsWhatItHolds(descriptor), root.keeps) << root.security;
         LocalFree(descriptor);
     }
 
