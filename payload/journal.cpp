@@ -7,6 +7,7 @@
 #include "payload.h"
 #include "product.h"
 #include "run.h"
+#include "schedule.h"
 #include "text.h"
 #include "waiting.h"
 #include <libdeflate.h>
@@ -17,6 +18,8 @@ bool JournalDoneUncertain;
 int JournalEndsAtRecord;
 int JournalEndsAtStep;
 bool JournalWithoutIdentities;
+int JournalSettlingEndsAt;
+uint64_t JournalFlushedLength;
 
 namespace {
 
@@ -155,14 +158,6 @@ bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size, 
     return *kind == JournalDone ? text[0] == '\0' : ReadStep(*kind, text, step);
 }
 
-// The first suffixed name of the path that no file has.
-bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* out, size_t size)
-{
-    for (*number = 0; *number < SuffixNumbers; ++*number)
-        if (SuffixedPath(path, suffix, *number, out, size) && GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES)
-            return true;
-    return false;
-}
 
 // Whether the open file is the one of this identity; any file when none is given.
 bool IsThatFile(HANDLE file, const uint64_t* identity)
@@ -422,7 +417,12 @@ namespace {
 
 bool FlushJournal(Journal& journal, char kind)
 {
-    return !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+    const LARGE_INTEGER here = {};
+    LARGE_INTEGER end = {};
+    bool flushed = !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+    if (flushed && SetFilePointerEx(journal.file, here, &end, FILE_CURRENT))
+        JournalFlushedLength = uint64_t(end.QuadPart);
+    return flushed;
 }
 
 // Writes a record, not yet flushed; false when it was not written whole.
@@ -488,11 +488,13 @@ bool BeginJournal(Journal& journal, const char* folder)
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.checkedFolder[0] = '\0';
-    ForgetKeptFiles();
+    journal.names = nullptr;
+    journal.nameCount = 0;
     journal.records = 0;
     journal.steps = 0;
+    JournalFlushedLength = 0;
     journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
-    journal.replacesAtRestart = ReplacesAtRestart(journal.folderFinal);
+    journal.replacesAtRestart = RestartMayActWithin(journal.folderFinal);
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -523,7 +525,7 @@ bool RecordStep(Journal& journal, const JournalStep& step)
 
 bool FlushSteps(Journal& journal)
 {
-    return FlushFileBuffers(journal.file) != 0;
+    return FlushJournal(journal, JournalStaged);
 }
 
 bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
@@ -631,13 +633,15 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
     switch (OpenFileWithin(target, GENERIC_WRITE | DELETE, FolderFor(journal, name), &existing)) {
     case DeniedFile: {
         DWORD error = GetLastError();
-        if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) && journal.replacesAtRestart
-            && !IsSystemName(name))
+        bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (held && journal.replacesAtRestart && !IsSystemName(name))
             return Deferred;
-        LogLine(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                ? "Skipped: %s, another program holds it open"
-                : "Skipped: %s, it may not be changed",
-            target);
+        // Kept, the installation would be a mix of two versions.
+        if (held) {
+            LogLine("Held: %s, another program holds it open, and it cannot be left for the restart to replace", target);
+            return Held;
+        }
+        LogLine("Skipped: %s, it may not be changed", target);
         NoteKept(target);
         return Skipped;
     }
@@ -647,6 +651,25 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
     default:
         return Refused;
     }
+}
+
+// The first suffixed name of the stored name's target that no file has and
+// no other file of the run takes: "x.1" with the plain suffix is "x.1"'s
+// first choice, which "x" leaves to it. A staged name is never one that an
+// operation left for the restart moves: the restart would move the new file.
+bool FreeSuffixedPath(const Journal& journal, const char* name, const char* target, const char* suffix, bool staged,
+    int* number, char* out, size_t size)
+{
+    char stem[PathBufferSize];
+    for (*number = 0; *number < SuffixNumbers; ++*number) {
+        if (!SuffixedPath(target, suffix, *number, out, size) || GetFileAttributesA(out) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        bool anothers = *number > 0
+            && (!SuffixedPath(name, "", *number, stem, sizeof stem) || HoldsPath(journal.names, journal.nameCount, stem));
+        if (!anothers && !(staged && WasScheduledSource(out)))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -659,14 +682,14 @@ Preparation PrepareStep(const Journal& journal, const char* name, const char* ta
     Preparation existing = attributes == INVALID_FILE_ATTRIBUTES
         ? Prepared
         : PrepareOverExisting(journal, name, target, attributes);
-    if (existing == Skipped || existing == Refused)
+    if (existing == Skipped || existing == Held || existing == Refused)
         return existing;
-    if (!FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path))
+    if (!FreeSuffixedPath(journal, name, target, StagedSuffix, true, staged, path, sizeof path))
         return Refused;
     return existing == Prepared && *staged > 0 && ReplacementWaits(journal.folderFinal, name) ? Deferred : existing;
 }
 
-bool PrepareCommit(JournalStep& step)
+bool PrepareCommit(const Journal& journal, JournalStep& step)
 {
     SystemFileAccess access(IsSystemName(step.name));
     char target[PathBufferSize];
@@ -678,13 +701,28 @@ bool PrepareCommit(JournalStep& step)
     if (step.held)
         return true;
     return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES
-        || FreeSuffixedPath(target, SetAsideSuffix, &step.aside, aside, sizeof aside);
+        || FreeSuffixedPath(journal, step.name, target, SetAsideSuffix, false, &step.aside, aside, sizeof aside);
 }
 
 bool TargetOf(const char* name, char* out, size_t size)
 {
     return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
 }
+
+namespace {
+
+int SettlingSteps;
+
+// Whether the power goes before this step of the settling, as a test asks.
+bool PowerGoes()
+{
+    if (++SettlingSteps != JournalSettlingEndsAt)
+        return false;
+    JournalSettlingEndsAt = 0;
+    return true;
+}
+
+} // namespace
 
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
 {
@@ -712,6 +750,7 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     LineReader reader;
     if (!OpenLines(reader, path))
         return Unsettle(JournalUnreadable, summary.folder);
+    SettlingSteps = 0;
     bool settled = true;
     char kind = 0;
     char text[JournalTextSize];
@@ -720,6 +759,10 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
         while (NextTrustedRecord(reader, &kind, text, sizeof text, step)) {
             if (kind == JournalDone)
                 continue;
+            if (PowerGoes()) {
+                CloseLines(reader);
+                return Unsettle(JournalFilesStay, summary.folder);
+            }
             if (sink)
                 sink(dialog, step.name, summary.size ? int(reader.consumed * 100 / summary.size) : 0);
             settled = SettleStep(summary, state == FolderAsRecorded, step) && settled;
@@ -728,7 +771,7 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     CloseLines(reader);
     // The restart's schedule is on disk before the journal that would make it again goes.
     settled = MakeReplacementsDurable() && settled;
-    if (!settled || !DeleteFileA(path))
+    if (!settled || PowerGoes() || !DeleteFileA(path) || PowerGoes())
         return Unsettle(summary.done || settled ? JournalLeftoversStay : JournalFilesStay, summary.folder);
     if (sink)
         sink(dialog, "", 100);

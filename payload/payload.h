@@ -10,11 +10,17 @@ enum ExtractResult {
     ExtractWriteFailed = 2,
     ExtractOutOfMemory = 3,
     ExtractDone = 4,
+    // A file that another program holds open could neither be replaced nor
+    // be left for the restart to replace: nothing was written.
+    ExtractFileHeld = 5,
 };
 
 // Writes every payload file below the current directory (or into the system
 // directory) and reports each file to the sink, which may be null.
 int ExtractPayload(HWND dialog, ProgressSink sink);
+// The file, as the run named it, that an extraction that ended with
+// ExtractFileHeld found held open.
+const char* FileHeldOpen();
 // The rollback of a run that failed or was cut off: deletes what it created
 // and puts back what it replaced, exactly as it was, from its journal. 4 when
 // nothing is left to undo, 0 when a step failed and the journal stays for

@@ -24,7 +24,7 @@ int KeptCount;
 
 // Not in the Windows folder: every user may make folders in some of its own
 // (its Temp, its Tasks).
-bool ReplacesAtRestart(const WCHAR* folderFinal)
+bool RestartMayActWithin(const WCHAR* folderFinal)
 {
     const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, -1};
     char folder[PathBufferSize];
@@ -63,10 +63,21 @@ void NoteKept(const char* target)
     ++KeptCount;
 }
 
-void ForgetKeptFiles()
+int KeptFilesNoted()
 {
-    KeptList[0] = '\0';
-    KeptCount = 0;
+    return KeptCount;
+}
+
+void ForgetKeptFilesAfter(int count)
+{
+    if (count >= KeptCount)
+        return;
+    // The list ends after the line of the count-th name, or where it ends.
+    char* end = KeptList;
+    for (int line = 0; line < count && *end; ++end)
+        line += *end == '\n' ? 1 : 0;
+    *end = '\0';
+    KeptCount = count;
 }
 
 // No drive letter of a session's own, no link as it leads now.
@@ -98,11 +109,23 @@ bool MakeReplacementsDurable()
     return durable;
 }
 
+namespace {
+
+bool IsThisProgram(const char* path)
+{
+    char module[PathBufferSize];
+    DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
+    return length > 0 && length < sizeof module && SamePath(path, module);
+}
+
+} // namespace
+
 bool LeaveRunsFileForRestart(HANDLE file, const char* path)
 {
     char moved[PathBufferSize];
+    bool own = IsThisProgram(path);
     bool left = LeaveForRestart(file, path, moved, sizeof moved);
-    ScheduledFiles += left ? 1 : 0;
+    ScheduledFiles += left && !own ? 1 : 0;
     if (left)
         LogLine("In use: %s, moved to %s and deleted when Windows restarts", path, moved);
     return left;

@@ -5,10 +5,11 @@
 #include <windows.h>
 #include <stddef.h>
 
-// Whether a held file in the folder may be left for the restart to replace:
-// only within the system's folders for programs, where no one but
-// administrators may put a link in a folder's place before then.
-bool ReplacesAtRestart(const WCHAR* folderFinal);
+// Whether the restart may act on a path within the folder (replace a held
+// file, delete an empty folder): only within the system's folders for
+// programs, where no one but administrators may put a link in a folder's
+// place before then.
+bool RestartMayActWithin(const WCHAR* folderFinal);
 // Whether an earlier run left a staged file to replace the file of this
 // stored name in the folder at the restart.
 bool ReplacementWaits(const WCHAR* folderFinal, const char* name);
@@ -21,12 +22,16 @@ bool ScheduleReplacement(HANDLE staged, int number, const char* path, const char
 bool MakeReplacementsDurable();
 // Moves the open file of the run's, which a program runs from, into the
 // restart folder, where it goes when Windows restarts (see restart.h); counted
-// for the run. False when it stays where it was.
+// for the run unless it is this very program's, which goes at the restart
+// whatever the run does. False when it stays where it was.
 bool LeaveRunsFileForRestart(HANDLE file, const char* path);
 
 // A file the run keeps as it was, for the user to be told of.
 void NoteKept(const char* target);
-void ForgetKeptFiles();
+// How many files were noted as kept so far; the notes after that many are
+// taken back when what made them is undone.
+int KeptFilesNoted();
+void ForgetKeptFilesAfter(int count);
 
 // How many files of the product this run left for Windows to delete or
 // replace when it restarts, because a program held them.

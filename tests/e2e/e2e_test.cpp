@@ -59,6 +59,10 @@ const std::string ShuttingDown = Box("Shutting Down",
     "OK", "OK");
 const std::string Closing = Box("Closing Running Copies",
     "Any copies of Pelmora currently running must now be shut down. This may take a few seconds.", "OK", "OK");
+const std::string CutOff = Box("Interrupted Installation",
+    "An earlier installation of Pelmora into " + Home
+        + " was cut off before it finished. Before anything else, what it changed is now put back as it was.",
+    "OK", "OK");
 const std::string StartupPrompt =
     "This application is much more useful if it can receive images for you at all times. In order to do this, it "
     "must  be installed in your startup folder. Do you want Pelmora  to be installed in your startup folder?";
@@ -529,7 +533,11 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     EXPECT_EQ(files[1], ShippedFiles()[1]);
 
     // Held again by the next update, then removed before the restart: the file staged for the
-    // restart goes with the product, and the restart brings nothing of it back.
+    // restart goes with the product, and the restart brings nothing of it back. Installed again
+    // before that restart, the installation drops what waited for the staged file that went: a
+    // later update cut off while it writes a file under that name would otherwise have it moved
+    // over the manual at the restart.
+    const Lines before = PendingReplacements();
     Lines update = RunShipped({"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
         "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
         "answer Restart to Complete the Installation | OK"});
@@ -539,6 +547,9 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
     ASSERT_FALSE(removal.empty());
     EXPECT_EQ(removal.back(), Uninstalled);
+    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
+    EXPECT_EQ(PendingReplacements(), before);
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing of the product came back";
 }
@@ -670,9 +681,9 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             ASSERT_TRUE(MoveFileA(Home.c_str(), (Home + "-moved").c_str()));
             ASSERT_TRUE(MakeUnixLink(Home, elsewhere));
             EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
-                          Join({"answer Closing Running Copies | OK"},
+                          Join({"answer Interrupted Installation | OK", "answer Closing Running Copies | OK"},
                               Join(updateAnswers, {"answer Pelmora Installation Failed | OK"}))),
-                (Lines{Closing, Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
+                (Lines{CutOff, Closing, Accepted, FolderDialog(Programs, "Pelmora", "OK"), Closing,
                     Box("Pelmora Installation Failed",
                         "An earlier installation into " + Home
                             + " was cut off, and that folder now leads to another place. Put the folder back as it "
@@ -689,9 +700,9 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
             ASSERT_NE(running, nullptr);
             Sleep(1000);
             EXPECT_EQ(Drive(UPDATE_SETUP_EXE,
-                          {"answer Closing Running Copies | OK", "answer END USER LICENSE AGREEMENT | I Do NOT Accept",
-                              "answer Application Not Installed | OK"}),
-                (Lines{Closing, "END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept",
+                          {"answer Interrupted Installation | OK", "answer Closing Running Copies | OK",
+                              "answer END USER LICENSE AGREEMENT | I Do NOT Accept", "answer Application Not Installed | OK"}),
+                (Lines{CutOff, Closing, "END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept",
                     NotInstalled, SetupEnded(1602)}))
                 << "the running copy is told to quit before the undo, whatever the user then answers";
             EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
@@ -1415,8 +1426,7 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
         Lines why;
     } unregistered[] = {
         {true, {"Registry: the uninstall entry could not be made (error 5)"}},
-        {false, {"Profile: " + profileFile + " could not be made UTF-16",
-                    "Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to pelmora.ini"}},
+        {false, {"Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to pelmora.ini"}},
     };
     CreateDirectoryA("C:\\Deploy Test", nullptr);
     for (const auto& c : unregistered) {
@@ -1455,6 +1465,25 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
             RemoveDirectoryA(profileFile.c_str());
         }
     }
+    // An update over a file another program holds, in a folder where the restart may not replace it:
+    // kept, the installation would be a mix of two versions. Nothing is written, and the run fails and
+    // names the file.
+    const std::string deployed = "C:\\Deploy Test\\Pelmora";
+    const Lines deployedImage = FolderImage(deployed);
+    HANDLE held = CreateFileA((deployed + "\\help.htm").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S /LOG=\"" + log + "\" /D=" + deployed),
+        Lines{"exit code 1603"});
+    CloseHandle(held);
+    EXPECT_EQ(LogLines(log, "Held: "),
+        Lines{"Held: help.htm, another program holds it open, and it cannot be left for the restart to replace"});
+    EXPECT_EQ(LogLines(log, "Message: Pelmora Installation Failed | "),
+        Lines{"Message: Pelmora Installation Failed | The file " + deployed
+            + "\\help.htm is in use by another program, so it could not be replaced. The version installed before "
+              "was kept. Close the program that uses it and run the setup program again. | not shown, taken as OK"});
+    EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
+    EXPECT_EQ(FolderImage(deployed), deployedImage);
+
     // The entry the second run wrote removes it all.
     EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
 

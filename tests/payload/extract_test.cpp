@@ -6,6 +6,7 @@
 #include "payload.h"
 #include "installed_state.h"
 #include "restart.h"
+#include "schedule.h"
 #include "waiting.h"
 #include <shlobj.h>
 #include "test_files.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -159,6 +161,7 @@ protected:
     void SetUp() override
     {
         SinkCalls.clear();
+        ForgetKeptFilesAfter(0);
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
         folder = std::string(temp) + "extract-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -193,6 +196,26 @@ std::vector<std::string> Entries(const std::string& folder)
     FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string JournalPath()
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\pelmora.ini.journal";
+}
+
+// Adds the done record to the journal of a run cut off just before it, as the run writes it.
+bool AppendDoneRecord()
+{
+    char done[16];
+    snprintf(done, sizeof done, "%08lx D\r\n", adler32(1, reinterpret_cast<const Bytef*>("D"), 1));
+    HANDLE file = CreateFileA(JournalPath().c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    bool appended = file != INVALID_HANDLE_VALUE && WriteFile(file, done, DWORD(strlen(done)), &written, nullptr)
+        && written == strlen(done);
+    CloseHandle(file);
+    return appended;
 }
 
 } // namespace
@@ -285,7 +308,7 @@ TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "first.txt.pmnew"})) << "nothing is put in place";
 }
 
-TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFolder)
+TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFolderAndStopsTheRunElsewhere)
 {
     char programs[MAX_PATH];
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE));
@@ -314,7 +337,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         const int replaced = FilesReplacedAtRestart();
         const int awaiting = FilesAwaitingRestart();
-        TestArchive archive({{"held.txt", "new", 100}, {"later.txt", "later", 200}});
+        TestArchive archive({{"later.txt", "later", 200}, {"held.txt", "new", 100}});
         if (c.replaced) {
             // Ended before its last commit, once held.txt's was taken: nothing waits for the
             // restart before the run is done, which would put held.txt in place while the
@@ -326,22 +349,29 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
             EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
             EXPECT_EQ(ReadFileText("held.txt.pmnew"), "<missing>");
         }
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << c.what;
+        // Elsewhere a file kept would leave a mix of two versions: the run stops before it writes
+        // anything, the file named, and its undo leaves the folder as it was.
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), c.replaced ? ExtractDone : ExtractFileHeld)
+            << c.what;
+        if (!c.replaced)
+            EXPECT_EQ(std::string(FileHeldOpen()), c.where + "\\held.txt") << c.what;
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
         CloseHandle(held);
         EXPECT_EQ(ReadFileText("held.txt"), "old") << c.what;
-        EXPECT_EQ(ReadFileText("later.txt"), "later") << c.what;
+        EXPECT_EQ(ReadFileText("later.txt"), c.replaced ? "later" : "<missing>") << c.what;
         EXPECT_EQ(ReadFileText("held.txt.pmnew"), c.replaced ? "new" : "<missing>") << c.what;
         EXPECT_EQ(FilesReplacedAtRestart(), replaced + int(c.replaced)) << c.what;
         EXPECT_EQ(FilesAwaitingRestart(), awaiting + int(c.replaced)) << c.what;
         char kept[KeptListSize + 64];
-        EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), c.replaced ? 0 : 1) << c.what << ": kept, and named";
+        EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 0) << c.what << ": none kept";
         if (c.replaced)
             expected.push_back(c.where + "\\held.txt.pmnew > " + c.where + "\\held.txt");
         EXPECT_EQ(PendingReplacements(), expected) << c.what;
     }
 
     // Where the restart's schedule cannot be written, the held file is kept and named, its
-    // staged file goes, and no journal stays to stop the next run.
+    // staged file goes, and no journal stays to stop the next run: also when the run that
+    // staged it was cut off just before it settled, and the next run settles it first.
     ASSERT_TRUE(SetCurrentDirectoryA(protectedFolder.c_str()));
     WriteFileText("denied.txt", "old");
     HANDLE held = CreateFileA("denied.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -360,7 +390,14 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     ASSERT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, noWrites), ERROR_SUCCESS);
     LocalFree(noWrites);
     TestArchive denied({{"denied.txt", "new", 100}});
-    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractDone);
+    // The records: the folder; denied.txt and the record staged; denied.txt at the restart, the record
+    // committed; done, which the run ends before.
+    JournalEndsAtRecord = 6;
+    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractWriteFailed);
+    JournalEndsAtRecord = 0;
+    ASSERT_TRUE(AppendDoneRecord());
+    TestArchive other({{"other.txt", "other", 100}});
+    EXPECT_EQ(ExtractArchive(other.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, original.data()), ERROR_SUCCESS);
     RegCloseKey(sessionManager);
     CloseHandle(held);
@@ -385,6 +422,31 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     EXPECT_EQ(ReadFileText("later.txt.pmnew"), "someone's");
     expected.push_back(protectedFolder + "\\held.txt.1.pmnew > " + protectedFolder + "\\held.txt");
     EXPECT_EQ(PendingReplacements(), expected);
+
+    // Removed before the restart, as the uninstaller removes it: the staged files go, and what
+    // waits for them is stale. The next installation drops that before it stages anything (the
+    // restart would move whatever it made under those names over the file), and puts the file
+    // in place at once.
+    ASSERT_TRUE(DeleteFileA("held.txt.pmnew"));
+    ASSERT_TRUE(DeleteFileA("held.txt.1.pmnew"));
+    TestArchive again({{"held.txt", "again", 400}});
+    EXPECT_EQ(ExtractArchive(again.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("held.txt"), "again");
+    EXPECT_EQ(PendingReplacements(), pending) << "nothing waits for the folder's files";
+
+    // An operation left for the restart by another spelling of the folder (through a link to it): the
+    // name it moves is never the new file's, whatever stands there now.
+    const std::string link = folder + "-link";
+    ASSERT_TRUE(MakeUnixLink(link, protectedFolder));
+    ASSERT_TRUE(MoveFileExA((link + "\\fresh.txt.pmnew").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    TestArchive fresh({{"fresh.txt", "fresh", 500}});
+    JournalEndsAtStep = 3; // after both stagings
+    EXPECT_EQ(ExtractArchive(fresh.tables, nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
+    EXPECT_EQ(ReadFileText("fresh.txt.pmnew"), "<missing>");
+    EXPECT_EQ(ReadFileText("fresh.txt.1.pmnew"), "fresh");
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    RemoveUnixLink(link);
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
     RemoveTree(protectedFolder);
     RemoveTree(windowsFolder);
@@ -412,6 +474,7 @@ TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
         SetFileAttributesA(file.name.c_str(), FILE_ATTRIBUTE_READONLY);
     }
     TestArchive full(many);
+    ForgetKeptFilesAfter(0); // another run's process
     EXPECT_EQ(ExtractArchive(full.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 103);
     std::string listed = kept;
@@ -520,13 +583,6 @@ TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
 
 namespace {
 
-std::string JournalPath()
-{
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof windows);
-    return std::string(windows) + "\\pelmora.ini.journal";
-}
-
 struct FileState {
     std::string content;
     int64_t modified;
@@ -551,13 +607,14 @@ std::ostream& operator<<(std::ostream& out, const FileState& state)
 }
 
 // An earlier version in the folder: a file the update replaces (hidden, with
-// its own times), one it skips because a program holds it, and the user's own.
+// its own times), one it skips because its user protected it, and the user's own.
 void PlaceEarlierVersion()
 {
     WriteFileText("manual.htm", "the earlier manual");
     SetTime("manual.htm", 900000000);
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
-    WriteFileText("held.txt", "held by a program");
+    WriteFileText("kept.txt", "protected by its user");
+    SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_READONLY);
     WriteFileText("notes.txt", "the user's");
 }
 
@@ -566,24 +623,21 @@ void PlaceEarlierVersion()
 TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
 {
     PlaceEarlierVersion();
-    const std::vector<std::string> names = {"held.txt", "manual.htm", "notes.txt"};
+    const std::vector<std::string> names = {"kept.txt", "manual.htm", "notes.txt"};
     std::vector<FileState> before;
     for (const std::string& name : names)
         before.push_back(StateOf(folder + "\\" + name));
-    HANDLE held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     WriteFileText("f", "in the way");
-    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"held.txt", "new", 1000},
+    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"kept.txt", "new", 1000},
         {"docs\\new.txt", "new", 1000}, {"f\\x.txt", "x", 1000}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
     EXPECT_EQ(ReadFileText("manual.htm"), "the earlier manual") << "nothing is put in place before all is written";
     EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the journal is there";
     EXPECT_EQ(RemoveExtractedFiles(nullptr, RecordingSink), ExtractDone);
-    CloseHandle(held);
     EXPECT_EQ(SinkCalls.back(), std::make_pair(std::string(), 100));
     for (size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i];
-    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt"}))
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "kept.txt", "manual.htm", "notes.txt"}))
         << "only the folder the run made stays";
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -614,26 +668,26 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
 
     // The same update without the obstacle: what it replaced goes with the journal.
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
     EXPECT_EQ(Entries(folder),
-        (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
+        (std::vector<std::string>{"docs", "f", "kept.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nmanual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nmanual.htm\r\nkept.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
         << "the record names the product and what the run wrote, and never the user's notes";
 
-    // A later version drops a file and finds another held: the record still names both. Lines that
+    // A later version drops a file and finds another protected: the record still names both. Lines that
     // name no file the packer could have given (the folder may be writable by users) are not carried on.
     std::string forged;
     for (const char* line : {"..\\outside.txt", "docs\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt",
              "\\\\server\\share\\outside.txt", "docs\\NUL.txt", "manual.htm.pmold", "pmfiles.lst", "product:Other", ""})
         forged += std::string(line) + "\r\n";
     WriteFileText("pmfiles.lst", ReadFileText("pmfiles.lst") + forged);
-    held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
+    SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_READONLY);
+    TestArchive later({{"manual.htm", "the later manual", 2000}, {"kept.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
-    CloseHandle(held);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nkept.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
 TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)
@@ -858,9 +912,7 @@ TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldStaysAndKeepsNoJournal)
     JournalEndsAtRecord = 6;
     ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed);
     JournalEndsAtRecord = 0;
-    char done[16];
-    snprintf(done, sizeof done, "%08lx D\r\n", adler32(1, reinterpret_cast<const Bytef*>("D"), 1));
-    WriteFileText(JournalPath(), ReadFileText(JournalPath()) + done);
+    ASSERT_TRUE(AppendDoneRecord());
     const std::string aside = folder + "\\manual.htm.pmold";
     HANDLE held = CreateFileA(aside.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -1103,6 +1155,20 @@ TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
     EXPECT_EQ(ReadFileText("program.exe.1.pmold"), "the user's too");
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"manual.htm", "pmfiles.lst", "program.exe",
                                    "program.exe.1.pmold", "program.exe.pmold"}));
+
+    // Stored names x and x.1, where what an earlier run left takes x's first names: the names the run
+    // picks are its own, whatever the suffixes, and the next update goes the same way.
+    RemoveTree(folder + "\\manual.htm");
+    for (const char* leftover : {"guide.pmnew", "guide.pmold"})
+        WriteFileText(leftover, "left over");
+    TestArchive pair({{"guide", "one", 100}, {"guide.1", "two", 100}});
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(ExtractArchive(pair.tables, nullptr, nullptr), ExtractDone) << run;
+        EXPECT_EQ(ReadFileText("guide"), "one") << run;
+        EXPECT_EQ(ReadFileText("guide.1"), "two") << run;
+        EXPECT_EQ(ReadFileText("guide.pmnew"), "left over") << run;
+        EXPECT_EQ(ReadFileText("guide.pmold"), "left over") << run;
+    }
 }
 
 TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
