@@ -713,17 +713,22 @@ TEST(EndToEnd, AnUpdateEndedMidwayIsUndoneByTheNextRun)
         } else {
             // The uninstaller tells the running copy to quit, puts the earlier program back, deletes what
             // the cut-off run staged and removes the version. The folder that run made for the update's new
-            // file stays, empty, and keeps the installation folder.
+            // file stays, empty, and keeps the installation folder. Another program still maps the new
+            // program, so that the undo can only move it into the restart folder: the removal then asks
+            // for the restart.
             HANDLE running = StartProgram(program);
             ASSERT_NE(running, nullptr);
             Sleep(1000);
-            EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
+            EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), Join({"map " + program}, UninstallAnswers)),
                 (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
                     RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
                         + "\\pmuninst.exe\r\n\r\nKept, because it holds files that were not installed with the "
                           "product:\r\n"
                         + Home),
-                    Uninstalled}));
+                    UninstallerEnded(3010)}));
+            EXPECT_EQ(PendingDeletions(),
+                (Lines{RestartFolder() + "\\pelmora.exe", RestartFolder(), RestartFolder() + "\\pmuninst.exe",
+                    RestartFolder()}));
             EXPECT_EQ(WaitForSingleObject(running, 0), WAIT_OBJECT_0);
             CloseHandle(running);
             EXPECT_EQ(Names(ListFiles(Home)), Lines{}) << "the uninstaller waits for the restart in the restart folder";
@@ -900,6 +905,21 @@ TEST(EndToEnd, UninstallFailuresAreToldAndCanBeRetried)
     EXPECT_EQ(FolderImage(Home), installed);
     EXPECT_EQ(GetFileAttributesA(restart.c_str()), INVALID_FILE_ATTRIBUTES);
     RemoveUnixLink(link);
+
+    // Installed there once more, and removed while a program has the folder for its current folder (this
+    // test): its files go, and the folder, empty but impossible to remove now, is named, never left to the
+    // restart by its path.
+    ASSERT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S /D=" + Home), Lines{"exit code 0"});
+    ASSERT_TRUE(SetCurrentDirectoryA(Home.c_str()));
+    EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers),
+        (Lines{RemoveQuestion("Pelmora", "Yes"), Closing,
+            RemovalComplete("Pelmora was removed from your computer." + InUseHeading + "\r\n" + Home
+                + "\\pmuninst.exe\r\n\r\nLeft empty, because a program uses it now:\r\n" + Home),
+            Uninstalled}));
+    EXPECT_EQ(ListFiles(Home), Lines{});
+    EXPECT_EQ(PendingDeletions(), (Lines{restart + "\\pmuninst.exe", restart}));
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\"));
+    EXPECT_TRUE(RemoveDirectoryA(Home.c_str())) << "the program gone, the user can delete it";
 }
 
 TEST(EndToEnd, AcceptingTheLaunchLeavesTheProgramRunning)
