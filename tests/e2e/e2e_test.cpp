@@ -1535,7 +1535,8 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     const std::string claim = std::string(windows) + "\\pelmora.ini.lock";
     std::ofstream(claim) << "";
     const std::string setup = std::string("\"") + SETUP_EXE + "\"";
-    std::string line = setup;
+    const std::string firstLog = "C:\\first run.log";
+    std::string line = setup + " \"/LOG=" + firstLog + "\"";
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION first = {};
     ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
@@ -1546,7 +1547,22 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     const std::string alreadyRunning = Box("Setup Already Running",
         "Another installation or removal of Pelmora is in progress. Wait until it has finished, then try again.", "OK",
         "OK");
-    EXPECT_EQ(DriveCommand(setup, {"answer Setup Already Running | OK"}), (Lines{alreadyRunning, SetupEnded(1618)}));
+    // The log the first writes is left alone by the run that finds it going, even when it names the same file.
+    auto readShared = [&] {
+        HANDLE file = CreateFileA(firstLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string bytes(file != INVALID_HANDLE_VALUE ? GetFileSize(file, nullptr) : 0, '\0');
+        DWORD read = 0;
+        if (!bytes.empty())
+            ReadFile(file, &bytes[0], DWORD(bytes.size()), &read, nullptr);
+        CloseHandle(file);
+        return bytes;
+    };
+    const std::string firstLines = readShared();
+    ASSERT_NE(firstLines.find("Command line: "), std::string::npos) << "the first has begun its log";
+    EXPECT_EQ(DriveCommand(setup + " \"/LOG=" + firstLog + "\"", {"answer Setup Already Running | OK"}),
+        (Lines{alreadyRunning, SetupEnded(1618)}));
+    EXPECT_EQ(readShared(), firstLines);
     EXPECT_EQ(RunUnattended(setup + " /S"), Lines{"exit code 1618"});
     EXPECT_EQ(Drive(UNINSTALLER_EXE, {"answer Setup Already Running | OK"}),
         (Lines{alreadyRunning, UninstallerEnded(1618)}))
@@ -1566,6 +1582,7 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     DWORD exitCode = 0;
     GetExitCodeProcess(first.hProcess, &exitCode);
     EXPECT_EQ(exitCode, 1602u);
+    EXPECT_EQ(ReadLines(firstLog).back(), "Exit code: 1602") << "its log whole";
     EXPECT_EQ(transcript.Lines(),
         (Lines{"END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Do NOT Accept", NotInstalled}));
     CloseHandle(first.hThread);

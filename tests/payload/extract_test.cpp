@@ -490,6 +490,15 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
 {
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
+    // A 32-bit program on 64-bit Windows (extract_test_wow64) sees SysWOW64 as its system directory: a 32-bit
+    // product's files belong there, never in 64-bit Windows' own, which it reaches as Sysnative.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    char redirected[MAX_PATH] = "";
+    GetSystemWow64DirectoryA(redirected, sizeof redirected);
+    const std::string native = std::string(windows) + "\\Sysnative\\";
     const int32_t stored = 979069806;
     const struct {
         const char* name;
@@ -510,6 +519,10 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
         EXPECT_EQ(Times(path).first, c.replaced ? stored : c.existing) << c.name;
         EXPECT_EQ(ReadFileText(std::string("SYSTEM\\") + (c.name + 7)), "<missing>");
         EXPECT_EQ(GetFileAttributesA((path + ".pmold").c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
+        if (wow64) {
+            EXPECT_EQ(ReadFileText(std::string(redirected) + "\\" + (c.name + 7)), c.replaced ? "ours" : "theirs");
+            EXPECT_EQ(GetFileAttributesA((native + (c.name + 7)).c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
+        }
         DeleteFileA(path.c_str());
     }
 }
@@ -772,25 +785,164 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "extra.txt", "manual.htm", "notes.txt"}));
 }
 
+namespace {
+
+// The restart's schedule as the registry holds it, bytes and all; empty for none.
+std::string ScheduleValue()
+{
+    HKEY key;
+    std::string value;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+            &key)
+        != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        value.resize(size);
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&value[0]),
+            &size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+void SetScheduleValue(const std::string& value)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                  KEY_SET_VALUE, &key),
+        ERROR_SUCCESS);
+    if (value.empty())
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+    else
+        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+            reinterpret_cast<const BYTE*>(value.data()), DWORD(value.size()));
+    RegCloseKey(key);
+}
+
+// What a power cut leaves: of the journal what its last flush made durable, and of the restart's
+// schedule what it was when last flushed (here: before the run, unless the run flushed it since).
+void CutThePower(int flushes, const std::string& schedule)
+{
+    const std::string journal = ReadFileText(JournalPath());
+    if (journal != "<missing>")
+        WriteFileText(JournalPath(), journal.substr(0, size_t(JournalFlushedLength)));
+    if (RestartScheduleFlushes == flushes)
+        SetScheduleValue(schedule);
+}
+
+} // namespace
+
+TEST_F(ExtractTest, APowerCutAtAnyRecordOrStepOfARunOrOfItsUndoLeavesOneVersionWholeAndItsRestart)
+{
+    // In the programs' folder, where a held file is replaced at the restart: an update of a manual,
+    // a held file and a new file, ended at each of its records and steps, and at each step of its
+    // settling, as a power cut ends it: what was not yet flushed is lost. The next run's undo then
+    // leaves one version whole, never a mix, and the restart's schedule replaces the held file
+    // exactly when the new version is the one in place.
+    char programs[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE));
+    const std::string place = std::string(programs) + "\\extract-power";
+    const std::string schedule = ScheduleValue();
+    const std::vector<std::string> pending = PendingReplacements();
+    TestArchive archive({{"manual.htm", "new manual", 1000}, {"held.txt", "new held", 1000}, {"new.txt", "new", 1000}});
+    auto placeEarlierVersion = [&] {
+        SetCurrentDirectoryA(folder.c_str());
+        RemoveTree(place);
+        CreateDirectoryA(place.c_str(), nullptr);
+        SetCurrentDirectoryA(place.c_str());
+        WriteFileText("manual.htm", "earlier manual");
+        WriteFileText("held.txt", "earlier held");
+    };
+    auto expectOneVersion = [&](const std::string& where) {
+        const bool updated = ReadFileText("manual.htm") == "new manual";
+        EXPECT_EQ(ReadFileText("manual.htm"), updated ? "new manual" : "earlier manual") << where;
+        EXPECT_EQ(ReadFileText("new.txt"), updated ? "new" : "<missing>") << where;
+        EXPECT_EQ(ReadFileText("held.txt"), "earlier held") << where;
+        EXPECT_EQ(ReadFileText("held.txt.pmnew"), updated ? "new held" : "<missing>") << where;
+        EXPECT_EQ(ReadFileText("manual.htm.pmold"), "<missing>") << where;
+        std::vector<std::string> expected = pending;
+        if (updated)
+            expected.push_back(place + "\\held.txt.pmnew > " + place + "\\held.txt");
+        // A settling cut off after it made its schedule durable schedules it again: the second finds nothing to move.
+        std::vector<std::string> scheduled = PendingReplacements();
+        scheduled.erase(std::unique(scheduled.begin(), scheduled.end()), scheduled.end());
+        EXPECT_EQ(scheduled, expected) << where;
+        EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << where;
+        SetScheduleValue(schedule);
+    };
+    int cuts = 0;
+    for (int* hook : {&JournalEndsAtRecord, &JournalEndsAtStep, &JournalSettlingEndsAt}) {
+        const std::string kind = hook == &JournalEndsAtRecord ? "record " : hook == &JournalEndsAtStep ? "step " : "settling step ";
+        bool cut = true;
+        for (int at = 1; cut; ++at) {
+            placeEarlierVersion();
+            HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            const int flushes = RestartScheduleFlushes;
+            *hook = at;
+            const int result = ExtractArchive(archive.tables, nullptr, nullptr);
+            cut = hook == &JournalSettlingEndsAt ? *hook == 0 : result != ExtractDone;
+            *hook = 0;
+            CloseHandle(held);
+            if (!cut) {
+                SetScheduleValue(schedule);
+                break;
+            }
+            ++cuts;
+            CutThePower(flushes, schedule);
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << kind << at;
+            expectOneVersion("the run ended at " + kind + std::to_string(at));
+        }
+    }
+    // Ten records (the folder, four stagings, the held file's replacement, three commits, done), eight
+    // steps (four stagings, four commits), and the settling's eight steps, the journal's deletion and the
+    // moment after it.
+    EXPECT_EQ(cuts, 10 + 8 + 10);
+
+    // The undo of a run ended before its last commit, itself ended at each of its steps.
+    bool cut = true;
+    for (int at = 1; cut; ++at) {
+        placeEarlierVersion();
+        JournalEndsAtStep = 7;
+        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+        JournalEndsAtStep = 0;
+        const int flushes = RestartScheduleFlushes;
+        JournalSettlingEndsAt = at;
+        RemoveExtractedFiles(nullptr, nullptr); // result deliberately ignored: it may end anywhere
+        cut = JournalSettlingEndsAt == 0;
+        JournalSettlingEndsAt = 0;
+        CutThePower(flushes, schedule);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << at;
+        expectOneVersion("the undo ended at its step " + std::to_string(at));
+        EXPECT_EQ(ReadFileText("manual.htm"), "earlier manual") << at;
+    }
+    SetCurrentDirectoryA(folder.c_str());
+    RemoveTree(place);
+}
+
 TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
 {
     // The run ends before its last step, the record's commit: its records are
     // F; S manual.htm, second.txt, third.txt, pmfiles.lst; M the same four,
     // the first three taken. Cut: how many bytes of the eighth record (third.txt's
-    // commit) are lost, with all after it; Flip: a byte changed in the seventh.
+    // commit) are lost, with all after it; Changed: which byte of the seventh (second.txt's
+    // commit, "checksum M 0 - identity second.txt") is changed, to another the record's
+    // form allows where it is a name's letter or an identity's digit: only its checksum tells.
     const struct {
         const char* what;
         int cut;
-        bool flip;
+        int changed;
         const char* manual;
         const char* second;
         const char* third;
     } cases[] = {
-        {"whole", -1, false, "the earlier manual", "<missing>", "<missing>"},
-        {"ending after the eighth record", 0, false, "the earlier manual", "<missing>", "<missing>"},
-        {"last record without its line feed", 1, false, "the earlier manual", "<missing>", "3"},
-        {"last record half written", 9, false, "the earlier manual", "<missing>", "3"},
-        {"a damaged record", 0, true, "the earlier manual", "2", "3"},
+        {"whole", -1, -1, "the earlier manual", "<missing>", "<missing>"},
+        {"ending after the eighth record", 0, -1, "the earlier manual", "<missing>", "<missing>"},
+        {"last record without its line feed", 1, -1, "the earlier manual", "<missing>", "3"},
+        {"last record half written", 9, -1, "the earlier manual", "<missing>", "3"},
+        {"a damaged record", 0, 12, "the earlier manual", "2", "3"},
+        {"a letter of its name damaged", 0, 32, "the earlier manual", "2", "3"},
+        {"a digit of its identity damaged", 0, 30, "the earlier manual", "2", "3"},
     };
     for (const auto& c : cases) {
         RemoveTree(folder);
@@ -810,8 +962,10 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         ASSERT_EQ(ends.size(), 9u) << journal;
         if (c.cut >= 0)
             journal.resize(ends[7] - c.cut);
-        if (c.flip)
-            journal[ends[5] + 12] ^= 1;
+        if (c.changed >= 0) {
+            char& byte = journal[ends[5] + size_t(c.changed)];
+            byte = byte == '9' ? '8' : byte == 'f' ? 'e' : char(byte + 1);
+        }
         WriteFileText(JournalPath(), journal);
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
         EXPECT_EQ(ReadFileText("manual.htm"), c.manual) << c.what;
