@@ -1228,14 +1228,18 @@ TEST(RestartFolder, OnlyAFolderThatNoOneButAdministratorsMayChangeIsTakenForTheP
         {"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},                // everyone may write
         {"O:BAD:(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1001)", false}, // one user may do anything
     };
-    for (const auto& row : rows) {
+    // The judgement of a descriptor given in SDDL; false for one that cannot be read.
+    auto judged = [](const char* security, bool (*judge)(PSECURITY_DESCRIPTOR)) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(row.security, SDDL_REVISION_1, &descriptor,
-            nullptr))
-            << row.security;
-        EXPECT_EQ(OnlyAdministratorsWrite(descriptor), row.taken) << row.security;
+        bool read = ConvertStringSecurityDescriptorToSecurityDescriptorA(security, SDDL_REVISION_1, &descriptor,
+            nullptr);
+        EXPECT_TRUE(read) << security;
+        bool passes = read && judge(descriptor);
         LocalFree(descriptor);
-    }
+        return passes;
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(judged(row.security, OnlyAdministratorsWrite), row.taken) << row.security;
 
     // The root of another drive, where the folder lies: no one but administrators may delete what it
     // holds, nor give themselves that right. Entries that only its children inherit do not apply to it.
@@ -1253,14 +1257,8 @@ TEST(RestartFolder, OnlyAFolderThatNoOneButAdministratorsMayChangeIsTakenForTheP
         {"O:BAD:(A;;FA;;;BA)(A;;GA;;;AU)", false},          // users may do anything
         {"O:AUD:(A;;FA;;;BA)", false},                      // owned by users, who may change its access
     };
-    for (const auto& root : roots) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(root.security, SDDL_REVISION_1, &descriptor,
-            nullptr))
-            << root.security;
-        EXPECT_EQ(RootKeepsWhatItHolds(descriptor), root.keeps) << root.security;
-        LocalFree(descriptor);
-    }
+    for (const auto& root : roots)
+        EXPECT_EQ(judged(root.security, RootKeepsWhatItHolds), root.keeps) << root.security;
 
     // Owned by the Administrators, without an access list, which grants everyone everything (Wine's
     // reading of "D:NO_ACCESS_CONTROL" gives an empty one instead).
