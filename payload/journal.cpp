@@ -158,7 +158,6 @@ bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size, 
     return *kind == JournalDone ? text[0] == '\0' : ReadStep(*kind, text, step);
 }
 
-
 // Whether the open file is the one of this identity; any file when none is given.
 bool IsThatFile(HANDLE file, const uint64_t* identity)
 {
