@@ -94,11 +94,20 @@ HANDLE OpenFolderSecurity(const char* folder)
 
 // Makes the folder, the product's from its creation, or finds it there: a
 // folder, no link. Outside the Windows directory (where only administrators
-// create anything) one found is used only when its security proves it the
-// product's, and either only when its drive's root lets no one else take it
-// away, to put a link in its place before the restart.
+// create anything) it is neither made nor used unless its drive's root lets
+// no one else take it away, to put a link in its place before the restart,
+// and one found is used only when its security proves it the product's.
 bool MakeRestartFolder(const char* folder, bool inWindows)
 {
+    // Nothing is made at a root that does not keep what it holds.
+    const char root[] = {folder[0], ':', '\\', '\0'};
+    HANDLE drive = inWindows ? INVALID_HANDLE_VALUE : OpenFolderSecurity(root);
+    bool rootKeeps = inWindows || (drive != INVALID_HANDLE_VALUE && SecurityPasses(drive, RootKeepsWhatItHolds));
+    CloseHandle(drive); // result deliberately ignored: a handle not opened is invalid, and closes nothing
+    if (!rootKeeps) {
+        LogLine("Not used, since its drive's root lets others take it away: %s", folder);
+        return false;
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RestartFolderSecurity, SDDL_REVISION_1, &descriptor,
             nullptr))
@@ -109,18 +118,13 @@ bool MakeRestartFolder(const char* folder, bool inWindows)
     LocalFree(descriptor);
     if (!made && error != ERROR_ALREADY_EXISTS)
         return false;
-    const char root[] = {folder[0], ':', '\\', '\0'};
     HANDLE found = OpenFolderSecurity(folder);
-    HANDLE drive = OpenFolderSecurity(root);
     // As its name shows it, a link's own attributes (a handle may show where a link leads).
     DWORD kind = GetFileAttributesA(folder);
-    bool ours = found != INVALID_HANDLE_VALUE && drive != INVALID_HANDLE_VALUE
-        && kind != INVALID_FILE_ATTRIBUTES
+    bool ours = found != INVALID_HANDLE_VALUE && kind != INVALID_FILE_ATTRIBUTES
         && (kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
-        && (inWindows
-            || ((made || SecurityPasses(found, OnlyAdministratorsWrite)) && SecurityPasses(drive, RootKeepsWhatItHolds)));
-    CloseHandle(found); // results deliberately ignored: a handle not opened is invalid, and closes nothing
-    CloseHandle(drive);
+        && (inWindows || made || SecurityPasses(found, OnlyAdministratorsWrite));
+    CloseHandle(found); // result deliberately ignored: as above
     if (!ours)
         LogLine("Not used, since it may not be the product's own: %s", folder);
     return ours;

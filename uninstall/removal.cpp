@@ -14,6 +14,7 @@
 #include "report.h"
 #include "restart.h"
 #include "run.h"
+#include "schedule.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
@@ -45,12 +46,12 @@ const char InUseHeading[] = "In use now, and removed when Windows restarts:";
 const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
 const char LinkHeading[] = "Left alone, because it is a link that leads out of the installation folder:";
 const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
-const char EmptyHeading[] = "Left empty, because a program uses it now:";
+const char LeftHeading[] = "Left, because a program uses it now; delete it once the program has ended:";
 const char EntryFormat[] = "the uninstall entry, HKEY_LOCAL_MACHINE\\%s";
 const char ProfileFormat[] = "the remembered folder, dataDir in %s";
 const char ServiceFormat[] = "the NT service of %s";
 
-enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, EmptyList, ListCount };
+enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, LeftList, ListCount };
 // Room for every list, full, under its heading, after the opening sentence.
 constexpr size_t ReportSize = MessageBufferSize + ListCount * (ListSize + 128);
 
@@ -240,7 +241,8 @@ void RemoveFileAt(const char* path)
     }
     if (left)
         LogLine("Moved: %s to %s", path, moved);
-    Note(left ? InUseList : NotRemovedList, path);
+    // This program's own file, where even the restart may not take it, stays for the user to delete.
+    Note(left ? InUseList : IsThisProgram(path) ? LeftList : NotRemovedList, path);
 }
 
 void RemoveRecordedFile(const char* relative)
@@ -387,7 +389,7 @@ void RemoveProductFolder(const char* folder)
         // Empty and there still: some program's current folder. It is named and left to the user rather than
         // to the restart, which would delete it by its path, whatever stands there then.
         if (HoldsOnlyLeftovers(folder, &empty) && empty)
-            Note(EmptyList, folder);
+            Note(LeftList, folder);
         else
             LogLine("Stays until it is empty: %s", folder);
     } else if (!empty || folder == InstallFolder) {
@@ -545,7 +547,7 @@ bool ReadInstallation()
 {
     Removal& removal = TheRemoval;
     const char* headings[ListCount] = {
-        NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading, EmptyHeading};
+        NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading, LeftHeading};
     for (int i = 0; i < ListCount; ++i)
         removal.lists[i].heading = headings[i];
     char record[PathBufferSize];
@@ -571,6 +573,10 @@ bool RemoveInstallation(HWND progress)
         RemoveProductFolder(InstallFolder);
         complete = !removal.lists[NotRemovedList].text[0];
     }
+    // The staged files that waited for the restart went above: their replacements go from its schedule, or a
+    // file made under such a name before the restart would be moved over whatever stands in the folder then.
+    if (!DropStaleScheduledFor(removal.folderFinal))
+        LogLine("The restart's schedule could not be cleared of what no longer waits in the folder");
     return complete;
 }
 
