@@ -14,7 +14,6 @@
 #include "report.h"
 #include "restart.h"
 #include "run.h"
-#include "schedule.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
@@ -261,7 +260,8 @@ void RemoveFiles(HWND progress)
     char system[PathBufferSize];
     for (int i = 0; i < recorded.count; ++i) {
         const char* name = recorded.names[i];
-        ShowProgress(progress, name, int(int64_t(i) * 100 / recorded.count));
+        // MulDiv keeps 64-bit division, and the code it needs, out of this program of a fixed size.
+        ShowProgress(progress, name, MulDiv(i, 100, recorded.count));
         char path[PathBufferSize];
         if (IsSystemName(name)) {
             UINT length = GetSystemDirectoryA(system, sizeof system);
@@ -573,10 +573,6 @@ bool RemoveInstallation(HWND progress)
         RemoveProductFolder(InstallFolder);
         complete = !removal.lists[NotRemovedList].text[0];
     }
-    // The staged files that waited for the restart went above: their replacements go from its schedule, or a
-    // file made under such a name before the restart would be moved over whatever stands in the folder then.
-    if (!DropStaleScheduledFor(removal.folderFinal))
-        LogLine("The restart's schedule could not be cleared of what no longer waits in the folder");
     return complete;
 }
 
