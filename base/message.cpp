@@ -15,6 +15,10 @@ const char* AnswerName(int answer)
         return "Yes";
     case IDNO:
         return "No";
+    case IDRETRY:
+        return "Retry";
+    case IDCANCEL:
+        return "Cancel";
     default:
         return "closed";
     }
@@ -91,4 +95,13 @@ void ShowComposed(HWND owner, bool warning, EnglishText caption, const char* eng
 {
     ShowMessage(owner, warning ? MB_OK | MB_ICONEXCLAMATION : MB_OK | MB_ICONINFORMATION, IDOK, caption, english,
         shown);
+}
+
+bool AskRetry(HWND owner, EnglishText caption, EnglishText format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int answer = ShowFormatted(owner, MB_RETRYCANCEL | MB_ICONEXCLAMATION, IDCANCEL, caption, format, args);
+    va_end(args);
+    return answer == IDRETRY;
 }

@@ -20,6 +20,9 @@ void ShowInformation(HWND owner, EnglishText caption, EnglishText format, ...);
 void ShowNotice(HWND owner, EnglishText caption, EnglishText format, ...);
 // unattendedAnswer: the answer an unattended run takes.
 bool AskYesNo(HWND owner, bool unattendedAnswer, EnglishText caption, EnglishText format, ...);
+// Retry and Cancel, with the exclamation icon: true for Retry, which an
+// unattended run never takes.
+bool AskRetry(HWND owner, EnglishText caption, EnglishText format, ...);
 // A warning (else a report) whose text is put together from parts, given
 // whole in English for the log and in the run's language for the screen.
 void ShowComposed(HWND owner, bool warning, EnglishText caption, const char* english, const char* shown);

@@ -11,6 +11,7 @@
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
+#include "waiting.h"
 
 namespace {
 
@@ -80,6 +81,17 @@ const EnglishText KeptCaption = N_("Files Kept");
 const EnglishText KeptFormat =
     N_("These files of %s could not be replaced, so they were kept as they were (they are read-only or protected, "
     "or in use):\r\n\r\n%s");
+const EnglishText FileInUseCaption = N_("File in Use");
+const EnglishText FileInUseFormat =
+    N_("The file %s is in use by another program, so it cannot be replaced now. Close the program that uses it, then "
+    "choose Retry. Cancel ends the installation and keeps the version installed before.");
+const EnglishText FileHeldFormat =
+    N_("The file %s is in use by another program, so it could not be replaced. The version installed before was kept. "
+    "Close the program that uses it and run the setup program again.");
+const EnglishText CutOffCaption = N_("Interrupted Installation");
+const EnglishText CutOffFormat =
+    N_("An earlier installation of %s into %s was cut off before it finished. Before anything else, what it changed "
+    "is now put back as it was.");
 const EnglishText NeedsWindows64Caption = N_("Setup");
 const EnglishText NeedsWindows64Format = N_("%s needs a 64-bit version of Windows.");
 const EnglishText BackdropTitleFormat = N_("Install %s");
@@ -109,6 +121,12 @@ void ReportWhatWaits()
     if (ReadOnlyFilesKept(names, sizeof names) == 0)
         return;
     ShowInformation(BackdropWindow, KeptCaption, KeptFormat, ShownProductName(), names);
+}
+
+// Whether the user closed the program that holds the file and asks to try again.
+bool AskToCloseHeldFile()
+{
+    return AskRetry(BackdropWindow, FileInUseCaption, FileInUseFormat, FileHeldOpen());
 }
 
 // A failure, under the caption that names the product.
@@ -182,11 +200,23 @@ void DealWithRunningCopies(HWND progress, const char* folder)
     ShutDownRunningCopies(folder);
 }
 
+// Whether a step asked for failed: the group, the Startup item, a service.
+// Logged as it fails, and the run goes on; an unattended run then ends with
+// its failure, so that whoever started it learns of it.
+bool StepFailed;
+
+void NoteStepFailed(const char* warning)
+{
+    LogLine("%s", warning);
+    StepFailed = true;
+}
+
 // False when the uninstall entry or the remembered folder could not be
 // written: the product could then be neither removed nor updated. Every
-// other step's failure is logged, and the run goes on.
+// other step's failure is noted, and the run goes on.
 bool RegisterWithShell()
 {
+    StepFailed = false;
     // Cannot fail: the folder loop made sure every derived text fits.
     BuildApplicationPath(ProductConfig, InstallFolder, ApplicationPath, sizeof ApplicationPath);
     BuildStartupCommand(ProductConfig, InstallFolder, StartupCommand, sizeof StartupCommand);
@@ -194,7 +224,7 @@ bool RegisterWithShell()
 
     OpenDdeClient();
     if (!CreateProductGroup())
-        LogLine("Warning: the program group could not be made in full");
+        NoteStepFailed("Warning: the program group could not be made in full");
     bool entry = RegisterUninstallEntry();
     if (!entry)
         LogLine("Failed: the uninstall entry could not be written");
@@ -205,7 +235,7 @@ bool RegisterWithShell()
     if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
         && AskYesNo(BackdropWindow, true, StartupGroupCaption, ProductText, ProductConfig.startupPrompt)) {
         if (!AddStartupItem(startupLink, sizeof startupLink))
-            LogLine("Warning: the Startup item could not be made");
+            NoteStepFailed("Warning: the Startup item could not be made");
         else if (!RecordLink(InstallFolder, startupLink))
             LogLine("The install record could not keep the Startup item's link: %s", startupLink);
     }
@@ -214,10 +244,10 @@ bool RegisterWithShell()
     if (!remembered)
         LogLine("Failed: the folder could not be remembered in %s", ProductConfig.profileFile);
     if (ProductConfig.useAgentService && !InstallAgentService())
-        LogLine("Warning: the agent service could not be installed");
+        NoteStepFailed("Warning: the agent service could not be installed");
     if (hasNtService && nt && AskYesNo(BackdropWindow, true, NtServiceCaption, ProductText, ProductConfig.servicePrompt)
         && !ReplaceNtService(BackdropWindow))
-        LogLine("Warning: the NT service could not be installed");
+        NoteStepFailed("Warning: the NT service could not be installed");
     return entry && remembered;
 }
 
@@ -276,8 +306,10 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     // then decides: its folder is left as it was before that run. Running
     // copies there are told to quit first: what one holds could not be put back.
     char cutOff[PathBufferSize];
-    if (UnsettledJournalFolder(cutOff, sizeof cutOff))
+    if (UnsettledJournalFolder(cutOff, sizeof cutOff)) {
+        ShowNotice(nullptr, CutOffCaption, CutOffFormat, ShownProductName(), cutOff);
         DealWithRunningCopies(nullptr, cutOff);
+    }
     SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
 
     if (!Unattended && !CreateBackdrop())
@@ -293,13 +325,25 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow, FitProgressDialog);
     DealWithRunningCopies(progress, InstallFolder);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
+    // Nothing was written yet: undone at once, so that the folder holds the earlier version while the
+    // user closes the program and tries again, or gives up.
+    while (result == ExtractFileHeld && !Unattended && RemoveExtractedFiles(nullptr, nullptr) == ExtractDone) {
+        if (!AskToCloseHeldFile()) {
+            ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
+            return ExitDeclined;
+        }
+        result = ExtractPayload(progress, ShowProgress);
+    }
     if (result != ExtractDone) {
         // An earlier run's journal that stays kept this one from writing anything.
         if (ShowEarlierRunStays())
             return ExitFailed;
         // Undone at once: while the message waits for the user, the folder holds the earlier version.
         bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
-        ShowFailure(ExtractFailureText(result));
+        if (result == ExtractFileHeld)
+            ShowFailure(FileHeldFormat, FileHeldOpen());
+        else
+            ShowFailure(ExtractFailureText(result));
         if (!restored)
             ShowFailure(NotRestoredText);
         return ExitFailed;
@@ -318,5 +362,9 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     if (FilesReplacedAtRestart() == 0
         && AskYesNo(BackdropWindow, false, SuccessCaption, SuccessFormat, ShownProductName(), ShownProductName()))
         LaunchApplication(BackdropWindow, BackdropFont);
+    if (Unattended && StepFailed) {
+        LogLine("Failed: a step asked for could not be done (see the warnings above)");
+        return ExitFailed;
+    }
     return FilesAwaitingRestart() ? ExitRestartNeeded : ExitDone;
 }

@@ -12,11 +12,13 @@ struct DoubleScript {
     INT_PTR agreement = 1;
     std::vector<std::string> folders; // one per ResolveInstallFolder call; past the end: gave up
     int extractResult = 4;
+    int retriedExtractResult = 4; // what the calls after the first return
     int removeResult = 4;
     bool nt = true;
     bool windows64 = true;
     bool entryWritten = true;
     bool remembers = true;
+    bool groupMade = true;
 };
 
 extern DoubleScript Script;

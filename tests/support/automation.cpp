@@ -79,6 +79,8 @@ std::string ActionName(const Action& action)
         return "Yes";
     case IDNO:
         return "No";
+    case IDRETRY:
+        return "Retry";
     default:
         return "button " + std::to_string(action.id);
     }
@@ -657,6 +659,18 @@ void Responder::Run()
             CloseUnexpected(screen, "no answer left");
         Sleep(PollMs);
     }
+}
+
+bool StartProcess(std::string commandLine, PROCESS_INFORMATION* process, const char* application)
+{
+    STARTUPINFOA startup = {sizeof startup};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return false;
+    }
+    return false;
 }
 
 } // namespace automation
