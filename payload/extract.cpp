@@ -9,6 +9,7 @@
 #include "names.h"
 #include "payload.h"
 #include "run.h"
+#include "source.h"
 #include "text.h"
 #include <libdeflate.h>
 #include <stdlib.h>
@@ -358,6 +359,14 @@ bool HoldPayloadNames()
     HeldArchive.fileNames = names;
     Archive = &HeldArchive;
     return true;
+}
+
+int BeginPayloadCheck()
+{
+    int check = OpenProgramPayload(*Archive);
+    if (check == PayloadWhole)
+        StartPayloadCheck();
+    return check;
 }
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)

@@ -7,6 +7,7 @@
 // (the block being written), and each decoding block's dictionary.
 #include "archive.h"
 #include "inflating.h"
+#include "source.h"
 #include <lzma.h>
 #include <stdlib.h>
 
@@ -14,8 +15,10 @@ namespace {
 
 constexpr int MostUnpackingThreads = 4;
 constexpr int MostBuffers = MostUnpackingThreads + 1;
-// liblzma keeps its state on the heap.
+// liblzma keeps its state on the heap, and a worker its input.
 constexpr SIZE_T WorkerStackSize = 64 * 1024;
+// A worker reads its block's compressed bytes this much at a time.
+constexpr size_t BlockReadSize = 64 * 1024;
 
 struct UnpackingState {
     const PayloadArchiveTables* archive;
@@ -48,28 +51,47 @@ struct UnpackingState {
 
 UnpackingState State;
 
-// Block k's content into out, which holds bufferSize bytes: true only when
-// all of it decoded, its check matched and its size is the table's.
-bool DecodeBlock(int k, unsigned char* out)
+// Block k's content into out, which holds bufferSize bytes, its compressed
+// bytes read a piece at a time into in: true only when all of it decoded,
+// its check matched and its size is the table's.
+bool DecodeBlock(int k, unsigned char* in, unsigned char* out)
 {
-    const unsigned char* in = State.solid->blockData[k];
-    size_t inSize = State.solid->blockLengths[k];
+    uint64_t at = State.solid->blockOffsets[k];
+    size_t left = State.solid->blockLengths[k];
     lzma_filter filters[LZMA_FILTERS_MAX + 1];
     lzma_block block{};
     block.version = 1;
     block.check = LZMA_CHECK_CRC32;
     block.filters = filters;
-    if (inSize == 0)
+    // The header first: its size is in its first byte.
+    if (left == 0 || !ReadPayload(at, in, 1))
         return false;
     block.header_size = lzma_block_header_size_decode(in[0]);
     // The header decoder frees the filters' options itself when it fails.
-    if (block.header_size > inSize || lzma_block_header_decode(&block, nullptr, in) != LZMA_OK)
+    if (block.header_size > left || !ReadPayload(at, in, block.header_size)
+        || lzma_block_header_decode(&block, nullptr, in) != LZMA_OK)
         return false;
-    size_t inPos = block.header_size;
-    size_t outPos = 0;
-    bool sound = lzma_block_buffer_decode(&block, nullptr, in, &inPos, inSize, out, &outPos, State.bufferSize)
-            == LZMA_OK
-        && inPos == inSize && outPos == State.solid->blockSizes[k];
+    at += block.header_size;
+    left -= block.header_size;
+    lzma_stream stream = LZMA_STREAM_INIT;
+    lzma_ret status = lzma_block_decoder(&stream, &block);
+    stream.next_out = out;
+    stream.avail_out = State.bufferSize;
+    while (status == LZMA_OK) {
+        if (stream.avail_in == 0 && left > 0) {
+            size_t piece = left < BlockReadSize ? left : BlockReadSize;
+            if (!ReadPayload(at, in, piece))
+                break;
+            stream.next_in = in;
+            stream.avail_in = piece;
+            at += piece;
+            left -= piece;
+        }
+        status = lzma_code(&stream, left == 0 ? LZMA_FINISH : LZMA_RUN);
+    }
+    bool sound = status == LZMA_STREAM_END && left == 0 && stream.avail_in == 0
+        && stream.total_out == State.solid->blockSizes[k];
+    lzma_end(&stream);
     lzma_filters_free(filters, nullptr);
     return sound;
 }
@@ -82,6 +104,7 @@ bool MayClaim()
 
 DWORD WINAPI UnpackAhead(void*)
 {
+    unsigned char* input = static_cast<unsigned char*>(malloc(BlockReadSize));
     AcquireSRWLockExclusive(&State.lock);
     for (;;) {
         if (MayClaim()) {
@@ -89,7 +112,7 @@ DWORD WINAPI UnpackAhead(void*)
             int buffer = k % State.ring;
             State.done[buffer] = false;
             ReleaseSRWLockExclusive(&State.lock);
-            bool sound = DecodeBlock(k, State.buffers[buffer]);
+            bool sound = input && DecodeBlock(k, input, State.buffers[buffer]);
             AcquireSRWLockExclusive(&State.lock);
             State.sound[buffer] = sound;
             State.done[buffer] = true;
@@ -105,6 +128,7 @@ DWORD WINAPI UnpackAhead(void*)
         }
     }
     ReleaseSRWLockExclusive(&State.lock);
+    free(input);
     return 0;
 }
 

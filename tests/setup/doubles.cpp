@@ -130,6 +130,33 @@ int ExtractPayload(HWND dialog, ProgressSink sink)
     return Script.extractResult;
 }
 
+// The checks of the setup's files are in the transcript only when they find one damaged.
+int BeginPayloadCheck()
+{
+    if (Script.payloadSized)
+        return PayloadWhole;
+    Add("BeginPayloadCheck -> a file of another size");
+    return PayloadDamaged;
+}
+
+int AwaitPayloadCheck(DWORD)
+{
+    if (Script.payloadDigests)
+        return PayloadWhole;
+    Add("AwaitPayloadCheck -> a digest differs");
+    return PayloadDamaged;
+}
+
+int PayloadCheckPercent()
+{
+    return 100;
+}
+
+const char* DamagedPayloadFile()
+{
+    return "C:\\Downloads\\setup-1.bin";
+}
+
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
 {
     Add(std::string("RemoveExtractedFiles(") + (dialog ? "?" : "none") + ", " + (sink ? "?" : "none") + ") -> "

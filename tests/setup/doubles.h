@@ -17,6 +17,8 @@ struct DoubleScript {
     bool windows64 = true;
     bool entryWritten = true;
     bool remembers = true;
+    bool payloadSized = true;   // every file of the setup there, with its size
+    bool payloadDigests = true; // ... and its SHA-256
 };
 
 extern DoubleScript Script;
