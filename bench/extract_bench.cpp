@@ -179,7 +179,7 @@ int BareBlockLoop()
             }
             stream.next_out = buffer;
             stream.avail_out = WorkBufferSize;
-            status = lzma_code(&stream, LZMA_FINISH);
+            status = lzma_code(&stream, at == end ? LZMA_FINISH : LZMA_RUN);
             const unsigned char* content = buffer;
             size_t length = WorkBufferSize - stream.avail_out;
             while (length > 0 && result == ExtractDone) {
