@@ -244,11 +244,11 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
 {
     int count = archive.fileCount + 1;
     unsigned char* staged = MarkStaged(archive, steps);
-    if (!staged || !StartFlushing()) {
-        free(staged);
+    if (!staged) {
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
+    StartFlushing();
     // The slices of the staged files are unpacked ahead of their writing.
     bool unpacking = archive.unpacker->start(archive, staged);
     int result = unpacking ? ExtractDone : ExtractOutOfMemory;
