@@ -15,7 +15,6 @@ struct FlushingState {
     // Under the lock.
     SRWLOCK lock;
     CONDITION_VARIABLE handed; // the flushing thread waits here for files
-    CONDITION_VARIABLE taken;  // the writing thread waits here for room
     HANDLE waiting[FlushesWaiting];
     int first;
     int count;
@@ -31,6 +30,19 @@ bool Flush(HANDLE file)
     return CloseHandle(file) && flushed;
 }
 
+// Flushes the first file waiting; called with the lock held, which is let
+// go meanwhile.
+void FlushFirst()
+{
+    HANDLE file = State.waiting[State.first];
+    State.first = (State.first + 1) % FlushesWaiting;
+    --State.count;
+    ReleaseSRWLockExclusive(&State.lock);
+    bool flushed = Flush(file);
+    AcquireSRWLockExclusive(&State.lock);
+    State.failed = State.failed || !flushed;
+}
+
 DWORD WINAPI FlushFiles(void*)
 {
     AcquireSRWLockExclusive(&State.lock);
@@ -39,14 +51,7 @@ DWORD WINAPI FlushFiles(void*)
             SleepConditionVariableSRW(&State.handed, &State.lock, INFINITE, 0);
         if (State.count == 0)
             break;
-        HANDLE file = State.waiting[State.first];
-        State.first = (State.first + 1) % FlushesWaiting;
-        --State.count;
-        WakeConditionVariable(&State.taken);
-        ReleaseSRWLockExclusive(&State.lock);
-        bool flushed = Flush(file);
-        AcquireSRWLockExclusive(&State.lock);
-        State.failed = State.failed || !flushed;
+        FlushFirst();
     }
     ReleaseSRWLockExclusive(&State.lock);
     return 0;
@@ -59,7 +64,6 @@ void StartFlushing()
     State = FlushingState{};
     InitializeSRWLock(&State.lock);
     InitializeConditionVariable(&State.handed);
-    InitializeConditionVariable(&State.taken);
     State.thread = CreateThread(nullptr, FlusherStackSize, FlushFiles, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
         nullptr);
 }
@@ -71,8 +75,9 @@ void FlushAndClose(HANDLE file)
         return;
     }
     AcquireSRWLockExclusive(&State.lock);
+    // Rather than wait for room, the writing thread flushes a file itself.
     while (State.count == FlushesWaiting)
-        SleepConditionVariableSRW(&State.taken, &State.lock, INFINITE, 0);
+        FlushFirst();
     State.waiting[(State.first + State.count) % FlushesWaiting] = file;
     ++State.count;
     WakeConditionVariable(&State.handed);
@@ -82,9 +87,12 @@ void FlushAndClose(HANDLE file)
 bool FinishFlushing()
 {
     if (State.thread) {
+        // The files still waiting are flushed two at a time: here, and on the flushing thread.
         AcquireSRWLockExclusive(&State.lock);
         State.finishing = true;
         WakeConditionVariable(&State.handed);
+        while (State.count > 0)
+            FlushFirst();
         ReleaseSRWLockExclusive(&State.lock);
         WaitForSingleObject(State.thread, INFINITE);
         CloseHandle(State.thread);
