@@ -139,8 +139,13 @@ int BeginPayloadCheck()
     return PayloadDamaged;
 }
 
-int AwaitPayloadCheck(DWORD)
+int AwaitPayloadCheck(DWORD milliseconds)
 {
+    if (Script.payloadChecking > 0) {
+        --Script.payloadChecking;
+        Add("AwaitPayloadCheck(" + std::to_string(milliseconds) + ") -> still checking");
+        return PayloadChecking;
+    }
     if (Script.payloadDigests)
         return PayloadWhole;
     Add("AwaitPayloadCheck -> a digest differs");
@@ -149,7 +154,7 @@ int AwaitPayloadCheck(DWORD)
 
 int PayloadCheckPercent()
 {
-    return 100;
+    return 40;
 }
 
 const char* DamagedPayloadFile()
