@@ -139,8 +139,7 @@ bool MakeFolderAbsolute(char* path, size_t size)
 
 bool RememberInstallFolder()
 {
-    bool written = PrepareProfileForWriting(ProductConfig.profileFile, InstallFolder)
-        && WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
+    bool written = WriteProfileValue(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
     LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
         ProductConfig.profileFile);
     return written;

@@ -10,11 +10,17 @@ enum ExtractResult {
     ExtractWriteFailed = 2,
     ExtractOutOfMemory = 3,
     ExtractDone = 4,
+    // A file that another program holds open could neither be replaced nor
+    // be left for the restart to replace: nothing was written.
+    ExtractFileHeld = 5,
 };
 
 // Writes every payload file below the current directory (or into the system
 // directory) and reports each file to the sink, which may be null.
 int ExtractPayload(HWND dialog, ProgressSink sink);
+// The file, as the run named it, that an extraction that ended with
+// ExtractFileHeld found held open.
+const char* FileHeldOpen();
 
 enum PayloadCheck { PayloadChecking, PayloadWhole, PayloadDamaged };
 // Checks that the setup program's own file and its companions are whole, as
@@ -55,15 +61,6 @@ enum JournalCause {
 // reached, files it should put back stay where they are, or a finished run's
 // set-aside files (or the journal itself) could not be deleted.
 JournalCause UnsettledJournal(const char** folder);
-// How many files of the product this run left for Windows to delete or
-// replace when it restarts, because a program held them.
-int FilesAwaitingRestart();
-// How many of those are files of the new version that replace held ones.
-int FilesReplacedAtRestart();
-// The read-only files this run kept as they were: how many, and their names
-// one per line into list, as many as KeptListSize holds, then how many more.
-constexpr size_t KeptListSize = 1024;
-int ReadOnlyFilesKept(char* list, size_t size);
 // Adds a link the setup made outside the folder (the Startup item) to the
 // folder's install record, so that the uninstaller, whoever runs it, removes
 // exactly that link; a link already recorded is not added again. False when

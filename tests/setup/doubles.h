@@ -12,6 +12,7 @@ struct DoubleScript {
     INT_PTR agreement = 1;
     std::vector<std::string> folders; // one per ResolveInstallFolder call; past the end: gave up
     int extractResult = 4;
+    int retriedExtractResult = 4; // what the calls after the first return
     int removeResult = 4;
     bool nt = true;
     bool windows64 = true;
@@ -20,6 +21,7 @@ struct DoubleScript {
     bool payloadSized = true;   // every file of the setup there, with its size
     bool payloadDigests = true; // ... and its SHA-256
     int payloadChecking = 0;    // the waits for the check that end before it does
+    bool groupMade = true;
 };
 
 extern DoubleScript Script;
