@@ -95,6 +95,11 @@ const EnglishText CutOffFormat =
 const EnglishText NeedsWindows64Caption = N_("Setup");
 const EnglishText NeedsWindows64Format = N_("%s needs a 64-bit version of Windows.");
 const EnglishText BackdropTitleFormat = N_("Install %s");
+const EnglishText DamagedCaption = N_("Setup");
+const EnglishText DamagedFormat = N_("The setup program is damaged or incomplete. Download it again.\r\n\r\n%s");
+// The check of the payload shows its progress only when it keeps the user waiting longer than this.
+constexpr DWORD CheckWithoutProgress = 1000;
+constexpr DWORD CheckProgressInterval = 100;
 
 HINSTANCE SetupInstance;
 HWND BackdropWindow;
@@ -121,6 +126,35 @@ void ReportWhatWaits()
     if (ReadOnlyFilesKept(names, sizeof names) == 0)
         return;
     ShowInformation(BackdropWindow, KeptCaption, KeptFormat, ShownProductName(), names);
+}
+
+// A setup program damaged or incomplete: the file that is, named.
+void ReportDamagedPayload(HWND owner)
+{
+    ShowWarning(owner, DamagedCaption, DamagedFormat, DamagedPayloadFile());
+}
+
+// Waits for the check of the payload's digests, which began before the first
+// screen; when it takes longer than a second the progress dialog shows it.
+// False, told to the user, when the setup program is damaged.
+bool AwaitWholePayload()
+{
+    int check = AwaitPayloadCheck(CheckWithoutProgress);
+    HWND progress = nullptr;
+    while (check == PayloadChecking) {
+        if (!progress && !Unattended)
+            progress = CreateProgressDialog(SetupInstance, BackdropWindow, FitProgressDialog);
+        if (progress)
+            ShowProgress(progress, Translate(CheckingProgressText), PayloadCheckPercent());
+        check = AwaitPayloadCheck(CheckProgressInterval);
+    }
+    if (progress)
+        DestroyWindow(progress);
+    if (check == PayloadWhole)
+        return true;
+    ReportDamagedPayload(BackdropWindow);
+    return false;
+}
 }
 
 // Whether the user closed the program that holds the file and asks to try again.
@@ -299,6 +333,11 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
         ShowWarning(nullptr, NeedsWindows64Caption, NeedsWindows64Format, ShownProductName());
         return ExitFailed;
     }
+    // A damaged or incomplete download is refused before anything changes.
+    if (BeginPayloadCheck() != PayloadWhole) {
+        ReportDamagedPayload(nullptr);
+        return ExitFailed;
+    }
     RegisterFolderCheck(FolderFitsProduct);
     RegisterFolderTakenCheck(HoldsAnotherProduct);
     RequestInstallFolder(requestedFolder);
@@ -315,6 +354,9 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
     if (!Unattended && !CreateBackdrop())
         return ExitFailed;
     int outcome = ObtainAgreement();
+    // The digests were checked while the agreement was read; nothing is written before they are known.
+    if (outcome == ExitDone && !AwaitWholePayload())
+        return ExitFailed;
     if (outcome == ExitDone)
         outcome = ChooseFolderWithSpace();
     if (outcome != ExitDone) {

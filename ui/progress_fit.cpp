@@ -7,7 +7,10 @@ void FitProgressDialog(HWND dialog)
 {
     char opening[64];
     GetDlgItemTextA(dialog, IDC_PROGRESS_PERCENT, opening, sizeof opening);
+    // Nothing shrinks as the dialog fits: fitted to each item in turn, it holds the longer.
     ShowProgress(dialog, Translate(ShuttingDownProgressText), 100);
+    FitDialog(dialog);
+    ShowProgress(dialog, Translate(CheckingProgressText), 100);
     FitDialog(dialog);
     SetDlgItemTextA(dialog, IDC_PROGRESS_PERCENT, opening);
     SetDlgItemTextA(dialog, IDC_PROGRESS_ITEM, "");

@@ -30,9 +30,12 @@ INT_PTR RunAgreementDialog(HINSTANCE instance, HWND owner);
 // them in every language (the uninstaller's, whose size is fixed).
 HWND CreateProgressDialog(HINSTANCE instance, HWND owner, void (*fit)(HWND dialog));
 // Fits the dialog (FitDialog) to the longest texts it shows: every percentage,
-// and the item while running copies are told to quit.
+// and the items while the setup program is checked and while running copies
+// are told to quit.
 void FitProgressDialog(HWND dialog);
 // Sets the percentage and the item's text (a name, or a text already in the run's language).
 void ShowProgress(HWND dialog, const char* text, int percent);
 // The item's text while running copies are told to quit.
 constexpr EnglishText ShuttingDownProgressText = N_("Shutting Down Running Copies");
+// The item's text while the setup program's own payload is checked.
+constexpr EnglishText CheckingProgressText = N_("Checking the setup program");

@@ -18,6 +18,9 @@ struct DoubleScript {
     bool windows64 = true;
     bool entryWritten = true;
     bool remembers = true;
+    bool payloadSized = true;   // every file of the setup there, with its size
+    bool payloadDigests = true; // ... and its SHA-256
+    int payloadChecking = 0;    // the waits for the check that end before it does
     bool groupMade = true;
 };
 
