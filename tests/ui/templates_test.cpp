@@ -356,16 +356,24 @@ std::vector<std::string> ModalFaults(const std::function<void()>& run, bool mirr
     return faults;
 }
 
+// The items a program's progress dialog shows besides the files' names: the
+// uninstaller checks no payload of its own.
+const std::vector<EnglishText> SetupItems = {ShuttingDownProgressText, CheckingProgressText};
+const std::vector<EnglishText> UninstallerItems = {ShuttingDownProgressText};
+
 // A progress dialog's faults with the longest texts it shows.
-std::vector<std::string> ProgressFaults(HINSTANCE instance, void (*fit)(HWND), bool mirrored)
+std::vector<std::string> ProgressFaults(HINSTANCE instance, void (*fit)(HWND), bool mirrored,
+    const std::vector<EnglishText>& items)
 {
     HWND dialog = CreateProgressDialog(instance, nullptr, fit);
     if (!dialog)
         return {"the dialog did not open"};
     std::vector<std::string> faults = Faults(dialog, mirrored);
-    ShowProgress(dialog, Translate(ShuttingDownProgressText), 100);
-    for (const std::string& fault : Faults(dialog, mirrored))
-        faults.push_back("at 100 %, shutting down: " + fault);
+    for (EnglishText item : items) {
+        ShowProgress(dialog, Translate(item), 100);
+        for (const std::string& fault : Faults(dialog, mirrored))
+            faults.push_back(std::string("at 100 %, ") + item.text + ": " + fault);
+    }
     DestroyWindow(dialog);
     return faults;
 }
@@ -391,8 +399,8 @@ TEST(DialogsInEveryLanguage, FitTheirTextsWithoutOverlapping)
             const char* name;
             std::vector<std::string> faults;
         } dialogs[] = {
-            {"setup's progress", ProgressFaults(setup, FitProgressDialog, mirrored)},
-            {"uninstaller's progress", ProgressFaults(uninstaller, nullptr, mirrored)},
+            {"setup's progress", ProgressFaults(setup, FitProgressDialog, mirrored, SetupItems)},
+            {"uninstaller's progress", ProgressFaults(uninstaller, nullptr, mirrored, UninstallerItems)},
             {"agreement", ModalFaults([&] { RunAgreementDialog(setup, nullptr); }, mirrored)},
             {"folder", ModalFaults(
                            [&] {
@@ -430,7 +438,7 @@ TEST(DialogsInEveryLanguage, ATranslationMadeTooLongIsFound)
         nullptr, nullptr, nullptr};
     ASSERT_TRUE(SpeakLanguage(&tooLong));
     HMODULE uninstaller = LoadLibraryExA(UNINSTALLER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    std::vector<std::string> progress = ProgressFaults(uninstaller, nullptr, false);
+    std::vector<std::string> progress = ProgressFaults(uninstaller, nullptr, false, UninstallerItems);
     ASSERT_FALSE(progress.empty());
     EXPECT_NE(progress[0].find("Static \"" + removing + "\" clipped"), std::string::npos) << progress[0];
     std::vector<std::string> folder = ModalFaults(
