@@ -562,10 +562,9 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     EXPECT_EQ(files[1], ShippedFiles()[1]);
 
     // Held again by the next update, then removed before the restart: the file staged for the
-    // restart goes with the product, and the restart brings nothing of it back. Installed again
-    // before that restart, the installation drops what waited for the staged file that went: a
+    // restart goes with the product, and with it what waited for it in the restart's schedule (a
     // later update cut off while it writes a file under that name would otherwise have it moved
-    // over the manual at the restart.
+    // over the manual at the restart); the restart brings nothing of it back.
     const Lines before = PendingReplacements();
     Lines update = RunShipped({"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
         "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
@@ -576,8 +575,8 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
     ASSERT_FALSE(removal.empty());
     EXPECT_EQ(removal.back(), Uninstalled);
-    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
     EXPECT_EQ(PendingReplacements(), before);
+    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing of the product came back";
