@@ -155,7 +155,6 @@ bool AwaitWholePayload()
     ReportDamagedPayload(BackdropWindow);
     return false;
 }
-}
 
 // Whether the user closed the program that holds the file and asks to try again.
 bool AskToCloseHeldFile()
