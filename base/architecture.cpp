@@ -21,12 +21,12 @@ bool OtherRegistryView(REGSAM* view)
 
 bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
 {
-    return ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
-               size)
+    return ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY,
+               "ProgramFilesDir", out, size)
         && !FullPathProblem(out);
 }
 
-bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size)
+bool ReadRegistryText(HKEY root, const char* keyPath, REGSAM view, const char* name, char* out, DWORD size)
 {
     // Read in UTF-16: the ANSI form would put a best fit or '?' for a character the code page lacks.
     if (size > 0)
@@ -37,7 +37,7 @@ bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* o
     HKEY key;
     if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, keyPath, -1, widePath, PathBufferSize)
         || !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wideName, PathBufferSize)
-        || RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        || RegOpenKeyExW(root, widePath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
     DWORD bytes = sizeof value;
     // A REG_EXPAND_SZ value comes expanded.

@@ -5,6 +5,7 @@
 #include "lines.h"
 #include "names.h"
 #include "payload.h"
+#include "places.h"
 #include "product.h"
 #include "restart.h"
 #include "schedule.h"
@@ -48,10 +49,7 @@ constexpr size_t RecordSize = ChecksumDigits + 3 + JournalTextSize + 2;
 
 bool JournalPath(char* out, size_t size)
 {
-    char windows[PathBufferSize];
-    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows
-        && FormatText(out, size, "%s\\%s.journal", windows, ProductConfig.profileFile);
+    return ProductPlacePath(RunMode, JournalPlace, out, size);
 }
 
 unsigned long RecordChecksum(const char* body, size_t length)
@@ -347,9 +345,12 @@ bool PutBack(const char* path, const char* aside, const WCHAR* within, bool clea
 // only within the system's folders for programs, where no one but
 // administrators may put a link in a folder's place before then. Not in the
 // Windows folder: every user may make folders in some of its own (its Temp,
-// its Tasks).
+// its Tasks). Never for one user's installation: the restart would replace
+// it with the system's rights, which a user's run may not ask for.
 bool ReplacesAtRestart(const WCHAR* folderFinal)
 {
+    if (RunMode == UserMode)
+        return false;
     const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, -1};
     char folder[PathBufferSize];
     WCHAR final[FinalPathSize];

@@ -2,6 +2,7 @@
 #include "file_system.h"
 #include "names.h"
 #include "path_limits.h"
+#include "places.h"
 #include "product.h"
 #include "run.h"
 #include "text.h"
@@ -28,33 +29,37 @@ bool IsLetter(WCHAR c)
     return (c | 0x20) >= L'a' && (c | 0x20) <= L'z';
 }
 
-// The restart folder for a file of this final path ("\\?\X:\..."): in the
-// Windows directory on its drive, else at the drive's root, which no one can
-// rename or replace. False for a file on no drive (a share).
-bool RestartFolderFor(const WCHAR* final, char* out, size_t size, bool* inWindows)
+// The restart folder for a file of this final path ("\\?\X:\..."): the
+// run's own beside its other places when the file is on that volume (the
+// Windows directory's, or for one user the temporary folder's), else, for
+// the machine, at the drive's root, which no one can rename or replace.
+// False for a file on no drive (a share), and for one user's file elsewhere.
+bool RestartFolderFor(const WCHAR* final, char* out, size_t size, bool* inRunsPlace)
 {
-    char windows[PathBufferSize];
-    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
-    if (length == 0 || length >= sizeof windows || CompareStringOrdinal(final, 4, L"\\\\?\\", 4, FALSE) != CSTR_EQUAL
-        || !IsLetter(final[4]) || final[5] != L':' || final[6] != L'\\')
+    char beside[PathBufferSize];
+    if (!ProductPlacePath(RunMode, RestartPlace, beside, sizeof beside)
+        || CompareStringOrdinal(final, 4, L"\\\\?\\", 4, FALSE) != CSTR_EQUAL || !IsLetter(final[4])
+        || final[5] != L':' || final[6] != L'\\')
         return false;
-    *inWindows = (final[4] | 0x20) == (windows[0] | 0x20);
-    if (*inWindows)
-        return FormatText(out, size, "%s\\%s.restart", windows, ProductConfig.profileFile);
+    *inRunsPlace = (final[4] | 0x20) == (beside[0] | 0x20);
+    if (*inRunsPlace)
+        return CopyText(out, size, beside);
     const char root[] = {char(final[4]), ':', '\\', '\0'};
-    return FormatText(out, size, "%s%s.restart", root, ProductConfig.profileFile);
+    return RunMode == MachineMode && FormatText(out, size, "%s%s.restart", root, ProductConfig.profileFile);
 }
 
 // Makes the folder, the product's from its creation; or finds it there, a
-// folder and no link, and, outside the Windows directory (where only
-// administrators create anything), provably the product's.
-bool MakeRestartFolder(const char* folder, bool inWindows)
+// folder and no link, and, outside the run's own place (the Windows
+// directory, where only administrators create anything, or one user's own
+// folder), provably the product's. One user's is that user's, as the files it
+// takes are.
+bool MakeRestartFolder(const char* folder, bool inRunsPlace)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RestartFolderSecurity, SDDL_REVISION_1, &descriptor,
             nullptr))
         return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, RunMode == MachineMode ? descriptor : nullptr, FALSE};
     bool made = CreateDirectoryA(folder, &attributes) != 0;
     DWORD error = GetLastError();
     LocalFree(descriptor);
@@ -69,7 +74,7 @@ bool MakeRestartFolder(const char* folder, bool inWindows)
     PSECURITY_DESCRIPTOR security = nullptr;
     bool ours = GetFileInformationByHandleEx(found, FileBasicInfo, &basic, sizeof basic)
         && (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
-        && (inWindows
+        && (inRunsPlace
             || (GetSecurityInfo(found, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                     nullptr, nullptr, nullptr, &security)
                     == ERROR_SUCCESS
@@ -82,7 +87,7 @@ bool MakeRestartFolder(const char* folder, bool inWindows)
 }
 
 // Schedules the deletion of a free name in the folder, and the folder's after
-// it, then moves the file to that name.
+// it, then moves the file to that name. One user's run schedules nothing.
 bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, size_t size)
 {
     for (int number = 0; number < RestartNames; ++number) {
@@ -93,8 +98,10 @@ bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, 
             continue;
         // Scheduled first, where Windows takes a name not yet there: no
         // instant leaves the file moved and not scheduled.
-        return MoveFileExA(movedTo, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
-            && MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && RenameOpenFile(file, movedTo);
+        return (RunMode == UserMode
+                   || (MoveFileExA(movedTo, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
+                       && MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)))
+            && RenameOpenFile(file, movedTo);
     }
     return false;
 }
@@ -125,12 +132,17 @@ bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor)
     return true;
 }
 
-bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
+bool LeaveRunningProgram(HANDLE file, const char* path, char* movedTo, size_t size)
 {
     WCHAR final[FinalPathSize];
     char folder[PathBufferSize];
-    bool inWindows = false;
+    bool inRunsPlace = false;
     const char* name = path + FolderPartLength(path, TextLength(path));
-    return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inWindows)
-        && MakeRestartFolder(folder, inWindows) && MoveInto(file, folder, name, movedTo, size);
+    return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inRunsPlace)
+        && MakeRestartFolder(folder, inRunsPlace) && MoveInto(file, folder, name, movedTo, size);
+}
+
+bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
+{
+    return RunMode == MachineMode && LeaveRunningProgram(file, path, movedTo, size);
 }

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "file_system.h"
 #include "names.h"
+#include "places.h"
 #include "run.h"
 #include "text.h"
 #include <objbase.h>
@@ -118,9 +119,14 @@ bool WriteLink(const char* path, const ShellLink& link)
     return saved;
 }
 
+LinkPlace GroupPlace()
+{
+    return RunMode == UserMode ? UserPrograms : AllUsersPrograms;
+}
+
 LinkPlace StartupPlace()
 {
-    return RunsAsLocalSystem() ? CommonStartup : UserStartup;
+    return RunMode == MachineMode && RunsAsLocalSystem() ? CommonStartup : UserStartup;
 }
 
 bool MayBeRecordedStartupLink(const char* path, const char* folderName)
@@ -134,7 +140,7 @@ bool MayBeRecordedStartupLink(const char* path, const char* folderName)
     // In some user's profile, whoever installed, or in every user's Startup folder.
     char common[PathBufferSize];
     char profiles[PathBufferSize];
-    bool named = ReadMachineText("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+    bool named = ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
                      "ProfilesDirectory", profiles, sizeof profiles)
         && !FullPathProblem(profiles);
     return (named && PathIsWithin(folder, profiles) && !SamePathText(folder, profiles))

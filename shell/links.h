@@ -13,11 +13,14 @@ struct ShellLink {
 
 // Where links go. A machine-wide installation's group is every user's; the
 // groups Program Manager makes, and the Startup item the installing user
-// agreed to, are that user's own.
+// agreed to, are that user's own; so is everything of one user's installation.
 enum LinkPlace { AllUsersPrograms, UserPrograms, UserStartup, CommonStartup };
+// Where the product's group goes as links: every user's Programs folder for
+// the machine, the user's own for one user.
+LinkPlace GroupPlace();
 // Where the Startup item goes: the installing user's Startup folder; every
 // user's when the setup runs as the system itself (deployed by a service),
-// whose own Startup folder no user signs in to.
+// whose own Startup folder no user signs in to, for the machine.
 LinkPlace StartupPlace();
 
 // The path of an item's link in a group of the place (a null group: the

@@ -8,6 +8,7 @@
 #include "message.h"
 #include "names.h"
 #include "payload.h"
+#include "places.h"
 #include "product.h"
 #include "profile.h"
 #include "recorded.h"
@@ -44,7 +45,7 @@ const char InUseHeading[] = "In use now, and removed when Windows restarts:";
 const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
 const char LinkHeading[] = "Left alone, because it is a link that leads out of the installation folder:";
 const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
-const char EntryFormat[] = "the uninstall entry, HKEY_LOCAL_MACHINE\\%s";
+const char EntryFormat[] = "the uninstall entry, %s\\%s";
 const char ProfileFormat[] = "the remembered folder, dataDir in %s";
 const char ServiceFormat[] = "the NT service of %s";
 
@@ -62,26 +63,18 @@ struct Removal {
 
 // The whole removal's state: the lists are too large for the stack.
 Removal TheRemoval;
+// Whether this program's folder is found (see UninstallWantsMachine).
+bool Located;
 
 enum EntryState { NoEntry, EntryNamesThis, EntryNamesOther };
 
-// Whether the uninstall entry's command names this very program.
-EntryState ReadUninstallEntry()
+// Whether the mode's uninstall entry's command names this very program. An
+// entry whose command cannot be read counts as none.
+EntryState ReadUninstallEntry(InstallMode mode)
 {
-    char keyPath[PathBufferSize];
-    HKEY key;
-    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
-        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | ProductRegistryView(), &key) != ERROR_SUCCESS)
+    char command[PathBufferSize];
+    if (!ReadUninstallText(mode, "UninstallString", command, sizeof command))
         return NoEntry;
-    char command[PathBufferSize] = {};
-    DWORD type = 0;
-    DWORD length = sizeof command - 1;
-    LONG status = RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(command), &length);
-    RegCloseKey(key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return NoEntry;
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return EntryNamesOther;
     // The command is the program's path in quotes.
     char* path = command;
     size_t end = TextLength(command);
@@ -92,11 +85,12 @@ EntryState ReadUninstallEntry()
     return SamePath(path, UninstallerPath) ? EntryNamesThis : EntryNamesOther;
 }
 
-// The folder is an installation of this product when the uninstall entry
-// names this program, or, without an entry, when the profile names the folder.
-bool BelongsHere()
+// The folder is the mode's installation of this product when the mode's
+// uninstall entry names this program, or, without an entry, when the mode's
+// profile names the folder.
+bool BelongsTo(InstallMode mode)
 {
-    switch (ReadUninstallEntry()) {
+    switch (ReadUninstallEntry(mode)) {
     case EntryNamesThis:
         return true;
     case EntryNamesOther:
@@ -104,9 +98,11 @@ bool BelongsHere()
     default:
         break;
     }
+    char profile[PathBufferSize];
     char remembered[PathBufferSize];
-    ReadProfileValue(ProfileSection, ProfileKey, "", remembered, sizeof remembered, ProductConfig.profileFile);
-    return remembered[0] && SamePath(remembered, InstallFolder);
+    return ProductPlacePath(mode, ProfilePlace, profile, sizeof profile)
+        && ReadProfileValue(ProfileSection, ProfileKey, "", remembered, sizeof remembered, profile)
+        && SamePath(remembered, InstallFolder);
 }
 
 // This program's path, and the folder it stands in, with long names; a drive
@@ -230,7 +226,8 @@ void RemoveFileAt(const char* path)
     // A read-only file of the product's is deleted all the same.
     bool deleted = ClearReadOnly(file) && DeleteOpenFile(file);
     char moved[PathBufferSize];
-    bool left = !deleted && LeaveForRestart(file, path, moved, sizeof moved);
+    bool left = !deleted && (RunMode == MachineMode || IsThisProgram(path))
+        && LeaveRunningProgram(file, path, moved, sizeof moved);
     CloseHandle(file);
     if (deleted) {
         LogLine("Removed: %s", path);
@@ -238,7 +235,9 @@ void RemoveFileAt(const char* path)
     }
     if (left)
         LogLine("Moved: %s to %s", path, moved);
-    Note(left ? InUseList : NotRemovedList, path);
+    // One user's run leaves nothing for the restart: only this program went, to the temporary folder.
+    if (!left || RunMode == MachineMode)
+        Note(left ? InUseList : NotRemovedList, path);
 }
 
 void RemoveRecordedFile(const char* relative)
@@ -434,8 +433,10 @@ void RemoveFolders(const char* folder, int depth)
 bool ForgetInstallation()
 {
     char text[PathBufferSize];
-    const char* profile = ProductConfig.profileFile;
+    char profile[PathBufferSize] = "";
     char value[PathBufferSize];
+    // The profile's place always has a path: the run could not have begun without its other places.
+    ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
     bool wasThere = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
     // Its other lines may be an earlier build's or the product's own, in a code page: a write of the
     // profile functions would garble them unless the file is made UTF-16 first.
@@ -456,16 +457,22 @@ bool ForgetInstallation()
     if (wasThere)
         LogLine("Profile: %s removed from %s", ProfileKey, profile);
     DeleteBlankProfile(profile);
+    // One user's profile file lies in the product's folder of the user's data, which goes when empty.
+    if (RunMode == UserMode) {
+        profile[FolderPartLength(profile, TextLength(profile))] = '\0';
+        RemoveDirectoryA(profile); // result deliberately ignored: one that holds the product's own data stays
+    }
     char keyPath[PathBufferSize];
+    const char* root = UninstallRootName(RunMode);
     if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
-        LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, ProductRegistryView(), 0);
+        LONG status = RegDeleteKeyExA(UninstallRoot(RunMode), keyPath, ProductRegistryView(), 0);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            FormatText(text, sizeof text, EntryFormat, keyPath);
+            FormatText(text, sizeof text, EntryFormat, root, keyPath);
             Note(NotRemovedList, text);
             return false;
         }
         if (status == ERROR_SUCCESS)
-            LogLine("Registry: HKEY_LOCAL_MACHINE\\%s removed", keyPath);
+            LogLine("Registry: %s\\%s removed", root, keyPath);
     }
     return true;
 }
@@ -567,10 +574,16 @@ bool RemoveInstallation(HWND progress)
 
 } // namespace
 
+bool UninstallWantsMachine(const RunSwitches&)
+{
+    Located = LocateInstallation();
+    return ProductDetails.installFor == InstallForAsk && Located && !BelongsTo(UserMode) && BelongsTo(MachineMode);
+}
+
 int UninstallSequence(HINSTANCE instance)
 {
     char text[MessageBufferSize];
-    if (!LocateInstallation() || !BelongsHere()) {
+    if (!Located || !BelongsTo(RunMode)) {
         FormatText(text, sizeof text, NotPossibleFormat, ProductConfig.displayName);
         ShowWarning(nullptr, NotPossibleCaption, text);
         return ExitNotInstalledHere;

@@ -17,6 +17,9 @@ struct DoubleScript {
     bool windows64 = true;
     bool entryWritten = true;
     bool remembers = true;
+    INT_PTR installFor = 1110; // the dialog's answer: IDC_INSTALL_FOR_USER
+    unsigned long elevationError = 0; // the elevated start's: 0 when it started
+    int elevatedExitCode = 0;         // and then the elevated process's exit code
 };
 
 extern DoubleScript Script;
