@@ -219,9 +219,11 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
     char moved[PathBufferSize];
     bool left = LeaveForRestart(file, path, moved, sizeof moved);
     CloseHandle(file);
-    ScheduledFiles += left ? 1 : 0;
+    // One user's run leaves it in the temporary folder: nothing waits for a restart.
+    bool waits = left && RunMode == MachineMode;
+    ScheduledFiles += waits ? 1 : 0;
     if (left)
-        LogLine("In use: %s, moved to %s and deleted when Windows restarts", path, moved);
+        LogLine(waits ? "In use: %s, moved to %s and deleted when Windows restarts" : "In use: %s, moved to %s", path, moved);
     else
         LogLine("Not deleted: %s", path);
     return left;

@@ -132,7 +132,7 @@ bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor)
     return true;
 }
 
-bool LeaveRunningProgram(HANDLE file, const char* path, char* movedTo, size_t size)
+bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
 {
     WCHAR final[FinalPathSize];
     char folder[PathBufferSize];
@@ -140,9 +140,4 @@ bool LeaveRunningProgram(HANDLE file, const char* path, char* movedTo, size_t si
     const char* name = path + FolderPartLength(path, TextLength(path));
     return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inRunsPlace)
         && MakeRestartFolder(folder, inRunsPlace) && MoveInto(file, folder, name, movedTo, size);
-}
-
-bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
-{
-    return RunMode == MachineMode && LeaveRunningProgram(file, path, movedTo, size);
 }

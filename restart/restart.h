@@ -17,14 +17,11 @@
 
 // Moves the open file (opened with DELETE access; path is where it lies, for
 // its name) into the restart folder of its volume and schedules its deletion
-// there. Its path there goes to movedTo. False when it stays where it was:
-// always for one user's run, which leaves nothing for the restart (only
-// administrators may), so that such a file is kept and named.
+// there. Its path there goes to movedTo. False when it stays where it was.
+// One user's run schedules nothing (only administrators may): its restart
+// folder lies in the user's temporary folder, which Windows' clean-up of
+// temporary files empties, so nothing of it waits for a restart.
 bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size);
-// This very program's file, which it runs from: the same for the machine; for
-// one user moved, unscheduled, into the restart folder in the user's
-// temporary folder, which Windows' clean-up of temporary files empties.
-bool LeaveRunningProgram(HANDLE file, const char* path, char* movedTo, size_t size);
 
 // Whether a folder's security makes it one that only administrators can
 // change: owned by the Administrators or SYSTEM, and no right to write

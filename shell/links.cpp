@@ -5,6 +5,7 @@
 #include "file_system.h"
 #include "names.h"
 #include "places.h"
+#include "product.h"
 #include "run.h"
 #include "text.h"
 #include <objbase.h>
@@ -124,9 +125,14 @@ LinkPlace GroupPlace()
     return RunMode == UserMode ? UserPrograms : AllUsersPrograms;
 }
 
+bool UsesProgramManager()
+{
+    return RunMode == UserMode || ProductDetails.installFor != InstallForAsk;
+}
+
 LinkPlace StartupPlace()
 {
-    return RunMode == MachineMode && RunsAsLocalSystem() ? CommonStartup : UserStartup;
+    return RunMode == MachineMode && (!UsesProgramManager() || RunsAsLocalSystem()) ? CommonStartup : UserStartup;
 }
 
 bool MayBeRecordedStartupLink(const char* path, const char* folderName)

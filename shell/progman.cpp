@@ -105,8 +105,9 @@ bool CreateProductGroup()
     // does not make the group, the items sent it would land in whatever group
     // it last made: the whole group is written as links, for every user (for
     // one user's installation, in the user's own folder).
-    if (Unattended || !SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName)) {
-        if (!Unattended)
+    bool programManager = !Unattended && UsesProgramManager();
+    if (!programManager || !SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName)) {
+        if (programManager)
             LogLine("Program Manager did not make the group: it is written as links");
         const ShellLink application = {ApplicationPath, "", InstallFolder, SW_SHOWNORMAL};
         const ShellLink uninstaller = {UninstallerPath, "", InstallFolder, SW_SHOWNORMAL};
@@ -146,7 +147,8 @@ bool RemoveProductGroup(void (*stays)(const char* path))
     // What Program Manager made goes through it; links go wherever they are, if they lead to the product.
     // Its answer does not tell whether the group is gone: it refuses to delete a group that is not there,
     // as where the setup wrote the links itself. The folder it keeps its groups in tells.
-    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the folder tells
+    if (UsesProgramManager())
+        SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the folder tells
     bool deleted = true;
     const char* const items[] = {ProductConfig.displayName, UninstallItemName};
     const char* const targets[] = {ApplicationPath, UninstallerPath};

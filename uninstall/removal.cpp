@@ -226,8 +226,7 @@ void RemoveFileAt(const char* path)
     // A read-only file of the product's is deleted all the same.
     bool deleted = ClearReadOnly(file) && DeleteOpenFile(file);
     char moved[PathBufferSize];
-    bool left = !deleted && (RunMode == MachineMode || IsThisProgram(path))
-        && LeaveRunningProgram(file, path, moved, sizeof moved);
+    bool left = !deleted && LeaveForRestart(file, path, moved, sizeof moved);
     CloseHandle(file);
     if (deleted) {
         LogLine("Removed: %s", path);
@@ -235,7 +234,7 @@ void RemoveFileAt(const char* path)
     }
     if (left)
         LogLine("Moved: %s to %s", path, moved);
-    // One user's run leaves nothing for the restart: only this program went, to the temporary folder.
+    // One user's run leaves nothing for the restart: what went to the temporary folder is gone.
     if (!left || RunMode == MachineMode)
         Note(left ? InUseList : NotRemovedList, path);
 }
@@ -577,7 +576,8 @@ bool RemoveInstallation(HWND progress)
 bool UninstallWantsMachine(const RunSwitches&)
 {
     Located = LocateInstallation();
-    return ProductDetails.installFor == InstallForAsk && Located && !BelongsTo(UserMode) && BelongsTo(MachineMode);
+    // The two installations never share a folder: one that is the machine's is not the user's.
+    return ProductDetails.installFor == InstallForAsk && Located && BelongsTo(MachineMode);
 }
 
 int UninstallSequence(HINSTANCE instance)

@@ -43,6 +43,8 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
             scenario.mappedFiles.push_back(rest);
         } else if (verb == "end-when") {
             scenario.endWhen = rest;
+        } else if (verb == "children") {
+            scenario.children = true;
         } else if (verb == "window") {
             scenario.windows.push_back(rest);
         } else if (verb == "type") {
@@ -106,7 +108,8 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
         transcript.Add("(the program could not be started, error " + std::to_string(GetLastError()) + ": " + commandLine
             + ")");
     } else {
-        Responder responder(transcript, scenario.answers, 0, process.dwProcessId, ProgressCaptions, stepTimeoutMs);
+        Responder responder(
+            transcript, scenario.answers, 0, process.dwProcessId, ProgressCaptions, stepTimeoutMs, scenario.children);
         DWORD waited = 0;
         // Watching for a file, the program is looked at every millisecond.
         DWORD pause = scenario.endWhen.empty() ? 100 : 1;
