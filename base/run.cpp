@@ -313,6 +313,9 @@ bool ReadSwitches(const char* arguments, bool takesFolder, RunSwitches& switches
         }
         at = next;
     }
+    // For one user or for everyone: not both.
+    if (switches.currentUser && switches.allUsers)
+        NoteProblem(switches, "/ALLUSERS");
     return !switches.problem[0];
 }
 

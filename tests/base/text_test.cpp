@@ -162,6 +162,9 @@ TEST(Switches, ReadInAnyCaseWithTheFolderLastAndQuotesOptional)
         {"/Silent /S", true, false, true, false, "", "", "/Silent"},
         {"/S/? -S", true, false, false, false, "", "", "/S/?"},
         {"S", true, false, false, false, "", "", "S"},
+        // For whom: the setup's switches, one of the two at a time.
+        {"/S /currentuser /AllUsers", true, false, true, false, "", "", "/ALLUSERS"},
+        {"/CURRENTUSER", false, false, false, false, "", "", "/CURRENTUSER"},
     };
     for (const auto& c : cases) {
         RunSwitches switches;
@@ -173,6 +176,17 @@ TEST(Switches, ReadInAnyCaseWithTheFolderLastAndQuotesOptional)
         EXPECT_EQ(switches.problem, c.problem.size() < PathBufferSize ? c.problem : "(too long to show)")
             << c.arguments;
     }
+}
+
+TEST(Switches, TheProgramsOwnAnswersToThemselves)
+{
+    RunSwitches switches;
+    EXPECT_TRUE(ReadSwitches("/allusers /Elevated /AGREED /D=C:\\x", true, switches));
+    EXPECT_TRUE(switches.allUsers && switches.elevated && switches.agreed && !switches.currentUser);
+    EXPECT_STREQ(switches.folder, "C:\\x");
+    EXPECT_TRUE(ReadSwitches("/ELEVATED /S", false, switches)) << "the uninstaller's too";
+    EXPECT_TRUE(switches.elevated && switches.unattended);
+    EXPECT_FALSE(ReadSwitches("/AGREED", false, switches)) << "the setup's alone";
 }
 
 TEST(Switches, FollowTheProgramNameQuotedOrNot)

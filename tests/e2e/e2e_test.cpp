@@ -1419,7 +1419,7 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
     } unregistered[] = {
         {true, {"Registry: the uninstall entry could not be made (error 5)"}},
         {false, {"Profile: " + profileFile + " could not be made UTF-16",
-                    "Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to pelmora.ini"}},
+                    "Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to " + profileFile}},
     };
     CreateDirectoryA("C:\\Deploy Test", nullptr);
     for (const auto& c : unregistered) {
