@@ -355,8 +355,10 @@ ModeRequest RequestedMode(const RunSwitches& switches)
     case InstallForUser:
         return switches.allUsers ? ModeRefused : ForUserRequested;
     case InstallForAsk:
-        if (switches.allUsers || switches.currentUser)
-            return switches.allUsers ? ForMachineRequested : ForUserRequested;
+        if (switches.allUsers)
+            return ForMachineRequested;
+        if (switches.currentUser)
+            return ForUserRequested;
         return switches.unattended ? ForMachineRequested : UserAsked;
     default:
         return switches.currentUser ? ModeRefused : ForMachineRequested;
