@@ -16,7 +16,8 @@ const RunProgram SetupProgram = {"Setup", true,
     "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"
     "/CURRENTUSER\tinstalls for you alone, where the product may be installed so\r\n/ALLUSERS\tinstalls for "
     "everyone on this computer (with administrator rights), where the product may be installed so\r\n",
-    "0\tinstalled\r\n1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n",
+    "0\tinstalled\r\n1602\tthe agreement was declined, no folder was chosen, or administrator rights were "
+    "refused\r\n1603\tthe installation failed\r\n",
     "3010\tinstalled; a file in use is replaced, or one of the earlier version goes, when Windows restarts", HoldPayloadNames,
     WantsMachine};
 

@@ -63,8 +63,6 @@ struct Removal {
 
 // The whole removal's state: the lists are too large for the stack.
 Removal TheRemoval;
-// Whether this program's folder is found (see UninstallWantsMachine).
-bool Located;
 
 enum EntryState { NoEntry, EntryNamesThis, EntryNamesOther };
 
@@ -575,15 +573,14 @@ bool RemoveInstallation(HWND progress)
 
 bool UninstallWantsMachine(const RunSwitches&)
 {
-    Located = LocateInstallation();
     // The two installations never share a folder: one that is the machine's is not the user's.
-    return ProductDetails.installFor == InstallForAsk && Located && BelongsTo(MachineMode);
+    return ProductDetails.installFor == InstallForAsk && LocateInstallation() && BelongsTo(MachineMode);
 }
 
 int UninstallSequence(HINSTANCE instance)
 {
     char text[MessageBufferSize];
-    if (!Located || !BelongsTo(RunMode)) {
+    if (!LocateInstallation() || !BelongsTo(RunMode)) {
         FormatText(text, sizeof text, NotPossibleFormat, ProductConfig.displayName);
         ShowWarning(nullptr, NotPossibleCaption, text);
         return ExitNotInstalledHere;

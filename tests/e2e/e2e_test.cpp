@@ -1543,8 +1543,11 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     const std::string list =
         "/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
         "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"
+        "/CURRENTUSER\tinstalls for you alone, where the product may be installed so\r\n/ALLUSERS\tinstalls for "
+        "everyone on this computer (with administrator rights), where the product may be installed so\r\n"
         "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
-        "1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n1618\tanother "
+        "1602\tthe agreement was declined, no folder was chosen, or administrator rights were refused\r\n"
+        "1603\tthe installation failed\r\n1618\tanother "
         "setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n3010\tinstalled; "
         "a file in use is replaced, or one of the earlier version goes, when Windows restarts";
     // An unclosed quote is left to the switches' table: once, under load, Wine did not start a program
