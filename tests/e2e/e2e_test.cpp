@@ -313,6 +313,9 @@ HANDLE StartProgram(const std::string& path)
             &process))
         return nullptr;
     CloseHandle(process.hThread);
+    // Until its windows are up, however slow the machine: a window still to come would be taken for one
+    // the run under test opened.
+    WaitForInputIdle(process.hProcess, 30000); // result deliberately ignored: a program without windows has no idle
     return process.hProcess;
 }
 

@@ -9,7 +9,7 @@
 set -uo pipefail
 source_root=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap "rm -rf \"$work\"" EXIT; [ -n "${KEEP:-}" ] && trap - EXIT
 failures=0 passed=0
 check() { # what, command...
     local what=$1
@@ -20,19 +20,26 @@ says() { grep -qF -- "$2" "$1"; } # file, text
 silent() { ! grep -qF -- "$2" "$1"; } # file, text
 
 failed_index=http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz
+offline_index=http://deb.example/debian/dists/bookworm/InRelease
 mkdir -p "$work/bin"
 # The machine's state: installed packages and foreign architectures, one a
 # line; every call of the stand-ins is logged.
 cat >"$work/bin/dpkg-query" <<'EOF'
 #!/usr/bin/env bash
 echo "dpkg-query $*" >>"$FAKE/calls"
-package=${*: -1}
-package=${package%%:*}
-grep -qx "$package" "$FAKE/installed" 2>/dev/null || exit 1
-case $* in
-*Status*) echo "install ok installed" ;;
-*Version*) echo 1.0-1 ;;
-esac
+format=$2
+shift 2
+status=1
+for package in "$@"; do
+    package=${package%%:*}
+    grep -qx "$package" "$FAKE/installed" 2>/dev/null || continue
+    status=0
+    case $format in
+    *Status*) echo "$package installed" ;;
+    *Version*) echo 1.0-1 ;;
+    esac
+done
+exit $status
 EOF
 cat >"$work/bin/dpkg" <<'EOF'
 #!/usr/bin/env bash
@@ -50,6 +57,12 @@ cat >"$work/bin/apt-get" <<EOF
 echo "apt-get \$*" >>"\$FAKE/calls"
 case " \$* " in
 *" update "*)
+    if [ -f "\$FAKE/offline" ]; then
+        # No network: apt-get only warns, and exits 0.
+        echo "W: Failed to fetch $offline_index  Temporary failure resolving 'deb.example'"
+        echo "W: Some index files failed to download. They have been ignored, or old ones used instead."
+        exit 0
+    fi
     echo "Err:4 $failed_index"
     echo "  File has unexpected size (374820 != 376004). Mirror sync in progress?"
     echo "E: Failed to fetch $failed_index  File has unexpected size (374820 != 376004). Mirror sync in progress?"
@@ -85,7 +98,7 @@ bootstrap() {
     export FAKE=$work/$1
     mkdir -p "$FAKE"
     : >"$FAKE/calls"
-    PATH=$work/bin:$PATH BOOTSTRAP_RETRY_PAUSE=0 "$work/tree/tools/bootstrap" >"$FAKE/out" 2>&1
+    PATH=$work/bin:$PATH BOOTSTRAP_RETRY_PAUSE=0 "${TREE:-$work/tree}/tools/bootstrap" >"$FAKE/out" 2>&1
 }
 installed() { grep -qx "$2" "$work/$1/installed" 2>/dev/null; } # state, package
 
@@ -114,6 +127,22 @@ check "a package that cannot be installed is fatal" [ $? -ne 0 ]
 check "the package is named" says "$work/broken/out" "cannot install: xvfb"
 check "only that package is named" grep -qx "tools/bootstrap: cannot install: xvfb" "$work/broken/out"
 check "the failed index is named with it" says "$work/broken/out" "indexes that failed to download: $failed_index"
+
+# Without network the update only warns: the unreachable archive is named all the same.
+mkdir -p "$work/offline" && touch "$work/offline/offline" && echo xvfb >"$work/offline/broken"
+bootstrap offline
+check "offline, a package that cannot be installed is fatal" [ $? -ne 0 ]
+check "offline, the update is tried three times" [ "$(grep -c '^apt-get .*update' "$work/offline/calls")" -eq 3 ]
+check "offline, the unreachable archive is named" says "$work/offline/out" "indexes that failed to download: $offline_index"
+
+# Every package installed, no source fetched yet, and the source index fails
+# too: named, and the machine's -dev package is not upgraded for it.
+mkdir -p "$work/bare/tools" "$work/no-source" && cp "$source_root/tools/bootstrap" "$work/bare/tools/"
+cp "$work/mid-sync/installed" "$work/mid-sync/architectures" "$work/no-source/"
+TREE=$work/bare bootstrap no-source
+check "a source that cannot be found is fatal" [ $? -ne 0 ]
+check "it is named with the failed index" says "$work/no-source/out" "libdeflate 1.0-1 cannot be found (indexes that failed: $failed_index)"
+check "nothing is upgraded for it" silent "$work/no-source/calls" "--only-upgrade"
 
 # The 32-bit Wine alone cannot be installed: said, and the script passes; the
 # next run within the hour does not try it again.
