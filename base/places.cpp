@@ -57,11 +57,11 @@ const char* UninstallRootName(InstallMode mode)
     return mode == UserMode ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-bool ReadUninstallText(InstallMode mode, const char* name, char* out, DWORD size)
+bool ReadUninstallText(InstallMode mode, const WCHAR* name, char* out, DWORD size, bool* present)
 {
     char keyPath[PathBufferSize];
     return FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
-        && ReadRegistryText(UninstallRoot(mode), keyPath, ProductRegistryView(), name, out, size);
+        && ReadRegistryText(UninstallRoot(mode), keyPath, ProductRegistryView(), name, out, size, present);
 }
 
 bool RunsElevated()

@@ -31,7 +31,7 @@ HKEY UninstallRoot(InstallMode mode);
 const char* UninstallRootName(InstallMode mode);
 // A text value of the product's uninstall entry in a mode, in the product's
 // registry view; false when there is none (see ReadRegistryText).
-bool ReadUninstallText(InstallMode mode, const char* name, char* out, DWORD size);
+bool ReadUninstallText(InstallMode mode, const WCHAR* name, char* out, DWORD size, bool* present = nullptr);
 
 // Whether this process runs with administrator rights: elevated, or with
 // User Account Control off for an administrator, or as the system itself.

@@ -283,7 +283,7 @@ bool HeldByOtherMode(const char* folder)
     InstallMode other = RunMode == MachineMode ? UserMode : MachineMode;
     char named[PathBufferSize];
     char profile[PathBufferSize];
-    return (ReadUninstallText(other, "InstallLocation", named, sizeof named) && SamePath(named, folder))
+    return (ReadUninstallText(other, L"InstallLocation", named, sizeof named) && SamePath(named, folder))
         || (ProductPlacePath(other, ProfilePlace, profile, sizeof profile)
             && ReadProfileValue(ProfileSection, ProfileKey, "", named, sizeof named, profile) && SamePath(named, folder));
 }
@@ -322,7 +322,7 @@ int GoOnElevated()
 bool HasUninstallEntry(InstallMode mode)
 {
     char command[PathBufferSize];
-    return ReadUninstallText(mode, "UninstallString", command, sizeof command);
+    return ReadUninstallText(mode, L"UninstallString", command, sizeof command);
 }
 
 // Asks for whom to install, proposing the mode of an installation that is

@@ -147,7 +147,7 @@ bool MayBeRecordedStartupLink(const char* path, const char* folderName)
     char common[PathBufferSize];
     char profiles[PathBufferSize];
     bool named = ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
-                     "ProfilesDirectory", profiles, sizeof profiles)
+                     L"ProfilesDirectory", profiles, sizeof profiles)
         && !FullPathProblem(profiles);
     return (named && PathIsWithin(folder, profiles) && !SamePathText(folder, profiles))
         || (GroupFolder(CommonStartup, nullptr, common, sizeof common) && SamePathText(folder, common));

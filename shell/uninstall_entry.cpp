@@ -81,9 +81,9 @@ void RemoveOtherArchitecturesEntry(const char* keyPath, const char* uninstallStr
     char named[PathBufferSize];
     if (!OtherRegistryView(&other))
         return;
-    bool ours = ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, other, "InstallLocation", named, sizeof named)
+    bool ours = ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, other, L"InstallLocation", named, sizeof named)
         ? SamePath(named, InstallFolder)
-        : ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, other, "UninstallString", named, sizeof named)
+        : ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, other, L"UninstallString", named, sizeof named)
             && SamePathText(named, uninstallString);
     if (!ours) {
         if (named[0])

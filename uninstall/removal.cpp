@@ -66,13 +66,15 @@ Removal TheRemoval;
 
 enum EntryState { NoEntry, EntryNamesThis, EntryNamesOther };
 
-// Whether the mode's uninstall entry's command names this very program. An
-// entry whose command cannot be read counts as none.
+// Whether the mode's uninstall entry's command names this very program. A
+// command that is there but cannot be read (no text, empty, too long) names
+// some other.
 EntryState ReadUninstallEntry(InstallMode mode)
 {
     char command[PathBufferSize];
-    if (!ReadUninstallText(mode, "UninstallString", command, sizeof command))
-        return NoEntry;
+    bool present = false;
+    if (!ReadUninstallText(mode, L"UninstallString", command, sizeof command, &present))
+        return present ? EntryNamesOther : NoEntry;
     // The command is the program's path in quotes.
     char* path = command;
     size_t end = TextLength(command);

@@ -1104,6 +1104,12 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     ASSERT_TRUE(CopyFileA((folder + "\\pmuninst.exe").c_str(), copy.c_str(), FALSE));
     ASSERT_EQ(ProfileValue("quillet.ini"), folder);
     EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), notPossible);
+    // An entry whose command is no text names no program, this one neither, whatever the profile says.
+    const DWORD number = 1;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillet",
+        "UninstallString", REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(Drive(folder + "\\pmuninst.exe", {"answer Uninstall Not Possible | OK"}),
+        (Lines{notPossible[0], UninstallerEnded(1605)}));
 
     // Without an entry, a profile that names the folder in other letters is this installation. A file of the
     // user's only in a payload subfolder keeps that folder and the installation folder, named and not
