@@ -277,10 +277,8 @@ Lines RunUnattended(const std::string& commandLine);
 void SimulateRestart()
 {
     std::string commandLine = "C:\\windows\\system32\\wineboot.exe -r";
-    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-        &process));
+    ASSERT_TRUE(automation::StartProcess(commandLine, &process));
     WaitForSingleObject(process.hProcess, 60000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -307,10 +305,8 @@ Lines Names(const Lines& files)
 HANDLE StartProgram(const std::string& path)
 {
     std::string commandLine = "\"" + path + "\"";
-    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-            &process))
+    if (!automation::StartProcess(commandLine, &process, path.c_str()))
         return nullptr;
     CloseHandle(process.hThread);
     // Until its windows are up, however slow the machine: a window still to come would be taken for one
@@ -1252,10 +1248,8 @@ Lines RunUnattended(const std::string& commandLine)
                 seen.push_back(shown);
         }
     };
-    std::string line = commandLine;
-    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!automation::StartProcess(commandLine, &process))
         return {"(could not be started, error " + std::to_string(GetLastError()) + ": " + commandLine + ")"};
     for (int waited = 0; WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT; waited += 5) {
         look();
@@ -1498,10 +1492,8 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     const std::string claim = std::string(windows) + "\\pelmora.ini.lock";
     std::ofstream(claim) << "";
     const std::string setup = std::string("\"") + SETUP_EXE + "\"";
-    std::string line = setup;
-    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION first = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &first));
+    ASSERT_TRUE(automation::StartProcess(setup, &first));
     HWND shown = automation::WaitForDialog(first.dwProcessId, 30000);
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(automation::Caption(shown), "END USER LICENSE AGREEMENT") << "the first shows its agreement";
@@ -1866,10 +1858,8 @@ TEST(EndToEnd, WhereProgramManagerAnswersNothingTheGroupIsWrittenAsLinksForEvery
     // A stand-in takes every conversation and carries out no command.
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "RefusingProgmanReady");
     std::string commandLine = "\"" + HelperPath("refusing_progman.exe") + "\" RefusingProgmanReady";
-    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION server = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-        &server));
+    ASSERT_TRUE(automation::StartProcess(commandLine, &server));
     ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
     const std::string log = "C:\\no program manager.log";
     EXPECT_EQ(DriveCommand("\"" + std::string(SETUP_EXE) + "\" /LOG=\"" + log + "\"", DefaultInstallation),

@@ -101,10 +101,8 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     for (const std::string& title : scenario.windows)
         windows.push_back(new WatchedWindow(title));
 
-    std::string line = commandLine;
-    STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!StartProcess(commandLine, &process)) {
         transcript.Add("(the program could not be started, error " + std::to_string(GetLastError()) + ": " + commandLine
             + ")");
     } else {

@@ -650,4 +650,16 @@ void Responder::Run()
     }
 }
 
+bool StartProcess(std::string commandLine, PROCESS_INFORMATION* process, const char* application)
+{
+    STARTUPINFOA startup = {sizeof startup};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process))
+            return true;
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return false;
+    }
+    return false;
+}
+
 } // namespace automation

@@ -47,6 +47,11 @@ void PressCloseBox(HWND window);
 
 // The first visible dialog of a process, once there is one; null after the time.
 HWND WaitForDialog(DWORD processId, DWORD timeoutMs);
+// CreateProcessA with no handles inherited and the default start-up. A start
+// that Wine reports as its internal error (the new process died while its
+// loader set it up, as happens now and then under heavy load) is tried once
+// more: a program that cannot start fails both times.
+bool StartProcess(std::string commandLine, PROCESS_INFORMATION* process, const char* application = nullptr);
 
 // Dispatches this thread's messages for a while, so its windows paint.
 void PumpMessages(DWORD ms);
