@@ -180,6 +180,9 @@ WCHAR* StoredBytesToUtf16(const char* bytes, int length, int* wideLength)
 {
     UINT codePage = SystemCodePage();
     bool utf8 = !UsesUtf8() || codePage == 0 || IsUtf8(bytes, length);
+    // Where the system's code page is UTF-8 too, bytes that are not UTF-8 are in a code page no one can tell.
+    if (UsesUtf8() && codePage == 0 && !IsUtf8(bytes, length))
+        return nullptr;
     if (length == 0) {
         *wideLength = 0;
         return static_cast<WCHAR*>(malloc(sizeof(WCHAR)));

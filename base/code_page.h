@@ -33,7 +33,9 @@ UINT SystemCodePage();
 // Bytes read from a file an earlier build may have written, in UTF-16 from
 // the heap: as the process's code page takes them when that is not UTF-8 or
 // they are valid UTF-8, else in the system's code page. Null when memory ran
-// out.
+// out, or when they cannot be read: where the system's code page is UTF-8
+// too, bytes that are not valid UTF-8 (another program's, in a code page no
+// one can tell) would only become U+FFFD.
 WCHAR* StoredBytesToUtf16(const char* bytes, int length, int* wideLength);
 // A text read from a file an earlier build may have written in the system's
 // code page: kept when it is valid UTF-8 (or this process does not use UTF-8),

@@ -47,6 +47,41 @@ bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder)
     return separated && CompareStringOrdinal(path, length, folder, length, TRUE) == CSTR_EQUAL;
 }
 
+bool FinalPathNow(const char* path, WCHAR* out, size_t count)
+{
+    char part[PathBufferSize];
+    if (!path[0] || !CopyText(part, sizeof part, path))
+        return false;
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    for (size_t end = TextLength(part);;) {
+        HANDLE handle = CreateFileA(part, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            bool resolved = FinalPathOf(handle, out, count);
+            CloseHandle(handle);
+            // The names below the part resolved follow it, after one separator.
+            size_t used = resolved ? size_t(lstrlenW(out)) : 0;
+            const char* below = path + end;
+            below += IsSeparator(*below) ? 1 : 0;
+            if (used > 0 && *below && !IsWideSeparator(out[used - 1]))
+                out[used++] = L'\\';
+            return resolved && used < count
+                && (!*below || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, below, -1, out + used, int(count - used)) > 0);
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return false;
+        // Up one name; the folders on the way are followed wherever they lead.
+        flags = FILE_FLAG_BACKUP_SEMANTICS;
+        size_t separator = FolderPartLength(part, end);
+        // A root keeps its separator ("C:\\"), and is the last part tried.
+        if (separator < 2 || separator == end)
+            return false;
+        end = separator == 3 && part[1] == ':' ? separator : separator - 1;
+        part[end] = '\0';
+    }
+}
+
 namespace {
 
 int ComparePathPointers(const void* a, const void* b)

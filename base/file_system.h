@@ -43,6 +43,12 @@ bool HandleIsAtPath(HANDLE handle, const char* path);
 bool FolderIsAtPath(const char* folder);
 // Whether a final path is the folder's or lies below it.
 bool FinalPathIsWithin(const WCHAR* path, const WCHAR* folder);
+// Where a full path leads now, as the system resolves it when it acts on it
+// (at the restart too): the final path of what it names, links and junctions
+// on the way followed and the last name itself not; where its end is not
+// there, its deepest folder that is, resolved so, with the names below it.
+// False when no part of it can be resolved, or it does not fit.
+bool FinalPathNow(const char* path, WCHAR* out, size_t count);
 // Whether the open file or folder lies within the folder whose final path is
 // given; a null folder stands for anywhere.
 bool HandleLiesWithin(HANDLE handle, const WCHAR* folderFinal);

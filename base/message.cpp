@@ -12,6 +12,10 @@ const char* AnswerName(int answer)
         return "Yes";
     case IDNO:
         return "No";
+    case IDRETRY:
+        return "Retry";
+    case IDCANCEL:
+        return "Cancel";
     default:
         return "closed";
     }
@@ -46,4 +50,9 @@ void ShowNotice(HWND owner, const char* caption, const char* text)
 bool AskYesNo(HWND owner, const char* caption, const char* text, bool unattendedAnswer)
 {
     return ShowMessage(owner, caption, text, MB_YESNO, unattendedAnswer ? IDYES : IDNO) == IDYES;
+}
+
+bool AskRetry(HWND owner, const char* caption, const char* text)
+{
+    return ShowMessage(owner, caption, text, MB_RETRYCANCEL | MB_ICONEXCLAMATION, IDCANCEL) == IDRETRY;
 }

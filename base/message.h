@@ -12,6 +12,9 @@ void ShowInformation(HWND owner, const char* caption, const char* text);
 void ShowNotice(HWND owner, const char* caption, const char* text);
 // unattendedAnswer: the answer an unattended run takes.
 bool AskYesNo(HWND owner, const char* caption, const char* text, bool unattendedAnswer);
+// Retry and Cancel, with the exclamation icon: true for Retry, which an
+// unattended run never takes.
+bool AskRetry(HWND owner, const char* caption, const char* text);
 
 // Large enough for any fixed message with two product names of 1023 bytes.
 constexpr int MessageBufferSize = 4096;

@@ -11,7 +11,7 @@ namespace {
 constexpr DWORD ProfileSizeLimit = 1024 * 1024;
 constexpr WCHAR ByteOrderMark = 0xFEFF;
 
-enum FileState { FileMissing, FileRead, FileUnreadable };
+enum FileState { FileMissing, FileRead, FileTooLarge, FileUnreadable };
 
 // The whole file, from the heap; the product may have it open.
 FileState ReadWhole(const char* path, char** bytes, DWORD* size)
@@ -22,7 +22,8 @@ FileState ReadWhole(const char* path, char** bytes, DWORD* size)
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? FileMissing : FileUnreadable;
     LARGE_INTEGER fileSize = {};
-    bool small = GetFileSizeEx(file, &fileSize) && fileSize.QuadPart <= ProfileSizeLimit;
+    bool measured = GetFileSizeEx(file, &fileSize);
+    bool small = measured && fileSize.QuadPart <= ProfileSizeLimit;
     *size = small ? DWORD(fileSize.QuadPart) : 0;
     *bytes = small ? static_cast<char*>(malloc(*size + 1)) : nullptr;
     DWORD read = 0;
@@ -32,7 +33,45 @@ FileState ReadWhole(const char* path, char** bytes, DWORD* size)
         return FileRead;
     free(*bytes);
     *bytes = nullptr;
-    return FileUnreadable;
+    return measured && !small ? FileTooLarge : FileUnreadable;
+}
+
+// Whether the file is valid UTF-8 throughout (or ASCII), read piece by piece:
+// the profile functions of a process whose code page is UTF-8 then read it
+// as it is and write it back unchanged.
+bool IsUtf8File(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+        nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    constexpr DWORD PieceSize = 65536;
+    // A piece, after the start of a character that the last one cut.
+    static char piece[PieceSize + 3];
+    DWORD carried = 0;
+    bool valid = true;
+    for (bool ended = false; valid && !ended;) {
+        DWORD read = 0;
+        valid = ReadFile(file, piece + carried, PieceSize, &read, nullptr) != 0;
+        ended = read == 0;
+        DWORD length = carried + read;
+        // A character cut at the end (its lead byte among the last three) is read with the next piece.
+        DWORD whole = length;
+        for (DWORD back = 1; !ended && back <= 3 && back <= length; ++back) {
+            BYTE c = BYTE(piece[length - back]);
+            if ((c & 0xC0) == 0x80)
+                continue;
+            if (c >= 0xC0 && back < (c >= 0xF0 ? 4u : c >= 0xE0 ? 3u : 2u))
+                whole = length - back;
+            break;
+        }
+        valid = valid
+            && (whole == 0 || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, piece, int(whole), nullptr, 0) > 0);
+        carried = length - whole;
+        MoveMemory(piece, piece + whole, carried);
+    }
+    CloseHandle(file);
+    return valid;
 }
 
 // The only byte order mark the profile functions honour.
@@ -174,10 +213,10 @@ Lookup FindValue(const WCHAR* text, int length, const char* section, const char*
     return ValueAbsent;
 }
 
-// Writes the text whole beside the path first, so that the file is never
+// Writes the bytes whole beside the path first, so that the file is never
 // half written; an existing file is replaced keeping its security settings
 // and attributes, which the product may rely on.
-bool WriteUtf16(const char* path, const WCHAR* text, int length, bool existing)
+bool WriteWhole(const char* path, const void* text, DWORD bytes, bool existing)
 {
     char beside[PathBufferSize];
     if (!FormatText(beside, sizeof beside, "%s.converting", path))
@@ -185,7 +224,6 @@ bool WriteUtf16(const char* path, const WCHAR* text, int length, bool existing)
     HANDLE file = CreateFileA(beside, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD bytes = DWORD(sizeof(WCHAR) * size_t(length));
     DWORD written = 0;
     bool whole = WriteFile(file, text, bytes, &written, nullptr) && written == bytes && FlushFileBuffers(file);
     whole = CloseHandle(file) && whole;
@@ -195,6 +233,27 @@ bool WriteUtf16(const char* path, const WCHAR* text, int length, bool existing)
     if (!replaced)
         DeleteFileA(beside); // result deliberately ignored: a leftover of a failed write only
     return replaced;
+}
+
+// Where a line that begins at the position ends, after its line feed.
+DWORD LineEnd(const char* bytes, DWORD size, DWORD at)
+{
+    while (at < size && bytes[at] != '\n')
+        ++at;
+    return at < size ? at + 1 : at;
+}
+
+// Whether the bytes, without the blanks around them, are the name in ASCII letters of either case.
+bool IsAsciiName(const char* begin, const char* end, const char* name)
+{
+    while (begin < end && (*begin == ' ' || *begin == '\t'))
+        ++begin;
+    while (end > begin && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r' || end[-1] == '\n'))
+        --end;
+    for (; begin < end && *name; ++begin, ++name)
+        if ((*begin | 0x20) != (*name | 0x20) || BYTE(*begin) >= 0x80)
+            return false;
+    return begin == end && !*name;
 }
 
 } // namespace
@@ -240,7 +299,7 @@ bool PrepareProfileForWriting(const char* path, const char* value)
         if (asciiValue)
             return true;
         const WCHAR mark = ByteOrderMark;
-        made = WriteUtf16(path, &mark, 1, false);
+        made = WriteWhole(path, &mark, sizeof mark, false);
         break;
     }
     case FileRead: {
@@ -250,11 +309,21 @@ bool PrepareProfileForWriting(const char* path, const char* value)
         }
         int wideLength = 0;
         WCHAR* text = DecodeLines(bytes, length, &wideLength);
-        made = text && WriteUtf16(path, text, wideLength, true);
+        made = text && WriteWhole(path, text, DWORD(sizeof(WCHAR) * size_t(wideLength)), true);
         free(text);
         break;
     }
+    case FileTooLarge:
+        // Too large to be made UTF-16 here: left to the profile functions when they read it as it is.
+        if (asciiValue && IsUtf8File(path)) {
+            LogLine("Profile: %s is too large to be made UTF-16, and needs not be: it is UTF-8", path);
+            return true;
+        }
+        break;
     default:
+        // What cannot be read here, the profile functions cannot read either: the write tells.
+        if (asciiValue)
+            return true;
         break;
     }
     free(bytes);
@@ -280,4 +349,75 @@ void DeleteBlankProfile(const char* path)
     free(bytes);
     if (blank && DeleteFileA(path))
         LogLine("Profile: %s removed, nothing was left in it", path);
+}
+
+namespace {
+
+bool WriteProfileLine(const char* section, const char* key, const char* value, const char* path)
+{
+    char line[PathBufferSize + 64];
+    char* bytes = nullptr;
+    DWORD size = 0;
+    if (!UsesUtf8() || SystemCodePage() != 0 || !FormatText(line, sizeof line, "%s=%s\r\n", key, value))
+        return false;
+    FileState state = ReadWhole(path, &bytes, &size);
+    if (state != FileRead && state != FileMissing)
+        return false;
+    // The key's line in the first section of that name, else the end of that section's own line, else none.
+    DWORD replaced = size;
+    DWORD after = size;
+    bool inSection = false;
+    bool found = false;
+    bool sectionFound = false;
+    for (DWORD at = 0; at < size && !found && !IsUtf16(bytes, size);) {
+        DWORD end = LineEnd(bytes, size, at);
+        DWORD begin = at;
+        while (begin < end && (bytes[begin] == ' ' || bytes[begin] == '\t'))
+            ++begin;
+        DWORD mark = begin;
+        char sought = begin < end && bytes[begin] == '[' ? ']' : '=';
+        while (mark < end && bytes[mark] != sought)
+            ++mark;
+        if (sought == ']') {
+            inSection = IsAsciiName(bytes + begin + 1, bytes + mark, section);
+            after = inSection && !sectionFound ? end : after;
+            sectionFound = sectionFound || inSection;
+        } else if (inSection && mark < end && IsAsciiName(bytes + at, bytes + mark, key)) {
+            found = true;
+            replaced = at;
+            after = end;
+        }
+        at = end;
+    }
+    DWORD head = found ? replaced : after;
+    // A line of its own: after a line feed, and under the section's name when there is no such section.
+    char opening[128] = "";
+    bool opened = (head == 0 || bytes[head - 1] == '\n' || CopyText(opening, sizeof opening, "\r\n"))
+        && (sectionFound
+            || (AppendText(opening, sizeof opening, "[") && AppendText(opening, sizeof opening, section)
+                && AppendText(opening, sizeof opening, "]\r\n")));
+    size_t total = size_t(head) + TextLength(opening) + TextLength(line) + (size - after);
+    char* text = opened && !IsUtf16(bytes, size) ? static_cast<char*>(malloc(total + 1)) : nullptr;
+    bool written = false;
+    if (text) {
+        CopyMemory(text, bytes, head);
+        CopyText(text + head, total + 1 - head, opening); // results deliberately ignored: the room was counted
+        AppendText(text + head, total + 1 - head, line);
+        CopyMemory(text + total - (size - after), bytes + after, size - after);
+        written = WriteWhole(path, text, DWORD(total), state == FileRead);
+    }
+    free(text);
+    free(bytes);
+    LogLine(written ? "Profile: %s written as a line of its own, the rest of %s kept as it is"
+                    : "Profile: %s could not be written as a line of its own to %s",
+        key, path);
+    return written;
+}
+
+} // namespace
+
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path)
+{
+    return (PrepareProfileForWriting(path, value) && WritePrivateProfileStringA(section, key, value, path))
+        || WriteProfileLine(section, key, value, path);
 }

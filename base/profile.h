@@ -27,3 +27,10 @@ bool PrepareProfileForWriting(const char* path, const char* value);
 // functions leave a file whose last section went; a file that cannot be read
 // is left, which is harmless.
 void DeleteBlankProfile(const char* path);
+// Writes the value as the profile functions write it, the file prepared
+// first (see above). A file that cannot be made UTF-16 without losing another
+// program's line (where the system's code page is UTF-8 too, a line in some
+// other code page) gets the value as a line of UTF-8 of its own instead, in
+// place of the key's line or in its section, every other byte kept: in the
+// system's code page every program reads it. False when it was not written.
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);

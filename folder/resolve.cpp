@@ -183,8 +183,7 @@ bool RememberInstallFolder()
     size_t folderLength = placed ? FolderPartLength(profile, TextLength(profile)) : 0;
     if (RunMode == UserMode && folderLength > 0 && CopyTextPrefix(folder, sizeof folder, profile, folderLength - 1))
         CreateDirectoryA(folder, nullptr); // result deliberately ignored: the write below tells
-    bool written = placed && PrepareProfileForWriting(profile, InstallFolder)
-        && WritePrivateProfileStringA(ProfileSection, ProfileKey, InstallFolder, profile);
+    bool written = placed && WriteProfileValue(ProfileSection, ProfileKey, InstallFolder, profile);
     LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
         profile);
     return written;

@@ -9,7 +9,9 @@
 #include "names.h"
 #include "payload.h"
 #include "run.h"
+#include "schedule.h"
 #include "text.h"
+#include "waiting.h"
 #include <libdeflate.h>
 #include <stdlib.h>
 
@@ -22,6 +24,8 @@ constexpr int64_t FileTimeTicksPerSecond = 10000000LL;
 // names are held in the process's code page.
 PayloadArchiveTables HeldArchive;
 const PayloadArchiveTables* Archive = &PayloadArchive;
+// The file a program holds open where the restart may not replace it.
+char HeldTarget[PathBufferSize];
 
 // A system file already there with a later time than ours is left alone.
 bool NewerFileExists(const char* path, int32_t storedTime)
@@ -75,6 +79,12 @@ int PlanFile(const PayloadArchiveTables& archive, int i, Journal& journal, Journ
         return ExtractDone;
     case Skipped:
         return ExtractDone;
+    case Held: {
+        DWORD length = GetFullPathNameA(target, sizeof HeldTarget, HeldTarget, nullptr);
+        if (length == 0 || length >= sizeof HeldTarget)
+            CopyText(HeldTarget, sizeof HeldTarget, target); // result deliberately ignored: a buffer of the same size
+        return ExtractFileHeld;
+    }
     default:
         LogLine("Failed: %s could not be replaced", target);
         return ExtractCannotCreate;
@@ -273,7 +283,7 @@ int CommitStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jou
 {
     int count = archive.fileCount + 1;
     for (int i = 0; i < count; ++i)
-        if (IsStaged(steps[i]) && (!PrepareCommit(steps[i]) || !RecordStep(journal, steps[i])))
+        if (IsStaged(steps[i]) && (!PrepareCommit(journal, steps[i]) || !RecordStep(journal, steps[i])))
             return ExtractWriteFailed;
     if (!FlushSteps(journal))
         return ExtractWriteFailed;
@@ -305,39 +315,82 @@ int RunSteps(const PayloadArchiveTables& archive, Journal& journal, JournalStep*
 
 } // namespace
 
-int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
+namespace {
+
+// The run's stored names, and its record's, sorted as the file system compares them; null without memory.
+const char** SortRunNames(const PayloadArchiveTables& archive)
 {
-    JournalStep* steps = static_cast<JournalStep*>(calloc(size_t(archive.fileCount) + 1, sizeof(JournalStep)));
-    if (!steps) {
-        LogLine("Failed: not enough memory to begin");
-        return ExtractOutOfMemory;
-    }
-    // What a run before this one left unsettled is settled first: its journal
-    // is the only record of what it replaced.
-    char folder[PathBufferSize];
-    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    Journal journal;
-    if (length == 0 || length >= sizeof folder || SettleJournal(nullptr, nullptr, nullptr) != ExtractDone
-        || !BeginJournal(journal, folder)) {
-        free(steps);
+    const char** names = static_cast<const char**>(malloc(sizeof(char*) * (size_t(archive.fileCount) + 1)));
+    for (int i = 0; names && i <= archive.fileCount; ++i)
+        names[i] = NameOf(archive, i);
+    if (names)
+        SortPaths(names, archive.fileCount + 1);
+    return names;
+}
+
+// Begins the journal of a run into the folder (the current directory) once
+// what a run before it left unsettled is settled: its journal is the only
+// record of what it replaced. What an earlier run or removal left in the
+// restart's schedule for files of the folder that are gone goes.
+int BeginExtraction(Journal& journal, const char* folder, const char* const* names, int count)
+{
+    if (SettleJournal(nullptr, nullptr, nullptr) != ExtractDone || !BeginJournal(journal, folder)) {
         LogLine("Failed: an earlier run's journal could not be settled, or this run's could not be begun");
         return ExtractCannotCreate;
     }
-    WrittenNames names = {};
-    int result = RunSteps(archive, journal, steps, names, dialog, sink);
+    journal.names = names;
+    journal.nameCount = count;
+    if (!RememberScheduledSources()) {
+        CloseJournal(journal);
+        LogLine("Failed: not enough memory to begin");
+        return ExtractOutOfMemory;
+    }
+    if (!DropStaleScheduledFor(journal.folderFinal))
+        LogLine("The restart's schedule could not be cleared of what no longer waits in the folder");
+    return ExtractDone;
+}
+
+} // namespace
+
+int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink)
+{
+    JournalStep* steps = static_cast<JournalStep*>(calloc(size_t(archive.fileCount) + 1, sizeof(JournalStep)));
+    const char** names = SortRunNames(archive);
+    char folder[PathBufferSize];
+    DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    Journal journal;
+    int result = !steps || !names ? ExtractOutOfMemory
+        : length == 0 || length >= sizeof folder ? ExtractCannotCreate
+                                                 : BeginExtraction(journal, folder, names, archive.fileCount + 1);
+    if (!steps || !names)
+        LogLine("Failed: not enough memory to begin");
+    // What a run that does not finish noted as kept, it kept no more: it is undone.
+    int kept = KeptFilesNoted();
+    WrittenNames written = {};
+    if (result == ExtractDone) {
+        result = RunSteps(archive, journal, steps, written, dialog, sink);
+        CloseJournal(journal);
+    }
     free(steps);
-    CloseJournal(journal);
     if (result == ExtractDone) {
         // Done: what was set aside goes; a file still held goes at the next restart.
         SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: a finished run's journal is settled by the next
-        ForgetPendingDeletions(folder, names);
+        ForgetPendingDeletions(folder, written);
+    } else {
+        ForgetKeptFilesAfter(kept);
     }
-    FreeWrittenNames(names);
+    FreeWrittenNames(written);
+    free(names);
     if (result != ExtractDone)
         return result;
     if (sink)
         sink(dialog, "", 100);
     return ExtractDone;
+}
+
+const char* FileHeldOpen()
+{
+    return HeldTarget;
 }
 
 int ExtractPayload(HWND dialog, ProgressSink sink)

@@ -7,11 +7,10 @@
 #include "payload.h"
 #include "places.h"
 #include "product.h"
-#include "restart.h"
-#include "schedule.h"
 #include "run.h"
+#include "schedule.h"
 #include "text.h"
-#include <shlobj.h>
+#include "waiting.h"
 #include <libdeflate.h>
 #include <string.h>
 
@@ -20,16 +19,11 @@ bool JournalDoneUncertain;
 int JournalEndsAtRecord;
 int JournalEndsAtStep;
 bool JournalWithoutIdentities;
+int JournalSettlingEndsAt;
+uint64_t JournalFlushedLength;
 
 namespace {
 
-// The files this run could only leave for Windows to delete when it restarts.
-int ScheduledFiles;
-int ReplacedAtRestart;
-bool ScheduledReplacements; // by this settling, not yet made durable
-// The read-only files the run kept, for the user to be told of.
-char KeptList[KeptListSize];
-int KeptCount;
 // Why the last settling left its journal, and the folder it names.
 JournalCause Unsettled;
 const char* UnsettledFolder = "";
@@ -162,15 +156,6 @@ bool NextTrustedRecord(LineReader& reader, char* kind, char* text, size_t size, 
     return *kind == JournalDone ? text[0] == '\0' : ReadStep(*kind, text, step);
 }
 
-// The first suffixed name of the path that no file has.
-bool FreeSuffixedPath(const char* path, const char* suffix, int* number, char* out, size_t size)
-{
-    for (*number = 0; *number < SuffixNumbers; ++*number)
-        if (SuffixedPath(path, suffix, *number, out, size) && GetFileAttributesA(out) == INVALID_FILE_ATTRIBUTES)
-            return true;
-    return false;
-}
-
 // Whether the open file is the one of this identity; any file when none is given.
 bool IsThatFile(HANDLE file, const uint64_t* identity)
 {
@@ -216,15 +201,9 @@ bool RemoveFile(const char* path, const WCHAR* within, const uint64_t* identity 
         LogLine("Deleted: %s", path);
         return true;
     }
-    char moved[PathBufferSize];
-    bool left = LeaveForRestart(file, path, moved, sizeof moved);
+    bool left = LeaveRunsFileForRestart(file, path);
     CloseHandle(file);
-    // One user's run leaves it in the temporary folder: nothing waits for a restart.
-    bool waits = left && RunMode == MachineMode;
-    ScheduledFiles += waits ? 1 : 0;
-    if (left)
-        LogLine(waits ? "In use: %s, moved to %s and deleted when Windows restarts" : "In use: %s, moved to %s", path, moved);
-    else
+    if (!left)
         LogLine("Not deleted: %s", path);
     return left;
 }
@@ -343,82 +322,15 @@ bool PutBack(const char* path, const char* aside, const WCHAR* within, bool clea
     return back;
 }
 
-// Whether a held file in the folder may be left for the restart to replace:
-// only within the system's folders for programs, where no one but
-// administrators may put a link in a folder's place before then. Not in the
-// Windows folder: every user may make folders in some of its own (its Temp,
-// its Tasks). Never for one user's installation: the restart would replace
-// it with the system's rights, which a user's run may not ask for.
-bool ReplacesAtRestart(const WCHAR* folderFinal)
-{
-    if (RunMode == UserMode)
-        return false;
-    const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, -1};
-    char folder[PathBufferSize];
-    WCHAR final[FinalPathSize];
-    for (int place : places) {
-        // The 64-bit programs' folder, which a 32-bit program is not told: where Windows keeps it.
-        bool found = place < 0 ? ReadSixtyFourBitProgramsFolder(folder, sizeof folder)
-                               : SystemFolderPath(place, folder, sizeof folder);
-        if (found && FinalFolderPath(folder, final, FinalPathSize) && FinalPathIsWithin(folderFinal, final))
-            return true;
-    }
-    return false;
-}
-
-// Whether an earlier run left a staged file to replace this stored name's file at the restart.
-bool ReplacementWaits(const Journal& journal, const char* name)
-{
-    WCHAR target[FinalPathSize];
-    size_t folder = size_t(lstrlenW(journal.folderFinal));
-    if (folder + 1 >= FinalPathSize)
-        return false;
-    CopyMemory(target, journal.folderFinal, folder * sizeof(WCHAR));
-    target[folder] = L'\\';
-    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, target + folder + 1, int(FinalPathSize - folder - 1)))
-        return false;
-    for (WCHAR* at = target; *at; ++at)
-        *at = *at == L'/' ? L'\\' : *at;
-    return ReplacementScheduledFor(target);
-}
-
-// A file the run keeps as it was, for the user to be told of. A name that does
-// not fit is counted: the list says how many more there are.
-void NoteKept(const char* target)
-{
-    size_t used = TextLength(KeptList);
-    if (!FormatText(KeptList + used, sizeof KeptList - used, "%s\r\n", target))
-        KeptList[used] = '\0';
-    ++KeptCount;
-}
-
 // Leaves the staged file to replace the held one at path when Windows
-// restarts, both named by their final paths (no drive letter of a session's
-// own, no link as it leads now). A staged file no longer there was moved by
-// a restart already.
-bool ScheduleReplacement(const char* staged, int number, const char* path, const WCHAR* within)
+// restarts. A staged file no longer there was moved by a restart already.
+bool ScheduleReplacementOf(const char* staged, int number, const char* path, const WCHAR* within)
 {
     HANDLE file;
     Found found = OpenToChange(staged, within, &file);
     if (found != FoundFile)
         return found == NothingThere;
-    // The target is the staged file's final path without its staged suffix.
-    WCHAR source[FinalPathSize];
-    WCHAR target[FinalPathSize];
-    size_t suffix = TextLength(StagedSuffix) + (number > 0 ? 2 : 0);
-    bool named = FinalPathOf(file, source, FinalPathSize) && size_t(lstrlenW(source)) > suffix;
-    CloseHandle(file);
-    if (named) {
-        CopyMemory(target, source, sizeof source);
-        target[lstrlenW(source) - suffix] = L'\0';
-    }
-    bool scheduled = named && MoveFileExW(source, target, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
-    ScheduledFiles += scheduled ? 1 : 0;
-    ReplacedAtRestart += scheduled ? 1 : 0;
-    ScheduledReplacements = ScheduledReplacements || scheduled;
-    LogLine(scheduled ? "In use: %s, replaced by %s when Windows restarts" : "In use: %s, and %s could not be left for the restart",
-        path, staged);
-    return scheduled;
+    return ScheduleReplacement(file, number, path, staged);
 }
 
 // Undoes one step of an unfinished run, or finishes one of a finished run;
@@ -440,7 +352,7 @@ bool SettleStep(const JournalSummary& summary, bool folderThere, const JournalSt
         || (setAside && !SuffixedPath(path, SetAsideSuffix, step.aside, aside, sizeof aside)))
         return true; // no file function could name it, so no step could have made it
     if (summary.done && step.kind == JournalAtRestart) {
-        if (ScheduleReplacement(staged, step.staged, path, within))
+        if (ScheduleReplacementOf(staged, step.staged, path, within))
             return true;
         // The earlier file stays, and the user is told so: a journal kept for it would stop every later run.
         NoteKept(path);
@@ -502,7 +414,12 @@ namespace {
 
 bool FlushJournal(Journal& journal, char kind)
 {
-    return !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+    const LARGE_INTEGER here = {};
+    LARGE_INTEGER end = {};
+    bool flushed = !strchr(JournalFlushesFailFor, kind) && FlushFileBuffers(journal.file);
+    if (flushed && SetFilePointerEx(journal.file, here, &end, FILE_CURRENT))
+        JournalFlushedLength = uint64_t(end.QuadPart);
+    return flushed;
 }
 
 // Writes a record, not yet flushed; false when it was not written whole.
@@ -568,12 +485,13 @@ bool BeginJournal(Journal& journal, const char* folder)
         || !FormatText(text, sizeof text, "%s\t%s", folder, final))
         return false;
     journal.checkedFolder[0] = '\0';
-    KeptList[0] = '\0';
-    KeptCount = 0;
+    journal.names = nullptr;
+    journal.nameCount = 0;
     journal.records = 0;
     journal.steps = 0;
+    JournalFlushedLength = 0;
     journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
-    journal.replacesAtRestart = ReplacesAtRestart(journal.folderFinal);
+    journal.replacesAtRestart = RestartMayActWithin(journal.folderFinal);
     journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
     if (journal.file == INVALID_HANDLE_VALUE)
@@ -604,7 +522,7 @@ bool RecordStep(Journal& journal, const JournalStep& step)
 
 bool FlushSteps(Journal& journal)
 {
-    return FlushFileBuffers(journal.file) != 0;
+    return FlushJournal(journal, JournalStaged);
 }
 
 bool TakeStep(Journal& journal, JournalStep& step, HANDLE* staged)
@@ -712,13 +630,15 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
     switch (OpenFileWithin(target, GENERIC_WRITE | DELETE, FolderFor(journal, name), &existing)) {
     case DeniedFile: {
         DWORD error = GetLastError();
-        if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) && journal.replacesAtRestart
-            && !IsSystemName(name))
+        bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (held && journal.replacesAtRestart && !IsSystemName(name))
             return Deferred;
-        LogLine(error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
-                ? "Skipped: %s, another program holds it open"
-                : "Skipped: %s, it may not be changed",
-            target);
+        // Kept, the installation would be a mix of two versions.
+        if (held) {
+            LogLine("Held: %s, another program holds it open, and it cannot be left for the restart to replace", target);
+            return Held;
+        }
+        LogLine("Skipped: %s, it may not be changed", target);
         NoteKept(target);
         return Skipped;
     }
@@ -728,6 +648,25 @@ Preparation PrepareOverExisting(const Journal& journal, const char* name, const 
     default:
         return Refused;
     }
+}
+
+// The first suffixed name of the stored name's target that no file has and
+// no other file of the run takes: "x.1" with the plain suffix is "x.1"'s
+// first choice, which "x" leaves to it. A staged name is never one that an
+// operation left for the restart moves: the restart would move the new file.
+bool FreeSuffixedPath(const Journal& journal, const char* name, const char* target, const char* suffix, bool staged,
+    int* number, char* out, size_t size)
+{
+    char stem[PathBufferSize];
+    for (*number = 0; *number < SuffixNumbers; ++*number) {
+        if (!SuffixedPath(target, suffix, *number, out, size) || GetFileAttributesA(out) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        bool anothers = *number > 0
+            && (!SuffixedPath(name, "", *number, stem, sizeof stem) || HoldsPath(journal.names, journal.nameCount, stem));
+        if (!anothers && !(staged && WasScheduledSource(out)))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -740,14 +679,14 @@ Preparation PrepareStep(const Journal& journal, const char* name, const char* ta
     Preparation existing = attributes == INVALID_FILE_ATTRIBUTES
         ? Prepared
         : PrepareOverExisting(journal, name, target, attributes);
-    if (existing == Skipped || existing == Refused)
+    if (existing == Skipped || existing == Held || existing == Refused)
         return existing;
-    if (!FreeSuffixedPath(target, StagedSuffix, staged, path, sizeof path))
+    if (!FreeSuffixedPath(journal, name, target, StagedSuffix, true, staged, path, sizeof path))
         return Refused;
-    return existing == Prepared && *staged > 0 && ReplacementWaits(journal, name) ? Deferred : existing;
+    return existing == Prepared && *staged > 0 && ReplacementWaits(journal.folderFinal, name) ? Deferred : existing;
 }
 
-bool PrepareCommit(JournalStep& step)
+bool PrepareCommit(const Journal& journal, JournalStep& step)
 {
     SystemFileAccess access(IsSystemName(step.name));
     char target[PathBufferSize];
@@ -759,7 +698,7 @@ bool PrepareCommit(JournalStep& step)
     if (step.held)
         return true;
     return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES
-        || FreeSuffixedPath(target, SetAsideSuffix, &step.aside, aside, sizeof aside);
+        || FreeSuffixedPath(journal, step.name, target, SetAsideSuffix, false, &step.aside, aside, sizeof aside);
 }
 
 bool TargetOf(const char* name, char* out, size_t size)
@@ -767,27 +706,20 @@ bool TargetOf(const char* name, char* out, size_t size)
     return IsSystemName(name) ? StoredNamePath("", name, out, size) : CopyText(out, size, name);
 }
 
-int ReadOnlyFilesKept(char* list, size_t size)
+namespace {
+
+int SettlingSteps;
+
+// Whether the power goes before this step of the settling, as a test asks.
+bool PowerGoes()
 {
-    int listed = 0;
-    for (const char* at = KeptList; *at; ++at)
-        listed += *at == '\n' ? 1 : 0;
-    bool whole = listed == KeptCount ? CopyText(list, size, KeptList)
-                                     : FormatText(list, size, "%s... and %d more.", KeptList, KeptCount - listed);
-    if (!whole)
-        list[0] = '\0';
-    return KeptCount;
+    if (++SettlingSteps != JournalSettlingEndsAt)
+        return false;
+    JournalSettlingEndsAt = 0;
+    return true;
 }
 
-int FilesReplacedAtRestart()
-{
-    return ReplacedAtRestart;
-}
-
-int FilesAwaitingRestart()
-{
-    return ScheduledFiles;
-}
+} // namespace
 
 int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
 {
@@ -815,6 +747,7 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     LineReader reader;
     if (!OpenLines(reader, path))
         return Unsettle(JournalUnreadable, summary.folder);
+    SettlingSteps = 0;
     bool settled = true;
     char kind = 0;
     char text[JournalTextSize];
@@ -823,6 +756,10 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
         while (NextTrustedRecord(reader, &kind, text, sizeof text, step)) {
             if (kind == JournalDone)
                 continue;
+            if (PowerGoes()) {
+                CloseLines(reader);
+                return Unsettle(JournalFilesStay, summary.folder);
+            }
             if (sink)
                 sink(dialog, step.name, summary.size ? int(reader.consumed * 100 / summary.size) : 0);
             settled = SettleStep(summary, state == FolderAsRecorded, step) && settled;
@@ -830,9 +767,8 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
     }
     CloseLines(reader);
     // The restart's schedule is on disk before the journal that would make it again goes.
-    settled = (!ScheduledReplacements || FlushRestartSchedule()) && settled;
-    ScheduledReplacements = false;
-    if (!settled || !DeleteFileA(path))
+    settled = MakeReplacementsDurable() && settled;
+    if (!settled || PowerGoes() || !DeleteFileA(path) || PowerGoes())
         return Unsettle(summary.done || settled ? JournalLeftoversStay : JournalFilesStay, summary.folder);
     if (sink)
         sink(dialog, "", 100);

@@ -62,6 +62,11 @@ struct Journal {
     WCHAR folderFinal[FinalPathSize];
     // The last folder found to lie within, as the names spell it ("." for the folder itself).
     char checkedFolder[PathBufferSize];
+    // The run's stored names, sorted as the file system compares them: the
+    // suffixed names one of them takes first ("x.1" takes "x.1.pmnew") no
+    // other file of the run takes.
+    const char* const* names;
+    int nameCount;
 };
 
 // A step of the run: staging a file, or committing a staged one.
@@ -106,25 +111,35 @@ extern int JournalEndsAtRecord;
 extern int JournalEndsAtStep;
 // For the tests: the run records no identities, as on a FAT volume.
 extern bool JournalWithoutIdentities;
+// For the tests: a settling (an undo, or the end of a finished run) ends, as
+// if the power went, before its step of this number; the deletion of the
+// journal is its last step, and one more ends it just after that deletion.
+// Cleared when it ends one.
+extern int JournalSettlingEndsAt;
+// For the tests: how much of the journal its last flush made durable, all a
+// power cut would leave of it.
+extern uint64_t JournalFlushedLength;
 void CloseJournal(Journal& journal);
 
 // Whether the folders on the file's way may be made: none is made through a
 // link or junction that leads out of the folder.
 bool MayWrite(Journal& journal, const char* name, const char* target);
 
-enum Preparation { Prepared, Deferred, Skipped, Refused };
+enum Preparation { Prepared, Deferred, Skipped, Held, Refused };
 // Whether the file of a stored name may be staged at target: a read-only or
-// protected file is skipped and never touched, and so is one held open where
-// the restart may not replace it; elsewhere a held file is staged and
+// protected file is skipped and never touched; one held open where the
+// restart may not replace it is Held; elsewhere a held file is staged and
 // replaced when Windows restarts (Deferred), as is one that an earlier run's
 // staged file waits to replace, so that the two replace it in their order; a
 // folder in its place is refused. With staged, the free suffix number of the
-// staged name.
+// staged name: no file has it, no other file of the run takes it, and no
+// operation left for the restart moves a file of that name.
 Preparation PrepareStep(const Journal& journal, const char* name, const char* target, int* staged);
-// Fills in a commit's set-aside suffix: the first free one when a file stands
-// at the stored name's place now, else NoSuffix; a held file's commit is left
-// for the restart and sets nothing aside. False when no suffix is free.
-bool PrepareCommit(JournalStep& step);
+// Fills in a commit's set-aside suffix: the first free one, as for the staged
+// name, when a file stands at the stored name's place now, else NoSuffix; a
+// held file's commit is left for the restart and sets nothing aside. False
+// when no suffix is free.
+bool PrepareCommit(const Journal& journal, JournalStep& step);
 // Where a stored name is written: in the system directory, or below the current one.
 bool TargetOf(const char* name, char* out, size_t size);
 // Where a stored name lies: in the system directory for a system name, else

@@ -10,11 +10,17 @@ enum ExtractResult {
     ExtractWriteFailed = 2,
     ExtractOutOfMemory = 3,
     ExtractDone = 4,
+    // A file that another program holds open could neither be replaced nor
+    // be left for the restart to replace: nothing was written.
+    ExtractFileHeld = 5,
 };
 
 // Writes every payload file below the current directory (or into the system
 // directory) and reports each file to the sink, which may be null.
 int ExtractPayload(HWND dialog, ProgressSink sink);
+// The file, as the run named it, that an extraction that ended with
+// ExtractFileHeld found held open.
+const char* FileHeldOpen();
 // The rollback of a run that failed or was cut off: deletes what it created
 // and puts back what it replaced, exactly as it was, from its journal. 4 when
 // nothing is left to undo, 0 when a step failed and the journal stays for
@@ -41,15 +47,6 @@ enum JournalCause {
 // reached, files it should put back stay where they are, or a finished run's
 // set-aside files (or the journal itself) could not be deleted.
 JournalCause UnsettledJournal(const char** folder);
-// How many files of the product this run left for Windows to delete or
-// replace when it restarts, because a program held them.
-int FilesAwaitingRestart();
-// How many of those are files of the new version that replace held ones.
-int FilesReplacedAtRestart();
-// The read-only files this run kept as they were: how many, and their names
-// one per line into list, as many as KeptListSize holds, then how many more.
-constexpr size_t KeptListSize = 1024;
-int ReadOnlyFilesKept(char* list, size_t size);
 // Adds a link the setup made outside the folder (the Startup item) to the
 // folder's install record, so that the uninstaller, whoever runs it, removes
 // exactly that link; a link already recorded is not added again. False when

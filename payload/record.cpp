@@ -10,7 +10,6 @@
 #include "schedule.h"
 #include "text.h"
 #include <stdlib.h>
-#include <string.h>
 
 namespace {
 
@@ -62,20 +61,6 @@ bool CopyEarlierNames(RecordWriter& writer, const char* earlier, const WCHAR* wi
     return true;
 }
 
-// The path of a scheduled deletion, or null for a renaming or a path of
-// another form: a scheduled path begins with the object manager's name of
-// the DOS drives.
-const WCHAR* ScheduledDeletion(const WCHAR* source, const WCHAR* target)
-{
-    const WCHAR prefix[] = L"\\??\\";
-    if (target[0])
-        return nullptr;
-    for (size_t i = 0; prefix[i]; ++i)
-        if (source[i] != prefix[i])
-            return nullptr;
-    return source + lstrlenW(prefix);
-}
-
 // A deletion that would take the installation folder, a file this run wrote,
 // or a folder that holds one: its path resolved now as the boot resolves it
 // (links and junctions on the way followed, the last name itself not), and
@@ -100,9 +85,8 @@ bool ForgetsDeletion(const WCHAR* deletion, const WCHAR* folderFinal, const Writ
     if (!below[0])
         return true;
     char relative[PathBufferSize];
-    BOOL lossy = FALSE;
-    // A name the ANSI code page cannot spell is none of the payload's.
-    if (!WideCharToMultiByte(CP_ACP, 0, below, -1, relative, sizeof relative, nullptr, &lossy) || lossy)
+    // A name the process's code page cannot spell is none of the payload's.
+    if (!NarrowText(below, relative, sizeof relative))
         return false;
     if (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return HoldsPathBelow(names.sorted, names.count, relative);
@@ -223,42 +207,27 @@ bool HoldsAnotherProduct(const char* folder)
     return product || !namesMainProgram;
 }
 
+namespace {
+
+struct ForgottenDeletions {
+    const WCHAR* folderFinal;
+    const WrittenNames* names;
+};
+
+bool ForgetsScheduledDeletion(const WCHAR* source, const WCHAR* target, const void* context)
+{
+    const ForgottenDeletions& forgotten = *static_cast<const ForgottenDeletions*>(context);
+    const WCHAR* deletion = target[0] ? nullptr : ScheduledPath(source);
+    return deletion && ForgetsDeletion(deletion, forgotten.folderFinal, *forgotten.names);
+}
+
+} // namespace
+
 void ForgetPendingDeletions(const char* folder, const WrittenNames& names)
 {
-    HKEY key;
     WCHAR folderFinal[FinalPathSize];
-    if (!FinalFolderPath(folder, folderFinal, FinalPathSize)
-        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
-        != ERROR_SUCCESS)
+    if (!FinalFolderPath(folder, folderFinal, FinalPathSize))
         return;
-    size_t count = 0;
-    WCHAR* pending = ReadRestartSchedule(key, &count);
-    if (pending) {
-        size_t kept = 0;
-        bool forgot = false;
-        // Pairs of source and target; the kept pairs move down in place.
-        for (size_t at = 0; at < count && pending[at];) {
-            const WCHAR* source = pending + at;
-            size_t sourceLength = size_t(lstrlenW(source)) + 1;
-            const WCHAR* target = source + sourceLength;
-            // Within the buffer: the zeros after the value end the target too.
-            size_t pairLength = sourceLength + size_t(lstrlenW(target)) + 1;
-            const WCHAR* deletion = ScheduledDeletion(source, target);
-            if (deletion && ForgetsDeletion(deletion, folderFinal, names)) {
-                forgot = true;
-            } else {
-                memmove(pending + kept, source, pairLength * sizeof(WCHAR));
-                kept += pairLength;
-            }
-            at += pairLength;
-        }
-        pending[kept] = L'\0';
-        if (forgot && kept == 0)
-            RegDeleteValueW(key, PendingValueW); // result deliberately ignored: a deletion left scheduled only repeats the old fault
-        else if (forgot)
-            RegSetValueExW(key, PendingValueW, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pending),
-                DWORD((kept + 1) * sizeof(WCHAR))); // result deliberately ignored: as above
-    }
-    free(pending);
-    RegCloseKey(key);
+    const ForgottenDeletions forgotten = {folderFinal, &names};
+    RewriteRestartSchedule(ForgetsScheduledDeletion, &forgotten); // result deliberately ignored: a deletion left scheduled only repeats the old fault
 }

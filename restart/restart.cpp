@@ -18,6 +18,9 @@ constexpr int RestartNames = 1000;
 // The rights that change a folder or what it holds.
 constexpr DWORD WritingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD
     | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// The rights over a folder that let their holder take away what it holds, or
+// give itself that right.
+constexpr DWORD TakingRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
 bool IsAdministration(PSID sid)
 {
@@ -48,13 +51,68 @@ bool RestartFolderFor(const WCHAR* final, char* out, size_t size, bool* inRunsPl
     return RunMode == MachineMode && FormatText(out, size, "%s%s.restart", root, ProductConfig.profileFile);
 }
 
-// Makes the folder, the product's from its creation; or finds it there, a
-// folder and no link, and, outside the run's own place (the Windows
-// directory, where only administrators create anything, or one user's own
-// folder), provably the product's. One user's is that user's, as the files it
-// takes are.
+// Whether the security grants the rights to no one but administrators, leaving out the entries of
+// the flags skipped.
+bool OnlyAdministratorsMay(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD skipped)
+{
+    PSID owner = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL access = nullptr;
+    // Its owner may change its access at will; without an access list, anyone may do anything.
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !IsAdministration(owner)
+        || !GetSecurityDescriptorDacl(descriptor, &present, &access, &defaulted) || !present || !access)
+        return false;
+    for (DWORD i = 0; i < access->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        if (!GetAce(access, i, reinterpret_cast<void**>(&entry)))
+            return false;
+        // A denial grants nothing; an entry of a kind not read here counts as a grant to anyone.
+        if (entry->Header.AceType == ACCESS_DENIED_ACE_TYPE || (entry->Header.AceFlags & skipped))
+            continue;
+        if (entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE
+            || ((entry->Mask & rights) && !IsAdministration(&entry->SidStart)))
+            return false;
+    }
+    return true;
+}
+
+// Whether the open folder's owner and access pass the judgement.
+bool SecurityPasses(HANDLE folder, bool (*judge)(PSECURITY_DESCRIPTOR))
+{
+    PSECURITY_DESCRIPTOR security = nullptr;
+    bool passes = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, nullptr, nullptr, &security)
+            == ERROR_SUCCESS
+        && judge(security);
+    LocalFree(security);
+    return passes;
+}
+
+HANDLE OpenFolderSecurity(const char* folder)
+{
+    return CreateFileA(folder, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Makes the folder, the product's from its creation, or finds it there: a
+// folder, no link. Outside the run's own place (the Windows directory, where
+// only administrators create anything, or one user's temporary folder, which
+// is that user's as the files it takes are) it is neither made nor used
+// unless its drive's root lets no one else take it away, to put a link in its
+// place before the restart, and one found is used only when its security
+// proves it the product's.
 bool MakeRestartFolder(const char* folder, bool inRunsPlace)
 {
+    // Nothing is made at a root that does not keep what it holds.
+    const char root[] = {folder[0], ':', '\\', '\0'};
+    HANDLE drive = inRunsPlace ? INVALID_HANDLE_VALUE : OpenFolderSecurity(root);
+    bool rootKeeps = inRunsPlace || (drive != INVALID_HANDLE_VALUE && SecurityPasses(drive, RootKeepsWhatItHolds));
+    CloseHandle(drive); // result deliberately ignored: a handle not opened is invalid, and closes nothing
+    if (!rootKeeps) {
+        LogLine("Not used, since its drive's root lets others take it away: %s", folder);
+        return false;
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RestartFolderSecurity, SDDL_REVISION_1, &descriptor,
             nullptr))
@@ -63,24 +121,15 @@ bool MakeRestartFolder(const char* folder, bool inRunsPlace)
     bool made = CreateDirectoryA(folder, &attributes) != 0;
     DWORD error = GetLastError();
     LocalFree(descriptor);
-    if (made || error != ERROR_ALREADY_EXISTS)
-        return made;
-    HANDLE found = CreateFileA(folder, READ_CONTROL | FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (found == INVALID_HANDLE_VALUE)
+    if (!made && error != ERROR_ALREADY_EXISTS)
         return false;
-    FILE_BASIC_INFO basic = {};
-    PSECURITY_DESCRIPTOR security = nullptr;
-    bool ours = GetFileInformationByHandleEx(found, FileBasicInfo, &basic, sizeof basic)
-        && (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
-        && (inRunsPlace
-            || (GetSecurityInfo(found, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                    nullptr, nullptr, nullptr, &security)
-                    == ERROR_SUCCESS
-                && OnlyAdministratorsWrite(security)));
-    LocalFree(security);
-    CloseHandle(found);
+    HANDLE found = OpenFolderSecurity(folder);
+    // As its name shows it, a link's own attributes (a handle may show where a link leads).
+    DWORD kind = GetFileAttributesA(folder);
+    bool ours = found != INVALID_HANDLE_VALUE && kind != INVALID_FILE_ATTRIBUTES
+        && (kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
+        && (inRunsPlace || made || SecurityPasses(found, OnlyAdministratorsWrite));
+    CloseHandle(found); // result deliberately ignored: as above
     if (!ours)
         LogLine("Not used, since it may not be the product's own: %s", folder);
     return ours;
@@ -110,26 +159,12 @@ bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, 
 
 bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor)
 {
-    PSID owner = nullptr;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL access = nullptr;
-    // Its owner may change its access at will; without an access list, anyone may do anything.
-    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !IsAdministration(owner)
-        || !GetSecurityDescriptorDacl(descriptor, &present, &access, &defaulted) || !present || !access)
-        return false;
-    for (DWORD i = 0; i < access->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* entry = nullptr;
-        if (!GetAce(access, i, reinterpret_cast<void**>(&entry)))
-            return false;
-        // A denial grants nothing; an entry of a kind not read here counts as a grant to anyone.
-        if (entry->Header.AceType == ACCESS_DENIED_ACE_TYPE)
-            continue;
-        if (entry->Header.AceType != ACCESS_ALLOWED_ACE_TYPE
-            || ((entry->Mask & WritingRights) && !IsAdministration(&entry->SidStart)))
-            return false;
-    }
-    return true;
+    return OnlyAdministratorsMay(descriptor, WritingRights, 0);
+}
+
+bool RootKeepsWhatItHolds(PSECURITY_DESCRIPTOR descriptor)
+{
+    return OnlyAdministratorsMay(descriptor, TakingRights, INHERIT_ONLY_ACE);
 }
 
 bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)

@@ -8,9 +8,10 @@
 // The restart folder is named after the profile file (pelmora.ini.restart):
 // in the Windows directory, beside the journal, for files on its volume; at
 // the root of any other volume, made by the run that first needs it with
-// access for the Administrators and SYSTEM alone. One found already at such a
-// root is used only when its owner and access prove it that (never a link).
-// Where it lies for one user's run, see places.h.
+// access for the Administrators and SYSTEM alone. There it is used only when
+// its owner and access prove it that (never a link), and the root's let no
+// one else delete it and put a link in its place. Where it lies for one
+// user's run, see places.h.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -27,3 +28,8 @@ bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size);
 // change: owned by the Administrators or SYSTEM, and no right to write
 // granted to anyone else.
 bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor);
+// Whether a drive root's security lets only administrators take away what it
+// holds: owned so, and no one else granted the right to delete what it holds
+// or to change its access or owner (entries that only its children inherit
+// apply to them alone).
+bool RootKeepsWhatItHolds(PSECURITY_DESCRIPTOR descriptor);

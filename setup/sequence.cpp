@@ -15,6 +15,7 @@
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
+#include "waiting.h"
 
 namespace {
 
@@ -82,6 +83,17 @@ const char KeptCaption[] = "Files Kept";
 const char KeptFormat[] =
     "These files of %s could not be replaced, so they were kept as they were (they are read-only or protected, "
     "or in use):\r\n\r\n%s";
+const char FileInUseCaption[] = "File in Use";
+const char FileInUseFormat[] =
+    "The file %s is in use by another program, so it cannot be replaced now. Close the program that uses it, then "
+    "choose Retry. Cancel ends the installation and keeps the version installed before.";
+const char FileHeldFormat[] =
+    "The file %s is in use by another program, so it could not be replaced. The version installed before was kept. "
+    "Close the program that uses it and run the setup program again.";
+const char CutOffCaption[] = "Interrupted Installation";
+const char CutOffFormat[] =
+    "An earlier installation of %s into %s was cut off before it finished. Before anything else, what it changed "
+    "is now put back as it was.";
 const char NeedsWindows64Caption[] = "Setup";
 const char NeedsWindows64Format[] = "%s needs a 64-bit version of Windows.";
 const char ModeRefusedCaption[] = "Setup";
@@ -120,6 +132,22 @@ void ReportWhatWaits()
         return;
     FormatText(text, sizeof text, KeptFormat, ProductConfig.displayName, names);
     ShowInformation(BackdropWindow, KeptCaption, text);
+}
+
+// The held file, named, for an unattended run's failure.
+const char* FileHeldText()
+{
+    static char text[MessageBufferSize];
+    FormatText(text, sizeof text, FileHeldFormat, FileHeldOpen());
+    return text;
+}
+
+// Whether the user closed the program that holds the file and asks to try again.
+bool AskToCloseHeldFile()
+{
+    char text[MessageBufferSize];
+    FormatText(text, sizeof text, FileInUseFormat, FileHeldOpen());
+    return AskRetry(BackdropWindow, FileInUseCaption, text);
 }
 
 // A failure, under the caption that names the product.
@@ -195,11 +223,23 @@ void DealWithRunningCopies(HWND progress, const char* folder)
     ShutDownRunningCopies(folder);
 }
 
+// Whether a step asked for failed: the group, the Startup item, a service.
+// Logged as it fails, and the run goes on; an unattended run then ends with
+// its failure, so that whoever started it learns of it.
+bool StepFailed;
+
+void NoteStepFailed(const char* warning)
+{
+    LogLine("%s", warning);
+    StepFailed = true;
+}
+
 // False when the uninstall entry or the remembered folder could not be
 // written: the product could then be neither removed nor updated. Every
-// other step's failure is logged, and the run goes on.
+// other step's failure is noted, and the run goes on.
 bool RegisterWithShell()
 {
+    StepFailed = false;
     // Cannot fail: the folder loop made sure every derived text fits.
     BuildApplicationPath(ProductConfig, InstallFolder, ApplicationPath, sizeof ApplicationPath);
     BuildStartupCommand(ProductConfig, InstallFolder, StartupCommand, sizeof StartupCommand);
@@ -207,7 +247,7 @@ bool RegisterWithShell()
 
     OpenDdeClient();
     if (!CreateProductGroup())
-        LogLine("Warning: the program group could not be made in full");
+        NoteStepFailed("Warning: the program group could not be made in full");
     bool entry = RegisterUninstallEntry();
     if (!entry)
         LogLine("Failed: the uninstall entry could not be written");
@@ -218,7 +258,7 @@ bool RegisterWithShell()
     if (ProductConfig.offerStartupGroup && (!hasNtService || !nt)
         && AskYesNo(BackdropWindow, StartupGroupCaption, ProductConfig.startupPrompt, true)) {
         if (!AddStartupItem(startupLink, sizeof startupLink))
-            LogLine("Warning: the Startup item could not be made");
+            NoteStepFailed("Warning: the Startup item could not be made");
         else if (!RecordLink(InstallFolder, startupLink))
             LogLine("The install record could not keep the Startup item's link: %s", startupLink);
     }
@@ -227,10 +267,10 @@ bool RegisterWithShell()
     if (!remembered)
         LogLine("Failed: the folder could not be remembered in %s", ProductConfig.profileFile);
     if (ProductConfig.useAgentService && !InstallAgentService())
-        LogLine("Warning: the agent service could not be installed");
+        NoteStepFailed("Warning: the agent service could not be installed");
     if (hasNtService && nt && AskYesNo(BackdropWindow, NtServiceCaption, ProductConfig.servicePrompt, true)
         && !ReplaceNtService(BackdropWindow))
-        LogLine("Warning: the NT service could not be installed");
+        NoteStepFailed("Warning: the NT service could not be installed");
     return entry && remembered;
 }
 
@@ -395,8 +435,12 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     // then decides: its folder is left as it was before that run. Running
     // copies there are told to quit first: what one holds could not be put back.
     char cutOff[PathBufferSize];
-    if (UnsettledJournalFolder(cutOff, sizeof cutOff))
+    if (UnsettledJournalFolder(cutOff, sizeof cutOff)) {
+        char text[MessageBufferSize];
+        FormatText(text, sizeof text, CutOffFormat, ProductConfig.displayName, cutOff);
+        ShowNotice(nullptr, CutOffCaption, text);
         DealWithRunningCopies(nullptr, cutOff);
+    }
     SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
 
     if (!Unattended && !CreateBackdrop())
@@ -417,6 +461,15 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     HWND progress = Unattended ? nullptr : CreateProgressDialog(instance, BackdropWindow);
     DealWithRunningCopies(progress, InstallFolder);
     int result = ExtractPayload(progress, Unattended ? nullptr : ShowProgress);
+    // Nothing was written yet: undone at once, so that the folder holds the earlier version while the
+    // user closes the program and tries again, or gives up.
+    while (result == ExtractFileHeld && !Unattended && RemoveExtractedFiles(nullptr, nullptr) == ExtractDone) {
+        if (!AskToCloseHeldFile()) {
+            ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
+            return ExitDeclined;
+        }
+        result = ExtractPayload(progress, ShowProgress);
+    }
     if (result != ExtractDone) {
         // An earlier run's journal that stays kept this one from writing anything.
         char earlier[MessageBufferSize];
@@ -426,7 +479,7 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
         }
         // Undone at once: while the message waits for the user, the folder holds the earlier version.
         bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
-        ShowFailure(ExtractFailureText(result));
+        ShowFailure(result == ExtractFileHeld ? FileHeldText() : ExtractFailureText(result));
         if (!restored)
             ShowFailure(NotRestoredText);
         return ExitFailed;
@@ -446,5 +499,9 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     FormatText(question, sizeof question, SuccessFormat, ProductConfig.displayName, ProductConfig.displayName);
     if (FilesReplacedAtRestart() == 0 && AskYesNo(BackdropWindow, SuccessCaption, question, false))
         LaunchApplication(BackdropWindow, BackdropFont);
+    if (Unattended && StepFailed) {
+        LogLine("Failed: a step asked for could not be done (see the warnings above)");
+        return ExitFailed;
+    }
     return FilesAwaitingRestart() ? ExitRestartNeeded : ExitDone;
 }

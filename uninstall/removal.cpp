@@ -18,6 +18,7 @@
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
+#include "waiting.h"
 #include <shlobj.h>
 
 namespace {
@@ -45,11 +46,12 @@ const char InUseHeading[] = "In use now, and removed when Windows restarts:";
 const char KeptHeading[] = "Kept, because it holds files that were not installed with the product:";
 const char LinkHeading[] = "Left alone, because it is a link that leads out of the installation folder:";
 const char SystemHeading[] = "Kept in the Windows system directory, shared with other programs:";
+const char LeftHeading[] = "Left, because a program uses it now; delete it once the program has ended:";
 const char EntryFormat[] = "the uninstall entry, %s\\%s";
 const char ProfileFormat[] = "the remembered folder, dataDir in %s";
 const char ServiceFormat[] = "the NT service of %s";
 
-enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, ListCount };
+enum ListIndex { NotRemovedList, InUseList, KeptList, LinkList, SystemList, LeftList, ListCount };
 // Room for every list, full, under its heading, after the opening sentence.
 constexpr size_t ReportSize = MessageBufferSize + ListCount * (ListSize + 128);
 
@@ -235,8 +237,10 @@ void RemoveFileAt(const char* path)
     if (left)
         LogLine("Moved: %s to %s", path, moved);
     // One user's run leaves nothing for the restart: what went to the temporary folder is gone.
-    if (!left || RunMode == MachineMode)
-        Note(left ? InUseList : NotRemovedList, path);
+    if (left && RunMode == UserMode)
+        return;
+    // This program's own file, where even the restart may not take it, stays for the user to delete.
+    Note(left ? InUseList : IsThisProgram(path) ? LeftList : NotRemovedList, path);
 }
 
 void RemoveRecordedFile(const char* relative)
@@ -255,7 +259,8 @@ void RemoveFiles(HWND progress)
     char system[PathBufferSize];
     for (int i = 0; i < recorded.count; ++i) {
         const char* name = recorded.names[i];
-        ShowProgress(progress, name, int(int64_t(i) * 100 / recorded.count));
+        // MulDiv keeps 64-bit division, and the code it needs, out of this program of a fixed size.
+        ShowProgress(progress, name, MulDiv(i, 100, recorded.count));
         char path[PathBufferSize];
         if (IsSystemName(name)) {
             UINT length = GetSystemDirectoryA(system, sizeof system);
@@ -378,7 +383,13 @@ void RemoveProductFolder(const char* folder)
         return;
     bool empty;
     if (HoldsOnlyLeftovers(folder, &empty)) {
-        if (!RemoveEmptyFolder(folder))
+        if (RemoveEmptyFolder(folder))
+            return;
+        // Empty and there still: some program's current folder. It is named and left to the user rather than
+        // to the restart, which would delete it by its path, whatever stands there then.
+        if (HoldsOnlyLeftovers(folder, &empty) && empty)
+            Note(LeftList, folder);
+        else
             LogLine("Stays until it is empty: %s", folder);
     } else if (!empty || folder == InstallFolder) {
         Note(KeptList, folder);
@@ -542,7 +553,8 @@ bool RemoveServices(HWND progress)
 bool ReadInstallation()
 {
     Removal& removal = TheRemoval;
-    const char* headings[ListCount] = {NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading};
+    const char* headings[ListCount] = {
+        NotRemovedHeading, InUseHeading, KeptHeading, LinkHeading, SystemHeading, LeftHeading};
     for (int i = 0; i < ListCount; ++i)
         removal.lists[i].heading = headings[i];
     char record[PathBufferSize];
@@ -604,6 +616,8 @@ int UninstallSequence(HINSTANCE instance)
         ShowWarning(nullptr, NotPossibleCaption, text);
         return ExitFailed;
     }
+    // What the undo could only move into the restart folder goes at the restart.
+    TheRemoval.restartNeeded = FilesAwaitingRestart() > 0;
 
     // The product's own programs run in their folder, as the setup ran them.
     SetCurrentDirectoryA(InstallFolder); // result deliberately ignored: they are found by their full paths

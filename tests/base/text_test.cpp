@@ -1,7 +1,12 @@
+#include "code_page.h"
+#include "profile.h"
 #include "run.h"
 #include "text.h"
 #include <gtest/gtest.h>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <windows.h>
 
 namespace {
@@ -203,4 +208,71 @@ TEST(Switches, FollowTheProgramNameQuotedOrNot)
     };
     for (const auto& c : cases)
         EXPECT_STREQ(SkipProgramName(c.commandLine), c.arguments) << c.commandLine;
+}
+
+namespace {
+
+std::string WindowsFileBytes(const char* name)
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    std::ifstream in(std::string(windows) + "\\" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteWindowsFile(const char* name, const std::string& bytes)
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    std::ofstream(std::string(windows) + "\\" + name, std::ios::binary) << bytes;
+}
+
+} // namespace
+
+// Run twice: where the system's code page is 1252, and (text_test_utf8_system) where it is UTF-8, in
+// which no one can tell what code page another program's line is in.
+TEST(Profile, AValueIsWrittenWithoutLosingAnotherProgramsLine)
+{
+    const bool utf8System = SystemCodePage() == 0;
+    const char* const name = "pmtest-profile.ini";
+    const std::string theirs = "[Album]\r\ntitle=Caf\xe9\r\n"; // another program's, in code page 1252
+    const std::string large(1024 * 1024, ';');
+    const struct {
+        const char* what;
+        std::string before;
+        const char* value;
+        bool written;
+        bool utf16; // the file made UTF-16, every line read right
+    } rows[] = {
+        {"ASCII, a plain value", "[Options]\r\ndataDir=C:\\Old\r\n[Album]\r\ntitle=Cafe\r\n", "C:\\New", true, false},
+        {"a line in 1252, a value beyond ASCII", theirs, "C:\\Zdj\xc4\x99" "cia", true, !utf8System},
+        {"a line in 1252, a plain value", "[Options]\r\ndataDir=C:\\Old\r\n" + theirs, "C:\\New", true, !utf8System},
+        {"too large to convert, ASCII, a plain value", large + "\r\n" + "[Album]\r\ntitle=Cafe\r\n", "C:\\New", true,
+            false},
+        {"too large to convert, a line in 1252", large + "\r\n" + theirs, "C:\\New", false, false},
+    };
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    const std::string path = std::string(windows) + "\\" + name;
+    for (const auto& row : rows) {
+        WriteWindowsFile(name, row.before);
+        EXPECT_EQ(WriteProfileValue("Options", "dataDir", row.value, path.c_str()), row.written) << row.what;
+        char read[MAX_PATH] = "";
+        ReadProfileValue("Options", "dataDir", "(none)", read, sizeof read, path.c_str());
+        const std::string after = WindowsFileBytes(name);
+        if (!row.written) {
+            EXPECT_EQ(after, row.before) << row.what << ": left as it was";
+            continue;
+        }
+        EXPECT_STREQ(read, row.value) << row.what;
+        EXPECT_EQ(after.compare(0, 2, "\xff\xfe") == 0, row.utf16) << row.what;
+        const std::string line = row.before.substr(row.before.find("[Album]"));
+        if (row.utf16) {
+            std::wstring wide(reinterpret_cast<const wchar_t*>(after.data() + 2), (after.size() - 2) / 2);
+            EXPECT_NE(wide.find(L"[Album]\r\ntitle=Caf\u00e9\r\n"), std::wstring::npos) << row.what;
+        } else {
+            EXPECT_NE(after.find(line), std::string::npos) << row.what << ": the other lines byte for byte";
+        }
+    }
+    DeleteFileA(path.c_str());
 }

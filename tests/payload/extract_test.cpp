@@ -6,12 +6,15 @@
 #include "payload.h"
 #include "installed_state.h"
 #include "restart.h"
+#include "schedule.h"
+#include "waiting.h"
 #include <shlobj.h>
 #include "test_files.h"
 #include <sddl.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -158,6 +161,7 @@ protected:
     void SetUp() override
     {
         SinkCalls.clear();
+        ForgetKeptFilesAfter(0);
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
         folder = std::string(temp) + "extract-" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -192,6 +196,26 @@ std::vector<std::string> Entries(const std::string& folder)
     FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string JournalPath()
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return std::string(windows) + "\\pelmora.ini.journal";
+}
+
+// Adds the done record to the journal of a run cut off just before it, as the run writes it.
+bool AppendDoneRecord()
+{
+    char done[16];
+    snprintf(done, sizeof done, "%08lx D\r\n", adler32(1, reinterpret_cast<const Bytef*>("D"), 1));
+    HANDLE file = CreateFileA(JournalPath().c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    bool appended = file != INVALID_HANDLE_VALUE && WriteFile(file, done, DWORD(strlen(done)), &written, nullptr)
+        && written == strlen(done);
+    CloseHandle(file);
+    return appended;
 }
 
 } // namespace
@@ -284,7 +308,7 @@ TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "first.txt.pmnew"})) << "nothing is put in place";
 }
 
-TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFolder)
+TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFolderAndStopsTheRunElsewhere)
 {
     char programs[MAX_PATH];
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE));
@@ -313,7 +337,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         const int replaced = FilesReplacedAtRestart();
         const int awaiting = FilesAwaitingRestart();
-        TestArchive archive({{"held.txt", "new", 100}, {"later.txt", "later", 200}});
+        TestArchive archive({{"later.txt", "later", 200}, {"held.txt", "new", 100}});
         if (c.replaced) {
             // Ended before its last commit, once held.txt's was taken: nothing waits for the
             // restart before the run is done, which would put held.txt in place while the
@@ -325,22 +349,29 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
             EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
             EXPECT_EQ(ReadFileText("held.txt.pmnew"), "<missing>");
         }
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << c.what;
+        // Elsewhere a file kept would leave a mix of two versions: the run stops before it writes
+        // anything, the file named, and its undo leaves the folder as it was.
+        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), c.replaced ? ExtractDone : ExtractFileHeld)
+            << c.what;
+        if (!c.replaced)
+            EXPECT_EQ(std::string(FileHeldOpen()), c.where + "\\held.txt") << c.what;
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
         CloseHandle(held);
         EXPECT_EQ(ReadFileText("held.txt"), "old") << c.what;
-        EXPECT_EQ(ReadFileText("later.txt"), "later") << c.what;
+        EXPECT_EQ(ReadFileText("later.txt"), c.replaced ? "later" : "<missing>") << c.what;
         EXPECT_EQ(ReadFileText("held.txt.pmnew"), c.replaced ? "new" : "<missing>") << c.what;
         EXPECT_EQ(FilesReplacedAtRestart(), replaced + int(c.replaced)) << c.what;
         EXPECT_EQ(FilesAwaitingRestart(), awaiting + int(c.replaced)) << c.what;
         char kept[KeptListSize + 64];
-        EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), c.replaced ? 0 : 1) << c.what << ": kept, and named";
+        EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 0) << c.what << ": none kept";
         if (c.replaced)
             expected.push_back(c.where + "\\held.txt.pmnew > " + c.where + "\\held.txt");
         EXPECT_EQ(PendingReplacements(), expected) << c.what;
     }
 
     // Where the restart's schedule cannot be written, the held file is kept and named, its
-    // staged file goes, and no journal stays to stop the next run.
+    // staged file goes, and no journal stays to stop the next run: also when the run that
+    // staged it was cut off just before it settled, and the next run settles it first.
     ASSERT_TRUE(SetCurrentDirectoryA(protectedFolder.c_str()));
     WriteFileText("denied.txt", "old");
     HANDLE held = CreateFileA("denied.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -359,7 +390,14 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     ASSERT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, noWrites), ERROR_SUCCESS);
     LocalFree(noWrites);
     TestArchive denied({{"denied.txt", "new", 100}});
-    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractDone);
+    // The records: the folder; denied.txt and the record staged; denied.txt at the restart, the record
+    // committed; done, which the run ends before.
+    JournalEndsAtRecord = 6;
+    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractWriteFailed);
+    JournalEndsAtRecord = 0;
+    ASSERT_TRUE(AppendDoneRecord());
+    TestArchive other({{"other.txt", "other", 100}});
+    EXPECT_EQ(ExtractArchive(other.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, original.data()), ERROR_SUCCESS);
     RegCloseKey(sessionManager);
     CloseHandle(held);
@@ -384,6 +422,31 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     EXPECT_EQ(ReadFileText("later.txt.pmnew"), "someone's");
     expected.push_back(protectedFolder + "\\held.txt.1.pmnew > " + protectedFolder + "\\held.txt");
     EXPECT_EQ(PendingReplacements(), expected);
+
+    // Removed before the restart, as the uninstaller removes it: the staged files go, and what
+    // waits for them is stale. The next installation drops that before it stages anything (the
+    // restart would move whatever it made under those names over the file), and puts the file
+    // in place at once.
+    ASSERT_TRUE(DeleteFileA("held.txt.pmnew"));
+    ASSERT_TRUE(DeleteFileA("held.txt.1.pmnew"));
+    TestArchive again({{"held.txt", "again", 400}});
+    EXPECT_EQ(ExtractArchive(again.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ReadFileText("held.txt"), "again");
+    EXPECT_EQ(PendingReplacements(), pending) << "nothing waits for the folder's files";
+
+    // An operation left for the restart by another spelling of the folder (through a link to it): the
+    // name it moves is never the new file's, whatever stands there now.
+    const std::string link = folder + "-link";
+    ASSERT_TRUE(MakeUnixLink(link, protectedFolder));
+    ASSERT_TRUE(MoveFileExA((link + "\\fresh.txt.pmnew").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    TestArchive fresh({{"fresh.txt", "fresh", 500}});
+    JournalEndsAtStep = 3; // after both stagings
+    EXPECT_EQ(ExtractArchive(fresh.tables, nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
+    EXPECT_EQ(ReadFileText("fresh.txt.pmnew"), "<missing>");
+    EXPECT_EQ(ReadFileText("fresh.txt.1.pmnew"), "fresh");
+    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
+    RemoveUnixLink(link);
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
     RemoveTree(protectedFolder);
     RemoveTree(windowsFolder);
@@ -411,6 +474,7 @@ TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
         SetFileAttributesA(file.name.c_str(), FILE_ATTRIBUTE_READONLY);
     }
     TestArchive full(many);
+    ForgetKeptFilesAfter(0); // another run's process
     EXPECT_EQ(ExtractArchive(full.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 103);
     std::string listed = kept;
@@ -426,6 +490,15 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
 {
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
+    // A 32-bit program on 64-bit Windows (extract_test_wow64) sees SysWOW64 as its system directory: a 32-bit
+    // product's files belong there, never in 64-bit Windows' own, which it reaches as Sysnative.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    char redirected[MAX_PATH] = "";
+    GetSystemWow64DirectoryA(redirected, sizeof redirected);
+    const std::string native = std::string(windows) + "\\Sysnative\\";
     const int32_t stored = 979069806;
     const struct {
         const char* name;
@@ -446,6 +519,10 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
         EXPECT_EQ(Times(path).first, c.replaced ? stored : c.existing) << c.name;
         EXPECT_EQ(ReadFileText(std::string("SYSTEM\\") + (c.name + 7)), "<missing>");
         EXPECT_EQ(GetFileAttributesA((path + ".pmold").c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
+        if (wow64) {
+            EXPECT_EQ(ReadFileText(std::string(redirected) + "\\" + (c.name + 7)), c.replaced ? "ours" : "theirs");
+            EXPECT_EQ(GetFileAttributesA((native + (c.name + 7)).c_str()), INVALID_FILE_ATTRIBUTES) << c.name;
+        }
         DeleteFileA(path.c_str());
     }
 }
@@ -519,13 +596,6 @@ TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
 
 namespace {
 
-std::string JournalPath()
-{
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof windows);
-    return std::string(windows) + "\\pelmora.ini.journal";
-}
-
 struct FileState {
     std::string content;
     int64_t modified;
@@ -550,13 +620,14 @@ std::ostream& operator<<(std::ostream& out, const FileState& state)
 }
 
 // An earlier version in the folder: a file the update replaces (hidden, with
-// its own times), one it skips because a program holds it, and the user's own.
+// its own times), one it skips because its user protected it, and the user's own.
 void PlaceEarlierVersion()
 {
     WriteFileText("manual.htm", "the earlier manual");
     SetTime("manual.htm", 900000000);
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
-    WriteFileText("held.txt", "held by a program");
+    WriteFileText("kept.txt", "protected by its user");
+    SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_READONLY);
     WriteFileText("notes.txt", "the user's");
 }
 
@@ -565,24 +636,21 @@ void PlaceEarlierVersion()
 TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
 {
     PlaceEarlierVersion();
-    const std::vector<std::string> names = {"held.txt", "manual.htm", "notes.txt"};
+    const std::vector<std::string> names = {"kept.txt", "manual.htm", "notes.txt"};
     std::vector<FileState> before;
     for (const std::string& name : names)
         before.push_back(StateOf(folder + "\\" + name));
-    HANDLE held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     WriteFileText("f", "in the way");
-    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"held.txt", "new", 1000},
+    TestArchive archive({{"manual.htm", "the new manual", 1000}, {"kept.txt", "new", 1000},
         {"docs\\new.txt", "new", 1000}, {"f\\x.txt", "x", 1000}});
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
     EXPECT_EQ(ReadFileText("manual.htm"), "the earlier manual") << "nothing is put in place before all is written";
     EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the journal is there";
     EXPECT_EQ(RemoveExtractedFiles(nullptr, RecordingSink), ExtractDone);
-    CloseHandle(held);
     EXPECT_EQ(SinkCalls.back(), std::make_pair(std::string(), 100));
     for (size_t i = 0; i < names.size(); ++i)
         EXPECT_EQ(StateOf(folder + "\\" + names[i]), before[i]) << names[i];
-    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt"}))
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "f", "kept.txt", "manual.htm", "notes.txt"}))
         << "only the folder the run made stays";
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -613,26 +681,26 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
 
     // The same update without the obstacle: what it replaced goes with the journal.
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
     EXPECT_EQ(Entries(folder),
-        (std::vector<std::string>{"docs", "f", "held.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
+        (std::vector<std::string>{"docs", "f", "kept.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
     EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nmanual.htm\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nmanual.htm\r\nkept.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\n")
         << "the record names the product and what the run wrote, and never the user's notes";
 
-    // A later version drops a file and finds another held: the record still names both. Lines that
+    // A later version drops a file and finds another protected: the record still names both. Lines that
     // name no file the packer could have given (the folder may be writable by users) are not carried on.
     std::string forged;
     for (const char* line : {"..\\outside.txt", "docs\\..\\..\\outside.txt", "C:\\outside.txt", "\\outside.txt",
              "\\\\server\\share\\outside.txt", "docs\\NUL.txt", "manual.htm.pmold", "pmfiles.lst", "product:Other", ""})
         forged += std::string(line) + "\r\n";
     WriteFileText("pmfiles.lst", ReadFileText("pmfiles.lst") + forged);
-    held = CreateFileA("held.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    TestArchive later({{"manual.htm", "the later manual", 2000}, {"held.txt", "later", 2000}});
+    SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_READONLY);
+    TestArchive later({{"manual.htm", "the later manual", 2000}, {"kept.txt", "later", 2000}});
     EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
-    CloseHandle(held);
-    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nheld.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
+    EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nkept.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
 TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRun)
@@ -717,25 +785,164 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"docs", "extra.txt", "manual.htm", "notes.txt"}));
 }
 
+namespace {
+
+// The restart's schedule as the registry holds it, bytes and all; empty for none.
+std::string ScheduleValue()
+{
+    HKEY key;
+    std::string value;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+            &key)
+        != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        value.resize(size);
+        RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&value[0]),
+            &size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+void SetScheduleValue(const std::string& value)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
+                  KEY_SET_VALUE, &key),
+        ERROR_SUCCESS);
+    if (value.empty())
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+    else
+        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+            reinterpret_cast<const BYTE*>(value.data()), DWORD(value.size()));
+    RegCloseKey(key);
+}
+
+// What a power cut leaves: of the journal what its last flush made durable, and of the restart's
+// schedule what it was when last flushed (here: before the run, unless the run flushed it since).
+void CutThePower(int flushes, const std::string& schedule)
+{
+    const std::string journal = ReadFileText(JournalPath());
+    if (journal != "<missing>")
+        WriteFileText(JournalPath(), journal.substr(0, size_t(JournalFlushedLength)));
+    if (RestartScheduleFlushes == flushes)
+        SetScheduleValue(schedule);
+}
+
+} // namespace
+
+TEST_F(ExtractTest, APowerCutAtAnyRecordOrStepOfARunOrOfItsUndoLeavesOneVersionWholeAndItsRestart)
+{
+    // In the programs' folder, where a held file is replaced at the restart: an update of a manual,
+    // a held file and a new file, ended at each of its records and steps, and at each step of its
+    // settling, as a power cut ends it: what was not yet flushed is lost. The next run's undo then
+    // leaves one version whole, never a mix, and the restart's schedule replaces the held file
+    // exactly when the new version is the one in place.
+    char programs[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAM_FILES, FALSE));
+    const std::string place = std::string(programs) + "\\extract-power";
+    const std::string schedule = ScheduleValue();
+    const std::vector<std::string> pending = PendingReplacements();
+    TestArchive archive({{"manual.htm", "new manual", 1000}, {"held.txt", "new held", 1000}, {"new.txt", "new", 1000}});
+    auto placeEarlierVersion = [&] {
+        SetCurrentDirectoryA(folder.c_str());
+        RemoveTree(place);
+        CreateDirectoryA(place.c_str(), nullptr);
+        SetCurrentDirectoryA(place.c_str());
+        WriteFileText("manual.htm", "earlier manual");
+        WriteFileText("held.txt", "earlier held");
+    };
+    auto expectOneVersion = [&](const std::string& where) {
+        const bool updated = ReadFileText("manual.htm") == "new manual";
+        EXPECT_EQ(ReadFileText("manual.htm"), updated ? "new manual" : "earlier manual") << where;
+        EXPECT_EQ(ReadFileText("new.txt"), updated ? "new" : "<missing>") << where;
+        EXPECT_EQ(ReadFileText("held.txt"), "earlier held") << where;
+        EXPECT_EQ(ReadFileText("held.txt.pmnew"), updated ? "new held" : "<missing>") << where;
+        EXPECT_EQ(ReadFileText("manual.htm.pmold"), "<missing>") << where;
+        std::vector<std::string> expected = pending;
+        if (updated)
+            expected.push_back(place + "\\held.txt.pmnew > " + place + "\\held.txt");
+        // A settling cut off after it made its schedule durable schedules it again: the second finds nothing to move.
+        std::vector<std::string> scheduled = PendingReplacements();
+        scheduled.erase(std::unique(scheduled.begin(), scheduled.end()), scheduled.end());
+        EXPECT_EQ(scheduled, expected) << where;
+        EXPECT_EQ(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << where;
+        SetScheduleValue(schedule);
+    };
+    int cuts = 0;
+    for (int* hook : {&JournalEndsAtRecord, &JournalEndsAtStep, &JournalSettlingEndsAt}) {
+        const std::string kind = hook == &JournalEndsAtRecord ? "record " : hook == &JournalEndsAtStep ? "step " : "settling step ";
+        bool cut = true;
+        for (int at = 1; cut; ++at) {
+            placeEarlierVersion();
+            HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            const int flushes = RestartScheduleFlushes;
+            *hook = at;
+            const int result = ExtractArchive(archive.tables, nullptr, nullptr);
+            cut = hook == &JournalSettlingEndsAt ? *hook == 0 : result != ExtractDone;
+            *hook = 0;
+            CloseHandle(held);
+            if (!cut) {
+                SetScheduleValue(schedule);
+                break;
+            }
+            ++cuts;
+            CutThePower(flushes, schedule);
+            EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << kind << at;
+            expectOneVersion("the run ended at " + kind + std::to_string(at));
+        }
+    }
+    // Ten records (the folder, four stagings, the held file's replacement, three commits, done), eight
+    // steps (four stagings, four commits), and the settling's eight steps, the journal's deletion and the
+    // moment after it.
+    EXPECT_EQ(cuts, 10 + 8 + 10);
+
+    // The undo of a run ended before its last commit, itself ended at each of its steps.
+    bool cut = true;
+    for (int at = 1; cut; ++at) {
+        placeEarlierVersion();
+        JournalEndsAtStep = 7;
+        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+        JournalEndsAtStep = 0;
+        const int flushes = RestartScheduleFlushes;
+        JournalSettlingEndsAt = at;
+        RemoveExtractedFiles(nullptr, nullptr); // result deliberately ignored: it may end anywhere
+        cut = JournalSettlingEndsAt == 0;
+        JournalSettlingEndsAt = 0;
+        CutThePower(flushes, schedule);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << at;
+        expectOneVersion("the undo ended at its step " + std::to_string(at));
+        EXPECT_EQ(ReadFileText("manual.htm"), "earlier manual") << at;
+    }
+    SetCurrentDirectoryA(folder.c_str());
+    RemoveTree(place);
+}
+
 TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
 {
     // The run ends before its last step, the record's commit: its records are
     // F; S manual.htm, second.txt, third.txt, pmfiles.lst; M the same four,
     // the first three taken. Cut: how many bytes of the eighth record (third.txt's
-    // commit) are lost, with all after it; Flip: a byte changed in the seventh.
+    // commit) are lost, with all after it; Changed: which byte of the seventh (second.txt's
+    // commit, "checksum M 0 - identity second.txt") is changed, to another the record's
+    // form allows where it is a name's letter or an identity's digit: only its checksum tells.
     const struct {
         const char* what;
         int cut;
-        bool flip;
+        int changed;
         const char* manual;
         const char* second;
         const char* third;
     } cases[] = {
-        {"whole", -1, false, "the earlier manual", "<missing>", "<missing>"},
-        {"ending after the eighth record", 0, false, "the earlier manual", "<missing>", "<missing>"},
-        {"last record without its line feed", 1, false, "the earlier manual", "<missing>", "3"},
-        {"last record half written", 9, false, "the earlier manual", "<missing>", "3"},
-        {"a damaged record", 0, true, "the earlier manual", "2", "3"},
+        {"whole", -1, -1, "the earlier manual", "<missing>", "<missing>"},
+        {"ending after the eighth record", 0, -1, "the earlier manual", "<missing>", "<missing>"},
+        {"last record without its line feed", 1, -1, "the earlier manual", "<missing>", "3"},
+        {"last record half written", 9, -1, "the earlier manual", "<missing>", "3"},
+        {"a damaged record", 0, 12, "the earlier manual", "2", "3"},
+        {"a letter of its name damaged", 0, 32, "the earlier manual", "2", "3"},
+        {"a digit of its identity damaged", 0, 30, "the earlier manual", "2", "3"},
     };
     for (const auto& c : cases) {
         RemoveTree(folder);
@@ -755,8 +962,10 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         ASSERT_EQ(ends.size(), 9u) << journal;
         if (c.cut >= 0)
             journal.resize(ends[7] - c.cut);
-        if (c.flip)
-            journal[ends[5] + 12] ^= 1;
+        if (c.changed >= 0) {
+            char& byte = journal[ends[5] + size_t(c.changed)];
+            byte = byte == '9' ? '8' : byte == 'f' ? 'e' : char(byte + 1);
+        }
         WriteFileText(JournalPath(), journal);
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
         EXPECT_EQ(ReadFileText("manual.htm"), c.manual) << c.what;
@@ -857,9 +1066,7 @@ TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldStaysAndKeepsNoJournal)
     JournalEndsAtRecord = 6;
     ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed);
     JournalEndsAtRecord = 0;
-    char done[16];
-    snprintf(done, sizeof done, "%08lx D\r\n", adler32(1, reinterpret_cast<const Bytef*>("D"), 1));
-    WriteFileText(JournalPath(), ReadFileText(JournalPath()) + done);
+    ASSERT_TRUE(AppendDoneRecord());
     const std::string aside = folder + "\\manual.htm.pmold";
     HANDLE held = CreateFileA(aside.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -939,6 +1146,34 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     const std::string restart = std::string(windows) + "\\pelmora.ini.restart";
+    const bool otherVolume = GetFileAttributesA("Q:\\") != INVALID_FILE_ATTRIBUTES;
+    const std::string otherRestart = "Q:\\pelmora.ini.restart";
+
+    // A link at the restart folder's name, to a folder every user may write in, on the Windows
+    // directory's volume and on another: nothing is moved or scheduled through it, and the file
+    // stays where it is, and the journal with it, until it can be deleted.
+    const std::string open = "C:\\users\\Public\\restart-elsewhere";
+    RemoveTree(open);
+    ASSERT_TRUE(CreateDirectoryA(open.c_str(), nullptr));
+    for (const std::string& where : {folder, std::string("Q:\\")}) {
+        if (where != folder && !otherVolume)
+            continue;
+        const std::string link = where == folder ? restart : otherRestart;
+        RemoveTree(link);
+        ASSERT_TRUE(MakeUnixLink(link, open)) << link;
+        ASSERT_TRUE(SetCurrentDirectoryA(where.c_str()));
+        const std::vector<std::string> pendingBefore = PendingDeletions();
+        PROCESS_INFORMATION program = RunFromAnEndedRun(archive.tables);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0) << link;
+        EXPECT_NE(GetFileAttributesA("prog.exe"), INVALID_FILE_ATTRIBUTES) << link;
+        EXPECT_EQ(Entries(open), std::vector<std::string>{}) << link;
+        EXPECT_EQ(PendingDeletions(), pendingBefore) << link;
+        EndProgram(program);
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << link;
+        RemoveUnixLink(link);
+    }
+    RemoveTree(open);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
 
     // On the Windows directory's volume: into the restart folder beside the journal, and scheduled there,
     // the folder after it.
@@ -956,24 +1191,14 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
     EndProgram(program);
     DeleteFileA(moved.c_str());
 
-    // On another volume: into a restart folder at its root, which the run makes.
-    if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
+    // On another volume the restart folder lies at its root, whose security must let no one but
+    // administrators take away what it holds (and put a link in its place before the restart). Wine
+    // keeps no security (every file is its user's): the folder the run makes there is not used, and
+    // the file stays where it is, and the journal with it, until it can be deleted.
+    if (!otherVolume)
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
-    const std::string otherRestart = "Q:\\pelmora.ini.restart";
     RemoveTree(otherRestart);
     ASSERT_TRUE(SetCurrentDirectoryA("Q:\\"));
-    program = RunFromAnEndedRun(archive.tables);
-    EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
-    EXPECT_NE(GetFileAttributesA((otherRestart + "\\prog.exe").c_str()), INVALID_FILE_ATTRIBUTES);
-    pending = PendingDeletions();
-    ASSERT_GE(pending.size(), 2u);
-    EXPECT_EQ(std::vector<std::string>(pending.end() - 2, pending.end()),
-        (std::vector<std::string>{otherRestart + "\\prog.exe", otherRestart}));
-    EndProgram(program);
-    DeleteFileA((otherRestart + "\\prog.exe").c_str());
-
-    // A folder found there that the run cannot prove the product's (Wine gives every file its user for
-    // owner) is never used: the file stays where it is, and the journal with it, until it can be deleted.
     program = RunFromAnEndedRun(archive.tables);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
     EXPECT_NE(GetFileAttributesA("Q:\\prog.exe"), INVALID_FILE_ATTRIBUTES);
@@ -1003,14 +1228,37 @@ TEST(RestartFolder, OnlyAFolderThatNoOneButAdministratorsMayChangeIsTakenForTheP
         {"O:BAD:(A;;FA;;;BA)(A;;GW;;;WD)", false},                // everyone may write
         {"O:BAD:(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1001)", false}, // one user may do anything
     };
-    for (const auto& row : rows) {
+    // The judgement of a descriptor given in SDDL; false for one that cannot be read.
+    auto judged = [](const char* security, bool (*judge)(PSECURITY_DESCRIPTOR)) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(row.security, SDDL_REVISION_1, &descriptor,
-            nullptr))
-            << row.security;
-        EXPECT_EQ(OnlyAdministratorsWrite(descriptor), row.taken) << row.security;
+        bool read = ConvertStringSecurityDescriptorToSecurityDescriptorA(security, SDDL_REVISION_1, &descriptor,
+            nullptr);
+        EXPECT_TRUE(read) << security;
+        bool passes = read && judge(descriptor);
         LocalFree(descriptor);
-    }
+        return passes;
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(judged(row.security, OnlyAdministratorsWrite), row.taken) << row.security;
+
+    // The root of another drive, where the folder lies: no one but administrators may delete what it
+    // holds, nor give themselves that right. Entries that only its children inherit do not apply to it.
+    const struct {
+        const char* security;
+        bool keeps;
+    } roots[] = {
+        {"O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)(A;;0x4;;;AU)(A;OICIIO;0x1301bf;;;AU)(A;OICIIO;FA;;;CO)",
+            true},                                          // as Windows makes a drive's root
+        {"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)", true},     // users may change it, but take nothing away
+        {"O:BAD:(A;;FA;;;WD)", false},                      // everyone may do anything: a drive shared so
+        {"O:BAD:(A;;FA;;;BA)(A;;0x40;;;AU)", false},        // users may delete what it holds
+        {"O:BAD:(A;;FA;;;BA)(A;;WD;;;AU)", false},          // users may change its access
+        {"O:BAD:(A;;FA;;;BA)(A;;WO;;;AU)", false},          // users may take it over
+        {"O:BAD:(A;;FA;;;BA)(A;;GA;;;AU)", false},          // users may do anything
+        {"O:AUD:(A;;FA;;;BA)", false},                      // owned by users, who may change its access
+    };
+    for (const auto& root : roots)
+        EXPECT_EQ(judged(root.security, RootKeepsWhatItHolds), root.keeps) << root.security;
 
     // Owned by the Administrators, without an access list, which grants everyone everything (Wine's
     // reading of "D:NO_ACCESS_CONTROL" gives an empty one instead).
@@ -1059,6 +1307,20 @@ TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
     EXPECT_EQ(ReadFileText("program.exe.1.pmold"), "the user's too");
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"manual.htm", "pmfiles.lst", "program.exe",
                                    "program.exe.1.pmold", "program.exe.pmold"}));
+
+    // Stored names x and x.1, where what an earlier run left takes x's first names: the names the run
+    // picks are its own, whatever the suffixes, and the next update goes the same way.
+    RemoveTree(folder + "\\manual.htm");
+    for (const char* leftover : {"guide.pmnew", "guide.pmold"})
+        WriteFileText(leftover, "left over");
+    TestArchive pair({{"guide", "one", 100}, {"guide.1", "two", 100}});
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(ExtractArchive(pair.tables, nullptr, nullptr), ExtractDone) << run;
+        EXPECT_EQ(ReadFileText("guide"), "one") << run;
+        EXPECT_EQ(ReadFileText("guide.1"), "two") << run;
+        EXPECT_EQ(ReadFileText("guide.pmnew"), "left over") << run;
+        EXPECT_EQ(ReadFileText("guide.pmold"), "left over") << run;
+    }
 }
 
 TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)

@@ -16,6 +16,7 @@ HWND BackdropDouble;
 
 namespace {
 size_t FoldersGiven;
+int ExtractCalls;
 
 void Add(const std::string& line)
 {
@@ -33,6 +34,7 @@ void ResetDoubles()
 {
     Script = DoubleScript();
     FoldersGiven = 0;
+    ExtractCalls = 0;
     ProductConfig = ShippedConfig();
     ProductDetails.installFor = InstallForMachine;
     ProgressWindow = nullptr;
@@ -144,9 +146,15 @@ bool RememberInstallFolder()
 
 int ExtractPayload(HWND dialog, ProgressSink sink)
 {
+    int result = ExtractCalls++ ? Script.retriedExtractResult : Script.extractResult;
     Add(std::string("ExtractPayload(") + (dialog == ProgressWindow ? (dialog ? "progress" : "none") : "?") + ", "
-        + (sink == ShowProgress ? "ShowProgress" : sink ? "?" : "none") + ") -> " + std::to_string(Script.extractResult));
-    return Script.extractResult;
+        + (sink == ShowProgress ? "ShowProgress" : sink ? "?" : "none") + ") -> " + std::to_string(result));
+    return result;
+}
+
+const char* FileHeldOpen()
+{
+    return "C:\\Apps\\Pelmora\\help.htm";
 }
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
@@ -174,8 +182,9 @@ void OpenDdeClient()
 
 bool CreateProductGroup()
 {
-    Add(std::string("CreateProductGroup(") + ApplicationPath + " | " + StartupCommand + " | " + UninstallerPath + ")");
-    return true;
+    Add(std::string("CreateProductGroup(") + ApplicationPath + " | " + StartupCommand + " | " + UninstallerPath + ")"
+        + (Script.groupMade ? "" : " -> failed"));
+    return Script.groupMade;
 }
 
 bool AddStartupItem(char* linkPath, size_t size)

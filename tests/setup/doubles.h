@@ -12,6 +12,7 @@ struct DoubleScript {
     INT_PTR agreement = 1;
     std::vector<std::string> folders; // one per ResolveInstallFolder call; past the end: gave up
     int extractResult = 4;
+    int retriedExtractResult = 4; // what the calls after the first return
     int removeResult = 4;
     bool nt = true;
     bool windows64 = true;
@@ -20,6 +21,7 @@ struct DoubleScript {
     INT_PTR installFor = 1110; // the dialog's answer: IDC_INSTALL_FOR_USER
     unsigned long elevationError = 0; // the elevated start's: 0 when it started
     int elevatedExitCode = 0;         // and then the elevated process's exit code
+    bool groupMade = true;
 };
 
 extern DoubleScript Script;

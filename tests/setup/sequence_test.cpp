@@ -4,6 +4,7 @@
 #include "doubles.h"
 #include "derived.h"
 #include "globals.h"
+#include "payload.h"
 #include "places.h"
 #include "resource.h"
 #include "run.h"
@@ -94,6 +95,15 @@ const Lines Extracted = {
     "C:\\Apps\\Pelmora\\pmuninst.exe)",
     "RegisterUninstallEntry",
 };
+
+// A run up to its extraction, which ends with the result.
+Lines UpToExtraction(int result)
+{
+    Lines lines = Join({Opening, Extracted});
+    lines.resize(Opening.size() + 5);
+    lines.back() = "ExtractPayload(progress, ShowProgress) -> " + std::to_string(result);
+    return lines;
+}
 
 } // namespace
 
@@ -200,11 +210,8 @@ TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
         Script.extractResult = c.result;
         Script.removeResult = c.removeResult;
         // Rolled back before the message, so that the folder holds the earlier version while it waits.
-        Lines expected = Join({Opening,
-            {"ResolveInstallFolder(backdrop, 1) -> " + Folder, "CreateProgressDialog",
-                "ShowProgress(progress, Shutting Down Running Copies, 0)", "ShutDownRunningCopies(" + Folder + ")",
-                "ExtractPayload(progress, ShowProgress) -> " + std::to_string(c.result),
-                "RemoveExtractedFiles(none, none) -> " + std::to_string(c.removeResult),
+        Lines expected = Join({UpToExtraction(c.result),
+            {"RemoveExtractedFiles(none, none) -> " + std::to_string(c.removeResult),
                 std::string("Pelmora Installation Failed | ") + c.text + " | [OK] -> OK"}});
         std::vector<Action> answers = {Press(IDOK)};
         if (c.removeResult != 4) {
@@ -213,6 +220,30 @@ TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
         }
         EXPECT_EQ(Run(answers, 1603), expected) << c.result;
         EXPECT_TRUE(IsWindow(ProgressWindow)) << "the progress dialog stays open after a failure";
+    }
+
+    // A file that another program holds where the restart may not replace it: nothing was written, the
+    // folder holds the earlier version again, and the user closes the program and tries again, or gives up.
+    const std::string fileInUse =
+        "File in Use | The file C:\\Apps\\Pelmora\\help.htm is in use by another program, so it cannot be "
+        "replaced now. Close the program that uses it, then choose Retry. Cancel ends the installation and keeps "
+        "the version installed before. | [Retry,Cancel] -> ";
+    for (bool retried : {true, false}) {
+        Restart();
+        Script.extractResult = ExtractFileHeld;
+        Lines expected = Join({UpToExtraction(ExtractFileHeld),
+            {"RemoveExtractedFiles(none, none) -> 4", fileInUse + (retried ? "Retry" : "Cancel")}});
+        if (retried)
+            expected.insert(expected.end(), Extracted.begin() + 4, Extracted.end());
+        else
+            expected.push_back(NotInstalled);
+        std::vector<Action> answers = {Press(retried ? IDRETRY : IDCANCEL)};
+        for (int answer : retried ? std::vector<int>{IDNO, IDNO} : std::vector<int>{IDOK})
+            answers.push_back(Press(answer));
+        Lines lines = Run(answers, retried ? 0 : 1602);
+        if (retried)
+            lines.resize(std::min(lines.size(), expected.size()));
+        EXPECT_EQ(lines, expected) << retried;
     }
 }
 
@@ -360,15 +391,32 @@ TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
             "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
             "RememberInstallFolder(" + Folder + ")"}));
 
-    // A folder that cannot be used, or an extraction that fails, fails the run: nothing is offered again.
-    for (bool folderRefused : {true, false}) {
+    // A folder that cannot be used, an extraction that fails (also over a file another program holds, which
+    // nobody is there to close), or a step asked for that fails once all else is done, fails the run.
+    const struct {
+        const char* what;
+        bool folderRefused;
+        int extractResult;
+        bool groupMade;
+        const char* last;
+    } failures[] = {
+        {"folder refused", true, 4, true, "AcceptProposedFolder -> refused"},
+        {"extraction failed", false, 2, true, "RemoveExtractedFiles(none, none) -> 4"},
+        {"a file held", false, ExtractFileHeld, true, "RemoveExtractedFiles(none, none) -> 4"},
+        {"the group not made", false, 4, false, "RememberInstallFolder(C:\\Apps\\Pelmora)"},
+    };
+    for (const auto& c : failures) {
         Restart();
         Unattended = true;
-        Script.folders = folderRefused ? std::vector<std::string>{} : std::vector<std::string>{Folder};
-        Script.extractResult = 2;
+        Script.folders = c.folderRefused ? std::vector<std::string>{} : std::vector<std::string>{Folder};
+        Script.extractResult = c.extractResult;
+        Script.groupMade = c.groupMade;
         Lines lines = Run({}, 1603);
-        ASSERT_FALSE(lines.empty()) << folderRefused;
-        EXPECT_EQ(lines.back(), folderRefused ? "AcceptProposedFolder -> refused" : "RemoveExtractedFiles(none, none) -> 4");
+        ASSERT_FALSE(lines.empty()) << c.what;
+        EXPECT_EQ(lines.back(), c.last) << c.what;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "RemoveExtractedFiles(none, none) -> 4"),
+            c.extractResult == 4 ? 0 : 1)
+            << c.what << ": rolled back once";
     }
     Unattended = false;
 }

@@ -274,7 +274,8 @@ TEST(ProgmanClient, WhereNobodyAnswersTheGroupIsWrittenAsLinksAndRemovedSo)
     EXPECT_EQ(GroupLinks("StartUp").size(), 1u) << "it does not lead to other.exe";
 
     // Recorded paths where the setup writes no Startup item stay, though they lead to the product: another
-    // name, a folder outside the profiles, one that climbs out of them, one on no drive.
+    // name, a folder outside the profiles, the profiles' folder itself, one that climbs out of them, one on
+    // no drive.
     const std::string startup = startupLink.substr(0, startupLink.rfind('\\'));
     const std::string elsewhere = startup + "\\Elsewhere.lnk";
     const std::string outside = "C:\\Apps\\" + group + ".lnk";
@@ -283,7 +284,10 @@ TEST(ProgmanClient, WhereNobodyAnswersTheGroupIsWrittenAsLinksAndRemovedSo)
     char profiles[MAX_PATH];
     ASSERT_TRUE(GetEnvironmentVariableA("PUBLIC", profiles, sizeof profiles)); // C:\users\Public
     const std::string users = std::string(profiles).substr(0, std::string(profiles).rfind('\\'));
-    recorded = {elsewhere, outside, users + "\\..\\Apps\\" + group + ".lnk", "\\\\?\\" + outside, startupLink};
+    const std::string inProfiles = users + "\\" + group + ".lnk";
+    ASSERT_TRUE(CopyFileA(startupLink.c_str(), inProfiles.c_str(), FALSE));
+    recorded = {elsewhere, outside, inProfiles, users + "\\..\\Apps\\" + group + ".lnk", "\\\\?\\" + outside,
+        startupLink};
     // The item itself is read-only; the group's link to the program is held open, so that it cannot go.
     ASSERT_TRUE(SetFileAttributesA(startupLink.c_str(), FILE_ATTRIBUTE_READONLY));
     char programs[MAX_PATH];
@@ -302,6 +306,7 @@ TEST(ProgmanClient, WhereNobodyAnswersTheGroupIsWrittenAsLinksAndRemovedSo)
     EXPECT_EQ(GroupLinks("StartUp"),
         std::vector<std::string>{"user: Elsewhere.lnk -> " + folder + "\\pelmora.exe | " + folder});
     EXPECT_NE(GetFileAttributesA(outside.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(inProfiles.c_str()), INVALID_FILE_ATTRIBUTES);
 
     EXPECT_EQ(RemoveLinks({}), std::vector<std::string>{});
     EXPECT_EQ(GroupLinks(group), std::vector<std::string>{});
@@ -309,5 +314,6 @@ TEST(ProgmanClient, WhereNobodyAnswersTheGroupIsWrittenAsLinksAndRemovedSo)
         << "the empty group's folder goes";
     DeleteFileA(elsewhere.c_str());
     DeleteFileA(outside.c_str());
+    DeleteFileA(inProfiles.c_str());
     RemoveTree(folder);
 }

@@ -80,6 +80,8 @@ std::string ActionName(const Action& action)
         return "Yes";
     case IDNO:
         return "No";
+    case IDRETRY:
+        return "Retry";
     default:
         return "button " + std::to_string(action.id);
     }

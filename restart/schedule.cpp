@@ -1,0 +1,207 @@
+#include "schedule.h"
+#include "code_page.h"
+#include "file_system.h"
+#include "path_limits.h"
+#include <stdlib.h>
+#include <string.h>
+
+int RestartScheduleFlushes;
+
+namespace {
+
+// The sources the schedule held when the run began, each a final path and its zero.
+WCHAR* RememberedSources;
+size_t RememberedLength;
+
+// The operation at the position: its source, its target, and its length with
+// both zeros; false at the end. The zeros after the value end a last text.
+bool PairAt(const WCHAR* pending, size_t count, size_t at, const WCHAR** source, const WCHAR** target,
+    size_t* length)
+{
+    if (at >= count || !pending[at])
+        return false;
+    *source = pending + at;
+    size_t sourceLength = size_t(lstrlenW(*source)) + 1;
+    *target = *source + sourceLength;
+    *length = sourceLength + size_t(lstrlenW(*target)) + 1;
+    return true;
+}
+
+// A scheduled path in the process's code page; false when it has no place there.
+bool NarrowScheduledPath(const WCHAR* scheduled, char* out, size_t size)
+{
+    const WCHAR* path = ScheduledPath(scheduled);
+    return path && NarrowText(path, out, size);
+}
+
+bool IsThere(const WCHAR* scheduled)
+{
+    char path[PathBufferSize];
+    return NarrowScheduledPath(scheduled, path, sizeof path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The schedule names what the programs leave there by its final path at the
+// time: a path within the folder's final path, as the schedule spells it.
+bool LiesIn(const WCHAR* scheduled, const WCHAR* folderFinal)
+{
+    const WCHAR* path = ScheduledPath(scheduled);
+    return path && FinalPathIsWithin(path, folderFinal + 4);
+}
+
+bool StaleInFolder(const WCHAR* source, const WCHAR* target, const void* folderFinal)
+{
+    const WCHAR* folder = static_cast<const WCHAR*>(folderFinal);
+    return (LiesIn(source, folder) || (target[0] && LiesIn(target, folder))) && !IsThere(source);
+}
+
+} // namespace
+
+WCHAR* ReadRestartSchedule(HKEY key, size_t* count)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    WCHAR* pending = nullptr;
+    if (RegQueryValueExW(key, PendingValueW, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ
+        && size > 0)
+        pending = static_cast<WCHAR*>(calloc(size / sizeof(WCHAR) + 3, sizeof(WCHAR)));
+    if (pending
+        && RegQueryValueExW(key, PendingValueW, nullptr, &type, reinterpret_cast<BYTE*>(pending), &size)
+            == ERROR_SUCCESS) {
+        *count = size / sizeof(WCHAR);
+        return pending;
+    }
+    free(pending);
+    return nullptr;
+}
+
+const WCHAR* ScheduledPath(const WCHAR* scheduled)
+{
+    const WCHAR prefix[] = L"\\??\\";
+    scheduled += scheduled[0] == L'!' ? 1 : 0;
+    for (size_t i = 0; prefix[i]; ++i)
+        if (scheduled[i] != prefix[i])
+            return nullptr;
+    return scheduled + lstrlenW(prefix);
+}
+
+bool RewriteRestartSchedule(bool (*drops)(const WCHAR* source, const WCHAR* target, const void* context),
+    const void* context)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
+        != ERROR_SUCCESS)
+        return false;
+    size_t count = 0;
+    WCHAR* pending = ReadRestartSchedule(key, &count);
+    bool written = true;
+    if (pending) {
+        size_t kept = 0;
+        size_t length = 0;
+        const WCHAR* source;
+        const WCHAR* target;
+        bool dropped = false;
+        // The kept operations move down in place.
+        for (size_t at = 0; PairAt(pending, count, at, &source, &target, &length); at += length) {
+            if (drops(source, target, context)) {
+                dropped = true;
+                continue;
+            }
+            memmove(pending + kept, source, length * sizeof(WCHAR));
+            kept += length;
+        }
+        pending[kept] = L'\0';
+        if (dropped && kept == 0)
+            written = RegDeleteValueW(key, PendingValueW) == ERROR_SUCCESS;
+        else if (dropped)
+            written = RegSetValueExW(key, PendingValueW, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pending),
+                          DWORD((kept + 1) * sizeof(WCHAR)))
+                == ERROR_SUCCESS;
+    }
+    free(pending);
+    RegCloseKey(key);
+    return written;
+}
+
+bool ReplacementScheduledFor(const WCHAR* targetFinal)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    size_t count = 0;
+    WCHAR* pending = ReadRestartSchedule(key, &count);
+    bool found = false;
+    const WCHAR* wanted = targetFinal + (CompareStringOrdinal(targetFinal, 4, L"\\\\?\\", 4, FALSE) == CSTR_EQUAL ? 4 : 0);
+    size_t length = 0;
+    const WCHAR* source;
+    const WCHAR* target;
+    for (size_t at = 0; pending && !found && PairAt(pending, count, at, &source, &target, &length); at += length)
+        found = target[0] == L'!' && ScheduledPath(target)
+            && CompareStringOrdinal(ScheduledPath(target), -1, wanted, -1, TRUE) == CSTR_EQUAL && IsThere(source);
+    free(pending);
+    RegCloseKey(key);
+    return found;
+}
+
+bool FlushRestartSchedule()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    bool flushed = RegFlushKey(key) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    RestartScheduleFlushes += flushed ? 1 : 0;
+    return flushed;
+}
+
+bool DropStaleScheduledFor(const WCHAR* folderFinal)
+{
+    return RewriteRestartSchedule(StaleInFolder, folderFinal);
+}
+
+bool RememberScheduledSources()
+{
+    free(RememberedSources);
+    RememberedSources = nullptr;
+    RememberedLength = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return true;
+    size_t count = 0;
+    WCHAR* pending = ReadRestartSchedule(key, &count);
+    RegCloseKey(key);
+    bool whole = true;
+    size_t length = 0;
+    const WCHAR* source;
+    const WCHAR* target;
+    for (size_t at = 0; pending && PairAt(pending, count, at, &source, &target, &length); at += length) {
+        WCHAR final[FinalPathSize];
+        char path[PathBufferSize];
+        if (!NarrowScheduledPath(source, path, sizeof path) || !FinalPathNow(path, final, FinalPathSize))
+            continue;
+        size_t size = size_t(lstrlenW(final)) + 1;
+        WCHAR* grown = static_cast<WCHAR*>(realloc(RememberedSources, (RememberedLength + size) * sizeof(WCHAR)));
+        whole = grown != nullptr;
+        if (!grown)
+            break;
+        RememberedSources = grown;
+        CopyMemory(RememberedSources + RememberedLength, final, size * sizeof(WCHAR));
+        RememberedLength += size;
+    }
+    free(pending);
+    return whole;
+}
+
+bool WasScheduledSource(const char* path)
+{
+    if (RememberedLength == 0)
+        return false;
+    char full[PathBufferSize];
+    WCHAR final[FinalPathSize];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || !FinalPathNow(full, final, FinalPathSize))
+        return false;
+    for (const WCHAR* at = RememberedSources; at < RememberedSources + RememberedLength; at += lstrlenW(at) + 1)
+        if (SameFinalPath(at, final))
+            return true;
+    return false;
+}
