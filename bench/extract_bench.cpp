@@ -1,10 +1,16 @@
-// Extraction of a large payload as a whole process, for the benchmark.
-//   extract_bench.exe setup DIR       ExtractPayload into DIR, as setup.exe does
-//   extract_bench.exe zlib DIR        a bare loop: zlib's uncompress and write each slice, nothing else
-//   extract_bench.exe libdeflate DIR  the same loop with libdeflate's decompressor, the setup's inflater
-//   extract_bench.exe inflate DIR     libdeflate's loop writing nothing (where the time goes)
-//   extract_bench.exe lzma DIR        a bare loop over a solid payload: liblzma decodes each block on
-//                                     this thread alone and its content is written as it comes
+// Extraction of a large payload as a whole process, for the benchmark. The
+// payload is the one setup.exe (of the same build) carries, read from it and
+// its companions as setup.exe reads it.
+//   extract_bench.exe setup DIR SETUP       what an unattended setup.exe does: checks the payload's
+//                                           SHA-256, then ExtractPayload into DIR
+//   extract_bench.exe extract DIR SETUP     ExtractPayload into DIR alone, the payload unchecked
+//   extract_bench.exe check DIR SETUP       the check of the payload's SHA-256 alone
+//   extract_bench.exe zlib DIR SETUP        a bare loop: read, zlib's uncompress and write each slice,
+//                                           nothing else
+//   extract_bench.exe libdeflate DIR SETUP  the same loop with libdeflate's decompressor, the setup's
+//   extract_bench.exe inflate DIR SETUP     libdeflate's loop writing nothing (where the time goes)
+//   extract_bench.exe lzma DIR SETUP        a bare loop over a solid payload: liblzma decodes each block
+//                                           on this thread alone and its content is written as it comes
 // The bare zlib and libdeflate loops take a payload of slices, the lzma loop a
 // solid one; given the other kind they refuse (exit code 2).
 // Prints the result, the memory committed before the extraction (the loaded
@@ -15,6 +21,7 @@
 // than a buffer of the extraction lives.
 #include "archive.h"
 #include "payload.h"
+#include "source.h"
 #include <libdeflate.h>
 #include <lzma.h>
 #include <psapi.h>
@@ -24,6 +31,10 @@
 #include <zlib.h>
 
 namespace {
+
+// What the bare loops read a slice, or a block's compressed bytes, into.
+constexpr size_t SliceInputSize = 32 * 1024;
+constexpr size_t BlockInputSize = 64 * 1024;
 
 enum Inflater { Zlib, Libdeflate };
 
@@ -68,6 +79,7 @@ int BareLoop(Inflater inflater, bool write)
     if (PayloadArchive.solid)
         return -1;
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
+    unsigned char* input = static_cast<unsigned char*>(malloc(SliceInputSize));
     libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
     for (int i = 0; i < PayloadArchive.fileCount; ++i) {
         HANDLE file = write ? CreateFileA(PayloadArchive.fileNames[i], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -75,9 +87,13 @@ int BareLoop(Inflater inflater, bool write)
                             : nullptr;
         if (file == INVALID_HANDLE_VALUE)
             return ExtractCannotCreate;
+        uint64_t offset = PayloadArchive.fileOffsets[i];
         for (int j = 0; j < PayloadArchive.sliceCounts[i]; ++j) {
-            const unsigned char* slice = PayloadArchive.sliceData[i][j];
+            const unsigned char* slice = input;
             uint32_t sliceLength = PayloadArchive.sliceLengths[i][j];
+            if (sliceLength > SliceInputSize || !ReadPayload(offset, input, sliceLength))
+                return ExtractWriteFailed;
+            offset += sliceLength;
             uLongf zlibLength = WorkBufferSize;
             size_t length = WorkBufferSize;
             if (inflater == Zlib) {
@@ -94,6 +110,7 @@ int BareLoop(Inflater inflater, bool write)
             CloseHandle(file);
     }
     libdeflate_free_decompressor(decompressor);
+    free(input);
     free(buffer);
     return ExtractDone;
 }
@@ -129,31 +146,40 @@ int BareBlockLoop()
     if (!solid)
         return -1;
     unsigned char* buffer = static_cast<unsigned char*>(malloc(WorkBufferSize));
+    unsigned char* input = static_cast<unsigned char*>(malloc(BlockInputSize));
     int file = -1;
     HANDLE out = INVALID_HANDLE_VALUE;
     uint64_t left = 0;
     int result = OpenFileWithContent(&file, &out, &left) ? ExtractDone : ExtractCannotCreate;
     for (int k = 0; k < solid->blockCount && result == ExtractDone; ++k) {
-        const unsigned char* in = solid->blockData[k];
+        uint64_t at = solid->blockOffsets[k];
+        uint64_t end = at + solid->blockLengths[k];
         lzma_filter filters[LZMA_FILTERS_MAX + 1];
         lzma_block header{};
         header.version = 1;
         header.check = LZMA_CHECK_CRC32;
         header.filters = filters;
-        header.header_size = lzma_block_header_size_decode(in[0]);
         // The header decoder frees the filters' options itself when it fails.
-        if (lzma_block_header_decode(&header, nullptr, in) != LZMA_OK) {
+        if (!ReadPayload(at, input, 1) || !ReadPayload(at, input, header.header_size = lzma_block_header_size_decode(input[0]))
+            || lzma_block_header_decode(&header, nullptr, input) != LZMA_OK) {
             result = ExtractWriteFailed;
             break;
         }
+        at += header.header_size;
         lzma_stream stream = LZMA_STREAM_INIT;
         lzma_ret status = lzma_block_decoder(&stream, &header);
-        stream.next_in = in + header.header_size;
-        stream.avail_in = solid->blockLengths[k] - header.header_size;
         while (status == LZMA_OK && result == ExtractDone) {
+            if (stream.avail_in == 0 && at < end) {
+                size_t piece = size_t(end - at < BlockInputSize ? end - at : BlockInputSize);
+                if (!ReadPayload(at, input, piece))
+                    break;
+                stream.next_in = input;
+                stream.avail_in = piece;
+                at += piece;
+            }
             stream.next_out = buffer;
             stream.avail_out = WorkBufferSize;
-            status = lzma_code(&stream, LZMA_FINISH);
+            status = lzma_code(&stream, at == end ? LZMA_FINISH : LZMA_RUN);
             const unsigned char* content = buffer;
             size_t length = WorkBufferSize - stream.avail_out;
             while (length > 0 && result == ExtractDone) {
@@ -176,6 +202,7 @@ int BareBlockLoop()
     }
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);
+    free(input);
     free(buffer);
     return result;
 }
@@ -199,10 +226,27 @@ DWORD WINAPI SamplePeak(void* context)
 
 } // namespace
 
+// What an unattended setup does before it writes anything: the SHA-256 of every part.
+int CheckPayload()
+{
+    StartPayloadCheck();
+    return AwaitPayloadCheck(INFINITE) == PayloadWhole ? ExtractDone : ExtractWriteFailed;
+}
+
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 4)
         return 2;
+    wchar_t setup[1024];
+    if (!MultiByteToWideChar(CP_ACP, 0, argv[3], -1, setup, 1024)
+        || OpenProgramPayload(PayloadArchive, setup) != PayloadWhole) {
+        fprintf(stderr, "extract_bench: the payload of %s is not whole\n", argv[3]);
+        return 2;
+    }
+    const char* mode = argv[1];
+    // Before the extraction's measures: the check's thread and buffer are gone when it begins.
+    if ((strcmp(mode, "setup") == 0 || strcmp(mode, "check") == 0) && CheckPayload() != ExtractDone)
+        return 1;
     CreateDirectoryA(argv[2], nullptr);
     if (!SetCurrentDirectoryA(argv[2]))
         return 2;
@@ -216,8 +260,8 @@ int main(int argc, char** argv)
     GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
     if (!CountFlushes())
         return 2;
-    const char* mode = argv[1];
-    int result = strcmp(mode, "setup") == 0 ? ExtractPayload(nullptr, nullptr)
+    int result = strcmp(mode, "setup") == 0 || strcmp(mode, "extract") == 0 ? ExtractPayload(nullptr, nullptr)
+        : strcmp(mode, "check") == 0        ? ExtractDone
         : strcmp(mode, "zlib") == 0         ? BareLoop(Zlib, true)
         : strcmp(mode, "libdeflate") == 0   ? BareLoop(Libdeflate, true)
         : strcmp(mode, "inflate") == 0      ? BareLoop(Libdeflate, false)

@@ -27,9 +27,10 @@ struct Slice {
 bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Compression compression,
     std::vector<Slice>& slices);
 
-// A solid payload's blocks hold at most this much content each: blocks are
-// unpacked in parallel, and each is held whole while it is written.
-constexpr size_t SolidBlockSize = 32 * 1024 * 1024;
+// A solid payload's blocks hold at most this much content each: the setup
+// decodes every other block ahead, whole, beside two dictionaries of at most
+// 16 MiB, and the three must stay within what its extraction may take.
+constexpr size_t SolidBlockSize = 24 * 1024 * 1024;
 
 struct SolidBlock {
     std::vector<unsigned char> bytes; // from its header to its check

@@ -47,9 +47,9 @@ const char* const DeviceNumbers[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8"
 const std::string SystemFolder = "C:\\Windows\\SysWOW64";
 // A registry key's name may be at most this long.
 constexpr size_t KeyNameLimit = 255;
-// The largest payload the 32-bit setup program carries: its image must fit,
-// whole and contiguous, beside the system's DLLs in a 32-bit process.
-constexpr uint64_t PayloadLimit = uint64_t(1) << 30;
+// The least a medium may hold for the setup's files: a smaller one would
+// take a companion file for every few slices.
+constexpr uint64_t SmallestMedium = 16 * 1024;
 const char Utf8ByteOrderMark[] = "\xef\xbb\xbf";
 
 std::string Trim(const std::string& text)
@@ -88,6 +88,19 @@ bool ParseInteger(const std::string& text, int64_t& value)
             return false;
     value = std::stoll(text);
     return true;
+}
+
+// A size in bytes, or with K, M or G (of 1024) after the number; no less
+// than SmallestMedium.
+bool ParseSize(const std::string& text, uint64_t& bytes)
+{
+    const std::string units = "KMG";
+    size_t unit = text.empty() ? std::string::npos : units.find(text.back());
+    int64_t number = 0;
+    if (!ParseInteger(unit == std::string::npos ? text : text.substr(0, text.size() - 1), number) || number <= 0)
+        return false;
+    bytes = uint64_t(number) << (unit == std::string::npos ? 0 : 10 * (unit + 1));
+    return bytes >> (unit == std::string::npos ? 0 : 10 * (unit + 1)) == uint64_t(number) && bytes >= SmallestMedium;
 }
 
 // One converter for one direction, closed with its owner.
@@ -315,7 +328,7 @@ struct OptionalText {
     const char* fallback;
 };
 const OptionalText OptionalTexts[] = {{"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""},
-    {"architecture", "x86"}, {"installFor", "machine"}};
+    {"architecture", "x86"}, {"installFor", "machine"}, {"mediaSize", ""}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};
@@ -834,12 +847,6 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             manifest.files.push_back(file);
     }
     CheckNamesApart(manifest.files, fail);
-    uint64_t payloadBytes = 0;
-    for (const ManifestFile& file : manifest.files)
-        payloadBytes += file.size;
-    if (payloadBytes > PayloadLimit)
-        errors.push_back(path + ": the payload's files hold " + std::to_string(payloadBytes) + " bytes, more than the "
-            + std::to_string(PayloadLimit) + " a 32-bit setup program can carry in its image");
 
     for (const char* name : FieldOrder)
         if (!seen.count(name) && !raw.unreadableFields.count(name))
@@ -894,6 +901,9 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     if (!In(CompressionSettings, manifest.Field("compression")))
         fail(seen["compression"].line, "field 'compression': unknown setting '" + manifest.Field("compression")
                                            + "'; use default, smallest or lzma");
+    if (seen.count("mediaSize") && !ParseSize(manifest.Field("mediaSize"), manifest.mediaSize))
+        fail(seen["mediaSize"].line, "field 'mediaSize': not a size of at least 16K: a number of bytes, or of "
+                                     "kilobytes, megabytes or gigabytes (of 1024) followed by K, M or G");
     std::string url = manifest.Field("url");
     if (!url.empty() && url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
         fail(seen["url"].line, "field 'url': must begin with https:// or http://");

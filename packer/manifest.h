@@ -28,6 +28,8 @@ struct Manifest {
     std::string agreementText; // the agreement, in UTF-8 with CR LF line ends
     std::string icon;
     std::vector<ManifestFile> files;
+    // The most bytes one file of the setup may hold (mediaSize), 0 when not given.
+    uint64_t mediaSize = 0;
     // What the manifest may mean to fix, though it packs as it is.
     std::vector<std::string> warnings;
     std::string Field(const std::string& name) const;

@@ -1,7 +1,9 @@
 // The compiled-in archive: parallel constant tables, one entry per file, in
 // installation order. Each slice is one complete zlib stream of at most
 // SliceSize bytes of content, or, in a solid archive, SliceSize bytes of the
-// content of its blocks. The packer generates PayloadArchive.
+// content of its blocks. The packer generates PayloadArchive. The slices'
+// (or blocks') bytes are the payload, which lies outside the program's image,
+// in the parts the tables name (see source.h).
 #pragma once
 #include <stdint.h>
 #include <windows.h>
@@ -40,21 +42,33 @@ extern const PayloadUnpacker BlockUnpacker;
 // block with its CRC32), each block a whole number of slices.
 struct SolidBlocks {
     int32_t blockCount;
-    const unsigned char* const* blockData; // each block from its header to its check
+    const uint64_t* blockOffsets; // where each block begins in the payload: its header, then its data and check
     const uint32_t* blockLengths;
     const uint32_t* blockSizes;     // the content each holds
     const uint32_t* lastSliceSizes; // per file: the content of its last slice
+};
+
+// The files the payload's bytes lie in, one after another: the part after the
+// program's image in its own file, then each companion's (setup-1.bin,
+// setup-2.bin ... beside it), each with its size and SHA-256.
+struct PayloadParts {
+    int32_t count;
+    const uint64_t* sizes;
+    const unsigned char (*digests)[32];
 };
 
 struct PayloadArchiveTables {
     int32_t fileCount;
     const char* const* fileNames;
     const int32_t* sliceCounts;
-    const unsigned char* const* const* sliceData; // null for a solid archive's files
+    // Where each file's first slice begins in the payload, the others
+    // following it; null for a solid archive.
+    const uint64_t* fileOffsets;
     const uint32_t* const* sliceLengths;
     const int32_t* fileTimes;
     const PayloadUnpacker* unpacker;
     const SolidBlocks* solid; // null but for BlockUnpacker
+    PayloadParts parts;
 };
 
 extern const PayloadArchiveTables PayloadArchive;

@@ -10,6 +10,7 @@
 #include "payload.h"
 #include "run.h"
 #include "schedule.h"
+#include "source.h"
 #include "text.h"
 #include "waiting.h"
 #include <libdeflate.h>
@@ -253,11 +254,11 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
 {
     int count = archive.fileCount + 1;
     unsigned char* staged = MarkStaged(archive, steps);
-    if (!staged || !StartFlushing()) {
-        free(staged);
+    if (!staged) {
         LogLine("Failed: not enough memory to begin");
         return ExtractOutOfMemory;
     }
+    StartFlushing();
     // The slices of the staged files are unpacked ahead of their writing.
     bool unpacking = archive.unpacker->start(archive, staged);
     int result = unpacking ? ExtractDone : ExtractOutOfMemory;
@@ -411,6 +412,14 @@ bool HoldPayloadNames()
     HeldArchive.fileNames = names;
     Archive = &HeldArchive;
     return true;
+}
+
+int BeginPayloadCheck()
+{
+    int check = OpenProgramPayload(*Archive);
+    if (check == PayloadWhole)
+        StartPayloadCheck();
+    return check;
 }
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)

@@ -1,4 +1,5 @@
 #include "inflating.h"
+#include "source.h"
 #include <libdeflate.h>
 #include <stdlib.h>
 
@@ -7,12 +8,16 @@ namespace {
 // A wait and a wake are each a system call: a worker waiting for buffers is
 // woken once this many are free, not for each one.
 constexpr int WakeBatch = InflatedSliceRing / 4;
+// What a slice's compressed bytes may take: a sound one, of at most SliceSize
+// bytes of content, takes less, even stored whole.
+constexpr size_t SliceInputSize = 32 * 1024;
 // The worker needs little stack: libdeflate keeps its state on the heap.
 constexpr SIZE_T WorkerStackSize = 64 * 1024;
 
 struct SlicePosition {
     int file;
     int slice;
+    uint64_t offset; // where its bytes begin in the payload
 };
 
 struct InflatedSlice {
@@ -30,9 +35,11 @@ struct InflatingState {
     int ring; // InflatedSliceRing buffers, or one without a worker
     unsigned char* buffers;
     InflatedSlice slices[InflatedSliceRing];
-    // Each thread inflates with its own: a decompressor is not shared.
+    // Each thread reads and inflates with its own: a decompressor is not shared.
     libdeflate_decompressor* workerInflater;
     libdeflate_decompressor* callerInflater;
+    unsigned char* workerInput;
+    unsigned char* callerInput;
     HANDLE worker; // null: the calling thread inflates every slice
 
     // Under the lock.
@@ -53,16 +60,27 @@ struct InflatingState {
 
 InflatingState State;
 
+// Where file i's first slice begins.
+SlicePosition FirstOf(int file)
+{
+    const PayloadArchiveTables& archive = *State.archive;
+    return {file, 0, file < archive.fileCount ? archive.fileOffsets[file] : 0};
+}
+
 // The first slice at or after this one of a file to be written; past the last
 // file when none is left.
 SlicePosition FirstToWrite(SlicePosition at)
 {
     const PayloadArchiveTables& archive = *State.archive;
-    while (at.file < archive.fileCount && (!State.toWrite[at.file] || at.slice >= archive.sliceCounts[at.file])) {
-        ++at.file;
-        at.slice = 0;
-    }
+    while (at.file < archive.fileCount && (!State.toWrite[at.file] || at.slice >= archive.sliceCounts[at.file]))
+        at = FirstOf(at.file + 1);
     return at;
+}
+
+// The slice after this one, its file's next.
+SlicePosition Following(SlicePosition at)
+{
+    return {at.file, at.slice + 1, at.offset + State.archive->sliceLengths[at.file][at.slice]};
 }
 
 // Whether a slice may be begun: one is left, and its buffer is free.
@@ -72,20 +90,20 @@ bool MayClaim()
         && State.claimed - State.released < State.ring;
 }
 
-// Inflates the next slice into its buffer. Called with the lock held; the
-// lock is let go while inflating, the buffer being the claimant's alone.
-int InflateNext(libdeflate_decompressor* inflater)
+// Reads and inflates the next slice into its buffer. Called with the lock
+// held; the lock is let go meanwhile, the buffer being the claimant's alone.
+int InflateNext(libdeflate_decompressor* inflater, unsigned char* input)
 {
     int k = State.claimed++;
     InflatedSlice& slice = State.slices[k % State.ring];
     slice.position = State.next;
     slice.done = false;
-    State.next = FirstToWrite({State.next.file, State.next.slice + 1});
+    State.next = FirstToWrite(Following(State.next));
     ReleaseSRWLockExclusive(&State.lock);
+    uint32_t length = State.archive->sliceLengths[slice.position.file][slice.position.slice];
     slice.length = WorkBufferSize;
-    slice.sound = InflateSlice(inflater, State.buffers + size_t(k % State.ring) * WorkBufferSize, &slice.length,
-        State.archive->sliceData[slice.position.file][slice.position.slice],
-        State.archive->sliceLengths[slice.position.file][slice.position.slice]);
+    slice.sound = length <= SliceInputSize && ReadPayload(slice.position.offset, input, length)
+        && InflateSlice(inflater, State.buffers + size_t(k % State.ring) * WorkBufferSize, &slice.length, input, length);
     AcquireSRWLockExclusive(&State.lock);
     slice.done = true;
     State.damaged = State.damaged || !slice.sound;
@@ -97,7 +115,7 @@ DWORD WINAPI InflateAhead(void*)
     AcquireSRWLockExclusive(&State.lock);
     for (;;) {
         if (MayClaim()) {
-            int k = InflateNext(State.workerInflater);
+            int k = InflateNext(State.workerInflater, State.workerInput);
             if (State.callerWaits && k == State.taken)
                 WakeConditionVariable(&State.inflated);
         } else if (!State.damaged && !State.stopping && State.next.file < State.archive->fileCount) {
@@ -119,10 +137,14 @@ bool StartInflating(const PayloadArchiveTables& archive, const unsigned char* to
     State = InflatingState{};
     State.archive = &archive;
     State.toWrite = toWrite;
-    State.next = FirstToWrite({0, 0});
+    State.next = FirstToWrite(FirstOf(0));
     bool ahead = UsableProcessors() > 1;
     State.ring = ahead ? InflatedSliceRing : 1;
-    State.buffers = static_cast<unsigned char*>(malloc(size_t(State.ring) * WorkBufferSize));
+    // The ring, then each thread's input buffer.
+    size_t ringSize = size_t(State.ring) * WorkBufferSize;
+    State.buffers = static_cast<unsigned char*>(malloc(ringSize + (ahead ? 2 : 1) * SliceInputSize));
+    State.callerInput = State.buffers + ringSize;
+    State.workerInput = State.callerInput + SliceInputSize;
     State.callerInflater = libdeflate_alloc_decompressor();
     State.workerInflater = ahead ? libdeflate_alloc_decompressor() : nullptr;
     if (!State.buffers || !State.callerInflater || (ahead && !State.workerInflater)) {
@@ -153,7 +175,7 @@ bool NextSlice(int file, int slice, const unsigned char** content, size_t* lengt
     const InflatedSlice& given = State.slices[State.taken % State.ring];
     while (State.taken >= State.claimed || !given.done) {
         if (MayClaim()) {
-            InflateNext(State.callerInflater);
+            InflateNext(State.callerInflater, State.callerInput);
         } else if (State.taken < State.claimed) {
             State.callerWaits = true;
             SleepConditionVariableSRW(&State.inflated, &State.lock, INFINITE, 0);

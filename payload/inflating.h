@@ -9,8 +9,9 @@
 #include "archive.h"
 
 // How many inflated slices may wait for their writing. The memory inflating
-// takes is this many work buffers (512,000 bytes), whatever the payload; on
-// one processor, one.
+// takes is this many work buffers (512,000 bytes) and each thread's buffer
+// for a slice's compressed bytes, whatever the payload; on one processor, one
+// work buffer and one input buffer.
 constexpr int InflatedSliceRing = 16;
 
 // How many processors the process may run on: 1 at least.

@@ -21,6 +21,20 @@ int ExtractPayload(HWND dialog, ProgressSink sink);
 // The file, as the run named it, that an extraction that ended with
 // ExtractFileHeld found held open.
 const char* FileHeldOpen();
+
+enum PayloadCheck { PayloadChecking, PayloadWhole, PayloadDamaged };
+// Checks that the setup program's own file and its companions are whole, as
+// they were made: at once, that each is there with its size (PayloadDamaged
+// when not); then, on a thread of its own, each one's SHA-256, which the
+// program carries.
+int BeginPayloadCheck();
+// Waits at most that long for the check: PayloadChecking while it goes on,
+// PayloadWhole, or PayloadDamaged.
+int AwaitPayloadCheck(DWORD milliseconds);
+// How much of the payload the check has read, 0 to 100.
+int PayloadCheckPercent();
+// The file found damaged or incomplete, in the process's code page.
+const char* DamagedPayloadFile();
 // The rollback of a run that failed or was cut off: deletes what it created
 // and puts back what it replaced, exactly as it was, from its journal. 4 when
 // nothing is left to undo, 0 when a step failed and the journal stays for

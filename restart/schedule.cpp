@@ -34,10 +34,13 @@ bool NarrowScheduledPath(const WCHAR* scheduled, char* out, size_t size)
     return path && NarrowText(path, out, size);
 }
 
+// Asked by the wide path as the schedule holds it: another program's file whose name has no place in
+// the process's code page is there all the same, and what it waits for must not be dropped as stale.
+// A text of another form may name something that is there.
 bool IsThere(const WCHAR* scheduled)
 {
-    char path[PathBufferSize];
-    return NarrowScheduledPath(scheduled, path, sizeof path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    const WCHAR* path = ScheduledPath(scheduled);
+    return !path || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The schedule names what the programs leave there by its final path at the

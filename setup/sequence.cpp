@@ -102,6 +102,12 @@ const char OnlyForUserFormat[] = "%s can only be installed for one user at a tim
 // What the setup tells itself when it goes on elevated once the user chose
 // to install for everyone: that, and that the agreement was accepted.
 const char ElevatedAnswers[] = "/ALLUSERS /ELEVATED /AGREED";
+const char DamagedCaption[] = "Setup";
+const char DamagedFormat[] = "The setup program is damaged or incomplete. Download it again.\r\n\r\n%s";
+const char CheckingProgressText[] = "Checking the setup program";
+// The check of the payload shows its progress only when it keeps the user waiting longer than this.
+constexpr DWORD CheckWithoutProgress = 1000;
+constexpr DWORD CheckProgressInterval = 100;
 
 HINSTANCE SetupInstance;
 HWND BackdropWindow;
@@ -132,6 +138,36 @@ void ReportWhatWaits()
         return;
     FormatText(text, sizeof text, KeptFormat, ProductConfig.displayName, names);
     ShowInformation(BackdropWindow, KeptCaption, text);
+}
+
+// A setup program damaged or incomplete: the file that is, named.
+void ReportDamagedPayload(HWND owner)
+{
+    char text[MessageBufferSize];
+    FormatText(text, sizeof text, DamagedFormat, DamagedPayloadFile());
+    ShowWarning(owner, DamagedCaption, text);
+}
+
+// Waits for the check of the payload's digests, which began before the first
+// screen; when it takes longer than a second the progress dialog shows it.
+// False, told to the user, when the setup program is damaged.
+bool AwaitWholePayload()
+{
+    int check = AwaitPayloadCheck(CheckWithoutProgress);
+    HWND progress = nullptr;
+    while (check == PayloadChecking) {
+        if (!progress && !Unattended)
+            progress = CreateProgressDialog(SetupInstance, BackdropWindow);
+        if (progress)
+            ShowProgress(progress, CheckingProgressText, PayloadCheckPercent());
+        check = AwaitPayloadCheck(CheckProgressInterval);
+    }
+    if (progress)
+        DestroyWindow(progress);
+    if (check == PayloadWhole)
+        return true;
+    ReportDamagedPayload(BackdropWindow);
+    return false;
 }
 
 // The held file, named, for an unattended run's failure.
@@ -428,6 +464,11 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     }
     if (request != UserAsked)
         LogLine(request == ForMachineRequested ? "For: everyone on this computer" : "For: this user alone");
+    // A damaged or incomplete download is refused before anything changes.
+    if (BeginPayloadCheck() != PayloadWhole) {
+        ReportDamagedPayload(nullptr);
+        return ExitFailed;
+    }
     RegisterFolderCheck(FolderFitsProduct);
     RegisterFolderTakenCheck(FolderIsTaken);
     RequestInstallFolder(switches.folder);
@@ -451,6 +492,9 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
         outcome = ChooseForWhom(&forMachine);
     if (forMachine)
         return GoOnElevated();
+    // The digests were checked while the agreement was read; nothing is written before they are known.
+    if (outcome == ExitDone && !AwaitWholePayload())
+        return ExitFailed;
     if (outcome == ExitDone)
         outcome = ChooseFolderWithSpace();
     if (outcome != ExitDone) {

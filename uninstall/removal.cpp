@@ -15,6 +15,7 @@
 #include "report.h"
 #include "restart.h"
 #include "run.h"
+#include "schedule.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
@@ -580,6 +581,10 @@ bool RemoveInstallation(HWND progress)
         RemoveProductFolder(InstallFolder);
         complete = !removal.lists[NotRemovedList].text[0];
     }
+    // The staged files that waited for the restart went above: their replacements go from its schedule, or a
+    // file made under such a name before the restart would be moved over whatever stands in the folder then.
+    if (!DropStaleScheduledFor(removal.folderFinal))
+        LogLine("The restart's schedule could not be cleared of what no longer waits in the folder");
     return complete;
 }
 

@@ -50,6 +50,8 @@ std::string FolderDialog(const std::string& parent, const std::string& name, con
 }
 
 const std::string Accepted = "END USER LICENSE AGREEMENT | [I Accept,I Do NOT Accept] -> I Accept";
+// A damaged setup's message; the file it names follows on a line of its own.
+const std::string DamagedSetup = "The setup program is damaged or incomplete. Download it again.";
 const std::string NotInstalled = Box("Application Not Installed",
     "The application will not be installed at this time. If you decide to install the application later, just "
     "launch this program again to complete the installation process.",
@@ -276,6 +278,34 @@ Lines LogLines(const std::string& log, const std::string& prefix)
 
 // Runs a command that nobody answers: what it showed, then its exit code (below).
 Lines RunUnattended(const std::string& commandLine);
+
+// A file made longer or shorter by some bytes.
+void ResizeFile(const std::string& path, LONGLONG by)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    size.QuadPart += by;
+    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+// A file with one bit of one byte turned over.
+void ChangeByte(const std::string& path, LONGLONG at)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER place = {};
+    place.QuadPart = at;
+    unsigned char byte = 0;
+    DWORD done = 0;
+    SetFilePointerEx(file, place, nullptr, FILE_BEGIN);
+    ReadFile(file, &byte, 1, &done, nullptr);
+    byte ^= 0x01;
+    SetFilePointerEx(file, place, nullptr, FILE_BEGIN);
+    WriteFile(file, &byte, 1, &done, nullptr);
+    CloseHandle(file);
+}
 
 // A restart of the prefix, which carries out the deletions waiting for one.
 void SimulateRestart()
@@ -535,10 +565,9 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     EXPECT_EQ(files[1], ShippedFiles()[1]);
 
     // Held again by the next update, then removed before the restart: the file staged for the
-    // restart goes with the product, and the restart brings nothing of it back. Installed again
-    // before that restart, the installation drops what waited for the staged file that went: a
+    // restart goes with the product, and with it what waited for it in the restart's schedule (a
     // later update cut off while it writes a file under that name would otherwise have it moved
-    // over the manual at the restart.
+    // over the manual at the restart); the restart brings nothing of it back.
     const Lines before = PendingReplacements();
     Lines update = RunShipped({"hold " + manual, "answer END USER LICENSE AGREEMENT | I Accept",
         "answer Choose a Folder | OK", "answer Closing Running Copies | OK", "answer Add To Startup Group | No",
@@ -549,8 +578,8 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
     ASSERT_FALSE(removal.empty());
     EXPECT_EQ(removal.back(), Uninstalled);
-    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
     EXPECT_EQ(PendingReplacements(), before);
+    EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
     SimulateRestart();
     EXPECT_EQ(GetFileAttributesA(Home.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing of the product came back";
@@ -1520,6 +1549,45 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
     // The entry the second run wrote removes it all.
     EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
 
+    // The newer build's payload lies in companion files beside its setup.exe. A copy with one of them missing,
+    // cut short by a byte, or with a byte changed is refused before anything is made, naming that file.
+    const std::string built = std::string(UPDATE_SETUP_EXE).substr(0, std::string(UPDATE_SETUP_EXE).rfind('/'));
+    const std::string kit = "C:\\kit";
+    const std::string kitFolder = "C:\\Deploy Test\\Kit";
+    const struct {
+        const char* what;
+        int companion;
+        void (*damage)(const std::string& path);
+        const char* reason;
+    } companions[] = {
+        {"missing", 2, [](const std::string& path) { DeleteFileA(path.c_str()); }, "is missing, or cannot be read"},
+        {"cut short by a byte", 3, [](const std::string& path) { ResizeFile(path, -1); },
+            "is not as large as this setup program was made with: it is incomplete"},
+        {"with a byte changed", 1, [](const std::string& path) { ChangeByte(path, 8 << 20); },
+            "is not what this setup program was made with: its SHA-256 differs"},
+    };
+    for (const auto& c : companions) {
+        RemoveTree(kit);
+        CreateDirectoryA(kit.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA(UPDATE_SETUP_EXE, (kit + "\\setup.exe").c_str(), FALSE));
+        int copied = 0;
+        for (int n = 1; CopyFileA((built + "/setup-" + std::to_string(n) + ".bin").c_str(),
+                 (kit + "\\setup-" + std::to_string(n) + ".bin").c_str(), FALSE);
+             ++n)
+            copied = n;
+        ASSERT_EQ(copied, 4) << "48 MiB and more in companions of 16 MiB";
+        const std::string companion = kit + "\\setup-" + std::to_string(c.companion) + ".bin";
+        c.damage(companion);
+        EXPECT_EQ(RunUnattended("\"" + kit + "\\setup.exe\" /S /LOG=\"" + log + "\" /D=" + kitFolder),
+            Lines{"exit code 1603"})
+            << c.what;
+        EXPECT_EQ(LogLines(log, "Failed: "), Lines{"Failed: " + companion + " " + c.reason}) << c.what;
+        EXPECT_EQ(LogLines(log, "Message: "), Lines{"Message: Setup | " + DamagedSetup}) << c.what;
+        EXPECT_EQ(GetFileAttributesA(kitFolder.c_str()), INVALID_FILE_ATTRIBUTES) << c.what;
+        EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"}) << c.what;
+    }
+    RemoveTree(kit);
+
     // The newer build does not fit on the small drive: it fails after its rollback, and registers nothing.
     if (GetFileAttributesA("Q:\\") == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
@@ -1698,37 +1766,6 @@ std::string FileBytes(const std::string& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// A copy of a setup whose solid payload's last block fails its check: the xz
-// stream found by its magic bytes and walked block by block, each block's
-// length read from its header, and the last byte of the last block's CRC32
-// changed. Empty when the stream is not found.
-std::string CopyWithLastBlockDamaged(const std::string& setup, const std::string& copy)
-{
-    std::string bytes = FileBytes(setup);
-    size_t at = bytes.find(std::string("\xFD" "7zXZ\0", 6));
-    if (at == std::string::npos)
-        return "";
-    size_t blockEnd = 0;
-    // Each block: its header (a size byte, flags, then the compressed size when flag 0x40 says so), its data,
-    // padding to four bytes and the check; a zero size byte begins the index.
-    for (at += 12; at + 2 < bytes.size() && bytes[at] != 0; at = blockEnd) {
-        size_t headerSize = (uint8_t(bytes[at]) + 1) * 4;
-        if (!(uint8_t(bytes[at + 1]) & 0x40))
-            return "";
-        uint64_t compressed = 0;
-        for (size_t k = 0; k < 9 && at + 2 + k < bytes.size(); ++k) {
-            compressed |= uint64_t(uint8_t(bytes[at + 2 + k]) & 0x7F) << (7 * k);
-            if (!(uint8_t(bytes[at + 2 + k]) & 0x80))
-                break;
-        }
-        blockEnd = at + (headerSize + compressed + 3) / 4 * 4 + 4;
-    }
-    if (blockEnd == 0 || blockEnd > bytes.size())
-        return "";
-    bytes[blockEnd - 1] ^= 0x01;
-    std::ofstream(copy, std::ios::binary) << bytes;
-    return copy;
-}
 
 } // namespace
 
@@ -1807,15 +1844,46 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
 
-    // Its setup with the stream's last block damaged: nothing of that block is written, and the run fails and
-    // leaves the installation as it was.
-    const std::string damaged = CopyWithLastBlockDamaged(FOTOS_SETUP_EXE, "C:\\damaged setup.exe");
-    ASSERT_FALSE(damaged.empty()) << "the setup's xz stream";
+    // Its setup cut short by one byte or by one slice, or with one byte of its payload changed, is refused
+    // before anything changes, and names itself: before the first screen when a file is short, once the
+    // agreement is answered when a byte differs (its SHA-256 is checked meanwhile), and unattended alike.
+    const std::string original = FileBytes(FOTOS_SETUP_EXE);
+    const size_t payload = FileBytes(FOTOS_BUILD "/generated/payload.bin").size();
+    ASSERT_GT(payload, 30000u) << "a payload longer than a slice";
+    std::string changed = original;
+    changed[original.size() - payload / 2] ^= 0x01;
+    const std::string damaged = "C:\\damaged setup.exe";
     const std::string damagedLog = parent + "\\damaged.log";
-    EXPECT_EQ(RunUnattended("\"" + damaged + "\" /S /LOG=\"" + damagedLog + "\""), Lines{"exit code 1603"});
-    EXPECT_EQ(LogLines(damagedLog, "Failed: "),
-        (Lines{"Failed: slice 0 of 写真.exe is damaged", "Failed: 写真.exe could not be written in full"}));
-    EXPECT_EQ(FolderImage(folder), fotosImage);
+    const std::string DamagedEnded = "damaged setup ended with exit code 1603";
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+        Lines answers;
+        Lines transcript;
+    } copies[] = {
+        {"cut short by one byte", original.substr(0, original.size() - 1),
+            "is not as large as this setup program was made with: it is incomplete", {"answer Setup | OK"},
+            {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
+        {"cut short by one slice", original.substr(0, original.size() - 30000),
+            "is not as large as this setup program was made with: it is incomplete", {}, {}},
+        {"with one byte changed in the middle of its payload", changed,
+            "is not what this setup program was made with: its SHA-256 differs",
+            {"answer END USER LICENSE AGREEMENT | I Accept", "answer Setup | OK"},
+            {Accepted, Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
+    };
+    for (const auto& copy : copies) {
+        std::ofstream(damaged, std::ios::binary) << copy.bytes;
+        EXPECT_EQ(RunUnattended("\"" + damaged + "\" /S /LOG=\"" + damagedLog + "\""), Lines{"exit code 1603"})
+            << copy.what;
+        EXPECT_EQ(LogLines(damagedLog, "Failed: "), Lines{"Failed: " + damaged + " " + copy.reason}) << copy.what;
+        EXPECT_EQ(LogLines(damagedLog, "Message: "), Lines{"Message: Setup | " + DamagedSetup}) << copy.what;
+        EXPECT_EQ(ReadLines(damagedLog).back(), "Exit code: 1603") << copy.what;
+        if (!copy.answers.empty())
+            EXPECT_EQ(Drive(damaged, copy.answers), copy.transcript) << copy.what;
+        EXPECT_EQ(FolderImage(folder), fotosImage) << copy.what << ": the installation as it was";
+    }
+    DeleteFileA(damaged.c_str());
 
     // Again, unattended, over it: each file set aside under its name with the suffix, and settled
     // from the journal, which names them all: nothing set aside stays, the record keeps every name once,

@@ -20,12 +20,6 @@ printf 'LICENCE\r\n\r\nThe \xd0\x96 cl\xe9use.\r\n' >"$work/agreement-1252.txt"
 printf 'LICENCE\r\nThe \0 clause.\r\n' >"$work/agreement-nul.txt"
 printf '\xef\xbb\xbfLICENCE\n\nThe clause.\n' >"$work/agreement-lf.txt"
 printf '\xff\xfeL\0\r\0\n\0' >"$work/agreement-utf16.txt"
-# Sparse files: together with the shipped files, exactly as much as the setup
-# program can carry, and one byte more.
-limit=1073741824
-shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" | wc -c)
-truncate -s $((limit - shipped)) "$work/largest.bin"
-truncate -s $((limit - shipped + 1)) "$work/too-large.bin"
 # Sources whose own times lie beyond and before what a stored time can hold.
 touch -d '2040-01-01 00:00:00 UTC' "$work/future.txt"
 touch -d '1960-01-01 00:00:00 UTC' "$work/past.txt"
@@ -144,9 +138,12 @@ cases=(
 "${S}file = last.txt | help.htm | 2147483647${S}"
 "${S}file = late.txt | help.htm | 2147483648${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = early.txt | help.htm | -2147483649${S}the stored time is not a signed 32-bit number of seconds since 1970"
-"${S}file = largest.bin | largest.bin${S}"
 "${S}file = version.txt | /proc/version${S}file 'version.txt': the source /proc/version could not be read whole, or changed while it was packed"
-"${S}file = too-large.bin | too-large.bin${S}the payload's files hold 1073741825 bytes, more than the 1073741824 a 32-bit setup program can carry in its image"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 16K${S}"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 16383${S}field 'mediaSize': not a size of at least 16K"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 4G${S}"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 4T${S}field 'mediaSize': not a size of at least 16K"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 99999999999G${S}field 'mediaSize': not a size of at least 16K"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default, smallest or lzma"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = arm64${S}field 'architecture': unknown architecture 'arm64'; use x86 or x64"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = x64${S}field 'mainExecutable': 'pelmora.exe' ($work/pelmora.exe) is a 32-bit program, and the product's architecture is x64"
@@ -227,7 +224,7 @@ mkdir -p "$work/a" "$work/b"
 for out in a b; do
     "$packer" --uninstaller "$work/product.ini" "$work/$out" && "$packer" "$work/product.ini" "$work/$out"
 done
-for f in product.bin product_data.cpp product_resources.h uninstall_data.cpp uninstaller.ico; do
+for f in payload.bin agreement.bin product_data.cpp product_resources.h uninstall_data.cpp uninstaller.ico; do
     if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
 done
 # The uninstaller's icon keeps the shipped icon's 32 and 16 pixel images (not its 48), their bytes as they were.
@@ -244,7 +241,7 @@ grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_dat
 
 # A solid payload: one xz stream that xz itself takes, holding the files'
 # content in order, packed to the same bytes every time; one block for up to
-# 32 MiB of content, and beyond that blocks of about equal shares that end
+# 24 MiB of content, and beyond that blocks of about equal shares that end
 # where a slice ends.
 check() { # what, condition...
     local what=$1
@@ -259,20 +256,40 @@ solid() { # name, the bytes of zeros after the shipped files
     "$packer" "$work/$1.ini" "$work/$1" 2>"$work/stderr" || echo "FAIL packing $1: $(cat "$work/stderr")"
 }
 block_sizes() { sed -n 's/^const uint32_t blockSizes\[\] = {\(.*\)};$/\1/p' "$work/$1/product_data.cpp"; }
-block=33554432
+block=25165824
 shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" | wc -c)
 solid one $((block - shipped))
 solid again $((block - shipped))
 solid two $((block - shipped + 1))
-check "a solid payload decodes to the files' content" cmp -s <(xz -dc --single-stream <"$work/one/product.bin") \
+check "a solid payload decodes to the files' content" cmp -s <(xz -dc --single-stream <"$work/one/payload.bin") \
     <(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" "$work/zeros-one.bin")
-check "a solid payload packs to the same bytes" cmp -s "$work/one/product.bin" "$work/again/product.bin"
-check "exactly 32 MiB in one block" test "$(block_sizes one)" = "$block"
-# 32 MiB and a byte in two: the first ends at the first slice's end past half.
+check "a solid payload packs to the same bytes" cmp -s "$work/one/payload.bin" "$work/again/payload.bin"
+check "exactly 24 MiB in one block" test "$(block_sizes one)" = "$block"
+# 24 MiB and a byte in two: the first ends at the first slice's end past half.
 half=$(((block + 1 + 1) / 2))
 first=$(((half - shipped + 29999) / 30000 * 30000 + shipped))
 check "a byte more in two blocks ($(block_sizes two))" test "$(block_sizes two)" = "$first, $((block + 1 - first))"
-check "the solid tables name the blocks' unpacker" grep -q "&BlockUnpacker, &solidBlocks};" "$work/two/product_data.cpp"
+check "the solid tables name the blocks' unpacker" grep -q "&BlockUnpacker, &solidBlocks, {1, " "$work/two/product_data.cpp"
+
+# A payload larger than the medium holds (or than 4 GB) lies in companions of
+# that size beside setup.exe, which holds none of it; the tables carry each
+# file's size and SHA-256; a payload that fits again leaves no companion.
+sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 16K/' "$product/product.ini" >"$work/split.ini"
+mkdir -p "$work/split" "$work/whole"
+"$packer" "$work/split.ini" "$work/split" 2>"$work/stderr" || echo "FAIL packing split: $(cat "$work/stderr")"
+"$packer" "$product/product.ini" "$work/whole" --search "$work" 2>"$work/stderr" || echo "FAIL packing whole: $(cat "$work/stderr")"
+parts=("$work/split/payload.bin" "$work/split/setup-1.bin" "$work/split/setup-2.bin" "$work/split/setup-3.bin")
+check "16K companions, setup.exe none" test "$(stat -c %s "${parts[@]}" | tr '\n' ' ')" = "0 16384 16384 $(($(stat -c %s "$work/whole/payload.bin") - 32768)) "
+check "the companions hold the payload" cmp -s <(cat "${parts[@]}") "$work/whole/payload.bin"
+digests=$(for part in "${parts[@]}"; do sha256sum "$part" | cut -c1-64; done | tr '\n' ' ')
+tabled=$(python3 -c 'import re, sys
+data = open(sys.argv[1]).read()
+for part in re.findall(r"\{([0-9, ]+)\}", re.search(r"partDigests\[\]\[32\] = \{(.*)\};", data).group(1)):
+    print(bytes(int(b) for b in part.split(", ")).hex(), end=" ")' "$work/split/product_data.cpp")
+check "each part's SHA-256 in the tables" test "$digests" = "$tabled"
+check "each part's size in the tables" grep -qF "partSizes[] = {0, 16384, 16384, " "$work/split/product_data.cpp"
+"$packer" "$product/product.ini" "$work/split" --search "$work" 2>"$work/stderr"
+check "no companion left once the payload fits" test ! -e "$work/split/setup-1.bin" -a ! -e "$work/split/setup-3.bin"
 rm -f "$work"/zeros-*.bin
 
 # A product named in Cyrillic: its texts, its agreement and its stored names
@@ -292,7 +309,7 @@ if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" 2>"$work/stderr
     check "UTF-8 displayName" grep -qF '"\320\237\320\265\320\273\321\214\320\274\320\276\321\200\320\260", // displayName' "$data"
     check "UTF-8 stored name" grep -qF '"\321\201\320\277\321\200\320\260\320\262\320\272\320\260.htm"' "$data"
     check "1251 code page" grep -qF 'const uint32_t ProductCodePage = 1251;' "$data"
-    check "UTF-8 agreement" cmp -s <(tail -c 19 "$work/ru-out/product.bin") \
+    check "UTF-8 agreement" cmp -s "$work/ru-out/agreement.bin" \
         <(printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n\0')
     check "UTF-8 resources" grep -qF '#pragma code_page(65001)' "$work/ru-out/product_resources.h"
     check "no warning where 1251 holds every text" test ! -s "$work/stderr"
@@ -321,7 +338,7 @@ mkdir -p "$work/lf-out"
     >"$work/product.ini"
 if "$packer" "$work/product.ini" "$work/lf-out" 2>"$work/stderr"; then
     check "agreement in CR LF without its byte order mark" \
-        cmp -s <(tail -c 25 "$work/lf-out/product.bin") <(printf 'LICENCE\r\n\r\nThe clause.\r\n\0')
+        cmp -s "$work/lf-out/agreement.bin" <(printf 'LICENCE\r\n\r\nThe clause.\r\n\0')
 else
     echo "FAIL byte order marks: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
@@ -361,13 +378,13 @@ if "$packer" "$work/product.ini" "$work/long-out" 2>"$work/stderr"; then
     check "a long file's slices" python3 - "$work/long-out" <<'PY'
 import re, sys, zlib
 data = open(sys.argv[1] + "/product_data.cpp").read()
-blob = open(sys.argv[1] + "/product.bin", "rb").read()
+payload = open(sys.argv[1] + "/payload.bin", "rb").read()
 table = lambda name: re.search(name + r"\[\] = \{([^}]*)\}", data).group(1).split(", ")
-offsets = [int(x.replace("ProductBlob + ", "")) for x in table("everySliceData")]
 lengths = [int(x) for x in table("everySliceLength")]
-first = int(table("sliceData")[3].replace("everySliceData + ", ""))
+first = int(table("sliceLengths")[3].replace("everySliceLength + ", ""))
 count = int(table("sliceCounts")[3])
-sizes = [len(zlib.decompress(blob[o:o + n])) for o, n in zip(offsets[first:first + count], lengths[first:first + count])]
+offsets = [int(table("fileOffsets")[3]) + sum(lengths[first:first + k]) for k in range(count)]
+sizes = [len(zlib.decompress(payload[o:o + n])) for o, n in zip(offsets, lengths[first:first + count])]
 sys.exit(0 if sizes == [30000] * 2333 + [10001] else 1)
 PY
 else

@@ -8,9 +8,11 @@
 #include "restart.h"
 #include "schedule.h"
 #include "waiting.h"
+#include "source.h"
 #include <shlobj.h>
 #include "test_files.h"
 #include <sddl.h>
+#include <winioctl.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cstdio>
@@ -46,10 +48,14 @@ std::string Compressed(const std::string& piece)
     return out;
 }
 
-// An archive built in the test the way the packer builds one.
+// An archive built in the test the way the packer builds one, its payload
+// in a file of its own (beginning at `start`, a sparse file's hole before
+// it), or split there into that file and a companion beside it, which hold
+// the slices' bytes up to and from `split`.
 class TestArchive {
 public:
-    explicit TestArchive(const std::vector<TestFile>& files)
+    explicit TestArchive(const std::vector<TestFile>& files, uint64_t start = 0, uint64_t split = 0)
+        : start(start), split(split)
     {
         for (const TestFile& file : files) {
             names.push_back(file.name);
@@ -59,7 +65,18 @@ public:
                 slices.push_back(Compressed(file.content.substr(offset, SliceSize)));
             sliceBytes.push_back(slices);
         }
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        static int made = 0;
+        folder = std::string(temp) + "test-archive-" + std::to_string(++made);
+        CreateDirectoryA(folder.c_str(), nullptr);
         Rebuild();
+    }
+    ~TestArchive()
+    {
+        DeleteFileA((folder + "\\payload.bin").c_str());
+        DeleteFileA((folder + "\\setup-1.bin").c_str());
+        RemoveDirectoryA(folder.c_str());
     }
     void Damage(size_t file, size_t slice)
     {
@@ -72,39 +89,69 @@ public:
         sliceBytes[file][slice] = bytes;
         Rebuild();
     }
-    PayloadArchiveTables tables;
+    // The tables, their payload opened for the run.
+    const PayloadArchiveTables& Tables()
+    {
+        const std::string first = folder + "\\payload.bin";
+        std::wstring path(first.begin(), first.end());
+        EXPECT_EQ(OpenPayload(tables, path.c_str(), 0, sizes[0]), PayloadWhole);
+        return tables;
+    }
 
 private:
     void Rebuild()
     {
         namePointers.clear();
         counts.clear();
-        dataPointers.assign(sliceBytes.size(), {});
+        offsets.clear();
         lengths.assign(sliceBytes.size(), {});
-        dataTables.clear();
         lengthTables.clear();
+        std::string payload;
         for (size_t f = 0; f < sliceBytes.size(); ++f) {
             namePointers.push_back(names[f].c_str());
             counts.push_back(int32_t(sliceBytes[f].size()));
+            offsets.push_back(start + payload.size());
             for (const std::string& slice : sliceBytes[f]) {
-                dataPointers[f].push_back(reinterpret_cast<const unsigned char*>(slice.data()));
                 lengths[f].push_back(uint32_t(slice.size()));
+                payload += slice;
             }
-            dataTables.push_back(dataPointers[f].data());
             lengthTables.push_back(lengths[f].data());
         }
-        tables = {int32_t(names.size()), namePointers.data(), counts.data(), dataTables.data(), lengthTables.data(),
-            times.data(), &SliceInflater, nullptr};
+        size_t cut = split ? size_t(split - start) : payload.size();
+        sizes = {start + cut, payload.size() - cut};
+        WriteAt(folder + "\\payload.bin", start, payload.substr(0, cut));
+        if (split)
+            WriteAt(folder + "\\setup-1.bin", 0, payload.substr(cut));
+        tables = {int32_t(names.size()), namePointers.data(), counts.data(), offsets.data(), lengthTables.data(),
+            times.data(), &SliceInflater, nullptr, {split ? 2 : 1, sizes.data(), nullptr}};
     }
+    // A file that holds bytes at an offset, sparse before them.
+    static void WriteAt(const std::string& path, uint64_t at, const std::string& bytes)
+    {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD returned = 0;
+        DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+        LARGE_INTEGER place;
+        place.QuadPart = LONGLONG(at);
+        SetFilePointerEx(file, place, nullptr, FILE_BEGIN);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+        SetEndOfFile(file);
+        CloseHandle(file);
+    }
+    uint64_t start;
+    uint64_t split;
+    std::string folder;
     std::vector<std::string> names;
     std::vector<int32_t> times;
     std::vector<std::vector<std::string>> sliceBytes;
     std::vector<const char*> namePointers;
     std::vector<int32_t> counts;
-    std::vector<std::vector<const unsigned char*>> dataPointers;
+    std::vector<uint64_t> offsets;
     std::vector<std::vector<uint32_t>> lengths;
-    std::vector<const unsigned char* const*> dataTables;
     std::vector<const uint32_t*> lengthTables;
+    std::vector<uint64_t> sizes;
+    PayloadArchiveTables tables;
 };
 
 std::string ReadFileText(const std::string& path)
@@ -222,6 +269,10 @@ bool AppendDoneRecord()
 
 TEST_F(ExtractTest, ShippedArchiveWritesItsThreeFilesWithTheirTimes)
 {
+    // Its payload follows the setup program's image, whole, with the SHA-256 the tables carry.
+    ASSERT_EQ(OpenProgramPayload(PayloadArchive, SETUP_EXE), PayloadWhole);
+    StartPayloadCheck();
+    EXPECT_EQ(AwaitPayloadCheck(INFINITE), PayloadWhole);
     EXPECT_EQ(ExtractArchive(PayloadArchive, nullptr, RecordingSink), ExtractDone);
     EXPECT_EQ(SinkCalls, (Calls{{"pelmora.exe", 0}, {"help.htm", 33}, {"pmuninst.exe", 66}, {"", 100}}));
     const struct {
@@ -238,10 +289,15 @@ TEST_F(ExtractTest, ShippedArchiveWritesItsThreeFilesWithTheirTimes)
     EXPECT_EQ(ReadFileText("pelmora.exe").substr(0, 2), "MZ");
     EXPECT_EQ(PayloadArchive.sliceCounts[0], 10);
     EXPECT_EQ(PayloadArchive.sliceCounts[2], 2);
+    uint64_t offset = PayloadArchive.fileOffsets[0];
     for (int j = 0; j < PayloadArchive.sliceCounts[0]; ++j) {
-        EXPECT_EQ(PayloadArchive.sliceData[0][j][0], 0x78);
-        EXPECT_EQ(PayloadArchive.sliceData[0][j][1], 0x9C);
+        unsigned char start[2] = {};
+        EXPECT_TRUE(ReadPayload(offset, start, sizeof start));
+        EXPECT_EQ(start[0], 0x78);
+        EXPECT_EQ(start[1], 0x9C);
+        offset += PayloadArchive.sliceLengths[0][j];
     }
+    EXPECT_EQ(offset, PayloadArchive.fileOffsets[1]) << "the slices follow one another";
 }
 
 TEST(PayloadArchive, TablesLieInReadOnlyMemoryAllTheWayDown)
@@ -255,43 +311,54 @@ TEST(PayloadArchive, TablesLieInReadOnlyMemoryAllTheWayDown)
     EXPECT_TRUE(readOnly(PayloadArchive.fileNames[0]));
     EXPECT_TRUE(readOnly(PayloadArchive.sliceCounts));
     EXPECT_TRUE(readOnly(PayloadArchive.fileTimes));
-    EXPECT_TRUE(readOnly(PayloadArchive.sliceData)) << "the per-file table of slice pointers";
+    EXPECT_TRUE(readOnly(PayloadArchive.fileOffsets));
     EXPECT_TRUE(readOnly(PayloadArchive.sliceLengths)) << "the per-file table of slice lengths";
-    for (int i = 0; i < PayloadArchive.fileCount; ++i) {
-        EXPECT_TRUE(readOnly(PayloadArchive.sliceData[i])) << i;
+    for (int i = 0; i < PayloadArchive.fileCount; ++i)
         EXPECT_TRUE(readOnly(PayloadArchive.sliceLengths[i])) << i;
-        EXPECT_TRUE(readOnly(PayloadArchive.sliceData[i][0])) << i;
-    }
+    EXPECT_TRUE(readOnly(PayloadArchive.parts.sizes));
+    EXPECT_TRUE(readOnly(PayloadArchive.parts.digests)) << "what the check compares with";
 }
 
-TEST_F(ExtractTest, SlicesInflateToTheirContentAtEveryBoundary)
+TEST_F(ExtractTest, SlicesInflateToTheirContentAtEveryBoundaryAndEveryPlaceOfThePayload)
 {
-    TestArchive archive({{"one.bin", Pattern(1, 1), 1000}, {"full.bin", Pattern(30000, 2), 2000},
-        {"over.bin", Pattern(30001, 3), 3000}, {"empty.bin", "", 4000}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractDone);
-    EXPECT_EQ(SinkCalls, (Calls{{"one.bin", 0}, {"full.bin", 25}, {"over.bin", 50}, {"empty.bin", 75}, {"", 100}}));
-    EXPECT_EQ(archive.tables.sliceCounts[1], 1);
-    EXPECT_EQ(archive.tables.sliceCounts[2], 2);
-    EXPECT_EQ(archive.tables.sliceCounts[3], 0);
-    EXPECT_EQ(ReadFileText("one.bin"), Pattern(1, 1));
-    EXPECT_EQ(ReadFileText("full.bin"), Pattern(30000, 2));
-    EXPECT_EQ(ReadFileText("over.bin"), Pattern(30001, 3));
-    EXPECT_EQ(ReadFileText("empty.bin"), "");
-    EXPECT_EQ(Times("empty.bin").first, 4000);
+    const std::vector<TestFile> files = {{"one.bin", Pattern(1, 1), 1000}, {"full.bin", Pattern(30000, 2), 2000},
+        {"over.bin", Pattern(30001, 3), 3000}, {"empty.bin", "", 4000}, {"last.bin", Pattern(90000, 4), 5000}};
+    const uint64_t fourGiB = uint64_t(1) << 32;
+    // The payload read at offsets a 32-bit count cannot hold, from a sparse file, and across its two files.
+    const struct {
+        const char* what;
+        uint64_t start;
+        uint64_t split;
+    } places[] = {{"at the file's start", 0, 0}, {"past 4 GiB", fourGiB + 7, 0},
+        {"across 4 GiB and into a companion", fourGiB - 40000, fourGiB + 5}};
+    for (const auto& place : places) {
+        SinkCalls.clear();
+        TestArchive archive(files, place.start, place.split);
+        EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, RecordingSink), ExtractDone) << place.what;
+        EXPECT_EQ(SinkCalls, (Calls{{"one.bin", 0}, {"full.bin", 20}, {"over.bin", 40}, {"empty.bin", 60},
+                                 {"last.bin", 80}, {"", 100}}))
+            << place.what;
+        EXPECT_EQ(archive.Tables().sliceCounts[1], 1);
+        EXPECT_EQ(archive.Tables().sliceCounts[2], 2);
+        EXPECT_EQ(archive.Tables().sliceCounts[3], 0);
+        for (const TestFile& file : files)
+            EXPECT_EQ(ReadFileText(file.name), file.content) << place.what << ": " << file.name;
+        EXPECT_EQ(Times("empty.bin").first, 4000);
+    }
 }
 
 TEST_F(ExtractTest, EmptyArchiveOnlyReportsTheEnd)
 {
     TestArchive archive({});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, RecordingSink), ExtractDone);
     EXPECT_EQ(SinkCalls, (Calls{{"", 100}}));
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone);
 }
 
 TEST_F(ExtractTest, MissingFoldersAreCreatedOuterFirst)
 {
     TestArchive archive({{"a\\b/c.txt", "deep", 100}, {"SYSTEMX/d.txt", "x", 100}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("a\\b\\c.txt"), "deep");
     EXPECT_EQ(ReadFileText("SYSTEMX\\d.txt"), "x");
     EXPECT_TRUE(CreateParentFolders("C:\\windows\\system32\\x.dll"));
@@ -303,7 +370,7 @@ TEST_F(ExtractTest, PlainFileInPlaceOfAFolderCannotBeCreated)
 {
     WriteFileText("f", "in the way");
     TestArchive archive({{"first.txt", "1", 100}, {"f\\x.txt", "x", 100}, {"later.txt", "2", 100}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, RecordingSink), ExtractCannotCreate);
     EXPECT_EQ(SinkCalls, (Calls{{"first.txt", 0}, {"f\\x.txt", 33}}));
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"f", "first.txt.pmnew"})) << "nothing is put in place";
 }
@@ -343,7 +410,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
             // restart before the run is done, which would put held.txt in place while the
             // undo puts back every other file.
             JournalEndsAtStep = 6;
-            EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+            EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
             JournalEndsAtStep = 0;
             EXPECT_EQ(PendingReplacements(), expected);
             EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
@@ -351,7 +418,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
         }
         // Elsewhere a file kept would leave a mix of two versions: the run stops before it writes
         // anything, the file named, and its undo leaves the folder as it was.
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), c.replaced ? ExtractDone : ExtractFileHeld)
+        EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), c.replaced ? ExtractDone : ExtractFileHeld)
             << c.what;
         if (!c.replaced)
             EXPECT_EQ(std::string(FileHeldOpen()), c.where + "\\held.txt") << c.what;
@@ -393,11 +460,11 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     // The records: the folder; denied.txt and the record staged; denied.txt at the restart, the record
     // committed; done, which the run ends before.
     JournalEndsAtRecord = 6;
-    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractWriteFailed);
+    EXPECT_EQ(ExtractArchive(denied.Tables(), nullptr, nullptr), ExtractWriteFailed);
     JournalEndsAtRecord = 0;
     ASSERT_TRUE(AppendDoneRecord());
     TestArchive other({{"other.txt", "other", 100}});
-    EXPECT_EQ(ExtractArchive(other.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(other.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(RegSetKeySecurity(sessionManager, DACL_SECURITY_INFORMATION, original.data()), ERROR_SUCCESS);
     RegCloseKey(sessionManager);
     CloseHandle(held);
@@ -407,7 +474,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 1);
     EXPECT_EQ(std::string(kept), protectedFolder + "\\denied.txt\r\n");
     EXPECT_EQ(PendingReplacements(), expected);
-    EXPECT_EQ(ExtractArchive(denied.tables, nullptr, nullptr), ExtractDone) << "no journal stays";
+    EXPECT_EQ(ExtractArchive(denied.Tables(), nullptr, nullptr), ExtractDone) << "no journal stays";
     EXPECT_EQ(ReadFileText("denied.txt"), "new");
 
     // Another version before the restart, the file no longer held: it replaces the file
@@ -415,7 +482,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     // that no restart waits for holds nothing back.
     WriteFileText("later.txt.pmnew", "someone's");
     TestArchive later({{"held.txt", "later", 300}, {"later.txt", "even later", 300}});
-    EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(later.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("held.txt"), "old");
     EXPECT_EQ(ReadFileText("held.txt.1.pmnew"), "later");
     EXPECT_EQ(ReadFileText("later.txt"), "even later");
@@ -430,7 +497,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     ASSERT_TRUE(DeleteFileA("held.txt.pmnew"));
     ASSERT_TRUE(DeleteFileA("held.txt.1.pmnew"));
     TestArchive again({{"held.txt", "again", 400}});
-    EXPECT_EQ(ExtractArchive(again.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(again.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("held.txt"), "again");
     EXPECT_EQ(PendingReplacements(), pending) << "nothing waits for the folder's files";
 
@@ -441,7 +508,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     ASSERT_TRUE(MoveFileExA((link + "\\fresh.txt.pmnew").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     TestArchive fresh({{"fresh.txt", "fresh", 500}});
     JournalEndsAtStep = 3; // after both stagings
-    EXPECT_EQ(ExtractArchive(fresh.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(fresh.Tables(), nullptr, nullptr), ExtractCannotCreate);
     JournalEndsAtStep = 0;
     EXPECT_EQ(ReadFileText("fresh.txt.pmnew"), "<missing>");
     EXPECT_EQ(ReadFileText("fresh.txt.1.pmnew"), "fresh");
@@ -457,7 +524,7 @@ TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
     WriteFileText("locked.txt", "old");
     SetFileAttributesA("locked.txt", FILE_ATTRIBUTE_READONLY);
     TestArchive archive({{"locked.txt", "new", 100}, {"later.txt", "later", 200}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("later.txt"), "later");
     char kept[KeptListSize + 64];
     EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 1);
@@ -475,7 +542,7 @@ TEST_F(ExtractTest, ReadOnlyFileIsSkipped)
     }
     TestArchive full(many);
     ForgetKeptFilesAfter(0); // another run's process
-    EXPECT_EQ(ExtractArchive(full.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(full.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadOnlyFilesKept(kept, sizeof kept), 103);
     std::string listed = kept;
     EXPECT_EQ(listed.size(), KeptListSize - 1 + std::string("... and 1 more.").size());
@@ -514,7 +581,7 @@ TEST_F(ExtractTest, SystemFilesNewerThanOursAreKept)
             SetTime(path, c.existing);
         }
         TestArchive archive({{c.name, "ours", stored}});
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << c.name;
+        EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone) << c.name;
         EXPECT_EQ(ReadFileText(path), c.replaced ? "ours" : "theirs") << c.name;
         EXPECT_EQ(Times(path).first, c.replaced ? stored : c.existing) << c.name;
         EXPECT_EQ(ReadFileText(std::string("SYSTEM\\") + (c.name + 7)), "<missing>");
@@ -549,7 +616,7 @@ TEST_F(ExtractTest, DamagedSliceFailsAndIsNeverWrittenAsIfItInflated)
         TestArchive archive({{"good.txt", "good", 100}, {"bad.bin", content, 200}, {"after.txt", "a", 300}});
         archive.Damage(1, c.damaged);
         ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), c.processors)) << c.what;
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed) << c.what;
+        EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, RecordingSink), ExtractWriteFailed) << c.what;
         ASSERT_TRUE(SetProcessAffinityMask(GetCurrentProcess(), processors)) << c.what;
         EXPECT_EQ(SinkCalls, (Calls{{"good.txt", 0}, {"bad.bin", 33}})) << c.what;
         EXPECT_EQ(ReadFileText("bad.bin.pmnew"), content.substr(0, c.damaged * SliceSize))
@@ -575,7 +642,7 @@ TEST_F(ExtractTest, SliceBeyondTheBufferOrItsRecordedLengthIsNeverWritten)
     for (const auto& c : cases) {
         TestArchive archive({{c.name, "x", 100}});
         archive.Replace(0, 0, c.slice);
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), c.result) << c.name;
+        EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), c.result) << c.name;
         const std::string staged = std::string(c.name) + ".pmnew";
         EXPECT_EQ(ReadFileText(c.result == ExtractDone ? c.name : staged), c.written) << c.name;
     }
@@ -587,7 +654,7 @@ TEST_F(ExtractTest, FullDiskFailsAtTheWriteOfItsSlice)
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
     ASSERT_TRUE(SetCurrentDirectoryA("Q:\\"));
     TestArchive archive({{"fits.bin", Pattern(1000, 4), 100}, {"big.bin", Pattern(2000000, 5), 200}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, RecordingSink), ExtractWriteFailed);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, RecordingSink), ExtractWriteFailed);
     EXPECT_EQ(SinkCalls, (Calls{{"fits.bin", 0}, {"big.bin", 50}}));
     EXPECT_EQ(ReadFileText("fits.bin.pmnew"), Pattern(1000, 4));
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
@@ -643,7 +710,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     WriteFileText("f", "in the way");
     TestArchive archive({{"manual.htm", "the new manual", 1000}, {"kept.txt", "new", 1000},
         {"docs\\new.txt", "new", 1000}, {"f\\x.txt", "x", 1000}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
     EXPECT_EQ(ReadFileText("manual.htm"), "the earlier manual") << "nothing is put in place before all is written";
     EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the journal is there";
     EXPECT_EQ(RemoveExtractedFiles(nullptr, RecordingSink), ExtractDone);
@@ -661,7 +728,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     for (const char* failing : {"D", "Dd"}) {
         const bool takenBack = std::string(failing) == "D";
         JournalFlushesFailFor = failing;
-        EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed) << failing;
+        EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractWriteFailed) << failing;
         JournalFlushesFailFor = "";
         const std::string journal = ReadFileText(JournalPath());
         EXPECT_NE(journal, "<missing>") << failing;
@@ -682,7 +749,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     // The same update without the obstacle: what it replaced goes with the journal.
     SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
     SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("manual.htm"), "the new manual");
     EXPECT_EQ(Entries(folder),
         (std::vector<std::string>{"docs", "f", "kept.txt", "manual.htm", "notes.txt", "pmfiles.lst"}));
@@ -699,7 +766,7 @@ TEST_F(ExtractTest, FailedUpdatePutsBackExactlyWhatItReplaced)
     WriteFileText("pmfiles.lst", ReadFileText("pmfiles.lst") + forged);
     SetFileAttributesA("kept.txt", FILE_ATTRIBUTE_READONLY);
     TestArchive later({{"manual.htm", "the later manual", 2000}, {"kept.txt", "later", 2000}});
-    EXPECT_EQ(ExtractArchive(later.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(later.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nkept.txt\r\ndocs\\new.txt\r\nf\\x.txt\r\nmanual.htm\r\n");
 }
 
@@ -737,7 +804,7 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
         bool finished = false;
         for (int at = 1; at < 20 && !finished; ++at) {
             *hook = at;
-            finished = ExtractArchive(archive.tables, nullptr, nullptr) == ExtractDone;
+            finished = ExtractArchive(archive.Tables(), nullptr, nullptr) == ExtractDone;
             *hook = 0;
             if (finished)
                 break;
@@ -762,7 +829,7 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
     // filled the ring with extra.txt's slices and waits for buffers: the run
     // still ends, and its undo is as above.
     JournalEndsAtStep = 2;
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr,
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr,
                   [](HWND, const char* name, int) {
                       if (std::string(name) == "docs\\new.txt")
                           Sleep(200);
@@ -776,7 +843,7 @@ TEST_F(ExtractTest, ARunEndedAtAnyRecordOrStepLeavesTheEarlierVersionToTheNextRu
     // Ended before extra.txt's commit, and another program makes a file of
     // that name meanwhile: the undo deletes only what it proves the run's own.
     JournalEndsAtStep = 7;
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
     JournalEndsAtStep = 0;
     WriteFileText("extra.txt", "another program's");
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
@@ -880,7 +947,7 @@ TEST_F(ExtractTest, APowerCutAtAnyRecordOrStepOfARunOrOfItsUndoLeavesOneVersionW
             HANDLE held = CreateFileA("held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             const int flushes = RestartScheduleFlushes;
             *hook = at;
-            const int result = ExtractArchive(archive.tables, nullptr, nullptr);
+            const int result = ExtractArchive(archive.Tables(), nullptr, nullptr);
             cut = hook == &JournalSettlingEndsAt ? *hook == 0 : result != ExtractDone;
             *hook = 0;
             CloseHandle(held);
@@ -904,7 +971,7 @@ TEST_F(ExtractTest, APowerCutAtAnyRecordOrStepOfARunOrOfItsUndoLeavesOneVersionW
     for (int at = 1; cut; ++at) {
         placeEarlierVersion();
         JournalEndsAtStep = 7;
-        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+        ASSERT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
         JournalEndsAtStep = 0;
         const int flushes = RestartScheduleFlushes;
         JournalSettlingEndsAt = at;
@@ -952,7 +1019,7 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
         TestArchive archive({{"manual.htm", "new", 1000}, {"second.txt", "2", 1000}, {"third.txt", "3", 1000}});
         JournalEndsAtStep = 8;
-        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate) << c.what;
+        ASSERT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate) << c.what;
         JournalEndsAtStep = 0;
         ASSERT_EQ(ReadFileText("third.txt"), "3") << c.what;
         std::string journal = ReadFileText(JournalPath());
@@ -982,13 +1049,13 @@ TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
     // Ended before its last step, the record's commit: first.txt is in place.
     TestArchive archive({{"first.txt", "1", 100}, {"second.txt", "2", 100}});
     JournalEndsAtStep = 6;
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
     JournalEndsAtStep = 0;
     HANDLE held = CreateFileA("first.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
     EXPECT_NE(GetFileAttributesA(JournalPath().c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate)
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate)
         << "never starts over a journal it could not settle";
     CloseHandle(held);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
@@ -1042,7 +1109,7 @@ TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
     WriteFileText("été.htm", "the earlier summer");
     WriteFileText("f", "in the way");
     TestArchive archive({{"été.htm", "the new summer", 1000}, {"hiver.txt", "winter", 1000}, {"f\\x.txt", "x", 1000}});
-    ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    ASSERT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
     WriteFileText(JournalPath(), EarlierBuildsJournal(ReadFileText(JournalPath())));
     ASSERT_NE(ReadFileText(JournalPath()).find("caf\xe9"), std::string::npos);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
@@ -1053,7 +1120,7 @@ TEST_F(ExtractTest, AnEarlierBuildsJournalAndRecordAreReadInTheSystemsCodePage)
     // Its record named what it wrote in 1252 too: an update keeps those names, each once, in UTF-8.
     DeleteFileA("f");
     WriteFileText("pmfiles.lst", InCodePage1252("été.htm\r\nautomne.txt\r\nhôtel.txt\r\n"));
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("pmfiles.lst"), "product:Pelmora\r\nautomne.txt\r\nhôtel.txt\r\nété.htm\r\nhiver.txt\r\nf\\x.txt\r\n");
 }
 
@@ -1064,7 +1131,7 @@ TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldStaysAndKeepsNoJournal)
     WriteFileText("manual.htm", "the earlier manual");
     TestArchive archive({{"manual.htm", "the new manual", 1000}});
     JournalEndsAtRecord = 6;
-    ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractWriteFailed);
+    ASSERT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractWriteFailed);
     JournalEndsAtRecord = 0;
     ASSERT_TRUE(AppendDoneRecord());
     const std::string aside = folder + "\\manual.htm.pmold";
@@ -1079,7 +1146,7 @@ TEST_F(ExtractTest, AFinishedRunsSetAsideFileThatIsHeldStaysAndKeepsNoJournal)
     EXPECT_EQ(ReadFileText(aside), "the earlier manual");
     const std::vector<std::string> pending = PendingDeletions();
     EXPECT_EQ(std::find(pending.begin(), pending.end(), aside), pending.end()) << "never left to the restart by its path";
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone) << "the next run goes ahead";
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone) << "the next run goes ahead";
 }
 
 TEST_F(ExtractTest, ARecordOfAnotherProductIsToldFromThisProductsAndAnEarlierBuildsOfIt)
@@ -1163,7 +1230,7 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
         ASSERT_TRUE(MakeUnixLink(link, open)) << link;
         ASSERT_TRUE(SetCurrentDirectoryA(where.c_str()));
         const std::vector<std::string> pendingBefore = PendingDeletions();
-        PROCESS_INFORMATION program = RunFromAnEndedRun(archive.tables);
+        PROCESS_INFORMATION program = RunFromAnEndedRun(archive.Tables());
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0) << link;
         EXPECT_NE(GetFileAttributesA("prog.exe"), INVALID_FILE_ATTRIBUTES) << link;
         EXPECT_EQ(Entries(open), std::vector<std::string>{}) << link;
@@ -1177,7 +1244,7 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
 
     // On the Windows directory's volume: into the restart folder beside the journal, and scheduled there,
     // the folder after it.
-    PROCESS_INFORMATION program = RunFromAnEndedRun(archive.tables);
+    PROCESS_INFORMATION program = RunFromAnEndedRun(archive.Tables());
     int before = FilesAwaitingRestart();
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
     EXPECT_EQ(FilesAwaitingRestart(), before + 1);
@@ -1199,7 +1266,7 @@ TEST_F(ExtractTest, ProgramRunningFromAFileOfTheRunIsMovedAwayAndCountedForTheRe
         GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not permitted)";
     RemoveTree(otherRestart);
     ASSERT_TRUE(SetCurrentDirectoryA("Q:\\"));
-    program = RunFromAnEndedRun(archive.tables);
+    program = RunFromAnEndedRun(archive.Tables());
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), 0);
     EXPECT_NE(GetFileAttributesA("Q:\\prog.exe"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(Entries(otherRestart), std::vector<std::string>{});
@@ -1292,7 +1359,7 @@ TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
     WriteFileText("manual.htm\\mine.txt", "mine");
     TestArchive archive({{"program.exe", "new", 100}, {"manual.htm", "new", 100}});
     WriteFileText("program.exe", "earlier");
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("program.exe"), "earlier");
     EXPECT_EQ(ReadFileText("manual.htm\\mine.txt"), "mine");
@@ -1301,7 +1368,7 @@ TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
     RemoveTree(folder + "\\manual.htm");
     WriteFileText("program.exe.pmold", "the user's");
     WriteFileText("program.exe.1.pmold", "the user's too");
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractDone);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(ReadFileText("program.exe"), "new");
     EXPECT_EQ(ReadFileText("program.exe.pmold"), "the user's");
     EXPECT_EQ(ReadFileText("program.exe.1.pmold"), "the user's too");
@@ -1315,7 +1382,7 @@ TEST_F(ExtractTest, WhatStandsInTheWayIsNeitherTakenForTheFileNorLost)
         WriteFileText(leftover, "left over");
     TestArchive pair({{"guide", "one", 100}, {"guide.1", "two", 100}});
     for (int run = 0; run < 2; ++run) {
-        EXPECT_EQ(ExtractArchive(pair.tables, nullptr, nullptr), ExtractDone) << run;
+        EXPECT_EQ(ExtractArchive(pair.Tables(), nullptr, nullptr), ExtractDone) << run;
         EXPECT_EQ(ReadFileText("guide"), "one") << run;
         EXPECT_EQ(ReadFileText("guide.1"), "two") << run;
         EXPECT_EQ(ReadFileText("guide.pmnew"), "left over") << run;
@@ -1356,7 +1423,7 @@ TEST_F(ExtractTest, RollbackTouchesNothingWhenItsFolderIsElsewhereOrOutOfReach)
         WriteFileText("kept.txt", "earlier");
         WriteFileText("f", "in the way");
         TestArchive archive({{"kept.txt", "new", 100}, {"made.txt", "new", 100}, {"f\\x.txt", "x", 100}});
-        ASSERT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate) << c.what;
+        ASSERT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate) << c.what;
         ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
         const std::string away = parent + "-away";
         if (c.change == Linked) {
@@ -1417,7 +1484,7 @@ TEST_F(ExtractTest, NothingIsWrittenThroughALinkOutOfTheFolder)
     WriteFileText("quillet.exe", "earlier");
     TestArchive archive({{"quillet.exe", "new", 100}, {"docs\\guide.txt", "ours", 100},
         {"docs\\deeper\\more.txt", "ours", 100}});
-    EXPECT_EQ(ExtractArchive(archive.tables, nullptr, nullptr), ExtractCannotCreate);
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
     EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone);
     EXPECT_EQ(Entries(outside), std::vector<std::string>{"guide.txt"});
     EXPECT_EQ(ReadFileText(outside + "\\guide.txt"), "theirs");

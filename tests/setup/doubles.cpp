@@ -157,6 +157,38 @@ const char* FileHeldOpen()
     return "C:\\Apps\\Pelmora\\help.htm";
 }
 
+// The checks of the setup's files are in the transcript only when they find one damaged.
+int BeginPayloadCheck()
+{
+    if (Script.payloadSized)
+        return PayloadWhole;
+    Add("BeginPayloadCheck -> a file of another size");
+    return PayloadDamaged;
+}
+
+int AwaitPayloadCheck(DWORD milliseconds)
+{
+    if (Script.payloadChecking > 0) {
+        --Script.payloadChecking;
+        Add("AwaitPayloadCheck(" + std::to_string(milliseconds) + ") -> still checking");
+        return PayloadChecking;
+    }
+    if (Script.payloadDigests)
+        return PayloadWhole;
+    Add("AwaitPayloadCheck -> a digest differs");
+    return PayloadDamaged;
+}
+
+int PayloadCheckPercent()
+{
+    return 40;
+}
+
+const char* DamagedPayloadFile()
+{
+    return "C:\\Downloads\\setup-1.bin";
+}
+
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)
 {
     Add(std::string("RemoveExtractedFiles(") + (dialog ? "?" : "none") + ", " + (sink ? "?" : "none") + ") -> "

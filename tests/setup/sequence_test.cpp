@@ -146,6 +146,35 @@ TEST_F(SequenceTest, A64BitProductIsRefusedOn32BitWindowsBeforeAnything)
     ProductDetails.sixtyFourBit = 0;
 }
 
+TEST_F(SequenceTest, TheSetupProgramIsCheckedWholeBeforeItChangesAnything)
+{
+    const std::string damaged = "Setup | The setup program is damaged or incomplete. Download it again.\r\n\r\n"
+                                "C:\\Downloads\\setup-1.bin | [OK] -> OK";
+    // A file missing or of another size: before the first screen.
+    Script.payloadSized = false;
+    EXPECT_EQ(Run({Press(IDOK)}, 1603), (Lines{"BeginPayloadCheck -> a file of another size", damaged}));
+    // A digest that differs: known once the agreement is answered, before any folder is chosen.
+    Restart();
+    Script.payloadDigests = false;
+    EXPECT_EQ(Run({Press(IDOK)}, 1603), Join({Opening, {"AwaitPayloadCheck -> a digest differs", damaged}}));
+    // A check that takes longer than a second shows its progress, until it is done.
+    Restart();
+    Script.payloadChecking = 2;
+    Lines lines = Run({Press(IDNO), Press(IDNO)});
+    ASSERT_GE(lines.size(), Opening.size() + 5);
+    EXPECT_EQ(Lines(lines.begin() + Opening.size(), lines.begin() + Opening.size() + 5),
+        (Lines{"AwaitPayloadCheck(1000) -> still checking", "CreateProgressDialog",
+            "ShowProgress(progress, Checking the setup program, 40)", "AwaitPayloadCheck(100) -> still checking",
+            "ShowProgress(progress, Checking the setup program, 40)"}));
+    EXPECT_EQ(lines[Opening.size() + 5], "ResolveInstallFolder(backdrop, 1) -> " + Folder) << "and then the folder";
+    // Unattended, the same without a window, before any folder is taken.
+    Restart();
+    Script.payloadDigests = false;
+    Unattended = true;
+    EXPECT_EQ(Run({}, 1603), (Lines{"AwaitPayloadCheck -> a digest differs"}));
+    Unattended = false;
+}
+
 TEST_F(SequenceTest, InstalledWithStartupItemAndLaunchDeclined)
 {
     EXPECT_EQ(Run({Press(IDYES), Press(IDNO)}),

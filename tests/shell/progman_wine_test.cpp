@@ -1,6 +1,7 @@
 // The Program Manager client against Wine's own server, which answers
 // "PROGMAN" in every prefix: real links, and the commands from its trace.
 #include "archive.h"
+#include "source.h"
 #include "globals.h"
 #include "installed_state.h"
 #include "product.h"
@@ -42,6 +43,7 @@ TEST(WineProgman, CreatesTheGroupsLinksAndReceivesEveryCommand)
     CreateDirectoryA("C:\\Apps", nullptr);
     CreateDirectoryA(folder.c_str(), nullptr);
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    ASSERT_EQ(OpenProgramPayload(PayloadArchive, SETUP_EXE), PayloadWhole);
     ASSERT_EQ(ExtractArchive(PayloadArchive, nullptr, nullptr), 4);
     UseFolder(folder);
     std::string startupLink = Register(true);

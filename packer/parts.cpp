@@ -1,0 +1,137 @@
+#include "parts.h"
+#include <algorithm>
+#include <fstream>
+#include <openssl/evp.h>
+
+namespace {
+
+const char PartialSuffix[] = ".partial";
+
+std::array<unsigned char, 32> DigestOfNothing()
+{
+    std::array<unsigned char, 32> digest{};
+    unsigned int length = 0;
+    EVP_Digest("", 0, digest.data(), &length, EVP_sha256(), nullptr);
+    return digest;
+}
+
+} // namespace
+
+std::string CompanionName(size_t n)
+{
+    return "setup-" + std::to_string(n) + ".bin";
+}
+
+PartWriter::PartWriter(std::string programPart, std::string companionFolder, uint64_t limit, uint64_t reserve)
+    : programPart(std::move(programPart)), companionFolder(std::move(companionFolder)), limit(limit), reserve(reserve)
+{
+    hashing = EVP_MD_CTX_new();
+    sizes.push_back(0);
+    failed = !hashing || !Begin(PartPath(0));
+}
+
+PartWriter::~PartWriter()
+{
+    if (file)
+        std::fclose(file);
+    EVP_MD_CTX_free(hashing);
+    // A payload not finished leaves nothing of itself.
+    for (size_t part = 0; !finished && part < sizes.size(); ++part)
+        std::remove(PartPath(part).c_str());
+}
+
+std::string PartWriter::PartPath(size_t part) const
+{
+    return (part == 0 ? programPart : companionFolder + "/" + CompanionName(part)) + PartialSuffix;
+}
+
+bool PartWriter::Begin(const std::string& path)
+{
+    file = std::fopen(path.c_str(), "wb");
+    return file && EVP_DigestInit_ex(hashing, EVP_sha256(), nullptr) == 1;
+}
+
+bool PartWriter::Close()
+{
+    std::array<unsigned char, 32> digest{};
+    unsigned int length = 0;
+    bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    digests.push_back(digest);
+    return EVP_DigestFinal_ex(hashing, digests.back().data(), &length) == 1 && closed;
+}
+
+// The payload would make setup.exe too large: what the program's part holds
+// so far becomes the first companion, and the program holds none.
+bool PartWriter::MoveProgramPartToCompanion()
+{
+    if (std::fflush(file) != 0 || std::rename(PartPath(0).c_str(), PartPath(1).c_str()) != 0)
+        return false;
+    std::FILE* empty = std::fopen(PartPath(0).c_str(), "wb");
+    if (!empty || std::fclose(empty) != 0)
+        return false;
+    digests.push_back(DigestOfNothing());
+    sizes.push_back(sizes[0]);
+    sizes[0] = 0;
+    return true;
+}
+
+bool PartWriter::Write(const void* bytes, size_t length)
+{
+    const char* at = static_cast<const char*>(bytes);
+    while (!failed && length > 0) {
+        size_t part = sizes.size() - 1;
+        if (part == 0 && (sizes[0] + length > limit || limit - sizes[0] - length < reserve)) {
+            failed = !MoveProgramPartToCompanion();
+            continue;
+        }
+        if (part > 0 && sizes[part] == limit) {
+            sizes.push_back(0);
+            failed = !Close() || !Begin(PartPath(part + 1));
+            continue;
+        }
+        size_t piece = size_t(std::min<uint64_t>(length, part == 0 ? length : limit - sizes[part]));
+        failed = std::fwrite(at, 1, piece, file) != piece || EVP_DigestUpdate(hashing, at, piece) != 1;
+        sizes[part] += piece;
+        at += piece;
+        length -= piece;
+    }
+    return !failed;
+}
+
+bool PartWriter::Finish()
+{
+    if (failed || !Close())
+        return false;
+    for (size_t part = 0; part < sizes.size(); ++part)
+        if (!ReplaceIfChanged(PartPath(part),
+                part == 0 ? programPart : companionFolder + "/" + CompanionName(part)))
+            return false;
+    finished = true;
+    // An earlier build's companions beyond the last are no part of this payload.
+    for (size_t n = sizes.size();; ++n) {
+        std::string stale = companionFolder + "/" + CompanionName(n);
+        if (std::remove(stale.c_str()) != 0)
+            break;
+    }
+    return true;
+}
+
+bool ReplaceIfChanged(const std::string& fresh, const std::string& path)
+{
+    std::ifstream a(fresh, std::ios::binary);
+    std::ifstream b(path, std::ios::binary);
+    bool same = bool(a) && bool(b);
+    std::vector<char> x(1 << 16), y(1 << 16);
+    while (same && a && b) {
+        a.read(x.data(), std::streamsize(x.size()));
+        b.read(y.data(), std::streamsize(y.size()));
+        same = a.gcount() == b.gcount() && std::equal(x.begin(), x.begin() + a.gcount(), y.begin());
+    }
+    same = same && a.eof() && b.eof();
+    a.close();
+    b.close();
+    if (same)
+        return std::remove(fresh.c_str()) == 0;
+    return std::rename(fresh.c_str(), path.c_str()) == 0;
+}

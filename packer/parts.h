@@ -1,0 +1,55 @@
+// The files that carry the payload's bytes: the part setup.exe holds after
+// its program's image, and, when the payload would make setup.exe larger
+// than one file may be, companion files beside it (setup-1.bin,
+// setup-2.bin ...) that hold it all, each at most that large, setup.exe then
+// holding none. The program's tables carry each part's size and SHA-256, so
+// that a signature of the program covers its companions too.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The most one file of the setup may hold unless the manifest names less
+// (mediaSize): what a FAT32 volume holds, below the 4 GB past which Windows
+// refuses to start a program.
+constexpr uint64_t LargestPart = 0xFFFFFFFFull;
+
+// The name of companion n (from 1), as the setup looks for it beside itself.
+std::string CompanionName(size_t n);
+
+class PartWriter {
+public:
+    // The program's part goes to programPart, companions into companionFolder.
+    // Each file of the setup holds at most limit bytes; the program's part is
+    // kept only while the whole payload and reserve (for the program's own
+    // image and signature) stay within it.
+    PartWriter(std::string programPart, std::string companionFolder, uint64_t limit, uint64_t reserve);
+    ~PartWriter();
+    bool Write(const void* bytes, size_t length);
+    // Closes the parts and puts each in its place (one unchanged keeps its
+    // time), and removes an earlier build's companions beyond the last; false
+    // when one could not be written.
+    bool Finish();
+    std::vector<uint64_t> sizes; // the program's part, then each companion's
+    std::vector<std::array<unsigned char, 32>> digests;
+
+private:
+    bool Begin(const std::string& path);
+    bool MoveProgramPartToCompanion();
+    bool Close();
+    std::string PartPath(size_t part) const;
+    std::string programPart;
+    std::string companionFolder;
+    uint64_t limit;
+    uint64_t reserve;
+    std::FILE* file = nullptr;
+    struct evp_md_ctx_st* hashing = nullptr;
+    bool failed = false;
+    bool finished = false;
+};
+
+// Moves a newly written file over the old one, unless the two are the same
+// bytes: an unchanged output keeps its time, and nothing is built again.
+bool ReplaceIfChanged(const std::string& fresh, const std::string& path);
