@@ -234,7 +234,8 @@ void WriteWindowsFile(const char* name, const std::string& bytes)
 TEST(Profile, AValueIsWrittenWithoutLosingAnotherProgramsLine)
 {
     const bool utf8System = SystemCodePage() == 0;
-    const char* const name = "pmtest-profile.ini";
+    // A file of each run's own: the two runs share one Windows folder, and may run at the same time.
+    const char* const name = utf8System ? "pmtest-profile-utf8.ini" : "pmtest-profile.ini";
     const std::string theirs = "[Album]\r\ntitle=Caf\xe9\r\n"; // another program's, in code page 1252
     const std::string large(1024 * 1024, ';');
     const struct {
