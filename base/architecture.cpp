@@ -21,29 +21,30 @@ bool OtherRegistryView(REGSAM* view)
 
 bool ReadSixtyFourBitProgramsFolder(char* out, DWORD size)
 {
-    return ReadMachineText("Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY, "ProgramFilesDir", out,
-               size)
+    return ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", KEY_WOW64_64KEY,
+               L"ProgramFilesDir", out, size)
         && !FullPathProblem(out);
 }
 
-bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size)
+bool ReadRegistryText(HKEY root, const char* keyPath, REGSAM view, const WCHAR* name, char* out, DWORD size,
+    bool* present)
 {
     // Read in UTF-16: the ANSI form would put a best fit or '?' for a character the code page lacks.
     if (size > 0)
         out[0] = '\0';
     WCHAR widePath[PathBufferSize];
-    WCHAR wideName[PathBufferSize];
     WCHAR value[PathBufferSize];
     HKEY key;
     if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, keyPath, -1, widePath, PathBufferSize)
-        || !MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wideName, PathBufferSize)
-        || RegOpenKeyExW(HKEY_LOCAL_MACHINE, widePath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        || RegOpenKeyExW(root, widePath, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return false;
     DWORD bytes = sizeof value;
     // A REG_EXPAND_SZ value comes expanded.
-    bool read = RegGetValueW(key, nullptr, wideName, RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS;
+    LONG status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, value, &bytes);
     RegCloseKey(key);
-    return read && value[0] && NarrowText(value, out, size);
+    if (present)
+        *present = status != ERROR_FILE_NOT_FOUND;
+    return status == ERROR_SUCCESS && value[0] && NarrowText(value, out, size);
 }
 
 SystemFileAccess::SystemFileAccess(bool systemFile)

@@ -15,10 +15,13 @@ REGSAM ProductRegistryView();
 // The other view, where a version of the product built for the other
 // architecture kept its keys; false on 32-bit Windows, which has one view.
 bool OtherRegistryView(REGSAM* view);
-// A text value of a key below HKEY_LOCAL_MACHINE, in the view given, in the
-// process's code page. False, out left empty, when there is none, it is
-// empty, or it does not fit or cannot be held there.
-bool ReadMachineText(const char* keyPath, REGSAM view, const char* name, char* out, DWORD size);
+// A text value of a key below the root (HKEY_LOCAL_MACHINE, or the user's
+// HKEY_CURRENT_USER), in the view given, in the process's code page. False,
+// out left empty, when there is none, it is empty, or it does not fit or
+// cannot be held there; present, when given, tells whether the value is
+// there at all, as text or not.
+bool ReadRegistryText(HKEY root, const char* keyPath, REGSAM view, const WCHAR* name, char* out, DWORD size,
+    bool* present = nullptr);
 // The folder of 64-bit programs, which the shell tells a 32-bit program only
 // as its own: read where Windows keeps it, in the 64-bit registry view, not
 // from an environment the user may have set. False where it is not there.

@@ -8,7 +8,7 @@
 #include "language.h"
 
 // Modal, as DialogBoxParamA: -1 when the dialog cannot be made.
-INT_PTR RunDialog(HINSTANCE instance, int id, HWND owner, DLGPROC procedure);
+INT_PTR RunDialog(HINSTANCE instance, int id, HWND owner, DLGPROC procedure, LPARAM parameter = 0);
 // Modeless, as CreateDialogParamA.
 HWND OpenDialog(HINSTANCE instance, int id, HWND owner, DLGPROC procedure, LPARAM parameter);
 // The template of a dialog as a copy from the heap (in *copy, which the caller

@@ -27,4 +27,11 @@ struct ProductDetailsRecord {
     // Nonzero for a 64-bit product (architecture x64): its programs are
     // 64-bit, its folder, registry keys and system files 64-bit Windows'.
     int32_t sixtyFourBit;
+    // For whom the product is installed (installFor): InstallForMachine,
+    // InstallForUser, or InstallForAsk, where the user chooses.
+    int32_t installFor;
 };
+
+constexpr int32_t InstallForMachine = 0;
+constexpr int32_t InstallForUser = 1;
+constexpr int32_t InstallForAsk = 2;

@@ -258,21 +258,13 @@ bool IsAsciiName(const char* begin, const char* end, const char* name)
 
 } // namespace
 
-bool ProfilePath(const char* profileFile, char* out, size_t size)
-{
-    char windows[PathBufferSize];
-    UINT length = GetWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows && FormatText(out, size, "%s\\%s", windows, profileFile);
-}
-
 DWORD ReadProfileValue(const char* section, const char* key, const char* fallback, char* out, DWORD size,
-    const char* profileFile)
+    const char* path)
 {
-    char path[PathBufferSize];
     char* bytes = nullptr;
     DWORD length = 0;
     Lookup found = ValueAbsent;
-    if (UsesUtf8() && ProfilePath(profileFile, path, sizeof path) && ReadWhole(path, &bytes, &length) == FileRead
+    if (UsesUtf8() && ReadWhole(path, &bytes, &length) == FileRead
         && IsMisread(bytes, length)) {
         int wideLength = 0;
         WCHAR* text = DecodeLines(bytes, length, &wideLength);
@@ -283,26 +275,23 @@ DWORD ReadProfileValue(const char* section, const char* key, const char* fallbac
         free(text);
     } else {
         // The fallback as the default, so that a value present but empty stays empty.
-        DWORD read = GetPrivateProfileStringA(section, key, fallback, out, size, profileFile);
+        DWORD read = GetPrivateProfileStringA(section, key, fallback, out, size, path);
         found = read + 1 >= size ? ValueTooLong : ValueFound;
     }
     free(bytes);
     if (found == ValueTooLong)
-        LogLine("Profile: the value of %s in %s is too long to be a folder: ignored", key, profileFile);
+        LogLine("Profile: the value of %s in %s is too long to be a folder: ignored", key, path);
     if (found != ValueFound && !CopyText(out, size, fallback))
         return 0;
     return DWORD(TextLength(out));
 }
 
-bool PrepareProfileForWriting(const char* profileFile, const char* value)
+bool PrepareProfileForWriting(const char* path, const char* value)
 {
-    char path[PathBufferSize];
     char* bytes = nullptr;
     DWORD length = 0;
     if (!UsesUtf8())
         return true;
-    if (!ProfilePath(profileFile, path, sizeof path))
-        return false;
     bool asciiValue = !value || IsAscii(value, TextLength(value));
     bool made = false;
     switch (ReadWhole(path, &bytes, &length)) {
@@ -344,12 +333,11 @@ bool PrepareProfileForWriting(const char* profileFile, const char* value)
     return made;
 }
 
-void DeleteBlankProfile(const char* profileFile)
+void DeleteBlankProfile(const char* path)
 {
-    char path[PathBufferSize];
     char* bytes = nullptr;
     DWORD length = 0;
-    if (!ProfilePath(profileFile, path, sizeof path) || ReadWhole(path, &bytes, &length) != FileRead)
+    if (ReadWhole(path, &bytes, &length) != FileRead)
         return;
     // In UTF-16, after the byte order mark, each character's second byte is zero.
     bool utf16 = IsUtf16(bytes, length);
@@ -365,14 +353,12 @@ void DeleteBlankProfile(const char* profileFile)
 
 namespace {
 
-bool WriteProfileLine(const char* section, const char* key, const char* value, const char* profileFile)
+bool WriteProfileLine(const char* section, const char* key, const char* value, const char* path)
 {
-    char path[PathBufferSize];
     char line[PathBufferSize + 64];
     char* bytes = nullptr;
     DWORD size = 0;
-    if (!UsesUtf8() || SystemCodePage() != 0 || !ProfilePath(profileFile, path, sizeof path)
-        || !FormatText(line, sizeof line, "%s=%s\r\n", key, value))
+    if (!UsesUtf8() || SystemCodePage() != 0 || !FormatText(line, sizeof line, "%s=%s\r\n", key, value))
         return false;
     FileState state = ReadWhole(path, &bytes, &size);
     if (state != FileRead && state != FileMissing)
@@ -430,9 +416,8 @@ bool WriteProfileLine(const char* section, const char* key, const char* value, c
 
 } // namespace
 
-bool WriteProfileValue(const char* section, const char* key, const char* value, const char* profileFile)
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path)
 {
-    return (PrepareProfileForWriting(profileFile, value)
-               && WritePrivateProfileStringA(section, key, value, profileFile))
-        || WriteProfileLine(section, key, value, profileFile);
+    return (PrepareProfileForWriting(path, value) && WritePrivateProfileStringA(section, key, value, path))
+        || WriteProfileLine(section, key, value, path);
 }

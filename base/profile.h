@@ -8,30 +8,29 @@
 #include <windows.h>
 #include <stddef.h>
 
-// The file's full path: the profile functions look for it in the Windows folder.
-bool ProfilePath(const char* profileFile, char* out, size_t size);
+// Each function takes the file's full path (see places.h).
 // Reads a value as GetPrivateProfileStringA does. A file the profile
 // functions would misread (one with lines in a code page, as an earlier build
 // wrote it, or a UTF-8 byte order mark) is read in memory, line by line, each
 // line UTF-8 when it is valid UTF-8, else in the system's code page. A value
 // too long for the buffer is never cut: the fallback is taken, and logged.
 DWORD ReadProfileValue(const char* section, const char* key, const char* fallback, char* out, DWORD size,
-    const char* profileFile);
+    const char* path);
 // Before the file is written (value: the text about to be written, or null):
 // a file that the profile functions would misread, or that is about to get a
 // character beyond ASCII, is made UTF-16 (rewritten so, line by line as
 // ReadProfileValue reads it, keeping its security and attributes). A file of
 // ASCII alone, or none, that gets ASCII alone is left as it is. False when it
 // had to be made so and could not be.
-bool PrepareProfileForWriting(const char* profileFile, const char* value);
+bool PrepareProfileForWriting(const char* path, const char* value);
 // Deletes the file when nothing but blanks is left in it, as the profile
 // functions leave a file whose last section went; a file that cannot be read
 // is left, which is harmless.
-void DeleteBlankProfile(const char* profileFile);
+void DeleteBlankProfile(const char* path);
 // Writes the value as the profile functions write it, the file prepared
 // first (see above). A file that cannot be made UTF-16 without losing another
 // program's line (where the system's code page is UTF-8 too, a line in some
 // other code page) gets the value as a line of UTF-8 of its own instead, in
 // place of the key's line or in its section, every other byte kept: in the
 // system's code page every program reads it. False when it was not written.
-bool WriteProfileValue(const char* section, const char* key, const char* value, const char* profileFile);
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);

@@ -21,4 +21,8 @@
 #define IDC_CHOOSE_FOLDER_BROWSE    1098
 #define IDC_CHOOSE_FOLDER_NAME      1099
 
+#define IDD_INSTALL_FOR             115
+#define IDC_INSTALL_FOR_USER        1110
+#define IDC_INSTALL_FOR_MACHINE     1111
+
 #define IDC_STATIC_TEXT             -1

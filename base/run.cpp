@@ -3,6 +3,7 @@
 #include "file_system.h"
 #include "message.h"
 #include "names.h"
+#include "places.h"
 #include "product.h"
 #include "text.h"
 #include <windows.h>
@@ -23,6 +24,7 @@ const EnglishText BadSwitchFormat = N_("This switch is unknown or incomplete: %s
 const EnglishText LogFailedCaption = N_("Log Not Written");
 const EnglishText LogFailedFormat = N_("The log file %s cannot be written.");
 const EnglishText NotClaimedFormat = N_("The file %s could not be made. Run this program as an administrator.");
+const EnglishText UserNotClaimedFormat = N_("The file %s could not be made.");
 // The product's languages follow the first line.
 const EnglishText LanguageSwitch = N_("/LANG=name\tshows the screens and messages in that language: %s\r\n");
 const EnglishText CommonSwitches =
@@ -34,6 +36,8 @@ const EnglishText TextsNotHeldText =
     N_("This product needs Windows 10 version 1903 or later, or a system language that can show its name.");
 
 HANDLE LogFile = INVALID_HANDLE_VALUE;
+// The log's path, to open it again after another process of the run wrote to it.
+char LogPath[PathBufferSize];
 // The log's line.
 char LogBuffer[MessageBufferSize];
 // Why the run speaks its language, logged once the log is open.
@@ -113,6 +117,17 @@ const char* ReadSwitchValue(const char* at, const char* end, bool quotedWhole, c
     return ReadRest(at, out, size) ? end : nullptr;
 }
 
+// The switches that only say yes, each with its flag: both programs' first,
+// then the setup's own.
+struct FlagSwitch {
+    const char* name;
+    bool RunSwitches::*flag;
+};
+const FlagSwitch FlagSwitches[] = {{"/S", &RunSwitches::unattended}, {"/?", &RunSwitches::help},
+    {"/ELEVATED", &RunSwitches::elevated}, {"/CURRENTUSER", &RunSwitches::currentUser},
+    {"/ALLUSERS", &RunSwitches::allUsers}, {"/AGREED", &RunSwitches::agreed}};
+constexpr int SharedFlagSwitches = 3;
+
 // Reads the switch at the text; the position after it, or null when it is
 // unknown or malformed. /D= takes the rest of the text, and so does the
 // value of a switch quoted whole.
@@ -120,14 +135,12 @@ const char* ReadSwitch(const char* at, bool takesFolder, bool quotedWhole, RunSw
 {
     size_t length;
     const char* end = at + TextLength(at);
-    if ((length = MatchSwitch(at, "/S")) != 0) {
-        switches.unattended = true;
-        return at + length;
-    }
-    if ((length = MatchSwitch(at, "/?")) != 0) {
-        switches.help = true;
-        return at + length;
-    }
+    int flags = takesFolder ? int(sizeof FlagSwitches / sizeof FlagSwitches[0]) : SharedFlagSwitches;
+    for (int i = 0; i < flags; ++i)
+        if ((length = MatchSwitch(at, FlagSwitches[i].name)) != 0) {
+            switches.*FlagSwitches[i].flag = true;
+            return at + length;
+        }
     if ((length = MatchSwitch(at, "/LOG=")) != 0)
         return ReadSwitchValue(at + length, end, quotedWhole, switches.log, sizeof switches.log);
     if ((length = MatchSwitch(at, "/LANG=")) != 0)
@@ -230,19 +243,18 @@ void ChooseRunLanguage(const RunSwitches& switches)
 // only administrators may make a file there, and this one's security lets no
 // one else open it. One left by a run cut off by a power failure opens again.
 // Only a file another run holds open means that one is going: any other
-// failure (a run without administrator rights) is no reason to wait.
+// failure (a run without administrator rights) is no reason to wait. A run
+// for one user holds one in that user's own folder, as the user's files are.
 enum Claim { Claimed, ClaimedByAnother, NotClaimed };
 
 Claim ClaimProduct(char* path, size_t size, DWORD* error)
 {
     *error = ERROR_SUCCESS;
-    char windows[PathBufferSize];
-    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
-    if (length == 0 || length >= sizeof windows
-        || !FormatText(path, size, "%s\\%s.lock", windows, ProductConfig.profileFile))
+    if (!ProductPlacePath(RunMode, LockPlace, path, size))
         return NotClaimed;
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+    if (RunMode == MachineMode
+        && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
             "D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
         return NotClaimed;
     HANDLE lock = CreateFileA(path, GENERIC_READ | DELETE, 0, &security, OPEN_ALWAYS,
@@ -260,7 +272,8 @@ Claim ClaimProduct(char* path, size_t size, DWORD* error)
 // overwrite a file they may not, nor make one where they may not. The whole
 // way is checked before anything is made; a file made and then refused (a
 // link put in its way meanwhile) is deleted through the handle that made it.
-HANDLE OpenLogFile(const char* path)
+// Appending, what the file holds stays and the log goes on after it.
+HANDLE OpenLogFile(const char* path, bool append)
 {
     char folder[PathBufferSize];
     DWORD length = GetFullPathNameA(path, sizeof folder, folder, nullptr);
@@ -281,7 +294,8 @@ HANDLE OpenLogFile(const char* path)
     BY_HANDLE_FILE_INFORMATION information;
     bool plain = GetFileInformationByHandle(file, &information)
         && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
-        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path) && (made || SetEndOfFile(file));
+        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path)
+        && (made || (append ? SetFilePointerEx(file, LARGE_INTEGER(), nullptr, FILE_END) : SetEndOfFile(file)));
     if (plain)
         return file;
     if (made)
@@ -339,6 +353,9 @@ bool ReadSwitches(const char* arguments, bool takesFolder, RunSwitches& switches
         }
         at = next;
     }
+    // For one user or for everyone: not both.
+    if (switches.currentUser && switches.allUsers)
+        NoteProblem(switches, "/ALLUSERS");
     return !switches.problem[0];
 }
 
@@ -361,6 +378,16 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
     }
     // Before the product's names are used: the claim of the run and the log take them.
     bool held = HoldProductTexts() && program.holdTexts();
+    bool forMachine = ProductDetails.installFor == InstallForMachine;
+    if (held && !forMachine && program.wantsMachine(switches)) {
+        // Started elevated, or elevated already; else an elevated process takes the run over.
+        forMachine = switches.elevated || RunsElevated();
+        if (!forMachine) {
+            StartElevated("/ELEVATED", exitCode); // result deliberately ignored: the exit code tells
+            return false;
+        }
+    }
+    RunMode = forMachine ? MachineMode : UserMode;
     // Before the log: a run of the product that is going may be writing to the same file.
     char claimPath[PathBufferSize] = "";
     DWORD claimError;
@@ -371,7 +398,8 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         return false;
     }
     if (switches.log[0]) {
-        LogFile = OpenLogFile(switches.log);
+        CopyText(LogPath, sizeof LogPath, switches.log); // result deliberately ignored: the switch's buffer is as large
+        LogFile = OpenLogFile(LogPath, switches.agreed);
         if (LogFile == INVALID_HANDLE_VALUE) {
             *exitCode = ExitBadSwitch;
             ShowWarning(nullptr, LogFailedCaption, LogFailedFormat, switches.log);
@@ -379,9 +407,11 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         }
     }
     LogStart(program);
+    if (claim == Claimed)
+        LogLine("Lock: %s", claimPath);
     if (claim == NotClaimed) {
         LogLine("Failed: the run's claim %s could not be made (error %d)", claimPath, int(claimError));
-        ShowWarning(nullptr, program.name, NotClaimedFormat, claimPath);
+        ShowWarning(nullptr, program.name, RunMode == MachineMode ? NotClaimedFormat : UserNotClaimedFormat, claimPath);
         *exitCode = EndRun(ExitFailed);
         return false;
     }
@@ -392,6 +422,19 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
         return false;
     }
     return true;
+}
+
+void SuspendLog()
+{
+    if (LogFile != INVALID_HANDLE_VALUE)
+        CloseHandle(LogFile);
+    LogFile = INVALID_HANDLE_VALUE;
+}
+
+void ResumeLog()
+{
+    if (LogPath[0])
+        LogFile = OpenLogFile(LogPath, true);
 }
 
 int EndRun(int exitCode)

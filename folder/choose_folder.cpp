@@ -32,6 +32,11 @@ const EnglishText OtherProductCaption = N_("Folder Holds Another Product");
 const EnglishText OtherProductText =
     N_("That folder holds the installation of another product. Installed there, the two would share their files, "
     "and removing one would remove files of the other. Please choose another location.");
+const EnglishText OtherInstallationCaption = N_("Folder Holds Another Installation");
+const EnglishText OtherInstallationText =
+    N_("That folder holds this application's installation for everyone on this computer, or for one user alone. "
+    "Each installation needs a folder of its own: installed there, the two would share their files, and removing "
+    "one would remove files of the other. Please choose another location.");
 const EnglishText NotAFolderCaption = N_("Please Enter a Folder Name");
 const EnglishText NotAFolderFormat =
     N_("That path specifies a file, and not a new or existing folder name. Please enter a folder name, such as %s "
@@ -223,9 +228,15 @@ bool CheckChosenFolder(HWND owner, bool makeParents)
         ShowWarning(owner, CannotCreateCaption, CannotCreateText);
         return false;
     case PathFolder:
-        if (RegisteredTakenCheck && RegisteredTakenCheck(InstallFolder)) {
+        switch (RegisteredTakenCheck ? RegisteredTakenCheck(InstallFolder) : FolderFree) {
+        case FolderOfAnotherProduct:
             ShowWarning(owner, OtherProductCaption, OtherProductText);
             return false;
+        case FolderOfOtherInstallation:
+            ShowWarning(owner, OtherInstallationCaption, OtherInstallationText);
+            return false;
+        default:
+            break;
         }
         // Whoever names a folder for an unattended run means that folder.
         return EndsWithFolderName(InstallFolder, ProductConfig.folderName)

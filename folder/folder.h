@@ -19,9 +19,12 @@ int AcceptProposedFolder();
 // 0 when the path is now the current directory, -1 otherwise. With mayCreate
 // the last level is created when the path cannot be entered.
 int EnterFolder(const char* path, int mayCreate);
-// The program tells which folders hold another product's installation: no
-// folder choice takes one. Without it, none does.
-typedef bool (*FolderTakenCheck)(const char* folder);
+// The program tells which folders hold another installation: another
+// product's, or this product's for the other mode (for everyone on the
+// computer, or for one user alone), which an installation there would share.
+// No folder choice takes one. Without a check, none does.
+enum FolderTaken { FolderFree, FolderOfAnotherProduct, FolderOfOtherInstallation };
+typedef FolderTaken (*FolderTakenCheck)(const char* folder);
 void RegisterFolderTakenCheck(FolderTakenCheck check);
 // Rewrites a relative path (".", "tools", "..\\x", "\\x") as the full path it
 // names from the current directory; false, and the path unchanged, when that

@@ -8,11 +8,13 @@
 #include "message.h"
 #include "names.h"
 #include "paths.h"
+#include "places.h"
 #include "product.h"
 #include "profile.h"
 #include "run.h"
 #include "text.h"
 #include <shlobj.h>
+#include <knownfolders.h>
 
 namespace {
 
@@ -61,6 +63,41 @@ bool ProposeProgramFilesFolder()
     return found && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs, ProductConfig.folderName);
 }
 
+// The user's own folder for programs (FOLDERID_UserProgramFiles, normally
+// %LOCALAPPDATA%\Programs), where a product installed for one user goes:
+// made when missing, as Windows makes it, so that the folder dialog finds
+// it. A system that names none (Windows before 7; Wine 8) gets the place
+// Windows gives it, below the user's local application data, made alike.
+bool ProposeUserProgramsFolder()
+{
+    char programs[PathBufferSize];
+    PWSTR known = nullptr;
+    bool found = SUCCEEDED(SHGetKnownFolderPath(FOLDERID_UserProgramFiles, KF_FLAG_CREATE, nullptr, &known))
+        && NarrowText(known, programs, sizeof programs);
+    CoTaskMemFree(known);
+    if (!found) {
+        char data[PathBufferSize];
+        found = SystemFolderPath(CSIDL_LOCAL_APPDATA, data, sizeof data)
+            && FormatFolderFile(programs, sizeof programs, data, "Programs");
+        if (found) {
+            LogLine("The system names no folder for the user's programs: its place in the user's data is %s", programs);
+            CreateDirectoryA(programs, nullptr); // result deliberately ignored: the folder choice tells
+        }
+    }
+    return found && FormatFolderFile(InstallFolder, sizeof InstallFolder, programs, ProductConfig.folderName);
+}
+
+// Where the run's mode puts its products: the system's programs folder for
+// everyone on the computer (an earlier installation in C:\Program Files
+// as it stands), the user's own for one user.
+bool ProposeModesFolder()
+{
+    if (RunMode == UserMode)
+        return ProposeUserProgramsFolder();
+    FormatText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\%s", ProductConfig.folderName);
+    return EnterFolder(InstallFolder, 0) == 0 || ProposeProgramFilesFolder();
+}
+
 void ProposeDefaultFolder()
 {
     if (RequestedFolder[0]) {
@@ -73,9 +110,7 @@ void ProposeDefaultFolder()
         LogLine("Folder proposed: %s (requested)", InstallFolder);
         return;
     }
-    FormatText(InstallFolder, sizeof InstallFolder, "C:\\Program Files\\%s", ProductConfig.folderName);
-    // An earlier installation there is proposed as it stands.
-    if (EnterFolder(InstallFolder, 0) != 0 && !ProposeProgramFilesFolder()) {
+    if (!ProposeModesFolder()) {
         char drive[PathBufferSize];
         char path[PathBufferSize];
         // A variable too long for its buffer counts as unset, so the proposal falls back to the
@@ -85,13 +120,15 @@ void ProposeDefaultFolder()
             sizeof InstallFolder);
     }
     char proposal[PathBufferSize];
+    char profile[PathBufferSize] = "";
     CopyText(proposal, sizeof proposal, InstallFolder);
-    DWORD remembered = ReadProfileValue(ProfileSection, ProfileKey, proposal, InstallFolder, sizeof InstallFolder,
-        ProductConfig.profileFile);
+    DWORD remembered = ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile)
+        ? ReadProfileValue(ProfileSection, ProfileKey, proposal, InstallFolder, sizeof InstallFolder, profile)
+        : 0;
     NormalizeSeparators(InstallFolder);
     LogLine(TextEquals(InstallFolder, proposal) || remembered == 0 ? "Folder proposed: %s"
                                                                     : "Folder proposed: %s (remembered in %s)",
-        InstallFolder, ProductConfig.profileFile);
+        InstallFolder, profile);
 }
 
 // A drive's path from its root, or a share's (\\server\share): never a
@@ -139,9 +176,16 @@ bool MakeFolderAbsolute(char* path, size_t size)
 
 bool RememberInstallFolder()
 {
-    bool written = WriteProfileValue(ProfileSection, ProfileKey, InstallFolder, ProductConfig.profileFile);
+    char profile[PathBufferSize];
+    char folder[PathBufferSize];
+    bool placed = ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
+    // The user's profile file lies in the product's own folder of the user's data.
+    size_t folderLength = placed ? FolderPartLength(profile, TextLength(profile)) : 0;
+    if (RunMode == UserMode && folderLength > 0 && CopyTextPrefix(folder, sizeof folder, profile, folderLength - 1))
+        CreateDirectoryA(folder, nullptr); // result deliberately ignored: the write below tells
+    bool written = placed && WriteProfileValue(ProfileSection, ProfileKey, InstallFolder, profile);
     LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
-        ProductConfig.profileFile);
+        profile);
     return written;
 }
 

@@ -335,10 +335,11 @@ struct OptionalText {
 };
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"},
-    {LanguagesField, "en"}, {"mediaSize", ""}};
+    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};
+const char* const InstallModes[] = {"machine", "user", "ask"};
 // The machine a Windows program's header names: Intel 386 and its
 // successors, or x64.
 constexpr uint16_t MachineX86 = 0x14c;
@@ -357,6 +358,27 @@ uint16_t ProgramMachine(const std::string& path)
         || pe[3])
         return 0;
     return uint16_t(pe[4] | pe[5] << 8);
+}
+
+// What makes a product the whole machine's, so that it cannot be installed
+// for one user: a service or an agent that runs for every user, a file in the
+// system directory. Empty when there is none.
+std::string MachinesParts(const Manifest& manifest)
+{
+    std::vector<std::string> parts;
+    if (!manifest.Field("serviceExecutable").empty())
+        parts.push_back("its NT service (serviceExecutable " + manifest.Field("serviceExecutable") + ") serves the machine");
+    if (manifest.Field("useAgentService") != "0")
+        parts.push_back("its agent service (useAgentService, pmagent.exe) serves the machine");
+    for (const ManifestFile& file : manifest.files)
+        if (IsSystemName(file.name.c_str())) {
+            parts.push_back("its file " + file.name + " goes into the Windows system directory, which is the machine's");
+            break;
+        }
+    std::string joined;
+    for (const std::string& part : parts)
+        joined += (joined.empty() ? "" : "; ") + part;
+    return joined;
 }
 
 bool OptionalField(const std::string& name)
@@ -965,6 +987,19 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     std::string url = manifest.Field("url");
     if (!url.empty() && url.rfind("https://", 0) != 0 && url.rfind("http://", 0) != 0)
         fail(seen["url"].line, "field 'url': must begin with https:// or http://");
+    const std::string installFor = manifest.Field("installFor");
+    const std::string machinesParts = MachinesParts(manifest);
+    if (!In(InstallModes, installFor))
+        fail(seen["installFor"].line, "field 'installFor': unknown setting '" + installFor + "'; use machine, user or ask");
+    else if (installFor == "user" && !machinesParts.empty())
+        fail(seen["installFor"].line, "field 'installFor': the product cannot be installed for one user alone: "
+                + machinesParts + "; use machine, or ask");
+    if (installFor == "ask" && !machinesParts.empty()) {
+        manifest.warnings.push_back(path + ":" + std::to_string(seen["installFor"].line) + ": warning: field "
+            "'installFor': only the installation for everyone on the computer is offered, and nobody is asked: "
+            + machinesParts);
+        manifest.options["installFor"] = "machine";
+    }
     for (const char* name : {"folderName", "profileFile"}) {
         std::string problem = NameProblem(manifest.Field(name));
         if (!problem.empty() && manifest.Field(name).find_first_of("\\/") != std::string::npos)

@@ -5,6 +5,7 @@
 #include "lines.h"
 #include "names.h"
 #include "payload.h"
+#include "places.h"
 #include "product.h"
 #include "run.h"
 #include "schedule.h"
@@ -42,10 +43,7 @@ constexpr size_t RecordSize = ChecksumDigits + 3 + JournalTextSize + 2;
 
 bool JournalPath(char* out, size_t size)
 {
-    char windows[PathBufferSize];
-    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
-    return length > 0 && length < sizeof windows
-        && FormatText(out, size, "%s\\%s.journal", windows, ProductConfig.profileFile);
+    return ProductPlacePath(RunMode, JournalPlace, out, size);
 }
 
 unsigned long RecordChecksum(const char* body, size_t length)

@@ -2,6 +2,7 @@
 #include "file_system.h"
 #include "names.h"
 #include "path_limits.h"
+#include "places.h"
 #include "product.h"
 #include "run.h"
 #include "text.h"
@@ -31,21 +32,23 @@ bool IsLetter(WCHAR c)
     return (c | 0x20) >= L'a' && (c | 0x20) <= L'z';
 }
 
-// The restart folder for a file of this final path ("\\?\X:\..."): in the
-// Windows directory on its drive, else at the drive's root, which no one can
-// rename or replace. False for a file on no drive (a share).
-bool RestartFolderFor(const WCHAR* final, char* out, size_t size, bool* inWindows)
+// The restart folder for a file of this final path ("\\?\X:\..."): the
+// run's own beside its other places when the file is on that volume (the
+// Windows directory's, or for one user the temporary folder's), else, for
+// the machine, at the drive's root, which no one can rename or replace.
+// False for a file on no drive (a share), and for one user's file elsewhere.
+bool RestartFolderFor(const WCHAR* final, char* out, size_t size, bool* inRunsPlace)
 {
-    char windows[PathBufferSize];
-    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
-    if (length == 0 || length >= sizeof windows || CompareStringOrdinal(final, 4, L"\\\\?\\", 4, FALSE) != CSTR_EQUAL
-        || !IsLetter(final[4]) || final[5] != L':' || final[6] != L'\\')
+    char beside[PathBufferSize];
+    if (!ProductPlacePath(RunMode, RestartPlace, beside, sizeof beside)
+        || CompareStringOrdinal(final, 4, L"\\\\?\\", 4, FALSE) != CSTR_EQUAL || !IsLetter(final[4])
+        || final[5] != L':' || final[6] != L'\\')
         return false;
-    *inWindows = (final[4] | 0x20) == (windows[0] | 0x20);
-    if (*inWindows)
-        return FormatText(out, size, "%s\\%s.restart", windows, ProductConfig.profileFile);
+    *inRunsPlace = (final[4] | 0x20) == (beside[0] | 0x20);
+    if (*inRunsPlace)
+        return CopyText(out, size, beside);
     const char root[] = {char(final[4]), ':', '\\', '\0'};
-    return FormatText(out, size, "%s%s.restart", root, ProductConfig.profileFile);
+    return RunMode == MachineMode && FormatText(out, size, "%s%s.restart", root, ProductConfig.profileFile);
 }
 
 // Whether the security grants the rights to no one but administrators, leaving out the entries of
@@ -93,16 +96,18 @@ HANDLE OpenFolderSecurity(const char* folder)
 }
 
 // Makes the folder, the product's from its creation, or finds it there: a
-// folder, no link. Outside the Windows directory (where only administrators
-// create anything) it is neither made nor used unless its drive's root lets
-// no one else take it away, to put a link in its place before the restart,
-// and one found is used only when its security proves it the product's.
-bool MakeRestartFolder(const char* folder, bool inWindows)
+// folder, no link. Outside the run's own place (the Windows directory, where
+// only administrators create anything, or one user's temporary folder, which
+// is that user's as the files it takes are) it is neither made nor used
+// unless its drive's root lets no one else take it away, to put a link in its
+// place before the restart, and one found is used only when its security
+// proves it the product's.
+bool MakeRestartFolder(const char* folder, bool inRunsPlace)
 {
     // Nothing is made at a root that does not keep what it holds.
     const char root[] = {folder[0], ':', '\\', '\0'};
-    HANDLE drive = inWindows ? INVALID_HANDLE_VALUE : OpenFolderSecurity(root);
-    bool rootKeeps = inWindows || (drive != INVALID_HANDLE_VALUE && SecurityPasses(drive, RootKeepsWhatItHolds));
+    HANDLE drive = inRunsPlace ? INVALID_HANDLE_VALUE : OpenFolderSecurity(root);
+    bool rootKeeps = inRunsPlace || (drive != INVALID_HANDLE_VALUE && SecurityPasses(drive, RootKeepsWhatItHolds));
     CloseHandle(drive); // result deliberately ignored: a handle not opened is invalid, and closes nothing
     if (!rootKeeps) {
         LogLine("Not used, since its drive's root lets others take it away: %s", folder);
@@ -112,7 +117,7 @@ bool MakeRestartFolder(const char* folder, bool inWindows)
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RestartFolderSecurity, SDDL_REVISION_1, &descriptor,
             nullptr))
         return false;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, RunMode == MachineMode ? descriptor : nullptr, FALSE};
     bool made = CreateDirectoryA(folder, &attributes) != 0;
     DWORD error = GetLastError();
     LocalFree(descriptor);
@@ -123,7 +128,7 @@ bool MakeRestartFolder(const char* folder, bool inWindows)
     DWORD kind = GetFileAttributesA(folder);
     bool ours = found != INVALID_HANDLE_VALUE && kind != INVALID_FILE_ATTRIBUTES
         && (kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
-        && (inWindows || made || SecurityPasses(found, OnlyAdministratorsWrite));
+        && (inRunsPlace || made || SecurityPasses(found, OnlyAdministratorsWrite));
     CloseHandle(found); // result deliberately ignored: as above
     if (!ours)
         LogLine("Not used, since it may not be the product's own: %s", folder);
@@ -131,7 +136,7 @@ bool MakeRestartFolder(const char* folder, bool inWindows)
 }
 
 // Schedules the deletion of a free name in the folder, and the folder's after
-// it, then moves the file to that name.
+// it, then moves the file to that name. One user's run schedules nothing.
 bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, size_t size)
 {
     for (int number = 0; number < RestartNames; ++number) {
@@ -142,8 +147,10 @@ bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, 
             continue;
         // Scheduled first, where Windows takes a name not yet there: no
         // instant leaves the file moved and not scheduled.
-        return MoveFileExA(movedTo, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
-            && MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) && RenameOpenFile(file, movedTo);
+        return (RunMode == UserMode
+                   || (MoveFileExA(movedTo, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
+                       && MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)))
+            && RenameOpenFile(file, movedTo);
     }
     return false;
 }
@@ -164,8 +171,8 @@ bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
 {
     WCHAR final[FinalPathSize];
     char folder[PathBufferSize];
-    bool inWindows = false;
+    bool inRunsPlace = false;
     const char* name = path + FolderPartLength(path, TextLength(path));
-    return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inWindows)
-        && MakeRestartFolder(folder, inWindows) && MoveInto(file, folder, name, movedTo, size);
+    return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inRunsPlace)
+        && MakeRestartFolder(folder, inRunsPlace) && MoveInto(file, folder, name, movedTo, size);
 }

@@ -10,7 +10,8 @@
 // the root of any other volume, made by the run that first needs it with
 // access for the Administrators and SYSTEM alone. There it is used only when
 // its owner and access prove it that (never a link), and the root's let no
-// one else delete it and put a link in its place.
+// one else delete it and put a link in its place. Where it lies for one
+// user's run, see places.h.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -18,6 +19,9 @@
 // Moves the open file (opened with DELETE access; path is where it lies, for
 // its name) into the restart folder of its volume and schedules its deletion
 // there. Its path there goes to movedTo. False when it stays where it was.
+// One user's run schedules nothing (only administrators may): its restart
+// folder lies in the user's temporary folder, which Windows' clean-up of
+// temporary files empties, so nothing of it waits for a restart.
 bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size);
 
 // Whether a folder's security makes it one that only administrators can

@@ -4,6 +4,7 @@
 #include "file_system.h"
 #include "names.h"
 #include "path_limits.h"
+#include "places.h"
 #include "restart.h"
 #include "run.h"
 #include "schedule.h"
@@ -23,9 +24,12 @@ int KeptCount;
 } // namespace
 
 // Not in the Windows folder: every user may make folders in some of its own
-// (its Temp, its Tasks).
+// (its Temp, its Tasks). Never for one user's installation: the restart acts
+// with the system's rights, which a user's run may not ask for.
 bool RestartMayActWithin(const WCHAR* folderFinal)
 {
+    if (RunMode == UserMode)
+        return false;
     const int places[] = {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, -1};
     char folder[PathBufferSize];
     WCHAR final[FinalPathSize];
@@ -125,9 +129,11 @@ bool LeaveRunsFileForRestart(HANDLE file, const char* path)
     char moved[PathBufferSize];
     bool own = IsThisProgram(path);
     bool left = LeaveForRestart(file, path, moved, sizeof moved);
-    ScheduledFiles += left && !own ? 1 : 0;
+    // One user's run leaves it in the temporary folder: nothing waits for a restart.
+    bool waits = left && RunMode == MachineMode;
+    ScheduledFiles += waits && !own ? 1 : 0;
     if (left)
-        LogLine("In use: %s, moved to %s and deleted when Windows restarts", path, moved);
+        LogLine(waits ? "In use: %s, moved to %s and deleted when Windows restarts" : "In use: %s, moved to %s", path, moved);
     return left;
 }
 

@@ -8,7 +8,7 @@
 // Whether the restart may act on a path within the folder (replace a held
 // file, delete an empty folder): only within the system's folders for
 // programs, where no one but administrators may put a link in a folder's
-// place before then.
+// place before then, and never for one user's run.
 bool RestartMayActWithin(const WCHAR* folderFinal);
 // Whether an earlier run left a staged file to replace the file of this
 // stored name in the folder at the restart.

@@ -6,13 +6,20 @@
 
 namespace {
 
+bool WantsMachine(const RunSwitches& switches)
+{
+    return RequestedMode(switches) == ForMachineRequested;
+}
+
 const RunProgram SetupProgram = {N_("Setup"), true,
     N_("/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
-       "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"),
-    N_("0\tinstalled\r\n1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation "
-       "failed\r\n"),
+       "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"
+       "/CURRENTUSER\tinstalls for you alone, where the product may be installed so\r\n/ALLUSERS\tinstalls for "
+       "everyone on this computer (with administrator rights), where the product may be installed so\r\n"),
+    N_("0\tinstalled\r\n1602\tthe agreement was declined, no folder was chosen, or administrator rights were "
+       "refused\r\n1603\tthe installation failed\r\n"),
     N_("3010\tinstalled; a file in use is replaced, or one of the earlier version goes, when Windows restarts"),
-    HoldPayloadNames};
+    HoldPayloadNames, WantsMachine};
 
 } // namespace
 
@@ -23,5 +30,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     int exitCode;
     if (!BeginRun(SetupProgram, switches, &exitCode))
         return exitCode;
-    return EndRun(SetupSequence(instance, switches.folder));
+    return EndRun(SetupSequence(instance, switches));
 }

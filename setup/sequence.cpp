@@ -2,11 +2,15 @@
 #include "architecture.h"
 #include "derived.h"
 #include "derived_texts.h"
+#include "file_system.h"
 #include "folder.h"
 #include "globals.h"
 #include "message.h"
 #include "payload.h"
+#include "places.h"
 #include "product.h"
+#include "profile.h"
+#include "resource.h"
 #include "run.h"
 #include "shell.h"
 #include "text.h"
@@ -47,9 +51,8 @@ const EnglishText NotRestoredText =
     "and run the setup program again: before anything else, it puts back what this installation replaced.");
 // When an earlier run that was cut off cannot be settled, nothing is installed over it.
 const EnglishText EarlierRunUnreadableFormat =
-    N_("An earlier installation was cut off, and the record it left, %s.journal in the Windows folder, cannot be "
-    "read now, so what it replaced cannot be put back. Close the programs that may be using it and run the setup "
-    "program again.");
+    N_("An earlier installation was cut off, and the record it left, %s, cannot be read now, so what it replaced "
+    "cannot be put back. Close the programs that may be using it and run the setup program again.");
 const EnglishText EarlierRunElsewhereFormat =
     N_("An earlier installation into %s was cut off, and that folder now leads to another place. Put the folder back "
     "as it was and run the setup program again: before anything else, it puts back what that installation "
@@ -95,6 +98,13 @@ const EnglishText CutOffFormat =
 const EnglishText NeedsWindows64Caption = N_("Setup");
 const EnglishText NeedsWindows64Format = N_("%s needs a 64-bit version of Windows.");
 const EnglishText BackdropTitleFormat = N_("Install %s");
+const EnglishText ModeRefusedCaption = N_("Setup");
+const EnglishText OnlyForMachineFormat = N_("%s can only be installed for everyone on this computer.");
+const EnglishText OnlyForUserFormat =
+    N_("%s can only be installed for one user at a time, in that user's own folders.");
+// What the setup tells itself when it goes on elevated once the user chose
+// to install for everyone: that, and that the agreement was accepted.
+const char ElevatedAnswers[] = "/ALLUSERS /ELEVATED /AGREED";
 const EnglishText DamagedCaption = N_("Setup");
 const EnglishText DamagedFormat = N_("The setup program is damaged or incomplete. Download it again.\r\n\r\n%s");
 // The check of the payload shows its progress only when it keeps the user waiting longer than this.
@@ -172,9 +182,12 @@ void ShowFailure(EnglishText text, const char* argument = "")
 bool ShowEarlierRunStays()
 {
     const char* folder = "";
+    char journal[PathBufferSize] = "";
     switch (UnsettledJournal(&folder)) {
     case JournalUnreadable:
-        ShowFailure(EarlierRunUnreadableFormat, ProductConfig.profileFile);
+        // The journal's place has a path: the run could not have begun without its places.
+        ProductPlacePath(RunMode, JournalPlace, journal, sizeof journal);
+        ShowFailure(EarlierRunUnreadableFormat, journal);
         return true;
     case JournalFolderElsewhere:
         ShowFailure(EarlierRunElsewhereFormat, folder);
@@ -297,9 +310,14 @@ bool CreateBackdrop()
 }
 
 // The agreement: one the user saw and accepted, or, unattended, the one whoever
-// started the run accepted for the machine's users. ExitDone when accepted.
-int ObtainAgreement()
+// started the run accepted for the machine's users, or one accepted before
+// the setup went on elevated. ExitDone when accepted.
+int ObtainAgreement(bool agreedBefore)
 {
+    if (agreedBefore) {
+        LogLine("Agreement: accepted before this process began");
+        return ExitDone;
+    }
     if (Unattended) {
         LogLine("Agreement: accepted for the users of this computer by whoever started the run");
         return ExitDone;
@@ -318,28 +336,126 @@ int ObtainAgreement()
     }
 }
 
+// Whether this product's installation in the other mode lies in the folder:
+// that mode's uninstall entry or remembered folder names it. Only a product
+// that may be installed either way has two.
+bool HeldByOtherMode(const char* folder)
+{
+    if (ProductDetails.installFor != InstallForAsk)
+        return false;
+    InstallMode other = RunMode == MachineMode ? UserMode : MachineMode;
+    char named[PathBufferSize];
+    char profile[PathBufferSize];
+    return (ReadUninstallText(other, L"InstallLocation", named, sizeof named) && SamePath(named, folder))
+        || (ProductPlacePath(other, ProfilePlace, profile, sizeof profile)
+            && ReadProfileValue(ProfileSection, ProfileKey, "", named, sizeof named, profile) && SamePath(named, folder));
+}
+
+FolderTaken FolderIsTaken(const char* folder)
+{
+    if (HoldsAnotherProduct(folder))
+        return FolderOfAnotherProduct;
+    return HeldByOtherMode(folder) ? FolderOfOtherInstallation : FolderFree;
+}
+
+// For everyone on the computer: the run goes on in a new process of the
+// setup, elevated, with its own backdrop, and the agreement accepted here.
+// Where that does not start (the user refused administrator rights), it is
+// not installed.
+int GoOnElevated()
+{
+    if (BackdropWindow)
+        DestroyWindow(BackdropWindow);
+    BackdropWindow = nullptr;
+    LogLine("Goes on elevated, in a new process, with %s", ElevatedAnswers);
+    // The new process writes the log from here on.
+    SuspendLog();
+    int exitCode = ExitFailed;
+    DWORD error = StartElevated(ElevatedAnswers, &exitCode);
+    if (error == ERROR_SUCCESS)
+        return exitCode;
+    ResumeLog();
+    LogLine(error == ERROR_CANCELLED ? "Declined: administrator rights were refused"
+                                     : "Failed: the elevated process could not be started (error %d)",
+        int(error));
+    ShowWarning(nullptr, NotInstalledCaption, NotInstalledText);
+    return exitCode;
+}
+
+bool HasUninstallEntry(InstallMode mode)
+{
+    char command[PathBufferSize];
+    return ReadUninstallText(mode, L"UninstallString", command, sizeof command);
+}
+
+// Asks for whom to install, proposing the mode of an installation that is
+// there (the user's first). ExitDone with the choice, or why there is none.
+int ChooseForWhom(bool* forMachine)
+{
+    bool machineProposed = !HasUninstallEntry(UserMode) && HasUninstallEntry(MachineMode);
+    switch (RunInstallForDialog(SetupInstance, BackdropWindow, machineProposed, !RunsElevated())) {
+    case IDC_INSTALL_FOR_USER:
+        LogLine("For: this user alone (chosen)");
+        return ExitDone;
+    case IDC_INSTALL_FOR_MACHINE:
+        LogLine("For: everyone on this computer (chosen)");
+        *forMachine = true;
+        return ExitDone;
+    case 0:
+        LogLine("For whom: not chosen");
+        return ExitDeclined;
+    default:
+        LogLine("For whom: the dialog could not be shown");
+        return ExitFailed;
+    }
+}
+
 } // namespace
+
+ModeRequest RequestedMode(const RunSwitches& switches)
+{
+    switch (ProductDetails.installFor) {
+    case InstallForUser:
+        return switches.allUsers ? ModeRefused : ForUserRequested;
+    case InstallForAsk:
+        if (switches.allUsers)
+            return ForMachineRequested;
+        if (switches.currentUser)
+            return ForUserRequested;
+        return switches.unattended ? ForMachineRequested : UserAsked;
+    default:
+        return switches.currentUser ? ModeRefused : ForMachineRequested;
+    }
+}
 
 bool FolderFitsProduct(const char* folder)
 {
     return !BrokenDerivedText(ProductConfig, folder) && PayloadFitsFolder(folder);
 }
 
-int SetupSequence(HINSTANCE instance, const char* requestedFolder)
+int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
 {
     SetupInstance = instance;
     if (ProductDetails.sixtyFourBit && !IsWindows64Bit()) {
         ShowWarning(nullptr, NeedsWindows64Caption, NeedsWindows64Format, ShownProductName());
         return ExitFailed;
     }
+    ModeRequest request = RequestedMode(switches);
+    if (request == ModeRefused) {
+        ShowWarning(nullptr, ModeRefusedCaption,
+            ProductDetails.installFor == InstallForUser ? OnlyForUserFormat : OnlyForMachineFormat, ShownProductName());
+        return ExitFailed;
+    }
+    if (request != UserAsked)
+        LogLine(request == ForMachineRequested ? "For: everyone on this computer" : "For: this user alone");
     // A damaged or incomplete download is refused before anything changes.
     if (BeginPayloadCheck() != PayloadWhole) {
         ReportDamagedPayload(nullptr);
         return ExitFailed;
     }
     RegisterFolderCheck(FolderFitsProduct);
-    RegisterFolderTakenCheck(HoldsAnotherProduct);
-    RequestInstallFolder(requestedFolder);
+    RegisterFolderTakenCheck(FolderIsTaken);
+    RequestInstallFolder(switches.folder);
     // A run that was cut off is undone before anything else, whatever the user
     // then decides: its folder is left as it was before that run. Running
     // copies there are told to quit first: what one holds could not be put back.
@@ -352,7 +468,12 @@ int SetupSequence(HINSTANCE instance, const char* requestedFolder)
 
     if (!Unattended && !CreateBackdrop())
         return ExitFailed;
-    int outcome = ObtainAgreement();
+    int outcome = ObtainAgreement(switches.agreed);
+    bool forMachine = false;
+    if (outcome == ExitDone && request == UserAsked)
+        outcome = ChooseForWhom(&forMachine);
+    if (forMachine)
+        return GoOnElevated();
     // The digests were checked while the agreement was read; nothing is written before they are known.
     if (outcome == ExitDone && !AwaitWholePayload())
         return ExitFailed;

@@ -3,10 +3,19 @@
 #include <windows.h>
 #include <stddef.h>
 #include <stdint.h>
+#include "run.h"
 
-// Runs the whole installation into the requested folder (empty: the one it
-// proposes); returns the run's exit code.
-int SetupSequence(HINSTANCE instance, const char* requestedFolder);
+// Runs the whole installation as the switches ask (the folder /D= requests,
+// empty: the one it proposes; for whom); returns the run's exit code.
+int SetupSequence(HINSTANCE instance, const RunSwitches& switches);
+
+// For whom the switches and the product ask the setup to install: for
+// everyone on the computer, for the user alone, the user to be asked (a
+// product that allows both, interactive, without /CURRENTUSER or /ALLUSERS;
+// unattended, it takes the machine, its manifest's default), or refused (a
+// switch for a mode the product does not allow).
+enum ModeRequest { ForMachineRequested, ForUserRequested, UserAsked, ModeRefused };
+ModeRequest RequestedMode(const RunSwitches& switches);
 
 // Whether every text the run derives from the folder fits its buffer: the
 // product's paths and commands, and each payload file's path below it.

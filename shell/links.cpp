@@ -4,6 +4,8 @@
 #include "commands.h"
 #include "file_system.h"
 #include "names.h"
+#include "places.h"
+#include "product.h"
 #include "run.h"
 #include "text.h"
 #include <objbase.h>
@@ -119,9 +121,19 @@ bool WriteLink(const char* path, const ShellLink& link)
     return saved;
 }
 
+LinkPlace GroupPlace()
+{
+    return RunMode == UserMode ? UserPrograms : AllUsersPrograms;
+}
+
+bool UsesProgramManager()
+{
+    return RunMode == UserMode || ProductDetails.installFor != InstallForAsk;
+}
+
 LinkPlace StartupPlace()
 {
-    return RunsAsLocalSystem() ? CommonStartup : UserStartup;
+    return RunMode == MachineMode && (!UsesProgramManager() || RunsAsLocalSystem()) ? CommonStartup : UserStartup;
 }
 
 bool MayBeRecordedStartupLink(const char* path, const char* folderName)
@@ -135,8 +147,8 @@ bool MayBeRecordedStartupLink(const char* path, const char* folderName)
     // In some user's profile, whoever installed, or in every user's Startup folder.
     char common[PathBufferSize];
     char profiles[PathBufferSize];
-    bool named = ReadMachineText("Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
-                     "ProfilesDirectory", profiles, sizeof profiles)
+    bool named = ReadRegistryText(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList", 0,
+                     L"ProfilesDirectory", profiles, sizeof profiles)
         && !FullPathProblem(profiles);
     return (named && PathIsWithin(folder, profiles) && !SamePathText(folder, profiles))
         || (GroupFolder(CommonStartup, nullptr, common, sizeof common) && SamePathText(folder, common));

@@ -13,12 +13,21 @@ struct ShellLink {
 
 // Where links go. A machine-wide installation's group is every user's; the
 // groups Program Manager makes, and the Startup item the installing user
-// agreed to, are that user's own.
+// agreed to, are that user's own; so is everything of one user's installation.
 enum LinkPlace { AllUsersPrograms, UserPrograms, UserStartup, CommonStartup };
-// Where the Startup item goes: the installing user's Startup folder; every
-// user's when the setup runs as the system itself (deployed by a service),
-// whose own Startup folder no user signs in to.
+// Where the product's group goes as links: every user's Programs folder for
+// the machine, the user's own for one user.
+LinkPlace GroupPlace();
+// Where the Startup item goes: the installing user's Startup folder; for the
+// machine, every user's when the setup runs as the system itself (deployed by
+// a service), whose own Startup folder no user signs in to, or when the
+// product may also be installed for one user (see UsesProgramManager).
 LinkPlace StartupPlace();
+// Whether the group goes over Program Manager, which keeps its groups in the
+// user's own Programs folder: not for the machine's installation of a product
+// that may also be installed for one user, whose own installation of it keeps
+// its group and Startup item there, so that neither touches the other's.
+bool UsesProgramManager();
 
 // The path of an item's link in a group of the place (a null group: the
 // place's folder itself). False when the system names no such folder or the

@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "globals.h"
 #include "links.h"
+#include "places.h"
 #include "product.h"
 #include "run.h"
 #include "shell.h"
@@ -102,14 +103,16 @@ bool CreateProductGroup()
 {
     // Unattended, Program Manager would open the group's window. Where it
     // does not make the group, the items sent it would land in whatever group
-    // it last made: the whole group is written as links, for every user.
-    if (Unattended || !SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName)) {
-        if (!Unattended)
-            LogLine("Program Manager did not make the group: it is written as links for every user");
+    // it last made: the whole group is written as links, for every user (for
+    // one user's installation, in the user's own folder).
+    bool programManager = !Unattended && UsesProgramManager();
+    if (!programManager || !SendFormatted("[CreateGroup(%s)]", ProductConfig.folderName)) {
+        if (programManager)
+            LogLine("Program Manager did not make the group: it is written as links");
         const ShellLink application = {ApplicationPath, "", InstallFolder, SW_SHOWNORMAL};
         const ShellLink uninstaller = {UninstallerPath, "", InstallFolder, SW_SHOWNORMAL};
-        bool made = WriteItemLink(AllUsersPrograms, ProductConfig.folderName, ProductConfig.displayName, application);
-        return WriteItemLink(AllUsersPrograms, ProductConfig.folderName, UninstallItemName, uninstaller) && made;
+        bool made = WriteItemLink(GroupPlace(), ProductConfig.folderName, ProductConfig.displayName, application);
+        return WriteItemLink(GroupPlace(), ProductConfig.folderName, UninstallItemName, uninstaller) && made;
     }
     ShowGroup(ProductConfig.folderName);
     bool made = AddGroupItem(ProductConfig.displayName, ApplicationPath);
@@ -144,12 +147,15 @@ bool RemoveProductGroup(void (*stays)(const char* path))
     // What Program Manager made goes through it; links go wherever they are, if they lead to the product.
     // Its answer does not tell whether the group is gone: it refuses to delete a group that is not there,
     // as where the setup wrote the links itself. The folder it keeps its groups in tells.
-    SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the folder tells
+    if (UsesProgramManager())
+        SendFormatted("[DeleteGroup(%s)]", ProductConfig.folderName); // result deliberately ignored: the folder tells
     bool deleted = true;
-    const LinkPlace places[] = {AllUsersPrograms, UserPrograms};
     const char* const items[] = {ProductConfig.displayName, UninstallItemName};
     const char* const targets[] = {ApplicationPath, UninstallerPath};
-    for (LinkPlace place : places) {
+    const LinkPlace places[] = {AllUsersPrograms, UserPrograms};
+    // One user's removal looks in that user's own folder alone.
+    for (int at = RunMode == UserMode ? 1 : 0; at < 2; ++at) {
+        LinkPlace place = places[at];
         for (int i = 0; i < 2; ++i) {
             char path[PathBufferSize];
             if (GroupLinkPath(place, ProductConfig.folderName, items[i], path, sizeof path)
@@ -175,7 +181,8 @@ void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays
     if (GroupLinkPath(place, nullptr, ProductConfig.folderName, path, sizeof path)
         && !DeleteLinkTo(path, ApplicationPath))
         stays(path);
-    for (int i = 0; i < count; ++i) {
+    // One user's Startup item is that user's own, deleted above: a path recorded elsewhere is none of it.
+    for (int i = 0; RunMode == MachineMode && i < count; ++i) {
         if (!MayBeRecordedStartupLink(recordedLinks[i], ProductConfig.folderName))
             LogLine("Recorded link left alone, no Startup item of the product's: %s", recordedLinks[i]);
         else if (!DeleteLinkTo(recordedLinks[i], ApplicationPath))

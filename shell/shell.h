@@ -19,7 +19,8 @@ bool CreateProductGroup();
 bool AddStartupItem(char* linkPath, size_t size);
 // The uninstaller's counterparts: the product's group, over Program Manager
 // and wherever its links are; the Startup item, over Program Manager, in this
-// user's Startup folder and at the paths the install record keeps. Only a
+// user's Startup folder and, for the machine's installation, at the paths the
+// install record keeps. Only a
 // link that leads to the product is deleted; stays is told of each such link
 // that could not be. RemoveProductGroup is false when the group stays in the
 // folder Program Manager keeps its groups in (Program Manager did not delete
@@ -28,8 +29,10 @@ bool RemoveProductGroup(void (*stays)(const char* path));
 void RemoveStartupItem(const char* const* recordedLinks, int count, void (*stays)(const char* path));
 void CloseDdeClient();
 
-// False when the entry, or its name or commands, could not be written.
+// False when the entry, or its name or commands, could not be written: below
+// the root of the run's mode, the machine's or the user's.
 bool RegisterUninstallEntry();
+
 // The service programs' runs, each waited for: true when it ran and ended with 0.
 bool InstallAgentService();
 bool RemoveAgentService();

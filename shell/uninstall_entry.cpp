@@ -3,6 +3,7 @@
 #include "file_system.h"
 #include "globals.h"
 #include "message.h"
+#include "places.h"
 #include "product.h"
 #include "run.h"
 #include "shell.h"
@@ -80,9 +81,9 @@ void RemoveOtherArchitecturesEntry(const char* keyPath, const char* uninstallStr
     char named[PathBufferSize];
     if (!OtherRegistryView(&other))
         return;
-    bool ours = ReadMachineText(keyPath, other, "InstallLocation", named, sizeof named)
+    bool ours = ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, other, L"InstallLocation", named, sizeof named)
         ? SamePath(named, InstallFolder)
-        : ReadMachineText(keyPath, other, "UninstallString", named, sizeof named)
+        : ReadRegistryText(HKEY_LOCAL_MACHINE, keyPath, other, L"UninstallString", named, sizeof named)
             && SamePathText(named, uninstallString);
     if (!ours) {
         if (named[0])
@@ -109,22 +110,23 @@ bool RegisterUninstallEntry()
     if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
         && FormatQuoted(uninstallString, sizeof uninstallString, UninstallerPath)
         && FormatText(quietString, sizeof quietString, "%s /S", uninstallString))
-        status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
+        status = RegCreateKeyExA(UninstallRoot(RunMode), keyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
             KEY_ALL_ACCESS | ProductRegistryView(), nullptr, &key, &disposition);
     if (status != ERROR_SUCCESS) {
         OutputDebugStringA(KeyFailureLine);
         LogLine("Registry: the uninstall entry could not be made (error %d)", int(status));
         return false;
     }
-    LogLine(ProductDetails.sixtyFourBit ? "Registry: HKEY_LOCAL_MACHINE\\%s (64-bit view)"
-                                        : "Registry: HKEY_LOCAL_MACHINE\\%s (32-bit view)",
-        keyPath);
+    LogLine(ProductDetails.sixtyFourBit ? "Registry: %s\\%s (64-bit view)" : "Registry: %s\\%s (32-bit view)",
+        UninstallRootName(RunMode), keyPath);
     // The name and the commands are the entry: without them the product is neither listed nor removed.
     bool written = SetStringValue(key, "DisplayName", ProductConfig.displayName) == ERROR_SUCCESS;
     written = SetStringValue(key, "UninstallString", uninstallString) == ERROR_SUCCESS && written;
     written = SetStringValue(key, "QuietUninstallString", quietString) == ERROR_SUCCESS && written;
     SetDetailValues(key);
     RegCloseKey(key);
-    RemoveOtherArchitecturesEntry(keyPath, uninstallString);
+    // A user's entry is the same in both views: the user's registry keeps one.
+    if (RunMode == MachineMode)
+        RemoveOtherArchitecturesEntry(keyPath, uninstallString);
     return written;
 }

@@ -25,6 +25,12 @@ LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 // 1 when the user accepted the agreement, 0 when declined, -1 when the dialog could not be shown.
 INT_PTR RunAgreementDialog(HINSTANCE instance, HWND owner);
+// For whom to install, before the folder is chosen: IDC_INSTALL_FOR_USER or
+// IDC_INSTALL_FOR_MACHINE, 0 when the user cancelled, -1 when the dialog
+// could not be shown. The button of the mode proposed (an installation's
+// that is there already) is the default; the machine's carries the shield
+// when choosing it asks for administrator rights.
+INT_PTR RunInstallForDialog(HINSTANCE instance, HWND owner, bool machineProposed, bool shield);
 // fit: what sizes its controls from their texts in the run's language
 // (FitProgressDialog), or null for a template laid out for the longest of
 // them in every language (the uninstaller's, whose size is fixed).

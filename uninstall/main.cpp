@@ -8,7 +8,7 @@ namespace {
 const RunProgram UninstallerProgram = {N_("Uninstaller"), false, N_("/S\tremoves the product without any window\r\n"),
     N_("0\tremoved\r\n1602\tthe question was answered No\r\n1603\tnot removed completely\r\n1605\tno "
        "installation of this product in this folder\r\n"),
-    N_("3010\tremoved; a file goes when Windows restarts"), HoldUninstallNames};
+    N_("3010\tremoved; a file goes when Windows restarts"), HoldUninstallNames, UninstallWantsMachine};
 
 int RunUninstaller(HINSTANCE instance)
 {

@@ -9,6 +9,7 @@
 #include "message.h"
 #include "names.h"
 #include "payload.h"
+#include "places.h"
 #include "product.h"
 #include "profile.h"
 #include "recorded.h"
@@ -49,7 +50,7 @@ const EnglishText LinkHeading = N_("Left alone, because it is a link that leads 
 const EnglishText SystemHeading = N_("Kept in the Windows system directory, shared with other programs:");
 const EnglishText LeftHeading =
     N_("Left, because a program uses it now; delete it once the program has ended:");
-const EnglishText EntryFormat = N_("the uninstall entry, HKEY_LOCAL_MACHINE\\%s");
+const EnglishText EntryFormat = N_("the uninstall entry, %s\\%s");
 const EnglishText ProfileFormat = N_("the remembered folder, dataDir in %s");
 const EnglishText ServiceFormat = N_("the NT service of %s");
 
@@ -70,23 +71,15 @@ Removal TheRemoval;
 
 enum EntryState { NoEntry, EntryNamesThis, EntryNamesOther };
 
-// Whether the uninstall entry's command names this very program.
-EntryState ReadUninstallEntry()
+// Whether the mode's uninstall entry's command names this very program. A
+// command that is there but cannot be read (no text, empty, too long) names
+// some other.
+EntryState ReadUninstallEntry(InstallMode mode)
 {
-    char keyPath[PathBufferSize];
-    HKEY key;
-    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)
-        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | ProductRegistryView(), &key) != ERROR_SUCCESS)
-        return NoEntry;
-    char command[PathBufferSize] = {};
-    DWORD type = 0;
-    DWORD length = sizeof command - 1;
-    LONG status = RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(command), &length);
-    RegCloseKey(key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return NoEntry;
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return EntryNamesOther;
+    char command[PathBufferSize];
+    bool present = false;
+    if (!ReadUninstallText(mode, L"UninstallString", command, sizeof command, &present))
+        return present ? EntryNamesOther : NoEntry;
     // The command is the program's path in quotes.
     char* path = command;
     size_t end = TextLength(command);
@@ -97,11 +90,12 @@ EntryState ReadUninstallEntry()
     return SamePath(path, UninstallerPath) ? EntryNamesThis : EntryNamesOther;
 }
 
-// The folder is an installation of this product when the uninstall entry
-// names this program, or, without an entry, when the profile names the folder.
-bool BelongsHere()
+// The folder is the mode's installation of this product when the mode's
+// uninstall entry names this program, or, without an entry, when the mode's
+// profile names the folder.
+bool BelongsTo(InstallMode mode)
 {
-    switch (ReadUninstallEntry()) {
+    switch (ReadUninstallEntry(mode)) {
     case EntryNamesThis:
         return true;
     case EntryNamesOther:
@@ -109,9 +103,11 @@ bool BelongsHere()
     default:
         break;
     }
+    char profile[PathBufferSize];
     char remembered[PathBufferSize];
-    ReadProfileValue(ProfileSection, ProfileKey, "", remembered, sizeof remembered, ProductConfig.profileFile);
-    return remembered[0] && SamePath(remembered, InstallFolder);
+    return ProductPlacePath(mode, ProfilePlace, profile, sizeof profile)
+        && ReadProfileValue(ProfileSection, ProfileKey, "", remembered, sizeof remembered, profile)
+        && SamePath(remembered, InstallFolder);
 }
 
 // This program's path, and the folder it stands in, with long names; a drive
@@ -215,12 +211,12 @@ bool IsTheRecord(const char* relative)
 // named when the folders are removed.
 // What stays that is no file, in words: the English for the log, the
 // translation for the screen.
-void NoteNotRemoved(EnglishText format, const char* name)
+void NoteNotRemoved(EnglishText format, const char* name, const char* more = "")
 {
     char english[PathBufferSize];
     char shown[PathBufferSize];
-    FormatText(english, sizeof english, format.text, name);
-    FormatText(shown, sizeof shown, Translate(format), name);
+    FormatText(english, sizeof english, format.text, name, more);
+    FormatText(shown, sizeof shown, Translate(format), name, more);
     Note(NotRemovedList, english, shown);
 }
 
@@ -255,6 +251,9 @@ void RemoveFileAt(const char* path)
     }
     if (left)
         LogLine("Moved: %s to %s", path, moved);
+    // One user's run leaves nothing for the restart: what went to the temporary folder is gone.
+    if (left && RunMode == UserMode)
+        return;
     // This program's own file, where even the restart may not take it, stays for the user to delete.
     Note(left ? InUseList : IsThisProgram(path) ? LeftList : NotRemovedList, path);
 }
@@ -458,8 +457,10 @@ void RemoveFolders(const char* folder, int depth)
 // uninstaller can be run again from it.
 bool ForgetInstallation()
 {
-    const char* profile = ProductConfig.profileFile;
+    char profile[PathBufferSize] = "";
     char value[PathBufferSize];
+    // The profile's place always has a path: the run could not have begun without its other places.
+    ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
     bool wasThere = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
     // Its other lines may be an earlier build's or the product's own, in a code page: a write of the
     // profile functions would garble them unless the file is made UTF-16 first.
@@ -479,15 +480,21 @@ bool ForgetInstallation()
     if (wasThere)
         LogLine("Profile: %s removed from %s", ProfileKey, profile);
     DeleteBlankProfile(profile);
+    // One user's profile file lies in the product's folder of the user's data, which goes when empty.
+    if (RunMode == UserMode) {
+        profile[FolderPartLength(profile, TextLength(profile))] = '\0';
+        RemoveDirectoryA(profile); // result deliberately ignored: one that holds the product's own data stays
+    }
     char keyPath[PathBufferSize];
+    const char* root = UninstallRootName(RunMode);
     if (FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName)) {
-        LONG status = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, keyPath, ProductRegistryView(), 0);
+        LONG status = RegDeleteKeyExA(UninstallRoot(RunMode), keyPath, ProductRegistryView(), 0);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            NoteNotRemoved(EntryFormat, keyPath);
+            NoteNotRemoved(EntryFormat, root, keyPath);
             return false;
         }
         if (status == ERROR_SUCCESS)
-            LogLine("Registry: HKEY_LOCAL_MACHINE\\%s removed", keyPath);
+            LogLine("Registry: %s\\%s removed", root, keyPath);
     }
     return true;
 }
@@ -628,9 +635,15 @@ void ShowReport(bool complete)
 
 } // namespace
 
+bool UninstallWantsMachine(const RunSwitches&)
+{
+    // The two installations never share a folder: one that is the machine's is not the user's.
+    return ProductDetails.installFor == InstallForAsk && LocateInstallation() && BelongsTo(MachineMode);
+}
+
 int UninstallSequence(HINSTANCE instance)
 {
-    if (!LocateInstallation() || !BelongsHere()) {
+    if (!LocateInstallation() || !BelongsTo(RunMode)) {
         ShowWarning(nullptr, NotPossibleCaption, NotPossibleFormat, ShownProductName());
         return ExitNotInstalledHere;
     }

@@ -168,6 +168,9 @@ TEST(Switches, ReadInAnyCaseWithTheFolderLastAndQuotesOptional)
         {"/Silent /S", true, false, true, false, "", "", "/Silent"},
         {"/S/? -S", true, false, false, false, "", "", "/S/?"},
         {"S", true, false, false, false, "", "", "S"},
+        // For whom: the setup's switches, one of the two at a time.
+        {"/S /currentuser /AllUsers", true, false, true, false, "", "", "/ALLUSERS"},
+        {"/CURRENTUSER", false, false, false, false, "", "", "/CURRENTUSER"},
     };
     for (const auto& c : cases) {
         RunSwitches switches;
@@ -179,6 +182,17 @@ TEST(Switches, ReadInAnyCaseWithTheFolderLastAndQuotesOptional)
         EXPECT_EQ(switches.problem, c.problem.size() < PathBufferSize ? c.problem : "(too long to show)")
             << c.arguments;
     }
+}
+
+TEST(Switches, TheProgramsOwnAnswersToThemselves)
+{
+    RunSwitches switches;
+    EXPECT_TRUE(ReadSwitches("/allusers /Elevated /AGREED /D=C:\\x", true, switches));
+    EXPECT_TRUE(switches.allUsers && switches.elevated && switches.agreed && !switches.currentUser);
+    EXPECT_STREQ(switches.folder, "C:\\x");
+    EXPECT_TRUE(ReadSwitches("/ELEVATED /S", false, switches)) << "the uninstaller's too";
+    EXPECT_TRUE(switches.elevated && switches.unattended);
+    EXPECT_FALSE(ReadSwitches("/AGREED", false, switches)) << "the setup's alone";
 }
 
 TEST(Switches, FollowTheProgramNameQuotedOrNot)
@@ -290,7 +304,8 @@ void WriteWindowsFile(const char* name, const std::string& bytes)
 TEST(Profile, AValueIsWrittenWithoutLosingAnotherProgramsLine)
 {
     const bool utf8System = SystemCodePage() == 0;
-    const char* const name = "pmtest-profile.ini";
+    // A file of each run's own: the two runs share one Windows folder, and may run at the same time.
+    const char* const name = utf8System ? "pmtest-profile-utf8.ini" : "pmtest-profile.ini";
     const std::string theirs = "[Album]\r\ntitle=Caf\xe9\r\n"; // another program's, in code page 1252
     const std::string large(1024 * 1024, ';');
     const struct {
@@ -307,11 +322,14 @@ TEST(Profile, AValueIsWrittenWithoutLosingAnotherProgramsLine)
             false},
         {"too large to convert, a line in 1252", large + "\r\n" + theirs, "C:\\New", false, false},
     };
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    const std::string path = std::string(windows) + "\\" + name;
     for (const auto& row : rows) {
         WriteWindowsFile(name, row.before);
-        EXPECT_EQ(WriteProfileValue("Options", "dataDir", row.value, name), row.written) << row.what;
+        EXPECT_EQ(WriteProfileValue("Options", "dataDir", row.value, path.c_str()), row.written) << row.what;
         char read[MAX_PATH] = "";
-        ReadProfileValue("Options", "dataDir", "(none)", read, sizeof read, name);
+        ReadProfileValue("Options", "dataDir", "(none)", read, sizeof read, path.c_str());
         const std::string after = WindowsFileBytes(name);
         if (!row.written) {
             EXPECT_EQ(after, row.before) << row.what << ": left as it was";
@@ -327,7 +345,5 @@ TEST(Profile, AValueIsWrittenWithoutLosingAnotherProgramsLine)
             EXPECT_NE(after.find(line), std::string::npos) << row.what << ": the other lines byte for byte";
         }
     }
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof windows);
-    DeleteFileA((std::string(windows) + "\\" + name).c_str());
+    DeleteFileA(path.c_str());
 }

@@ -6,6 +6,7 @@
 #include "test_files.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <knownfolders.h>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -147,23 +148,25 @@ std::string RemovalComplete(const std::string& text)
     return Box("Removal Complete", text, "OK", "OK");
 }
 
-// The command Programs and Features runs to remove the product, or its quiet one.
-std::string EntryCommand(const std::string& displayName, const std::string& value, REGSAM view = 0)
+// The command Programs and Features runs to remove the product, or its quiet
+// one: the machine's entry's, or the user's.
+std::string EntryCommand(const std::string& displayName, const std::string& value, REGSAM view = 0,
+    HKEY root = HKEY_LOCAL_MACHINE)
 {
-    for (const std::string& line : UninstallEntry(displayName, view))
+    for (const std::string& line : UninstallEntry(displayName, view, root))
         if (line.rfind(value + " = ", 0) == 0)
             return line.substr(value.size() + 3, line.rfind(" (") - value.size() - 3);
     return "(no " + value + ")";
 }
 
-std::string UninstallCommand(const std::string& displayName, REGSAM view = 0)
+std::string UninstallCommand(const std::string& displayName, REGSAM view = 0, HKEY root = HKEY_LOCAL_MACHINE)
 {
-    return EntryCommand(displayName, "UninstallString", view);
+    return EntryCommand(displayName, "UninstallString", view, root);
 }
 
-std::string QuietUninstallCommand(const std::string& displayName, REGSAM view = 0)
+std::string QuietUninstallCommand(const std::string& displayName, REGSAM view = 0, HKEY root = HKEY_LOCAL_MACHINE)
 {
-    return EntryCommand(displayName, "QuietUninstallString", view);
+    return EntryCommand(displayName, "QuietUninstallString", view, root);
 }
 
 Lines Join(const Lines& a, const Lines& b)
@@ -1159,6 +1162,12 @@ TEST(EndToEnd, UninstallerDecidesByTheEntryThenTheProfileAndNamesWhatItKeeps)
     ASSERT_TRUE(CopyFileA((folder + "\\pmuninst.exe").c_str(), copy.c_str(), FALSE));
     ASSERT_EQ(ProfileValue("quillet.ini"), folder);
     EXPECT_EQ(Drive(copy, {"answer Uninstall Not Possible | OK"}), notPossible);
+    // An entry whose command is no text names no program, this one neither, whatever the profile says.
+    const DWORD number = 1;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillet",
+        "UninstallString", REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(Drive(folder + "\\pmuninst.exe", {"answer Uninstall Not Possible | OK"}),
+        (Lines{notPossible[0], UninstallerEnded(1605)}));
 
     // Without an entry, a profile that names the folder in other letters is this installation. A file of the
     // user's only in a payload subfolder keeps that folder and the installation folder, named and not
@@ -1479,7 +1488,7 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
         Lines why;
     } unregistered[] = {
         {true, {"Registry: the uninstall entry could not be made (error 5)"}},
-        {false, {"Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to pelmora.ini"}},
+        {false, {"Profile: dataDir=C:\\Deploy Test\\Pelmora could not be written to " + profileFile}},
     };
     CreateDirectoryA("C:\\Deploy Test", nullptr);
     for (const auto& c : unregistered) {
@@ -1677,8 +1686,12 @@ TEST(EndToEnd, OneRunOfAProductAtATimeAndSwitchesThatAreNotKnown)
     const std::string list =
         "/S\tinstalls without any window; whoever starts it accepts the licence agreement for the users of this "
         "computer\r\n/D=folder\tthe installation folder; the last switch, the rest of the line is the folder\r\n"
-        "/LANG=name\tshows the screens and messages in that language: en\r\n/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
-        "1602\tthe agreement was declined, or no folder was chosen\r\n1603\tthe installation failed\r\n1618\tanother "
+        "/CURRENTUSER\tinstalls for you alone, where the product may be installed so\r\n/ALLUSERS\tinstalls for "
+        "everyone on this computer (with administrator rights), where the product may be installed so\r\n"
+        "/LANG=name\tshows the screens and messages in that language: en\r\n"
+        "/LOG=file\twrites what the run does to the file\r\n/?\tshows this list\r\n\r\nExit codes:\r\n0\tinstalled\r\n"
+        "1602\tthe agreement was declined, no folder was chosen, or administrator rights were refused\r\n"
+        "1603\tthe installation failed\r\n1618\tanother "
         "setup or uninstaller of this product is running\r\n1639\tan unknown or malformed switch\r\n3010\tinstalled; "
         "a file in use is replaced, or one of the earlier version goes, when Windows restarts";
     // An unclosed quote is left to the switches' table: once, under load, Wine did not start a program
@@ -2192,6 +2205,126 @@ bool UserSpeaks(LANGID language)
     return GetUserDefaultUILanguage() == language;
 }
 
+std::string KnownFolder(int folder)
+{
+    char path[MAX_PATH];
+    return SHGetSpecialFolderPathA(nullptr, path, folder, FALSE) ? path : "(none)";
+}
+
+// The user's own folder for programs, where Windows keeps it (normally
+// %LOCALAPPDATA%\Programs); Wine 8 names none, and the setup takes that place.
+std::string UserProgramsFolder()
+{
+    PWSTR known = nullptr;
+    std::string folder = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Programs";
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_UserProgramFiles, 0, nullptr, &known)))
+        folder = automation::Utf8(known);
+    CoTaskMemFree(known);
+    return folder;
+}
+
+std::string TemporaryFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof path, path);
+    return std::string(path, length ? length - 1 : 0);
+}
+
+// The execution level a program's application manifest asks for.
+std::string ExecutionLevel(const std::string& program)
+{
+    HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = module ? FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
+    std::string manifest = found
+        ? std::string(static_cast<const char*>(LockResource(LoadResource(module, found))), SizeofResource(module, found))
+        : "";
+    if (module)
+        FreeLibrary(module);
+    size_t at = manifest.find("requestedExecutionLevel level=\"");
+    return at == std::string::npos ? "(none)" : manifest.substr(at + 31, manifest.find('"', at + 31) - at - 31);
+}
+
+// Runs a command with the limited half of the test's token, as a user
+// without administrator rights, or an administrator where User Account
+// Control is on, starts it: its exit code. Wine gives every program an
+// elevated token unless it is started so.
+DWORD RunLimited(const std::string& commandLine)
+{
+    HANDLE token = nullptr;
+    HANDLE limited = nullptr;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)
+        || !GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)
+        || !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &limited))
+        return DWORD(-1);
+    std::string line = commandLine;
+    STARTUPINFOA startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    DWORD exitCode = DWORD(-2);
+    if (CreateProcessAsUserA(limited, nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+            &process)) {
+        WaitForSingleObject(process.hProcess, 120000);
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(limited);
+    CloseHandle(linked.LinkedToken);
+    CloseHandle(token);
+    return exitCode;
+}
+
+std::string ClosingCopiesOf(const std::string& name)
+{
+    return Box("Closing Running Copies",
+        "Any copies of " + name + " currently running must now be shut down. This may take a few seconds.", "OK", "OK");
+}
+
+// The path as Windows spells it: backslashes.
+std::string Backslashed(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// What stays of a product installed for one user once it is removed: the
+// setup made the user's folder for programs and the key of the user's
+// uninstall entries, both Windows' own places, and the uninstaller went,
+// unscheduled, to the restart folder in the user's temporary folder.
+Lines WithoutWhatStaysOfTheUsers(const Lines& differences, const std::string& profileFile)
+{
+    const std::string programs = "+ " + UserProgramsFolder() + "\\";
+    const std::string waiting = "+ " + TemporaryFolder() + "\\" + profileFile + ".restart";
+    const std::string entries = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    const Lines windowsOwn = {programs, "+ HKCU(32)" + entries, "+ HKCU(64)" + entries};
+    Lines kept;
+    for (const std::string& line : WithoutWinesOwn(differences))
+        if (std::find(windowsOwn.begin(), windowsOwn.end(), line) == windowsOwn.end()
+            && line.compare(0, waiting.size(), waiting) != 0)
+            kept.push_back(line);
+    return kept;
+}
+
+// What a run changed that is not one user's: outside the user's profile folder and HKEY_CURRENT_USER.
+Lines OutsideTheUsersPlaces(const Lines& differences)
+{
+    const std::string profile = KnownFolder(CSIDL_PROFILE) + "\\";
+    Lines outside;
+    for (const std::string& line : WithoutWinesOwn(differences))
+        if (line.compare(2, profile.size(), profile) != 0 && line.compare(2, 5, "HKCU(") != 0)
+            outside.push_back(line);
+    return outside;
+}
+
+std::string ForWhom(const std::string& answer)
+{
+    return "Install for Whom? | The application can be installed for you alone, in your own folders, or for everyone "
+           "who uses this computer. Installing it for everyone needs administrator rights. | [Install for me only,"
+           "Install for everyone on this computer,Cancel] -> "
+        + answer;
+}
+
 } // namespace
 
 // A German user, of a product that ships German: every screen in German, the uninstaller too; a run asked
@@ -2237,4 +2370,170 @@ TEST(EndToEnd, AJapaneseUserIsAnsweredInJapaneseUnlessTheRunAsksForAnotherLangua
         Lines{"Language: ja, the user's interface language (the user's interface language is 1041)"});
 
     InstallAndRemoveInGerman("/LANG=de", "asked for with /LANG=", "はい(Y)", "いいえ(N)");
+}
+
+TEST(EndToEnd, AProductForOneUserIsInstalledUpdatedAndRemovedInThatUsersPlacesAlone)
+{
+    const Lines before = SystemSnapshot();
+    const std::string programs = UserProgramsFolder();
+    const std::string folder = programs + "\\Wren";
+    const std::string data = KnownFolder(CSIDL_LOCAL_APPDATA);
+    const std::string profile = data + "\\Wren\\wren.ini";
+    const std::string program = folder + "\\wren.exe";
+    const std::string success = Success("Wren", "No");
+    // Nobody is asked for whom; the proposal is the user's own folder for programs.
+    EXPECT_EQ(Drive(WREN_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                      "answer Closing Running Copies | OK", "answer Add To Startup Group | Yes",
+                      "answer Installation Successful | No"}),
+        (Lines{Accepted, FolderDialog(programs, "Wren", "OK"), ClosingCopiesOf("Wren"),
+            Box("Add To Startup Group", "Start Wren whenever you log on?", "Yes,No", "Yes"), success, Ended}));
+    Lines files = WithoutRecord(ListFiles(folder));
+    EXPECT_EQ(Names(files), (Lines{"notes\\readme.txt", "pmuninst.exe", "wren.exe"}));
+    uint64_t bytes = 0;
+    for (const std::string& file : files)
+        bytes += std::stoull(file.substr(file.find(" | ") + 3));
+    const std::string uninstaller = "\"" + folder + "\\pmuninst.exe\"";
+    EXPECT_EQ(UninstallEntry("Wren", 0, HKEY_CURRENT_USER),
+        (Lines{TextValue("DisplayIcon", program + ",0"), "DisplayName = Wren (5 bytes)", "DisplayVersion = 1.0 (4 bytes)",
+            "EstimatedSize = " + std::to_string((bytes + 1023) / 1024) + " (dword)", TextValue("InstallLocation", folder),
+            "NoModify = 1 (dword)", "NoRepair = 1 (dword)", "Publisher = Wren Works (11 bytes)",
+            TextValue("QuietUninstallString", uninstaller + " /S"), TextValue("UninstallString", uninstaller)}))
+        << "every value the machine's entry has";
+    EXPECT_EQ(UninstallEntry("Wren"), Lines{"(no uninstall entry)"}) << "none for the machine";
+    EXPECT_EQ(ProfileValue(profile), folder) << "remembered in the product's folder of the user's data";
+    EXPECT_EQ(ProfileValue("wren.ini"), "(none)") << "nothing in the Windows directory";
+    EXPECT_EQ(GroupLinks("Wren"),
+        (Lines{"user: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder, "user: Wren.lnk -> " + program + " | " + folder}));
+    EXPECT_EQ(GroupLinks("StartUp"), Lines{"user: Wren.lnk -> " + program + " | " + folder});
+    EXPECT_EQ(ExecutionLevel(WREN_SETUP_EXE), "asInvoker");
+    EXPECT_EQ(ExecutionLevel(folder + "\\pmuninst.exe"), "asInvoker");
+
+    // Updated over a program that runs from its file: it is replaced, its earlier version moved out of the
+    // folder to the restart folder in the user's temporary folder. Nothing waits for the restart.
+    const std::string readme = folder + "\\notes\\readme.txt";
+    const std::string waiting = TemporaryFolder() + "\\wren.ini.restart";
+    EXPECT_EQ(Drive(WREN_SETUP_EXE,
+                  {"map " + program, "answer END USER LICENSE AGREEMENT | I Accept", "answer Choose a Folder | OK",
+                      "answer Closing Running Copies | OK", "answer Add To Startup Group | Yes",
+                      "answer Installation Successful | No"}),
+        (Lines{Accepted, FolderDialog(programs, "Wren", "OK"), ClosingCopiesOf("Wren"),
+            Box("Add To Startup Group", "Start Wren whenever you log on?", "Yes,No", "Yes"), success, Ended}));
+    EXPECT_EQ(Names(WithoutRecord(ListFiles(folder))), (Lines{"notes\\readme.txt", "pmuninst.exe", "wren.exe"}));
+    EXPECT_EQ(Names(ListFiles(waiting)), Lines{"wren.exe.pmold"}) << "the earlier version, as it was set aside";
+    EXPECT_EQ(PendingDeletions(), Lines{});
+    EXPECT_EQ(PendingReplacements(), Lines{});
+    // Unattended, again: the run holds the user's own lock and writes the user's entry.
+    const std::string log = "C:\\wren-update.log";
+    EXPECT_EQ(RunUnattended(std::string("\"") + WREN_SETUP_EXE + "\" /S /LOG=" + log), Lines{"exit code 0"});
+    EXPECT_EQ(LogLines(log, "For: "), Lines{"For: this user alone"});
+    EXPECT_EQ(LogLines(log, "Lock: "), Lines{"Lock: " + data + "\\wren.ini.lock"});
+    EXPECT_EQ(LogLines(log, "Registry: HKEY"),
+        Lines{"Registry: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Wren (32-bit view)"});
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(OutsideTheUsersPlaces(Differences(before, SystemSnapshot())), Lines{})
+        << "nothing of the machine's, nor the Windows directory, changed";
+
+    // Removed through the user's entry: a file a program runs from goes to the temporary folder, one held
+    // so that it cannot even be moved is kept and named, and the entry stays for the next try; then all of
+    // it goes, the running uninstaller to the temporary folder too.
+    const std::string removal = UninstallCommand("Wren", 0, HKEY_CURRENT_USER);
+    EXPECT_EQ(DriveCommand(removal,
+                  {"map " + program, "hold " + readme, "answer Remove Wren | Yes", "answer Closing Running Copies | OK",
+                      "answer Removal Incomplete | OK"}),
+        (Lines{RemoveQuestion("Wren", "Yes"), ClosingCopiesOf("Wren"),
+            Box("Removal Incomplete",
+                "Wren could not be removed completely. Its uninstaller and its uninstall entry stay, so that you can "
+                "run it again once the cause is removed.\r\n\r\nCould not be removed, nor left for Windows to remove "
+                "when it restarts:\r\n" + readme,
+                "OK", "OK"),
+            UninstallerEnded(1603)}));
+    EXPECT_EQ(UninstallCommand("Wren", 0, HKEY_CURRENT_USER), uninstaller);
+    EXPECT_EQ(DriveCommand(removal,
+                  {"answer Remove Wren | Yes", "answer Closing Running Copies | OK", "answer Removal Complete | OK"}),
+        (Lines{RemoveQuestion("Wren", "Yes"), ClosingCopiesOf("Wren"), RemovalComplete("Wren was removed from your computer."),
+            Uninstalled}));
+    EXPECT_EQ(PendingDeletions(), Lines{}) << "a user's run leaves nothing for the restart";
+    EXPECT_EQ(Names(ListFiles(waiting)), (Lines{"pmuninst.exe", "wren.exe", "wren.exe.pmold"}));
+    EXPECT_EQ(WithoutWhatStaysOfTheUsers(Differences(before, SystemSnapshot()), "wren.ini"), Lines{})
+        << "the system as it was";
+}
+
+TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlaces)
+{
+    const Lines before = SystemSnapshot();
+    const std::string setup = std::string("\"") + HERON_SETUP_EXE + "\"";
+    const std::string userPrograms = UserProgramsFolder();
+    const std::string mine = userPrograms + "\\Heron";
+    const std::string everyones = Programs + "\\Heron";
+    const std::string userProfile = KnownFolder(CSIDL_LOCAL_APPDATA) + "\\Heron\\heron.ini";
+    const std::string success = Success("Heron", "No");
+
+    // For me only: this process installs, in the user's places.
+    EXPECT_EQ(Drive(HERON_SETUP_EXE,
+                  {"answer END USER LICENSE AGREEMENT | I Accept", "answer Install for Whom? | Install for me only",
+                      "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
+                      "answer Installation Successful | No"}),
+        (Lines{Accepted, ForWhom("Install for me only"), FolderDialog(userPrograms, "Heron", "OK"),
+            ClosingCopiesOf("Heron"), success, Ended}));
+    EXPECT_EQ(UninstallCommand("Heron", 0, HKEY_CURRENT_USER), "\"" + mine + "\\pmuninst.exe\"");
+    EXPECT_EQ(UninstallEntry("Heron"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ProfileValue(userProfile), mine);
+    EXPECT_EQ(OutsideTheUsersPlaces(Differences(before, SystemSnapshot())), Lines{});
+
+    // For everyone: a second process of the setup, started elevated with the answers so far, asks nothing
+    // again, refuses the user's installation's folder, installs for the machine, and its exit code ends the
+    // first.
+    const std::string log = "C:\\heron.log";
+    EXPECT_EQ(DriveCommand(setup + " /LOG=" + log,
+                  {"children", "answer END USER LICENSE AGREEMENT | I Accept",
+                      "answer Install for Whom? | Install for everyone on this computer", "type 1097 " + userPrograms,
+                      "answer Choose a Folder | OK", "answer Folder Holds Another Installation | OK",
+                      "type 1097 " + Programs, "answer Choose a Folder | OK", "answer Closing Running Copies | OK",
+                      "answer Installation Successful | No"}),
+        (Lines{Accepted, ForWhom("Install for everyone on this computer"), FolderDialog(userPrograms, "Heron", "OK"),
+            Box("Folder Holds Another Installation",
+                "That folder holds this application's installation for everyone on this computer, or for one user "
+                "alone. Each installation needs a folder of its own: installed there, the two would share their "
+                "files, and removing one would remove files of the other. Please choose another location.",
+                "OK", "OK"),
+            FolderDialog(Programs, "Heron", "OK"), ClosingCopiesOf("Heron"), success, Ended}));
+    const Lines started = LogLines(log, "Command line: ");
+    ASSERT_EQ(started.size(), 2u) << "two processes of the setup";
+    const std::string program = "\"" + Backslashed(HERON_SETUP_EXE) + "\"";
+    EXPECT_EQ(started[1], "Command line: " + program + " /ALLUSERS /ELEVATED /AGREED /LOG=" + log) << "the same program";
+    EXPECT_EQ(LogLines(log, "For: "), (Lines{"For: everyone on this computer (chosen)", "For: everyone on this computer"}));
+    EXPECT_EQ(LogLines(log, "Agreement: "), (Lines{"Agreement: accepted", "Agreement: accepted before this process began"}));
+    EXPECT_EQ(ReadLines(log).back(), "Exit code: 0");
+    EXPECT_EQ(UninstallCommand("Heron"), "\"" + everyones + "\\pmuninst.exe\"");
+    EXPECT_EQ(UninstallCommand("Heron", 0, HKEY_CURRENT_USER), "\"" + mine + "\\pmuninst.exe\"") << "the user's stays";
+    EXPECT_EQ(ProfileValue("heron.ini"), everyones);
+    EXPECT_EQ(ProfileValue(userProfile), mine);
+
+    // The switches choose without asking: each run updates its own installation.
+    EXPECT_EQ(RunUnattended(setup + " /S /CURRENTUSER /LOG=" + log), Lines{"exit code 0"});
+    EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + mine});
+    EXPECT_EQ(RunUnattended(setup + " /ALLUSERS /S /LOG=" + log), Lines{"exit code 0"});
+    EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + everyones});
+    // Without administrator rights, the machine's run goes on elevated at once, and its exit code (a folder
+    // that is a file: 1603) is the first process's.
+    const std::string file = "C:\\heron-file";
+    std::ofstream(file) << "a file";
+    EXPECT_EQ(RunLimited(setup + " /S /LOG=" + log + " /D=" + file), 1603u);
+    EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: " + program + " /ELEVATED /S /LOG=" + log + " /D=" + file});
+    EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
+    DeleteFileA(file.c_str());
+
+    // Each removes itself alone: the machine's from its entry, elevated from a process without the rights.
+    EXPECT_EQ(RunLimited(QuietUninstallCommand("Heron") + " /LOG=" + log), 0u);
+    EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: \"" + everyones + "\\pmuninst.exe\" /ELEVATED /S /LOG=" + log});
+    EXPECT_EQ(UninstallEntry("Heron"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(ProfileValue("heron.ini"), "(none)");
+    EXPECT_EQ(ProfileValue(userProfile), mine);
+    EXPECT_EQ(RunLimited(QuietUninstallCommand("Heron", 0, HKEY_CURRENT_USER) + " /LOG=" + log), 0u);
+    EXPECT_EQ(LogLines(log, "Command line: ").size(), 1u) << "the user's removal asks for no rights";
+    EXPECT_EQ(UninstallEntry("Heron", 0, HKEY_CURRENT_USER), Lines{"(no uninstall entry)"});
+    DeleteFileA(log.c_str());
+    SimulateRestart();
+    EXPECT_EQ(WithoutWhatStaysOfTheUsers(Differences(before, SystemSnapshot()), "heron.ini"), Lines{});
 }

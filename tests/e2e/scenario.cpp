@@ -45,6 +45,8 @@ bool ParseScenario(const std::vector<std::string>& lines, Scenario& scenario, st
             scenario.endWhen = rest;
         } else if (verb == "progress") {
             scenario.progressCaptions.push_back(rest);
+        } else if (verb == "children") {
+            scenario.children = true;
         } else if (verb == "window") {
             scenario.windows.push_back(rest);
         } else if (verb == "type") {
@@ -110,7 +112,8 @@ std::vector<std::string> RunScenario(const std::string& commandLine, const Scena
     } else {
         std::vector<std::string> progress = ProgressCaptions;
         progress.insert(progress.end(), scenario.progressCaptions.begin(), scenario.progressCaptions.end());
-        Responder responder(transcript, scenario.answers, 0, process.dwProcessId, progress, stepTimeoutMs);
+        Responder responder(
+            transcript, scenario.answers, 0, process.dwProcessId, progress, stepTimeoutMs, scenario.children);
         DWORD waited = 0;
         // Watching for a file, the program is looked at every millisecond.
         DWORD pause = scenario.endWhen.empty() ? 100 : 1;

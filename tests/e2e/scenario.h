@@ -10,6 +10,8 @@
 //   window TITLE            show a window titled TITLE while the setup runs
 //   end-when PATH           end the program from outside, as the task manager
 //                           would, the moment PATH appears
+//   children                answer the screens of the processes it starts too
+//                           (a setup that starts itself again, elevated)
 //   type ID TEXT            type TEXT into field ID of the next screen
 //   shot FILE.bmp           capture the screen when the next screen is up (the
 //                           transcript names FILE and the screen's inside)
@@ -31,6 +33,7 @@ struct Scenario {
     std::vector<std::string> windows;
     std::string endWhen;
     std::vector<std::string> progressCaptions;
+    bool children = false;
     std::vector<automation::Action> answers;
 };
 

@@ -150,6 +150,11 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = x86${S}"
 "serviceExecutable${S}serviceExecutable = help.htm${S}field 'serviceExecutable': 'help.htm' ($work/help.htm) is no Windows program, and the product's architecture is x86"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = smallest${S}"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"installFor = everyone${S}field 'installFor': unknown setting 'everyone'; use machine, user or ask"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"installFor = user${S}"
+"serviceExecutable${S}serviceExecutable = pelmora.exe"$'\n'"installFor = user${S}product.ini:15: field 'installFor': the product cannot be installed for one user alone: its NT service (serviceExecutable pelmora.exe) serves the machine; use machine, or ask"
+"useAgentService${S}useAgentService = 1"$'\n'"installFor = user${S}field 'installFor': the product cannot be installed for one user alone: its agent service (useAgentService, pmagent.exe) serves the machine; use machine, or ask${S}file = pmagent.exe | pelmora.exe"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"installFor = user${S}field 'installFor': the product cannot be installed for one user alone: its file SYSTEM\\x.dll goes into the Windows system directory, which is the machine's; use machine, or ask${S}file = SYSTEM\\x.dll | help.htm"
 "${S}file = missing.txt | nowhere.txt${S}the source nowhere.txt is missing or unreadable (looked for in $work)"
 "${S}file = bad.txt | help.htm | yesterday${S}the stored time is not a signed 32-bit number"
 "${S}file = na"$'\xef'"ve.txt | help.htm${S}product.ini:26:10: holds bytes that are not UTF-8"
@@ -206,6 +211,16 @@ for entry in "${cases[@]}"; do
     fi
     expect_refusal "$pattern -> $replacement" "$message"
 done
+
+# A product for either that needs the machine is packed for the machine alone, and says so.
+variant serviceExecutable "serviceExecutable = pelmora.exe"$'\n'"installFor = ask"
+rm -rf "$work/out" && mkdir "$work/out"
+check_ask() {
+    "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr" \
+        && grep -qF "product.ini:15: warning: field 'installFor': only the installation for everyone on the computer is offered, and nobody is asked: its NT service (serviceExecutable pelmora.exe) serves the machine" "$work/out/warnings.txt" \
+        && grep -q "InstallForMachine};" "$work/out/product_data.cpp"
+}
+if check_ask; then passed=$((passed + 1)); else echo "FAIL ask with a service: $(cat "$work/stderr")"; failures=$((failures + 1)); fi
 
 # A field on a line that is not UTF-8 is named once, as that, not also as missing.
 variant startupPrompt "startupPrompt = Start "$'\xc0\xaf'

@@ -3,6 +3,7 @@
 #include "globals.h"
 #include "names.h"
 #include "payload.h"
+#include "run.h"
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
@@ -35,6 +36,7 @@ void ResetDoubles()
     FoldersGiven = 0;
     ExtractCalls = 0;
     ProductConfig = ShippedConfig();
+    ProductDetails.installFor = InstallForMachine;
     ProgressWindow = nullptr;
     BackdropDouble = nullptr;
 }
@@ -109,6 +111,23 @@ void RequestInstallFolder(const char* folder)
 
 // The folder doubles above stand for every check of a folder.
 void RegisterFolderTakenCheck(FolderTakenCheck) {}
+
+INT_PTR RunInstallForDialog(HINSTANCE, HWND owner, bool machineProposed, bool shield)
+{
+    Add(std::string("RunInstallForDialog(owner is backdrop: ") + (owner == BackdropDouble ? "yes" : "no")
+        + ", proposed: " + (machineProposed ? "everyone" : "me") + (shield ? ", shield" : "") + ") -> "
+        + std::to_string(Script.installFor));
+    return Script.installFor;
+}
+
+unsigned long StartElevated(const char* answers, int* exitCode)
+{
+    *exitCode = Script.elevationError == 0 ? Script.elevatedExitCode : Script.elevationError == ERROR_CANCELLED ? 1602 : 1603;
+    Add(std::string("StartElevated(") + answers + ", backdrop " + (IsWindow(BackdropDouble) ? "shown" : "gone")
+        + ") -> " + (Script.elevationError ? "error " + std::to_string(Script.elevationError) : "exit code "
+        + std::to_string(*exitCode)));
+    return Script.elevationError;
+}
 
 int AcceptProposedFolder()
 {

@@ -5,8 +5,11 @@
 #include "derived.h"
 #include "globals.h"
 #include "payload.h"
+#include "places.h"
+#include "resource.h"
 #include "run.h"
 #include "sequence.h"
+#include "text.h"
 #include "ui.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -34,10 +37,13 @@ protected:
     }
 
     // Runs the sequence with the given answers to its screens; returns the transcript.
-    Lines Run(std::vector<Action> answers, int exitCode = 0, const char* folder = "")
+    Lines Run(std::vector<Action> answers, int exitCode = 0, const char* folder = "",
+        RunSwitches switches = RunSwitches())
     {
         Responder responder(transcript, std::move(answers), GetCurrentThreadId(), 0, {}, 5000);
-        EXPECT_EQ(SetupSequence(GetModuleHandleA(nullptr), folder), exitCode);
+        CopyText(switches.folder, sizeof switches.folder, folder);
+        switches.unattended = Unattended;
+        EXPECT_EQ(SetupSequence(GetModuleHandleA(nullptr), switches), exitCode);
         responder.Stop();
         EXPECT_TRUE(responder.Done());
         return transcript.Lines();
@@ -442,6 +448,105 @@ TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
             << c.what << ": rolled back once";
     }
     Unattended = false;
+}
+
+TEST_F(SequenceTest, WhoTheProductIsForDecidesTheDialogAndTheElevatedStart)
+{
+    const Lines installed = Join({Extracted,
+        {"Add To Startup Group | " + Prompt + " | [Yes,No] -> Yes", "AddStartupItem",
+            "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
+            "RememberInstallFolder(" + Folder + ")", Success + " -> No"}});
+    const std::string asked = std::string("RunInstallForDialog(owner is backdrop: yes, proposed: me")
+        + (RunsElevated() ? "" : ", shield") + ") -> ";
+    const std::string elevated = "StartElevated(/ALLUSERS /ELEVATED /AGREED, backdrop gone) -> ";
+    RunSwitches currentUser = {};
+    currentUser.currentUser = true;
+    RunSwitches allUsers = {};
+    allUsers.allUsers = true;
+    RunSwitches continued = allUsers;
+    continued.elevated = continued.agreed = true;
+    const struct {
+        const char* what;
+        int32_t installFor;
+        RunSwitches switches;
+        INT_PTR answer;
+        unsigned long elevationError;
+        std::vector<Action> presses;
+        int exitCode;
+        Lines transcript;
+    } cases[] = {
+        {"for me: installed by this process", InstallForAsk, {}, IDC_INSTALL_FOR_USER, 0, {Press(IDYES), Press(IDNO)}, 0,
+            Join({Opening, {asked + "1110"}, installed})},
+        {"for everyone: the elevated process's exit code", InstallForAsk, {}, IDC_INSTALL_FOR_MACHINE, 0, {}, 3010,
+            Join({Opening, {asked + "1111", elevated + "exit code 3010"}})},
+        {"for everyone, the rights refused", InstallForAsk, {}, IDC_INSTALL_FOR_MACHINE, ERROR_CANCELLED,
+            {Press(IDOK)}, 1602, Join({Opening, {asked + "1111", elevated + "error 1223", NotInstalled}})},
+        {"for everyone, not started", InstallForAsk, {}, IDC_INSTALL_FOR_MACHINE, ERROR_FILE_NOT_FOUND,
+            {Press(IDOK)}, 1603, Join({Opening, {asked + "1111", elevated + "error 2", NotInstalled}})},
+        {"nobody chosen", InstallForAsk, {}, 0, 0, {Press(IDOK)}, 1602, Join({Opening, {asked + "0", NotInstalled}})},
+        {"the dialog not shown", InstallForAsk, {}, -1, 0, {Press(IDOK)}, 1603, Join({Opening, {asked + "-1", NotInstalled}})},
+        {"/CURRENTUSER: nobody asked", InstallForAsk, currentUser, 0, 0, {Press(IDYES), Press(IDNO)}, 0,
+            Join({Opening, installed})},
+        {"the elevated process: neither asked again", InstallForAsk, continued, 0, 0, {Press(IDYES), Press(IDNO)}, 0,
+            Join({Lines(Opening.begin(), Opening.end() - 1), installed})},
+        {"/CURRENTUSER for a product of the machine", InstallForMachine, currentUser, 0, 0, {Press(IDOK)}, 1603,
+            {"Setup | Pelmora can only be installed for everyone on this computer. | [OK] -> OK"}},
+        {"/ALLUSERS for a product of the user's", InstallForUser, allUsers, 0, 0, {Press(IDOK)}, 1603,
+            {"Setup | Pelmora can only be installed for one user at a time, in that user's own folders. | [OK] -> OK"}},
+        {"a product of the user's: nobody asked", InstallForUser, {}, 0, 0, {Press(IDYES), Press(IDNO)}, 0,
+            Join({Opening, installed})},
+    };
+    for (const auto& c : cases) {
+        Restart();
+        ProductDetails.installFor = c.installFor;
+        Script.installFor = c.answer;
+        Script.elevationError = c.elevationError;
+        Script.elevatedExitCode = 3010;
+        EXPECT_EQ(Run(c.presses, c.exitCode, "", c.switches), c.transcript) << c.what;
+    }
+
+    // Unattended, without a switch: for everyone, the manifest's default, asking nobody.
+    Restart();
+    ProductDetails.installFor = InstallForAsk;
+    Unattended = true;
+    Lines unattended = Run({});
+    Unattended = false;
+    EXPECT_EQ(std::count_if(unattended.begin(), unattended.end(),
+                  [](const std::string& line) { return line.rfind("RunInstallForDialog", 0) == 0; }),
+        0);
+    ProductDetails.installFor = InstallForMachine;
+}
+
+TEST_F(SequenceTest, TheDialogProposesTheModeOfTheInstallationThatIsThere)
+{
+    // A name of its own: no other test's entry is this product's.
+    ProductConfig.displayName = "Pelmora For Whom";
+    const char key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Pelmora For Whom";
+    auto proposal = [&]() {
+        Restart();
+        ProductConfig.displayName = "Pelmora For Whom";
+        ProductDetails.installFor = InstallForAsk;
+        Script.installFor = 0;
+        for (const std::string& line : Run({Press(IDOK)}, 1602))
+            if (line.rfind("RunInstallForDialog", 0) == 0)
+                return line.substr(line.find("proposed: ") + 10, line.find_first_of(",)", line.find("proposed: ")) - line.find("proposed: ") - 10);
+        return std::string("(not asked)");
+    };
+    auto addEntry = [&](HKEY root) {
+        HKEY created;
+        ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr), ERROR_SUCCESS);
+        const char command[] = "\"C:\\Apps\\Pelmora\\pmuninst.exe\"";
+        RegSetValueExA(created, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof command);
+        RegCloseKey(created);
+    };
+    EXPECT_EQ(proposal(), "me") << "nothing installed";
+    addEntry(HKEY_LOCAL_MACHINE);
+    EXPECT_EQ(proposal(), "everyone") << "installed for everyone";
+    addEntry(HKEY_CURRENT_USER);
+    EXPECT_EQ(proposal(), "me") << "installed for this user too: the user's own first";
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    ProductDetails.installFor = InstallForMachine;
 }
 
 TEST(SequenceTexts, EveryDerivedTextMustFitForAFolderToPass)

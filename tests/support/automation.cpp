@@ -1,4 +1,5 @@
 #include "automation.h"
+#include <tlhelp32.h>
 #include <algorithm>
 #include <fstream>
 
@@ -105,6 +106,22 @@ std::vector<HWND> WindowsOfProcess(DWORD processId)
         if (owner == processId)
             windows.push_back(window);
     }
+    return windows;
+}
+
+std::vector<HWND> WindowsOfProcessAndChildren(DWORD processId)
+{
+    std::vector<DWORD> family = {processId};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {sizeof entry};
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ParentProcessID == processId)
+            family.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    std::vector<HWND> windows;
+    for (DWORD member : family)
+        for (HWND window : WindowsOfProcess(member))
+            windows.push_back(window);
     return windows;
 }
 
@@ -525,9 +542,9 @@ Action Type(int field, const std::string& text, int thenPress, const std::string
 }
 
 Responder::Responder(Transcript& transcript, std::vector<Action> actions, DWORD threadId, DWORD processId,
-    std::vector<std::string> ignore, DWORD stepTimeoutMs)
+    std::vector<std::string> ignore, DWORD stepTimeoutMs, bool childrenToo)
     : transcript_(transcript), actions_(std::move(actions)), threadId_(threadId), processId_(processId),
-      ignore_(std::move(ignore)), stepTimeoutMs_(stepTimeoutMs), thread_([this] { Run(); })
+      ignore_(std::move(ignore)), stepTimeoutMs_(stepTimeoutMs), childrenToo_(childrenToo), thread_([this] { Run(); })
 {
 }
 
@@ -555,7 +572,9 @@ bool Responder::GaveUp() const
 
 HWND Responder::NextScreen()
 {
-    std::vector<HWND> windows = processId_ ? WindowsOfProcess(processId_) : WindowsOfThread(threadId_);
+    std::vector<HWND> windows = !processId_ ? WindowsOfThread(threadId_)
+        : childrenToo_                      ? WindowsOfProcessAndChildren(processId_)
+                                            : WindowsOfProcess(processId_);
     for (HWND window : windows) {
         if (!IsWindowVisible(window) || !IsWindowEnabled(window) || !IsDialog(window))
             continue;

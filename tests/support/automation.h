@@ -12,6 +12,8 @@ namespace automation {
 
 std::vector<HWND> WindowsOfThread(DWORD threadId);
 std::vector<HWND> WindowsOfProcess(DWORD processId);
+// The same, and those of the processes it started.
+std::vector<HWND> WindowsOfProcessAndChildren(DWORD processId);
 // Texts are read and typed in UTF-16, as the windows hold them, and given as
 // UTF-8 whatever the test program's code page.
 std::string Utf8(const std::wstring& wide);
@@ -128,14 +130,16 @@ Action Press(int id, const std::string& caption = "");
 Action Type(int field, const std::string& text, int thenPress, const std::string& caption = "");
 
 // On a thread of its own, answers the dialogs and message boxes that the
-// watched thread or process opens, in order, recording each in the transcript.
+// watched thread or process opens (with childrenToo, also the processes it
+// starts: a setup that starts itself again), in order, recording each in the
+// transcript.
 // Screens whose caption is in `ignore` are left alone (a modeless progress dialog).
 // Screens beyond the answers, or that the next answer does not fit, are recorded
 // and closed, so that a test never hangs on them.
 class Responder {
 public:
     Responder(Transcript& transcript, std::vector<Action> actions, DWORD threadId, DWORD processId = 0,
-        std::vector<std::string> ignore = {}, DWORD stepTimeoutMs = 20000);
+        std::vector<std::string> ignore = {}, DWORD stepTimeoutMs = 20000, bool childrenToo = false);
     ~Responder();
     void Stop();
     bool Done() const;
@@ -153,6 +157,7 @@ private:
     DWORD processId_;
     std::vector<std::string> ignore_;
     DWORD stepTimeoutMs_;
+    bool childrenToo_;
     volatile bool stop_ = false;
     volatile bool done_ = false;
     volatile bool gaveUp_ = false;

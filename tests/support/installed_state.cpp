@@ -143,10 +143,10 @@ std::string ProfileValue(const std::string& profileFile)
     return value;
 }
 
-std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM view)
+std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM view, HKEY root)
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (UninstallKey + displayName).c_str(), 0, KEY_READ | view, &key)
+    if (RegOpenKeyExA(root, (UninstallKey + displayName).c_str(), 0, KEY_READ | view, &key)
         != ERROR_SUCCESS)
         return {"(no uninstall entry)"};
     std::vector<std::string> lines = KeyValues(key);

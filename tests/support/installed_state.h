@@ -11,8 +11,9 @@ std::vector<std::string> ListFiles(const std::string& folder);
 std::string ProfileValue(const std::string& profileFile);
 // Every value of the uninstall entry, in name order: "Name = text (N bytes)" or
 // "Name = N (dword)"; or "(no uninstall entry)". In this program's registry
-// view, or the one given.
-std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM view = 0);
+// view, or the one given; the machine's, or the user's.
+std::vector<std::string> UninstallEntry(const std::string& displayName, REGSAM view = 0,
+    HKEY root = HKEY_LOCAL_MACHINE);
 // What a run may change, one line each: every file (with its size) and folder
 // of drive C:, and every key and value below Software of HKEY_LOCAL_MACHINE and
 // HKEY_CURRENT_USER in both the 32-bit and the 64-bit registry view.

@@ -1,4 +1,4 @@
-// The three dialog templates, read from the program's resources byte for byte
+// The dialog templates, read from the program's resources byte for byte
 // and again as live dialogs: caption, font, frame, and every control's id,
 // class, text, style and place in dialog units, in tab order; and every
 // dialog of both programs in every language, its texts fitting their
@@ -71,6 +71,15 @@ const ExpectedDialog Dialogs[] = {
                 "folder, with the name you specify below under \"Application Folder.\"",
                 13, 38, 250, 19, Child | SS_LEFT | WS_GROUP},
             {-1, "Button", "Application Folder", 7, 89, 268, 38, Child | BS_GROUPBOX}}},
+    {IDD_INSTALL_FOR, "Install for Whom?", 50, 25, 232, 102, DialogFrame,
+        {{-1, "Static",
+             "The application can be installed for you alone, in your own folders, or for everyone who uses this "
+             "computer. Installing it for everyone needs administrator rights.",
+             7, 7, 218, 28, Child | SS_LEFT | WS_GROUP},
+            {IDC_INSTALL_FOR_USER, "Button", "Install for me only", 7, 40, 218, 16, Child | BS_PUSHBUTTON | WS_TABSTOP},
+            {IDC_INSTALL_FOR_MACHINE, "Button", "Install for everyone on this computer", 7, 60, 218, 16,
+                Child | BS_PUSHBUTTON | WS_TABSTOP},
+            {IDCANCEL, "Button", "Cancel", 175, 81, 50, 14, Child | BS_PUSHBUTTON | WS_TABSTOP}}},
 };
 
 // Reads a DIALOGEX template.

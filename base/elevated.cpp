@@ -1,0 +1,34 @@
+#include <windows.h>
+#include <shellapi.h>
+#include "run.h"
+#include "text.h"
+
+unsigned long StartElevated(const char* answers, int* exitCode)
+{
+    char program[PathBufferSize];
+    char parameters[PathBufferSize * 4];
+    DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+    *exitCode = ExitFailed;
+    if (length == 0 || length >= sizeof program
+        || !FormatText(parameters, sizeof parameters, "%s %s", answers, SkipProgramName(GetCommandLineA())))
+        return ERROR_INSUFFICIENT_BUFFER;
+    // In this process's current folder (no folder given), where a relative /LOG= leads.
+    SHELLEXECUTEINFOA start = {};
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    start.lpVerb = "runas";
+    start.lpFile = program;
+    start.lpParameters = parameters;
+    start.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&start) || !start.hProcess) {
+        DWORD error = GetLastError();
+        *exitCode = error == ERROR_CANCELLED ? ExitDeclined : ExitFailed;
+        return error ? error : ERROR_INVALID_HANDLE;
+    }
+    WaitForSingleObject(start.hProcess, INFINITE);
+    DWORD code = ExitFailed;
+    if (GetExitCodeProcess(start.hProcess, &code))
+        *exitCode = int(code);
+    CloseHandle(start.hProcess);
+    return ERROR_SUCCESS;
+}
