@@ -417,6 +417,7 @@ TEST(DialogsInEveryLanguage, FitTheirTextsWithoutOverlapping)
                                ChooseFolderDialog(setup, nullptr);
                            },
                            mirrored)},
+            {"for whom", ModalFaults([&] { RunInstallForDialog(setup, nullptr, false, true); }, mirrored)},
         };
         for (const auto& dialog : dialogs)
             EXPECT_EQ(dialog.faults, std::vector<std::string>{}) << dialog.name;
