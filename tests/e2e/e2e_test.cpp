@@ -575,10 +575,15 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     ASSERT_FALSE(update.empty());
     EXPECT_EQ(update.back(), SetupEnded(3010));
     EXPECT_NE(GetFileAttributesA((manual + ".pmnew").c_str()), INVALID_FILE_ATTRIBUTES);
+    // A staged name that nothing waits to move is the user's file, and stays with its folder.
+    const std::string users = program + ".pmnew";
+    CloseHandle(CreateFileA(users.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
     ASSERT_FALSE(removal.empty());
     EXPECT_EQ(removal.back(), Uninstalled);
     EXPECT_EQ(PendingReplacements(), before);
+    EXPECT_EQ(Names(ListFiles(Home)), Lines{"pelmora.exe.pmnew"});
+    ASSERT_TRUE(DeleteFileA(users.c_str()));
     EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
     SimulateRestart();
