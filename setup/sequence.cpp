@@ -53,6 +53,10 @@ const char NotRestoredText[] =
 const char EarlierRunUnreadableFormat[] =
     "An earlier installation was cut off, and the record it left, %s, cannot be read now, so what it replaced "
     "cannot be put back. Close the programs that may be using it and run the setup program again.";
+const char EarlierRunUntrustedFormat[] =
+    "An earlier installation was cut off, and the record it left, %s, could have been changed by any program you "
+    "run, so this setup, which has administrator rights, does not act on it. Run the setup program again without "
+    "administrator rights: before anything else, it puts back what that installation replaced.";
 const char EarlierRunElsewhereFormat[] =
     "An earlier installation into %s was cut off, and that folder now leads to another place. Put the folder back "
     "as it was and run the setup program again: before anything else, it puts back what that installation "
@@ -199,10 +203,13 @@ bool EarlierRunText(char* text, size_t size)
 {
     const char* folder = "";
     char journal[PathBufferSize];
-    switch (UnsettledJournal(&folder)) {
+    JournalCause cause = UnsettledJournal(&folder);
+    switch (cause) {
     case JournalUnreadable:
+    case JournalUntrusted:
         return ProductPlacePath(RunMode, JournalPlace, journal, sizeof journal)
-            && FormatText(text, size, EarlierRunUnreadableFormat, journal);
+            && FormatText(text, size, cause == JournalUntrusted ? EarlierRunUntrustedFormat : EarlierRunUnreadableFormat,
+                journal);
     case JournalFolderElsewhere:
         return FormatText(text, size, EarlierRunElsewhereFormat, folder);
     case JournalFolderOutOfReach:

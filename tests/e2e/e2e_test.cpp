@@ -233,9 +233,9 @@ std::string JournalPath()
     return WindowsFile("pelmora.ini.journal");
 }
 
-// Adds a record to that journal as the setup writes one: the Adler-32 checksum
-// of the record in hexadecimal, a blank, the record, CR LF.
-bool AppendJournalRecord(const std::string& record)
+// Adds a record to that journal, or another, as the setup writes one: the
+// Adler-32 checksum of the record in hexadecimal, a blank, the record, CR LF.
+bool AppendJournalRecord(const std::string& record, const std::string& path = JournalPath())
 {
     uint32_t low = 1;
     uint32_t high = 0;
@@ -245,7 +245,7 @@ bool AppendJournalRecord(const std::string& record)
     }
     char checksum[9];
     snprintf(checksum, sizeof checksum, "%08x", unsigned(high << 16 | low));
-    std::ofstream journal(JournalPath(), std::ios::binary | std::ios::app);
+    std::ofstream journal(path, std::ios::binary | std::ios::app);
     journal << checksum << ' ' << record << "\r\n";
     return bool(journal);
 }
@@ -2298,6 +2298,33 @@ TEST(EndToEnd, AProductForOneUserIsInstalledUpdatedAndRemovedInThatUsersPlacesAl
     EXPECT_EQ(LogLines(log, "Lock: "), Lines{"Lock: " + data + "\\wren.ini.lock"});
     EXPECT_EQ(LogLines(log, "Registry: HKEY"),
         Lines{"Registry: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Wren (32-bit view)"});
+    DeleteFileA(log.c_str());
+
+    // The user's journal, which any of the user's programs may write, naming another folder's file to
+    // delete: with administrator rights (as every process under Wine has them) the run acts on none of it
+    // and says so; a run without them undoes it, with the user's own rights.
+    const std::string journal = data + "\\wren.ini.journal";
+    const std::string theirs = "C:\\wren-theirs";
+    const std::string staged = theirs + "\\theirs.txt.pmnew";
+    CreateDirectoryA(theirs.c_str(), nullptr);
+    std::ofstream(staged) << "theirs";
+    ASSERT_TRUE(AppendJournalRecord("F " + theirs + "\t\\\\?\\" + theirs, journal));
+    ASSERT_TRUE(AppendJournalRecord("S 0 theirs.txt", journal));
+    EXPECT_EQ(RunUnattended(std::string("\"") + WREN_SETUP_EXE + "\" /S /LOG=" + log), Lines{"exit code 1603"});
+    const Lines distrusted = LogLines(log, "Not trusted, ");
+    ASSERT_FALSE(distrusted.empty());
+    EXPECT_EQ(distrusted[0], "Not trusted, since programs without administrator rights may have written it: " + journal);
+    const Lines told = LogLines(log, "Message: Wren Installation Failed | ");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("the record it left, " + journal + ", could have been changed by any program you run"),
+        std::string::npos)
+        << told[0];
+    EXPECT_NE(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(RunLimited(std::string("\"") + WREN_SETUP_EXE + "\" /S /LOG=" + log), 0u);
+    EXPECT_EQ(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+    RemoveDirectoryA(theirs.c_str());
     DeleteFileA(log.c_str());
     EXPECT_EQ(OutsideTheUsersPlaces(Differences(before, SystemSnapshot())), Lines{})
         << "nothing of the machine's, nor the Windows directory, changed";
