@@ -2410,6 +2410,22 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + mine});
     EXPECT_EQ(RunUnattended(setup + " /ALLUSERS /S /LOG=" + log), Lines{"exit code 0"});
     EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + everyones});
+    // Another logged-on user's installation, whose entry is not in this process's own registry (as where the
+    // rights come from another account's password), is refused for everyone's too.
+    const std::string theirs = "C:\\heron-theirs";
+    const std::string theirUser = "S-1-5-21-0-0-0-1001";
+    const std::string theirEntry = theirUser + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Heron";
+    CreateDirectoryA(theirs.c_str(), nullptr);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_USERS, theirEntry.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    RegSetValueExA(key, "InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(theirs.c_str()), DWORD(theirs.size() + 1));
+    RegCloseKey(key);
+    EXPECT_EQ(RunUnattended(setup + " /ALLUSERS /S /LOG=" + log + " /D=" + theirs), Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(log, "Message: Folder Holds Another Installation").size(), 1u);
+    EXPECT_EQ(UninstallCommand("Heron"), "\"" + everyones + "\\pmuninst.exe\"") << "the machine's stays where it was";
+    RegDeleteTreeA(HKEY_USERS, theirUser.c_str());
+    RemoveDirectoryA(theirs.c_str());
     // Without administrator rights, the machine's run goes on elevated at once, and its exit code (a folder
     // that is a file: 1603) is the first process's.
     const std::string file = "C:\\heron-file";
