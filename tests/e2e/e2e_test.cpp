@@ -2438,6 +2438,7 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     // Each removes itself alone: the machine's from its entry, elevated from a process without the rights.
     EXPECT_EQ(RunLimited(QuietUninstallCommand("Heron") + " /LOG=" + log), 0u);
     EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: \"" + everyones + "\\pmuninst.exe\" /ELEVATED /S /LOG=" + log});
+    EXPECT_EQ(LogLines(log, "Warning: "), Lines{}) << "the user's group is the user's installation's";
     EXPECT_EQ(UninstallEntry("Heron"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("heron.ini"), "(none)");
     EXPECT_EQ(ProfileValue(userProfile), mine);
