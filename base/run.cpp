@@ -257,8 +257,10 @@ Claim ClaimProduct(char* path, size_t size, DWORD* error)
         && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
             "D:P(A;;FA;;;BA)(A;;FA;;;SY)", SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
         return NotClaimed;
+    // A link put in its place (one user's lock lies where that user's programs write) is claimed and deleted
+    // itself: followed, the run would delete whatever it leads to when it ends, with the run's rights.
     HANDLE lock = CreateFileA(path, GENERIC_READ | DELETE, 0, &security, OPEN_ALWAYS,
-        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     *error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     LocalFree(security.lpSecurityDescriptor);
     // Never closed: the file lasts as long as the run, and goes with it.

@@ -7,11 +7,13 @@
 #include "payload.h"
 #include "places.h"
 #include "product.h"
+#include "restart.h"
 #include "run.h"
 #include "schedule.h"
 #include "text.h"
 #include "waiting.h"
 #include <libdeflate.h>
+#include <sddl.h>
 #include <string.h>
 
 const char* JournalFlushesFailFor = "";
@@ -236,12 +238,44 @@ bool ReadFolderRecord(LineReader& reader, JournalSummary& summary)
         > 1;
 }
 
-// False when the journal exists but cannot be read at all.
-bool Summarise(const char* path, JournalSummary& summary)
+// The identity of the journal this process made, 0 before it makes one.
+uint64_t OwnJournal;
+
+// One user's journal lies where every program of that user may write, and
+// its undo deletes and renames what it names: a process with administrator
+// rights would do so with them. Such a process trusts only the journal it
+// made itself, or one that no program without them could have written, as it
+// makes its own (JournalSecurity); the check is of the handle that reads it.
+bool TrustedByThisProcess(HANDLE journal)
+{
+    uint64_t identity = 0;
+    return RunMode == MachineMode || !RunsElevated()
+        || (OwnJournal != 0 && FileIdentity(journal, &identity) && identity == OwnJournal)
+        || OnlyAdministratorsWriteTo(journal);
+}
+
+// Owned by the Administrators, and for them and the system alone.
+const char JournalSecurity[] = "O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)";
+
+enum JournalOpening { JournalOpened, JournalNotOpened, JournalNotTrusted };
+
+JournalOpening OpenJournal(LineReader& reader, const char* path)
+{
+    if (!OpenLines(reader, path))
+        return JournalNotOpened;
+    if (TrustedByThisProcess(reader.file))
+        return JournalOpened;
+    CloseLines(reader);
+    return JournalNotTrusted;
+}
+
+// Reads the journal through; JournalNotOpened when it exists but cannot be read at all.
+JournalOpening Summarise(const char* path, JournalSummary& summary)
 {
     LineReader reader;
-    if (!OpenLines(reader, path))
-        return false;
+    JournalOpening opening = OpenJournal(reader, path);
+    if (opening != JournalOpened)
+        return opening;
     summary.done = false;
     bool named = ReadFolderRecord(reader, summary);
     char kind = 0;
@@ -254,7 +288,7 @@ bool Summarise(const char* path, JournalSummary& summary)
     CloseLines(reader);
     if (!named)
         summary.folder[0] = '\0';
-    return true;
+    return JournalOpened;
 }
 
 bool SameFolder(const char* a, const char* b)
@@ -492,10 +526,19 @@ bool BeginJournal(Journal& journal, const char* folder)
     JournalFlushedLength = 0;
     journal.identities = !JournalWithoutIdentities && KeepsIdentityOnRename(folder);
     journal.replacesAtRestart = RestartMayActWithin(journal.folderFinal);
-    journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+    // Made as this process trusts it (see TrustedByThisProcess).
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (RunMode == UserMode && RunsElevated()
+        && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            JournalSecurity, SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
+        return false;
+    journal.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
         nullptr);
+    LocalFree(security.lpSecurityDescriptor);
     if (journal.file == INVALID_HANDLE_VALUE)
         return false;
+    if (!FileIdentity(journal.file, &OwnJournal))
+        OwnJournal = 0;
     if (WriteRecord(journal, JournalFolder, text) && FlushJournal(journal, JournalFolder))
         return true;
     CloseJournal(journal);
@@ -733,8 +776,15 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
         return ExtractDone;
     // Kept past the call: it names the folder of a journal that stays.
     static JournalSummary summary;
-    if (!Summarise(path, summary))
+    switch (Summarise(path, summary)) {
+    case JournalNotOpened:
         return Unsettle(JournalUnreadable, "");
+    case JournalNotTrusted:
+        LogLine("Not trusted, since programs without administrator rights may have written it: %s", path);
+        return Unsettle(JournalUntrusted, "");
+    default:
+        break;
+    }
     if (onlyFor && summary.folder[0] && !SameFolder(summary.folder, onlyFor))
         return ExtractDone;
     // Without its folder record the run did nothing.
@@ -745,7 +795,7 @@ int SettleJournal(const char* onlyFor, HWND dialog, ProgressSink sink)
         return Unsettle(JournalFolderOutOfReach, summary.folder);
 
     LineReader reader;
-    if (!OpenLines(reader, path))
+    if (OpenJournal(reader, path) != JournalOpened)
         return Unsettle(JournalUnreadable, summary.folder);
     SettlingSteps = 0;
     bool settled = true;
@@ -780,7 +830,7 @@ bool UnsettledJournalFolder(char* folder, size_t size)
     char path[PathBufferSize];
     JournalSummary summary;
     return JournalPath(path, sizeof path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES
-        && Summarise(path, summary) && summary.folder[0] && CopyText(folder, size, summary.folder);
+        && Summarise(path, summary) == JournalOpened && summary.folder[0] && CopyText(folder, size, summary.folder);
 }
 
 JournalCause UnsettledJournal(const char** folder)

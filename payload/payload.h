@@ -55,11 +55,14 @@ enum JournalCause {
     JournalFolderOutOfReach,
     JournalFilesStay,
     JournalLeftoversStay,
+    JournalUntrusted,
 };
 // Why the last SettleJournal left its journal, with the folder the journal
 // names: unreadable, its folder now leads elsewhere, its folder cannot be
 // reached, files it should put back stay where they are, or a finished run's
-// set-aside files (or the journal itself) could not be deleted.
+// set-aside files (or the journal itself) could not be deleted, or, one
+// user's, it lies where programs without administrator rights may have
+// written it and this process has them (it is then left for a run without).
 JournalCause UnsettledJournal(const char** folder);
 // Adds a link the setup made outside the folder (the Startup item) to the
 // folder's install record, so that the uninstaller, whoever runs it, removes

@@ -162,6 +162,11 @@ bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor)
     return OnlyAdministratorsMay(descriptor, WritingRights, 0);
 }
 
+bool OnlyAdministratorsWriteTo(HANDLE file)
+{
+    return SecurityPasses(file, OnlyAdministratorsWrite);
+}
+
 bool RootKeepsWhatItHolds(PSECURITY_DESCRIPTOR descriptor)
 {
     return OnlyAdministratorsMay(descriptor, TakingRights, INHERIT_ONLY_ACE);

@@ -28,6 +28,8 @@ bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size);
 // change: owned by the Administrators or SYSTEM, and no right to write
 // granted to anyone else.
 bool OnlyAdministratorsWrite(PSECURITY_DESCRIPTOR descriptor);
+// The same of an open file or folder (opened with READ_CONTROL); false when its security cannot be read.
+bool OnlyAdministratorsWriteTo(HANDLE file);
 // Whether a drive root's security lets only administrators take away what it
 // holds: owned so, and no one else granted the right to delete what it holds
 // or to change its access or owner (entries that only its children inherit

@@ -39,6 +39,6 @@ bool DropStaleScheduledFor(const WCHAR* folderFinal);
 // for the run that begins: no name of those is used for a new file, which a
 // restart before the run is done would move. False when memory ran out.
 bool RememberScheduledSources();
-// Whether the path (full or relative, of a file not there) leads where a
+// Whether the path (full or relative, of a file there or not) leads where a
 // source remembered so did.
 bool WasScheduledSource(const char* path);

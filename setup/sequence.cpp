@@ -1,5 +1,6 @@
 #include "sequence.h"
 #include "architecture.h"
+#include "commands.h"
 #include "derived.h"
 #include "derived_texts.h"
 #include "file_system.h"
@@ -53,6 +54,10 @@ const EnglishText NotRestoredText =
 const EnglishText EarlierRunUnreadableFormat =
     N_("An earlier installation was cut off, and the record it left, %s, cannot be read now, so what it replaced "
     "cannot be put back. Close the programs that may be using it and run the setup program again.");
+const EnglishText EarlierRunUntrustedFormat =
+    N_("An earlier installation was cut off, and the record it left, %s, could have been changed by any program you "
+    "run, so this setup, which has administrator rights, does not act on it. Run the setup program again without "
+    "administrator rights: before anything else, it puts back what that installation replaced.");
 const EnglishText EarlierRunElsewhereFormat =
     N_("An earlier installation into %s was cut off, and that folder now leads to another place. Put the folder back "
     "as it was and run the setup program again: before anything else, it puts back what that installation "
@@ -183,11 +188,13 @@ bool ShowEarlierRunStays()
 {
     const char* folder = "";
     char journal[PathBufferSize] = "";
-    switch (UnsettledJournal(&folder)) {
+    JournalCause cause = UnsettledJournal(&folder);
+    switch (cause) {
     case JournalUnreadable:
+    case JournalUntrusted:
         // The journal's place has a path: the run could not have begun without its places.
         ProductPlacePath(RunMode, JournalPlace, journal, sizeof journal);
-        ShowFailure(EarlierRunUnreadableFormat, journal);
+        ShowFailure(cause == JournalUntrusted ? EarlierRunUntrustedFormat : EarlierRunUnreadableFormat, journal);
         return true;
     case JournalFolderElsewhere:
         ShowFailure(EarlierRunElsewhereFormat, folder);
@@ -336,9 +343,36 @@ int ObtainAgreement(bool agreedBefore)
     }
 }
 
+// Whether the uninstall entry of a user whose registry is loaded (one who is
+// logged on) names the folder. The user who chose everyone need not be this
+// process's: where the rights came from another account's password, this
+// process's registry is that account's, and the first user's is another.
+bool HeldByALoggedOnUser(const char* folder)
+{
+    char keyPath[PathBufferSize];
+    char userKey[PathBufferSize];
+    char named[PathBufferSize];
+    // A user's key is named by the account's security identifier, ASCII.
+    char user[MAX_PATH];
+    if (!FormatUninstallKey(keyPath, sizeof keyPath, ProductConfig.displayName))
+        return false;
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof user;
+        LONG status = RegEnumKeyExA(HKEY_USERS, i, user, &length, nullptr, nullptr, nullptr, nullptr);
+        // A name too long for an identifier is no user's; any other failure ends the list.
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+            return false;
+        if (status == ERROR_SUCCESS && FormatText(userKey, sizeof userKey, "%s\\%s", user, keyPath)
+            && ReadRegistryText(HKEY_USERS, userKey, ProductRegistryView(), L"InstallLocation", named, sizeof named)
+            && SamePath(named, folder))
+            return true;
+    }
+}
+
 // Whether this product's installation in the other mode lies in the folder:
-// that mode's uninstall entry or remembered folder names it. Only a product
-// that may be installed either way has two.
+// that mode's uninstall entry or remembered folder names it, or, for the
+// machine, any logged-on user's entry. Only a product that may be installed
+// either way has two.
 bool HeldByOtherMode(const char* folder)
 {
     if (ProductDetails.installFor != InstallForAsk)
@@ -348,7 +382,8 @@ bool HeldByOtherMode(const char* folder)
     char profile[PathBufferSize];
     return (ReadUninstallText(other, L"InstallLocation", named, sizeof named) && SamePath(named, folder))
         || (ProductPlacePath(other, ProfilePlace, profile, sizeof profile)
-            && ReadProfileValue(ProfileSection, ProfileKey, "", named, sizeof named, profile) && SamePath(named, folder));
+            && ReadProfileValue(ProfileSection, ProfileKey, "", named, sizeof named, profile) && SamePath(named, folder))
+        || (RunMode == MachineMode && HeldByALoggedOnUser(folder));
 }
 
 FolderTaken FolderIsTaken(const char* folder)

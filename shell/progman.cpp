@@ -153,8 +153,10 @@ bool RemoveProductGroup(void (*stays)(const char* path))
     const char* const items[] = {ProductConfig.displayName, UninstallItemName};
     const char* const targets[] = {ApplicationPath, UninstallerPath};
     const LinkPlace places[] = {AllUsersPrograms, UserPrograms};
-    // One user's removal looks in that user's own folder alone.
-    for (int at = RunMode == UserMode ? 1 : 0; at < 2; ++at) {
+    // One user's removal looks in that user's own folder alone; the machine's of a product for either, which
+    // never asks Program Manager, in every user's alone: the user's own folder holds the user's installation's.
+    int past = RunMode == MachineMode && !UsesProgramManager() ? 1 : 2;
+    for (int at = RunMode == UserMode ? 1 : 0; at < past; ++at) {
         LinkPlace place = places[at];
         for (int i = 0; i < 2; ++i) {
             char path[PathBufferSize];

@@ -332,10 +332,13 @@ bool IsSuffixedRecordedFile(const char* relative, const char* suffixText)
 // A recorded file that the undo of an interrupted install renamed out of a
 // program's way, or the staged file of an update that waits to replace a
 // held one at the restart: both go now, so that the restart brings nothing
-// of the product's back into the folder it was removed from.
-bool IsMovedAway(const char* relative)
+// of the product's back into the folder it was removed from. A staged name
+// that the restart does not move is no file of the product's: the undo left
+// none, so it is the user's (the setup staged beside it under another name).
+bool IsMovedAway(const char* relative, const char* path)
 {
-    return IsSuffixedRecordedFile(relative, MovedAwaySuffix) || IsSuffixedRecordedFile(relative, StagedSuffix);
+    return IsSuffixedRecordedFile(relative, MovedAwaySuffix)
+        || (IsSuffixedRecordedFile(relative, StagedSuffix) && WasScheduledSource(path));
 }
 
 // Whether everything left in a folder is the product's own (files that stay,
@@ -362,7 +365,7 @@ bool HoldsOnlyLeftovers(const char* folder, bool* empty, int depth = 0)
         const char* relative = named ? BelowInstallFolder(path) : "";
         // A link or a folder of that name is nothing the setup moved away.
         bool movedAway = named && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-            && IsMovedAway(relative);
+            && IsMovedAway(relative, path);
         // Removed here: an earlier build's run ended between moving it and scheduling it left it unscheduled.
         if (movedAway)
             RemoveFileAt(path);
@@ -603,6 +606,9 @@ bool ReadInstallation()
 bool RemoveInstallation(HWND progress)
 {
     Removal& removal = TheRemoval;
+    // Which staged files the restart waits to move, before any goes.
+    if (!RememberScheduledSources())
+        LogLine("Not enough memory to read the restart's schedule: the staged files stay");
     RemoveFiles(progress);
     RemoveFolders(InstallFolder, 0);
     bool complete = !removal.lists[NotRemovedList].text[0] && ForgetInstallation();

@@ -233,9 +233,9 @@ std::string JournalPath()
     return WindowsFile("pelmora.ini.journal");
 }
 
-// Adds a record to that journal as the setup writes one: the Adler-32 checksum
-// of the record in hexadecimal, a blank, the record, CR LF.
-bool AppendJournalRecord(const std::string& record)
+// Adds a record to that journal, or another, as the setup writes one: the
+// Adler-32 checksum of the record in hexadecimal, a blank, the record, CR LF.
+bool AppendJournalRecord(const std::string& record, const std::string& path = JournalPath())
 {
     uint32_t low = 1;
     uint32_t high = 0;
@@ -245,7 +245,7 @@ bool AppendJournalRecord(const std::string& record)
     }
     char checksum[9];
     snprintf(checksum, sizeof checksum, "%08x", unsigned(high << 16 | low));
-    std::ofstream journal(JournalPath(), std::ios::binary | std::ios::app);
+    std::ofstream journal(path, std::ios::binary | std::ios::app);
     journal << checksum << ' ' << record << "\r\n";
     return bool(journal);
 }
@@ -575,10 +575,15 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     ASSERT_FALSE(update.empty());
     EXPECT_EQ(update.back(), SetupEnded(3010));
     EXPECT_NE(GetFileAttributesA((manual + ".pmnew").c_str()), INVALID_FILE_ATTRIBUTES);
+    // A staged name that nothing waits to move is the user's file, and stays with its folder.
+    const std::string users = program + ".pmnew";
+    CloseHandle(CreateFileA(users.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
     ASSERT_FALSE(removal.empty());
     EXPECT_EQ(removal.back(), Uninstalled);
     EXPECT_EQ(PendingReplacements(), before);
+    EXPECT_EQ(Names(ListFiles(Home)), Lines{"pelmora.exe.pmnew"});
+    ASSERT_TRUE(DeleteFileA(users.c_str()));
     EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
     EXPECT_EQ(DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers).back(), Uninstalled);
     SimulateRestart();
@@ -2431,6 +2436,33 @@ TEST(EndToEnd, AProductForOneUserIsInstalledUpdatedAndRemovedInThatUsersPlacesAl
     EXPECT_EQ(LogLines(log, "Registry: HKEY"),
         Lines{"Registry: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Wren (32-bit view)"});
     DeleteFileA(log.c_str());
+
+    // The user's journal, which any of the user's programs may write, naming another folder's file to
+    // delete: with administrator rights (as every process under Wine has them) the run acts on none of it
+    // and says so; a run without them undoes it, with the user's own rights.
+    const std::string journal = data + "\\wren.ini.journal";
+    const std::string theirs = "C:\\wren-theirs";
+    const std::string staged = theirs + "\\theirs.txt.pmnew";
+    CreateDirectoryA(theirs.c_str(), nullptr);
+    std::ofstream(staged) << "theirs";
+    ASSERT_TRUE(AppendJournalRecord("F " + theirs + "\t\\\\?\\" + theirs, journal));
+    ASSERT_TRUE(AppendJournalRecord("S 0 theirs.txt", journal));
+    EXPECT_EQ(RunUnattended(std::string("\"") + WREN_SETUP_EXE + "\" /S /LOG=" + log), Lines{"exit code 1603"});
+    const Lines distrusted = LogLines(log, "Not trusted, ");
+    ASSERT_FALSE(distrusted.empty());
+    EXPECT_EQ(distrusted[0], "Not trusted, since programs without administrator rights may have written it: " + journal);
+    const Lines told = LogLines(log, "Message: Wren Installation Failed | ");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("the record it left, " + journal + ", could have been changed by any program you run"),
+        std::string::npos)
+        << told[0];
+    EXPECT_NE(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(RunLimited(std::string("\"") + WREN_SETUP_EXE + "\" /S /LOG=" + log), 0u);
+    EXPECT_EQ(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
+    RemoveDirectoryA(theirs.c_str());
+    DeleteFileA(log.c_str());
     EXPECT_EQ(OutsideTheUsersPlaces(Differences(before, SystemSnapshot())), Lines{})
         << "nothing of the machine's, nor the Windows directory, changed";
 
@@ -2515,6 +2547,22 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + mine});
     EXPECT_EQ(RunUnattended(setup + " /ALLUSERS /S /LOG=" + log), Lines{"exit code 0"});
     EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + everyones});
+    // Another logged-on user's installation, whose entry is not in this process's own registry (as where the
+    // rights come from another account's password), is refused for everyone's too.
+    const std::string theirs = "C:\\heron-theirs";
+    const std::string theirUser = "S-1-5-21-0-0-0-1001";
+    const std::string theirEntry = theirUser + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Heron";
+    CreateDirectoryA(theirs.c_str(), nullptr);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_USERS, theirEntry.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    RegSetValueExA(key, "InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(theirs.c_str()), DWORD(theirs.size() + 1));
+    RegCloseKey(key);
+    EXPECT_EQ(RunUnattended(setup + " /ALLUSERS /S /LOG=" + log + " /D=" + theirs), Lines{"exit code 1603"});
+    EXPECT_EQ(LogLines(log, "Message: Folder Holds Another Installation").size(), 1u);
+    EXPECT_EQ(UninstallCommand("Heron"), "\"" + everyones + "\\pmuninst.exe\"") << "the machine's stays where it was";
+    RegDeleteTreeA(HKEY_USERS, theirUser.c_str());
+    RemoveDirectoryA(theirs.c_str());
     // Without administrator rights, the machine's run goes on elevated at once, and its exit code (a folder
     // that is a file: 1603) is the first process's.
     const std::string file = "C:\\heron-file";
@@ -2527,6 +2575,7 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     // Each removes itself alone: the machine's from its entry, elevated from a process without the rights.
     EXPECT_EQ(RunLimited(QuietUninstallCommand("Heron") + " /LOG=" + log), 0u);
     EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: \"" + everyones + "\\pmuninst.exe\" /ELEVATED /S /LOG=" + log});
+    EXPECT_EQ(LogLines(log, "Warning: "), Lines{}) << "the user's group is the user's installation's";
     EXPECT_EQ(UninstallEntry("Heron"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("heron.ini"), "(none)");
     EXPECT_EQ(ProfileValue(userProfile), mine);
