@@ -8,7 +8,7 @@
 // large for setup.exe, OUTDIR/product.d (a depfile) and OUTDIR/warnings.txt
 // (its warnings again).
 //   packer --append PROGRAM PAYLOAD
-// Appends the payload's part to the linked program.
+// Appends the image's trailer and the payload's part to the linked program.
 //   packer --uninstaller MANIFEST OUTDIR LOCALE COMPILED
 // Writes OUTDIR/uninstall_data.cpp (what the uninstaller removes),
 // OUTDIR/product_resources.h (the icon and name for the resource scripts),
@@ -25,6 +25,7 @@
 #include "names.h"
 #include "compress.h"
 #include "parts.h"
+#include "image_trailer.h"
 #include <algorithm>
 #include <set>
 #include <cstdio>
@@ -32,6 +33,7 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <openssl/evp.h>
 
 namespace {
 
@@ -640,11 +642,63 @@ uint64_t ProgramReserve(const Manifest& manifest)
     return CodeResourcesAndSignature + tables;
 }
 
-// The linked program followed by the payload's part it carries.
+// The SHA-256 the setup checks its image against (see image_trailer.h): the
+// linked program must end with its last section, where the setup looks for
+// its trailer. Empty when the program is no Windows program of that shape.
+std::string ImageDigest(std::string image)
+{
+    auto number = [&](size_t at, int bytes) {
+        uint32_t value = 0;
+        for (int b = 0; b < bytes && at + size_t(b) < image.size(); ++b)
+            value |= uint32_t(static_cast<unsigned char>(image[at + size_t(b)])) << (8 * b);
+        return value;
+    };
+    constexpr uint32_t Pe32 = 0x10b;
+    constexpr uint32_t Pe32Plus = 0x20b;
+    // Where a PE32 (PE32+) optional header keeps its checksum and its security directory's entry.
+    constexpr size_t ChecksumAt = 64;
+    constexpr size_t SecurityAt = 128;
+    constexpr size_t SecurityAtPlus = 144;
+    constexpr size_t SectionHeaderSize = 40;
+    size_t pe = image.size() >= 64 && image.compare(0, 2, "MZ") == 0 ? number(60, 4) : 0;
+    size_t optional = pe + 24;
+    uint32_t magic = number(optional, 2);
+    size_t sections = optional + number(pe + 20, 2);
+    size_t sectionCount = number(pe + 6, 2);
+    size_t security = optional + (magic == Pe32 ? SecurityAt : SecurityAtPlus);
+    if (pe == 0 || pe + 4 > image.size() || image.compare(pe, 4, std::string("PE\0\0", 4)) != 0
+        || (magic != Pe32 && magic != Pe32Plus) || security + 8 > sections
+        || sections + sectionCount * SectionHeaderSize > image.size())
+        return "";
+    uint64_t end = 0;
+    for (size_t k = 0; k < sectionCount; ++k) {
+        size_t header = sections + k * SectionHeaderSize;
+        if (number(header + 16, 4))
+            end = std::max<uint64_t>(end, uint64_t(number(header + 20, 4)) + number(header + 16, 4));
+    }
+    if (end != image.size())
+        return "";
+    std::fill_n(image.begin() + std::ptrdiff_t(optional + ChecksumAt), 4, '\0');
+    std::fill_n(image.begin() + std::ptrdiff_t(security), 8, '\0');
+    std::string digest(ImageDigestSize, '\0');
+    unsigned int length = 0;
+    auto* out = reinterpret_cast<unsigned char*>(&digest[0]);
+    return EVP_Digest(image.data(), image.size(), out, &length, EVP_sha256(), nullptr) == 1 ? digest : "";
+}
+
+// The linked program followed by its image's trailer and the payload's part it carries.
 int AppendPayload(const std::string& programPath, const std::string& partPath)
 {
+    std::string image;
+    std::string digest = ReadAll(programPath, image) ? ImageDigest(image) : "";
+    if (digest.empty()) {
+        std::fprintf(stderr, "%s: not a program whose image ends with its last section\n", programPath.c_str());
+        std::remove(programPath.c_str());
+        return 1;
+    }
     std::ifstream part(partPath, std::ios::binary);
     std::ofstream program(programPath, std::ios::binary | std::ios::app);
+    program.write(ImageTrailerTag, ImageTagSize).write(digest.data(), std::streamsize(digest.size()));
     std::vector<char> buffer(1 << 20);
     while (part && program) {
         part.read(buffer.data(), std::streamsize(buffer.size()));

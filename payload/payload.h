@@ -24,9 +24,10 @@ const char* FileHeldOpen();
 
 enum PayloadCheck { PayloadChecking, PayloadWhole, PayloadDamaged };
 // Checks that the setup program's own file and its companions are whole, as
-// they were made: at once, that each is there with its size (PayloadDamaged
-// when not); then, on a thread of its own, each one's SHA-256, which the
-// program carries.
+// they were made: at once, that each is there with its size and that the
+// program's image has the SHA-256 its trailer carries (PayloadDamaged when
+// not); then, on a thread of its own, each one's payload SHA-256, which the
+// program's image carries.
 int BeginPayloadCheck();
 // Waits at most that long for the check: PayloadChecking while it goes on,
 // PayloadWhole, or PayloadDamaged.

@@ -1,5 +1,6 @@
 #include "source.h"
 #include "language.h"
+#include "image_trailer.h"
 #include "run.h"
 #include "text.h"
 #include <stdlib.h>
@@ -18,6 +19,7 @@ const char CompanionFormat[] = "setup-%d.bin";
 constexpr EnglishText NameTooLongText = N_("(a name too long to show)");
 // A program's headers, its sections' table among them, lie in this much of its start.
 constexpr DWORD HeadersReadSize = 4096;
+const char DigestDiffers[] = "is not what this setup program was made with: its SHA-256 differs";
 
 struct OpenPart {
     HANDLE file;
@@ -77,28 +79,43 @@ bool ReadAt(HANDLE file, uint64_t at, void* buffer, DWORD length)
     return ReadFile(file, buffer, length, &read, &place) && read == length;
 }
 
-// Whether the part's bytes have the SHA-256 the tables carry, adding what it
-// reads to the percentage of the whole.
-bool HasItsDigest(int part, HCRYPTPROV provider, unsigned char* buffer, uint64_t* checked)
+// Bytes that a digest takes as zeros, wherever they lie in the file.
+struct Blank {
+    uint64_t at;
+    DWORD length;
+};
+
+// Whether size bytes of the file from start on, the blanks taken as zeros,
+// have the SHA-256 digest, read room bytes at a time into buffer. With
+// checked, adds what it reads to it and to the percentage of the whole.
+bool HasDigest(HANDLE file, uint64_t start, uint64_t size, const unsigned char* digest, const Blank* blanks,
+    int blankCount, HCRYPTPROV provider, unsigned char* buffer, DWORD room, uint64_t* checked)
 {
-    const OpenPart& open = State.parts[part];
     HCRYPTHASH hash = 0;
     if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
         return false;
     bool read = true;
-    for (uint64_t done = 0; read && done < open.size;) {
-        DWORD piece = open.size - done < CheckReadSize ? DWORD(open.size - done) : CheckReadSize;
-        read = ReadAt(open.file, open.start + done, buffer, piece) && CryptHashData(hash, buffer, piece, 0);
+    for (uint64_t done = 0; read && done < size;) {
+        DWORD piece = size - done < room ? DWORD(size - done) : room;
+        uint64_t at = start + done;
+        read = ReadAt(file, at, buffer, piece);
+        for (int k = 0; k < blankCount; ++k)
+            for (uint64_t b = blanks[k].at; b < blanks[k].at + blanks[k].length; ++b)
+                if (b >= at && b < at + piece)
+                    buffer[b - at] = 0;
+        read = read && CryptHashData(hash, buffer, piece, 0);
         done += piece;
-        *checked += piece;
-        InterlockedExchange(&State.percent, LONG(*checked * 100 / (State.total ? State.total : 1)));
+        if (checked) {
+            *checked += piece;
+            InterlockedExchange(&State.percent, LONG(*checked * 100 / (State.total ? State.total : 1)));
+        }
     }
-    BYTE digest[DigestSize];
-    DWORD length = sizeof digest;
-    bool same = read && CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == DigestSize;
+    BYTE computed[DigestSize];
+    DWORD length = sizeof computed;
+    bool same = read && CryptGetHashParam(hash, HP_HASHVAL, computed, &length, 0) && length == DigestSize;
     CryptDestroyHash(hash);
     for (DWORD b = 0; same && b < DigestSize; ++b)
-        same = digest[b] == State.archive->parts.digests[part][b];
+        same = computed[b] == digest[b];
     return same;
 }
 
@@ -112,8 +129,9 @@ DWORD WINAPI CheckParts(void*)
         LogLine("Failed: the setup program could not be checked (error %d)", int(GetLastError()));
     uint64_t checked = 0;
     for (int part = 0; ready && part < State.count; ++part)
-        if (!HasItsDigest(part, provider, buffer, &checked)) {
-            result = Damaged(part, "is not what this setup program was made with: its SHA-256 differs");
+        if (!HasDigest(State.parts[part].file, State.parts[part].start, State.parts[part].size,
+                State.archive->parts.digests[part], nullptr, 0, provider, buffer, CheckReadSize, &checked)) {
+            result = Damaged(part, DigestDiffers);
             break;
         }
     if (provider)
@@ -194,6 +212,7 @@ int OpenProgramPayload(const PayloadArchiveTables& archive, const wchar_t* progr
         CloseHandle(file);
     uint64_t imageEnd = 0;
     uint64_t fileSize = 0;
+    Blank signingWrites[2] = {};
     LONG at = headers.dos.e_lfanew;
     if (readable && headers.dos.e_magic == IMAGE_DOS_SIGNATURE && at > 0
         && DWORD(at) + sizeof(IMAGE_NT_HEADERS) <= read) {
@@ -204,7 +223,7 @@ int OpenProgramPayload(const PayloadArchiveTables& archive, const wchar_t* progr
         for (int k = 0; whole && k < nt->FileHeader.NumberOfSections; ++k)
             if (section[k].SizeOfRawData && uint64_t(section[k].PointerToRawData) + section[k].SizeOfRawData > imageEnd)
                 imageEnd = uint64_t(section[k].PointerToRawData) + section[k].SizeOfRawData;
-        uint64_t payloadEnd = imageEnd + archive.parts.sizes[0];
+        uint64_t payloadEnd = imageEnd + ImageTrailerSize + archive.parts.sizes[0];
         const IMAGE_DATA_DIRECTORY& signature = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
         fileSize = payloadEnd;
         if (signature.Size)
@@ -212,9 +231,30 @@ int OpenProgramPayload(const PayloadArchiveTables& archive, const wchar_t* progr
                 ? uint64_t(signature.VirtualAddress) + signature.Size
                 : 0;
         fileSize = whole ? fileSize : 0;
+        signingWrites[0] = {uint64_t(at) + offsetof(IMAGE_NT_HEADERS, OptionalHeader.CheckSum), sizeof(DWORD)};
+        signingWrites[1] = {uint64_t(at)
+                + offsetof(IMAGE_NT_HEADERS, OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]),
+            sizeof(IMAGE_DATA_DIRECTORY)};
     }
     // A file that is no program of this kind is as damaged as one of another size.
-    return OpenPayload(archive, path, imageEnd, fileSize);
+    int opened = OpenPayload(archive, path, imageEnd + ImageTrailerSize, fileSize);
+    if (opened != PayloadWhole)
+        return opened;
+    // The image (code, tables, resources), read through the handle held
+    // since, against the digest its trailer carries; a trailer that is not
+    // there or not whole is as damaged as the image.
+    HANDLE self = State.parts[0].file;
+    unsigned char trailer[ImageTrailerSize];
+    bool tagged = ReadAt(self, imageEnd, trailer, sizeof trailer);
+    for (unsigned k = 0; tagged && k < ImageTagSize; ++k)
+        tagged = trailer[k] == static_cast<unsigned char>(ImageTrailerTag[k]);
+    HCRYPTPROV provider = 0;
+    bool same = tagged && CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
+        && HasDigest(self, 0, imageEnd, trailer + ImageTagSize, signingWrites, 2, provider, headers.bytes,
+            sizeof headers.bytes, nullptr);
+    if (provider)
+        CryptReleaseContext(provider, 0);
+    return same ? PayloadWhole : Damaged(0, DigestDiffers);
 }
 
 const char* DamagedPayloadFile()

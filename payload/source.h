@@ -10,8 +10,9 @@
 #include "payload.h"
 
 // Opens the parts of the payload of a program (null: the running one),
-// which follows its image, and checks at once that each file is there with
-// its size. PayloadWhole, or PayloadDamaged with the file named by
+// which follows its image and the image's trailer, and checks at once that
+// each file is there with its size, and the image's SHA-256 against its
+// trailer. PayloadWhole, or PayloadDamaged with the file named by
 // DamagedPayloadFile and the reason logged.
 int OpenProgramPayload(const PayloadArchiveTables& archive, const wchar_t* program = nullptr);
 // The same for a payload whose first part begins at offset in the file

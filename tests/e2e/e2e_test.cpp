@@ -1852,13 +1852,22 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
 
     // Its setup cut short by one byte or by one slice, or with one byte of its payload changed, is refused
-    // before anything changes, and names itself: before the first screen when a file is short, once the
-    // agreement is answered when a byte differs (its SHA-256 is checked meanwhile), and unattended alike.
+    // before anything changes, and names itself: before the first screen when a file is short or a byte of
+    // its image (its dialogs) or of the trailer after it differs, once the agreement is answered when a byte
+    // of the payload differs (its SHA-256 is checked meanwhile), and unattended alike.
     const std::string original = FileBytes(FOTOS_SETUP_EXE);
     const size_t payload = FileBytes(FOTOS_BUILD "/generated/payload.bin").size();
     ASSERT_GT(payload, 30000u) << "a payload longer than a slice";
     std::string changed = original;
     changed[original.size() - payload / 2] ^= 0x01;
+    std::string dialogChanged = original;
+    const size_t button = original.find(std::string("I\0 \0A\0c\0c\0e\0p\0t\0", 16));
+    ASSERT_NE(button, std::string::npos) << "the agreement's button in the dialog resource";
+    dialogChanged[button] ^= 0x01;
+    std::string trailerChanged = original;
+    const size_t trailer = original.rfind("PMIMAGE1", original.size() - payload);
+    ASSERT_NE(trailer, std::string::npos) << "the image's trailer, before the payload";
+    trailerChanged[trailer + 2] ^= 0x01;
     const std::string damaged = "C:\\damaged setup.exe";
     const std::string damagedLog = parent + "\\damaged.log";
     const std::string DamagedEnded = "damaged setup ended with exit code 1603";
@@ -1874,6 +1883,11 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
             {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
         {"cut short by one slice", original.substr(0, original.size() - 30000),
             "is not as large as this setup program was made with: it is incomplete", {}, {}},
+        {"with one byte changed in its image", dialogChanged,
+            "is not what this setup program was made with: its SHA-256 differs", {"answer Setup | OK"},
+            {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
+        {"with one byte changed in its image's trailer", trailerChanged,
+            "is not what this setup program was made with: its SHA-256 differs", {}, {}},
         {"with one byte changed in the middle of its payload", changed,
             "is not what this setup program was made with: its SHA-256 differs",
             {"answer END USER LICENSE AGREEMENT | I Accept", "answer Setup | OK"},

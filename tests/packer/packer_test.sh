@@ -2,9 +2,9 @@
 # The packer refuses every broken manifest with a message naming the line, the
 # field or file and the problem, and writes nothing; a sound one packs to the
 # same bytes every time.
-#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR LOCALE_DIR COMPILED_LOCALE_DIR SOURCE_DIR
+#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR LOCALE_DIR COMPILED_LOCALE_DIR SOURCE_DIR SETUP_EXE
 set -uo pipefail
-packer=$1 product=$2 built=$3 locale=$4 compiled=$5 sources=$6
+packer=$1 product=$2 built=$3 locale=$4 compiled=$5 sources=$6 setup=$7
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 passed=0
@@ -492,6 +492,29 @@ with_translation "Percent Complete: %d%%" "%1\$d %% abgeschlossen"
 check "the build takes a numbered placeholder" accepted_by_build
 check "the packer refuses it" refused_by_packer "$product/product.ini" "$work/po/src" "$work/po/mo" \
     "de.po: \"Percent Complete: %d%%\": the translation holds a placeholder the programs cannot fill"
+
+# The linked setup program's trailer, between its image and its payload: the
+# tag and the SHA-256 of the image with its PE checksum and security entry
+# taken as zeros, for the program's own kind of headers (PE32 or PE32+). A
+# file that is not an image ending with its last section gets none, and goes.
+check "the setup program's trailer" python3 - "$setup" <<'PY'
+import hashlib, struct, sys
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 60)[0]
+count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+optional = pe + 24
+sections = [struct.unpack_from("<II", data, optional + optional_size + 40 * k + 16) for k in range(count)]
+end = max(at + size for size, at in sections if size)
+image = bytearray(data[:end])
+security = optional + (128 if struct.unpack_from("<H", data, optional)[0] == 0x10b else 144)
+image[optional + 64:optional + 68] = bytes(4)
+image[security:security + 8] = bytes(8)
+sys.exit(0 if data[end:end + 40] == b"PMIMAGE1" + hashlib.sha256(image).digest() else 1)
+PY
+head -c 4096 "$setup" >"$work/headers-only.exe"
+check "no trailer after a cut image" test "$("$packer" --append "$work/headers-only.exe" "$work/agreement.txt" 2>&1; \
+    echo "status $?"; ls "$work/headers-only.exe" 2>/dev/null)" \
+    = "$work/headers-only.exe: not a program whose image ends with its last section"$'\n'"status 1"
 
 echo "packer: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]
