@@ -179,6 +179,8 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"agreement.de = agreement-utf16.txt${S}agreement-utf16.txt: is in UTF-16; save it as UTF-8"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de =${S}field 'displayName.de': must not be empty"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"startupPrompt.de = $(repeat p 1024)${S}field 'startupPrompt.de': longer than 1023 bytes"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de = $(repeat "\xe6\x97\xa5" 256)${S}field 'displayName.de': may be at most 255 characters long, as 'displayName' may"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de = $(repeat "\xe6\x97\xa5" 255)${S}"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"colour.de = blau${S}unknown field 'colour.de'"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = de, en"$'\n'"displayName.en = Pelmora"$'\n'"agreement.en = agreement-lf.txt${S}"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
