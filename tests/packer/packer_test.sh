@@ -494,6 +494,13 @@ with_translation "Percent Complete: %d%%" "%1\$d %% abgeschlossen"
 check "the build takes a numbered placeholder" accepted_by_build
 check "the packer refuses it" refused_by_packer "$product/product.ini" "$work/po/src" "$work/po/mo" \
     "de.po: \"Percent Complete: %d%%\": the translation holds a placeholder the programs cannot fill"
+# A catalog in another character set than UTF-8: msgfmt keeps its bytes, which
+# the programs would take for UTF-8.
+with_translation "Percent Complete: %d%%" "Fortschritt: %d %%"
+sed -i 's/charset=UTF-8/charset=ISO-8859-1/; s/Fortschritt: %d/Fortschritt\xe4: %d/' "$work/po/src/de.po"
+check "the build takes a catalog in ISO-8859-1" accepted_by_build
+check "the packer refuses it" refused_by_packer "$product/product.ini" "$work/po/src" "$work/po/mo" \
+    "de.po: its header's Content-Type names another character set than UTF-8"
 
 # The linked setup program's trailer, between its image and its payload: the
 # tag and the SHA-256 of the image with its PE checksum and security entry
