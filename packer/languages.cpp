@@ -1,6 +1,7 @@
 #include "languages.h"
 #include "text.h"
 #include <algorithm>
+#include <cctype>
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
@@ -72,6 +73,15 @@ uint32_t Word(const std::string& data, size_t at, bool swapped)
     return value;
 }
 
+// Whether a catalog's header (its translation of "") names UTF-8 as its
+// character set: msgfmt keeps a catalog's bytes in the one it names.
+bool NamesUtf8(const std::string& header)
+{
+    std::string lower = header;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return char(std::tolower(uint8_t(c))); });
+    return lower.find("charset=utf-8\n") != std::string::npos;
+}
+
 // The messages of a catalog msgfmt compiled (a .mo file), but its header.
 bool ReadCompiled(const std::string& path, Translations& translations, std::string& problem)
 {
@@ -107,6 +117,12 @@ bool ReadCompiled(const std::string& path, Translations& translations, std::stri
         }
         if (!english.empty())
             translations[english] = translation;
+        else if (!NamesUtf8(translation)) {
+            problem = "its header's Content-Type names another character set than UTF-8, which the programs take "
+                      "its texts for (msginit names ASCII for a language this machine has no locale of): make it "
+                      "charset=UTF-8";
+            return false;
+        }
     }
     return true;
 }

@@ -684,6 +684,12 @@ void ReadLocalizedTexts(Manifest& manifest, std::map<std::string, Entry>& seen, 
             fail(entry.second.line, named + "must not be empty");
             continue;
         }
+        // The screens' buffers are sized for a name as long as the default one may be.
+        if (field == "displayName" && TextCharacters(text.c_str()) > KeyNameLimit) {
+            fail(entry.second.line, named + "may be at most " + std::to_string(KeyNameLimit)
+                    + " characters long, as 'displayName' may");
+            continue;
+        }
         if (field == "agreement") {
             SourceFile found;
             std::string problem = FindSource("the file", text, manifestDir, searchDirs, found);

@@ -179,6 +179,8 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"agreement.de = agreement-utf16.txt${S}agreement-utf16.txt: is in UTF-16; save it as UTF-8"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de =${S}field 'displayName.de': must not be empty"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"startupPrompt.de = $(repeat p 1024)${S}field 'startupPrompt.de': longer than 1023 bytes"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de = $(repeat "\xe6\x97\xa5" 256)${S}field 'displayName.de': may be at most 255 characters long, as 'displayName' may"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = en, de"$'\n'"displayName.de = $(repeat "\xe6\x97\xa5" 255)${S}"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"colour.de = blau${S}unknown field 'colour.de'"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"languages = de, en"$'\n'"displayName.en = Pelmora"$'\n'"agreement.en = agreement-lf.txt${S}"
 "${S}file = ${long} | help.htm${S}the stored name is longer than 1023 bytes"
@@ -492,6 +494,13 @@ with_translation "Percent Complete: %d%%" "%1\$d %% abgeschlossen"
 check "the build takes a numbered placeholder" accepted_by_build
 check "the packer refuses it" refused_by_packer "$product/product.ini" "$work/po/src" "$work/po/mo" \
     "de.po: \"Percent Complete: %d%%\": the translation holds a placeholder the programs cannot fill"
+# A catalog in another character set than UTF-8: msgfmt keeps its bytes, which
+# the programs would take for UTF-8.
+with_translation "Percent Complete: %d%%" "Fortschritt: %d %%"
+sed -i 's/charset=UTF-8/charset=ISO-8859-1/; s/Fortschritt: %d/Fortschritt\xe4: %d/' "$work/po/src/de.po"
+check "the build takes a catalog in ISO-8859-1" accepted_by_build
+check "the packer refuses it" refused_by_packer "$product/product.ini" "$work/po/src" "$work/po/mo" \
+    "de.po: its header's Content-Type names another character set than UTF-8"
 
 # The linked setup program's trailer, between its image and its payload: the
 # tag and the SHA-256 of the image with its PE checksum and security entry
