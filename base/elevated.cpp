@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
+#include "language.h"
 #include "run.h"
 #include "text.h"
 
@@ -9,8 +10,11 @@ unsigned long StartElevated(const char* answers, int* exitCode)
     char parameters[PathBufferSize * 4];
     DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
     *exitCode = ExitFailed;
+    // The run's language goes along: the new process may belong to another
+    // account, whose own interface language would otherwise choose.
     if (length == 0 || length >= sizeof program
-        || !FormatText(parameters, sizeof parameters, "%s %s", answers, SkipProgramName(GetCommandLineA())))
+        || !FormatText(parameters, sizeof parameters, "%s /LANG=%s %s", answers, RunLanguage().name,
+            SkipProgramName(GetCommandLineA())))
         return ERROR_INSUFFICIENT_BUFFER;
     // In this process's current folder (no folder given), where a relative /LOG= leads.
     SHELLEXECUTEINFOA start = {};

@@ -76,7 +76,7 @@ void SuspendLog();
 void ResumeLog();
 // Starts this program again with administrator rights (the "runas" verb:
 // Windows asks the user for them), the answers given (switches of its own)
-// before the switches it was started with, in this process's current folder,
+// and the run's language (/LANG=) before the switches it was started with, in this process's current folder,
 // and waits for it, with its exit code. Otherwise the error, with 1602 when
 // the rights were refused and 1603 else. The caller has no window left: one
 // that no thread serves would stop the new process's Program Manager

@@ -2547,7 +2547,12 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     const Lines started = LogLines(log, "Command line: ");
     ASSERT_EQ(started.size(), 2u) << "two processes of the setup";
     const std::string program = "\"" + Backslashed(HERON_SETUP_EXE) + "\"";
-    EXPECT_EQ(started[1], "Command line: " + program + " /ALLUSERS /ELEVATED /AGREED /LOG=" + log) << "the same program";
+    EXPECT_EQ(started[1], "Command line: " + program + " /ALLUSERS /ELEVATED /AGREED /LANG=en /LOG=" + log)
+        << "the same program";
+    const std::string user = " (the user's interface language is " + std::to_string(GetUserDefaultUILanguage()) + ")";
+    EXPECT_EQ(LogLines(log, "Language: "),
+        (Lines{"Language: en, the user's interface language" + user, "Language: en, asked for with /LANG=" + user}))
+        << "the first's, whatever the other account's interface language";
     EXPECT_EQ(LogLines(log, "For: "), (Lines{"For: everyone on this computer (chosen)", "For: everyone on this computer"}));
     EXPECT_EQ(LogLines(log, "Agreement: "), (Lines{"Agreement: accepted", "Agreement: accepted before this process began"}));
     EXPECT_EQ(ReadLines(log).back(), "Exit code: 0");
@@ -2582,13 +2587,13 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     const std::string file = "C:\\heron-file";
     std::ofstream(file) << "a file";
     EXPECT_EQ(RunLimited(setup + " /S /LOG=" + log + " /D=" + file), 1603u);
-    EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: " + program + " /ELEVATED /S /LOG=" + log + " /D=" + file});
+    EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: " + program + " /ELEVATED /LANG=en /S /LOG=" + log + " /D=" + file});
     EXPECT_EQ(ReadLines(log).back(), "Exit code: 1603");
     DeleteFileA(file.c_str());
 
     // Each removes itself alone: the machine's from its entry, elevated from a process without the rights.
     EXPECT_EQ(RunLimited(QuietUninstallCommand("Heron") + " /LOG=" + log), 0u);
-    EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: \"" + everyones + "\\pmuninst.exe\" /ELEVATED /S /LOG=" + log});
+    EXPECT_EQ(LogLines(log, "Command line: "), Lines{"Command line: \"" + everyones + "\\pmuninst.exe\" /ELEVATED /LANG=en /S /LOG=" + log});
     EXPECT_EQ(LogLines(log, "Warning: "), Lines{}) << "the user's group is the user's installation's";
     EXPECT_EQ(UninstallEntry("Heron"), Lines{"(no uninstall entry)"});
     EXPECT_EQ(ProfileValue("heron.ini"), "(none)");
