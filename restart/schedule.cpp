@@ -36,11 +36,24 @@ bool NarrowScheduledPath(const WCHAR* scheduled, char* out, size_t size)
 
 // Asked by the wide path as the schedule holds it: another program's file whose name has no place in
 // the process's code page is there all the same, and what it waits for must not be dropped as stale.
-// A text of another form may name something that is there.
+// Asked in its \\?\ form, which knows no MAX_PATH; only a file Windows says is not there is gone, as
+// one it will not show (access denied) may well be. A text of another form may name something that is there.
 bool IsThere(const WCHAR* scheduled)
 {
     const WCHAR* path = ScheduledPath(scheduled);
-    return !path || GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    if (!path)
+        return true;
+    const WCHAR prefix[] = L"\\\\?\\";
+    size_t length = size_t(lstrlenW(path)) + 1;
+    WCHAR* whole = static_cast<WCHAR*>(malloc((length + 4) * sizeof(WCHAR)));
+    if (!whole)
+        return true;
+    memcpy(whole, prefix, 4 * sizeof(WCHAR));
+    memcpy(whole + 4, path, length * sizeof(WCHAR));
+    DWORD attributes = GetFileAttributesW(whole);
+    DWORD error = GetLastError();
+    free(whole);
+    return attributes != INVALID_FILE_ATTRIBUTES || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
 }
 
 // The schedule names what the programs leave there by its final path at the
