@@ -5,12 +5,21 @@
 # compiled to NAME.mo beside it, which the packer reads for the languages a
 # product names. Every language is checked at every build, whichever a product
 # ships: a text added to the sources fails the build until each language
-# translates it (tools/update-translations adds it to every file).
+# translates it (tools/update-translations adds it to every file). A build
+# given SETUP_TOOLS_BUILD takes that build's, checked there.
+set(LOCALE_DIR ${CMAKE_SOURCE_DIR}/locale)
+file(GLOB translation_files CONFIGURE_DEPENDS ${LOCALE_DIR}/*.po)
+if(SETUP_TOOLS_BUILD)
+    set(COMPILED_LOCALE_DIR ${SETUP_TOOLS_BUILD}/locale)
+    set(COMPILED_TRANSLATIONS ${translation_files})
+    list(TRANSFORM COMPILED_TRANSLATIONS REPLACE "^.*/([^/]+)\\.po$" "${COMPILED_LOCALE_DIR}/\\1.mo")
+    add_custom_target(translations)
+    return()
+endif()
 find_program(XGETTEXT xgettext REQUIRED)
 find_program(MSGMERGE msgmerge REQUIRED)
 find_program(MSGATTRIB msgattrib REQUIRED)
 find_program(MSGFMT msgfmt REQUIRED)
-set(LOCALE_DIR ${CMAKE_SOURCE_DIR}/locale)
 set(COMPILED_LOCALE_DIR ${CMAKE_BINARY_DIR}/locale)
 set(TRANSLATION_TEMPLATE ${COMPILED_LOCALE_DIR}/messages.pot)
 file(MAKE_DIRECTORY ${COMPILED_LOCALE_DIR})
@@ -41,7 +50,6 @@ add_custom_command(OUTPUT ${TRANSLATION_TEMPLATE}
     VERBATIM)
 add_custom_target(translation_template DEPENDS ${TRANSLATION_TEMPLATE})
 
-file(GLOB translation_files CONFIGURE_DEPENDS ${LOCALE_DIR}/*.po)
 set(COMPILED_TRANSLATIONS)
 foreach(po ${translation_files})
     get_filename_component(name ${po} NAME_WE)

@@ -87,6 +87,7 @@ build() { # log: a build in a terminal of its own, where a tool that asks for a 
 }
 
 cmake --preset default -S "$root" -B "$build" -DPRODUCT="$manifest" -DOSSLSIGNCODE="$folder/osslsigncode" \
+    -DSETUP_TOOLS_BUILD="${SETUP_TOOLS_BUILD:-}" \
     >"$folder/configure.log" 2>&1
 package "$folder/unsigned.log" "$manifest" "$build"
 check "packaged unsigned first" test $? -eq 0
