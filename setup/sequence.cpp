@@ -525,10 +525,13 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     // Nothing was written yet: undone at once, so that the folder holds the earlier version while the
     // user closes the program and tries again, or gives up.
     while (result == ExtractFileHeld && !Unattended && RemoveExtractedFiles(nullptr, nullptr) == ExtractDone) {
+        // The progress still names the step before the files: the question stands alone.
+        ShowWindow(progress, SW_HIDE);
         if (!AskToCloseHeldFile()) {
             ShowWarning(BackdropWindow, NotInstalledCaption, NotInstalledText);
             return ExitDeclined;
         }
+        ShowWindow(progress, SW_SHOW);
         result = ExtractPayload(progress, ShowProgress);
     }
     if (result != ExtractDone) {

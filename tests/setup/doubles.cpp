@@ -149,7 +149,8 @@ bool RememberInstallFolder()
 int ExtractPayload(HWND dialog, ProgressSink sink)
 {
     int result = ExtractCalls++ ? Script.retriedExtractResult : Script.extractResult;
-    Add(std::string("ExtractPayload(") + (dialog == ProgressWindow ? (dialog ? "progress" : "none") : "?") + ", "
+    const char* shown = !dialog ? "none" : IsWindowVisible(dialog) ? "progress" : "progress (hidden)";
+    Add(std::string("ExtractPayload(") + (dialog == ProgressWindow ? shown : "?") + ", "
         + (sink == ShowProgress ? "ShowProgress" : sink ? "?" : "none") + ") -> " + std::to_string(result));
     return result;
 }

@@ -273,6 +273,8 @@ TEST_F(SequenceTest, ExtractionFailureShowsItsMessageAndRollsBack)
         if (retried)
             lines.resize(std::min(lines.size(), expected.size()));
         EXPECT_EQ(lines, expected) << retried;
+        if (!retried)
+            EXPECT_FALSE(IsWindowVisible(ProgressWindow)) << "no progress of an earlier step behind the question";
     }
 }
 
