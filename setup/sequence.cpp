@@ -310,9 +310,7 @@ bool CreateBackdrop()
     BackdropFont = CreateBackdropFont(ProductCodePage, WindowDpi(nullptr));
     if (!RegisterBackdropClass(SetupInstance))
         return false;
-    char caption[BackdropTitleSize];
-    FormatText(caption, sizeof caption, Translate(BackdropTitleFormat), ShownProductName());
-    BackdropWindow = CreateBackdropWindow(SetupInstance, caption);
+    BackdropWindow = CreateBackdropWindow(SetupInstance, BackdropTitle);
     return true;
 }
 
