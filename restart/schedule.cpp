@@ -2,6 +2,8 @@
 #include "code_page.h"
 #include "file_system.h"
 #include "path_limits.h"
+#include "run.h"
+#include "text.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -64,6 +66,23 @@ bool LiesIn(const WCHAR* scheduled, const WCHAR* folderFinal)
     return path && FinalPathIsWithin(path, folderFinal + 4);
 }
 
+// For support: what a run takes out of the schedule may have been another program's.
+void LogTakenOut(const WCHAR* source, const WCHAR* target)
+{
+    const char unshown[] = "(a path the log cannot show)";
+    char from[PathBufferSize];
+    char to[PathBufferSize];
+    if (!NarrowScheduledPath(source, from, sizeof from))
+        CopyText(from, sizeof from, unshown);
+    if (!target[0]) {
+        LogLine("Taken out of the restart's schedule: the deletion of %s", from);
+        return;
+    }
+    if (!NarrowScheduledPath(target, to, sizeof to))
+        CopyText(to, sizeof to, unshown);
+    LogLine("Taken out of the restart's schedule: %s > %s", from, to);
+}
+
 bool StaleInFolder(const WCHAR* source, const WCHAR* target, const void* folderFinal)
 {
     const WCHAR* folder = static_cast<const WCHAR*>(folderFinal);
@@ -119,6 +138,7 @@ bool RewriteRestartSchedule(bool (*drops)(const WCHAR* source, const WCHAR* targ
         // The kept operations move down in place.
         for (size_t at = 0; PairAt(pending, count, at, &source, &target, &length); at += length) {
             if (drops(source, target, context)) {
+                LogTakenOut(source, target);
                 dropped = true;
                 continue;
             }

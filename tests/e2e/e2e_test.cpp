@@ -578,10 +578,14 @@ TEST(EndToEnd, SecondRunProposesTheFolderAndReplacesARunningCopy)
     // A staged name that nothing waits to move is the user's file, and stays with its folder.
     const std::string users = program + ".pmnew";
     CloseHandle(CreateFileA(users.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    Lines removal = DriveCommand(UninstallCommand("Pelmora"), UninstallAnswers);
+    const std::string removalLog = "C:\\removal.log";
+    Lines removal = DriveCommand(UninstallCommand("Pelmora") + " /LOG=" + removalLog, UninstallAnswers);
     ASSERT_FALSE(removal.empty());
     EXPECT_EQ(removal.back(), Uninstalled);
     EXPECT_EQ(PendingReplacements(), before);
+    EXPECT_EQ(LogLines(removalLog, "Taken out of the restart's schedule: "),
+        Lines{"Taken out of the restart's schedule: " + manual + ".pmnew > " + manual})
+        << "another program's operation may go too: the log names it";
     EXPECT_EQ(Names(ListFiles(Home)), Lines{"pelmora.exe.pmnew"});
     ASSERT_TRUE(DeleteFileA(users.c_str()));
     EXPECT_EQ(RunUnattended("\"" + std::string(SETUP_EXE) + "\" /S"), Lines{"exit code 0"});
