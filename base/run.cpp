@@ -143,8 +143,15 @@ const char* ReadSwitch(const char* at, bool takesFolder, bool quotedWhole, RunSw
         }
     if ((length = MatchSwitch(at, "/LOG=")) != 0)
         return ReadSwitchValue(at + length, end, quotedWhole, switches.log, sizeof switches.log);
-    if ((length = MatchSwitch(at, "/LANG=")) != 0)
-        return ReadSwitchValue(at + length, end, quotedWhole, switches.language, sizeof switches.language);
+    if ((length = MatchSwitch(at, "/LANG=")) != 0) {
+        // Started elevated, the first is the language the first process spoke, put before the switches that
+        // one was given: a /LANG= among them names that language or one the first passed over, which must
+        // not have this process choose again, by another account's interface language. Still read, and
+        // refused where malformed, as any.
+        char ignored[sizeof switches.language];
+        bool kept = switches.elevated && switches.language[0];
+        return ReadSwitchValue(at + length, end, quotedWhole, kept ? ignored : switches.language, sizeof ignored);
+    }
     if (takesFolder && (length = MatchSwitch(at, "/D=")) != 0)
         return ReadRest(at + length, switches.folder, sizeof switches.folder) ? end : nullptr;
     return nullptr;

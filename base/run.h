@@ -28,7 +28,7 @@ struct RunSwitches {
     bool agreed;
     char folder[PathBufferSize];   // /D=, empty without it
     char log[PathBufferSize];      // /LOG=, empty without it
-    char language[16];             // /LANG=, empty without it
+    char language[16];             // /LANG=, the last (after /ELEVATED, the first), empty without it
     char problem[PathBufferSize];  // the switch that could not be read
 };
 // Reads the switches after the program's name, in any letter case. /D= takes

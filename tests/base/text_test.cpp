@@ -193,6 +193,26 @@ TEST(Switches, TheProgramsOwnAnswersToThemselves)
     EXPECT_TRUE(ReadSwitches("/ELEVATED /S", false, switches)) << "the uninstaller's too";
     EXPECT_TRUE(switches.elevated && switches.unattended);
     EXPECT_FALSE(ReadSwitches("/AGREED", false, switches)) << "the setup's alone";
+
+    // The language: the last given, but in a process started elevated the first, its first process's.
+    const struct {
+        const char* arguments;
+        bool takesFolder;
+        bool read;
+        const char* language;
+    } languages[] = {
+        {"/LANG=de /S /lang=fr", true, true, "fr"},
+        {"/ALLUSERS /ELEVATED /AGREED /LANG=de /S /LANG=fr /D=C:\\x", true, true, "de"},
+        {"/ELEVATED /LANG=de /S /LANG=fr", false, true, "de"},
+        {"/ELEVATED /LANG=de /LANG=abcdefghijklmno", false, true, "de"},
+        {"/ELEVATED /S /LANG=fr", false, true, "fr"},
+        {"/ELEVATED /LANG=de \"/LANG=fr\"", false, true, "de"},
+        {"/ELEVATED /LANG=de /LANG=abcdefghijklmnop", false, false, "de"},
+    };
+    for (const auto& c : languages) {
+        EXPECT_EQ(ReadSwitches(c.arguments, c.takesFolder, switches), c.read) << c.arguments;
+        EXPECT_STREQ(switches.language, c.language) << c.arguments;
+    }
 }
 
 TEST(Switches, FollowTheProgramNameQuotedOrNot)
