@@ -539,7 +539,8 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     EXPECT_EQ(PendingReplacements(), pending) << "nothing waits for the folder's files";
     // Only a file Windows says is not there is gone: one it cannot be asked about (here a name it
     // refuses; on Windows also one the run may not see) keeps what waits for it, and so does one
-    // there by the name the restart reads, which a plain path would trim of its trailing dot.
+    // there by the name the restart reads, which a plain path would trim of its trailing dot. A
+    // path through a file is not there.
     const std::string unasked = protectedFolder + "\\un<asked";
     const std::string dotted = "\\\\?\\" + protectedFolder + "\\dotted.";
     const std::string schedule = ScheduleValue();
@@ -549,6 +550,7 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     ASSERT_TRUE(MoveFileExA(dotted.c_str(), (protectedFolder + "\\dotted").c_str(), atRestart));
     const std::vector<std::string> unaskedPending = PendingReplacements();
     ASSERT_EQ(unaskedPending.size(), pending.size() + 2);
+    ASSERT_TRUE(MoveFileExA("held.txt\\inner.pmnew", "held.txt\\inner", atRestart));
     EXPECT_EQ(ExtractArchive(again.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(PendingReplacements(), unaskedPending);
     SetScheduleValue(schedule);
