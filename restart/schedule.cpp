@@ -39,7 +39,9 @@ bool NarrowScheduledPath(const WCHAR* scheduled, char* out, size_t size)
 // Asked by the wide path as the schedule holds it: another program's file whose name has no place in
 // the process's code page is there all the same, and what it waits for must not be dropped as stale.
 // Asked in its \\?\ form, which knows no MAX_PATH; only a file Windows says is not there is gone, as
-// one it will not show (access denied) may well be. A text of another form may name something that is there.
+// one it will not show (access denied) may well be. A path through a file is not there either: NTFS
+// says so with ERROR_DIRECTORY where the file is its last folder. A text of another form may name
+// something that is there.
 bool IsThere(const WCHAR* scheduled)
 {
     const WCHAR* path = ScheduledPath(scheduled);
@@ -55,7 +57,8 @@ bool IsThere(const WCHAR* scheduled)
     DWORD attributes = GetFileAttributesW(whole);
     DWORD error = GetLastError();
     free(whole);
-    return attributes != INVALID_FILE_ATTRIBUTES || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
+    return attributes != INVALID_FILE_ATTRIBUTES
+        || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_DIRECTORY);
 }
 
 // The schedule names what the programs leave there by its final path at the

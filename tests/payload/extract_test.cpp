@@ -538,16 +538,23 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     EXPECT_EQ(ReadFileText("held.txt"), "again");
     EXPECT_EQ(PendingReplacements(), pending) << "nothing waits for the folder's files";
     // Only a file Windows says is not there is gone: one it cannot be asked about (here a name it
-    // refuses; on Windows also one the run may not see) keeps what waits for it.
+    // refuses; on Windows also one the run may not see) keeps what waits for it, and so does one
+    // there by the name the restart reads, which a plain path would trim of its trailing dot. A
+    // path through a file is not there.
     const std::string unasked = protectedFolder + "\\un<asked";
+    const std::string dotted = "\\\\?\\" + protectedFolder + "\\dotted.";
     const std::string schedule = ScheduleValue();
-    ASSERT_TRUE(MoveFileExA((unasked + ".pmnew").c_str(), unasked.c_str(),
-        MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+    const DWORD atRestart = MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING;
+    ASSERT_TRUE(MoveFileExA((unasked + ".pmnew").c_str(), unasked.c_str(), atRestart));
+    CloseHandle(CreateFileA(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(MoveFileExA(dotted.c_str(), (protectedFolder + "\\dotted").c_str(), atRestart));
     const std::vector<std::string> unaskedPending = PendingReplacements();
-    ASSERT_EQ(unaskedPending.size(), pending.size() + 1);
+    ASSERT_EQ(unaskedPending.size(), pending.size() + 2);
+    ASSERT_TRUE(MoveFileExA("held.txt\\inner.pmnew", "held.txt\\inner", atRestart));
     EXPECT_EQ(ExtractArchive(again.Tables(), nullptr, nullptr), ExtractDone);
     EXPECT_EQ(PendingReplacements(), unaskedPending);
     SetScheduleValue(schedule);
+    ASSERT_TRUE(DeleteFileA(dotted.c_str()));
 
     // An operation left for the restart by another spelling of the folder (through a link to it): the
     // name it moves is never the new file's, whatever stands there now.
