@@ -4,6 +4,8 @@
 #include "run.h"
 #include "text.h"
 
+BOOL(WINAPI* ElevatedStart)(SHELLEXECUTEINFOA* start) = ShellExecuteExA;
+
 unsigned long StartElevated(const char* answers, int* exitCode)
 {
     char program[PathBufferSize];
@@ -24,7 +26,7 @@ unsigned long StartElevated(const char* answers, int* exitCode)
     start.lpFile = program;
     start.lpParameters = parameters;
     start.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExA(&start) || !start.hProcess) {
+    if (!ElevatedStart(&start) || !start.hProcess) {
         DWORD error = GetLastError();
         *exitCode = error == ERROR_CANCELLED ? ExitDeclined : ExitFailed;
         return error ? error : ERROR_INVALID_HANDLE;

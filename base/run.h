@@ -82,6 +82,9 @@ void ResumeLog();
 // that no thread serves would stop the new process's Program Manager
 // conversations, which are offered to every window.
 unsigned long StartElevated(const char* answers, int* exitCode);
+// For the tests: how the elevated process is started (ShellExecuteExA), so
+// that a test may refuse the rights as a user may.
+extern BOOL(WINAPI* ElevatedStart)(struct _SHELLEXECUTEINFOA* start);
 
 // A line of the log, formatted as FormatText does; nothing without a log.
 void LogLine(const char* format, ...);

@@ -8,6 +8,7 @@
 #include <string.h>
 
 int RestartScheduleFlushes;
+DWORD(WINAPI* ScheduledFileAttributes)(const WCHAR* path) = GetFileAttributesW;
 
 namespace {
 
@@ -54,7 +55,7 @@ bool IsThere(const WCHAR* scheduled)
         return true;
     memcpy(whole, prefix, 4 * sizeof(WCHAR));
     memcpy(whole + 4, path, length * sizeof(WCHAR));
-    DWORD attributes = GetFileAttributesW(whole);
+    DWORD attributes = ScheduledFileAttributes(whole);
     DWORD error = GetLastError();
     free(whole);
     return attributes != INVALID_FILE_ATTRIBUTES

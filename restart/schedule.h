@@ -28,6 +28,9 @@ bool ReplacementScheduledFor(const WCHAR* targetFinal);
 bool FlushRestartSchedule();
 // For the tests: how many times the schedule was made durable.
 extern int RestartScheduleFlushes;
+// For the tests: how a scheduled file is asked about (GetFileAttributesW), so
+// that a test may answer as NTFS does where Wine answers otherwise.
+extern DWORD(WINAPI* ScheduledFileAttributes)(const WCHAR* path);
 
 // Takes out of the schedule every operation whose source or target lies in
 // the folder (given by its final path, as the programs schedule theirs) and

@@ -410,6 +410,16 @@ void SetScheduleValue(const std::string& value)
     RegCloseKey(key);
 }
 
+// Where a path runs through a file, Wine says the path is not found; NTFS, where the file is the path's
+// last folder, says ERROR_DIRECTORY.
+DWORD WINAPI AttributesAsNtfsAnswers(const WCHAR* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_PATH_NOT_FOUND)
+        SetLastError(ERROR_DIRECTORY);
+    return attributes;
+}
+
 } // namespace
 
 TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFolderAndStopsTheRunElsewhere)
@@ -540,7 +550,8 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     // Only a file Windows says is not there is gone: one it cannot be asked about (here a name it
     // refuses; on Windows also one the run may not see) keeps what waits for it, and so does one
     // there by the name the restart reads, which a plain path would trim of its trailing dot. A
-    // path through a file is not there.
+    // path through a file is not there, however Windows says so. What is kept is stored whole: a
+    // reader that stops at the list's end, its two zeros, still finds the last operation, a deletion.
     const std::string unasked = protectedFolder + "\\un<asked";
     const std::string dotted = "\\\\?\\" + protectedFolder + "\\dotted.";
     const std::string schedule = ScheduleValue();
@@ -548,11 +559,18 @@ TEST_F(ExtractTest, FileHeldOpenIsReplacedAtTheRestartWhereNoOneElseMayLinkItsFo
     ASSERT_TRUE(MoveFileExA((unasked + ".pmnew").c_str(), unasked.c_str(), atRestart));
     CloseHandle(CreateFileA(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(MoveFileExA(dotted.c_str(), (protectedFolder + "\\dotted").c_str(), atRestart));
-    const std::vector<std::string> unaskedPending = PendingReplacements();
-    ASSERT_EQ(unaskedPending.size(), pending.size() + 2);
-    ASSERT_TRUE(MoveFileExA("held.txt\\inner.pmnew", "held.txt\\inner", atRestart));
-    EXPECT_EQ(ExtractArchive(again.Tables(), nullptr, nullptr), ExtractDone);
-    EXPECT_EQ(PendingReplacements(), unaskedPending);
+    ASSERT_EQ(PendingReplacements().size(), pending.size() + 2);
+    ASSERT_TRUE(MoveFileExA(dotted.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    const std::string stored = ScheduleValue();
+    const std::string deletionAtTheEnd = std::string(".\0\0\0\0\0\0\0", 8);
+    ASSERT_EQ(stored.substr(stored.size() - 8), deletionAtTheEnd) << "dotted., its empty target and the list's end";
+    for (DWORD(WINAPI * answers)(const WCHAR*) : {GetFileAttributesW, AttributesAsNtfsAnswers}) {
+        ScheduledFileAttributes = answers;
+        ASSERT_TRUE(MoveFileExA("held.txt\\inner.pmnew", "held.txt\\inner", atRestart));
+        EXPECT_EQ(ExtractArchive(again.Tables(), nullptr, nullptr), ExtractDone);
+        EXPECT_EQ(ScheduleValue(), stored) << (answers == GetFileAttributesW ? "as Wine answers" : "as NTFS answers");
+    }
+    ScheduledFileAttributes = GetFileAttributesW;
     SetScheduleValue(schedule);
     ASSERT_TRUE(DeleteFileA(dotted.c_str()));
 

@@ -7,6 +7,7 @@
 #include "shell.h"
 #include "text.h"
 #include "ui.h"
+#include <shellapi.h>
 
 DoubleScript Script;
 automation::Transcript* Record;
@@ -28,6 +29,28 @@ HWND PlainWindow(const char* caption, HWND owner)
     return CreateWindowExA(0, "STATIC", caption, WS_POPUP | WS_VISIBLE, 0, 0, 200, 100, owner, nullptr,
         GetModuleHandleA(nullptr), nullptr);
 }
+
+// Windows' start of the elevated process: the rights refused as the script says, or else another process,
+// which ends with the script's exit code.
+BOOL WINAPI ShellExecuteExDouble(SHELLEXECUTEINFOA* start)
+{
+    // The answers, then the run's language and the switches this process was started with.
+    std::string parameters = start->lpParameters;
+    Add(std::string("ShellExecuteEx(") + start->lpVerb + ": " + parameters.substr(0, parameters.find(" /LANG="))
+        + ", backdrop " + (IsWindow(BackdropDouble) ? "shown" : "gone") + ") -> "
+        + (Script.elevationError ? "error " + std::to_string(Script.elevationError)
+                                 : "exit code " + std::to_string(Script.elevatedExitCode)));
+    PROCESS_INFORMATION process;
+    if (Script.elevationError
+        || !automation::StartProcess("cmd.exe /c exit " + std::to_string(Script.elevatedExitCode), &process)) {
+        SetLastError(Script.elevationError);
+        return FALSE;
+    }
+    CloseHandle(process.hThread);
+    start->hProcess = process.hProcess;
+    return TRUE;
+}
+
 } // namespace
 
 void ResetDoubles()
@@ -39,6 +62,7 @@ void ResetDoubles()
     ProductDetails.installFor = InstallForMachine;
     ProgressWindow = nullptr;
     BackdropDouble = nullptr;
+    ElevatedStart = ShellExecuteExDouble;
 }
 
 char BackdropTitle[BackdropTitleSize];
@@ -118,15 +142,6 @@ INT_PTR RunInstallForDialog(HINSTANCE, HWND owner, bool machineProposed, bool sh
         + ", proposed: " + (machineProposed ? "everyone" : "me") + (shield ? ", shield" : "") + ") -> "
         + std::to_string(Script.installFor));
     return Script.installFor;
-}
-
-unsigned long StartElevated(const char* answers, int* exitCode)
-{
-    *exitCode = Script.elevationError == 0 ? Script.elevatedExitCode : Script.elevationError == ERROR_CANCELLED ? 1602 : 1603;
-    Add(std::string("StartElevated(") + answers + ", backdrop " + (IsWindow(BackdropDouble) ? "shown" : "gone")
-        + ") -> " + (Script.elevationError ? "error " + std::to_string(Script.elevationError) : "exit code "
-        + std::to_string(*exitCode)));
-    return Script.elevationError;
 }
 
 int AcceptProposedFolder()

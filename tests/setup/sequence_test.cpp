@@ -460,7 +460,7 @@ TEST_F(SequenceTest, WhoTheProductIsForDecidesTheDialogAndTheElevatedStart)
             "RememberInstallFolder(" + Folder + ")", Success + " -> No"}});
     const std::string asked = std::string("RunInstallForDialog(owner is backdrop: yes, proposed: me")
         + (RunsElevated() ? "" : ", shield") + ") -> ";
-    const std::string elevated = "StartElevated(/ALLUSERS /ELEVATED /AGREED, backdrop gone) -> ";
+    const std::string elevated = "ShellExecuteEx(runas: /ALLUSERS /ELEVATED /AGREED, backdrop gone) -> ";
     RunSwitches currentUser = {};
     currentUser.currentUser = true;
     RunSwitches allUsers = {};

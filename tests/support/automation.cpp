@@ -229,12 +229,16 @@ std::string Layout(HWND screen)
 {
     std::string line = GetWindowLongA(screen, GWL_EXSTYLE) & WS_EX_LAYOUTRTL ? "mirrored" : "not mirrored";
     bool readsFromRight = false, atRight = false;
+    std::string fromLeft;
     std::vector<std::pair<LONG, std::string>> buttons;
     for (HWND child : Children(screen)) {
         LONG style = GetWindowLongA(child, GWL_STYLE);
         if (!(style & WS_VISIBLE))
             continue;
-        readsFromRight = readsFromRight || (GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_RTLREADING);
+        if (GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_RTLREADING)
+            readsFromRight = true;
+        else
+            fromLeft += (fromLeft.empty() ? "" : ", ") + ClassOf(child) + " " + std::to_string(GetDlgCtrlID(child));
         if (_stricmp(ClassOf(child).c_str(), "Static") == 0 && !WindowText(child).empty()) {
             atRight = atRight || (style & SS_TYPEMASK) == SS_RIGHT;
         } else if (_stricmp(ClassOf(child).c_str(), "Button") == 0 && (style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON) {
@@ -243,7 +247,9 @@ std::string Layout(HWND screen)
             buttons.push_back({place.left, WithoutAccelerators(WindowText(child))});
         }
     }
-    line += std::string(readsFromRight ? ", texts read from the right" : "") + (atRight ? ", texts at the right" : "");
+    if (readsFromRight)
+        line += ", texts read from the right" + (fromLeft.empty() ? "" : " but in " + fromLeft);
+    line += atRight ? ", texts at the right" : "";
     std::sort(buttons.begin(), buttons.end());
     line += " | [";
     for (size_t i = 0; i < buttons.size(); ++i)

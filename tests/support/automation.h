@@ -40,8 +40,9 @@ std::vector<std::string> ButtonTexts(HWND dialog);
 std::string FieldText(HWND dialog, int id);
 // How a screen is laid out, as a line: "mirrored" (WS_EX_LAYOUTRTL) or "not
 // mirrored", ", texts read from the right" when a control has
-// WS_EX_RTLREADING, ", texts at the right" when a static text is SS_RIGHT,
-// then its buttons from the screen's left to its right: " | [No,Yes]".
+// WS_EX_RTLREADING, with " but in Edit 1203, ..." naming each visible control
+// without it, ", texts at the right" when a static text is SS_RIGHT, then its
+// buttons from the screen's left to its right: " | [No,Yes]".
 std::string Layout(HWND screen);
 
 // Acting as a user: asynchronous, so a handler that opens a box does not block us.

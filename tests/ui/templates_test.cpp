@@ -301,7 +301,8 @@ bool IsGroupBox(HWND control)
 // What is wrong with a dialog as it stands: a text its control clips, a
 // control over another (a group box may hold whole controls, and only its
 // label's line counts as its own), a control outside the dialog, the dialog
-// beyond the screen, a mirrored dialog that is not or a plain one that is.
+// beyond the screen, a mirrored dialog that is not or a plain one that is, a
+// control whose text reads the other way.
 std::vector<std::string> Faults(HWND dialog, bool mirrored)
 {
     std::vector<std::string> faults;
@@ -315,6 +316,12 @@ std::vector<std::string> Faults(HWND dialog, bool mirrored)
         std::string overflow = Overflow(controls[i]);
         if (!overflow.empty())
             faults.push_back(name + " clipped: " + overflow);
+        // Texts read from the right in a mirrored dialog, each control's, but for a field of one line, which
+        // holds a path.
+        bool oneLine = ClassOf(controls[i]) == "Edit" && !(GetWindowLongW(controls[i], GWL_STYLE) & ES_MULTILINE);
+        bool fromRight = (GetWindowLongW(controls[i], GWL_EXSTYLE) & WS_EX_RTLREADING) != 0;
+        if (fromRight != (mirrored && !oneLine))
+            faults.push_back(name + (fromRight ? " reads from the right" : " reads from the left"));
         RECT place = DrawnPlace(dialog, controls[i]);
         RECT inside;
         if (!IntersectRect(&inside, &place, &client) || !EqualRect(&inside, &place))
