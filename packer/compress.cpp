@@ -12,6 +12,9 @@ constexpr int SmallestLevel = 12;
 
 constexpr uint32_t LzmaPreset = 9;
 constexpr uint32_t MostDictionary = 16 * 1024 * 1024;
+// Four bits of context for a literal rather than the preset's three: 0.1 %
+// off the shipped libraries' blocks, for 12 KB more of each decoder's state.
+constexpr uint32_t LiteralContextBits = 4;
 
 // Runs work on as many threads as there are cores, and waits for them all.
 template <typename Work> void OnAllCores(Work work)
@@ -30,6 +33,7 @@ bool CompressBlock(const std::vector<unsigned char>& content, SolidBlock& block)
     if (lzma_lzma_preset(&options, LzmaPreset))
         return false;
     options.dict_size = uint32_t(std::min<size_t>(MostDictionary, std::max<size_t>(LZMA_DICT_SIZE_MIN, content.size())));
+    options.lc = LiteralContextBits;
     lzma_filter filters[] = {{LZMA_FILTER_X86, nullptr}, {LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
     lzma_block header{};
     header.version = 1;

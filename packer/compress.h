@@ -29,8 +29,10 @@ bool CompressSlices(const std::vector<std::vector<unsigned char>>& contents, Com
 
 // A solid payload's blocks hold at most this much content each: the setup
 // decodes every other block ahead, whole, beside two dictionaries of at most
-// 16 MiB, and the three must stay within what its extraction may take.
-constexpr size_t SolidBlockSize = 24 * 1024 * 1024;
+// 16 MiB, and the three (58 MiB) leave the rest of its extraction room
+// within the 64 MB it may take. Each block's decoding starts afresh, so the
+// fewer the blocks the smaller the payload.
+constexpr size_t SolidBlockSize = 26 * 1024 * 1024;
 
 struct SolidBlock {
     std::vector<unsigned char> bytes; // from its header to its check
@@ -38,10 +40,10 @@ struct SolidBlock {
     uint64_t contentSize;
 };
 
-// Each content as one whole xz block: LZMA2 at preset 9 with a dictionary
-// of at most 16 MiB (no larger than the content), behind the x86 branch
-// filter, with a CRC32 check; a block on each core at a time. False when a
-// block could not be made.
+// Each content as one whole xz block: LZMA2 at preset 9 with four literal
+// context bits and a dictionary of at most 16 MiB (no larger than the
+// content), behind the x86 branch filter, with a CRC32 check; a block on
+// each core at a time. False when a block could not be made.
 bool CompressBlocks(const std::vector<std::vector<unsigned char>>& contents, std::vector<SolidBlock>& blocks);
 // The xz stream's header, and, after its blocks, its index and footer.
 bool SolidStreamHeader(std::vector<unsigned char>& bytes);

@@ -253,7 +253,7 @@ grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_dat
 
 # A solid payload: one xz stream that xz itself takes, holding the files'
 # content in order, packed to the same bytes every time; one block for up to
-# 24 MiB of content, and beyond that blocks of about equal shares that end
+# 26 MiB of content, and beyond that blocks of about equal shares that end
 # where a slice ends.
 check() { # what, condition...
     local what=$1
@@ -268,7 +268,7 @@ solid() { # name, the bytes of zeros after the shipped files
     "$packer" "$work/$1.ini" "$work/$1" 2>"$work/stderr" || echo "FAIL packing $1: $(cat "$work/stderr")"
 }
 block_sizes() { sed -n 's/^const uint32_t blockSizes\[\] = {\(.*\)};$/\1/p' "$work/$1/product_data.cpp"; }
-block=25165824
+block=27262976
 shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" | wc -c)
 solid one $((block - shipped))
 solid again $((block - shipped))
@@ -276,8 +276,8 @@ solid two $((block - shipped + 1))
 check "a solid payload decodes to the files' content" cmp -s <(xz -dc --single-stream <"$work/one/payload.bin") \
     <(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" "$work/zeros-one.bin")
 check "a solid payload packs to the same bytes" cmp -s "$work/one/payload.bin" "$work/again/payload.bin"
-check "exactly 24 MiB in one block" test "$(block_sizes one)" = "$block"
-# 24 MiB and a byte in two: the first ends at the first slice's end past half.
+check "exactly 26 MiB in one block" test "$(block_sizes one)" = "$block"
+# 26 MiB and a byte in two: the first ends at the first slice's end past half.
 half=$(((block + 1 + 1) / 2))
 first=$(((half - shipped + 29999) / 30000 * 30000 + shipped))
 check "a byte more in two blocks ($(block_sizes two))" test "$(block_sizes two)" = "$first, $((block + 1 - first))"
