@@ -305,23 +305,70 @@ bool DeleteOpenFile(HANDLE handle)
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-bool RenameOpenFile(HANDLE handle, const char* newPath)
+namespace {
+
+// name: a full path, or one relative to the folder open as root.
+bool RenameOpenFileTo(HANDLE handle, HANDLE root, const char* name)
 {
-    char full[PathBufferSize];
-    DWORD length = GetFullPathNameA(newPath, sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full)
-        return false;
     // The structure ends in the name's first character: room for the rest.
     size_t size = sizeof(FILE_RENAME_INFO) + PathBufferSize * sizeof(WCHAR);
     FILE_RENAME_INFO* rename = static_cast<FILE_RENAME_INFO*>(calloc(1, size));
     if (!rename)
         return false;
-    int characters = MultiByteToWideChar(CP_ACP, 0, full, -1, rename->FileName, PathBufferSize);
+    int characters = MultiByteToWideChar(CP_ACP, 0, name, -1, rename->FileName, PathBufferSize);
     rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = root;
     rename->FileNameLength = DWORD(characters > 0 ? characters - 1 : 0) * sizeof(WCHAR);
-    bool renamed = characters > 0 && SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(size));
+    // Windows' own call takes the name for a path from the current folder: relative to a folder, the
+    // system call it makes takes the same structure.
+    IO_STATUS_BLOCK status;
+    bool renamed = characters > 0
+        && (root ? NT_SUCCESS(NtSetInformationFile(handle, &status, rename, ULONG(size), FileRenameInformation))
+                 : SetFileInformationByHandle(handle, FileRenameInfo, rename, DWORD(size)) != 0);
     free(rename);
     return renamed;
+}
+
+} // namespace
+
+bool RenameOpenFile(HANDLE handle, const char* newPath)
+{
+    char full[PathBufferSize];
+    DWORD length = GetFullPathNameA(newPath, sizeof full, full, nullptr);
+    return length > 0 && length < sizeof full && RenameOpenFileTo(handle, nullptr, full);
+}
+
+bool RenameOpenFileInto(HANDLE handle, HANDLE folder, const char* name)
+{
+    return RenameOpenFileTo(handle, folder, name);
+}
+
+HANDLE OpenPlainFolder(const char* folder, DWORD access)
+{
+    HANDLE handle = CreateFileA(folder, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    FILE_BASIC_INFO basic = {};
+    if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
+        && (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY)
+        return handle;
+    CloseHandle(handle);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool NoFileOrPlainAtPath(const char* path)
+{
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool plain = GetFileInformationByHandle(file, &information)
+        && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path);
+    CloseHandle(file);
+    return plain;
 }
 
 // The file index alone: GetFileInformationByHandle also asks for the volume's

@@ -98,6 +98,12 @@ size_t FolderPartLength(const char* path, size_t length)
     return length;
 }
 
+bool CopyFolderPart(const char* path, char* out, size_t size)
+{
+    size_t length = FolderPartLength(path, TextLength(path));
+    return length > 1 && CopyTextPrefix(out, size, path, length - 1);
+}
+
 bool IsSeparator(char c)
 {
     return c == '\\' || c == '/';

@@ -12,6 +12,9 @@ bool IsSeparator(char c);
 // How much of the path's first `length` characters is its folder: up to and
 // with the last separator among them, 0 when there is none.
 size_t FolderPartLength(const char* path, size_t length);
+// The folder a path lies in, without the separator after it; false when the
+// path names none (or only a root's separator) or it does not fit.
+bool CopyFolderPart(const char* path, char* out, size_t size);
 // Control characters and what Windows refuses in any name: < > : " | ? *
 bool IsRefusedInNames(char c);
 // The limit a name below the folder breaks: 0 when it fits, FilePathLimit

@@ -76,3 +76,8 @@ bool RunsElevated()
     CloseHandle(token);
     return elevated;
 }
+
+bool RunsForUserWithRights()
+{
+    return RunMode == UserMode && RunsElevated();
+}

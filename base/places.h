@@ -36,3 +36,8 @@ bool ReadUninstallText(InstallMode mode, const WCHAR* name, char* out, DWORD siz
 // Whether this process runs with administrator rights: elevated, or with
 // User Account Control off for an administrator, or as the system itself.
 bool RunsElevated();
+// Whether this run is for one user and has administrator rights (elevated by
+// whoever started it, or run by a deployment tool): every place of the
+// user's is then one that any program of the user may have changed, to have
+// the run follow a link with its rights or act on what it reads there.
+bool RunsForUserWithRights();

@@ -1,5 +1,7 @@
 #include "profile.h"
 #include "code_page.h"
+#include "file_system.h"
+#include "names.h"
 #include "path_limits.h"
 #include "run.h"
 #include "text.h"
@@ -420,4 +422,16 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
 {
     return (PrepareProfileForWriting(path, value) && WritePrivateProfileStringA(section, key, value, path))
         || WriteProfileLine(section, key, value, path);
+}
+
+HANDLE HoldProfileFolder(const char* path)
+{
+    char folder[PathBufferSize];
+    HANDLE held = CopyFolderPart(path, folder, sizeof folder) ? OpenPlainFolder(folder, 0) : INVALID_HANDLE_VALUE;
+    if (held != INVALID_HANDLE_VALUE && HandleIsAtPath(held, folder) && NoFileOrPlainAtPath(path))
+        return held;
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    LogLine("Profile: %s left alone, since a link or a second name lies on its way", path);
+    return INVALID_HANDLE_VALUE;
 }

@@ -34,3 +34,10 @@ void DeleteBlankProfile(const char* path);
 // place of the key's line or in its section, every other byte kept: in the
 // system's code page every program reads it. False when it was not written.
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* path);
+
+// Opens the folder of a profile file that lies where other programs may write
+// (one user's), to be held while the file is written or deleted: a folder at
+// its path with no link on the way, kept from being renamed while the handle
+// is open, and the file in it, when there is one, a plain file of one name.
+// INVALID_HANDLE_VALUE, logged, when it is not so: the file is then left alone.
+HANDLE HoldProfileFolder(const char* path);

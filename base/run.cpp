@@ -259,6 +259,14 @@ Claim ClaimProduct(char* path, size_t size, DWORD* error)
     *error = ERROR_SUCCESS;
     if (!ProductPlacePath(RunMode, LockPlace, path, size))
         return NotClaimed;
+    // Where one user's run has administrator rights, that user's data folder may be a link put in its
+    // place: the lock is made only where its path says.
+    char folder[PathBufferSize];
+    bool guarded = RunsForUserWithRights();
+    if (guarded && !(CopyFolderPart(path, folder, sizeof folder) && FolderIsAtPath(folder))) {
+        *error = ERROR_CANT_ACCESS_FILE;
+        return NotClaimed;
+    }
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     if (RunMode == MachineMode
         && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
@@ -270,6 +278,12 @@ Claim ClaimProduct(char* path, size_t size, DWORD* error)
         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     *error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     LocalFree(security.lpSecurityDescriptor);
+    // A link put on its way meanwhile: what the run made there goes as the handle closes.
+    if (lock != INVALID_HANDLE_VALUE && guarded && !HandleIsAtPath(lock, path)) {
+        CloseHandle(lock);
+        *error = ERROR_CANT_ACCESS_FILE;
+        return NotClaimed;
+    }
     // Never closed: the file lasts as long as the run, and goes with it.
     if (lock != INVALID_HANDLE_VALUE)
         return Claimed;

@@ -122,7 +122,14 @@ void ProposeDefaultFolder()
     char proposal[PathBufferSize];
     char profile[PathBufferSize] = "";
     CopyText(proposal, sizeof proposal, InstallFolder);
-    DWORD remembered = ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile)
+    bool placed = ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
+    // Any program of the user may have written the user's profile file: a run with administrator rights
+    // would install, and write its record, wherever that file names.
+    if (placed && RunsForUserWithRights()) {
+        LogLine("Profile: not read, since programs without administrator rights may have written it: %s", profile);
+        placed = false;
+    }
+    DWORD remembered = placed
         ? ReadProfileValue(ProfileSection, ProfileKey, proposal, InstallFolder, sizeof InstallFolder, profile)
         : 0;
     NormalizeSeparators(InstallFolder);
@@ -180,10 +187,18 @@ bool RememberInstallFolder()
     char folder[PathBufferSize];
     bool placed = ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
     // The user's profile file lies in the product's own folder of the user's data.
-    size_t folderLength = placed ? FolderPartLength(profile, TextLength(profile)) : 0;
-    if (RunMode == UserMode && folderLength > 0 && CopyTextPrefix(folder, sizeof folder, profile, folderLength - 1))
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (placed && RunMode == UserMode && CopyFolderPart(profile, folder, sizeof folder)) {
         CreateDirectoryA(folder, nullptr); // result deliberately ignored: the write below tells
+        // With administrator rights, a link any program of the user's put there must not lead the write.
+        if (RunsForUserWithRights()) {
+            held = HoldProfileFolder(profile);
+            placed = held != INVALID_HANDLE_VALUE;
+        }
+    }
     bool written = placed && WriteProfileValue(ProfileSection, ProfileKey, InstallFolder, profile);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
     LogLine(written ? "Profile: %s=%s in %s" : "Profile: %s=%s could not be written to %s", ProfileKey, InstallFolder,
         profile);
     return written;

@@ -249,7 +249,7 @@ uint64_t OwnJournal;
 bool TrustedByThisProcess(HANDLE journal)
 {
     uint64_t identity = 0;
-    return RunMode == MachineMode || !RunsElevated()
+    return !RunsForUserWithRights()
         || (OwnJournal != 0 && FileIdentity(journal, &identity) && identity == OwnJournal)
         || OnlyAdministratorsWriteTo(journal);
 }
@@ -528,7 +528,7 @@ bool BeginJournal(Journal& journal, const char* folder)
     journal.replacesAtRestart = RestartMayActWithin(journal.folderFinal);
     // Made as this process trusts it (see TrustedByThisProcess).
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
-    if (RunMode == UserMode && RunsElevated()
+    if (RunsForUserWithRights()
         && !ConvertStringSecurityDescriptorToSecurityDescriptorA(
             JournalSecurity, SDDL_REVISION_1, &security.lpSecurityDescriptor, nullptr))
         return false;

@@ -9,6 +9,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+const char* SecurityStandIn;
+
 namespace {
 
 // Full control for the Administrators and SYSTEM alone, nothing inherited from above.
@@ -81,10 +83,13 @@ bool OnlyAdministratorsMay(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD 
 bool SecurityPasses(HANDLE folder, bool (*judge)(PSECURITY_DESCRIPTOR))
 {
     PSECURITY_DESCRIPTOR security = nullptr;
-    bool passes = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                      nullptr, nullptr, nullptr, nullptr, &security)
-            == ERROR_SUCCESS
-        && judge(security);
+    bool read = SecurityStandIn
+        ? ConvertStringSecurityDescriptorToSecurityDescriptorA(SecurityStandIn, SDDL_REVISION_1, &security, nullptr)
+            != 0
+        : GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+              nullptr, nullptr, nullptr, &security)
+            == ERROR_SUCCESS;
+    bool passes = read && judge(security);
     LocalFree(security);
     return passes;
 }
@@ -95,14 +100,18 @@ HANDLE OpenFolderSecurity(const char* folder)
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// Makes the folder, the product's from its creation, or finds it there: a
-// folder, no link. Outside the run's own place (the Windows directory, where
-// only administrators create anything, or one user's temporary folder, which
-// is that user's as the files it takes are) it is neither made nor used
-// unless its drive's root lets no one else take it away, to put a link in its
-// place before the restart, and one found is used only when its security
-// proves it the product's.
-bool MakeRestartFolder(const char* folder, bool inRunsPlace)
+// Makes the folder, the product's from its creation, or finds it there, and
+// opens it: a folder, no link, kept from being renamed while it is open.
+// Outside the run's own place (the Windows directory, where only
+// administrators create anything, or one user's temporary folder, which is
+// that user's as the files it takes are) it is neither made nor used unless
+// its drive's root lets no one else take it away, to put a link in its place
+// before the restart, and one found is used only when its security proves it
+// the product's. For the machine, and for one user's run with administrator
+// rights (whose temporary folder any program of the user may have made a
+// link, or have a link on its way), no link may lie on its way either.
+// INVALID_HANDLE_VALUE when it is not used.
+HANDLE OpenRestartFolder(const char* folder, bool inRunsPlace)
 {
     // Nothing is made at a root that does not keep what it holds.
     const char root[] = {folder[0], ':', '\\', '\0'};
@@ -111,33 +120,43 @@ bool MakeRestartFolder(const char* folder, bool inRunsPlace)
     CloseHandle(drive); // result deliberately ignored: a handle not opened is invalid, and closes nothing
     if (!rootKeeps) {
         LogLine("Not used, since its drive's root lets others take it away: %s", folder);
-        return false;
+        return INVALID_HANDLE_VALUE;
+    }
+    bool usersMayChange = RunsForUserWithRights();
+    // Nothing is made through a link on the way either.
+    char parent[PathBufferSize];
+    if (usersMayChange && !(CopyFolderPart(folder, parent, sizeof parent) && FolderIsAtPath(parent))) {
+        LogLine("Not used, since it may not be the product's own: %s", folder);
+        return INVALID_HANDLE_VALUE;
     }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(RestartFolderSecurity, SDDL_REVISION_1, &descriptor,
             nullptr))
-        return false;
+        return INVALID_HANDLE_VALUE;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, RunMode == MachineMode ? descriptor : nullptr, FALSE};
     bool made = CreateDirectoryA(folder, &attributes) != 0;
     DWORD error = GetLastError();
     LocalFree(descriptor);
     if (!made && error != ERROR_ALREADY_EXISTS)
-        return false;
-    HANDLE found = OpenFolderSecurity(folder);
-    // As its name shows it, a link's own attributes (a handle may show where a link leads).
-    DWORD kind = GetFileAttributesA(folder);
-    bool ours = found != INVALID_HANDLE_VALUE && kind != INVALID_FILE_ATTRIBUTES
-        && (kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY
-        && (inRunsPlace || made || SecurityPasses(found, OnlyAdministratorsWrite));
-    CloseHandle(found); // result deliberately ignored: as above
-    if (!ours)
-        LogLine("Not used, since it may not be the product's own: %s", folder);
-    return ours;
+        return INVALID_HANDLE_VALUE;
+    HANDLE found = OpenPlainFolder(folder, READ_CONTROL | FILE_ADD_FILE | FILE_TRAVERSE);
+    bool usable = found != INVALID_HANDLE_VALUE
+        && (RunMode == UserMode ? !usersMayChange || HandleIsAtPath(found, folder)
+                                : HandleIsAtPath(found, folder)
+                && (inRunsPlace || made || SecurityPasses(found, OnlyAdministratorsWrite)));
+    if (usable)
+        return found;
+    if (found != INVALID_HANDLE_VALUE)
+        CloseHandle(found);
+    LogLine("Not used, since it may not be the product's own: %s", folder);
+    return INVALID_HANDLE_VALUE;
 }
 
 // Schedules the deletion of a free name in the folder, and the folder's after
-// it, then moves the file to that name. One user's run schedules nothing.
-bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, size_t size)
+// it, then moves the file to that name, through the folder's handle: a link
+// put in the folder's place meanwhile leads nowhere. One user's run schedules
+// nothing.
+bool MoveInto(HANDLE file, HANDLE opened, const char* folder, const char* name, char* movedTo, size_t size)
 {
     for (int number = 0; number < RestartNames; ++number) {
         if (!(number ? FormatText(movedTo, size, "%s\\%s.%d", folder, name, number)
@@ -150,7 +169,7 @@ bool MoveInto(HANDLE file, const char* folder, const char* name, char* movedTo, 
         return (RunMode == UserMode
                    || (MoveFileExA(movedTo, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)
                        && MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)))
-            && RenameOpenFile(file, movedTo);
+            && RenameOpenFileInto(file, opened, movedTo + TextLength(folder) + 1);
     }
     return false;
 }
@@ -178,6 +197,12 @@ bool LeaveForRestart(HANDLE file, const char* path, char* movedTo, size_t size)
     char folder[PathBufferSize];
     bool inRunsPlace = false;
     const char* name = path + FolderPartLength(path, TextLength(path));
-    return FinalPathOf(file, final, FinalPathSize) && RestartFolderFor(final, folder, sizeof folder, &inRunsPlace)
-        && MakeRestartFolder(folder, inRunsPlace) && MoveInto(file, folder, name, movedTo, size);
+    if (!FinalPathOf(file, final, FinalPathSize) || !RestartFolderFor(final, folder, sizeof folder, &inRunsPlace))
+        return false;
+    HANDLE opened = OpenRestartFolder(folder, inRunsPlace);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    bool moved = MoveInto(file, opened, folder, name, movedTo, size);
+    CloseHandle(opened);
+    return moved;
 }

@@ -35,3 +35,7 @@ bool OnlyAdministratorsWriteTo(HANDLE file);
 // or to change its access or owner (entries that only its children inherit
 // apply to them alone).
 bool RootKeepsWhatItHolds(PSECURITY_DESCRIPTOR descriptor);
+// For the tests: the security (in SDDL) that the checks of open files and
+// folders above take for each one's own, which Wine does not keep; null for
+// their own.
+extern const char* SecurityStandIn;

@@ -498,6 +498,12 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
         DealWithRunningCopies(nullptr, cutOff);
     }
     SettleJournal(nullptr, nullptr, nullptr); // result deliberately ignored: the extraction refuses to start over an unsettled journal
+    // A journal that cannot be trusted stays whatever the user would decide: said before anything is asked.
+    const char* unsettled = "";
+    if (UnsettledJournal(&unsettled) == JournalUntrusted) {
+        ShowEarlierRunStays(); // result deliberately ignored: it is the untrusted journal's message
+        return ExitFailed;
+    }
 
     if (!Unattended && !CreateBackdrop())
         return ExitFailed;

@@ -464,7 +464,12 @@ bool ForgetInstallation()
     char value[PathBufferSize];
     // The profile's place always has a path: the run could not have begun without its other places.
     ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
-    bool wasThere = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
+    // One user's profile file lies where that user's programs write: with administrator rights, one that
+    // a link or a second name leads to is not the product's, and is left alone (logged), as is the folder.
+    bool guarded = RunsForUserWithRights() && GetFileAttributesA(profile) != INVALID_FILE_ATTRIBUTES;
+    HANDLE held = guarded ? HoldProfileFolder(profile) : INVALID_HANDLE_VALUE;
+    bool ours = !guarded || held != INVALID_HANDLE_VALUE;
+    bool wasThere = ours && ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
     // Its other lines may be an earlier build's or the product's own, in a code page: a write of the
     // profile functions would garble them unless the file is made UTF-16 first.
     bool removed = !wasThere || PrepareProfileForWriting(profile, nullptr);
@@ -476,15 +481,18 @@ bool ForgetInstallation()
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, profile); // writes the cached file out
         removed = ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) == 0;
     }
+    if (ours && removed)
+        DeleteBlankProfile(profile);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
     if (!removed) {
         NoteNotRemoved(ProfileFormat, profile);
         return false;
     }
     if (wasThere)
         LogLine("Profile: %s removed from %s", ProfileKey, profile);
-    DeleteBlankProfile(profile);
     // One user's profile file lies in the product's folder of the user's data, which goes when empty.
-    if (RunMode == UserMode) {
+    if (RunMode == UserMode && ours) {
         profile[FolderPartLength(profile, TextLength(profile))] = '\0';
         RemoveDirectoryA(profile); // result deliberately ignored: one that holds the product's own data stays
     }

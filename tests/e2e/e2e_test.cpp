@@ -2469,6 +2469,8 @@ TEST(EndToEnd, AProductForOneUserIsInstalledUpdatedAndRemovedInThatUsersPlacesAl
     const Lines distrusted = LogLines(log, "Not trusted, ");
     ASSERT_FALSE(distrusted.empty());
     EXPECT_EQ(distrusted[0], "Not trusted, since programs without administrator rights may have written it: " + journal);
+    EXPECT_EQ(LogLines(log, "Agreement: "), Lines{}) << "said before anything is asked";
+    EXPECT_EQ(LogLines(log, "Folder proposed: "), Lines{});
     const Lines told = LogLines(log, "Message: Wren Installation Failed | ");
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find("the record it left, " + journal + ", could have been changed by any program you run"),
@@ -2480,6 +2482,52 @@ TEST(EndToEnd, AProductForOneUserIsInstalledUpdatedAndRemovedInThatUsersPlacesAl
     EXPECT_EQ(GetFileAttributesA(staged.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA(journal.c_str()), INVALID_FILE_ATTRIBUTES);
     RemoveDirectoryA(theirs.c_str());
+    DeleteFileA(log.c_str());
+
+    // With administrator rights, a run for one user installs nowhere the user's profile file names (any
+    // program of the user may have written it), and follows no link put in the user's places: on the
+    // temporary folder's way, or at the product's data folder.
+    const std::string setupQuietly = std::string("\"") + WREN_SETUP_EXE + "\" /S /LOG=" + log;
+    const std::string elsewhere = "C:\\wren-elsewhere";
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    WritePrivateProfileStringA("Options", "dataDir", elsewhere.c_str(), profile.c_str());
+    EXPECT_EQ(RunUnattended(setupQuietly), Lines{"exit code 0"});
+    EXPECT_EQ(LogLines(log, "Folder accepted: "), Lines{"Folder accepted: " + folder});
+    EXPECT_EQ(ProfileValue(profile), folder);
+    const std::string linked = "C:\\wren-linked";
+    ASSERT_TRUE(MakeUnixLink(linked, elsewhere));
+    const std::string aside = folder + "\\wren.exe.pmold";
+    const std::string ownTemporary = TemporaryFolder();
+    {
+        // The earlier version runs from its file: it is set aside and left beside the new one, named.
+        HANDLE image = CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, 0, nullptr);
+        HANDLE mapping = CreateFileMappingA(image, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+        CloseHandle(mapping);
+        CloseHandle(image);
+        SetEnvironmentVariableA("TMP", linked.c_str());
+        EXPECT_EQ(RunUnattended(setupQuietly), Lines{"exit code 0"});
+        SetEnvironmentVariableA("TMP", ownTemporary.c_str());
+        UnmapViewOfFile(view);
+        EXPECT_EQ(LogLines(log, "Not used, "),
+            Lines{"Not used, since it may not be the product's own: " + linked + "\\wren.ini.restart"});
+        EXPECT_EQ(LogLines(log, "Left for the user to delete: "), Lines{"Left for the user to delete: " + aside});
+        EXPECT_TRUE(DeleteFileA(aside.c_str()));
+    }
+    RemoveUnixLink(linked);
+    const std::string dataFolder = data + "\\Wren";
+    const std::string dataAside = data + "\\Wren-aside";
+    ASSERT_TRUE(MoveFileA(dataFolder.c_str(), dataAside.c_str()));
+    ASSERT_TRUE(MakeUnixLink(dataFolder, elsewhere));
+    EXPECT_EQ(RunUnattended(setupQuietly), Lines{"exit code 1603"}) << "the folder could not be remembered";
+    EXPECT_EQ(LogLines(log, "Profile: " + profile + " left alone"),
+        Lines{"Profile: " + profile + " left alone, since a link or a second name lies on its way"});
+    EXPECT_EQ(ListFiles(elsewhere), Lines{}) << "nothing written, nor installed, where the links lead";
+    EXPECT_EQ(GetFileAttributesA((elsewhere + "\\wren.ini.restart").c_str()), INVALID_FILE_ATTRIBUTES);
+    RemoveUnixLink(dataFolder);
+    ASSERT_TRUE(MoveFileA(dataAside.c_str(), dataFolder.c_str()));
+    RemoveDirectoryA(elsewhere.c_str());
     DeleteFileA(log.c_str());
     EXPECT_EQ(OutsideTheUsersPlaces(Differences(before, SystemSnapshot())), Lines{})
         << "nothing of the machine's, nor the Windows directory, changed";
@@ -2499,10 +2547,19 @@ TEST(EndToEnd, AProductForOneUserIsInstalledUpdatedAndRemovedInThatUsersPlacesAl
                 "OK", "OK"),
             UninstallerEnded(1603)}));
     EXPECT_EQ(UninstallCommand("Wren", 0, HKEY_CURRENT_USER), uninstaller);
+    // The product's data folder is now a link to another's profile file: the uninstaller leaves it alone.
+    RemoveTree(dataFolder);
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    ASSERT_TRUE(MakeUnixLink(dataFolder, elsewhere));
+    const std::string othersProfile = elsewhere + "\\wren.ini";
+    WritePrivateProfileStringA("Options", "dataDir", folder.c_str(), othersProfile.c_str());
     EXPECT_EQ(DriveCommand(removal,
                   {"answer Remove Wren | Yes", "answer Closing Running Copies | OK", "answer Removal Complete | OK"}),
         (Lines{RemoveQuestion("Wren", "Yes"), ClosingCopiesOf("Wren"), RemovalComplete("Wren was removed from your computer."),
             Uninstalled}));
+    EXPECT_EQ(ProfileValue(othersProfile), folder);
+    RemoveUnixLink(dataFolder);
+    RemoveTree(elsewhere);
     EXPECT_EQ(PendingDeletions(), Lines{}) << "a user's run leaves nothing for the restart";
     EXPECT_EQ(Names(ListFiles(waiting)), (Lines{"pmuninst.exe", "wren.exe", "wren.exe.pmold"}));
     EXPECT_EQ(WithoutWhatStaysOfTheUsers(Differences(before, SystemSnapshot()), "wren.ini"), Lines{})

@@ -4,6 +4,7 @@
 #include "journal.h"
 #include "installed_state.h"
 #include "payload.h"
+#include "places.h"
 #include "installed_state.h"
 #include "restart.h"
 #include "schedule.h"
@@ -1082,6 +1083,47 @@ TEST_F(ExtractTest, JournalIsTrustedOnlyAsFarAsItCanBeRead)
         EXPECT_EQ(GetFileAttributesA("manual.htm.pmold"), INVALID_FILE_ATTRIBUTES) << c.what;
         EXPECT_EQ(GetFileAttributesA("pmfiles.lst.pmnew"), INVALID_FILE_ATTRIBUTES) << c.what;
     }
+}
+
+TEST_F(ExtractTest, OneUsersJournalIsUndoneWithTheRightsOnlyWhereNoOneWithoutThemCouldHaveWrittenIt)
+{
+    // Under Wine this process has administrator rights, as one user's run started elevated has them. The
+    // journal is one another process made (not this one's own): its security alone decides, and Wine keeps
+    // none, so a stand-in gives it.
+    RunMode = UserMode;
+    char path[MAX_PATH];
+    ASSERT_TRUE(ProductPlacePath(UserMode, JournalPlace, path, sizeof path));
+    const std::string journal = path;
+    PlaceEarlierVersion();
+    SetFileAttributesA("manual.htm", FILE_ATTRIBUTE_NORMAL);
+    TestArchive archive({{"manual.htm", "new", 1000}});
+    JournalEndsAtStep = 4;
+    EXPECT_EQ(ExtractArchive(archive.Tables(), nullptr, nullptr), ExtractCannotCreate);
+    JournalEndsAtStep = 0;
+    // Another file of the same records, made while this run's own still stands (a file made after it
+    // went may be given its number).
+    WriteFileText(journal + ".theirs", ReadFileText(journal));
+    ASSERT_TRUE(DeleteFileA(journal.c_str()));
+    ASSERT_TRUE(MoveFileA((journal + ".theirs").c_str(), journal.c_str()));
+    const std::string cutOff = ReadFileText("manual.htm") + " | " + ReadFileText("manual.htm.pmold");
+    ASSERT_NE(cutOff, "the earlier manual | <missing>") << "the run ended after it set the earlier manual aside";
+    const struct {
+        const char* security;
+        bool undone;
+    } cases[] = {
+        {"O:BAD:(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1-2-3-1001)", false}, // the user's programs may write it
+        {"O:BAD:P(A;;FA;;;BA)(A;;FA;;;SY)", true},                  // as a run with the rights makes it
+    };
+    for (const auto& c : cases) {
+        SecurityStandIn = c.security;
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr) == ExtractDone, c.undone) << c.security;
+        SecurityStandIn = nullptr;
+        EXPECT_EQ(GetFileAttributesA(journal.c_str()) == INVALID_FILE_ATTRIBUTES, c.undone) << c.security;
+        EXPECT_EQ(ReadFileText("manual.htm") + " | " + ReadFileText("manual.htm.pmold"),
+            c.undone ? "the earlier manual | <missing>" : cutOff)
+            << c.security;
+    }
+    RunMode = MachineMode;
 }
 
 TEST_F(ExtractTest, RollbackThatCannotDeleteKeepsItsJournalForTheNextTry)
