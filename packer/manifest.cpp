@@ -56,6 +56,10 @@ constexpr size_t KeyNameLimit = 255;
 // The least a medium may hold for the setup's files: a smaller one would
 // take a companion file for every few slices.
 constexpr uint64_t SmallestMedium = 16 * 1024;
+// A file's name may be at most this long; a companion's is its base name
+// followed by the longest of its numbers and ".bin".
+constexpr size_t FileNameLimit = 255;
+const char LongestCompanionSuffix[] = "-2147483647.bin";
 const char Utf8ByteOrderMark[] = "\xef\xbb\xbf";
 
 std::string Trim(const std::string& text)
@@ -335,7 +339,7 @@ struct OptionalText {
 };
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"},
-    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}};
+    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}, {"companionName", ""}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};
@@ -987,6 +991,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     if (!In(CompressionSettings, manifest.Field("compression")))
         fail(seen["compression"].line, "field 'compression': unknown setting '" + manifest.Field("compression")
                                            + "'; use default, smallest or lzma");
+    manifest.mediaSizeLine = seen.count("mediaSize") ? seen["mediaSize"].line : 0;
     if (seen.count("mediaSize") && !ParseSize(manifest.Field("mediaSize"), manifest.mediaSize))
         fail(seen["mediaSize"].line, "field 'mediaSize': not a size of at least 16K: a number of bytes, or of "
                                      "kilobytes, megabytes or gigabytes (of 1024) followed by K, M or G");
@@ -1006,7 +1011,17 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
             + machinesParts);
         manifest.options["installFor"] = "machine";
     }
-    for (const char* name : {"folderName", "profileFile"}) {
+    // Companions take the product's folder name unless the manifest names their own.
+    const char* companionField = manifest.Field("companionName").empty() ? "folderName" : "companionName";
+    manifest.companionName = manifest.Field(companionField);
+    if (seen.count("companionName") && !manifest.companionName.empty()
+        && TextCharacters((manifest.companionName + LongestCompanionSuffix).c_str()) > FileNameLimit)
+        fail(seen["companionName"].line, "field 'companionName': must be a file name: it is longer than the "
+                + std::to_string(FileNameLimit - (sizeof LongestCompanionSuffix - 1))
+                + " characters that leave room for the companions' numbers and '.bin'");
+    for (const char* name : {"folderName", "profileFile", "companionName"}) {
+        if (std::string(name) == "companionName" && !seen.count(name))
+            continue;
         std::string problem = NameProblem(manifest.Field(name));
         if (!problem.empty() && manifest.Field(name).find_first_of("\\/") != std::string::npos)
             problem = "has a separator";

@@ -35,8 +35,12 @@ struct Manifest {
     // language; an agreement's text as read, in UTF-8 with CR LF line ends.
     std::map<std::string, std::map<std::string, std::string>> localized;
     std::vector<std::string> localizedFiles; // the agreements' paths
-    // The most bytes one file of the setup may hold (mediaSize), 0 when not given.
+    // The most bytes one file of the setup may hold (mediaSize), 0 when not
+    // given, and the manifest's line that gives it.
     uint64_t mediaSize = 0;
+    int mediaSizeLine = 0;
+    // What the companions' names begin with: companionName, else folderName.
+    std::string companionName;
     // What the manifest may mean to fix, though it packs as it is.
     std::vector<std::string> warnings;
     std::string Field(const std::string& name) const;

@@ -3,12 +3,16 @@
 //   packer MANIFEST OUTDIR [--search DIR]... [--companions DIR] [--programs-built-for-x64]
 // Writes OUTDIR/product_data.cpp, OUTDIR/product_blob.S and OUTDIR/agreement.bin
 // (the agreement, which the program's image carries), OUTDIR/payload.bin (the
-// payload's bytes that setup.exe carries after its image), setup-1.bin ...
-// into the companions' folder (OUTDIR unless named) when the payload is too
-// large for setup.exe, OUTDIR/product.d (a depfile) and OUTDIR/warnings.txt
-// (its warnings again).
-//   packer --append PROGRAM PAYLOAD
-// Appends the image's trailer and the payload's part to the linked program.
+// payload's bytes that setup.exe carries after its image), the companions
+// (Pelmora-1.bin ..., after the product's companionName or folderName) into
+// the companions' folder (OUTDIR unless named) when the payload is too large
+// for setup.exe, OUTDIR/companions.txt (their paths, one a line),
+// OUTDIR/product.d (a depfile) and OUTDIR/warnings.txt (its warnings again).
+//   packer --append PROGRAM PAYLOAD MANIFEST SIGNING_SETTINGS
+// Appends the image's trailer and the payload's part to the linked program,
+// unless the program would then hold more than the manifest's mediaSize
+// allows, with room for a signature when the build's signing settings
+// (cmake/sign.cmake) sign it.
 //   packer --uninstaller MANIFEST OUTDIR LOCALE COMPILED
 // Writes OUTDIR/uninstall_data.cpp (what the uninstaller removes),
 // OUTDIR/product_resources.h (the icon and name for the resource scripts),
@@ -36,6 +40,14 @@
 #include <openssl/evp.h>
 
 namespace {
+
+// The list of the companions the last run wrote, in OUTDIR.
+const char CompanionList[] = "companions.txt";
+// What begins the line of the build's signing settings that says it signs.
+const char SigningOnSetting[] = "set(SIGN_ON ";
+// Room for an Authenticode signature after the payload: its alignment, and a
+// certificate chain of three with a time stamp's countersignature.
+constexpr uint64_t SignatureRoom = 16 << 10;
 
 // A whole (small, generated) file in one read, sized first.
 template <typename Bytes> bool ReadAll(const std::string& path, Bytes& data)
@@ -215,7 +227,7 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed, const 
     out << "};\n} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count
         << ", fileNames, sliceCounts, " << (packed.solid ? "nullptr" : "fileOffsets")
         << ", sliceLengths, fileTimes, " << (packed.solid ? "&BlockUnpacker, &solidBlocks" : "&SliceInflater, nullptr")
-        << ", {" << parts.sizes.size() << ", partSizes, partDigests}};\n";
+        << ", {" << parts.sizes.size() << ", partSizes, partDigests, " << CString(manifest.companionName) << "}};\n";
     return out.str();
 }
 
@@ -686,9 +698,34 @@ std::string ImageDigest(std::string image)
     return EVP_Digest(image.data(), image.size(), out, &length, EVP_sha256(), nullptr) == 1 ? digest : "";
 }
 
-// The linked program followed by its image's trailer and the payload's part it carries.
-int AppendPayload(const std::string& programPath, const std::string& partPath)
+// The most bytes one file of the setup may hold.
+uint64_t MediaLimit(const Manifest& manifest)
 {
+    return manifest.mediaSize ? std::min(manifest.mediaSize, LargestPart) : LargestPart;
+}
+
+// Whether the build's signing settings (cmake/sign.cmake) sign the program.
+bool SignedBy(const std::string& settingsPath)
+{
+    std::ifstream settings(settingsPath);
+    for (std::string line; std::getline(settings, line);)
+        if (line.rfind(SigningOnSetting, 0) == 0)
+            return true;
+    return false;
+}
+
+// The linked program followed by its image's trailer and the payload's part
+// it carries, unless that, and a signature's room when the build signs it,
+// would be more than one file of the setup may hold.
+int AppendPayload(const std::string& programPath, const std::string& partPath, const std::string& manifestPath,
+    const std::string& signingSettings)
+{
+    Manifest manifest;
+    std::vector<std::string> errors;
+    if (!ReadManifest(manifestPath, {}, Sources::Ignore, manifest, errors)) {
+        std::remove(programPath.c_str());
+        return Refuse(errors);
+    }
     std::string image;
     std::string digest = ReadAll(programPath, image) ? ImageDigest(image) : "";
     if (digest.empty()) {
@@ -696,7 +733,25 @@ int AppendPayload(const std::string& programPath, const std::string& partPath)
         std::remove(programPath.c_str());
         return 1;
     }
-    std::ifstream part(partPath, std::ios::binary);
+    std::ifstream part(partPath, std::ios::binary | std::ios::ate);
+    uint64_t partSize = part ? uint64_t(std::streamoff(part.tellg())) : 0;
+    uint64_t signature = SignedBy(signingSettings) ? SignatureRoom : 0;
+    uint64_t needed = image.size() + ImageTrailerSize + partSize + signature;
+    if (needed > MediaLimit(manifest)) {
+        std::string needs = "its program's image of " + std::to_string(image.size()) + " bytes, the image's trailer of "
+            + std::to_string(ImageTrailerSize) + (partSize ? ", its payload's part of " + std::to_string(partSize) : "")
+            + (signature ? " and room for its signature of " + std::to_string(signature) : "");
+        if (manifest.mediaSize)
+            std::fprintf(stderr, "%s:%d: field 'mediaSize': %s bytes cannot hold setup.exe: use at least %s (%s)\n",
+                manifestPath.c_str(), manifest.mediaSizeLine, std::to_string(manifest.mediaSize).c_str(),
+                std::to_string(needed).c_str(), needs.c_str());
+        else
+            std::fprintf(stderr, "%s: the program with its payload is larger than a program may be (%s)\n",
+                programPath.c_str(), needs.c_str());
+        std::remove(programPath.c_str());
+        return 1;
+    }
+    part.seekg(0);
     std::ofstream program(programPath, std::ios::binary | std::ios::app);
     program.write(ImageTrailerTag, ImageTagSize).write(digest.data(), std::streamsize(digest.size()));
     std::vector<char> buffer(1 << 20);
@@ -705,11 +760,8 @@ int AppendPayload(const std::string& programPath, const std::string& partPath)
         program.write(buffer.data(), part.gcount());
     }
     program.close();
-    uint64_t size = program ? uint64_t(std::ifstream(programPath, std::ios::binary | std::ios::ate).tellg()) : 0;
-    if (!part.eof() || !program || size > LargestPart) {
-        std::fprintf(stderr, "%s: %s\n", programPath.c_str(),
-            size > LargestPart ? "the program with its payload is larger than a program may be"
-                               : "the payload could not be appended");
+    if (!part.eof() || !program) {
+        std::fprintf(stderr, "%s: the payload could not be appended\n", programPath.c_str());
         std::remove(programPath.c_str());
         return 1;
     }
@@ -722,8 +774,8 @@ int main(int argc, char** argv)
 {
     if (argc == 6 && std::string(argv[1]) == "--uninstaller")
         return WriteUninstallerData(argv[2], argv[3], argv[4], argv[5]);
-    if (argc == 4 && std::string(argv[1]) == "--append")
-        return AppendPayload(argv[2], argv[3]);
+    if (argc == 6 && std::string(argv[1]) == "--append")
+        return AppendPayload(argv[2], argv[3], argv[4], argv[5]);
     if (argc == 5 && std::string(argv[1]) == "--all-languages") {
         std::map<std::string, Translations> translations;
         std::vector<std::string> errors;
@@ -743,7 +795,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: packer MANIFEST OUTDIR [--search DIR]... [--companions DIR] "
                              "[--programs-built-for-x64]\n"
                              "       packer --uninstaller MANIFEST OUTDIR LOCALE COMPILED\n"
-                             "       packer --append PROGRAM PAYLOAD\n"
+                             "       packer --append PROGRAM PAYLOAD MANIFEST SIGNING_SETTINGS\n"
                              "       packer --all-languages LOCALE COMPILED OUTFILE\n");
         return 2;
     }
@@ -774,8 +826,8 @@ int main(int argc, char** argv)
     // the program's part or in its companions.
     PackedPayload packed;
     std::string problem;
-    uint64_t limit = manifest.mediaSize ? std::min(manifest.mediaSize, LargestPart) : LargestPart;
-    PartWriter parts(outDir + "/payload.bin", companions, limit, ProgramReserve(manifest));
+    PartWriter parts(outDir + "/payload.bin", companions, manifest.companionName, outDir + "/" + CompanionList,
+        MediaLimit(manifest), ProgramReserve(manifest));
     const std::string& setting = manifest.Field("compression");
     Compression compression = setting == "smallest" ? Compression::Smallest : Compression::Default;
     bool packedWhole = setting == "lzma" ? PackSolidPayload(manifest, parts, packed, problem)

@@ -17,13 +17,15 @@ std::array<unsigned char, 32> DigestOfNothing()
 
 } // namespace
 
-std::string CompanionName(size_t n)
+std::string CompanionName(const std::string& base, size_t n)
 {
-    return "setup-" + std::to_string(n) + ".bin";
+    return base + "-" + std::to_string(n) + ".bin";
 }
 
-PartWriter::PartWriter(std::string programPart, std::string companionFolder, uint64_t limit, uint64_t reserve)
-    : programPart(std::move(programPart)), companionFolder(std::move(companionFolder)), limit(limit), reserve(reserve)
+PartWriter::PartWriter(std::string programPart, std::string companionFolder, std::string companionBase,
+    std::string companionList, uint64_t limit, uint64_t reserve)
+    : programPart(std::move(programPart)), companionFolder(std::move(companionFolder)),
+      companionBase(std::move(companionBase)), companionList(std::move(companionList)), limit(limit), reserve(reserve)
 {
     hashing = EVP_MD_CTX_new();
     sizes.push_back(0);
@@ -40,9 +42,14 @@ PartWriter::~PartWriter()
         std::remove(PartPath(part).c_str());
 }
 
+std::string PartWriter::FinalPath(size_t part) const
+{
+    return part == 0 ? programPart : companionFolder + "/" + CompanionName(companionBase, part);
+}
+
 std::string PartWriter::PartPath(size_t part) const
 {
-    return (part == 0 ? programPart : companionFolder + "/" + CompanionName(part)) + PartialSuffix;
+    return FinalPath(part) + PartialSuffix;
 }
 
 bool PartWriter::Begin(const std::string& path)
@@ -103,18 +110,26 @@ bool PartWriter::Finish()
 {
     if (failed || !Close())
         return false;
-    for (size_t part = 0; part < sizes.size(); ++part)
-        if (!ReplaceIfChanged(PartPath(part),
-                part == 0 ? programPart : companionFolder + "/" + CompanionName(part)))
+    std::vector<std::string> companions;
+    for (size_t part = 0; part < sizes.size(); ++part) {
+        if (!ReplaceIfChanged(PartPath(part), FinalPath(part)))
             return false;
-    finished = true;
-    // An earlier build's companions beyond the last are no part of this payload.
-    for (size_t n = sizes.size();; ++n) {
-        std::string stale = companionFolder + "/" + CompanionName(n);
-        if (std::remove(stale.c_str()) != 0)
-            break;
+        if (part > 0)
+            companions.push_back(FinalPath(part));
     }
-    return true;
+    finished = true;
+    // An earlier build's companions, under this name or another, that are no
+    // part of this payload.
+    std::ifstream earlier(companionList);
+    for (std::string path; std::getline(earlier, path);)
+        if (std::find(companions.begin(), companions.end(), path) == companions.end())
+            std::remove(path.c_str()); // result deliberately ignored: one already gone is what is wanted
+    earlier.close();
+    std::ofstream list(companionList, std::ios::binary | std::ios::trunc);
+    for (const std::string& path : companions)
+        list << path << "\n";
+    list.close();
+    return bool(list);
 }
 
 bool ReplaceIfChanged(const std::string& fresh, const std::string& path)

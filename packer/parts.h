@@ -1,8 +1,8 @@
 // The files that carry the payload's bytes: the part setup.exe holds after
 // its program's image, and, when the payload would make setup.exe larger
-// than one file may be, companion files beside it (setup-1.bin,
-// setup-2.bin ...) that hold it all, each at most that large, setup.exe then
-// holding none. The program's tables carry each part's size and SHA-256, so
+// than one file may be, companion files beside it, named after the product
+// (Pelmora-1.bin, Pelmora-2.bin ...), that hold it all, each at most that
+// large, setup.exe then holding none. The program's tables carry each part's size and SHA-256, so
 // that a signature of the program covers its companions too.
 #pragma once
 #include <array>
@@ -16,21 +16,24 @@
 // refuses to start a program.
 constexpr uint64_t LargestPart = 0xFFFFFFFFull;
 
-// The name of companion n (from 1), as the setup looks for it beside itself.
-std::string CompanionName(size_t n);
+// The name of companion n (from 1) whose names begin with base, as the setup
+// looks for it beside itself.
+std::string CompanionName(const std::string& base, size_t n);
 
 class PartWriter {
 public:
-    // The program's part goes to programPart, companions into companionFolder.
-    // Each file of the setup holds at most limit bytes; the program's part is
-    // kept only while the whole payload and reserve (for the program's own
-    // image and signature) stay within it.
-    PartWriter(std::string programPart, std::string companionFolder, uint64_t limit, uint64_t reserve);
+    // The program's part goes to programPart, companions into companionFolder,
+    // named after companionBase; companionList lists the companions' paths,
+    // one a line. Each file of the setup holds at most limit bytes; the
+    // program's part is kept only while the whole payload and reserve (for
+    // the program's own image and signature) stay within it.
+    PartWriter(std::string programPart, std::string companionFolder, std::string companionBase,
+        std::string companionList, uint64_t limit, uint64_t reserve);
     ~PartWriter();
     bool Write(const void* bytes, size_t length);
     // Closes the parts and puts each in its place (one unchanged keeps its
-    // time), and removes an earlier build's companions beyond the last; false
-    // when one could not be written.
+    // time), removes the companions an earlier build listed that this
+    // payload has not, and lists its own; false when one could not be written.
     bool Finish();
     std::vector<uint64_t> sizes; // the program's part, then each companion's
     std::vector<std::array<unsigned char, 32>> digests;
@@ -40,8 +43,11 @@ private:
     bool MoveProgramPartToCompanion();
     bool Close();
     std::string PartPath(size_t part) const;
+    std::string FinalPath(size_t part) const;
     std::string programPart;
     std::string companionFolder;
+    std::string companionBase;
+    std::string companionList;
     uint64_t limit;
     uint64_t reserve;
     std::FILE* file = nullptr;

@@ -49,12 +49,14 @@ struct SolidBlocks {
 };
 
 // The files the payload's bytes lie in, one after another: the part after the
-// program's image in its own file, then each companion's (setup-1.bin,
-// setup-2.bin ... beside it), each with its size and SHA-256.
+// program's image in its own file, then each companion's (beside it, named
+// after the product: Pelmora-1.bin, Pelmora-2.bin ...), each with its size
+// and SHA-256.
 struct PayloadParts {
     int32_t count;
     const uint64_t* sizes;
     const unsigned char (*digests)[32];
+    const char* companionName; // UTF-8: companion n is companionName-n.bin
 };
 
 struct PayloadArchiveTables {

@@ -14,7 +14,7 @@ constexpr DWORD CheckReadSize = 256 * 1024;
 // The checking thread keeps its buffer on the heap: a small stack is enough.
 constexpr SIZE_T CheckerStackSize = 64 * 1024;
 constexpr int PathCharacters = 1024;
-const char CompanionFormat[] = "setup-%d.bin";
+const char CompanionFormat[] = "%s-%d.bin";
 // Stands for the damaged file's name where the name does not fit its buffer.
 constexpr EnglishText NameTooLongText = N_("(a name too long to show)");
 // A program's headers, its sections' table among them, lie in this much of its start.
@@ -55,19 +55,21 @@ int Damaged(int part, const char* reason)
     return PayloadDamaged;
 }
 
-// Companion n's path: the first part's folder and the companion's name.
-bool CompanionPath(const WCHAR* first, int n, WCHAR* path)
+// Companion n's path: the first part's folder and the companion's name,
+// after the name the product gives its companions (UTF-8, whatever the
+// process's code page).
+bool CompanionPath(const WCHAR* first, const char* base, int n, WCHAR* path)
 {
-    char name[32];
+    char name[PathBufferSize];
     int folder = 0;
     for (int k = 0; first[k]; ++k)
         if (first[k] == L'\\' || first[k] == L'/')
             folder = k + 1;
-    if (!FormatText(name, sizeof name, CompanionFormat, n) || folder + int(TextLength(name)) >= PathCharacters)
+    if (!FormatText(name, sizeof name, CompanionFormat, base, n))
         return false;
     for (int k = 0; k < folder; ++k)
         path[k] = first[k];
-    return MultiByteToWideChar(CP_ACP, 0, name, -1, path + folder, PathCharacters - folder) > 0;
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, path + folder, PathCharacters - folder) > 0;
 }
 
 bool ReadAt(HANDLE file, uint64_t at, void* buffer, DWORD length)
@@ -176,7 +178,7 @@ int OpenPayload(const PayloadArchiveTables& archive, const wchar_t* first, uint6
             for (; first[k] && k + 1 < PathCharacters; ++k)
                 open.path[k] = first[k];
             open.path[k] = L'\0';
-        } else if (!CompanionPath(first, part, open.path)) {
+        } else if (!CompanionPath(first, archive.parts.companionName, part, open.path)) {
             return Damaged(part, "has a path too long to be opened");
         }
         // No one may change it until the process ends; reading it, as the system's loader does, is fine.

@@ -1558,8 +1558,9 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
     // The entry the second run wrote removes it all.
     EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
 
-    // The newer build's payload lies in companion files beside its setup.exe. A copy with one of them missing,
-    // cut short by a byte, or with a byte changed is refused before anything is made, naming that file.
+    // The newer build's payload lies in companion files beside its setup.exe, named after the product. A copy
+    // with one of them missing, cut short by a byte, longer by a byte, or with a byte changed is refused before
+    // anything is made, naming that file.
     const std::string built = std::string(UPDATE_SETUP_EXE).substr(0, std::string(UPDATE_SETUP_EXE).rfind('/'));
     const std::string kit = "C:\\kit";
     const std::string kitFolder = "C:\\Deploy Test\\Kit";
@@ -1572,6 +1573,8 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
         {"missing", 2, [](const std::string& path) { DeleteFileA(path.c_str()); }, "is missing, or cannot be read"},
         {"cut short by a byte", 3, [](const std::string& path) { ResizeFile(path, -1); },
             "is not as large as this setup program was made with: it is incomplete"},
+        {"with a byte appended", 4, [](const std::string& path) { ResizeFile(path, 1); },
+            "is not as large as this setup program was made with: it is incomplete"},
         {"with a byte changed", 1, [](const std::string& path) { ChangeByte(path, 8 << 20); },
             "is not what this setup program was made with: its SHA-256 differs"},
     };
@@ -1580,12 +1583,12 @@ TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
         CreateDirectoryA(kit.c_str(), nullptr);
         ASSERT_TRUE(CopyFileA(UPDATE_SETUP_EXE, (kit + "\\setup.exe").c_str(), FALSE));
         int copied = 0;
-        for (int n = 1; CopyFileA((built + "/setup-" + std::to_string(n) + ".bin").c_str(),
-                 (kit + "\\setup-" + std::to_string(n) + ".bin").c_str(), FALSE);
+        for (int n = 1; CopyFileA((built + "/Pelmora-" + std::to_string(n) + ".bin").c_str(),
+                 (kit + "\\Pelmora-" + std::to_string(n) + ".bin").c_str(), FALSE);
              ++n)
             copied = n;
         ASSERT_EQ(copied, 4) << "48 MiB and more in companions of 16 MiB";
-        const std::string companion = kit + "\\setup-" + std::to_string(c.companion) + ".bin";
+        const std::string companion = kit + "\\Pelmora-" + std::to_string(c.companion) + ".bin";
         c.damage(companion);
         EXPECT_EQ(RunUnattended("\"" + kit + "\\setup.exe\" /S /LOG=\"" + log + "\" /D=" + kitFolder),
             Lines{"exit code 1603"})
@@ -1855,10 +1858,10 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     EXPECT_EQ(ProfileValue("pelmora.ini"), "(none)");
     EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
 
-    // Its setup cut short by one byte or by one slice, or with one byte of its payload changed, is refused
-    // before anything changes, and names itself: before the first screen when a file is short or a byte of
-    // its image (its dialogs) or of the trailer after it differs, once the agreement is answered when a byte
-    // of the payload differs (its SHA-256 is checked meanwhile), and unattended alike.
+    // Its setup cut short by one byte or by one slice, longer by a byte, or with one byte of its payload
+    // changed, is refused before anything changes, and names itself: before the first screen when its size or
+    // a byte of its image (its dialogs) or of the trailer after it differs, once the agreement is answered when
+    // a byte of the payload differs (its SHA-256 is checked meanwhile), and unattended alike.
     const std::string original = FileBytes(FOTOS_SETUP_EXE);
     const size_t payload = FileBytes(FOTOS_BUILD "/generated/payload.bin").size();
     ASSERT_GT(payload, 30000u) << "a payload longer than a slice";
@@ -1886,6 +1889,8 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
             "is not as large as this setup program was made with: it is incomplete", {"answer Setup | OK"},
             {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
         {"cut short by one slice", original.substr(0, original.size() - 30000),
+            "is not as large as this setup program was made with: it is incomplete", {}, {}},
+        {"with one byte appended", original + std::string(1, '\0'),
             "is not as large as this setup program was made with: it is incomplete", {}, {}},
         {"with one byte changed in its image", dialogChanged,
             "is not what this setup program was made with: its SHA-256 differs", {"answer Setup | OK"},

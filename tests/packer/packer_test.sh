@@ -144,6 +144,12 @@ cases=(
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 4G${S}"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 4T${S}field 'mediaSize': not a size of at least 16K"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 99999999999G${S}field 'mediaSize': not a size of at least 16K"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"companionName = Pelmora/x86${S}product.ini:17: field 'companionName': must be a file name: it has a separator"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"companionName = Pelmora?${S}field 'companionName': must be a file name: it has a character Windows refuses"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"companionName = aux${S}field 'companionName': must be a file name: it uses a device name Windows reserves"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"companionName =${S}field 'companionName': must be a file name: it is empty"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"companionName = $(repeat "\xe6\x97\xa5" 240)${S}"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"companionName = $(repeat "\xe6\x97\xa5" 241)${S}product.ini:17: field 'companionName': must be a file name: it is longer than the 240 characters that leave room for the companions' numbers and '.bin'"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"compression = fastest${S}field 'compression': unknown setting 'fastest'; use default, smallest or lzma"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = arm64${S}field 'architecture': unknown architecture 'arm64'; use x86 or x64"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"architecture = x64${S}field 'mainExecutable': 'pelmora.exe' ($work/pelmora.exe) is a 32-bit program, and the product's architecture is x64"
@@ -290,7 +296,7 @@ sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 16K/' "$product
 mkdir -p "$work/split" "$work/whole"
 "$packer" "$work/split.ini" "$work/split" 2>"$work/stderr" || echo "FAIL packing split: $(cat "$work/stderr")"
 "$packer" "$product/product.ini" "$work/whole" --search "$work" 2>"$work/stderr" || echo "FAIL packing whole: $(cat "$work/stderr")"
-parts=("$work/split/payload.bin" "$work/split/setup-1.bin" "$work/split/setup-2.bin" "$work/split/setup-3.bin")
+parts=("$work/split/payload.bin" "$work/split/Pelmora-1.bin" "$work/split/Pelmora-2.bin" "$work/split/Pelmora-3.bin")
 check "16K companions, setup.exe none" test "$(stat -c %s "${parts[@]}" | tr '\n' ' ')" = "0 16384 16384 $(($(stat -c %s "$work/whole/payload.bin") - 32768)) "
 check "the companions hold the payload" cmp -s <(cat "${parts[@]}") "$work/whole/payload.bin"
 digests=$(for part in "${parts[@]}"; do sha256sum "$part" | cut -c1-64; done | tr '\n' ' ')
@@ -300,8 +306,17 @@ for part in re.findall(r"\{([0-9, ]+)\}", re.search(r"partDigests\[\]\[32\] = \{
     print(bytes(int(b) for b in part.split(", ")).hex(), end=" ")' "$work/split/product_data.cpp")
 check "each part's SHA-256 in the tables" test "$digests" = "$tabled"
 check "each part's size in the tables" grep -qF "partSizes[] = {0, 16384, 16384, " "$work/split/product_data.cpp"
+check "the companions listed" test "$(cat "$work/split/companions.txt")" = "$(printf '%s\n' "${parts[@]:1}")"
+# Named after the manifest's companionName instead, the companions under the earlier name go.
+sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 16K\ncompanionName = Pelmora 2.1 (x86)/' \
+    "$product/product.ini" >"$work/split.ini"
+"$packer" "$work/split.ini" "$work/split" 2>"$work/stderr" || echo "FAIL packing split again: $(cat "$work/stderr")"
+named=("$work/split/Pelmora 2.1 (x86)-1.bin" "$work/split/Pelmora 2.1 (x86)-2.bin" "$work/split/Pelmora 2.1 (x86)-3.bin")
+check "companions after companionName" cmp -s <(cat "${named[@]}") "$work/whole/payload.bin"
+check "the earlier name's companions gone" test ! -e "${parts[1]}" -a ! -e "${parts[3]}"
+check "the name in the tables" grep -qF 'partDigests, "Pelmora 2.1 (x86)"}};' "$work/split/product_data.cpp"
 "$packer" "$product/product.ini" "$work/split" --search "$work" 2>"$work/stderr"
-check "no companion left once the payload fits" test ! -e "$work/split/setup-1.bin" -a ! -e "$work/split/setup-3.bin"
+check "no companion left once the payload fits" test ! -e "${named[0]}" -a ! -e "${named[2]}" -a ! -s "$work/split/companions.txt"
 rm -f "$work"/zeros-*.bin
 
 # A product named in Cyrillic: its texts, its agreement and its stored names
@@ -521,9 +536,42 @@ image[security:security + 8] = bytes(8)
 sys.exit(0 if data[end:end + 40] == b"PMIMAGE1" + hashlib.sha256(image).digest() else 1)
 PY
 head -c 4096 "$setup" >"$work/headers-only.exe"
-check "no trailer after a cut image" test "$("$packer" --append "$work/headers-only.exe" "$work/agreement.txt" 2>&1; \
-    echo "status $?"; ls "$work/headers-only.exe" 2>/dev/null)" \
+check "no trailer after a cut image" test "$("$packer" --append "$work/headers-only.exe" "$work/agreement.txt" \
+    "$product/product.ini" /dev/null 2>&1; echo "status $?"; ls "$work/headers-only.exe" 2>/dev/null)" \
     = "$work/headers-only.exe: not a program whose image ends with its last section"$'\n'"status 1"
+
+# The linked program takes its trailer and payload only where mediaSize holds
+# them, with room for a signature when the build signs it; else it goes, and
+# the packer names the least that would do. Its payload here lies in
+# companions: the program's part is empty.
+image_end=$(python3 - "$setup" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 60)[0]
+count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+sections = [struct.unpack_from("<II", data, pe + 24 + optional_size + 40 * k + 16) for k in range(count)]
+print(max(at + size for size, at in sections if size))
+PY
+)
+head -c "$image_end" "$setup" >"$work/image.exe"
+: >"$work/empty.bin"
+echo 'set(SIGN_ON [[1]])' >"$work/signing.cmake"
+appended() { # mediaSize, signing settings, the refusal wanted (none: accepted)
+    variant requiredMegabytes "requiredMegabytes = 0"$'\n'"mediaSize = $1"
+    cp "$work/image.exe" "$work/program.exe"
+    if "$packer" --append "$work/program.exe" "$work/empty.bin" "$work/product.ini" "$2" 2>"$work/stderr"; then
+        [ -z "$3" ] && [ "$(stat -c %s "$work/program.exe")" -eq $((image_end + 40)) ]
+    else
+        [ -n "$3" ] && [ "$(cat "$work/stderr")" = "$work/product.ini:17: field 'mediaSize': $1 bytes cannot hold setup.exe: use at least $3" ] \
+            && [ ! -e "$work/program.exe" ]
+    fi
+}
+unsigned_needs="$((image_end + 40)) (its program's image of $image_end bytes, the image's trailer of 40)"
+signed_needs="$((image_end + 40 + 16384)) (its program's image of $image_end bytes, the image's trailer of 40 and room for its signature of 16384)"
+check "mediaSize that holds the program and its trailer" appended $((image_end + 40)) /dev/null ""
+check "mediaSize a byte less" appended $((image_end + 39)) /dev/null "$unsigned_needs"
+check "mediaSize that holds a signature too" appended $((image_end + 40 + 16384)) "$work/signing.cmake" ""
+check "mediaSize a byte less, signed" appended $((image_end + 40 + 16383)) "$work/signing.cmake" "$signed_needs"
 
 echo "packer: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -49,6 +49,9 @@ std::string Compressed(const std::string& piece)
     return out;
 }
 
+// What the test archive's companion is named after, as a product's are.
+const char CompanionName[] = "Test Archive";
+
 // An archive built in the test the way the packer builds one, its payload
 // in a file of its own (beginning at `start`, a sparse file's hole before
 // it), or split there into that file and a companion beside it, which hold
@@ -76,7 +79,7 @@ public:
     ~TestArchive()
     {
         DeleteFileA((folder + "\\payload.bin").c_str());
-        DeleteFileA((folder + "\\setup-1.bin").c_str());
+        DeleteFileA((folder + "\\" + CompanionName + "-1.bin").c_str());
         RemoveDirectoryA(folder.c_str());
     }
     void Damage(size_t file, size_t slice)
@@ -122,9 +125,9 @@ private:
         sizes = {start + cut, payload.size() - cut};
         WriteAt(folder + "\\payload.bin", start, payload.substr(0, cut));
         if (split)
-            WriteAt(folder + "\\setup-1.bin", 0, payload.substr(cut));
+            WriteAt(folder + "\\" + CompanionName + "-1.bin", 0, payload.substr(cut));
         tables = {int32_t(names.size()), namePointers.data(), counts.data(), offsets.data(), lengthTables.data(),
-            times.data(), &SliceInflater, nullptr, {split ? 2 : 1, sizes.data(), nullptr}};
+            times.data(), &SliceInflater, nullptr, {split ? 2 : 1, sizes.data(), nullptr, CompanionName}};
     }
     // A file that holds bytes at an offset, sparse before them.
     static void WriteAt(const std::string& path, uint64_t at, const std::string& bytes)

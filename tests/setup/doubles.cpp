@@ -204,7 +204,7 @@ int PayloadCheckPercent()
 
 const char* DamagedPayloadFile()
 {
-    return "C:\\Downloads\\setup-1.bin";
+    return "C:\\Downloads\\Pelmora-1.bin";
 }
 
 int RemoveExtractedFiles(HWND dialog, ProgressSink sink)

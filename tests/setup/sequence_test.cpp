@@ -149,7 +149,7 @@ TEST_F(SequenceTest, A64BitProductIsRefusedOn32BitWindowsBeforeAnything)
 TEST_F(SequenceTest, TheSetupProgramIsCheckedWholeBeforeItChangesAnything)
 {
     const std::string damaged = "Setup | The setup program is damaged or incomplete. Download it again.\r\n\r\n"
-                                "C:\\Downloads\\setup-1.bin | [OK] -> OK";
+                                "C:\\Downloads\\Pelmora-1.bin | [OK] -> OK";
     // A file missing or of another size: before the first screen.
     Script.payloadSized = false;
     EXPECT_EQ(Run({Press(IDOK)}, 1603), (Lines{"BeginPayloadCheck -> a file of another size", damaged}));
