@@ -466,8 +466,12 @@ bool ForgetInstallation()
     ProductPlacePath(RunMode, ProfilePlace, profile, sizeof profile);
     // One user's profile file lies where that user's programs write: with administrator rights, one that
     // a link or a second name leads to is not the product's, and is left alone (logged), as is the folder.
-    bool guarded = RunsForUserWithRights() && GetFileAttributesA(profile) != INVALID_FILE_ATTRIBUTES;
-    HANDLE held = guarded ? HoldProfileFolder(profile) : INVALID_HANDLE_VALUE;
+    // A folder missing now is left alone too: a link put there later must not lead the reads and writes.
+    char folder[PathBufferSize];
+    bool guarded = RunsForUserWithRights();
+    bool present = !guarded
+        || (CopyFolderPart(profile, folder, sizeof folder) && GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES);
+    HANDLE held = guarded && present ? HoldProfileFolder(profile) : INVALID_HANDLE_VALUE;
     bool ours = !guarded || held != INVALID_HANDLE_VALUE;
     bool wasThere = ours && ReadProfileValue(ProfileSection, ProfileKey, "", value, sizeof value, profile) > 0;
     // Its other lines may be an earlier build's or the product's own, in a code page: a write of the
