@@ -1,4 +1,5 @@
 #include "parts.h"
+#include "spans.h"
 #include <algorithm>
 #include <fstream>
 #include <openssl/evp.h>
@@ -26,8 +27,9 @@ PartWriter::PartWriter(std::string programPart, std::string companionFolder, uin
     : programPart(std::move(programPart)), companionFolder(std::move(companionFolder)), limit(limit), reserve(reserve)
 {
     hashing = EVP_MD_CTX_new();
+    spanHashing = EVP_MD_CTX_new();
     sizes.push_back(0);
-    failed = !hashing || !Begin(PartPath(0));
+    failed = !hashing || !spanHashing || !Begin(PartPath(0));
 }
 
 PartWriter::~PartWriter()
@@ -35,6 +37,7 @@ PartWriter::~PartWriter()
     if (file)
         std::fclose(file);
     EVP_MD_CTX_free(hashing);
+    EVP_MD_CTX_free(spanHashing);
     // A payload not finished leaves nothing of itself.
     for (size_t part = 0; !finished && part < sizes.size(); ++part)
         std::remove(PartPath(part).c_str());
@@ -91,7 +94,8 @@ bool PartWriter::Write(const void* bytes, size_t length)
             continue;
         }
         size_t piece = size_t(std::min<uint64_t>(length, part == 0 ? length : limit - sizes[part]));
-        failed = std::fwrite(at, 1, piece, file) != piece || EVP_DigestUpdate(hashing, at, piece) != 1;
+        failed = std::fwrite(at, 1, piece, file) != piece || EVP_DigestUpdate(hashing, at, piece) != 1
+            || !HashSpans(at, piece);
         sizes[part] += piece;
         at += piece;
         length -= piece;
@@ -99,8 +103,37 @@ bool PartWriter::Write(const void* bytes, size_t length)
     return !failed;
 }
 
+// Adds the bytes to the spans' digests, a digest each time a span is full.
+bool PartWriter::HashSpans(const char* bytes, size_t length)
+{
+    while (length > 0) {
+        if (spanFilled == 0 && EVP_DigestInit_ex(spanHashing, EVP_sha256(), nullptr) != 1)
+            return false;
+        size_t piece = size_t(std::min<uint64_t>(length, PayloadSpanSize - spanFilled));
+        if (EVP_DigestUpdate(spanHashing, bytes, piece) != 1)
+            return false;
+        spanFilled += piece;
+        bytes += piece;
+        length -= piece;
+        if (spanFilled == PayloadSpanSize) {
+            spanDigests.emplace_back();
+            spanFilled = 0;
+            unsigned int size = 0;
+            if (EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &size) != 1)
+                return false;
+        }
+    }
+    return true;
+}
+
 bool PartWriter::Finish()
 {
+    unsigned int size = 0;
+    // The last span holds the rest.
+    if (!failed && spanFilled > 0) {
+        spanDigests.emplace_back();
+        failed = EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &size) != 1;
+    }
     if (failed || !Close())
         return false;
     for (size_t part = 0; part < sizes.size(); ++part)
