@@ -58,7 +58,9 @@ bool PartWriter::Close()
 {
     std::array<unsigned char, 32> digest{};
     unsigned int length = 0;
-    bool closed = std::fclose(file) == 0;
+    // The part's last span holds the rest.
+    bool spanEnded = spanFilled == 0 || EndSpan();
+    bool closed = std::fclose(file) == 0 && spanEnded;
     file = nullptr;
     digests.push_back(digest);
     return EVP_DigestFinal_ex(hashing, digests.back().data(), &length) == 1 && closed;
@@ -103,6 +105,14 @@ bool PartWriter::Write(const void* bytes, size_t length)
     return !failed;
 }
 
+bool PartWriter::EndSpan()
+{
+    unsigned int length = 0;
+    spanDigests.emplace_back();
+    spanFilled = 0;
+    return EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &length) == 1;
+}
+
 // Adds the bytes to the spans' digests, a digest each time a span is full.
 bool PartWriter::HashSpans(const char* bytes, size_t length)
 {
@@ -115,25 +125,14 @@ bool PartWriter::HashSpans(const char* bytes, size_t length)
         spanFilled += piece;
         bytes += piece;
         length -= piece;
-        if (spanFilled == PayloadSpanSize) {
-            spanDigests.emplace_back();
-            spanFilled = 0;
-            unsigned int size = 0;
-            if (EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &size) != 1)
-                return false;
-        }
+        if (spanFilled == PayloadSpanSize && !EndSpan())
+            return false;
     }
     return true;
 }
 
 bool PartWriter::Finish()
 {
-    unsigned int size = 0;
-    // The last span holds the rest.
-    if (!failed && spanFilled > 0) {
-        spanDigests.emplace_back();
-        failed = EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &size) != 1;
-    }
     if (failed || !Close())
         return false;
     for (size_t part = 0; part < sizes.size(); ++part)

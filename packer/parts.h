@@ -35,7 +35,7 @@ public:
     bool Finish();
     std::vector<uint64_t> sizes; // the program's part, then each companion's
     std::vector<std::array<unsigned char, 32>> digests;
-    // The SHA-256 of each span of the payload (see spans.h), whichever parts it lies in.
+    // The SHA-256 of each span of each part (see spans.h).
     std::vector<std::array<unsigned char, 32>> spanDigests;
 
 private:
@@ -43,6 +43,7 @@ private:
     bool MoveProgramPartToCompanion();
     bool Close();
     bool HashSpans(const char* bytes, size_t length);
+    bool EndSpan();
     std::string PartPath(size_t part) const;
     std::string programPart;
     std::string companionFolder;

@@ -35,6 +35,7 @@ struct OpenPart {
     uint64_t start; // where the part begins in its file
     uint64_t size;
     uint64_t end;   // where the part ends in the payload
+    int64_t firstSpan; // its spans follow those of the parts before it
     WCHAR path[PathCharacters];
 };
 
@@ -43,6 +44,7 @@ struct PayloadState {
     OpenPart* parts;
     int count;
     uint64_t total;
+    int64_t spans; // every part's
     HANDLE checker;
     volatile LONG result;
     volatile LONG percent;
@@ -223,6 +225,8 @@ int OpenPayload(const PayloadArchiveTables& archive, const wchar_t* first, uint6
         open.size = archive.parts.sizes[part];
         State.total += open.size;
         open.end = State.total;
+        open.firstSpan = State.spans;
+        State.spans += int64_t((open.size + PayloadSpanSize - 1) / PayloadSpanSize);
         uint64_t expected = part == 0 ? firstFileSize : open.size;
         if (part == 0) {
             int k = 0;
@@ -355,17 +359,6 @@ int PayloadCheckPercent()
 
 namespace {
 
-uint64_t SpanStart(int64_t span)
-{
-    return uint64_t(span) * PayloadSpanSize;
-}
-
-size_t SpanLength(int64_t span)
-{
-    uint64_t left = State.total - SpanStart(span);
-    return left < PayloadSpanSize ? size_t(left) : PayloadSpanSize;
-}
-
 // The part that holds the payload's byte at offset.
 int PartAt(uint64_t offset)
 {
@@ -373,6 +366,34 @@ int PartAt(uint64_t offset)
     while (part + 1 < State.count && offset >= State.parts[part].end)
         ++part;
     return part;
+}
+
+// The part a span lies in: each part's spans begin at its first byte.
+int PartOfSpan(int64_t span)
+{
+    int part = 0;
+    while (part + 1 < State.count && span >= State.parts[part + 1].firstSpan)
+        ++part;
+    return part;
+}
+
+uint64_t SpanStart(int64_t span)
+{
+    const OpenPart& open = State.parts[PartOfSpan(span)];
+    return open.end - open.size + uint64_t(span - open.firstSpan) * PayloadSpanSize;
+}
+
+size_t SpanLength(int64_t span)
+{
+    uint64_t left = State.parts[PartOfSpan(span)].end - SpanStart(span);
+    return left < PayloadSpanSize ? size_t(left) : PayloadSpanSize;
+}
+
+// The span that holds the payload's byte at offset.
+int64_t SpanAt(uint64_t offset)
+{
+    const OpenPart& open = State.parts[PartAt(offset)];
+    return open.firstSpan + int64_t((offset - (open.end - open.size)) / PayloadSpanSize);
 }
 
 // Reads the span into a slot that no reader holds or reads, and checks it
@@ -403,7 +424,7 @@ void LoadSpan(SpanSlot& slot, int64_t span)
                 read ? "is not what this setup program was made with: the SHA-256 of the payload's span %d differs"
                      : "cannot be read: the payload's span %d",
                 int(span)); // result deliberately ignored: the reason fits its buffer
-            Damaged(PartAt(SpanStart(span)), reason);
+            Damaged(PartOfSpan(span), reason);
         }
         Verifying.failed = true;
         slot.span = -1;
@@ -468,8 +489,7 @@ bool BeginVerifiedReading(bool readsAhead)
     InitializeSRWLock(&Verifying.lock);
     InitializeConditionVariable(&Verifying.loaded);
     Verifying.readsAhead = readsAhead;
-    size_t spans = size_t((State.total + PayloadSpanSize - 1) / PayloadSpanSize);
-    Verifying.verified = static_cast<unsigned char*>(calloc(spans + 1, 1));
+    Verifying.verified = static_cast<unsigned char*>(calloc(size_t(State.spans) + 1, 1));
     bool made = Verifying.verified != nullptr;
     for (SpanSlot& slot : Verifying.slots) {
         slot.span = -1;
@@ -488,12 +508,12 @@ bool ReadVerified(uint64_t offset, void* buffer, size_t length)
         return false;
     AcquireSRWLockExclusive(&Verifying.lock);
     while (length > 0) {
-        int64_t span = int64_t(offset / PayloadSpanSize);
-        size_t within = size_t(offset % PayloadSpanSize);
+        int64_t span = SpanAt(offset);
+        size_t within = size_t(offset - SpanStart(span));
         SpanSlot* slot = PinSpan(span);
         if (!slot)
             break;
-        if (Verifying.readsAhead && SpanStart(span + 1) < State.total)
+        if (Verifying.readsAhead && span + 1 < State.spans)
             ReadSpanAhead(span + 1);
         ReleaseSRWLockExclusive(&Verifying.lock);
         size_t piece = SpanLength(span) - within < length ? SpanLength(span) - within : length;
@@ -512,7 +532,7 @@ bool ReadVerified(uint64_t offset, void* buffer, size_t length)
 bool VerifyUnreadSpans()
 {
     AcquireSRWLockExclusive(&Verifying.lock);
-    for (int64_t span = 0; !Verifying.failed && SpanStart(span) < State.total; ++span)
+    for (int64_t span = 0; !Verifying.failed && span < State.spans; ++span)
         if (!Verifying.verified[span])
             LoadSpan(Verifying.slots[0], span);
     bool sound = !Verifying.failed;

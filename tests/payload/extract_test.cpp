@@ -155,11 +155,15 @@ private:
         WriteAt(folder + "\\payload.bin", start, payload.substr(0, cut));
         if (split)
             WriteAt(folder + "\\setup-1.bin", 0, payload.substr(cut));
+        partDigests = {Sha256(payload.substr(0, cut)), Sha256(payload.substr(cut))};
         spanDigests.clear();
-        for (size_t at = 0; at < payload.size(); at += PayloadSpanSize)
+        for (size_t at = 0; at < cut; at += PayloadSpanSize)
+            spanDigests.push_back(Sha256(payload.substr(at, std::min<size_t>(PayloadSpanSize, cut - at))));
+        for (size_t at = cut; at < payload.size(); at += PayloadSpanSize)
             spanDigests.push_back(Sha256(payload.substr(at, PayloadSpanSize)));
         tables = {int32_t(names.size()), namePointers.data(), counts.data(), offsets.data(), lengthTables.data(),
-            times.data(), &SliceInflater, nullptr, {split ? 2 : 1, sizes.data(), nullptr},
+            times.data(), &SliceInflater, nullptr,
+            {split ? 2 : 1, sizes.data(), reinterpret_cast<const unsigned char(*)[32]>(partDigests.data())},
             {int32_t(spanDigests.size()), reinterpret_cast<const unsigned char(*)[32]>(spanDigests.data())}};
     }
     // A file that holds bytes at an offset, sparse before them.
@@ -188,6 +192,7 @@ private:
     std::vector<std::vector<uint32_t>> lengths;
     std::vector<const uint32_t*> lengthTables;
     std::vector<uint64_t> sizes;
+    std::vector<std::array<unsigned char, 32>> partDigests;
     std::vector<std::array<unsigned char, 32>> spanDigests;
     PayloadArchiveTables tables;
 };

@@ -433,7 +433,7 @@ TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
     ProductConfig.servicePrompt = "Service?";
     Script.nt = false;
     EXPECT_EQ(Run({}, 0, "D:\\Deploy\\Pelmora"),
-        (Lines{"RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
+        (Lines{"BeginPayloadCheck(sizes and image only)", "RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
             "ShutDownRunningCopies(" + Folder + ")", "ExtractPayload(none, none) -> 4", "OpenDdeClient",
             Extracted[6], "RegisterUninstallEntry", "AddStartupItem",
             "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",
