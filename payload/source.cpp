@@ -26,9 +26,10 @@ constexpr EnglishText NameTooLongText = N_("(a name too long to show)");
 // A program's headers, its sections' table among them, lie in this much of its start.
 constexpr DWORD HeadersReadSize = 4096;
 const char DigestDiffers[] = "is not what this setup program was made with: its SHA-256 differs";
-// The extraction holds this many spans at a time: each of its two readers
-// one, and the one it reads ahead.
-constexpr int SpanSlots = 4;
+// The extraction holds this many spans at a time: one for each of its two
+// readers, and one more, which the reader ahead reads the next span into
+// while the other finishes the one before.
+constexpr int SpanSlots = 3;
 
 struct OpenPart {
     HANDLE file;

@@ -6,5 +6,5 @@
 // kilobytes to the tables of a large payload. Plain C++, shared with the packer.
 #pragma once
 
-constexpr unsigned PayloadSpanSize = 128 * 1024;
+constexpr unsigned PayloadSpanSize = 64 * 1024;
 constexpr unsigned SpanDigestSize = 32;
