@@ -1,10 +1,12 @@
 // Extraction of a large payload as a whole process, for the benchmark. The
 // payload is the one setup.exe (of the same build) carries, read from it and
 // its companions as setup.exe reads it.
-//   extract_bench.exe setup DIR SETUP       what an unattended setup.exe does: checks the payload's
-//                                           SHA-256, then ExtractPayload into DIR
-//   extract_bench.exe extract DIR SETUP     ExtractPayload into DIR alone, the payload unchecked
-//   extract_bench.exe check DIR SETUP       the check of the payload's SHA-256 alone
+//   extract_bench.exe setup DIR SETUP       what an unattended setup.exe does: checks the parts' sizes
+//                                           and the image's SHA-256, then ExtractPayload into DIR, which
+//                                           checks each span of the payload as it reads it
+//   extract_bench.exe extract DIR SETUP     the same (every mode checks the sizes and the image first)
+//   extract_bench.exe check DIR SETUP       the check of every part's SHA-256 alone, which an
+//                                           interactive setup makes while the agreement is read
 //   extract_bench.exe zlib DIR SETUP        a bare loop: read, zlib's uncompress and write each slice,
 //                                           nothing else
 //   extract_bench.exe libdeflate DIR SETUP  the same loop with libdeflate's decompressor, the setup's
@@ -226,7 +228,7 @@ DWORD WINAPI SamplePeak(void* context)
 
 } // namespace
 
-// What an unattended setup does before it writes anything: the SHA-256 of every part.
+// What an interactive setup does while the agreement is read: the SHA-256 of every part.
 int CheckPayload()
 {
     StartPayloadCheck();
@@ -244,8 +246,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const char* mode = argv[1];
-    // Before the extraction's measures: the check's thread and buffer are gone when it begins.
-    if ((strcmp(mode, "setup") == 0 || strcmp(mode, "check") == 0) && CheckPayload() != ExtractDone)
+    if (strcmp(mode, "check") == 0 && CheckPayload() != ExtractDone)
         return 1;
     CreateDirectoryA(argv[2], nullptr);
     if (!SetCurrentDirectoryA(argv[2]))

@@ -30,6 +30,7 @@
 #include "compress.h"
 #include "parts.h"
 #include "image_trailer.h"
+#include "spans.h"
 #include <algorithm>
 #include <set>
 #include <cstdio>
@@ -159,6 +160,21 @@ template <typename Number> std::string NumberTable(const char* type, const char*
     return out.str();
 }
 
+// A table of SHA-256 digests.
+std::string DigestTable(const char* name, const std::vector<std::array<unsigned char, 32>>& digests)
+{
+    std::ostringstream out;
+    out << "const unsigned char " << name << "[][32] = {";
+    for (size_t k = 0; k < digests.size(); ++k) {
+        out << (k ? ", {" : "{");
+        for (size_t b = 0; b < digests[k].size(); ++b)
+            out << (b ? ", " : "") << unsigned(digests[k][b]);
+        out << "}";
+    }
+    out << (digests.empty() ? "{0}" : "") << "};\n";
+    return out.str();
+}
+
 // The product's details beyond the configuration record; the uninstaller's
 // have no size (it writes no entry).
 std::string DetailsRecord(const Manifest& manifest, uint64_t kilobytes)
@@ -216,18 +232,13 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed, const 
             << NumberTable("uint32_t", "lastSliceSizes", packed.lastSliceSizes)
             << "const SolidBlocks solidBlocks = {" << packed.blockSizes.size()
             << ", blockOffsets, blockLengths, blockSizes, lastSliceSizes};\n";
-    out << NumberTable("uint64_t", "partSizes", parts.sizes) << "const unsigned char partDigests[][32] = {";
-    for (size_t part = 0; part < parts.digests.size(); ++part) {
-        out << (part ? ", {" : "{");
-        for (size_t b = 0; b < parts.digests[part].size(); ++b)
-            out << (b ? ", " : "") << unsigned(parts.digests[part][b]);
-        out << "}";
-    }
+    out << NumberTable("uint64_t", "partSizes", parts.sizes) << DigestTable("partDigests", parts.digests)
+        << DigestTable("spanDigests", parts.spanDigests);
     // Each archive names its decoder: a setup links only the one its payload needs.
-    out << "};\n} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count
-        << ", fileNames, sliceCounts, " << (packed.solid ? "nullptr" : "fileOffsets")
-        << ", sliceLengths, fileTimes, " << (packed.solid ? "&BlockUnpacker, &solidBlocks" : "&SliceInflater, nullptr")
-        << ", {" << parts.sizes.size() << ", partSizes, partDigests, " << CString(manifest.companionName) << "}};\n";
+    out << "} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count << ", fileNames, sliceCounts, "
+        << (packed.solid ? "nullptr" : "fileOffsets") << ", sliceLengths, fileTimes, " << (packed.solid ? "&BlockUnpacker, &solidBlocks" : "&SliceInflater, nullptr")
+        << ", {" << parts.sizes.size() << ", partSizes, partDigests, " << CString(manifest.companionName) << "}, {"
+        << parts.spanDigests.size() << ", spanDigests}};\n";
     return out.str();
 }
 
@@ -649,8 +660,13 @@ uint64_t ProgramReserve(const Manifest& manifest)
 {
     constexpr uint64_t CodeResourcesAndSignature = 8 << 20;
     uint64_t tables = 0;
-    for (const ManifestFile& file : manifest.files)
+    uint64_t content = 0;
+    for (const ManifestFile& file : manifest.files) {
         tables += file.name.size() + 64 + (file.size / SliceSize + 1) * 4;
+        content += file.size;
+    }
+    // A span's digest for every span of the payload, which incompressible content makes a little larger than itself.
+    tables += (content + content / 64 + 1024) / PayloadSpanSize * SpanDigestSize + SpanDigestSize;
     return CodeResourcesAndSignature + tables;
 }
 

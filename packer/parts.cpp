@@ -1,4 +1,5 @@
 #include "parts.h"
+#include "spans.h"
 #include <algorithm>
 #include <fstream>
 #include <openssl/evp.h>
@@ -28,8 +29,9 @@ PartWriter::PartWriter(std::string programPart, std::string companionFolder, std
       companionBase(std::move(companionBase)), companionList(std::move(companionList)), limit(limit), reserve(reserve)
 {
     hashing = EVP_MD_CTX_new();
+    spanHashing = EVP_MD_CTX_new();
     sizes.push_back(0);
-    failed = !hashing || !Begin(PartPath(0));
+    failed = !hashing || !spanHashing || !Begin(PartPath(0));
 }
 
 PartWriter::~PartWriter()
@@ -37,6 +39,7 @@ PartWriter::~PartWriter()
     if (file)
         std::fclose(file);
     EVP_MD_CTX_free(hashing);
+    EVP_MD_CTX_free(spanHashing);
     // A payload not finished leaves nothing of itself.
     for (size_t part = 0; !finished && part < sizes.size(); ++part)
         std::remove(PartPath(part).c_str());
@@ -62,7 +65,9 @@ bool PartWriter::Close()
 {
     std::array<unsigned char, 32> digest{};
     unsigned int length = 0;
-    bool closed = std::fclose(file) == 0;
+    // The part's last span holds the rest.
+    bool spanEnded = spanFilled == 0 || EndSpan();
+    bool closed = std::fclose(file) == 0 && spanEnded;
     file = nullptr;
     digests.push_back(digest);
     return EVP_DigestFinal_ex(hashing, digests.back().data(), &length) == 1 && closed;
@@ -98,12 +103,39 @@ bool PartWriter::Write(const void* bytes, size_t length)
             continue;
         }
         size_t piece = size_t(std::min<uint64_t>(length, part == 0 ? length : limit - sizes[part]));
-        failed = std::fwrite(at, 1, piece, file) != piece || EVP_DigestUpdate(hashing, at, piece) != 1;
+        failed = std::fwrite(at, 1, piece, file) != piece || EVP_DigestUpdate(hashing, at, piece) != 1
+            || !HashSpans(at, piece);
         sizes[part] += piece;
         at += piece;
         length -= piece;
     }
     return !failed;
+}
+
+bool PartWriter::EndSpan()
+{
+    unsigned int length = 0;
+    spanDigests.emplace_back();
+    spanFilled = 0;
+    return EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &length) == 1;
+}
+
+// Adds the bytes to the spans' digests, a digest each time a span is full.
+bool PartWriter::HashSpans(const char* bytes, size_t length)
+{
+    while (length > 0) {
+        if (spanFilled == 0 && EVP_DigestInit_ex(spanHashing, EVP_sha256(), nullptr) != 1)
+            return false;
+        size_t piece = size_t(std::min<uint64_t>(length, PayloadSpanSize - spanFilled));
+        if (EVP_DigestUpdate(spanHashing, bytes, piece) != 1)
+            return false;
+        spanFilled += piece;
+        bytes += piece;
+        length -= piece;
+        if (spanFilled == PayloadSpanSize && !EndSpan())
+            return false;
+    }
+    return true;
 }
 
 bool PartWriter::Finish()

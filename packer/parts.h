@@ -3,7 +3,8 @@
 // than one file may be, companion files beside it, named after the product
 // (Pelmora-1.bin, Pelmora-2.bin ...), that hold it all, each at most that
 // large, setup.exe then holding none. The program's tables carry each part's size and SHA-256, so
-// that a signature of the program covers its companions too.
+// that a signature of the program covers its companions too, and the SHA-256
+// of each span of the payload, which the extraction checks as it reads.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -37,11 +38,15 @@ public:
     bool Finish();
     std::vector<uint64_t> sizes; // the program's part, then each companion's
     std::vector<std::array<unsigned char, 32>> digests;
+    // The SHA-256 of each span of each part (see spans.h).
+    std::vector<std::array<unsigned char, 32>> spanDigests;
 
 private:
     bool Begin(const std::string& path);
     bool MoveProgramPartToCompanion();
     bool Close();
+    bool HashSpans(const char* bytes, size_t length);
+    bool EndSpan();
     std::string PartPath(size_t part) const;
     std::string FinalPath(size_t part) const;
     std::string programPart;
@@ -52,6 +57,8 @@ private:
     uint64_t reserve;
     std::FILE* file = nullptr;
     struct evp_md_ctx_st* hashing = nullptr;
+    struct evp_md_ctx_st* spanHashing = nullptr;
+    uint64_t spanFilled = 0; // the bytes of the span being hashed
     bool failed = false;
     bool finished = false;
 };

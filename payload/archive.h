@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <windows.h>
 #include "progress.h"
+#include "spans.h"
 
 struct libdeflate_decompressor;
 
@@ -31,6 +32,9 @@ struct PayloadUnpacker {
     bool (*next)(int file, int slice, const unsigned char** content, size_t* length);
     // Ends the unpacking and frees all it took.
     void (*stop)();
+    // Its threads read the same spans of the payload one after another: each
+    // span is read and checked ahead of the first that needs it.
+    bool readsAhead;
 };
 // Each slice a zlib stream of its own (inflating.cpp).
 extern const PayloadUnpacker SliceInflater;
@@ -59,6 +63,13 @@ struct PayloadParts {
     const char* companionName; // UTF-8: companion n is companionName-n.bin
 };
 
+// The SHA-256 of each span of the payload (see spans.h), which the
+// extraction checks before it uses a byte of the span.
+struct PayloadSpans {
+    int32_t count;
+    const unsigned char (*digests)[32];
+};
+
 struct PayloadArchiveTables {
     int32_t fileCount;
     const char* const* fileNames;
@@ -71,6 +82,7 @@ struct PayloadArchiveTables {
     const PayloadUnpacker* unpacker;
     const SolidBlocks* solid; // null but for BlockUnpacker
     PayloadParts parts;
+    PayloadSpans spans;
 };
 
 extern const PayloadArchiveTables PayloadArchive;

@@ -259,8 +259,10 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
         return ExtractOutOfMemory;
     }
     StartFlushing();
-    // The slices of the staged files are unpacked ahead of their writing.
-    bool unpacking = archive.unpacker->start(archive, staged);
+    // The slices of the staged files are unpacked ahead of their writing,
+    // from bytes checked as they are read.
+    bool reading = BeginVerifiedReading(archive.unpacker->readsAhead);
+    bool unpacking = reading && archive.unpacker->start(archive, staged);
     int result = unpacking ? ExtractDone : ExtractOutOfMemory;
     for (int i = 0; i < count && result == ExtractDone; ++i) {
         if (sink && i < archive.fileCount)
@@ -270,6 +272,12 @@ int WriteStagedFiles(const PayloadArchiveTables& archive, Journal& journal, Jour
     }
     if (unpacking)
         archive.unpacker->stop();
+    // Nothing is put in place before every byte of the payload was checked,
+    // those of the files this run passed over too.
+    if (result == ExtractDone)
+        VerifyUnreadSpans(); // result deliberately ignored: the reading's end says it
+    if (reading && !EndVerifiedReading())
+        result = ExtractPayloadDamaged;
     free(staged);
     if (!FinishFlushing() && result == ExtractDone) {
         LogLine("Failed: the written files could not be made durable");
@@ -414,10 +422,10 @@ bool HoldPayloadNames()
     return true;
 }
 
-int BeginPayloadCheck()
+int BeginPayloadCheck(bool wholeParts)
 {
     int check = OpenProgramPayload(*Archive);
-    if (check == PayloadWhole)
+    if (check == PayloadWhole && wholeParts)
         StartPayloadCheck();
     return check;
 }

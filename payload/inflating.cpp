@@ -102,7 +102,7 @@ int InflateNext(libdeflate_decompressor* inflater, unsigned char* input)
     ReleaseSRWLockExclusive(&State.lock);
     uint32_t length = State.archive->sliceLengths[slice.position.file][slice.position.slice];
     slice.length = WorkBufferSize;
-    slice.sound = length <= SliceInputSize && ReadPayload(slice.position.offset, input, length)
+    slice.sound = length <= SliceInputSize && ReadVerified(slice.position.offset, input, length)
         && InflateSlice(inflater, State.buffers + size_t(k % State.ring) * WorkBufferSize, &slice.length, input, length);
     AcquireSRWLockExclusive(&State.lock);
     slice.done = true;
@@ -226,4 +226,4 @@ int UsableProcessors()
     return count ? count : 1;
 }
 
-const PayloadUnpacker SliceInflater = {StartInflating, NextSlice, StopInflating};
+const PayloadUnpacker SliceInflater = {StartInflating, NextSlice, StopInflating, true};

@@ -13,6 +13,10 @@ enum ExtractResult {
     // A file that another program holds open could neither be replaced nor
     // be left for the restart to replace: nothing was written.
     ExtractFileHeld = 5,
+    // A span of the payload read for the extraction is not what the setup
+    // was made with (or could not be read): nothing was put in place, and
+    // DamagedPayloadFile names the file that holds it.
+    ExtractPayloadDamaged = 6,
 };
 
 // Writes every payload file below the current directory (or into the system
@@ -22,13 +26,16 @@ int ExtractPayload(HWND dialog, ProgressSink sink);
 // ExtractFileHeld found held open.
 const char* FileHeldOpen();
 
-enum PayloadCheck { PayloadChecking, PayloadWhole, PayloadDamaged };
+// PayloadUncheckable: the system's SHA-256 could not be had, and nothing
+// could be checked (the log says why).
+enum PayloadCheck { PayloadChecking, PayloadWhole, PayloadDamaged, PayloadUncheckable };
 // Checks that the setup program's own file and its companions are whole, as
 // they were made: at once, that each is there with its size and that the
 // program's image has the SHA-256 its trailer carries (PayloadDamaged when
-// not); then, on a thread of its own, each one's payload SHA-256, which the
-// program's image carries.
-int BeginPayloadCheck();
+// not); then, with wholeParts, on a thread of its own, each one's payload
+// SHA-256, which the program's image carries. The extraction checks every
+// byte it uses again as it reads it, whether or not this check was made.
+int BeginPayloadCheck(bool wholeParts);
 // Waits at most that long for the check: PayloadChecking while it goes on,
 // PayloadWhole, or PayloadDamaged.
 int AwaitPayloadCheck(DWORD milliseconds);

@@ -3,12 +3,18 @@
 #include "image_trailer.h"
 #include "run.h"
 #include "text.h"
+#include <bcrypt.h>
 #include <stdlib.h>
-#include <wincrypt.h>
+#include <string.h>
+
+DWORD PayloadPartSharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+NTSTATUS(WINAPI* OpenSha256Provider)(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG) = BCryptOpenAlgorithmProvider;
 
 namespace {
 
 constexpr DWORD DigestSize = 32;
+// Opened with the payload, and shared by the threads that read it: each hash is their own.
+BCRYPT_ALG_HANDLE Sha256Provider;
 // The check reads the payload this much at a time.
 constexpr DWORD CheckReadSize = 256 * 1024;
 // The checking thread keeps its buffer on the heap: a small stack is enough.
@@ -20,12 +26,17 @@ constexpr EnglishText NameTooLongText = N_("(a name too long to show)");
 // A program's headers, its sections' table among them, lie in this much of its start.
 constexpr DWORD HeadersReadSize = 4096;
 const char DigestDiffers[] = "is not what this setup program was made with: its SHA-256 differs";
+// The extraction holds this many spans at a time: one for each of its two
+// readers, and one more, which the reader ahead reads the next span into
+// while the other finishes the one before.
+constexpr int SpanSlots = 3;
 
 struct OpenPart {
     HANDLE file;
     uint64_t start; // where the part begins in its file
     uint64_t size;
     uint64_t end;   // where the part ends in the payload
+    int64_t firstSpan; // its spans follow those of the parts before it
     WCHAR path[PathCharacters];
 };
 
@@ -34,6 +45,7 @@ struct PayloadState {
     OpenPart* parts;
     int count;
     uint64_t total;
+    int64_t spans; // every part's
     HANDLE checker;
     volatile LONG result;
     volatile LONG percent;
@@ -42,6 +54,28 @@ struct PayloadState {
 };
 
 PayloadState State;
+
+// A span of the payload as the extraction holds it, read and checked.
+struct SpanSlot {
+    unsigned char* bytes; // PayloadSpanSize
+    int64_t span;         // -1: none
+    int pins;             // readers copying from it
+    bool loading;         // being read and checked, by the reader that claimed it
+    uint64_t used;        // when a reader last took it: the oldest free one is read over
+};
+
+// The extraction's reading, shared by its threads: under the lock.
+struct VerifyingState {
+    SRWLOCK lock;
+    CONDITION_VARIABLE loaded; // readers wait here for a span being read, or for a free slot
+    SpanSlot slots[SpanSlots];
+    unsigned char* verified; // per span: 1 once its bytes were checked
+    bool readsAhead;
+    bool failed;
+    uint64_t clock;
+};
+
+VerifyingState Verifying;
 
 // Names the part as the damaged one, in the process's code page, and logs why
 // (in English, as the whole log).
@@ -87,14 +121,32 @@ struct Blank {
     DWORD length;
 };
 
+// A SHA-256 to add bytes to; null when the provider made none.
+BCRYPT_HASH_HANDLE NewHash()
+{
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    return BCRYPT_SUCCESS(BCryptCreateHash(Sha256Provider, &hash, nullptr, 0, nullptr, 0, 0)) ? hash : nullptr;
+}
+
+// Whether every byte meant for the hash was added to it (whole) and their
+// SHA-256 is the digest; the hash is gone.
+bool FinishedAs(BCRYPT_HASH_HANDLE hash, bool whole, const unsigned char* digest)
+{
+    unsigned char computed[DigestSize];
+    bool same = whole && BCRYPT_SUCCESS(BCryptFinishHash(hash, computed, sizeof computed, 0))
+        && memcmp(computed, digest, DigestSize) == 0;
+    BCryptDestroyHash(hash); // result deliberately ignored: the hash is not used again
+    return same;
+}
+
 // Whether size bytes of the file from start on, the blanks taken as zeros,
 // have the SHA-256 digest, read room bytes at a time into buffer. With
 // checked, adds what it reads to it and to the percentage of the whole.
 bool HasDigest(HANDLE file, uint64_t start, uint64_t size, const unsigned char* digest, const Blank* blanks,
-    int blankCount, HCRYPTPROV provider, unsigned char* buffer, DWORD room, uint64_t* checked)
+    int blankCount, unsigned char* buffer, DWORD room, uint64_t* checked)
 {
-    HCRYPTHASH hash = 0;
-    if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
+    BCRYPT_HASH_HANDLE hash = NewHash();
+    if (!hash)
         return false;
     bool read = true;
     for (uint64_t done = 0; read && done < size;) {
@@ -105,39 +157,29 @@ bool HasDigest(HANDLE file, uint64_t start, uint64_t size, const unsigned char* 
             for (uint64_t b = blanks[k].at; b < blanks[k].at + blanks[k].length; ++b)
                 if (b >= at && b < at + piece)
                     buffer[b - at] = 0;
-        read = read && CryptHashData(hash, buffer, piece, 0);
+        read = read && BCRYPT_SUCCESS(BCryptHashData(hash, buffer, piece, 0));
         done += piece;
         if (checked) {
             *checked += piece;
             InterlockedExchange(&State.percent, LONG(*checked * 100 / (State.total ? State.total : 1)));
         }
     }
-    BYTE computed[DigestSize];
-    DWORD length = sizeof computed;
-    bool same = read && CryptGetHashParam(hash, HP_HASHVAL, computed, &length, 0) && length == DigestSize;
-    CryptDestroyHash(hash);
-    for (DWORD b = 0; same && b < DigestSize; ++b)
-        same = computed[b] == digest[b];
-    return same;
+    return FinishedAs(hash, read, digest);
 }
 
 DWORD WINAPI CheckParts(void*)
 {
-    HCRYPTPROV provider = 0;
     unsigned char* buffer = static_cast<unsigned char*>(malloc(CheckReadSize));
-    bool ready = buffer && CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT);
-    LONG result = ready ? PayloadWhole : PayloadDamaged;
-    if (!ready)
-        LogLine("Failed: the setup program could not be checked (error %d)", int(GetLastError()));
+    LONG result = buffer ? PayloadWhole : PayloadDamaged;
+    if (!buffer)
+        LogLine("Failed: the setup program could not be checked: not enough memory");
     uint64_t checked = 0;
-    for (int part = 0; ready && part < State.count; ++part)
+    for (int part = 0; buffer && part < State.count; ++part)
         if (!HasDigest(State.parts[part].file, State.parts[part].start, State.parts[part].size,
-                State.archive->parts.digests[part], nullptr, 0, provider, buffer, CheckReadSize, &checked)) {
+                State.archive->parts.digests[part], nullptr, 0, buffer, CheckReadSize, &checked)) {
             result = Damaged(part, DigestDiffers);
             break;
         }
-    if (provider)
-        CryptReleaseContext(provider, 0);
     free(buffer);
     InterlockedExchange(&State.result, result);
     return 0;
@@ -151,6 +193,9 @@ void ClosePayload()
             CloseHandle(State.parts[part].file);
     free(State.parts);
     State = PayloadState{};
+    if (Sha256Provider)
+        BCryptCloseAlgorithmProvider(Sha256Provider, 0); // result deliberately ignored: it is not used again
+    Sha256Provider = nullptr;
 }
 
 } // namespace
@@ -160,6 +205,17 @@ int OpenPayload(const PayloadArchiveTables& archive, const wchar_t* first, uint6
     ClosePayload();
     State.archive = &archive;
     State.result = PayloadChecking;
+    NTSTATUS opened = OpenSha256Provider(&Sha256Provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (!BCRYPT_SUCCESS(opened)) {
+        Sha256Provider = nullptr;
+        char status[11] = "0x";
+        for (int k = 0; k < 8; ++k)
+            status[2 + k] = "0123456789ABCDEF"[(unsigned(opened) >> (28 - 4 * k)) & 0xF];
+        status[10] = '\0';
+        LogLine("Failed: the setup program cannot be checked: the system's SHA-256 provider could not be had (status %s)",
+            status);
+        return PayloadUncheckable;
+    }
     State.parts = static_cast<OpenPart*>(calloc(size_t(archive.parts.count), sizeof(OpenPart)));
     if (!State.parts)
         return PayloadDamaged;
@@ -172,6 +228,8 @@ int OpenPayload(const PayloadArchiveTables& archive, const wchar_t* first, uint6
         open.size = archive.parts.sizes[part];
         State.total += open.size;
         open.end = State.total;
+        open.firstSpan = State.spans;
+        State.spans += int64_t((open.size + PayloadSpanSize - 1) / PayloadSpanSize);
         uint64_t expected = part == 0 ? firstFileSize : open.size;
         if (part == 0) {
             int k = 0;
@@ -182,7 +240,7 @@ int OpenPayload(const PayloadArchiveTables& archive, const wchar_t* first, uint6
             return Damaged(part, "has a path too long to be opened");
         }
         // No one may change it until the process ends; reading it, as the system's loader does, is fine.
-        open.file = CreateFileW(open.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        open.file = CreateFileW(open.path, GENERIC_READ, PayloadPartSharing, nullptr, OPEN_EXISTING,
             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         LARGE_INTEGER size = {};
         if (open.file == INVALID_HANDLE_VALUE)
@@ -250,12 +308,9 @@ int OpenProgramPayload(const PayloadArchiveTables& archive, const wchar_t* progr
     bool tagged = ReadAt(self, imageEnd, trailer, sizeof trailer);
     for (unsigned k = 0; tagged && k < ImageTagSize; ++k)
         tagged = trailer[k] == static_cast<unsigned char>(ImageTrailerTag[k]);
-    HCRYPTPROV provider = 0;
-    bool same = tagged && CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)
-        && HasDigest(self, 0, imageEnd, trailer + ImageTagSize, signingWrites, 2, provider, headers.bytes,
-            sizeof headers.bytes, nullptr);
-    if (provider)
-        CryptReleaseContext(provider, 0);
+    bool same = tagged
+        && HasDigest(self, 0, imageEnd, trailer + ImageTagSize, signingWrites, 2, headers.bytes, sizeof headers.bytes,
+            nullptr);
     return same ? PayloadWhole : Damaged(0, DigestDiffers);
 }
 
@@ -303,4 +358,197 @@ int AwaitPayloadCheck(DWORD milliseconds)
 int PayloadCheckPercent()
 {
     return int(State.percent);
+}
+
+namespace {
+
+// The part that holds the payload's byte at offset.
+int PartAt(uint64_t offset)
+{
+    int part = 0;
+    while (part + 1 < State.count && offset >= State.parts[part].end)
+        ++part;
+    return part;
+}
+
+// The part a span lies in: each part's spans begin at its first byte.
+int PartOfSpan(int64_t span)
+{
+    int part = 0;
+    while (part + 1 < State.count && span >= State.parts[part + 1].firstSpan)
+        ++part;
+    return part;
+}
+
+uint64_t SpanStart(int64_t span)
+{
+    const OpenPart& open = State.parts[PartOfSpan(span)];
+    return open.end - open.size + uint64_t(span - open.firstSpan) * PayloadSpanSize;
+}
+
+size_t SpanLength(int64_t span)
+{
+    uint64_t left = State.parts[PartOfSpan(span)].end - SpanStart(span);
+    return left < PayloadSpanSize ? size_t(left) : PayloadSpanSize;
+}
+
+// The span that holds the payload's byte at offset.
+int64_t SpanAt(uint64_t offset)
+{
+    const OpenPart& open = State.parts[PartAt(offset)];
+    return open.firstSpan + int64_t((offset - (open.end - open.size)) / PayloadSpanSize);
+}
+
+// Reads the span into a slot that no reader holds or reads, and checks it
+// against its digest; when it differs or cannot be read, every reader fails
+// from then on, the part named and the reason logged. Called with the lock
+// held, which is let go meanwhile: the slot is the caller's.
+void LoadSpan(SpanSlot& slot, int64_t span)
+{
+    slot.span = span;
+    slot.loading = true;
+    slot.used = ++Verifying.clock;
+    ReleaseSRWLockExclusive(&Verifying.lock);
+    size_t length = SpanLength(span);
+    bool read = ReadPayload(SpanStart(span), slot.bytes, length);
+    BCRYPT_HASH_HANDLE hash = read && span < State.archive->spans.count ? NewHash() : nullptr;
+    bool sound = hash
+        && FinishedAs(hash, BCRYPT_SUCCESS(BCryptHashData(hash, slot.bytes, ULONG(length), 0)),
+            State.archive->spans.digests[span]);
+    AcquireSRWLockExclusive(&Verifying.lock);
+    slot.loading = false;
+    if (sound) {
+        Verifying.verified[span] = 1;
+    } else {
+        // The first reader to find it names it; the others stop.
+        if (!Verifying.failed) {
+            char reason[160];
+            FormatText(reason, sizeof reason,
+                read ? "is not what this setup program was made with: the SHA-256 of the payload's span %d differs"
+                     : "cannot be read: the payload's span %d",
+                int(span)); // result deliberately ignored: the reason fits its buffer
+            Damaged(PartOfSpan(span), reason);
+        }
+        Verifying.failed = true;
+        slot.span = -1;
+    }
+    WakeAllConditionVariable(&Verifying.loaded);
+}
+
+// The slot that no reader holds or reads, taken longest ago; null when every one is.
+SpanSlot* OldestFreeSlot()
+{
+    SpanSlot* oldest = nullptr;
+    for (SpanSlot& slot : Verifying.slots)
+        if (slot.pins == 0 && !slot.loading && (!oldest || slot.used < oldest->used))
+            oldest = &slot;
+    return oldest;
+}
+
+// The slot of the span, held against reading over until UnpinSpan, read
+// and checked first when no slot holds it; null once a span was found
+// damaged. With the lock held.
+SpanSlot* PinSpan(int64_t span)
+{
+    for (;;) {
+        if (Verifying.failed)
+            return nullptr;
+        SpanSlot* found = nullptr;
+        for (SpanSlot& slot : Verifying.slots)
+            if (slot.span == span)
+                found = &slot;
+        if (found && !found->loading) {
+            ++found->pins;
+            found->used = ++Verifying.clock;
+            return found;
+        }
+        SpanSlot* oldest = found ? nullptr : OldestFreeSlot();
+        if (!oldest) {
+            SleepConditionVariableSRW(&Verifying.loaded, &Verifying.lock, INFINITE, 0);
+            continue;
+        }
+        LoadSpan(*oldest, span);
+    }
+}
+
+// Reads and checks the span, unless a slot holds it or is reading it, or
+// none is free. With the lock held.
+void ReadSpanAhead(int64_t span)
+{
+    for (SpanSlot& slot : Verifying.slots)
+        if (slot.span == span)
+            return;
+    SpanSlot* oldest = OldestFreeSlot();
+    if (!oldest || Verifying.failed)
+        return;
+    LoadSpan(*oldest, span);
+}
+
+} // namespace
+
+bool BeginVerifiedReading(bool readsAhead)
+{
+    EndVerifiedReading(); // result deliberately ignored: an earlier reading's end
+    InitializeSRWLock(&Verifying.lock);
+    InitializeConditionVariable(&Verifying.loaded);
+    Verifying.readsAhead = readsAhead;
+    Verifying.verified = static_cast<unsigned char*>(calloc(size_t(State.spans) + 1, 1));
+    bool made = Verifying.verified != nullptr;
+    for (SpanSlot& slot : Verifying.slots) {
+        slot.span = -1;
+        slot.bytes = made ? static_cast<unsigned char*>(malloc(PayloadSpanSize)) : nullptr;
+        made = made && slot.bytes;
+    }
+    if (!made)
+        EndVerifiedReading();
+    return made;
+}
+
+bool ReadVerified(uint64_t offset, void* buffer, size_t length)
+{
+    auto* at = static_cast<unsigned char*>(buffer);
+    if (offset > State.total || length > State.total - offset)
+        return false;
+    AcquireSRWLockExclusive(&Verifying.lock);
+    while (length > 0) {
+        int64_t span = SpanAt(offset);
+        size_t within = size_t(offset - SpanStart(span));
+        SpanSlot* slot = PinSpan(span);
+        if (!slot)
+            break;
+        if (Verifying.readsAhead && span + 1 < State.spans)
+            ReadSpanAhead(span + 1);
+        ReleaseSRWLockExclusive(&Verifying.lock);
+        size_t piece = SpanLength(span) - within < length ? SpanLength(span) - within : length;
+        memcpy(at, slot->bytes + within, piece);
+        at += piece;
+        offset += piece;
+        length -= piece;
+        AcquireSRWLockExclusive(&Verifying.lock);
+        --slot->pins;
+        WakeAllConditionVariable(&Verifying.loaded);
+    }
+    ReleaseSRWLockExclusive(&Verifying.lock);
+    return length == 0;
+}
+
+bool VerifyUnreadSpans()
+{
+    AcquireSRWLockExclusive(&Verifying.lock);
+    for (int64_t span = 0; !Verifying.failed && span < State.spans; ++span)
+        if (!Verifying.verified[span])
+            LoadSpan(Verifying.slots[0], span);
+    bool sound = !Verifying.failed;
+    ReleaseSRWLockExclusive(&Verifying.lock);
+    return sound;
+}
+
+bool EndVerifiedReading()
+{
+    bool sound = !Verifying.failed;
+    for (SpanSlot& slot : Verifying.slots)
+        free(slot.bytes);
+    free(Verifying.verified);
+    Verifying = VerifyingState{};
+    return sound;
 }

@@ -8,10 +8,9 @@
 // at most 16 MiB, and no larger than its block) and one block's content (at
 // most SolidBlockSize), whatever the payload's size: every further worker
 // would take a dictionary and a block more than the extraction may have.
-// The payload's SHA-256 was checked before the extraction began, and its
-// files are held against writing since; a block that fails its own check all
-// the same (a disk that reads wrongly) fails the run, whose rollback deletes
-// what it staged.
+// Every byte a decoder reads was checked against its span's SHA-256 as it
+// was read; a block that fails its own check all the same fails the run,
+// whose rollback deletes what it staged.
 #include "archive.h"
 #include "inflating.h"
 #include "source.h"
@@ -72,7 +71,7 @@ UnpackingState State;
 bool ReadInput(BlockDecoder& decoder)
 {
     size_t piece = decoder.end - decoder.at < BlockReadSize ? size_t(decoder.end - decoder.at) : BlockReadSize;
-    if (!ReadPayload(decoder.at, decoder.input, piece))
+    if (!ReadVerified(decoder.at, decoder.input, piece))
         return false;
     decoder.stream.next_in = decoder.input;
     decoder.stream.avail_in = piece;
@@ -94,10 +93,10 @@ bool BeginBlock(BlockDecoder& decoder, int k)
     // The header's size is in its first byte; the header decoder frees the
     // filters' options itself when it fails.
     unsigned char* in = decoder.input;
-    if (decoder.end == decoder.at || !ReadPayload(decoder.at, in, 1))
+    if (decoder.end == decoder.at || !ReadVerified(decoder.at, in, 1))
         return false;
     decoder.block.header_size = lzma_block_header_size_decode(in[0]);
-    if (decoder.block.header_size > decoder.end - decoder.at || !ReadPayload(decoder.at, in, decoder.block.header_size)
+    if (decoder.block.header_size > decoder.end - decoder.at || !ReadVerified(decoder.at, in, decoder.block.header_size)
         || lzma_block_header_decode(&decoder.block, nullptr, in) != LZMA_OK)
         return false;
     decoder.at += decoder.block.header_size;
@@ -313,4 +312,4 @@ void StopUnpacking()
 
 } // namespace
 
-const PayloadUnpacker BlockUnpacker = {StartUnpacking, NextUnpackedSlice, StopUnpacking};
+const PayloadUnpacker BlockUnpacker = {StartUnpacking, NextUnpackedSlice, StopUnpacking, false};

@@ -112,6 +112,9 @@ const EnglishText OnlyForUserFormat =
 const char ElevatedAnswers[] = "/ALLUSERS /ELEVATED /AGREED";
 const EnglishText DamagedCaption = N_("Setup");
 const EnglishText DamagedFormat = N_("The setup program is damaged or incomplete. Download it again.\r\n\r\n%s");
+const EnglishText UncheckableText =
+    N_("The setup program cannot check that it is whole: the part of Windows that computes SHA-256 digests is not "
+    "available. Repair or update Windows and run the setup program again.");
 // The check of the payload shows its progress only when it keeps the user waiting longer than this.
 constexpr DWORD CheckWithoutProgress = 1000;
 constexpr DWORD CheckProgressInterval = 100;
@@ -481,9 +484,15 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     }
     if (request != UserAsked)
         LogLine(request == ForMachineRequested ? "For: everyone on this computer" : "For: this user alone");
-    // A damaged or incomplete download is refused before anything changes.
-    if (BeginPayloadCheck() != PayloadWhole) {
-        ReportDamagedPayload(nullptr);
+    // A damaged or incomplete download is refused before anything changes. An
+    // unattended run does not wait for the whole parts' digests: the
+    // extraction checks every byte it uses as it reads it.
+    int check = BeginPayloadCheck(!Unattended);
+    if (check != PayloadWhole) {
+        if (check == PayloadUncheckable)
+            ShowWarning(nullptr, DamagedCaption, UncheckableText);
+        else
+            ReportDamagedPayload(nullptr);
         return ExitFailed;
     }
     RegisterFolderCheck(FolderFitsProduct);
@@ -514,7 +523,7 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
     if (forMachine)
         return GoOnElevated();
     // The digests were checked while the agreement was read; nothing is written before they are known.
-    if (outcome == ExitDone && !AwaitWholePayload())
+    if (outcome == ExitDone && !Unattended && !AwaitWholePayload())
         return ExitFailed;
     if (outcome == ExitDone)
         outcome = ChooseFolderWithSpace();
@@ -546,6 +555,8 @@ int SetupSequence(HINSTANCE instance, const RunSwitches& switches)
         bool restored = RemoveExtractedFiles(nullptr, nullptr) == ExtractDone;
         if (result == ExtractFileHeld)
             ShowFailure(FileHeldFormat, FileHeldOpen());
+        else if (result == ExtractPayloadDamaged)
+            ReportDamagedPayload(BackdropWindow);
         else
             ShowFailure(ExtractFailureText(result));
         if (!restored)

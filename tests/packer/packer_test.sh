@@ -314,7 +314,7 @@ sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 16K\ncompanionN
 named=("$work/split/Pelmora 2.1 (x86)-1.bin" "$work/split/Pelmora 2.1 (x86)-2.bin" "$work/split/Pelmora 2.1 (x86)-3.bin")
 check "companions after companionName" cmp -s <(cat "${named[@]}") "$work/whole/payload.bin"
 check "the earlier name's companions gone" test ! -e "${parts[1]}" -a ! -e "${parts[3]}"
-check "the name in the tables" grep -qF 'partDigests, "Pelmora 2.1 (x86)"}};' "$work/split/product_data.cpp"
+check "the name in the tables" grep -qF 'partDigests, "Pelmora 2.1 (x86)"}, {' "$work/split/product_data.cpp"
 "$packer" "$product/product.ini" "$work/split" --search "$work" 2>"$work/stderr"
 check "no companion left once the payload fits" test ! -e "${named[0]}" -a ! -e "${named[2]}" -a ! -s "$work/split/companions.txt"
 rm -f "$work"/zeros-*.bin

@@ -16,6 +16,7 @@
 #include <winioctl.h>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -51,6 +52,21 @@ std::string Compressed(const std::string& piece)
 
 // What the test archive's companion is named after, as a product's are.
 const char CompanionName[] = "Test Archive";
+
+// The SHA-256 of the bytes, as the packer computes each span's.
+std::array<unsigned char, 32> Sha256(const std::string& bytes)
+{
+    std::array<unsigned char, 32> digest{};
+    BCRYPT_ALG_HANDLE provider = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0);
+    BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), ULONG(bytes.size()), 0);
+    BCryptFinishHash(hash, digest.data(), ULONG(digest.size()), 0);
+    BCryptDestroyHash(hash);
+    BCryptCloseAlgorithmProvider(provider, 0);
+    return digest;
+}
 
 // An archive built in the test the way the packer builds one, its payload
 // in a file of its own (beginning at `start`, a sparse file's hole before
@@ -98,9 +114,26 @@ public:
     {
         const std::string first = folder + "\\payload.bin";
         std::wstring path(first.begin(), first.end());
-        EXPECT_EQ(OpenPayload(tables, path.c_str(), 0, sizes[0]), PayloadWhole);
+        EXPECT_EQ(OpenPayload(tables, path.c_str(), start, start + sizes[0]), PayloadWhole);
         return tables;
     }
+    // Writes over one byte of the payload as it lies in its files, the tables unchanged.
+    void ChangeByte(uint64_t offset, unsigned char value)
+    {
+        bool first = offset < sizes[0];
+        const std::string path = folder + (first ? "\\payload.bin" : "\\" + std::string(CompanionName) + "-1.bin");
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+        OVERLAPPED place = {};
+        uint64_t at = first ? start + offset : offset - sizes[0];
+        place.Offset = DWORD(at);
+        place.OffsetHigh = DWORD(at >> 32);
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(file, &value, 1, &written, &place) && written == 1) << path;
+        CloseHandle(file);
+    }
+    uint64_t OffsetOf(size_t file) const { return offsets[file]; }
 
 private:
     void Rebuild()
@@ -114,7 +147,7 @@ private:
         for (size_t f = 0; f < sliceBytes.size(); ++f) {
             namePointers.push_back(names[f].c_str());
             counts.push_back(int32_t(sliceBytes[f].size()));
-            offsets.push_back(start + payload.size());
+            offsets.push_back(payload.size());
             for (const std::string& slice : sliceBytes[f]) {
                 lengths[f].push_back(uint32_t(slice.size()));
                 payload += slice;
@@ -122,12 +155,21 @@ private:
             lengthTables.push_back(lengths[f].data());
         }
         size_t cut = split ? size_t(split - start) : payload.size();
-        sizes = {start + cut, payload.size() - cut};
+        sizes = {cut, payload.size() - cut};
         WriteAt(folder + "\\payload.bin", start, payload.substr(0, cut));
         if (split)
             WriteAt(folder + "\\" + CompanionName + "-1.bin", 0, payload.substr(cut));
+        partDigests = {Sha256(payload.substr(0, cut)), Sha256(payload.substr(cut))};
+        spanDigests.clear();
+        for (size_t at = 0; at < cut; at += PayloadSpanSize)
+            spanDigests.push_back(Sha256(payload.substr(at, std::min<size_t>(PayloadSpanSize, cut - at))));
+        for (size_t at = cut; at < payload.size(); at += PayloadSpanSize)
+            spanDigests.push_back(Sha256(payload.substr(at, PayloadSpanSize)));
         tables = {int32_t(names.size()), namePointers.data(), counts.data(), offsets.data(), lengthTables.data(),
-            times.data(), &SliceInflater, nullptr, {split ? 2 : 1, sizes.data(), nullptr, CompanionName}};
+            times.data(), &SliceInflater, nullptr,
+            {split ? 2 : 1, sizes.data(), reinterpret_cast<const unsigned char(*)[32]>(partDigests.data()),
+                CompanionName},
+            {int32_t(spanDigests.size()), reinterpret_cast<const unsigned char(*)[32]>(spanDigests.data())}};
     }
     // A file that holds bytes at an offset, sparse before them.
     static void WriteAt(const std::string& path, uint64_t at, const std::string& bytes)
@@ -155,6 +197,8 @@ private:
     std::vector<std::vector<uint32_t>> lengths;
     std::vector<const uint32_t*> lengthTables;
     std::vector<uint64_t> sizes;
+    std::vector<std::array<unsigned char, 32>> partDigests;
+    std::vector<std::array<unsigned char, 32>> spanDigests;
     PayloadArchiveTables tables;
 };
 
@@ -328,7 +372,7 @@ TEST_F(ExtractTest, SlicesInflateToTheirContentAtEveryBoundaryAndEveryPlaceOfThe
     const std::vector<TestFile> files = {{"one.bin", Pattern(1, 1), 1000}, {"full.bin", Pattern(30000, 2), 2000},
         {"over.bin", Pattern(30001, 3), 3000}, {"empty.bin", "", 4000}, {"last.bin", Pattern(90000, 4), 5000}};
     const uint64_t fourGiB = uint64_t(1) << 32;
-    // The payload read at offsets a 32-bit count cannot hold, from a sparse file, and across its two files.
+    // The payload read at file offsets a 32-bit count cannot hold, from a sparse file, and across its two files.
     const struct {
         const char* what;
         uint64_t start;
@@ -702,6 +746,45 @@ TEST_F(ExtractTest, DamagedSliceFailsAndIsNeverWrittenAsIfItInflated)
         EXPECT_EQ(Entries(folder), std::vector<std::string>{"good.txt.pmnew"}) << c.what << ": nothing is put in place";
         EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
     }
+}
+
+NTSTATUS WINAPI NoSha256Provider(BCRYPT_ALG_HANDLE*, LPCWSTR, LPCWSTR, ULONG)
+{
+    return NTSTATUS(0xC0000225); // STATUS_NOT_FOUND
+}
+
+// Bytes changed after the whole parts were checked, as a section mapped for writing before the run could
+// change them on Windows: the extraction checks what it reads, so nothing unchecked is put in place.
+TEST_F(ExtractTest, PayloadChangedAfterItsCheckIsRefusedAndNothingIsCommitted)
+{
+    const std::string content = Pattern(3 * SliceSize, 5);
+    const struct {
+        const char* what;
+        size_t file;
+        uint64_t split;
+    } cases[] = {{"the header of a slice, which inflates the same either way", 1, 0},
+        {"the same, in a companion", 1, 1}};
+    PayloadPartSharing |= FILE_SHARE_WRITE;
+    for (const auto& c : cases) {
+        WriteFileText("manual.htm", "the earlier manual");
+        TestArchive archive({{"manual.htm", content, 1000}, {"later.txt", "later", 1000}}, 0, c.split);
+        const PayloadArchiveTables& tables = archive.Tables();
+        StartPayloadCheck();
+        ASSERT_EQ(AwaitPayloadCheck(INFINITE), PayloadWhole) << c.what;
+        // 0x78 0xDA begins a zlib stream as 0x78 0x9C does: only the digests tell them apart.
+        archive.ChangeByte(archive.OffsetOf(c.file) + 1, 0xDA);
+        EXPECT_EQ(ExtractArchive(tables, nullptr, nullptr), ExtractPayloadDamaged) << c.what;
+        EXPECT_STREQ(strrchr(DamagedPayloadFile(), '\\'), c.split ? "\\Test Archive-1.bin" : "\\payload.bin") << c.what;
+        EXPECT_EQ(ReadFileText("manual.htm"), "the earlier manual") << c.what << ": nothing was put in place";
+        EXPECT_EQ(ReadFileText("later.txt"), "<missing>") << c.what;
+        EXPECT_EQ(RemoveExtractedFiles(nullptr, nullptr), ExtractDone) << c.what;
+        EXPECT_EQ(Entries(folder), std::vector<std::string>{"manual.htm"}) << c.what << ": the staged files are gone";
+    }
+    PayloadPartSharing &= ~DWORD(FILE_SHARE_WRITE);
+    // Without the system's SHA-256 nothing can be checked: said as such, not as a damaged file.
+    OpenSha256Provider = NoSha256Provider;
+    EXPECT_EQ(OpenProgramPayload(PayloadArchive, SETUP_EXE), PayloadUncheckable);
+    OpenSha256Provider = BCryptOpenAlgorithmProvider;
 }
 
 TEST_F(ExtractTest, SliceBeyondTheBufferOrItsRecordedLengthIsNeverWritten)

@@ -175,9 +175,16 @@ const char* FileHeldOpen()
     return "C:\\Apps\\Pelmora\\help.htm";
 }
 
-// The checks of the setup's files are in the transcript only when they find one damaged.
-int BeginPayloadCheck()
+// The checks of the setup's files are in the transcript only when they find one damaged, or when
+// the whole parts' check is not begun.
+int BeginPayloadCheck(bool wholeParts)
 {
+    if (!Script.payloadCheckable) {
+        Add("BeginPayloadCheck -> no SHA-256");
+        return PayloadUncheckable;
+    }
+    if (!wholeParts)
+        Add("BeginPayloadCheck(sizes and image only)");
     if (Script.payloadSized)
         return PayloadWhole;
     Add("BeginPayloadCheck -> a file of another size");

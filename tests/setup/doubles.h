@@ -21,6 +21,7 @@ struct DoubleScript {
     INT_PTR installFor = 1110; // the dialog's answer: IDC_INSTALL_FOR_USER
     unsigned long elevationError = 0; // the elevated start's: 0 when it started
     int elevatedExitCode = 0;         // and then the elevated process's exit code
+    bool payloadCheckable = true; // the system's SHA-256 there
     bool payloadSized = true;   // every file of the setup there, with its size
     bool payloadDigests = true; // ... and its SHA-256
     int payloadChecking = 0;    // the waits for the check that end before it does

@@ -167,12 +167,29 @@ TEST_F(SequenceTest, TheSetupProgramIsCheckedWholeBeforeItChangesAnything)
             "ShowProgress(progress, Checking the setup program, 40)", "AwaitPayloadCheck(100) -> still checking",
             "ShowProgress(progress, Checking the setup program, 40)"}));
     EXPECT_EQ(lines[Opening.size() + 5], "ResolveInstallFolder(backdrop, 1) -> " + Folder) << "and then the folder";
-    // Unattended, the same without a window, before any folder is taken.
+    // Unattended, the whole parts are not checked first: the extraction checks every byte it uses, and a
+    // damaged one fails it, undone, with the same message in the log.
     Restart();
     Script.payloadDigests = false;
     Unattended = true;
-    EXPECT_EQ(Run({}, 1603), (Lines{"AwaitPayloadCheck -> a digest differs"}));
+    Script.extractResult = ExtractPayloadDamaged;
+    EXPECT_EQ(Run({}, 1603),
+        (Lines{"BeginPayloadCheck(sizes and image only)", "AcceptProposedFolder -> " + Folder,
+            "ShutDownRunningCopies(" + Folder + ")", "ExtractPayload(none, none) -> 6",
+            "RemoveExtractedFiles(none, none) -> 4"}));
     Unattended = false;
+    // The same, found by the extraction of an interactive run.
+    Restart();
+    Script.extractResult = ExtractPayloadDamaged;
+    EXPECT_EQ(Run({Press(IDOK)}, 1603),
+        Join({UpToExtraction(ExtractPayloadDamaged), {"RemoveExtractedFiles(none, none) -> 4", damaged}}));
+    // Without the system's SHA-256 nothing can be checked, and the message says so.
+    Restart();
+    Script.payloadCheckable = false;
+    EXPECT_EQ(Run({Press(IDOK)}, 1603),
+        (Lines{"BeginPayloadCheck -> no SHA-256",
+            "Setup | The setup program cannot check that it is whole: the part of Windows that computes SHA-256 "
+            "digests is not available. Repair or update Windows and run the setup program again. | [OK] -> OK"}));
 }
 
 TEST_F(SequenceTest, InstalledWithStartupItemAndLaunchDeclined)
@@ -416,7 +433,7 @@ TEST_F(SequenceTest, UnattendedRunShowsNothingAndTakesTheFixedAnswers)
     ProductConfig.servicePrompt = "Service?";
     Script.nt = false;
     EXPECT_EQ(Run({}, 0, "D:\\Deploy\\Pelmora"),
-        (Lines{"RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
+        (Lines{"BeginPayloadCheck(sizes and image only)", "RequestInstallFolder(D:\\Deploy\\Pelmora)", "AcceptProposedFolder -> " + Folder,
             "ShutDownRunningCopies(" + Folder + ")", "ExtractPayload(none, none) -> 4", "OpenDdeClient",
             Extracted[6], "RegisterUninstallEntry", "AddStartupItem",
             "RecordLink(" + Folder + " | C:\\Startup\\Pelmora.lnk)", "CloseDdeClient",

@@ -1,5 +1,5 @@
 # Fails when EXE imports a DLL that is not part of every Windows system.
-set(system_dlls ADVAPI32.dll GDI32.dll KERNEL32.dll msvcrt.dll ntdll.dll ole32.dll OLEAUT32.dll SHELL32.dll USER32.dll)
+set(system_dlls ADVAPI32.dll bcrypt.dll GDI32.dll KERNEL32.dll msvcrt.dll ntdll.dll ole32.dll OLEAUT32.dll SHELL32.dll USER32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "objdump failed on ${EXE}")
