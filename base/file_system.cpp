@@ -305,10 +305,7 @@ bool DeleteOpenFile(HANDLE handle)
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-namespace {
-
-// name: a full path, or one relative to the folder open as root.
-bool RenameOpenFileTo(HANDLE handle, HANDLE root, const char* name)
+bool RenameOpenFileInto(HANDLE handle, HANDLE root, const char* name)
 {
     // The structure ends in the name's first character: room for the rest.
     size_t size = sizeof(FILE_RENAME_INFO) + PathBufferSize * sizeof(WCHAR);
@@ -329,18 +326,11 @@ bool RenameOpenFileTo(HANDLE handle, HANDLE root, const char* name)
     return renamed;
 }
 
-} // namespace
-
 bool RenameOpenFile(HANDLE handle, const char* newPath)
 {
     char full[PathBufferSize];
     DWORD length = GetFullPathNameA(newPath, sizeof full, full, nullptr);
-    return length > 0 && length < sizeof full && RenameOpenFileTo(handle, nullptr, full);
-}
-
-bool RenameOpenFileInto(HANDLE handle, HANDLE folder, const char* name)
-{
-    return RenameOpenFileTo(handle, folder, name);
+    return length > 0 && length < sizeof full && RenameOpenFileInto(handle, nullptr, full);
 }
 
 HANDLE OpenPlainFolder(const char* folder, DWORD access)
@@ -363,12 +353,17 @@ bool NoFileOrPlainAtPath(const char* path)
         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
-    BY_HANDLE_FILE_INFORMATION information;
-    bool plain = GetFileInformationByHandle(file, &information)
-        && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
-        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path);
+    bool plain = IsPlainFileAtPath(file, path);
     CloseHandle(file);
     return plain;
+}
+
+bool IsPlainFileAtPath(HANDLE file, const char* path)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(file, &information)
+        && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path);
 }
 
 // The file index alone: GetFileInformationByHandle also asks for the volume's

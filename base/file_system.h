@@ -69,14 +69,17 @@ bool DeleteOpenFile(HANDLE handle);
 bool ClearReadOnly(HANDLE handle);
 bool RenameOpenFile(HANDLE handle, const char* newPath);
 // The same, to a name in the folder open as folder, whatever path leads to
-// that folder now.
+// that folder now (null: name is a full path).
 bool RenameOpenFileInto(HANDLE handle, HANDLE folder, const char* name);
 // Opens an existing folder that is itself no link, and keeps anyone from
 // renaming or deleting it while the handle is open (so that its path keeps
 // leading to it). INVALID_HANDLE_VALUE otherwise.
 HANDLE OpenPlainFolder(const char* folder, DWORD access);
-// Whether the file at the path is missing, or is a plain file (no link, one
-// name) at its path, with no link or junction on the way.
+// Whether the open file (a link itself, not what it leads to) is a plain
+// file, no link and of one name, at its path, with no link or junction on the
+// way.
+bool IsPlainFileAtPath(HANDLE file, const char* path);
+// Whether the file at the path is missing, or is such a plain file.
 bool NoFileOrPlainAtPath(const char* path);
 // The open file's identity on its volume (its file index): the same however
 // its path is spelled, and another for a file made since under the same name.

@@ -314,10 +314,7 @@ HANDLE OpenLogFile(const char* path, bool append)
     }
     if (file == INVALID_HANDLE_VALUE)
         return file;
-    BY_HANDLE_FILE_INFORMATION information;
-    bool plain = GetFileInformationByHandle(file, &information)
-        && !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
-        && information.nNumberOfLinks == 1 && HandleIsAtPath(file, path)
+    bool plain = IsPlainFileAtPath(file, path)
         && (made || (append ? SetFilePointerEx(file, LARGE_INTEGER(), nullptr, FILE_END) : SetEndOfFile(file)));
     if (plain)
         return file;
