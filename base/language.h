@@ -3,8 +3,8 @@
 // `languages`), chosen once as the run starts; the log and the exit codes
 // stay English, for support and administrators. The programs' own texts are
 // English in the sources, each marked N_ so that xgettext gathers them into
-// the translations' template, and locale/NAME.po translates them (see the
-// README, "Languages").
+// the translations' template, and locale/NAME.po translates them (see
+// docs/languages.md, "Languages").
 #pragma once
 #include <windows.h>
 #include <stdint.h>

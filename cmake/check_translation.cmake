@@ -27,7 +27,7 @@ foreach(kind untranslated only-fuzzy)
         math(EXPR count "${count} - 1")
         if(kind STREQUAL "untranslated")
             string(APPEND problems "locale/${name}: ${count} of the programs' texts have no translation in it (see "
-                "the README, \"Adding a text\"):\n${entries}\n")
+                "docs/languages.md, \"Adding a text\"):\n${entries}\n")
         else()
             string(APPEND problems "locale/${name}: ${count} translations are marked fuzzy: check each, then take "
                 "its \"#, fuzzy\" mark away:\n${entries}\n")
