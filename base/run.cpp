@@ -383,6 +383,13 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
 {
     bool read = ReadSwitches(SkipProgramName(GetCommandLineA()), program.takesFolder, switches);
     Unattended = switches.unattended;
+    if (!program.readProduct()) {
+        *exitCode = ExitFailed;
+        char path[PathBufferSize];
+        DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+        ShowWarning(nullptr, program.name, program.damaged, length && length < sizeof path ? path : "");
+        return false;
+    }
     ChooseRunLanguage(switches);
     if (!read) {
         *exitCode = ExitBadSwitch;

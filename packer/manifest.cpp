@@ -339,7 +339,7 @@ struct OptionalText {
 };
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"},
-    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}, {"companionName", ""}};
+    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}, {"companionName", ""}, {"copyright", ""}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};

@@ -1,14 +1,21 @@
 #include <windows.h>
 #include "globals.h"
+#include "product_data.h"
 #include "run.h"
 #include "uninstall.h"
 
 namespace {
 
+bool ReadProduct()
+{
+    return ReadUninstallerSection(GetModuleHandleA(nullptr), ReadRecordedLanguage);
+}
+
 const RunProgram UninstallerProgram = {N_("Uninstaller"), false, N_("/S\tremoves the product without any window\r\n"),
     N_("0\tremoved\r\n1602\tthe question was answered No\r\n1603\tnot removed completely\r\n1605\tno "
        "installation of this product in this folder\r\n"),
-    N_("3010\tremoved; a file goes when Windows restarts"), HoldUninstallNames, UninstallWantsMachine};
+    N_("3010\tremoved; a file goes when Windows restarts"), HoldUninstallNames, UninstallWantsMachine, ReadProduct,
+    N_("The uninstaller is damaged, and nothing was removed. Install the product again to remove it.\r\n\r\n%s")};
 
 int RunUninstaller(HINSTANCE instance)
 {
