@@ -102,6 +102,23 @@ struct Case {
     const char* problem;
 };
 
+// Windows' loader (not Wine's) refuses a gap between sections in memory.
+bool Contiguous(const Bytes& image)
+{
+    const Layout layout(image);
+    uint32_t alignment = Number(image, layout.optional + 32, 4);
+    uint64_t next = Number(image, layout.sectionTable + 12, 4);
+    for (size_t k = 0; k < layout.sectionCount; ++k) {
+        size_t header = layout.sectionTable + k * 40;
+        if (Number(image, header + 12, 4) != next)
+            return false;
+        next += (Number(image, header + 8, 4) + alignment - 1) / alignment * alignment;
+    }
+    size_t last = layout.sectionTable + (layout.sectionCount - 1) * 40;
+    return Number(image, layout.optional + 56, 4) == next
+        && Number(image, last + 20, 4) + Number(image, last + 16, 4) == image.size();
+}
+
 void Relocation(Bytes& image, const Layout& layout, uint32_t offsetFromPageEnd)
 {
     uint32_t kind = Number(image, layout.relocationRaw + 8, 2) >> 12;
@@ -275,6 +292,8 @@ int RunCases(const Bytes& prebuilt, const Bytes& icon)
                 Fail(name + ": refused: " + problem);
             else if (Number(out, layout.optional + 64, 4) != ImageChecksum(out))
                 Fail(name + ": the checksum field is not the image's checksum");
+            else if (!Contiguous(out))
+                Fail(name + ": the written sections are not where Windows' loader takes them");
         } else if (written) {
             Fail(name + ": written, not refused");
         } else if (problem.find(test.problem) == std::string::npos || problem.find('\n') != std::string::npos) {
