@@ -20,12 +20,16 @@
 #include "product_section.h"
 #include "program_image.h"
 #include "section.h"
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
+#else
+#include <unistd.h>
 #endif
 #include <algorithm>
 #include <set>
@@ -213,6 +217,52 @@ bool ReadAsMeasured(const Manifest& manifest, const ManifestFile& file, std::ifs
     return false;
 }
 
+// A line on a terminal that shows how the packing goes, once it takes longer
+// than a second: the files read, the megabytes and the rate.
+class PackingProgress {
+public:
+    explicit PackingProgress(const Manifest& manifest) : files(manifest.files.size()), shown(IsTerminal())
+    {
+        for (const ManifestFile& file : manifest.files)
+            total += file.size;
+    }
+    ~PackingProgress()
+    {
+        if (drawn)
+            std::fputc('\n', stderr);
+    }
+    void Read(size_t file, uint64_t bytes)
+    {
+        done += bytes;
+        auto now = std::chrono::steady_clock::now();
+        if (!shown || now - start < std::chrono::seconds(1) || now - last < std::chrono::milliseconds(200))
+            return;
+        last = now;
+        drawn = true;
+        double seconds = std::chrono::duration<double>(now - start).count();
+        std::fprintf(stderr, "\rPacking: file %zu of %zu, %.1f of %.1f MB, %.1f MB/s   ", file + 1, files,
+            double(done) / 1e6, double(total) / 1e6, double(done) / 1e6 / seconds);
+        std::fflush(stderr);
+    }
+
+private:
+    static bool IsTerminal()
+    {
+#ifdef _WIN32
+        return _isatty(_fileno(stderr)) != 0;
+#else
+        return isatty(fileno(stderr)) != 0;
+#endif
+    }
+    size_t files;
+    uint64_t total = 0;
+    uint64_t done = 0;
+    bool shown;
+    bool drawn = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last = start;
+};
+
 // Reads, compresses and writes the payload a batch at a time, so that the
 // packer's memory stays the same whatever the payload's size. A file longer
 // than a batch is cut at a multiple of SliceSize, so its slices are those of
@@ -245,6 +295,7 @@ bool PackPayload(const Manifest& manifest, Compression compression, PartWriter& 
         batched = 0;
         return true;
     };
+    PackingProgress progress(manifest);
     for (size_t f = 0; f < manifest.files.size(); ++f) {
         const ManifestFile& file = manifest.files[f];
         std::ifstream in(file.source, std::ios::binary);
@@ -256,6 +307,7 @@ bool PackPayload(const Manifest& manifest, Compression compression, PartWriter& 
             if (size_t(in.gcount()) != piece.size())
                 break;
             read += piece.size();
+            progress.Read(f, piece.size());
             batched += piece.size();
             pieces.push_back(std::move(piece));
             pieceFiles.push_back(f);
@@ -320,6 +372,7 @@ bool PackSolidPayload(const Manifest& manifest, PartWriter& out, PackedPayload& 
     uint64_t blockCount = std::max<uint64_t>(1, (total + SolidBlockSize - 1) / SolidBlockSize);
     uint64_t enough = (total + blockCount - 1) / blockCount;
     std::vector<unsigned char> piece(SliceSize);
+    PackingProgress progress(manifest);
     for (size_t f = 0; f < manifest.files.size(); ++f) {
         const ManifestFile& file = manifest.files[f];
         std::ifstream in(file.source, std::ios::binary);
@@ -336,6 +389,7 @@ bool PackSolidPayload(const Manifest& manifest, PartWriter& out, PackedPayload& 
             }
             contents.back().insert(contents.back().end(), piece.begin(), piece.begin() + std::ptrdiff_t(length));
             read += length;
+            progress.Read(f, length);
             ++packed.sliceCounts[f];
             packed.lastSliceSizes[f] = uint32_t(length);
         }
@@ -434,7 +488,8 @@ std::string SignCommand;
 const char Version[] = PMPACK_VERSION;
 
 const char Usage[] =
-    "usage: pmpack MANIFEST [-o DIR] [--search DIR]... [--x64] [--sign-command CMD] [--winget DIR] [--kit DIR]\n"
+    "usage: pmpack MANIFEST [-o DIR] [--search DIR]... [--x64] [--sign-command CMD]\n"
+    "              [--winget DIR --winget-url URL] [--kit DIR]\n"
     "       pmpack --help | --version\n";
 
 const char Help[] =
@@ -447,6 +502,7 @@ const char Help[] =
     "  --sign-command CMD a command run on each program before its digest is taken, with the\n"
     "                     program's path added as its last argument (for instance signtool's)\n"
     "  --winget DIR       also writes the winget installer manifest of setup.exe into DIR\n"
+    "  --winget-url URL   the address setup.exe is downloaded from, which that manifest names\n"
     "  --kit DIR          the kit's folder, with programs/ and locale/ (default: pmpack's own)\n"
     "\n"
     "Exit status: 0 packaged; 1 the manifest or a source was refused, or an output could not be\n"
@@ -559,6 +615,7 @@ struct PackOptions {
     std::vector<std::string> search;
     bool x64 = false;
     std::string winget;
+    std::string wingetUrl;
     // For the kit's own build and tests: where the uninstaller written is
     // kept, the size the shipped one is padded to, and the setup also as a
     // Windows before 10 version 1903 runs it (setup-without-utf8.exe).
@@ -646,6 +703,79 @@ bool MakeWorkFolder(const std::string& outDir, WorkFolder& work)
     return false;
 }
 
+// A YAML text in double quotes, which take every character as written but
+// for the quote and the backslash.
+std::string YamlText(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text)
+        out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return out + "\"";
+}
+
+// The winget installer manifest of setup.exe: its switches, for whom it
+// installs (both, each with its switch, for a product that asks), its exit
+// codes and its SHA-256. /D= is left out: it must end the command line, and
+// winget puts its switches in an order of its own.
+std::string WingetManifest(const Manifest& manifest, const std::string& url, const std::string& digest)
+{
+    std::string publisher = manifest.Field("publisher");
+    std::string identifier;
+    for (const std::string& part : {publisher, manifest.Field("folderName")}) {
+        if (!identifier.empty())
+            identifier += ".";
+        for (char c : part)
+            if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')
+                identifier += c;
+    }
+    std::string architecture = manifest.Field("architecture") == "x64" ? "x64" : "x86";
+    std::string installFor = manifest.Field("installFor");
+    std::vector<std::pair<std::string, std::string>> scopes;
+    if (installFor == "ask")
+        scopes = {{"machine", "/ALLUSERS"}, {"user", "/CURRENTUSER"}};
+    else
+        scopes = {{installFor == "user" ? "user" : "machine", ""}};
+    std::ostringstream out;
+    out << "# The winget installer manifest of " << manifest.Field("displayName") << "'s setup.exe, written by pmpack "
+        << Version << ".\n"
+        << "# yaml-language-server: $schema=https://aka.ms/winget-manifest.installer.1.6.0.schema.json\n"
+        << "PackageIdentifier: " << identifier << "\nPackageVersion: " << YamlText(manifest.Field("version"))
+        << "\nInstallerType: exe\nInstallModes:\n- interactive\n- silent\n- silentWithProgress\n"
+        << "InstallerSwitches:\n  Silent: /S\n  SilentWithProgress: /S\n  Log: /LOG=\"<LOGPATH>\"\n"
+        << "InstallerSuccessCodes:\n- 3010\nExpectedReturnCodes:\n"
+        << "- InstallerReturnCode: 1602\n  ReturnResponse: cancelledByUser\n"
+        << "- InstallerReturnCode: 1618\n  ReturnResponse: installInProgress\n"
+        << "- InstallerReturnCode: 1639\n  ReturnResponse: invalidParameter\n"
+        << "- InstallerReturnCode: 3010\n  ReturnResponse: rebootRequiredToFinish\n"
+        << "UpgradeBehavior: install\nInstallers:\n";
+    for (const auto& scope : scopes) {
+        out << "- Architecture: " << architecture << "\n  Scope: " << scope.first << "\n";
+        if (!scope.second.empty())
+            out << "  InstallerSwitches:\n    Custom: " << scope.second << "\n";
+        out << "  InstallerUrl: " << YamlText(url) << "\n  InstallerSha256: " << digest << "\n"
+            << "  AppsAndFeaturesEntries:\n  - DisplayName: " << YamlText(manifest.Field("displayName"))
+            << "\n    Publisher: " << YamlText(publisher) << "\n    DisplayVersion: "
+            << YamlText(manifest.Field("version")) << "\n";
+    }
+    out << "ManifestType: installer\nManifestVersion: 1.6.0\n";
+    return out.str();
+}
+
+// What a winget manifest needs that the manifest must give.
+bool CheckWinget(const PackOptions& options, const Manifest& manifest)
+{
+    std::vector<std::string> missing;
+    for (const char* field : {"publisher", "version"})
+        if (manifest.Field(field).empty())
+            missing.push_back(manifest.path + ": --winget needs the field '" + field + "'");
+    if (options.wingetUrl.empty())
+        missing.push_back("pmpack: --winget needs --winget-url, the address setup.exe is downloaded from");
+    if (missing.empty())
+        return true;
+    Refuse(missing);
+    return false;
+}
+
 int Pack(const PackOptions& options, const Kit& kit)
 {
     // First the uninstaller, which the payload holds: from the manifest as written, before its sources are looked for.
@@ -653,6 +783,8 @@ int Pack(const PackOptions& options, const Kit& kit)
     std::vector<std::string> errors;
     if (!ReadManifest(options.manifest, {}, Sources::Ignore, declared, errors))
         return Refuse(errors);
+    if (!options.winget.empty() && !CheckWinget(options, declared))
+        return 1;
     LanguageTexts translations;
     if (!ReadProductTranslations(kit, declared, translations))
         return 1;
@@ -730,10 +862,42 @@ int Pack(const PackOptions& options, const Kit& kit)
             return 1;
         }
     }
-    std::printf("%s\n", (options.outDir + "/setup.exe").c_str());
     std::string companions;
     ReadAll(options.outDir + "/" + CompanionList, companions); // result deliberately ignored: no list, no companions
+    std::string wingetPath;
+    if (!options.winget.empty()) {
+        // winget takes one file: a setup with companions it cannot install.
+        if (!companions.empty()) {
+            std::fprintf(stderr, "%s: --winget: winget installs one file, and this setup has companions\n",
+                manifest.path.c_str());
+            return 1;
+        }
+        std::string setup;
+        unsigned char digest[32];
+        unsigned int length = 0;
+        std::string hex;
+        if (!ReadAll(options.outDir + "/setup.exe", setup)
+            || EVP_Digest(setup.data(), setup.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+            std::fprintf(stderr, "%s: cannot be read again for its digest\n", (options.outDir + "/setup.exe").c_str());
+            return 1;
+        }
+        for (unsigned char byte : digest) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02X", byte);
+            hex += pair;
+        }
+        std::filesystem::create_directories(std::filesystem::u8path(options.winget), error);
+        wingetPath = options.winget + "/" + manifest.Field("folderName") + ".installer.yaml";
+        std::string yaml = WingetManifest(manifest, options.wingetUrl, hex);
+        if (!WritePlaced(wingetPath, std::vector<unsigned char>(yaml.begin(), yaml.end()))) {
+            std::fprintf(stderr, "%s: cannot be written\n", wingetPath.c_str());
+            return 1;
+        }
+    }
+    std::printf("%s\n", (options.outDir + "/setup.exe").c_str());
     std::fputs(companions.c_str(), stdout);
+    if (!wingetPath.empty())
+        std::printf("%s\n", wingetPath.c_str());
     return 0;
 }
 
@@ -779,6 +943,8 @@ int main(int argc, char** argv)
             SignCommand = argv[++i];
         } else if (argument == "--winget" && valued) {
             options.winget = argv[++i];
+        } else if (argument == "--winget-url" && valued) {
+            options.wingetUrl = argv[++i];
         } else if (argument == "--kit" && valued) {
             kitDir = argv[++i];
         } else if (argument == "--programs" && valued) {

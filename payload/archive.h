@@ -86,7 +86,8 @@ struct PayloadArchiveTables {
     PayloadSpans spans;
 };
 
-extern PayloadArchiveTables PayloadArchive;
+// Read-only once read.
+extern const PayloadArchiveTables& PayloadArchive;
 
 // ExtractPayload on any archive.
 int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink);

@@ -13,10 +13,18 @@ uint32_t ProductCodePage;
 const LanguageRecord* ProductLanguages;
 int32_t ProductLanguageCount;
 LanguageCode ProductLanguageCode;
-PayloadArchiveTables PayloadArchive;
 UninstallTables UninstallPayload;
 
 namespace {
+
+// The archive's record in a page of its own, made read-only with the tables
+// of pointers it names once they are filled: nothing the run does afterwards
+// changes what the extraction reads.
+struct alignas(4096) ArchivePage {
+    PayloadArchiveTables tables;
+    SolidBlocks blocks;
+};
+ArchivePage Archive;
 
 // The section in use, as the program's headers place it.
 const unsigned char* Section;
@@ -96,20 +104,23 @@ template <typename Entry> bool ArrayOf(const SectionArray& array, const Entry** 
     return true;
 }
 
-// The texts an array of offsets names, as a table of their own.
-bool Texts(const SectionArray& array, const char* const** texts, int64_t wanted = -1)
+void* TakeTable(size_t count, size_t entrySize);
+
+// The texts an array of offsets names, as a table of their own (in the
+// archive's pages, where the archive names them).
+bool Texts(const SectionArray& array, const char* const** texts, int64_t wanted = -1, bool archive = false)
 {
     const uint32_t* offsets;
     if (!ArrayOf(array, &offsets, wanted))
         return false;
-    const char** table = static_cast<const char**>(calloc(size_t(array.count) + 1, sizeof(char*)));
+    size_t count = size_t(array.count) + 1;
+    const char** table = static_cast<const char**>(archive ? TakeTable(count, sizeof(char*)) : calloc(count, sizeof(char*)));
     if (!table)
         return false;
     for (uint32_t i = 0; i < array.count; ++i)
-        if (!Text(offsets[i], &table[i])) {
-            free(table);
-            return false;
-        }
+        if (!Text(offsets[i], &table[i]))
+            return false; // what was taken goes with the process, which ends
+    table[array.count] = nullptr;
     *texts = table;
     return true;
 }
@@ -181,15 +192,13 @@ bool ReadProduct(HMODULE module, uint32_t program, void (*readRecorded)(char* na
 bool SliceRuns(const int32_t* sliceCounts, int32_t fileCount, const uint32_t* lengths, uint32_t lengthCount,
     bool solid, const uint32_t* const** runs)
 {
-    const uint32_t** table = static_cast<const uint32_t**>(calloc(size_t(fileCount) + 1, sizeof(uint32_t*)));
+    const uint32_t** table = static_cast<const uint32_t**>(TakeTable(size_t(fileCount) + 1, sizeof(uint32_t*)));
     if (!table)
         return false;
     uint32_t first = 0;
     for (int32_t f = 0; f < fileCount; ++f) {
-        if (sliceCounts[f] < 0 || (!solid && uint32_t(sliceCounts[f]) > lengthCount - first)) {
-            free(table);
+        if (sliceCounts[f] < 0 || (!solid && uint32_t(sliceCounts[f]) > lengthCount - first))
             return false;
-        }
         table[f] = solid || sliceCounts[f] == 0 ? nullptr : lengths + first;
         if (!solid)
             first += uint32_t(sliceCounts[f]);
@@ -198,22 +207,51 @@ bool SliceRuns(const int32_t* sliceCounts, int32_t fileCount, const uint32_t* le
     return solid || first == lengthCount;
 }
 
-SolidBlocks Blocks;
+// Where the archive's tables of pointers go: pages taken for them alone,
+// enough for a pointer for each four bytes of the section.
+unsigned char* Tables;
+size_t TablesSize;
+size_t TablesUsed;
+
+void* TakeTable(size_t count, size_t entrySize)
+{
+    if (!Tables) {
+        TablesSize = (size_t(SectionSize) / 4 + 16) * sizeof(void*);
+        Tables = static_cast<unsigned char*>(VirtualAlloc(nullptr, TablesSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (!Tables)
+            return nullptr;
+    }
+    size_t bytes = (count * entrySize + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*);
+    if (bytes > TablesSize - TablesUsed)
+        return nullptr;
+    void* table = Tables + TablesUsed;
+    TablesUsed += bytes;
+    return table;
+}
+
+bool ProtectArchive()
+{
+    DWORD old;
+    return VirtualProtect(&Archive, sizeof Archive, PAGE_READONLY, &old)
+        && (!Tables || VirtualProtect(Tables, TablesSize, PAGE_READONLY, &old));
+}
 
 } // namespace
+
+const PayloadArchiveTables& PayloadArchive = Archive.tables;
 
 bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool solid)
 {
     if (!ReadProduct(module, SectionOfSetup, nullptr) || Header->payloadKind != (solid ? PayloadSolid : PayloadOfSlices))
         return false;
     const ProductSectionHeader& h = *Header;
-    PayloadArchiveTables& a = PayloadArchive;
+    PayloadArchiveTables& a = Archive.tables;
     uint32_t files = h.fileNames.count;
     const uint32_t* lengths;
     const uint64_t* partSizes;
     const unsigned char(*partDigests)[32];
     const unsigned char(*spanDigests)[32];
-    if (!Texts(h.fileNames, &a.fileNames) || !ArrayOf(h.sliceCounts, &a.sliceCounts, files)
+    if (!Texts(h.fileNames, &a.fileNames, -1, true) || !ArrayOf(h.sliceCounts, &a.sliceCounts, files)
         || !ArrayOf(h.fileTimes, &a.fileTimes, files) || !ArrayOf(h.sliceLengths, &lengths)
         || !ArrayOf(h.partSizes, &partSizes) || h.partSizes.count == 0
         || !ArrayOf(h.partDigests, &partDigests, h.partSizes.count) || !ArrayOf(h.spanDigests, &spanDigests)
@@ -226,15 +264,18 @@ bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool soli
     if (!solid) {
         a.solid = nullptr;
         return ArrayOf(h.fileOffsets, &a.fileOffsets, files)
-            && SliceRuns(a.sliceCounts, a.fileCount, lengths, h.sliceLengths.count, false, &a.sliceLengths);
+            && SliceRuns(a.sliceCounts, a.fileCount, lengths, h.sliceLengths.count, false, &a.sliceLengths)
+            && ProtectArchive();
     }
-    uint32_t blocks = h.blockOffsets.count;
+    SolidBlocks& blocks = Archive.blocks;
+    uint32_t blockCount = h.blockOffsets.count;
     a.fileOffsets = nullptr;
-    a.solid = &Blocks;
-    Blocks.blockCount = int32_t(blocks);
-    return ArrayOf(h.blockOffsets, &Blocks.blockOffsets) && ArrayOf(h.blockLengths, &Blocks.blockLengths, blocks)
-        && ArrayOf(h.blockSizes, &Blocks.blockSizes, blocks) && ArrayOf(h.lastSliceSizes, &Blocks.lastSliceSizes, files)
-        && SliceRuns(a.sliceCounts, a.fileCount, lengths, 0, true, &a.sliceLengths);
+    a.solid = &blocks;
+    blocks.blockCount = int32_t(blockCount);
+    return ArrayOf(h.blockOffsets, &blocks.blockOffsets) && ArrayOf(h.blockLengths, &blocks.blockLengths, blockCount)
+        && ArrayOf(h.blockSizes, &blocks.blockSizes, blockCount)
+        && ArrayOf(h.lastSliceSizes, &blocks.lastSliceSizes, files)
+        && SliceRuns(a.sliceCounts, a.fileCount, lengths, 0, true, &a.sliceLengths) && ProtectArchive();
 }
 
 bool ReadUninstallerSection(HMODULE module, void (*readRecorded)(char* name, size_t size))
