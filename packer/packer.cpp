@@ -29,6 +29,7 @@
 #include "names.h"
 #include "compress.h"
 #include "parts.h"
+#include "sha256.h"
 #include "image_trailer.h"
 #include "spans.h"
 #include <algorithm>
@@ -38,7 +39,6 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
-#include <openssl/evp.h>
 
 namespace {
 
@@ -92,16 +92,22 @@ std::string AsmPath(const std::string& path)
 }
 
 // A path in a depfile, which separates paths with blanks: a blank and "#"
-// are escaped with a backslash, and "$" is doubled.
+// are escaped with a backslash, and "$" is doubled. The backslashes that
+// come before a blank (a Windows folder's separator) are doubled too: 2N+1
+// backslashes and a blank stand for N and a blank.
 std::string DepfilePath(const std::string& path)
 {
     std::string out;
+    size_t backslashes = 0;
     for (char c : path) {
-        if (c == ' ' || c == '#')
+        if (c == ' ')
+            out.append(backslashes + 1, '\\');
+        else if (c == '#')
             out += '\\';
         else if (c == '$')
             out += '$';
         out += c;
+        backslashes = c == '\\' ? backslashes + 1 : 0;
     }
     return out;
 }
@@ -242,12 +248,13 @@ std::string Tables(const Manifest& manifest, const PackedPayload& packed, const 
     return out.str();
 }
 
-// Resource scripts write a double quote inside a string as two.
+// Resource scripts write a double quote inside a string as two, and a
+// backslash (a Windows path's separator) as two.
 std::string RcString(const std::string& text)
 {
     std::string out = "\"";
     for (char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        out += c == '"' ? std::string("\"\"") : c == '\\' ? std::string("\\\\") : std::string(1, c);
     return out + "\"";
 }
 
@@ -708,10 +715,8 @@ std::string ImageDigest(std::string image)
         return "";
     std::fill_n(image.begin() + std::ptrdiff_t(optional + ChecksumAt), 4, '\0');
     std::fill_n(image.begin() + std::ptrdiff_t(security), 8, '\0');
-    std::string digest(ImageDigestSize, '\0');
-    unsigned int length = 0;
-    auto* out = reinterpret_cast<unsigned char*>(&digest[0]);
-    return EVP_Digest(image.data(), image.size(), out, &length, EVP_sha256(), nullptr) == 1 ? digest : "";
+    Sha256Digest digest{};
+    return Sha256Of(image.data(), image.size(), digest) ? std::string(digest.begin(), digest.end()) : "";
 }
 
 // The most bytes one file of the setup may hold.
