@@ -67,7 +67,10 @@ bool PartWriter::Close()
 // so far becomes the first companion, and the program holds none.
 bool PartWriter::MoveProgramPartToCompanion()
 {
-    if (std::fflush(file) != 0 || !MoveOver(PartPath(0), PartPath(1)))
+    // Windows moves no file that is open: it is closed, moved, and opened again to go on.
+    bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    if (!closed || !MoveOver(PartPath(0), PartPath(1)) || !(file = std::fopen(PartPath(1).c_str(), "ab")))
         return false;
     std::FILE* empty = std::fopen(PartPath(0).c_str(), "wb");
     Sha256Digest nothing{};
