@@ -1,5 +1,6 @@
 #include "manifest.h"
 #include "derived_texts.h"
+#include "host.h"
 #include "languages.h"
 #include "names.h"
 #include "path_limits.h"
@@ -10,14 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
-#include <locale>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace {
@@ -243,12 +242,6 @@ bool FitsStoredTime(int64_t seconds)
 constexpr int64_t NoEpoch = -1;
 
 
-std::string Directory(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 struct SourceFile {
     std::string path;
     int64_t modified = 0;
@@ -257,13 +250,14 @@ struct SourceFile {
 
 bool Readable(const std::string& path, SourceFile& found)
 {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    int64_t modified = 0;
+    uint64_t size = 0;
+    if (!RegularFileDetails(path, modified, size))
         return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    found = {path, int64_t(info.st_mtime), uint64_t(info.st_size)};
+    found = {path, modified, size};
     return true;
 }
 
@@ -273,7 +267,7 @@ std::string FindSource(const std::string& what, const std::string& source, const
     const std::vector<std::string>& search, SourceFile& found)
 {
     std::string missing = what + " " + source + " is missing or unreadable";
-    if (!source.empty() && source[0] == '/')
+    if (IsAbsolutePath(source))
         return Readable(source, found) ? "" : missing;
     std::vector<std::string> bases = {manifestDir};
     bases.insert(bases.end(), search.begin(), search.end());
@@ -792,10 +786,8 @@ bool IsNumberField(const std::string& name)
 
 std::wstring FoldedName(const std::string& utf8)
 {
-    static const std::locale unicode("C.UTF-8");
-    std::wstring folded = Wide(utf8);
-    for (wchar_t& c : folded)
-        c = c == L'/' ? L'\\' : std::toupper(c, unicode);
+    std::wstring folded = UpperCase(Wide(utf8));
+    std::replace(folded.begin(), folded.end(), L'/', L'\\');
     return folded;
 }
 
@@ -884,7 +876,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         errors.push_back(path + ": cannot be read");
         return false;
     }
-    std::string manifestDir = Directory(path);
+    std::string manifestDir = ParentFolder(path);
     auto fail = [&](int line, const std::string& what) {
         errors.push_back(path + ":" + std::to_string(line) + ": " + what);
     };

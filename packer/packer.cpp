@@ -14,6 +14,7 @@
 #include "names.h"
 #include "compress.h"
 #include "parts.h"
+#include "sha256.h"
 #include "image_trailer.h"
 #include "spans.h"
 #include "product.h"
@@ -38,7 +39,6 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
-#include <openssl/evp.h>
 
 namespace {
 
@@ -470,10 +470,8 @@ std::string ImageDigest(std::string image)
         return "";
     std::fill_n(image.begin() + std::ptrdiff_t(optional + ChecksumAt), 4, '\0');
     std::fill_n(image.begin() + std::ptrdiff_t(security), 8, '\0');
-    std::string digest(ImageDigestSize, '\0');
-    unsigned int length = 0;
-    auto* out = reinterpret_cast<unsigned char*>(&digest[0]);
-    return EVP_Digest(image.data(), image.size(), out, &length, EVP_sha256(), nullptr) == 1 ? digest : "";
+    Sha256Digest digest{};
+    return Sha256Of(image.data(), image.size(), digest) ? std::string(digest.begin(), digest.end()) : "";
 }
 
 // The most bytes one file of the setup may hold.
@@ -873,11 +871,9 @@ int Pack(const PackOptions& options, const Kit& kit)
             return 1;
         }
         std::string setup;
-        unsigned char digest[32];
-        unsigned int length = 0;
+        Sha256Digest digest{};
         std::string hex;
-        if (!ReadAll(options.outDir + "/setup.exe", setup)
-            || EVP_Digest(setup.data(), setup.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+        if (!ReadAll(options.outDir + "/setup.exe", setup) || !Sha256Of(setup.data(), setup.size(), digest)) {
             std::fprintf(stderr, "%s: cannot be read again for its digest\n", (options.outDir + "/setup.exe").c_str());
             return 1;
         }
