@@ -26,10 +26,22 @@ const char* const TextFields[] = {"folderName", "displayName", "profileFile", "s
 const char* const NumberFields[] = {"offerStartupGroup", "warnOfRunningCopies", "startupMinimized",
     "useAgentService", "requiredMegabytes"};
 // The record's order.
+// Fields that may be left out, and what stands in for them.
+struct OptionalText {
+    const char* name;
+    const char* fallback;
+};
+
 const char* const FieldOrder[] = {"folderName", "displayName", "profileFile", "offerStartupGroup", "startupPrompt",
     "mainExecutable", "startupArguments", "warnOfRunningCopies", "startupMinimized", "useAgentService",
     "serviceExecutable", "servicePrompt", "requiredMegabytes"};
 const char* const PathFields[] = {"agreement", "icon"};
+// The record's fields a manifest may leave out, and what they then hold: no
+// Startup item, prompt, arguments, service or free-space test (profileFile
+// stands for folderName.ini).
+const OptionalText RecordDefaults[] = {{"profileFile", nullptr}, {"offerStartupGroup", "0"}, {"startupPrompt", ""},
+    {"startupArguments", ""}, {"warnOfRunningCopies", "0"}, {"startupMinimized", "0"}, {"useAgentService", "0"},
+    {"serviceExecutable", ""}, {"servicePrompt", ""}, {"requiredMegabytes", "0"}};
 // The product's texts a manifest may give per language: field.language = text
 // (the agreement's, a path), for one of its languages.
 const char* const LocalizedFields[] = {"displayName", "startupPrompt", "servicePrompt", "agreement"};
@@ -326,11 +338,6 @@ std::string NameProblem(const std::string& name)
     return "";
 }
 
-// Fields that may be left out, and what stands in for them.
-struct OptionalText {
-    const char* name;
-    const char* fallback;
-};
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"},
     {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}, {"companionName", ""}, {"copyright", ""}};
@@ -930,8 +937,14 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     }
     CheckNamesApart(manifest.files, fail);
 
+    auto defaultOf = [](const char* name) -> const OptionalText* {
+        for (const OptionalText& field : RecordDefaults)
+            if (std::string(field.name) == name)
+                return &field;
+        return nullptr;
+    };
     for (const char* name : FieldOrder)
-        if (!seen.count(name) && !raw.unreadableFields.count(name))
+        if (!seen.count(name) && !raw.unreadableFields.count(name) && !defaultOf(name))
             errors.push_back(path + ": field '" + std::string(name) + "' is missing");
     for (const char* name : PathFields)
         if (!seen.count(name) && !raw.unreadableFields.count(name))
@@ -940,6 +953,11 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         return false;
 
     for (const char* name : FieldOrder) {
+        const OptionalText* fallback = defaultOf(name);
+        if (!seen.count(name) && fallback) {
+            manifest.fields.push_back({name, fallback->fallback ? fallback->fallback : seen["folderName"].value + ".ini"});
+            continue;
+        }
         const Entry& entry = seen[name];
         std::string value;
         if (In(NumberFields, name)) {

@@ -799,7 +799,9 @@ int Pack(const PackOptions& options, const Kit& kit)
     std::error_code error;
     std::string uninstaller = work + "/" + UninstallerFileName;
     std::vector<unsigned char> image;
-    if (!WriteKitProgram(kit, UninstallerFileName, "uninstall" + variant, "Uninstaller", UninstallerFileName,
+    // The kit's programs of English alone carry none of the code of the other languages.
+    std::string speaks = declared.languages == std::vector<std::string>{"en"} ? "-en" : "";
+    if (!WriteKitProgram(kit, "pmuninst" + speaks + ".exe", "uninstall" + variant, "Uninstaller", UninstallerFileName,
             SmallIcon(icon), UninstallerSection(declared, translations), declared, image)
         || !WritePlaced(uninstaller, image) || !Sign(uninstaller, declared))
         return 1;
@@ -839,7 +841,7 @@ int Pack(const PackOptions& options, const Kit& kit)
     }
     PayloadPartsWritten written = {parts.sizes, parts.digests, parts.spanDigests};
     std::vector<unsigned char> section = SetupSection(manifest, translations, packed, written);
-    std::string prebuilt = solid ? "setup-lzma.exe" : "setup-zlib.exe";
+    std::string prebuilt = std::string(solid ? "setup-lzma" : "setup-zlib") + speaks + ".exe";
     std::vector<std::pair<std::string, std::string>> setups = {{"setup.exe", "setup" + variant}};
     if (options.alsoWithoutUtf8)
         setups.push_back({"setup-without-utf8.exe", "setup-without-utf8" + variant});
@@ -972,6 +974,12 @@ int main(int argc, char** argv)
     if (kit.locale.empty()) {
         kit.locale = kitDir + "/locale";
         kit.compiled = kitDir + "/locale/compiled";
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::u8path(kit.programs), error)) {
+        std::fprintf(stderr, "pmpack: the kit's programs are not in %s (--kit names the folder that holds programs/)\n",
+            kit.programs.c_str());
+        return 1;
     }
     return Pack(options, kit);
 }

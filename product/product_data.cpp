@@ -1,6 +1,5 @@
 #include "product_data.h"
 #include "product_section.h"
-#include "dialogs.h"
 #include "language.h"
 #include "product.h"
 #include <stdlib.h>
@@ -147,7 +146,7 @@ bool ReadConfig()
         && (h.installFor == InstallForMachine || h.installFor == InstallForUser || h.installFor == InstallForAsk);
 }
 
-bool ReadLanguages(void (*readRecorded)(char* name, size_t size))
+bool ReadLanguages(const LanguageCode* spoken)
 {
     const SectionLanguage* entries;
     if (!ArrayOf(Header->languages, &entries) || Header->languages.count == 0)
@@ -174,18 +173,22 @@ bool ReadLanguages(void (*readRecorded)(char* name, size_t size))
     }
     ProductLanguages = languages;
     ProductLanguageCount = count;
-    // A product of English alone speaks it without the code of the others.
+    // A product of English alone speaks it without the code of the others,
+    // which a program built for English alone does not carry.
     bool multilingual = count > 1 || strcmp(languages[0].name, "en") != 0;
-    ProductLanguageCode.speakChosen = multilingual ? SpeakChosenLanguage : nullptr;
-    ProductLanguageCode.readRecorded = multilingual ? readRecorded : nullptr;
-    ProductLanguageCode.translateDialog = multilingual ? TranslateDialogTexts : nullptr;
-    ProductLanguageCode.mirroredTemplate = mirrored ? MirroredTemplate : nullptr;
+    if (multilingual && !spoken)
+        return false;
+    if (multilingual) {
+        ProductLanguageCode = *spoken;
+        if (!mirrored)
+            ProductLanguageCode.mirroredTemplate = nullptr;
+    }
     return true;
 }
 
-bool ReadProduct(HMODULE module, uint32_t program, void (*readRecorded)(char* name, size_t size))
+bool ReadProduct(HMODULE module, uint32_t program, const LanguageCode* spoken)
 {
-    return FindSection(module) && Header->program == program && ReadConfig() && ReadLanguages(readRecorded);
+    return FindSection(module) && Header->program == program && ReadConfig() && ReadLanguages(spoken);
 }
 
 // Each file's run of the slices' lengths, from the one table of them all.
@@ -240,9 +243,9 @@ bool ProtectArchive()
 
 const PayloadArchiveTables& PayloadArchive = Archive.tables;
 
-bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool solid)
+bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool solid, const LanguageCode* spoken)
 {
-    if (!ReadProduct(module, SectionOfSetup, nullptr) || Header->payloadKind != (solid ? PayloadSolid : PayloadOfSlices))
+    if (!ReadProduct(module, SectionOfSetup, spoken) || Header->payloadKind != (solid ? PayloadSolid : PayloadOfSlices))
         return false;
     const ProductSectionHeader& h = *Header;
     PayloadArchiveTables& a = Archive.tables;
@@ -278,9 +281,9 @@ bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool soli
         && SliceRuns(a.sliceCounts, a.fileCount, lengths, 0, true, &a.sliceLengths) && ProtectArchive();
 }
 
-bool ReadUninstallerSection(HMODULE module, void (*readRecorded)(char* name, size_t size))
+bool ReadUninstallerSection(HMODULE module, const LanguageCode* spoken)
 {
-    if (!ReadProduct(module, SectionOfUninstaller, readRecorded))
+    if (!ReadProduct(module, SectionOfUninstaller, spoken))
         return false;
     UninstallPayload.fileCount = int32_t(Header->removedFiles.count);
     UninstallPayload.folderCount = int32_t(Header->removedFolders.count);

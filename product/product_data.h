@@ -7,13 +7,15 @@
 #pragma once
 #include <windows.h>
 #include "archive.h"
+#include "language.h"
 
 // The setup's records and archive, from the section of module (the running
 // program, or one mapped as an image), whose payload the unpacker given
-// unpacks: slices, or (solid) the blocks of one stream. False when the
-// section is missing, is not a setup's, holds another kind of payload, or
-// any offset, count or text lies outside it.
-bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool solid);
-// The uninstaller's records and names; readRecorded is how it reads the
-// language the setup spoke, for a product of more than English.
-bool ReadUninstallerSection(HMODULE module, void (*readRecorded)(char* name, size_t size));
+// unpacks: slices, or (solid) the blocks of one stream; spoken is the code
+// the program carries to speak other languages than English (null: none).
+// False when the section is missing, is not a setup's, holds another kind of
+// payload or other languages than the program speaks, or any offset, count or
+// text lies outside it.
+bool ReadSetupSection(HMODULE module, const PayloadUnpacker& unpacker, bool solid, const LanguageCode* spoken);
+// The uninstaller's records and names, alike.
+bool ReadUninstallerSection(HMODULE module, const LanguageCode* spoken);

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include "dialogs.h"
 #include "globals.h"
 #include "payload.h"
 #include "product_data.h"
@@ -12,13 +13,21 @@ bool WantsMachine(const RunSwitches& switches)
     return RequestedMode(switches) == ForMachineRequested;
 }
 
-// Each prebuilt setup carries the decoder of one kind of payload (setup/CMakeLists.txt).
+// Each prebuilt setup carries the decoder of one kind of payload, and the code
+// of every language or of English alone (setup/CMakeLists.txt).
+#if SETUP_EVERY_LANGUAGE
+const LanguageCode EveryLanguage = {SpeakChosenLanguage, nullptr, TranslateDialogTexts, MirroredTemplate};
+const LanguageCode* const Spoken = &EveryLanguage;
+#else
+const LanguageCode* const Spoken = nullptr;
+#endif
+
 bool ReadProduct()
 {
 #if SETUP_SOLID_PAYLOAD
-    return ReadSetupSection(GetModuleHandleA(nullptr), BlockUnpacker, true);
+    return ReadSetupSection(GetModuleHandleA(nullptr), BlockUnpacker, true, Spoken);
 #else
-    return ReadSetupSection(GetModuleHandleA(nullptr), SliceInflater, false);
+    return ReadSetupSection(GetModuleHandleA(nullptr), SliceInflater, false, Spoken);
 #endif
 }
 

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include "dialogs.h"
 #include "globals.h"
 #include "product_data.h"
 #include "run.h"
@@ -6,9 +7,17 @@
 
 namespace {
 
+// Each prebuilt uninstaller carries the code of every language or of English alone (uninstall/CMakeLists.txt).
+#if SETUP_EVERY_LANGUAGE
+const LanguageCode EveryLanguage = {SpeakChosenLanguage, ReadRecordedLanguage, TranslateDialogTexts, MirroredTemplate};
+const LanguageCode* const Spoken = &EveryLanguage;
+#else
+const LanguageCode* const Spoken = nullptr;
+#endif
+
 bool ReadProduct()
 {
-    return ReadUninstallerSection(GetModuleHandleA(nullptr), ReadRecordedLanguage);
+    return ReadUninstallerSection(GetModuleHandleA(nullptr), Spoken);
 }
 
 const RunProgram UninstallerProgram = {N_("Uninstaller"), false, N_("/S\tremoves the product without any window\r\n"),

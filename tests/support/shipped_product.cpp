@@ -13,7 +13,7 @@ struct ShippedProduct {
     ShippedProduct()
     {
         HMODULE setup = LoadLibraryExW(SHIPPED_SETUP, nullptr, DONT_RESOLVE_DLL_REFERENCES);
-        if (!setup || !ReadSetupSection(setup, SliceInflater, false)) {
+        if (!setup || !ReadSetupSection(setup, SliceInflater, false, nullptr)) {
             fprintf(stderr, "the shipped product's records cannot be read from %ls\n", SHIPPED_SETUP);
             exit(1);
         }
