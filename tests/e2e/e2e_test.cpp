@@ -1435,25 +1435,6 @@ TEST(EndToEnd, UnattendedInstallAndRemovalShowNothingAndLogWhatTheyDo)
     UnmapDrive('D');
 }
 
-TEST(EndToEnd, AProductPackagedFromTheReleaseArchiveInstallsAndIsRemoved)
-{
-    // The release archive's sample, packaged by the archive's pmpack with nothing on the PATH (release_test.sh):
-    // installed for everyone, its own program as the archive carries it, and removed by its uninstaller.
-    const std::string folder = "C:\\Release Sample\\Pelmora";
-    ASSERT_EQ(RunUnattended(std::string("\"") + RELEASE_SETUP_EXE + "\" /S /D=" + folder), Lines{"exit code 0"});
-    EXPECT_EQ(Names(WithoutRecord(ListFiles(folder))), (Lines{"help.htm", "pelmora.exe", "pmuninst.exe"}));
-    EXPECT_EQ(FileBytes(folder + "\\pelmora.exe"), FileBytes(RELEASE_SAMPLE_PROGRAM));
-    EXPECT_EQ(GroupLinks("Pelmora"),
-        (Lines{"all users: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
-            "all users: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
-    EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
-    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
-    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
-    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(PendingDeletions(), (Lines{RestartFolder() + "\\pmuninst.exe", RestartFolder()}))
-        << "the running uninstaller, moved aside and gone at the restart";
-}
-
 TEST(EndToEnd, UnattendedRunsThatCannotInstallFailAndSayWhy)
 {
     CreateDirectoryA(Logs.c_str(), nullptr);
@@ -2709,4 +2690,23 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     DeleteFileA(log.c_str());
     SimulateRestart();
     EXPECT_EQ(WithoutWhatStaysOfTheUsers(Differences(before, SystemSnapshot()), "heron.ini"), Lines{});
+}
+
+TEST(EndToEnd, AProductPackagedFromTheReleaseArchiveInstallsAndIsRemoved)
+{
+    // The release archive's sample, packaged by the archive's pmpack with nothing on the PATH (release_test.sh):
+    // installed for everyone, its own program as the archive carries it, and removed by its uninstaller.
+    const std::string folder = "C:\\Release Sample\\Pelmora";
+    ASSERT_EQ(RunUnattended(std::string("\"") + RELEASE_SETUP_EXE + "\" /S /D=" + folder), Lines{"exit code 0"});
+    EXPECT_EQ(Names(WithoutRecord(ListFiles(folder))), (Lines{"help.htm", "pelmora.exe", "pmuninst.exe"}));
+    EXPECT_EQ(FileBytes(folder + "\\pelmora.exe"), FileBytes(RELEASE_SAMPLE_PROGRAM));
+    EXPECT_EQ(GroupLinks("Pelmora"),
+        (Lines{"all users: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
+            "all users: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
+    EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(PendingDeletions(), (Lines{RestartFolder() + "\\pmuninst.exe", RestartFolder()}))
+        << "the running uninstaller, moved aside and gone at the restart";
 }

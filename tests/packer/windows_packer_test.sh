@@ -26,7 +26,7 @@ cp "$built/pelmora.exe" "$work/built programs/"
 # Text that compresses, and noise that does not, over several slices.
 awk 'BEGIN { for (i = 1; i <= 3000; ++i) { line = "Line " i " of the text, "; for (k = 0; k < i % 40; ++k) line = line "ab"; print line } }' \
     >"$folder/data files/Ünïcode ファイル.txt"
-head -c 70000 /dev/urandom >"$folder/data files/noise.bin"
+head -c 500000 /dev/urandom >"$folder/data files/noise.bin"
 
 windows() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 
@@ -75,7 +75,7 @@ compare() {
 runs=(
 "default|languages = en, de|none"
 "lzma|languages = en, de|none"
-"lzma|mediaSize = 48K|several"
+"lzma|mediaSize = 200K|several"
 )
 for entry in "${runs[@]}"; do
     IFS='|' read -r compression extra companions <<<"$entry"
