@@ -548,13 +548,25 @@ bool Sign(const std::string& program, const Manifest& manifest)
 }
 
 // A file written under a name of its own and then moved to its place, so that
-// a failed run leaves none there.
-bool WritePlaced(const std::string& path, const std::vector<unsigned char>& bytes)
+// a failed run leaves none there: the bytes, then those of the file
+// appended, when one is named, a piece at a time.
+bool WritePlaced(const std::string& path, const std::vector<unsigned char>& bytes, const std::string& appended = "")
 {
     std::string fresh = path + ".new";
     {
         std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!appended.empty()) {
+            std::ifstream part(appended, std::ios::binary);
+            std::vector<char> buffer(1 << 20);
+            while (part && out) {
+                part.read(buffer.data(), std::streamsize(buffer.size()));
+                out.write(buffer.data(), part.gcount());
+            }
+            if (!part.eof())
+                out.setstate(std::ios::failbit);
+        }
+        out.flush();
         if (!out) {
             std::remove(fresh.c_str());
             return false;
@@ -622,23 +634,24 @@ struct PackOptions {
     bool alsoWithoutUtf8 = false;
 };
 
-// The setup's image followed by its trailer and the payload's part it
+// The setup's image followed by its trailer, before the payload's part it
 // carries, unless that, and a signature's room when it is signed, would be
 // more than one file of the setup may hold.
-bool AppendPart(std::vector<unsigned char>& image, const std::string& partPath, const Manifest& manifest,
+bool AppendTrailer(std::vector<unsigned char>& image, const std::string& partPath, const Manifest& manifest,
     const std::string& shownPath)
 {
     std::string digest = ImageDigest(std::string(image.begin(), image.end()));
-    std::vector<unsigned char> part;
-    if (digest.empty() || !ReadAll(partPath, part)) {
+    std::error_code error;
+    uint64_t partSize = std::filesystem::file_size(std::filesystem::u8path(partPath), error);
+    if (digest.empty() || error) {
         std::fprintf(stderr, "%s: the payload could not be appended\n", shownPath.c_str());
         return false;
     }
     uint64_t signature = SignCommand.empty() ? 0 : SignatureRoom;
-    uint64_t needed = image.size() + ImageTrailerSize + part.size() + signature;
+    uint64_t needed = image.size() + ImageTrailerSize + partSize + signature;
     if (needed > MediaLimit(manifest)) {
         std::string needs = "its program's image of " + std::to_string(image.size()) + " bytes, the image's trailer of "
-            + std::to_string(ImageTrailerSize) + (part.size() ? ", its payload's part of " + std::to_string(part.size()) : "")
+            + std::to_string(ImageTrailerSize) + (partSize ? ", its payload's part of " + std::to_string(partSize) : "")
             + (signature ? " and room for its signature of " + std::to_string(signature) : "");
         if (manifest.mediaSize)
             std::fprintf(stderr, "%s:%d: field 'mediaSize': %s bytes cannot hold setup.exe: use at least %s (%s)\n",
@@ -651,7 +664,6 @@ bool AppendPart(std::vector<unsigned char>& image, const std::string& partPath, 
     }
     image.insert(image.end(), ImageTrailerTag, ImageTrailerTag + ImageTagSize);
     image.insert(image.end(), digest.begin(), digest.end());
-    image.insert(image.end(), part.begin(), part.end());
     return true;
 }
 
@@ -701,6 +713,23 @@ bool MakeWorkFolder(const std::string& outDir, WorkFolder& work)
     return false;
 }
 
+// The SHA-256 of a whole file, read a piece at a time.
+bool FileDigest(const std::string& path, Sha256Digest& digest)
+{
+    std::ifstream in(path, std::ios::binary);
+    Sha256State* state = NewSha256();
+    bool hashed = in && state && StartSha256(state);
+    std::vector<char> buffer(1 << 20);
+    while (hashed && in) {
+        in.read(buffer.data(), std::streamsize(buffer.size()));
+        hashed = AddToSha256(state, buffer.data(), size_t(in.gcount()));
+    }
+    hashed = hashed && in.eof() && FinishSha256(state, digest);
+    if (state)
+        FreeSha256(state);
+    return hashed;
+}
+
 // A YAML text in double quotes, which take every character as written but
 // for the quote and the backslash.
 std::string YamlText(const std::string& text)
@@ -740,7 +769,7 @@ std::string WingetManifest(const Manifest& manifest, const std::string& url, con
         << "PackageIdentifier: " << identifier << "\nPackageVersion: " << YamlText(manifest.Field("version"))
         << "\nInstallerType: exe\nInstallModes:\n- interactive\n- silent\n- silentWithProgress\n"
         << "InstallerSwitches:\n  Silent: /S\n  SilentWithProgress: /S\n  Log: /LOG=\"<LOGPATH>\"\n"
-        << "InstallerSuccessCodes:\n- 3010\nExpectedReturnCodes:\n"
+        << "ExpectedReturnCodes:\n"
         << "- InstallerReturnCode: 1602\n  ReturnResponse: cancelledByUser\n"
         << "- InstallerReturnCode: 1618\n  ReturnResponse: installInProgress\n"
         << "- InstallerReturnCode: 1639\n  ReturnResponse: invalidParameter\n"
@@ -848,7 +877,8 @@ int Pack(const PackOptions& options, const Kit& kit)
     for (const auto& setup : setups) {
         std::string path = options.outDir + "/" + setup.first;
         if (!WriteKitProgram(kit, prebuilt, setup.second, "Setup", "setup.exe", icon, section, manifest, image)
-            || !AppendPart(image, partPath, manifest, path) || !WritePlaced(path, image) || !Sign(path, manifest)) {
+            || !AppendTrailer(image, partPath, manifest, path) || !WritePlaced(path, image, partPath)
+            || !Sign(path, manifest)) {
             std::remove(path.c_str());
             return 1;
         }
@@ -872,10 +902,9 @@ int Pack(const PackOptions& options, const Kit& kit)
                 manifest.path.c_str());
             return 1;
         }
-        std::string setup;
         Sha256Digest digest{};
         std::string hex;
-        if (!ReadAll(options.outDir + "/setup.exe", setup) || !Sha256Of(setup.data(), setup.size(), digest)) {
+        if (!FileDigest(options.outDir + "/setup.exe", digest)) {
             std::fprintf(stderr, "%s: cannot be read again for its digest\n", (options.outDir + "/setup.exe").c_str());
             return 1;
         }

@@ -45,6 +45,24 @@ printed=$(run "$kit/sample/product.ini" -o "$work/out" "${options[@]}" 2>"$work/
 check "the sample packs with nothing on the PATH: $(cat "$work/pack.log")" test $? -eq 0
 check "and names the setup it wrote" test "$printed" = "$work/out/setup.exe"
 check "setup.exe is there" test -s "$work/out/setup.exe"
+# The winget manifest: refused without a publisher and a version, which the
+# sample has not; given them, its digest is setup.exe's and its scope the product's.
+run "$kit/sample/product.ini" -o "$work/winget-out" "${options[@]}" --winget "$work/winget" \
+    --winget-url https://example.com/setup.exe >/dev/null 2>"$work/winget.log"
+check "--winget without a publisher ends with 1" test $? -eq 1
+check "naming the field" grep -qF "product.ini: --winget needs the field 'publisher'" "$work/winget.log"
+sed 's/^displayName = Pelmora$/&\npublisher = Pelmora Works\nversion = 2.1\ninstallFor = ask/' "$kit/sample/product.ini" \
+    >"$kit/sample/published.ini"
+run "$kit/sample/published.ini" -o "$work/winget-out" "${options[@]}" --winget "$work/winget" \
+    --winget-url https://example.com/setup.exe >/dev/null 2>"$work/winget.log"
+check "--winget with them: $(cat "$work/winget.log")" test $? -eq 0
+yaml=$work/winget/Pelmora.installer.yaml
+digest=$(sha256sum "$work/winget-out/setup.exe" | cut -d' ' -f1 | tr a-f A-F)
+check "the manifest names setup.exe's SHA-256" test "$(grep -c "InstallerSha256: $digest" "$yaml")" -eq 2
+check "both scopes of a product that asks, each with its switch" test "$(grep -A2 '^  Scope: ' "$yaml" | tr -d '\n')" = \
+    "  Scope: machine  InstallerSwitches:    Custom: /ALLUSERS--  Scope: user  InstallerSwitches:    Custom: /CURRENTUSER"
+check "the restart's exit code" grep -qx "  ReturnResponse: rebootRequiredToFinish" "$yaml"
+check "the entry's name and publisher" grep -qx '    Publisher: "Pelmora Works"' "$yaml"
 mkdir -p "$out"
 cp "$work/out/setup.exe" "$out/setup.exe"
 cp "$kit/sample/pelmora.exe" "$out/pelmora.exe"
