@@ -4,6 +4,7 @@
 #include "languages.h"
 #include "names.h"
 #include "path_limits.h"
+#include "product.h"
 #include "text.h"
 #include <algorithm>
 #include <cctype>
@@ -553,7 +554,7 @@ template <typename Fail, typename FailAt> void ReadLines(std::istream& in, RawMa
 // One [files] entry: its stored name, source and time.
 template <typename Fail>
 bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vector<std::string>& searchDirs,
-    Sources sources, int64_t epoch, ManifestFile& file, Fail fail)
+    const std::string& kitUninstaller, Sources sources, int64_t epoch, ManifestFile& file, Fail fail)
 {
     const std::string& value = entry.value;
     int line = entry.line;
@@ -585,6 +586,10 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
         return true;
     SourceFile found;
     problem = FindSource("the source", file.source, manifestDir, searchDirs, found);
+    // The uninstaller the packer wrote for the product, unless it has one of its own.
+    if (!problem.empty() && !kitUninstaller.empty() && file.source == UninstallerFileName
+        && Readable(kitUninstaller, found))
+        problem.clear();
     if (!problem.empty()) {
         fail(line, "file '" + name + "': " + problem);
         return false;
@@ -874,7 +879,7 @@ std::string CheckStoredName(const std::string& name)
 }
 
 bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
-    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64)
+    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64, const std::string& kitUninstaller)
 {
     manifest = Manifest();
     manifest.path = path;
@@ -932,7 +937,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     manifest.codePage = int(codePage);
     for (const Entry& entry : raw.files) {
         ManifestFile file;
-        if (ReadFile(entry, manifestDir, searchDirs, sources, epoch, file, fail))
+        if (ReadFile(entry, manifestDir, searchDirs, kitUninstaller, sources, epoch, file, fail))
             manifest.files.push_back(file);
     }
     CheckNamesApart(manifest.files, fail);

@@ -682,6 +682,53 @@ bool ReadProductTranslations(const Kit& kit, const Manifest& manifest, LanguageT
     return false;
 }
 
+// The lines of a list of paths.
+std::vector<std::string> ListedPaths(const std::string& list)
+{
+    std::vector<std::string> paths;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            paths.push_back(line);
+    return paths;
+}
+
+// The companions the work folder holds moved beside setup.exe, those an
+// earlier run put there that this payload has not removed, and the list of
+// them, one a line, written there and returned. False when one cannot be put
+// in its place or the list cannot be written.
+bool PlaceCompanions(const std::string& work, const std::string& outDir, std::string& listed)
+{
+    std::vector<std::string> placed;
+    std::error_code error;
+    for (const std::string& made : ListedPaths(work + "/" + CompanionList)) {
+        std::filesystem::path name = std::filesystem::u8path(made).filename();
+        std::string path = (std::filesystem::u8path(outDir) / name).u8string();
+        std::filesystem::rename(std::filesystem::u8path(made), std::filesystem::u8path(path), error);
+        if (error) {
+            std::fprintf(stderr, "%s: cannot be put in its place: %s\n", path.c_str(), error.message().c_str());
+            return false;
+        }
+        placed.push_back(path);
+    }
+    // Only a file of the earlier list in this folder, by its name there.
+    for (const std::string& earlier : ListedPaths(outDir + "/" + CompanionList)) {
+        std::filesystem::path name = std::filesystem::u8path(earlier).filename();
+        std::string path = (std::filesystem::u8path(outDir) / name).u8string();
+        if (!name.empty() && std::find(placed.begin(), placed.end(), path) == placed.end())
+            std::filesystem::remove(std::filesystem::u8path(path), error); // result deliberately ignored: one gone already
+    }
+    listed.clear();
+    for (const std::string& path : placed)
+        listed += path + "\n";
+    std::vector<unsigned char> list(listed.begin(), listed.end());
+    if (!WritePlaced(outDir + "/" + CompanionList, list)) {
+        std::fprintf(stderr, "%s: cannot be written\n", (outDir + "/" + CompanionList).c_str());
+        return false;
+    }
+    return true;
+}
+
 // A folder of the run's own for what it writes before setup.exe, in the
 // output folder (whose companions it may become), gone with the run.
 struct WorkFolder {
@@ -847,17 +894,16 @@ int Pack(const PackOptions& options, const Kit& kit)
 
     // Then the payload, every source found: the uninstaller is the one just written, unless the product has its own
     // beside its manifest.
-    std::vector<std::string> search = options.search;
-    search.insert(search.begin(), work);
     Manifest manifest;
-    if (!ReadManifest(options.manifest, search, Sources::Resolve, manifest, errors, options.x64))
+    if (!ReadManifest(options.manifest, options.search, Sources::Resolve, manifest, errors, options.x64, uninstaller))
         return Refuse(errors);
     for (const std::string& warning : manifest.warnings)
         std::fprintf(stderr, "%s\n", warning.c_str());
     PackedPayload packed;
     std::string problem;
     std::string partPath = work + "/payload.bin";
-    PartWriter parts(partPath, options.outDir, manifest.companionName, options.outDir + "/" + CompanionList,
+    // The companions are made in the work folder, and put beside setup.exe once it is written.
+    PartWriter parts(partPath, work, manifest.companionName, work + "/" + CompanionList,
         MediaLimit(manifest), ProgramReserve(manifest));
     const std::string& setting = manifest.Field("compression");
     Compression compression = setting == "smallest" ? Compression::Smallest : Compression::Default;
@@ -883,6 +929,12 @@ int Pack(const PackOptions& options, const Kit& kit)
             return 1;
         }
     }
+    std::string companions;
+    if (!PlaceCompanions(work, options.outDir, companions)) {
+        for (const auto& setup : setups)
+            std::remove((options.outDir + "/" + setup.first).c_str());
+        return 1;
+    }
     if (!options.keepUninstaller.empty()) {
         std::filesystem::create_directories(std::filesystem::u8path(options.keepUninstaller).parent_path(), error);
         std::filesystem::copy_file(uninstaller, options.keepUninstaller,
@@ -892,8 +944,6 @@ int Pack(const PackOptions& options, const Kit& kit)
             return 1;
         }
     }
-    std::string companions;
-    ReadAll(options.outDir + "/" + CompanionList, companions); // result deliberately ignored: no list, no companions
     std::string wingetPath;
     if (!options.winget.empty()) {
         // winget takes one file: a setup with companions it cannot install.
