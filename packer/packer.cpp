@@ -914,6 +914,12 @@ int Pack(const PackOptions& options, const Kit& kit)
         std::fprintf(stderr, "%s\n", problem.empty() ? (options.outDir + ": cannot write the output").c_str() : problem.c_str());
         return 1;
     }
+    // winget takes one file: a setup with companions it cannot install.
+    if (!options.winget.empty() && parts.sizes.size() > 1) {
+        std::fprintf(stderr, "%s: --winget: winget installs one file, and this setup needs companions\n",
+            manifest.path.c_str());
+        return 1;
+    }
     PayloadPartsWritten written = {parts.sizes, parts.digests, parts.spanDigests};
     std::vector<unsigned char> section = SetupSection(manifest, translations, packed, written);
     std::string prebuilt = std::string(solid ? "setup-lzma" : "setup-zlib") + speaks + ".exe";
@@ -946,12 +952,6 @@ int Pack(const PackOptions& options, const Kit& kit)
     }
     std::string wingetPath;
     if (!options.winget.empty()) {
-        // winget takes one file: a setup with companions it cannot install.
-        if (!companions.empty()) {
-            std::fprintf(stderr, "%s: --winget: winget installs one file, and this setup has companions\n",
-                manifest.path.c_str());
-            return 1;
-        }
         Sha256Digest digest{};
         std::string hex;
         if (!FileDigest(options.outDir + "/setup.exe", digest)) {
