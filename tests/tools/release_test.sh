@@ -63,6 +63,13 @@ check "both scopes of a product that asks, each with its switch" test "$(grep -A
     "  Scope: machine  InstallerSwitches:    Custom: /ALLUSERS--  Scope: user  InstallerSwitches:    Custom: /CURRENTUSER"
 check "the restart's exit code" grep -qx "  ReturnResponse: rebootRequiredToFinish" "$yaml"
 check "the entry's name and publisher" grep -qx '    Publisher: "Pelmora Works"' "$yaml"
+# A setup that needs companions is refused for winget, and nothing is written.
+sed 's/^requiredMegabytes = 0$/&\nmediaSize = 200K/' "$kit/sample/published.ini" >"$kit/sample/split.ini"
+run "$kit/sample/split.ini" -o "$work/split-out" "${options[@]}" --winget "$work/split-winget" \
+    --winget-url https://example.com/setup.exe >/dev/null 2>"$work/split.log"
+check "--winget with companions ends with 1" test $? -eq 1
+check "saying why" grep -qF "winget installs one file, and this setup needs companions" "$work/split.log"
+check "and writes nothing" test -z "$(ls -A "$work/split-out" 2>/dev/null)" -a ! -e "$work/split-winget"
 mkdir -p "$out"
 cp "$work/out/setup.exe" "$out/setup.exe"
 cp "$kit/sample/pelmora.exe" "$out/pelmora.exe"
