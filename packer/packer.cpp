@@ -30,6 +30,7 @@
 #include <windows.h>
 #include <io.h>
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 #include <algorithm>
@@ -528,20 +529,30 @@ bool Sign(const std::string& program, const Manifest& manifest)
 {
     if (SignCommand.empty())
         return true;
-    std::string command = SignCommand + " \"" + program + "\"";
 #ifdef _WIN32
+    // A Windows path holds no double quote; cmd takes the whole line within one more pair of them.
+    std::string command = "\"" + SignCommand + " \"" + program + "\"\"";
     _putenv_s("PMPACK_PRODUCT_NAME", manifest.Field("displayName").c_str());
     _putenv_s("PMPACK_PRODUCT_URL", manifest.Field("url").c_str());
-    // cmd takes the whole line within one more pair of quotes.
-    command = "\"" + command + "\"";
 #else
+    // In single quotes the shell takes every character as it is, but the quote itself.
+    std::string quoted = "'";
+    for (char c : program)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    std::string command = SignCommand + " " + quoted + "'";
     setenv("PMPACK_PRODUCT_NAME", manifest.Field("displayName").c_str(), 1);
     setenv("PMPACK_PRODUCT_URL", manifest.Field("url").c_str(), 1);
 #endif
     std::fflush(stdout);
     int status = std::system(command.c_str());
     if (status != 0) {
-        std::fprintf(stderr, "%s: the sign command failed (%d): %s\n", program.c_str(), status, command.c_str());
+#ifdef _WIN32
+        int code = status;
+#else
+        int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+        std::fprintf(stderr, "%s: the sign command failed with exit code %d: %s\n", program.c_str(), code,
+            command.c_str());
         return false;
     }
     return true;
@@ -552,7 +563,8 @@ bool Sign(const std::string& program, const Manifest& manifest)
 // appended, when one is named, a piece at a time.
 bool WritePlaced(const std::string& path, const std::vector<unsigned char>& bytes, const std::string& appended = "")
 {
-    std::string fresh = path + ".new";
+    std::string fresh = path + ".pmpack-new";
+    std::remove(fresh.c_str()); // result deliberately ignored: an earlier run's, or none
     {
         std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -787,6 +799,38 @@ std::string YamlText(const std::string& text)
     return out + "\"";
 }
 
+// The package's identifier, Publisher.Product, from publisher and folderName
+// without the characters winget takes for none in one (blanks, dots, the
+// characters Windows refuses in names, controls).
+std::string WingetIdentifier(const Manifest& manifest)
+{
+    std::string identifier;
+    for (const std::string& part : {manifest.Field("publisher"), manifest.Field("folderName")}) {
+        if (!identifier.empty())
+            identifier += ".";
+        for (char c : part)
+            if (static_cast<unsigned char>(c) > ' ' && !std::strchr(".\\/:*?\"<>|", c))
+                identifier += c;
+    }
+    return identifier;
+}
+
+// Whether each part of an identifier holds 1 to 32 characters.
+bool WingetPartsFit(const std::string& identifier)
+{
+    size_t characters = 0;
+    for (size_t at = 0; at <= identifier.size(); ++at) {
+        if (at == identifier.size() || identifier[at] == '.') {
+            if (characters == 0 || characters > 32)
+                return false;
+            characters = 0;
+        } else if ((static_cast<unsigned char>(identifier[at]) & 0xC0) != 0x80) {
+            ++characters;
+        }
+    }
+    return true;
+}
+
 // The winget installer manifest of setup.exe: its switches, for whom it
 // installs (both, each with its switch, for a product that asks), its exit
 // codes and its SHA-256. /D= is left out: it must end the command line, and
@@ -794,14 +838,7 @@ std::string YamlText(const std::string& text)
 std::string WingetManifest(const Manifest& manifest, const std::string& url, const std::string& digest)
 {
     std::string publisher = manifest.Field("publisher");
-    std::string identifier;
-    for (const std::string& part : {publisher, manifest.Field("folderName")}) {
-        if (!identifier.empty())
-            identifier += ".";
-        for (char c : part)
-            if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')
-                identifier += c;
-    }
+    std::string identifier = WingetIdentifier(manifest);
     std::string architecture = manifest.Field("architecture") == "x64" ? "x64" : "x86";
     std::string installFor = manifest.Field("installFor");
     std::vector<std::pair<std::string, std::string>> scopes;
@@ -836,14 +873,15 @@ std::string WingetManifest(const Manifest& manifest, const std::string& url, con
 }
 
 // What a winget manifest needs that the manifest must give.
-bool CheckWinget(const PackOptions& options, const Manifest& manifest)
+bool CheckWinget(const Manifest& manifest)
 {
     std::vector<std::string> missing;
     for (const char* field : {"publisher", "version"})
         if (manifest.Field(field).empty())
             missing.push_back(manifest.path + ": --winget needs the field '" + field + "'");
-    if (options.wingetUrl.empty())
-        missing.push_back("pmpack: --winget needs --winget-url, the address setup.exe is downloaded from");
+    if (missing.empty() && !WingetPartsFit(WingetIdentifier(manifest)))
+        missing.push_back(manifest.path + ": --winget: the package identifier '" + WingetIdentifier(manifest)
+            + "' from publisher and folderName needs 1 to 32 characters in each part");
     if (missing.empty())
         return true;
     Refuse(missing);
@@ -857,7 +895,7 @@ int Pack(const PackOptions& options, const Kit& kit)
     std::vector<std::string> errors;
     if (!ReadManifest(options.manifest, {}, Sources::Ignore, declared, errors))
         return Refuse(errors);
-    if (!options.winget.empty() && !CheckWinget(options, declared))
+    if (!options.winget.empty() && !CheckWinget(declared))
         return 1;
     LanguageTexts translations;
     if (!ReadProductTranslations(kit, declared, translations))
@@ -926,20 +964,14 @@ int Pack(const PackOptions& options, const Kit& kit)
     std::vector<std::pair<std::string, std::string>> setups = {{"setup.exe", "setup" + variant}};
     if (options.alsoWithoutUtf8)
         setups.push_back({"setup-without-utf8.exe", "setup-without-utf8" + variant});
+    // Each program made whole and signed in the work folder; put in its place, with the companions, only
+    // once everything the run writes is written.
     for (const auto& setup : setups) {
-        std::string path = options.outDir + "/" + setup.first;
+        std::string made = work + "/" + setup.first;
         if (!WriteKitProgram(kit, prebuilt, setup.second, "Setup", "setup.exe", icon, section, manifest, image)
-            || !AppendTrailer(image, partPath, manifest, path) || !WritePlaced(path, image, partPath)
-            || !Sign(path, manifest)) {
-            std::remove(path.c_str());
+            || !AppendTrailer(image, partPath, manifest, options.outDir + "/" + setup.first)
+            || !WritePlaced(made, image, partPath) || !Sign(made, manifest))
             return 1;
-        }
-    }
-    std::string companions;
-    if (!PlaceCompanions(work, options.outDir, companions)) {
-        for (const auto& setup : setups)
-            std::remove((options.outDir + "/" + setup.first).c_str());
-        return 1;
     }
     if (!options.keepUninstaller.empty()) {
         std::filesystem::create_directories(std::filesystem::u8path(options.keepUninstaller).parent_path(), error);
@@ -954,8 +986,8 @@ int Pack(const PackOptions& options, const Kit& kit)
     if (!options.winget.empty()) {
         Sha256Digest digest{};
         std::string hex;
-        if (!FileDigest(options.outDir + "/setup.exe", digest)) {
-            std::fprintf(stderr, "%s: cannot be read again for its digest\n", (options.outDir + "/setup.exe").c_str());
+        if (!FileDigest(work + "/setup.exe", digest)) {
+            std::fprintf(stderr, "%s: cannot be read again for its digest\n", (work + "/setup.exe").c_str());
             return 1;
         }
         for (unsigned char byte : digest) {
@@ -966,8 +998,23 @@ int Pack(const PackOptions& options, const Kit& kit)
         std::filesystem::create_directories(std::filesystem::u8path(options.winget), error);
         wingetPath = options.winget + "/" + manifest.Field("folderName") + ".installer.yaml";
         std::string yaml = WingetManifest(manifest, options.wingetUrl, hex);
-        if (!WritePlaced(wingetPath, std::vector<unsigned char>(yaml.begin(), yaml.end()))) {
-            std::fprintf(stderr, "%s: cannot be written\n", wingetPath.c_str());
+        if (error || !WritePlaced(wingetPath, std::vector<unsigned char>(yaml.begin(), yaml.end()))) {
+            std::fprintf(stderr, "%s: cannot be written%s%s\n", wingetPath.c_str(), error ? ": " : "",
+                error ? error.message().c_str() : "");
+            return 1;
+        }
+    }
+    std::string companions;
+    bool placed = PlaceCompanions(work, options.outDir, companions);
+    for (const auto& setup : setups) {
+        std::string path = options.outDir + "/" + setup.first;
+        if (placed)
+            std::filesystem::rename(std::filesystem::u8path(work + "/" + setup.first), std::filesystem::u8path(path), error);
+        if (!placed || error) {
+            std::fprintf(stderr, "%s: cannot be put in its place%s%s\n", path.c_str(), error ? ": " : "",
+                error ? error.message().c_str() : "");
+            for (const auto& other : setups)
+                std::remove((options.outDir + "/" + other.first).c_str());
             return 1;
         }
     }
@@ -1038,12 +1085,21 @@ int main(int argc, char** argv)
         } else if (argument.compare(0, 1, "-") != 0 && options.manifest.empty()) {
             options.manifest = argument;
         } else {
-            std::fprintf(stderr, "pmpack: %s: not understood\n%s", argument.c_str(), Usage);
+            bool valueMissing = argument.compare(0, 1, "-") == 0 && !valued
+                && std::string(" -o --search --sign-command --winget --winget-url --kit --programs --locale "
+                               "--keep-uninstaller --pad-uninstaller ").find(" " + argument + " ") != std::string::npos;
+            std::fprintf(stderr, "pmpack: %s: %s\n%s", argument.c_str(), valueMissing ? "needs a value" : "not understood",
+                Usage);
             return 2;
         }
     }
     if (options.manifest.empty()) {
         std::fputs(Usage, stderr);
+        return 2;
+    }
+    if (options.winget.empty() != options.wingetUrl.empty()) {
+        std::fprintf(stderr, "pmpack: --winget and --winget-url go together: the manifest names the address setup.exe "
+                             "is downloaded from\n%s", Usage);
         return 2;
     }
     if (options.outDir.empty())
