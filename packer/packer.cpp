@@ -528,15 +528,19 @@ bool Sign(const std::string& program, const Manifest& manifest)
 {
     if (SignCommand.empty())
         return true;
-    std::string command = SignCommand + " \"" + program + "\"";
 #ifdef _WIN32
     _putenv_s("PMPACK_PRODUCT_NAME", manifest.Field("displayName").c_str());
     _putenv_s("PMPACK_PRODUCT_URL", manifest.Field("url").c_str());
     // cmd takes the whole line within one more pair of quotes.
-    command = "\"" + command + "\"";
+    std::string command = "\"" + SignCommand + " \"" + program + "\"\"";
 #else
     setenv("PMPACK_PRODUCT_NAME", manifest.Field("displayName").c_str(), 1);
     setenv("PMPACK_PRODUCT_URL", manifest.Field("url").c_str(), 1);
+    // Within single quotes sh takes every character as it stands but the quote itself.
+    std::string command = SignCommand + " '";
+    for (char c : program)
+        command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += "'";
 #endif
     std::fflush(stdout);
     int status = std::system(command.c_str());
@@ -920,21 +924,22 @@ int Pack(const PackOptions& options, const Kit& kit)
     std::vector<std::pair<std::string, std::string>> setups = {{"setup.exe", "setup" + variant}};
     if (options.alsoWithoutUtf8)
         setups.push_back({"setup-without-utf8.exe", "setup-without-utf8" + variant});
+    // A failed run leaves none of the setups, not even those written before.
+    auto removeSetups = [&]() {
+        for (const auto& setup : setups)
+            std::remove((options.outDir + "/" + setup.first).c_str());
+        return 1;
+    };
     for (const auto& setup : setups) {
         std::string path = options.outDir + "/" + setup.first;
         if (!WriteKitProgram(kit, prebuilt, setup.second, "Setup", "setup.exe", icon, section, manifest, image)
             || !AppendTrailer(image, partPath, manifest, path) || !WritePlaced(path, image, partPath)
-            || !Sign(path, manifest)) {
-            std::remove(path.c_str());
-            return 1;
-        }
+            || !Sign(path, manifest))
+            return removeSetups();
     }
     std::string companions;
-    if (!PlaceCompanions(work, options.outDir, companions)) {
-        for (const auto& setup : setups)
-            std::remove((options.outDir + "/" + setup.first).c_str());
-        return 1;
-    }
+    if (!PlaceCompanions(work, options.outDir, companions))
+        return removeSetups();
     if (!options.keepUninstaller.empty()) {
         std::filesystem::create_directories(std::filesystem::u8path(options.keepUninstaller).parent_path(), error);
         std::filesystem::copy_file(uninstaller, options.keepUninstaller,
