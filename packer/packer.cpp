@@ -707,8 +707,8 @@ std::vector<std::string> ListedPaths(const std::string& list)
 
 // The companions the work folder holds moved beside setup.exe, those an
 // earlier run put there that this payload has not removed, and the list of
-// them, one a line, written there and returned. False when one cannot be put
-// in its place or the list cannot be written.
+// them, one a line, written there (none when there are none) and returned.
+// False when one cannot be put in its place or the list cannot be written.
 bool PlaceCompanions(const std::string& work, const std::string& outDir, std::string& listed)
 {
     std::vector<std::string> placed;
@@ -733,6 +733,11 @@ bool PlaceCompanions(const std::string& work, const std::string& outDir, std::st
     listed.clear();
     for (const std::string& path : placed)
         listed += path + "\n";
+    // No companions, no list.
+    if (placed.empty()) {
+        std::filesystem::remove(std::filesystem::u8path(outDir + "/" + CompanionList), error);
+        return !error;
+    }
     std::vector<unsigned char> list(listed.begin(), listed.end());
     if (!WritePlaced(outDir + "/" + CompanionList, list)) {
         std::fprintf(stderr, "%s: cannot be written\n", (outDir + "/" + CompanionList).c_str());

@@ -96,13 +96,14 @@ sed -i -e 's|^displayName = .*|displayName = Quillet; Notes ]=] [beta|' \
     printf 'notes=%q build=%q holders=%q stop=%q refuse=%q\n' "$notes" "$build" "$holders" "$stop" "$refuse"
     echo 'printf "%s\n" "$*" >>"$notes"'
     echo '[ -z "${SETUP_SIGN_PASSWORD:-}" ] || grep -rlF -- "$SETUP_SIGN_PASSWORD" "$build" >>"$holders"'
-    echo 'if [ -e "$stop" ] && [ "${@: -1}" = "$build/bin/setup.exe.signing" ]; then'
+    # pmpack signs each program in a work folder of its own inside the output folder.
+    echo 'if [ -e "$stop" ] && [[ "${@: -1}" == "$build/bin/"*/setup.exe.signing ]]; then'
     echo '    head -c 4096 "${@: -3:1}" >"${@: -1}"'
-    echo '    ls -A "$build/bin" >"$stop.seen"'
+    echo '    ls -AR "$build/bin" >"$stop.seen"'
     echo '    kill -KILL "$PPID"'
     echo '    exit 1'
     echo 'fi'
-    echo '[ -e "$refuse" ] && [ "${@: -1}" = "$build/bin/setup-without-utf8.exe.signing" ] && exit 1'
+    echo '[ -e "$refuse" ] && [[ "${@: -1}" == "$build/bin/"*/setup-without-utf8.exe.signing ]] && exit 1'
     printf 'exec %q "$@"\n' "$(command -v osslsigncode)"
 } >"$folder/tools/osslsigncode"
 chmod +x "$folder/tools/osslsigncode"
