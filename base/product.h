@@ -1,6 +1,7 @@
-// The compiled-in product: the one record that makes this program the setup of
-// one product, and its licence text. Both are generated from the product's
-// manifest, their texts in UTF-8; a test program may link other values. The
+// The product: the one record that makes this program the setup of one
+// product, and its licence text. The packer writes both into the program from
+// the product's manifest, their texts in UTF-8, and the program reads them as
+// it starts (product_data.h); a test program may link other values. The
 // records are written only once, at start, where Windows does not give the
 // programs UTF-8: their texts are then held in its code page (code_page.h).
 #pragma once
@@ -14,7 +15,7 @@ extern ProductDetailsRecord ProductDetails;
 // The Windows code page the product's texts are meant to fit on a Windows
 // without the UTF-8 process code page (1252 unless the manifest names
 // another): the backdrop's title takes its character set.
-extern const uint32_t ProductCodePage;
+extern uint32_t ProductCodePage;
 
 // Fixed file names of the product's uninstaller and agent service.
 constexpr const char UninstallerFileName[] = "pmuninst.exe";

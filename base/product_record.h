@@ -32,6 +32,14 @@ struct ProductDetailsRecord {
     int32_t installFor;
 };
 
+// What the setup wrote below the installation folder; written by the packer.
+struct UninstallTables {
+    int32_t fileCount;
+    const char* const* fileNames;   // in installation order, separated by backslashes
+    int32_t folderCount;
+    const char* const* folderNames; // the folders those names need, innermost first
+};
+
 constexpr int32_t InstallForMachine = 0;
 constexpr int32_t InstallForUser = 1;
 constexpr int32_t InstallForAsk = 2;

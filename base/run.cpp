@@ -383,6 +383,18 @@ bool BeginRun(const RunProgram& program, RunSwitches& switches, int* exitCode)
 {
     bool read = ReadSwitches(SkipProgramName(GetCommandLineA()), program.takesFolder, switches);
     Unattended = switches.unattended;
+    if (!program.readProduct()) {
+        char path[PathBufferSize];
+        DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+        const char* shown = length && length < sizeof path ? path : "";
+        // What /LOG= names is written to without the product's names, which cannot be read.
+        if (switches.log[0] && CopyText(LogPath, sizeof LogPath, switches.log)
+            && (LogFile = OpenLogFile(LogPath, switches.agreed)) != INVALID_HANDLE_VALUE)
+            LogLine("Failed: %s is not what it was made with: the product written into it cannot be read", shown);
+        ShowWarning(nullptr, program.name, program.damaged, shown);
+        *exitCode = EndRun(ExitFailed);
+        return false;
+    }
     ChooseRunLanguage(switches);
     if (!read) {
         *exitCode = ExitBadSwitch;

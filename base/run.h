@@ -56,8 +56,13 @@ struct RunProgram {
     // Whether the run is to install, or remove, for everyone on the computer
     // (for a product that may be installed either way).
     bool (*wantsMachine)(const RunSwitches& switches);
+    // Reads the product the packer wrote into the program (product_data.h);
+    // false when what it holds is damaged, which damaged says, with the
+    // program's path, before anything else.
+    bool (*readProduct)();
+    EnglishText damaged;
 };
-// Reads the command line, chooses the run's language (language.h), answers
+// Reads the command line and the program's product, chooses the run's language (language.h), answers
 // /?, holds the product's texts in the process's code page, settles the
 // places of the run (RunMode: the machine's where the run is for everyone,
 // the user's otherwise), opens the log and makes sure that no other run of

@@ -1,6 +1,8 @@
 // Extraction of a large payload as a whole process, for the benchmark. The
-// payload is the one setup.exe (of the same build) carries, read from it and
-// its companions as setup.exe reads it.
+// payload is the one the setup.exe given carries (packed by pmpack into the
+// kit's program of this build's architecture): its records read from the
+// section the packer wrote into it, mapped as an image, and its payload from
+// it and its companions, as that setup reads its own.
 //   extract_bench.exe setup DIR SETUP       what an unattended setup.exe does: checks the parts' sizes
 //                                           and the image's SHA-256, then ExtractPayload into DIR, which
 //                                           checks each span of the payload as it reads it
@@ -23,6 +25,7 @@
 // than a buffer of the extraction lives.
 #include "archive.h"
 #include "payload.h"
+#include "product_data.h"
 #include "source.h"
 #include <libdeflate.h>
 #include <lzma.h>
@@ -226,6 +229,15 @@ DWORD WINAPI SamplePeak(void* context)
     return 0;
 }
 
+// The measured setup's records: a payload of slices, or else a solid one (the
+// first reading refuses the other kind before it reads the archive's tables).
+bool ReadMeasuredProduct(const wchar_t* setup)
+{
+    HMODULE image = LoadLibraryExW(setup, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    return image
+        && (ReadSetupSection(image, SliceInflater, false, nullptr) || ReadSetupSection(image, BlockUnpacker, true, nullptr));
+}
+
 } // namespace
 
 // What an interactive setup does while the agreement is read: the SHA-256 of every part.
@@ -240,9 +252,9 @@ int main(int argc, char** argv)
     if (argc != 4)
         return 2;
     wchar_t setup[1024];
-    if (!MultiByteToWideChar(CP_ACP, 0, argv[3], -1, setup, 1024)
+    if (!MultiByteToWideChar(CP_ACP, 0, argv[3], -1, setup, 1024) || !ReadMeasuredProduct(setup)
         || OpenProgramPayload(PayloadArchive, setup) != PayloadWhole) {
-        fprintf(stderr, "extract_bench: the payload of %s is not whole\n", argv[3]);
+        fprintf(stderr, "extract_bench: the records or the payload of %s cannot be read whole\n", argv[3]);
         return 2;
     }
     const char* mode = argv[1];

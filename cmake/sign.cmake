@@ -1,20 +1,20 @@
-# Code signing at build time, in two steps run by the build (cmake/signing.cmake):
+# Code signing of a program, in two steps run by tools/sign-program:
 #
-#   cmake -DSETTINGS=settings.cmake [-DPKCS12=... -DCERT=... -DKEY=... -DPASSWORD_FILE=...
-#         -DTIMESTAMP_URL=...] -DOSSLSIGNCODE=... -DOPENSSL=... [-DPROGRAM_1=... -DPROGRAM_2=...] -P sign.cmake
-# runs at every build: it takes each setting from the environment variable
-# SETUP_SIGN_<name>, or, when that is not set, from the option given here, and
-# rewrites SETTINGS (the settings, the files' digests, never the password) only
-# when they changed, removing then the programs signed with the old ones.
+#   cmake -DSETTINGS=settings.cmake -DOSSLSIGNCODE=... -DOPENSSL=... -P sign.cmake
+# takes each setting from the environment variable SETUP_SIGN_<name>, checks
+# them, and writes them to SETTINGS (never the password).
 #
-#   cmake -DSETTINGS=settings.cmake -DPROGRAM=program.exe -DDESCRIPTION_FILE=product_signing.cmake -P sign.cmake
-# runs right after PROGRAM is linked: it signs it in place with osslsigncode
-# (Authenticode) when SETTINGS name a certificate, and leaves it as it is
-# otherwise. The key's password comes from the file SETUP_SIGN_PASSWORD_FILE
-# names or the environment variable SETUP_SIGN_PASSWORD and reaches the tools
-# on their standard input. SOURCE_DATE_EPOCH fixes the signing time. The
-# signed program appears under its name only whole and checked: a failure
-# leaves no file there.
+#   cmake -DSETTINGS=settings.cmake -DPROGRAM=program.exe -P sign.cmake
+# signs PROGRAM in place with osslsigncode (Authenticode) when SETTINGS name a
+# certificate, and leaves it as it is otherwise, described by the product's
+# name and address in PMPACK_PRODUCT_NAME and PMPACK_PRODUCT_URL. The key's password comes
+# from the file SETUP_SIGN_PASSWORD_FILE names or the environment variable
+# SETUP_SIGN_PASSWORD and reaches the tools on their standard input.
+# SOURCE_DATE_EPOCH fixes the signing time. The signed program appears under
+# its name only whole and checked: a failure leaves no file there.
+#
+#   cmake -DPROGRAM=program.exe -P sign.cmake
+# removes what a signing of PROGRAM stopped midway left beside it.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -43,21 +43,17 @@ function(append_arguments line)
 endfunction()
 
 if(NOT DEFINED PROGRAM)
-    set(content "# The signing settings of this build, written when they change. No password.\n")
+    set(content "# The signing settings, from the environment. No password.\n")
     macro(record name value)
         bracket_argument(quoted "${value}")
         string(APPEND content "set(SIGN_${name} ${quoted})\n")
     endmacro()
     foreach(name PKCS12 CERT KEY PASSWORD_FILE TIMESTAMP_URL)
-        set(origin "-DSETUP_SIGN_${name}")
-        if(NOT "$ENV{SETUP_SIGN_${name}}" STREQUAL "")
-            set(${name} "$ENV{SETUP_SIGN_${name}}")
-            set(origin "the environment variable SETUP_SIGN_${name}")
-        endif()
+        set(${name} "$ENV{SETUP_SIGN_${name}}")
         if(NOT name STREQUAL "TIMESTAMP_URL" AND NOT "${${name}}" STREQUAL "")
             get_filename_component(${name} "${${name}}" ABSOLUTE)
             if(NOT EXISTS "${${name}}")
-                message(FATAL_ERROR "${origin}: ${${name}} does not exist")
+                message(FATAL_ERROR "SETUP_SIGN_${name}: ${${name}} does not exist")
             endif()
         endif()
         record(${name} "${${name}}")
@@ -73,33 +69,14 @@ if(NOT DEFINED PROGRAM)
         foreach(tool OSSLSIGNCODE OPENSSL)
             if(NOT ${tool})
                 string(TOLOWER ${tool} name)
-                message(FATAL_ERROR "Signing needs ${name}, which was not found when the build was configured")
+                message(FATAL_ERROR "Signing needs ${name}, which is not on the PATH")
             endif()
             record(${tool} "${${tool}}")
-        endforeach()
-        # A new key or certificate under the same name signs again.
-        foreach(file PKCS12 CERT KEY)
-            if(${file})
-                file(SHA256 "${${file}}" digest)
-                record(${file}_SHA256 "${digest}")
-            endif()
         endforeach()
         record(TIME "$ENV{SOURCE_DATE_EPOCH}")
         record(ON "1")
     endif()
-
-    set(previous "")
-    if(EXISTS "${SETTINGS}")
-        file(READ "${SETTINGS}" previous)
-    endif()
-    if(NOT content STREQUAL previous)
-        foreach(index RANGE 1 9)
-            if(DEFINED PROGRAM_${index})
-                file(REMOVE "${PROGRAM_${index}}")
-            endif()
-        endforeach()
-        file(WRITE "${SETTINGS}" "${content}")
-    endif()
+    file(WRITE "${SETTINGS}" "${content}")
     return()
 endif()
 
@@ -108,11 +85,13 @@ set(signing "${PROGRAM}.signing")
 set(extracted "${PROGRAM}.certificate.pem")
 # What an interrupted signing left beside the program goes first.
 file(REMOVE "${signing}" "${unsigned}" "${extracted}")
+if(NOT DEFINED SETTINGS)
+    return()
+endif()
 include("${SETTINGS}")
 if(NOT SIGN_ON)
     return()
 endif()
-include("${DESCRIPTION_FILE}")
 
 # The tools' own words go out as they are; CMake would reflow an error's text.
 function(fail message)
@@ -205,9 +184,9 @@ if(usage MATCHES "Extended Key Usage" AND NOT usage MATCHES "Code Signing")
 endif()
 
 set(command "")
-append_arguments(command "${SIGN_OSSLSIGNCODE}" sign -h sha256 -n "${PRODUCT_SIGNING_NAME}")
-if(NOT PRODUCT_SIGNING_URL STREQUAL "")
-    append_arguments(command -i "${PRODUCT_SIGNING_URL}")
+append_arguments(command "${SIGN_OSSLSIGNCODE}" sign -h sha256 -n "$ENV{PMPACK_PRODUCT_NAME}")
+if(NOT "$ENV{PMPACK_PRODUCT_URL}" STREQUAL "")
+    append_arguments(command -i "$ENV{PMPACK_PRODUCT_URL}")
 endif()
 if(SIGN_PKCS12)
     append_arguments(command -pkcs12 "${SIGN_PKCS12}")

@@ -1,8 +1,10 @@
 #include "manifest.h"
 #include "derived_texts.h"
+#include "host.h"
 #include "languages.h"
 #include "names.h"
 #include "path_limits.h"
+#include "product.h"
 #include "text.h"
 #include <algorithm>
 #include <cctype>
@@ -10,14 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <iconv.h>
-#include <locale>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace {
@@ -27,10 +27,22 @@ const char* const TextFields[] = {"folderName", "displayName", "profileFile", "s
 const char* const NumberFields[] = {"offerStartupGroup", "warnOfRunningCopies", "startupMinimized",
     "useAgentService", "requiredMegabytes"};
 // The record's order.
+// Fields that may be left out, and what stands in for them.
+struct OptionalText {
+    const char* name;
+    const char* fallback;
+};
+
 const char* const FieldOrder[] = {"folderName", "displayName", "profileFile", "offerStartupGroup", "startupPrompt",
     "mainExecutable", "startupArguments", "warnOfRunningCopies", "startupMinimized", "useAgentService",
     "serviceExecutable", "servicePrompt", "requiredMegabytes"};
 const char* const PathFields[] = {"agreement", "icon"};
+// The record's fields a manifest may leave out, and what they then hold: no
+// Startup item, prompt, arguments, service or free-space test (profileFile
+// stands for folderName.ini).
+const OptionalText RecordDefaults[] = {{"profileFile", nullptr}, {"offerStartupGroup", "0"}, {"startupPrompt", ""},
+    {"startupArguments", ""}, {"warnOfRunningCopies", "0"}, {"startupMinimized", "0"}, {"useAgentService", "0"},
+    {"serviceExecutable", ""}, {"servicePrompt", ""}, {"requiredMegabytes", "0"}};
 // The product's texts a manifest may give per language: field.language = text
 // (the agreement's, a path), for one of its languages.
 const char* const LocalizedFields[] = {"displayName", "startupPrompt", "servicePrompt", "agreement"};
@@ -243,12 +255,6 @@ bool FitsStoredTime(int64_t seconds)
 constexpr int64_t NoEpoch = -1;
 
 
-std::string Directory(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 struct SourceFile {
     std::string path;
     int64_t modified = 0;
@@ -257,13 +263,14 @@ struct SourceFile {
 
 bool Readable(const std::string& path, SourceFile& found)
 {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    int64_t modified = 0;
+    uint64_t size = 0;
+    if (!RegularFileDetails(path, modified, size))
         return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    found = {path, int64_t(info.st_mtime), uint64_t(info.st_size)};
+    found = {path, modified, size};
     return true;
 }
 
@@ -273,7 +280,7 @@ std::string FindSource(const std::string& what, const std::string& source, const
     const std::vector<std::string>& search, SourceFile& found)
 {
     std::string missing = what + " " + source + " is missing or unreadable";
-    if (!source.empty() && source[0] == '/')
+    if (IsAbsolutePath(source))
         return Readable(source, found) ? "" : missing;
     std::vector<std::string> bases = {manifestDir};
     bases.insert(bases.end(), search.begin(), search.end());
@@ -332,14 +339,9 @@ std::string NameProblem(const std::string& name)
     return "";
 }
 
-// Fields that may be left out, and what stands in for them.
-struct OptionalText {
-    const char* name;
-    const char* fallback;
-};
 const OptionalText OptionalTexts[] = {
     {"publisher", ""}, {"version", ""}, {"compression", "default"}, {"url", ""}, {"architecture", "x86"},
-    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}, {"companionName", ""}};
+    {LanguagesField, "en"}, {"installFor", "machine"}, {"mediaSize", ""}, {"companionName", ""}, {"copyright", ""}};
 const char CodePageField[] = "codePage";
 const char* const CompressionSettings[] = {"default", "smallest", "lzma"};
 const char* const Architectures[] = {"x86", "x64"};
@@ -552,7 +554,7 @@ template <typename Fail, typename FailAt> void ReadLines(std::istream& in, RawMa
 // One [files] entry: its stored name, source and time.
 template <typename Fail>
 bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vector<std::string>& searchDirs,
-    Sources sources, int64_t epoch, ManifestFile& file, Fail fail)
+    const std::string& kitUninstaller, Sources sources, int64_t epoch, ManifestFile& file, Fail fail)
 {
     const std::string& value = entry.value;
     int line = entry.line;
@@ -584,6 +586,10 @@ bool ReadFile(const Entry& entry, const std::string& manifestDir, const std::vec
         return true;
     SourceFile found;
     problem = FindSource("the source", file.source, manifestDir, searchDirs, found);
+    // The uninstaller the packer wrote for the product, unless it has one of its own.
+    if (!problem.empty() && !kitUninstaller.empty() && file.source == UninstallerFileName
+        && Readable(kitUninstaller, found))
+        problem.clear();
     if (!problem.empty()) {
         fail(line, "file '" + name + "': " + problem);
         return false;
@@ -792,10 +798,8 @@ bool IsNumberField(const std::string& name)
 
 std::wstring FoldedName(const std::string& utf8)
 {
-    static const std::locale unicode("C.UTF-8");
-    std::wstring folded = Wide(utf8);
-    for (wchar_t& c : folded)
-        c = c == L'/' ? L'\\' : std::toupper(c, unicode);
+    std::wstring folded = UpperCase(Wide(utf8));
+    std::replace(folded.begin(), folded.end(), L'/', L'\\');
     return folded;
 }
 
@@ -875,7 +879,7 @@ std::string CheckStoredName(const std::string& name)
 }
 
 bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
-    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64)
+    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64, const std::string& kitUninstaller)
 {
     manifest = Manifest();
     manifest.path = path;
@@ -884,7 +888,7 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         errors.push_back(path + ": cannot be read");
         return false;
     }
-    std::string manifestDir = Directory(path);
+    std::string manifestDir = ParentFolder(path);
     auto fail = [&](int line, const std::string& what) {
         errors.push_back(path + ":" + std::to_string(line) + ": " + what);
     };
@@ -933,13 +937,19 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
     manifest.codePage = int(codePage);
     for (const Entry& entry : raw.files) {
         ManifestFile file;
-        if (ReadFile(entry, manifestDir, searchDirs, sources, epoch, file, fail))
+        if (ReadFile(entry, manifestDir, searchDirs, kitUninstaller, sources, epoch, file, fail))
             manifest.files.push_back(file);
     }
     CheckNamesApart(manifest.files, fail);
 
+    auto defaultOf = [](const char* name) -> const OptionalText* {
+        for (const OptionalText& field : RecordDefaults)
+            if (std::string(field.name) == name)
+                return &field;
+        return nullptr;
+    };
     for (const char* name : FieldOrder)
-        if (!seen.count(name) && !raw.unreadableFields.count(name))
+        if (!seen.count(name) && !raw.unreadableFields.count(name) && !defaultOf(name))
             errors.push_back(path + ": field '" + std::string(name) + "' is missing");
     for (const char* name : PathFields)
         if (!seen.count(name) && !raw.unreadableFields.count(name))
@@ -948,6 +958,11 @@ bool ReadManifest(const std::string& path, const std::vector<std::string>& searc
         return false;
 
     for (const char* name : FieldOrder) {
+        const OptionalText* fallback = defaultOf(name);
+        if (!seen.count(name) && fallback) {
+            manifest.fields.push_back({name, fallback->fallback ? fallback->fallback : seen["folderName"].value + ".ini"});
+            continue;
+        }
         const Entry& entry = seen[name];
         std::string value;
         if (In(NumberFields, name)) {

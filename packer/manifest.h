@@ -53,8 +53,11 @@ enum class Sources { Resolve, Ignore };
 // Reads and validates; on failure returns false with one message per problem.
 // programsBuiltForX64: the 64-bit test build, which builds every product's
 // programs for x64, where an x86 product's programs are x64 too.
+// kitUninstaller: the uninstaller the packer wrote, the source of a file whose
+// source pmuninst.exe is found nowhere else.
 bool ReadManifest(const std::string& path, const std::vector<std::string>& searchDirs, Sources sources,
-    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64 = false);
+    Manifest& manifest, std::vector<std::string>& errors, bool programsBuiltForX64 = false,
+    const std::string& kitUninstaller = "");
 // UTF-8 to a Windows code page, with iconv. False when a character has no
 // place there (or the bytes are not UTF-8): the problem names it, and `at`,
 // when given, receives its offset in the UTF-8 text.

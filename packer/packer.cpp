@@ -1,36 +1,38 @@
-// The packer: turns a product manifest into the compiled-in product: the
-// configuration record, the agreement and the payload archive.
-//   packer MANIFEST OUTDIR [--search DIR]... [--companions DIR] [--programs-built-for-x64]
-// Writes OUTDIR/product_data.cpp, OUTDIR/product_blob.S and OUTDIR/agreement.bin
-// (the agreement, which the program's image carries), OUTDIR/payload.bin (the
-// payload's bytes that setup.exe carries after its image), the companions
-// (Pelmora-1.bin ..., after the product's companionName or folderName) into
-// the companions' folder (OUTDIR unless named) when the payload is too large
-// for setup.exe, OUTDIR/companions.txt (their paths, one a line),
-// OUTDIR/product.d (a depfile) and OUTDIR/warnings.txt (its warnings again).
-//   packer --append PROGRAM PAYLOAD MANIFEST SIGNING_SETTINGS
-// Appends the image's trailer and the payload's part to the linked program,
-// unless the program would then hold more than the manifest's mediaSize
-// allows, with room for a signature when the build's signing settings
-// (cmake/sign.cmake) sign it.
-//   packer --uninstaller MANIFEST OUTDIR LOCALE COMPILED
-// Writes OUTDIR/uninstall_data.cpp (what the uninstaller removes),
-// OUTDIR/product_resources.h (the icon and name for the resource scripts),
-// OUTDIR/product_signing.cmake (what a signature says of the product),
-// OUTDIR/uninstaller.ico (the uninstaller's small icon), OUTDIR/languages.cpp
-// and OUTDIR/uninstall_languages.cpp (the product's languages, with the
-// translations of locale/NAME.po that msgfmt compiled into COMPILED/NAME.mo,
-// for the setup and for the uninstaller) and OUTDIR/uninstall.d.
-//   packer --all-languages LOCALE COMPILED OUTFILE
-// Writes every language of LOCALE as AllLanguages, for the tests.
+// pmpack, the packer: writes a product, as its manifest declares it, into
+// copies of the kit's prebuilt programs, with no compiler.
+//   pmpack MANIFEST [-o DIR] [--search DIR]... [--x64] [--sign-command CMD] [--winget DIR] [--kit DIR]
+// writes DIR/setup.exe (DIR: the manifest's folder's "out" unless named) and
+// the companions its payload needs beside it (Pelmora-1.bin ...), and prints
+// their paths. The uninstaller goes into the payload written for the product
+// first: the manifest's pmuninst.exe, where no source of that name is found
+// beside the manifest or in a folder --search names. See --help.
+//   pmpack --all-languages LOCALE COMPILED OUTFILE
+// writes every language of LOCALE as AllLanguages, for the tests.
 #include "manifest.h"
 #include "languages.h"
 #include "text.h"
 #include "names.h"
 #include "compress.h"
 #include "parts.h"
+#include "sha256.h"
 #include "image_trailer.h"
 #include "spans.h"
+#include "product.h"
+#include "product_section.h"
+#include "program_image.h"
+#include "section.h"
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#ifdef _WIN32
+#include <windows.h>
+#include <io.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 #include <algorithm>
 #include <set>
 #include <cstdio>
@@ -38,14 +40,11 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
-#include <openssl/evp.h>
 
 namespace {
 
-// The list of the companions the last run wrote, in OUTDIR.
-const char CompanionList[] = "companions.txt";
-// What begins the line of the build's signing settings that says it signs.
-const char SigningOnSetting[] = "set(SIGN_ON ";
+// The list of the companions the last run wrote, in the output folder.
+const char CompanionList[] = ".pmpack-companions";
 // Room for an Authenticode signature after the payload: its alignment, and a
 // certificate chain of three with a time stamp's countersignature.
 constexpr uint64_t SignatureRoom = 16 << 10;
@@ -61,7 +60,6 @@ template <typename Bytes> bool ReadAll(const std::string& path, Bytes& data)
     in.seekg(0);
     return size == 0 || bool(in.read(reinterpret_cast<char*>(&data[0]), size));
 }
-
 std::string CString(const std::string& text)
 {
     std::string out = "\"";
@@ -80,32 +78,6 @@ std::string CString(const std::string& text)
     return out + "\"";
 }
 
-std::string AsmPath(const std::string& path)
-{
-    std::string out;
-    for (char c : path) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-// A path in a depfile, which separates paths with blanks: a blank and "#"
-// are escaped with a backslash, and "$" is doubled.
-std::string DepfilePath(const std::string& path)
-{
-    std::string out;
-    for (char c : path) {
-        if (c == ' ' || c == '#')
-            out += '\\';
-        else if (c == '$')
-            out += '$';
-        out += c;
-    }
-    return out;
-}
-
 bool WriteText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary);
@@ -119,142 +91,6 @@ bool WriteIfChanged(const std::string& path, const std::string& text)
     return (ReadAll(path, old) && old == text) || WriteText(path, text);
 }
 
-// The configuration record; a field outside `kept` is left empty (or 0) for a
-// program that does not read it.
-std::string ConfigRecord(const Manifest& manifest, const std::vector<std::string>& kept = {})
-{
-    std::ostringstream out;
-    out << "ProductConfigRecord ProductConfig = {\n";
-    for (const auto& field : manifest.fields) {
-        bool used = kept.empty() || std::find(kept.begin(), kept.end(), field.first) != kept.end();
-        std::string value = used ? field.second : IsNumberField(field.first) ? "0" : "";
-        out << "    " << (IsNumberField(field.first) ? value : CString(value)) << ", // " << field.first << "\n";
-    }
-    out << "};\n";
-    return out.str();
-}
-
-// Where each slice lies in the payload, and how many each file has; for a
-// solid payload, where each block lies, and what it holds.
-struct PackedPayload {
-    std::vector<int32_t> sliceCounts; // per file
-    std::vector<uint64_t> offsets;    // per slice, in order
-    std::vector<uint32_t> lengths;    // per slice
-    uint64_t bytes = 0;               // the files' content
-    uint64_t payloadBytes = 0;        // the payload's, compressed
-    bool solid = false;
-    std::vector<uint64_t> blockOffsets;
-    std::vector<uint32_t> blockLengths;
-    std::vector<uint32_t> blockSizes;
-    std::vector<uint32_t> lastSliceSizes; // per file
-};
-
-// A table of numbers.
-template <typename Number> std::string NumberTable(const char* type, const char* name, const std::vector<Number>& values)
-{
-    std::ostringstream out;
-    out << "const " << type << " " << name << "[] = {";
-    for (size_t k = 0; k < values.size(); ++k)
-        out << (k ? ", " : "") << values[k];
-    out << (values.empty() ? "0" : "") << "};\n";
-    return out.str();
-}
-
-// A table of SHA-256 digests.
-std::string DigestTable(const char* name, const std::vector<std::array<unsigned char, 32>>& digests)
-{
-    std::ostringstream out;
-    out << "const unsigned char " << name << "[][32] = {";
-    for (size_t k = 0; k < digests.size(); ++k) {
-        out << (k ? ", {" : "{");
-        for (size_t b = 0; b < digests[k].size(); ++b)
-            out << (b ? ", " : "") << unsigned(digests[k][b]);
-        out << "}";
-    }
-    out << (digests.empty() ? "{0}" : "") << "};\n";
-    return out.str();
-}
-
-// The product's details beyond the configuration record; the uninstaller's
-// have no size (it writes no entry).
-std::string DetailsRecord(const Manifest& manifest, uint64_t kilobytes)
-{
-    const std::string installFor = manifest.Field("installFor");
-    return "\nProductDetailsRecord ProductDetails = {" + CString(manifest.Field("publisher")) + ", "
-        + CString(manifest.Field("version")) + ", " + std::to_string(kilobytes) + ", "
-        + (manifest.Field("architecture") == "x64" ? "1" : "0") + ", "
-        + (installFor == "user" ? "InstallForUser" : installFor == "ask" ? "InstallForAsk" : "InstallForMachine")
-        + "};\n";
-}
-
-std::string Tables(const Manifest& manifest, const PackedPayload& packed, const PartWriter& parts)
-{
-    std::ostringstream out;
-    out << "// Generated by the packer from " << manifest.path << ". Do not edit.\n"
-        << "#include \"archive.h\"\n#include \"product.h\"\n\n"
-        << "extern \"C\" const char ProductAgreement[];\n\n"
-        << ConfigRecord(manifest) << "\nconst uint32_t ProductCodePage = " << manifest.codePage << ";\n"
-        << "const char* AgreementText = ProductAgreement;\n" << DetailsRecord(manifest, (packed.bytes + 1023) / 1024)
-        << "\nnamespace {\n";
-    // Every slice's length in one table for the whole payload, each file's
-    // entries a run of it: an array per file would give the object file a
-    // section each, and it holds at most 32,767.
-    size_t count = manifest.files.size();
-    const std::vector<int32_t>& sliceCounts = packed.sliceCounts;
-    out << NumberTable("uint32_t", "everySliceLength", packed.lengths);
-    std::vector<size_t> firstSlice(count, 0);
-    for (size_t f = 1; f < count; ++f)
-        firstSlice[f] = firstSlice[f - 1] + size_t(sliceCounts[f - 1]);
-    auto perFile = [&](const char* type, const char* name, auto value) {
-        out << "const " << type << " " << name << "[] = {";
-        for (size_t f = 0; f < count; ++f)
-            out << (f ? ", " : "") << value(f);
-        if (count == 0)
-            out << "0";
-        out << "};\n";
-    };
-    perFile("char* const", "fileNames", [&](size_t f) { return CString(manifest.files[f].name); });
-    perFile("int32_t", "sliceCounts", [&](size_t f) { return std::to_string(sliceCounts[f]); });
-    // A file's slices follow one another: where its first begins is enough.
-    if (!packed.solid)
-        perFile("uint64_t", "fileOffsets", [&](size_t f) {
-            return std::to_string(sliceCounts[f] ? packed.offsets[firstSlice[f]] : 0);
-        });
-    perFile("uint32_t* const", "sliceLengths", [&](size_t f) {
-        return sliceCounts[f] && !packed.solid ? "everySliceLength + " + std::to_string(firstSlice[f])
-                                               : std::string("nullptr");
-    });
-    perFile("int32_t", "fileTimes", [&](size_t f) { return std::to_string(manifest.files[f].time); });
-    if (packed.solid)
-        out << NumberTable("uint64_t", "blockOffsets", packed.blockOffsets)
-            << NumberTable("uint32_t", "blockLengths", packed.blockLengths)
-            << NumberTable("uint32_t", "blockSizes", packed.blockSizes)
-            << NumberTable("uint32_t", "lastSliceSizes", packed.lastSliceSizes)
-            << "const SolidBlocks solidBlocks = {" << packed.blockSizes.size()
-            << ", blockOffsets, blockLengths, blockSizes, lastSliceSizes};\n";
-    out << NumberTable("uint64_t", "partSizes", parts.sizes) << DigestTable("partDigests", parts.digests)
-        << DigestTable("spanDigests", parts.spanDigests);
-    // Each archive names its decoder: a setup links only the one its payload needs.
-    out << "} // namespace\n\nconst PayloadArchiveTables PayloadArchive = {" << count << ", fileNames, sliceCounts, "
-        << (packed.solid ? "nullptr" : "fileOffsets") << ", sliceLengths, fileTimes, " << (packed.solid ? "&BlockUnpacker, &solidBlocks" : "&SliceInflater, nullptr")
-        << ", {" << parts.sizes.size() << ", partSizes, partDigests, " << CString(manifest.companionName) << "}, {"
-        << parts.spanDigests.size() << ", spanDigests}};\n";
-    return out.str();
-}
-
-// Resource scripts write a double quote inside a string as two.
-std::string RcString(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
-
-// Written beside the header, whose folder the resource compiler searches: the
-// header names it alone, the same wherever it is written.
-const char UninstallerIcon[] = "uninstaller.ico";
-
 // Which of the application manifests the programs carry: the one that asks
 // for administrator rights, for a product installed for the machine alone;
 // for one a user may install for themselves, the one that asks for nothing
@@ -262,25 +98,6 @@ const char UninstallerIcon[] = "uninstaller.ico";
 std::string ManifestVariant(const Manifest& manifest)
 {
     return manifest.Field("installFor") == "machine" ? ".manifest" : "-as-invoker.manifest";
-}
-
-// The resource compiler reads the product's name in UTF-8, and the version
-// information is declared in Unicode (code page 1200). The icon's digest
-// changes the header when the icon changes: the build knows no other way
-// that the scripts including it must be compiled again.
-std::string Resources(const Manifest& manifest)
-{
-    std::string icon;
-    uint64_t digest = 14695981039346656037ULL;
-    if (ReadAll(manifest.icon, icon))
-        for (unsigned char c : icon)
-            digest = (digest ^ c) * 1099511628211ULL;
-    return "// Generated by the packer. Do not edit.\n// The icon's digest: " + std::to_string(digest)
-        + "\n#pragma code_page(65001)\n#define PRODUCT_ICON_FILE " + RcString(manifest.icon)
-        + "\n#define PRODUCT_UNINSTALLER_ICON_FILE " + RcString(UninstallerIcon)
-        + "\n#define PRODUCT_DISPLAY_NAME " + RcString(manifest.Field("displayName"))
-        + "\n#define PRODUCT_SETUP_MANIFEST " + RcString("setup" + ManifestVariant(manifest))
-        + "\n#define PRODUCT_UNINSTALLER_MANIFEST " + RcString("uninstall" + ManifestVariant(manifest)) + "\n";
 }
 
 // The uninstaller's icon is seen only in lists of files and links, and its
@@ -329,50 +146,6 @@ std::string SmallIcon(const std::string& icon)
     for (const std::string& image : images)
         out += image;
     return out;
-}
-
-// What the uninstaller removes: the payload's names below the installation
-// folder, in installation order and with backslashes, and the folders they
-// need, innermost first; and the configuration fields it reads.
-std::string UninstallData(const Manifest& manifest)
-{
-    std::vector<std::string> files;
-    std::vector<std::string> folders;
-    std::set<std::string> known; // the folders so far, in upper case
-    for (const ManifestFile& file : manifest.files) {
-        if (IsSystemName(file.name.c_str()))
-            continue;
-        std::string name = file.name;
-        std::replace(name.begin(), name.end(), '/', '\\');
-        files.push_back(name);
-        for (size_t at = name.rfind('\\'); at != std::string::npos && at > 0; at = name.rfind('\\', at - 1))
-            if (known.insert(Upper(name.substr(0, at))).second)
-                folders.push_back(name.substr(0, at));
-    }
-    auto depth = [](const std::string& folder) { return std::count(folder.begin(), folder.end(), '\\'); };
-    std::stable_sort(folders.begin(), folders.end(),
-        [&](const std::string& a, const std::string& b) { return depth(a) > depth(b); });
-    std::ostringstream out;
-    out << "// Generated by the packer from " << manifest.path << ". Do not edit.\n"
-        << "#include \"product.h\"\n#include \"uninstall.h\"\n\n"
-        << ConfigRecord(manifest,
-               {"folderName", "displayName", "profileFile", "offerStartupGroup", "mainExecutable", "serviceExecutable",
-                   "warnOfRunningCopies", "useAgentService"})
-        // The version names the product in the log; the uninstaller writes no entry, so no size.
-        << DetailsRecord(manifest, 0)
-        << "// The uninstaller shows no agreement.\nconst char* AgreementText = \"\";\n"
-        << "\nnamespace {\n";
-    auto table = [&](const char* name, const std::vector<std::string>& texts) {
-        out << "const char* const " << name << "[] = {";
-        for (size_t i = 0; i < texts.size(); ++i)
-            out << (i ? ", " : "") << CString(texts[i]);
-        out << (texts.empty() ? "nullptr" : "") << "};\n";
-    };
-    table("fileNames", files);
-    table("folderNames", folders);
-    out << "} // namespace\n\nconst UninstallTables UninstallPayload = {" << files.size() << ", fileNames, "
-        << folders.size() << ", folderNames};\n";
-    return out.str();
 }
 
 // The language records (language.h) of the languages named, in their order,
@@ -433,22 +206,6 @@ std::string LanguageRecords(const std::vector<std::string>& names, const std::ma
     return out.str();
 }
 
-// What a signature says of the product, for the build's signing step: its
-// name and web address as the manifest writes them, in CMake's bracket quotes.
-std::string SigningDescription(const Manifest& manifest)
-{
-    auto quoted = [](const std::string& text) {
-        // The closing bracket must first appear where it is put: not inside
-        // the text, nor begun by the text's last characters ("...]=").
-        std::string fence = "=";
-        while ((text + "]" + fence + "]").find("]" + fence + "]") < text.size())
-            fence += "=";
-        return "[" + fence + "[" + text + "]" + fence + "]";
-    };
-    return "# Generated by the packer. Do not edit.\nset(PRODUCT_SIGNING_NAME " + quoted(manifest.Field("displayName"))
-        + ")\nset(PRODUCT_SIGNING_URL " + quoted(manifest.Field("url")) + ")\n";
-}
-
 // Whether a file's source was read whole, and is just as long as it was when
 // the manifest was read: the entry's size and the tables rely on that size.
 bool ReadAsMeasured(const Manifest& manifest, const ManifestFile& file, std::ifstream& in, uint64_t read,
@@ -460,6 +217,52 @@ bool ReadAsMeasured(const Manifest& manifest, const ManifestFile& file, std::ifs
         + " could not be read whole, or changed while it was packed";
     return false;
 }
+
+// A line on a terminal that shows how the packing goes, once it takes longer
+// than a second: the files read, the megabytes and the rate.
+class PackingProgress {
+public:
+    explicit PackingProgress(const Manifest& manifest) : files(manifest.files.size()), shown(IsTerminal())
+    {
+        for (const ManifestFile& file : manifest.files)
+            total += file.size;
+    }
+    ~PackingProgress()
+    {
+        if (drawn)
+            std::fputc('\n', stderr);
+    }
+    void Read(size_t file, uint64_t bytes)
+    {
+        done += bytes;
+        auto now = std::chrono::steady_clock::now();
+        if (!shown || now - start < std::chrono::seconds(1) || now - last < std::chrono::milliseconds(200))
+            return;
+        last = now;
+        drawn = true;
+        double seconds = std::chrono::duration<double>(now - start).count();
+        std::fprintf(stderr, "\rPacking: file %zu of %zu, %.1f of %.1f MB, %.1f MB/s   ", file + 1, files,
+            double(done) / 1e6, double(total) / 1e6, double(done) / 1e6 / seconds);
+        std::fflush(stderr);
+    }
+
+private:
+    static bool IsTerminal()
+    {
+#ifdef _WIN32
+        return _isatty(_fileno(stderr)) != 0;
+#else
+        return isatty(fileno(stderr)) != 0;
+#endif
+    }
+    size_t files;
+    uint64_t total = 0;
+    uint64_t done = 0;
+    bool shown;
+    bool drawn = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last = start;
+};
 
 // Reads, compresses and writes the payload a batch at a time, so that the
 // packer's memory stays the same whatever the payload's size. A file longer
@@ -493,6 +296,7 @@ bool PackPayload(const Manifest& manifest, Compression compression, PartWriter& 
         batched = 0;
         return true;
     };
+    PackingProgress progress(manifest);
     for (size_t f = 0; f < manifest.files.size(); ++f) {
         const ManifestFile& file = manifest.files[f];
         std::ifstream in(file.source, std::ios::binary);
@@ -504,6 +308,7 @@ bool PackPayload(const Manifest& manifest, Compression compression, PartWriter& 
             if (size_t(in.gcount()) != piece.size())
                 break;
             read += piece.size();
+            progress.Read(f, piece.size());
             batched += piece.size();
             pieces.push_back(std::move(piece));
             pieceFiles.push_back(f);
@@ -568,6 +373,7 @@ bool PackSolidPayload(const Manifest& manifest, PartWriter& out, PackedPayload& 
     uint64_t blockCount = std::max<uint64_t>(1, (total + SolidBlockSize - 1) / SolidBlockSize);
     uint64_t enough = (total + blockCount - 1) / blockCount;
     std::vector<unsigned char> piece(SliceSize);
+    PackingProgress progress(manifest);
     for (size_t f = 0; f < manifest.files.size(); ++f) {
         const ManifestFile& file = manifest.files[f];
         std::ifstream in(file.source, std::ios::binary);
@@ -584,6 +390,7 @@ bool PackSolidPayload(const Manifest& manifest, PartWriter& out, PackedPayload& 
             }
             contents.back().insert(contents.back().end(), piece.begin(), piece.begin() + std::ptrdiff_t(length));
             read += length;
+            progress.Read(f, length);
             ++packed.sliceCounts[f];
             packed.lastSliceSizes[f] = uint32_t(length);
         }
@@ -608,50 +415,6 @@ int Refuse(const std::vector<std::string>& errors)
     for (const std::string& error : errors)
         std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
-}
-
-// The uninstaller's data and the resource names both programs take: made
-// before the payload, which holds the uninstaller.
-int WriteUninstallerData(const std::string& manifestPath, const std::string& outDir, const std::string& localeDir,
-    const std::string& compiledDir)
-{
-    Manifest manifest;
-    std::vector<std::string> errors;
-    std::map<std::string, Translations> translations;
-    bool read = ReadManifest(manifestPath, {}, Sources::Ignore, manifest, errors);
-    // Every language's translations are checked, whichever the product ships.
-    bool translated = ReadTranslations(localeDir, compiledDir, translations, errors);
-    for (const std::string& language : read && translated ? manifest.languages : std::vector<std::string>())
-        if (!translations.count(language))
-            errors.push_back(manifestPath + ": field 'languages': no translations into " + language + " ("
-                + localeDir + "/" + language + ".po)");
-    if (!errors.empty())
-        return Refuse(errors);
-    std::string depfile = DepfilePath(outDir + "/uninstall_data.cpp") + ": " + DepfilePath(manifestPath) + " "
-        + DepfilePath(manifest.icon);
-    for (const std::string& input : manifest.localizedFiles)
-        depfile += " " + DepfilePath(input);
-    for (const auto& language : translations)
-        depfile += " " + DepfilePath(compiledDir + "/" + language.first + ".mo");
-    depfile += "\n";
-    std::string icon;
-    if (!ReadAll(manifest.icon, icon)) {
-        std::fprintf(stderr, "%s: cannot read the icon\n", manifest.icon.c_str());
-        return 1;
-    }
-    if (!WriteIfChanged(outDir + "/uninstall_data.cpp", UninstallData(manifest))
-        || !WriteIfChanged(outDir + "/" + UninstallerIcon, SmallIcon(icon))
-        || !WriteIfChanged(outDir + "/product_resources.h", Resources(manifest))
-        || !WriteIfChanged(outDir + "/product_signing.cmake", SigningDescription(manifest))
-        || !WriteIfChanged(outDir + "/languages.cpp",
-            LanguageRecords(manifest.languages, translations, &manifest, true, "ProductLanguages", "ProductLanguageCount"))
-        || !WriteIfChanged(outDir + "/uninstall_languages.cpp",
-            LanguageRecords(manifest.languages, translations, &manifest, false, "ProductLanguages", "ProductLanguageCount"))
-        || !WriteText(outDir + "/uninstall.d", depfile)) {
-        std::fprintf(stderr, "%s: cannot write the output\n", outDir.c_str());
-        return 1;
-    }
-    return 0;
 }
 
 // Room kept in setup.exe beside its payload for the program itself: its
@@ -708,10 +471,8 @@ std::string ImageDigest(std::string image)
         return "";
     std::fill_n(image.begin() + std::ptrdiff_t(optional + ChecksumAt), 4, '\0');
     std::fill_n(image.begin() + std::ptrdiff_t(security), 8, '\0');
-    std::string digest(ImageDigestSize, '\0');
-    unsigned int length = 0;
-    auto* out = reinterpret_cast<unsigned char*>(&digest[0]);
-    return EVP_Digest(image.data(), image.size(), out, &length, EVP_sha256(), nullptr) == 1 ? digest : "";
+    Sha256Digest digest{};
+    return Sha256Of(image.data(), image.size(), digest) ? std::string(digest.begin(), digest.end()) : "";
 }
 
 // The most bytes one file of the setup may hold.
@@ -720,38 +481,185 @@ uint64_t MediaLimit(const Manifest& manifest)
     return manifest.mediaSize ? std::min(manifest.mediaSize, LargestPart) : LargestPart;
 }
 
-// Whether the build's signing settings (cmake/sign.cmake) sign the program.
-bool SignedBy(const std::string& settingsPath)
+// The command that signs each program; empty: none is signed.
+std::string SignCommand;
+
+const char Version[] = PMPACK_VERSION;
+
+const char Usage[] =
+    "usage: pmpack MANIFEST [-o DIR] [--search DIR]... [--x64] [--sign-command CMD]\n"
+    "              [--winget DIR --winget-url URL] [--kit DIR]\n"
+    "       pmpack --help | --version\n";
+
+const char Help[] =
+    "Writes the product a manifest declares into the kit's setup program: DIR/setup.exe, with the\n"
+    "companion files its payload needs beside it, and prints their paths.\n"
+    "\n"
+    "  -o DIR             where setup.exe goes (default: the folder 'out' beside the manifest)\n"
+    "  --search DIR       a folder to look for the manifest's sources in, after the manifest's own\n"
+    "  --x64              the 64-bit build of the kit's programs, for a Windows without 32-bit support\n"
+    "  --sign-command CMD a command run on each program before its digest is taken, with the\n"
+    "                     program's path added as its last argument (for instance signtool's)\n"
+    "  --winget DIR       also writes the winget installer manifest of setup.exe into DIR\n"
+    "  --winget-url URL   the address setup.exe is downloaded from, which that manifest names\n"
+    "  --kit DIR          the kit's folder, with programs/ and locale/ (default: pmpack's own)\n"
+    "\n"
+    "Exit status: 0 packaged; 1 the manifest or a source was refused, or an output could not be\n"
+    "written (each problem named, with its file and line); 2 a wrong command line.\n";
+
+// The folder pmpack stands in: the kit's, unless --kit names another.
+std::string OwnFolder(const char* argv0)
 {
-    std::ifstream settings(settingsPath);
-    for (std::string line; std::getline(settings, line);)
-        if (line.rfind(SigningOnSetting, 0) == 0)
-            return true;
-    return false;
+    std::error_code error;
+#ifdef _WIN32
+    wchar_t path[32768];
+    DWORD length = GetModuleFileNameW(nullptr, path, 32768);
+    std::filesystem::path own = length && length < 32768 ? std::filesystem::path(path) : std::filesystem::path(argv0);
+#else
+    std::filesystem::path own = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        own = std::filesystem::absolute(argv0, error);
+#endif
+    return own.parent_path().u8string();
 }
 
-// The linked program followed by its image's trailer and the payload's part
-// it carries, unless that, and a signature's room when the build signs it,
-// would be more than one file of the setup may hold.
-int AppendPayload(const std::string& programPath, const std::string& partPath, const std::string& manifestPath,
-    const std::string& signingSettings)
+// A program signed in place by the sign command, which is told the product's
+// name and web address in its environment; false when it fails.
+bool Sign(const std::string& program, const Manifest& manifest)
 {
-    Manifest manifest;
-    std::vector<std::string> errors;
-    if (!ReadManifest(manifestPath, {}, Sources::Ignore, manifest, errors)) {
-        std::remove(programPath.c_str());
-        return Refuse(errors);
+    if (SignCommand.empty())
+        return true;
+#ifdef _WIN32
+    // A Windows path holds no double quote; cmd takes the whole line within one more pair of them.
+    std::string command = "\"" + SignCommand + " \"" + program + "\"\"";
+    _putenv_s("PMPACK_PRODUCT_NAME", manifest.Field("displayName").c_str());
+    _putenv_s("PMPACK_PRODUCT_URL", manifest.Field("url").c_str());
+#else
+    // In single quotes the shell takes every character as it is, but the quote itself.
+    std::string quoted = "'";
+    for (char c : program)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    std::string command = SignCommand + " " + quoted + "'";
+    setenv("PMPACK_PRODUCT_NAME", manifest.Field("displayName").c_str(), 1);
+    setenv("PMPACK_PRODUCT_URL", manifest.Field("url").c_str(), 1);
+#endif
+    std::fflush(stdout);
+    int status = std::system(command.c_str());
+    if (status != 0) {
+#ifdef _WIN32
+        int code = status;
+#else
+        int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+        std::fprintf(stderr, "%s: the sign command failed with exit code %d: %s\n", program.c_str(), code,
+            command.c_str());
+        return false;
     }
-    std::string image;
-    std::string digest = ReadAll(programPath, image) ? ImageDigest(image) : "";
-    if (digest.empty()) {
-        std::fprintf(stderr, "%s: not a program whose image ends with its last section\n", programPath.c_str());
-        std::remove(programPath.c_str());
-        return 1;
+    return true;
+}
+
+// A file written under a name of its own and then moved to its place, so that
+// a failed run leaves none there: the bytes, then those of the file
+// appended, when one is named, a piece at a time.
+bool WritePlaced(const std::string& path, const std::vector<unsigned char>& bytes, const std::string& appended = "")
+{
+    std::string fresh = path + ".pmpack-new";
+    std::remove(fresh.c_str()); // result deliberately ignored: an earlier run's, or none
+    {
+        std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!appended.empty()) {
+            std::ifstream part(appended, std::ios::binary);
+            std::vector<char> buffer(1 << 20);
+            while (part && out) {
+                part.read(buffer.data(), std::streamsize(buffer.size()));
+                out.write(buffer.data(), part.gcount());
+            }
+            if (!part.eof())
+                out.setstate(std::ios::failbit);
+        }
+        out.flush();
+        if (!out) {
+            std::remove(fresh.c_str());
+            return false;
+        }
     }
-    std::ifstream part(partPath, std::ios::binary | std::ios::ate);
-    uint64_t partSize = part ? uint64_t(std::streamoff(part.tellg())) : 0;
-    uint64_t signature = SignedBy(signingSettings) ? SignatureRoom : 0;
+    std::error_code error;
+    std::filesystem::rename(fresh, path, error);
+    if (error)
+        std::remove(fresh.c_str());
+    return !error;
+}
+
+struct Kit {
+    std::string programs; // the prebuilt programs and their application manifests
+    std::string locale;   // locale/NAME.po, checked
+    std::string compiled; // their NAME.mo
+};
+
+// A program of the kit written with the product: its icon, its application
+// manifest, its version information and its section.
+bool WriteKitProgram(const Kit& kit, const std::string& prebuiltName, const std::string& manifestName,
+    const std::string& description, const std::string& fileName, const std::string& icon,
+    std::vector<unsigned char> section, const Manifest& manifest, std::vector<unsigned char>& image)
+{
+    std::vector<unsigned char> prebuilt;
+    std::string problem;
+    ProgramAdditions additions;
+    std::string prebuiltPath = kit.programs + "/" + prebuiltName;
+    if (!ReadAll(prebuiltPath, prebuilt) || !ReadAll(kit.programs + "/" + manifestName, additions.manifest)) {
+        std::fprintf(stderr, "%s: cannot read the kit's program %s or its manifest %s\n", kit.programs.c_str(),
+            prebuiltName.c_str(), manifestName.c_str());
+        return false;
+    }
+    additions.icon.assign(icon.begin(), icon.end());
+    VersionFields& version = additions.version;
+    version.productName = manifest.Field("displayName");
+    version.companyName = manifest.Field("publisher");
+    version.productVersion = manifest.Field("version");
+    version.fileVersion = manifest.Field("version");
+    version.fileDescription = manifest.Field("displayName") + " " + description;
+    version.legalCopyright = manifest.Field("copyright");
+    version.internalName = fileName.substr(0, fileName.rfind('.'));
+    version.originalFilename = fileName;
+    std::copy(std::begin(ProductSectionName), std::end(ProductSectionName), additions.sectionName);
+    additions.section = std::move(section);
+    if (!WriteProgram(prebuilt, additions, image, problem)) {
+        std::fprintf(stderr, "%s: %s\n", prebuiltPath.c_str(), problem.c_str());
+        return false;
+    }
+    return true;
+}
+
+struct PackOptions {
+    std::string manifest;
+    std::string outDir;
+    std::vector<std::string> search;
+    bool x64 = false;
+    std::string winget;
+    std::string wingetUrl;
+    // For the kit's own build and tests: where the uninstaller written is
+    // kept, the size the shipped one is padded to, and the setup also as a
+    // Windows before 10 version 1903 runs it (setup-without-utf8.exe).
+    std::string keepUninstaller;
+    uint64_t padUninstaller = 0;
+    bool alsoWithoutUtf8 = false;
+};
+
+// The setup's image followed by its trailer, before the payload's part it
+// carries, unless that, and a signature's room when it is signed, would be
+// more than one file of the setup may hold.
+bool AppendTrailer(std::vector<unsigned char>& image, const std::string& partPath, const Manifest& manifest,
+    const std::string& shownPath)
+{
+    std::string digest = ImageDigest(std::string(image.begin(), image.end()));
+    std::error_code error;
+    uint64_t partSize = std::filesystem::file_size(std::filesystem::u8path(partPath), error);
+    if (digest.empty() || error) {
+        std::fprintf(stderr, "%s: the payload could not be appended\n", shownPath.c_str());
+        return false;
+    }
+    uint64_t signature = SignCommand.empty() ? 0 : SignatureRoom;
     uint64_t needed = image.size() + ImageTrailerSize + partSize + signature;
     if (needed > MediaLimit(manifest)) {
         std::string needs = "its program's image of " + std::to_string(image.size()) + " bytes, the image's trailer of "
@@ -759,28 +667,366 @@ int AppendPayload(const std::string& programPath, const std::string& partPath, c
             + (signature ? " and room for its signature of " + std::to_string(signature) : "");
         if (manifest.mediaSize)
             std::fprintf(stderr, "%s:%d: field 'mediaSize': %s bytes cannot hold setup.exe: use at least %s (%s)\n",
-                manifestPath.c_str(), manifest.mediaSizeLine, std::to_string(manifest.mediaSize).c_str(),
+                manifest.path.c_str(), manifest.mediaSizeLine, std::to_string(manifest.mediaSize).c_str(),
                 std::to_string(needed).c_str(), needs.c_str());
         else
             std::fprintf(stderr, "%s: the program with its payload is larger than a program may be (%s)\n",
-                programPath.c_str(), needs.c_str());
-        std::remove(programPath.c_str());
-        return 1;
+                shownPath.c_str(), needs.c_str());
+        return false;
     }
-    part.seekg(0);
-    std::ofstream program(programPath, std::ios::binary | std::ios::app);
-    program.write(ImageTrailerTag, ImageTagSize).write(digest.data(), std::streamsize(digest.size()));
+    image.insert(image.end(), ImageTrailerTag, ImageTrailerTag + ImageTagSize);
+    image.insert(image.end(), digest.begin(), digest.end());
+    return true;
+}
+
+// The translations of the product's languages, every language's checked.
+bool ReadProductTranslations(const Kit& kit, const Manifest& manifest, LanguageTexts& translations)
+{
+    std::vector<std::string> errors;
+    bool translated = ReadTranslations(kit.locale, kit.compiled, translations, errors);
+    for (const std::string& language : translated ? manifest.languages : std::vector<std::string>())
+        if (!translations.count(language))
+            errors.push_back(manifest.path + ": field 'languages': no translations into " + language + " ("
+                + kit.locale + "/" + language + ".po)");
+    if (errors.empty())
+        return true;
+    Refuse(errors);
+    return false;
+}
+
+// The lines of a list of paths.
+std::vector<std::string> ListedPaths(const std::string& list)
+{
+    std::vector<std::string> paths;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            paths.push_back(line);
+    return paths;
+}
+
+// The companions the work folder holds moved beside setup.exe, those an
+// earlier run put there that this payload has not removed, and the list of
+// them, one a line, written there (none when there are none) and returned.
+// False when one cannot be put in its place or the list cannot be written.
+bool PlaceCompanions(const std::string& work, const std::string& outDir, std::string& listed)
+{
+    std::vector<std::string> placed;
+    std::error_code error;
+    for (const std::string& made : ListedPaths(work + "/" + CompanionList)) {
+        std::filesystem::path name = std::filesystem::u8path(made).filename();
+        std::string path = (std::filesystem::u8path(outDir) / name).u8string();
+        std::filesystem::rename(std::filesystem::u8path(made), std::filesystem::u8path(path), error);
+        if (error) {
+            std::fprintf(stderr, "%s: cannot be put in its place: %s\n", path.c_str(), error.message().c_str());
+            return false;
+        }
+        placed.push_back(path);
+    }
+    // Only a file of the earlier list in this folder, by its name there.
+    for (const std::string& earlier : ListedPaths(outDir + "/" + CompanionList)) {
+        std::filesystem::path name = std::filesystem::u8path(earlier).filename();
+        std::string path = (std::filesystem::u8path(outDir) / name).u8string();
+        if (!name.empty() && std::find(placed.begin(), placed.end(), path) == placed.end())
+            std::filesystem::remove(std::filesystem::u8path(path), error); // result deliberately ignored: one gone already
+    }
+    listed.clear();
+    for (const std::string& path : placed)
+        listed += path + "\n";
+    // No companions, no list.
+    if (placed.empty()) {
+        std::filesystem::remove(std::filesystem::u8path(outDir + "/" + CompanionList), error);
+        return !error;
+    }
+    std::vector<unsigned char> list(listed.begin(), listed.end());
+    if (!WritePlaced(outDir + "/" + CompanionList, list)) {
+        std::fprintf(stderr, "%s: cannot be written\n", (outDir + "/" + CompanionList).c_str());
+        return false;
+    }
+    return true;
+}
+
+// A folder of the run's own for what it writes before setup.exe, in the
+// output folder (whose companions it may become), gone with the run.
+struct WorkFolder {
+    std::string path;
+    ~WorkFolder()
+    {
+        std::error_code error;
+        if (!path.empty())
+            std::filesystem::remove_all(std::filesystem::u8path(path), error); // result deliberately ignored: a temporary folder
+    }
+};
+
+bool MakeWorkFolder(const std::string& outDir, WorkFolder& work)
+{
+    std::error_code error;
+    std::filesystem::path temporary = std::filesystem::u8path(outDir);
+    std::filesystem::create_directories(temporary, error);
+    for (int attempt = 0; !error && attempt < 100; ++attempt) {
+        std::filesystem::path path = temporary
+            / (".pmpack-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007)
+                + "-" + std::to_string(attempt));
+        if (std::filesystem::create_directory(path, error)) {
+            work.path = path.u8string();
+            return true;
+        }
+    }
+    std::fprintf(stderr, "%s: no folder can be made in it%s%s\n", outDir.c_str(), error ? ": " : "",
+        error ? error.message().c_str() : "");
+    return false;
+}
+
+// The SHA-256 of a whole file, read a piece at a time.
+bool FileDigest(const std::string& path, Sha256Digest& digest)
+{
+    std::ifstream in(path, std::ios::binary);
+    Sha256State* state = NewSha256();
+    bool hashed = in && state && StartSha256(state);
     std::vector<char> buffer(1 << 20);
-    while (part && program) {
-        part.read(buffer.data(), std::streamsize(buffer.size()));
-        program.write(buffer.data(), part.gcount());
+    while (hashed && in) {
+        in.read(buffer.data(), std::streamsize(buffer.size()));
+        hashed = AddToSha256(state, buffer.data(), size_t(in.gcount()));
     }
-    program.close();
-    if (!part.eof() || !program) {
-        std::fprintf(stderr, "%s: the payload could not be appended\n", programPath.c_str());
-        std::remove(programPath.c_str());
+    hashed = hashed && in.eof() && FinishSha256(state, digest);
+    if (state)
+        FreeSha256(state);
+    return hashed;
+}
+
+// A YAML text in double quotes, which take every character as written but
+// for the quote and the backslash.
+std::string YamlText(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text)
+        out += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+    return out + "\"";
+}
+
+// The package's identifier, Publisher.Product, from publisher and folderName
+// without the characters winget takes for none in one (blanks, dots, the
+// characters Windows refuses in names, controls).
+std::string WingetIdentifier(const Manifest& manifest)
+{
+    std::string identifier;
+    for (const std::string& part : {manifest.Field("publisher"), manifest.Field("folderName")}) {
+        if (!identifier.empty())
+            identifier += ".";
+        for (char c : part)
+            if (static_cast<unsigned char>(c) > ' ' && !std::strchr(".\\/:*?\"<>|", c))
+                identifier += c;
+    }
+    return identifier;
+}
+
+// Whether each part of an identifier holds 1 to 32 characters.
+bool WingetPartsFit(const std::string& identifier)
+{
+    size_t characters = 0;
+    for (size_t at = 0; at <= identifier.size(); ++at) {
+        if (at == identifier.size() || identifier[at] == '.') {
+            if (characters == 0 || characters > 32)
+                return false;
+            characters = 0;
+        } else if ((static_cast<unsigned char>(identifier[at]) & 0xC0) != 0x80) {
+            ++characters;
+        }
+    }
+    return true;
+}
+
+// The winget installer manifest of setup.exe: its switches, for whom it
+// installs (both, each with its switch, for a product that asks), its exit
+// codes and its SHA-256. /D= is left out: it must end the command line, and
+// winget puts its switches in an order of its own.
+std::string WingetManifest(const Manifest& manifest, const std::string& url, const std::string& digest)
+{
+    std::string publisher = manifest.Field("publisher");
+    std::string identifier = WingetIdentifier(manifest);
+    std::string architecture = manifest.Field("architecture") == "x64" ? "x64" : "x86";
+    std::string installFor = manifest.Field("installFor");
+    std::vector<std::pair<std::string, std::string>> scopes;
+    if (installFor == "ask")
+        scopes = {{"machine", "/ALLUSERS"}, {"user", "/CURRENTUSER"}};
+    else
+        scopes = {{installFor == "user" ? "user" : "machine", ""}};
+    std::ostringstream out;
+    out << "# The winget installer manifest of " << manifest.Field("displayName") << "'s setup.exe, written by pmpack "
+        << Version << ".\n"
+        << "# yaml-language-server: $schema=https://aka.ms/winget-manifest.installer.1.6.0.schema.json\n"
+        << "PackageIdentifier: " << identifier << "\nPackageVersion: " << YamlText(manifest.Field("version"))
+        << "\nInstallerType: exe\nInstallModes:\n- interactive\n- silent\n- silentWithProgress\n"
+        << "InstallerSwitches:\n  Silent: /S\n  SilentWithProgress: /S\n  Log: /LOG=\"<LOGPATH>\"\n"
+        << "ExpectedReturnCodes:\n"
+        << "- InstallerReturnCode: 1602\n  ReturnResponse: cancelledByUser\n"
+        << "- InstallerReturnCode: 1618\n  ReturnResponse: installInProgress\n"
+        << "- InstallerReturnCode: 1639\n  ReturnResponse: invalidParameter\n"
+        << "- InstallerReturnCode: 3010\n  ReturnResponse: rebootRequiredToFinish\n"
+        << "UpgradeBehavior: install\nInstallers:\n";
+    for (const auto& scope : scopes) {
+        out << "- Architecture: " << architecture << "\n  Scope: " << scope.first << "\n";
+        if (!scope.second.empty())
+            out << "  InstallerSwitches:\n    Custom: " << scope.second << "\n";
+        out << "  InstallerUrl: " << YamlText(url) << "\n  InstallerSha256: " << digest << "\n"
+            << "  AppsAndFeaturesEntries:\n  - DisplayName: " << YamlText(manifest.Field("displayName"))
+            << "\n    Publisher: " << YamlText(publisher) << "\n    DisplayVersion: "
+            << YamlText(manifest.Field("version")) << "\n";
+    }
+    out << "ManifestType: installer\nManifestVersion: 1.6.0\n";
+    return out.str();
+}
+
+// What a winget manifest needs that the manifest must give.
+bool CheckWinget(const Manifest& manifest)
+{
+    std::vector<std::string> missing;
+    for (const char* field : {"publisher", "version"})
+        if (manifest.Field(field).empty())
+            missing.push_back(manifest.path + ": --winget needs the field '" + field + "'");
+    if (missing.empty() && !WingetPartsFit(WingetIdentifier(manifest)))
+        missing.push_back(manifest.path + ": --winget: the package identifier '" + WingetIdentifier(manifest)
+            + "' from publisher and folderName needs 1 to 32 characters in each part");
+    if (missing.empty())
+        return true;
+    Refuse(missing);
+    return false;
+}
+
+int Pack(const PackOptions& options, const Kit& kit)
+{
+    // First the uninstaller, which the payload holds: from the manifest as written, before its sources are looked for.
+    Manifest declared;
+    std::vector<std::string> errors;
+    if (!ReadManifest(options.manifest, {}, Sources::Ignore, declared, errors))
+        return Refuse(errors);
+    if (!options.winget.empty() && !CheckWinget(declared))
+        return 1;
+    LanguageTexts translations;
+    if (!ReadProductTranslations(kit, declared, translations))
+        return 1;
+    std::string icon;
+    if (!ReadAll(declared.icon, icon)) {
+        std::fprintf(stderr, "%s: cannot read the icon\n", declared.icon.c_str());
         return 1;
     }
+    std::string variant = ManifestVariant(declared);
+    WorkFolder workFolder;
+    if (!MakeWorkFolder(options.outDir, workFolder))
+        return 1;
+    const std::string& work = workFolder.path;
+    std::error_code error;
+    std::string uninstaller = work + "/" + UninstallerFileName;
+    std::vector<unsigned char> image;
+    // The kit's programs of English alone carry none of the code of the other languages.
+    std::string speaks = declared.languages == std::vector<std::string>{"en"} ? "-en" : "";
+    if (!WriteKitProgram(kit, "pmuninst" + speaks + ".exe", "uninstall" + variant, "Uninstaller", UninstallerFileName,
+            SmallIcon(icon), UninstallerSection(declared, translations), declared, image)
+        || !WritePlaced(uninstaller, image) || !Sign(uninstaller, declared))
+        return 1;
+    if (options.padUninstaller && SignCommand.empty()) {
+        if (image.size() > options.padUninstaller) {
+            std::fprintf(stderr, "%s has %zu bytes, more than the %llu it is padded to\n", uninstaller.c_str(),
+                image.size(), static_cast<unsigned long long>(options.padUninstaller));
+            return 1;
+        }
+        image.resize(options.padUninstaller, 0);
+        if (!WritePlaced(uninstaller, image))
+            return 1;
+    }
+
+    // Then the payload, every source found: the uninstaller is the one just written, unless the product has its own
+    // beside its manifest.
+    Manifest manifest;
+    if (!ReadManifest(options.manifest, options.search, Sources::Resolve, manifest, errors, options.x64, uninstaller))
+        return Refuse(errors);
+    for (const std::string& warning : manifest.warnings)
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    PackedPayload packed;
+    std::string problem;
+    std::string partPath = work + "/payload.bin";
+    // The companions are made in the work folder, and put beside setup.exe once it is written.
+    PartWriter parts(partPath, work, manifest.companionName, work + "/" + CompanionList,
+        MediaLimit(manifest), ProgramReserve(manifest));
+    const std::string& setting = manifest.Field("compression");
+    Compression compression = setting == "smallest" ? Compression::Smallest : Compression::Default;
+    bool solid = setting == "lzma";
+    bool packedWhole = solid ? PackSolidPayload(manifest, parts, packed, problem)
+                             : PackPayload(manifest, compression, parts, packed, problem);
+    if (!packedWhole || !parts.Finish()) {
+        std::fprintf(stderr, "%s\n", problem.empty() ? (options.outDir + ": cannot write the output").c_str() : problem.c_str());
+        return 1;
+    }
+    // winget takes one file: a setup with companions it cannot install.
+    if (!options.winget.empty() && parts.sizes.size() > 1) {
+        std::fprintf(stderr, "%s: --winget: winget installs one file, and this setup needs companions\n",
+            manifest.path.c_str());
+        return 1;
+    }
+    PayloadPartsWritten written = {parts.sizes, parts.digests, parts.spanDigests};
+    std::vector<unsigned char> section = SetupSection(manifest, translations, packed, written);
+    std::string prebuilt = std::string(solid ? "setup-lzma" : "setup-zlib") + speaks + ".exe";
+    std::vector<std::pair<std::string, std::string>> setups = {{"setup.exe", "setup" + variant}};
+    if (options.alsoWithoutUtf8)
+        setups.push_back({"setup-without-utf8.exe", "setup-without-utf8" + variant});
+    // Each program made whole and signed in the work folder; put in its place, with the companions, only
+    // once everything the run writes is written.
+    for (const auto& setup : setups) {
+        std::string made = work + "/" + setup.first;
+        if (!WriteKitProgram(kit, prebuilt, setup.second, "Setup", "setup.exe", icon, section, manifest, image)
+            || !AppendTrailer(image, partPath, manifest, options.outDir + "/" + setup.first)
+            || !WritePlaced(made, image, partPath) || !Sign(made, manifest))
+            return 1;
+    }
+    if (!options.keepUninstaller.empty()) {
+        std::filesystem::create_directories(std::filesystem::u8path(options.keepUninstaller).parent_path(), error);
+        std::filesystem::copy_file(uninstaller, options.keepUninstaller,
+            std::filesystem::copy_options::overwrite_existing, error);
+        if (error) {
+            std::fprintf(stderr, "%s: cannot be written: %s\n", options.keepUninstaller.c_str(), error.message().c_str());
+            return 1;
+        }
+    }
+    std::string wingetPath;
+    if (!options.winget.empty()) {
+        Sha256Digest digest{};
+        std::string hex;
+        if (!FileDigest(work + "/setup.exe", digest)) {
+            std::fprintf(stderr, "%s: cannot be read again for its digest\n", (work + "/setup.exe").c_str());
+            return 1;
+        }
+        for (unsigned char byte : digest) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02X", byte);
+            hex += pair;
+        }
+        std::filesystem::create_directories(std::filesystem::u8path(options.winget), error);
+        wingetPath = options.winget + "/" + manifest.Field("folderName") + ".installer.yaml";
+        std::string yaml = WingetManifest(manifest, options.wingetUrl, hex);
+        if (error || !WritePlaced(wingetPath, std::vector<unsigned char>(yaml.begin(), yaml.end()))) {
+            std::fprintf(stderr, "%s: cannot be written%s%s\n", wingetPath.c_str(), error ? ": " : "",
+                error ? error.message().c_str() : "");
+            return 1;
+        }
+    }
+    std::string companions;
+    bool placed = PlaceCompanions(work, options.outDir, companions);
+    for (const auto& setup : setups) {
+        std::string path = options.outDir + "/" + setup.first;
+        if (placed)
+            std::filesystem::rename(std::filesystem::u8path(work + "/" + setup.first), std::filesystem::u8path(path), error);
+        if (!placed || error) {
+            std::fprintf(stderr, "%s: cannot be put in its place%s%s\n", path.c_str(), error ? ": " : "",
+                error ? error.message().c_str() : "");
+            for (const auto& other : setups)
+                std::remove((options.outDir + "/" + other.first).c_str());
+            return 1;
+        }
+    }
+    std::printf("%s\n", (options.outDir + "/setup.exe").c_str());
+    std::fputs(companions.c_str(), stdout);
+    if (!wingetPath.empty())
+        std::printf("%s\n", wingetPath.c_str());
     return 0;
 }
 
@@ -788,10 +1034,6 @@ int AppendPayload(const std::string& programPath, const std::string& partPath, c
 
 int main(int argc, char** argv)
 {
-    if (argc == 6 && std::string(argv[1]) == "--uninstaller")
-        return WriteUninstallerData(argv[2], argv[3], argv[4], argv[5]);
-    if (argc == 6 && std::string(argv[1]) == "--append")
-        return AppendPayload(argv[2], argv[3], argv[4], argv[5]);
     if (argc == 5 && std::string(argv[1]) == "--all-languages") {
         std::map<std::string, Translations> translations;
         std::vector<std::string> errors;
@@ -807,76 +1049,77 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: cannot be written\n", argv[4]);
         return 1;
     }
-    if (argc < 3 || std::string(argv[1]).compare(0, 2, "--") == 0) {
-        std::fprintf(stderr, "usage: packer MANIFEST OUTDIR [--search DIR]... [--companions DIR] "
-                             "[--programs-built-for-x64]\n"
-                             "       packer --uninstaller MANIFEST OUTDIR LOCALE COMPILED\n"
-                             "       packer --append PROGRAM PAYLOAD MANIFEST SIGNING_SETTINGS\n"
-                             "       packer --all-languages LOCALE COMPILED OUTFILE\n");
+    PackOptions options;
+    std::string kitDir = OwnFolder(argv[0]);
+    Kit kit;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        bool valued = i + 1 < argc;
+        if (argument == "--help") {
+            std::fputs(Usage, stdout);
+            std::fputs(Help, stdout);
+            return 0;
+        } else if (argument == "--version") {
+            std::printf("pmpack %s\n", Version);
+            return 0;
+        } else if (argument == "-o" && valued) {
+            options.outDir = argv[++i];
+        } else if (argument == "--search" && valued) {
+            options.search.push_back(argv[++i]);
+        } else if (argument == "--x64") {
+            options.x64 = true;
+        } else if (argument == "--sign-command" && valued) {
+            SignCommand = argv[++i];
+        } else if (argument == "--winget" && valued) {
+            options.winget = argv[++i];
+        } else if (argument == "--winget-url" && valued) {
+            options.wingetUrl = argv[++i];
+        } else if (argument == "--kit" && valued) {
+            kitDir = argv[++i];
+        } else if (argument == "--programs" && valued) {
+            kit.programs = argv[++i];
+        } else if (argument == "--locale" && i + 2 < argc) {
+            kit.locale = argv[++i];
+            kit.compiled = argv[++i];
+        } else if (argument == "--keep-uninstaller" && valued) {
+            options.keepUninstaller = argv[++i];
+        } else if (argument == "--pad-uninstaller" && valued) {
+            options.padUninstaller = std::strtoull(argv[++i], nullptr, 10);
+        } else if (argument == "--also-without-utf8") {
+            options.alsoWithoutUtf8 = true;
+        } else if (argument.compare(0, 1, "-") != 0 && options.manifest.empty()) {
+            options.manifest = argument;
+        } else {
+            bool valueMissing = argument.compare(0, 1, "-") == 0 && !valued
+                && std::string(" -o --search --sign-command --winget --winget-url --kit --programs --locale "
+                               "--keep-uninstaller --pad-uninstaller ").find(" " + argument + " ") != std::string::npos;
+            std::fprintf(stderr, "pmpack: %s: %s\n%s", argument.c_str(), valueMissing ? "needs a value" : "not understood",
+                Usage);
+            return 2;
+        }
+    }
+    if (options.manifest.empty()) {
+        std::fputs(Usage, stderr);
         return 2;
     }
-    std::string manifestPath = argv[1];
-    std::string outDir = argv[2];
-    std::string companions = outDir;
-    std::vector<std::string> search;
-    bool programsBuiltForX64 = false;
-    for (int i = 3; i < argc; ++i) {
-        if (std::string(argv[i]) == "--search" && i + 1 < argc)
-            search.push_back(argv[++i]);
-        else if (std::string(argv[i]) == "--companions" && i + 1 < argc)
-            companions = argv[++i];
-        else if (std::string(argv[i]) == "--programs-built-for-x64")
-            programsBuiltForX64 = true;
+    if (options.winget.empty() != options.wingetUrl.empty()) {
+        std::fprintf(stderr, "pmpack: --winget and --winget-url go together: the manifest names the address setup.exe "
+                             "is downloaded from\n%s", Usage);
+        return 2;
     }
-
-    Manifest manifest;
-    std::vector<std::string> errors;
-    if (!ReadManifest(manifestPath, search, Sources::Resolve, manifest, errors, programsBuiltForX64))
-        return Refuse(errors);
-    std::string warnings;
-    for (const std::string& warning : manifest.warnings) {
-        std::fprintf(stderr, "%s\n", warning.c_str());
-        warnings += warning + "\n";
+    if (options.outDir.empty())
+        options.outDir = (std::filesystem::u8path(options.manifest).parent_path() / "out").u8string();
+    if (kit.programs.empty())
+        kit.programs = kitDir + "/programs/" + (options.x64 ? "x64" : "x86");
+    if (kit.locale.empty()) {
+        kit.locale = kitDir + "/locale";
+        kit.compiled = kitDir + "/locale/compiled";
     }
-    // The payload: every slice in order, or the xz stream of its blocks, in
-    // the program's part or in its companions.
-    PackedPayload packed;
-    std::string problem;
-    PartWriter parts(outDir + "/payload.bin", companions, manifest.companionName, outDir + "/" + CompanionList,
-        MediaLimit(manifest), ProgramReserve(manifest));
-    const std::string& setting = manifest.Field("compression");
-    Compression compression = setting == "smallest" ? Compression::Smallest : Compression::Default;
-    bool packedWhole = setting == "lzma" ? PackSolidPayload(manifest, parts, packed, problem)
-                                         : PackPayload(manifest, compression, parts, packed, problem);
-    if (!packedWhole || !parts.Finish()) {
-        std::fprintf(stderr, "%s\n", problem.empty() ? (outDir + ": cannot write the output").c_str() : problem.c_str());
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::u8path(kit.programs), error)) {
+        std::fprintf(stderr, "pmpack: the kit's programs are not in %s (--kit names the folder that holds programs/)\n",
+            kit.programs.c_str());
         return 1;
     }
-
-    std::ostringstream assembly;
-    // The C name with the target's own prefix ("_" on 32-bit Windows, none on 64-bit).
-    std::string agreementPath = outDir + "/agreement.bin";
-    assembly << "/* Generated by the packer. Do not edit. */\n#define JOIN(a, b) a##b\n"
-             << "#define SYMBOL(prefix, name) JOIN(prefix, name)\n"
-             << "#define AGREEMENT SYMBOL(__USER_LABEL_PREFIX__, ProductAgreement)\n"
-             << "    .section .rdata,\"dr\"\n    .globl AGREEMENT\nAGREEMENT:\n    .incbin \""
-             << AsmPath(agreementPath) << "\"\n";
-    std::ostringstream depfile;
-    depfile << DepfilePath(outDir + "/product_data.cpp") << ":";
-    for (const std::string& input : {manifestPath, manifest.agreement, manifest.icon})
-        depfile << " " << DepfilePath(input);
-    for (const ManifestFile& file : manifest.files)
-        depfile << " " << DepfilePath(file.source);
-    depfile << "\n";
-    // The agreement and its zero byte.
-    if (!WriteIfChanged(agreementPath, std::string(manifest.agreementText.c_str(), manifest.agreementText.size() + 1))
-        || !WriteIfChanged(outDir + "/product_blob.S", assembly.str())
-        || !WriteIfChanged(outDir + "/product_data.cpp", Tables(manifest, packed, parts))
-        || !WriteText(outDir + "/product.d", depfile.str())
-        // Also kept with the output, where tools/package shows them after every build, the packer run or not.
-        || !WriteIfChanged(outDir + "/warnings.txt", warnings)) {
-        std::fprintf(stderr, "%s: cannot write the output\n", outDir.c_str());
-        return 1;
-    }
-    return 0;
+    return Pack(options, kit);
 }

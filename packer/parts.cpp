@@ -1,20 +1,12 @@
 #include "parts.h"
 #include "spans.h"
+#include "host.h"
 #include <algorithm>
 #include <fstream>
-#include <openssl/evp.h>
 
 namespace {
 
 const char PartialSuffix[] = ".partial";
-
-std::array<unsigned char, 32> DigestOfNothing()
-{
-    std::array<unsigned char, 32> digest{};
-    unsigned int length = 0;
-    EVP_Digest("", 0, digest.data(), &length, EVP_sha256(), nullptr);
-    return digest;
-}
 
 } // namespace
 
@@ -28,8 +20,8 @@ PartWriter::PartWriter(std::string programPart, std::string companionFolder, std
     : programPart(std::move(programPart)), companionFolder(std::move(companionFolder)),
       companionBase(std::move(companionBase)), companionList(std::move(companionList)), limit(limit), reserve(reserve)
 {
-    hashing = EVP_MD_CTX_new();
-    spanHashing = EVP_MD_CTX_new();
+    hashing = NewSha256();
+    spanHashing = NewSha256();
     sizes.push_back(0);
     failed = !hashing || !spanHashing || !Begin(PartPath(0));
 }
@@ -38,8 +30,8 @@ PartWriter::~PartWriter()
 {
     if (file)
         std::fclose(file);
-    EVP_MD_CTX_free(hashing);
-    EVP_MD_CTX_free(spanHashing);
+    FreeSha256(hashing);
+    FreeSha256(spanHashing);
     // A payload not finished leaves nothing of itself.
     for (size_t part = 0; !finished && part < sizes.size(); ++part)
         std::remove(PartPath(part).c_str());
@@ -58,31 +50,33 @@ std::string PartWriter::PartPath(size_t part) const
 bool PartWriter::Begin(const std::string& path)
 {
     file = std::fopen(path.c_str(), "wb");
-    return file && EVP_DigestInit_ex(hashing, EVP_sha256(), nullptr) == 1;
+    return file && StartSha256(hashing);
 }
 
 bool PartWriter::Close()
 {
-    std::array<unsigned char, 32> digest{};
-    unsigned int length = 0;
     // The part's last span holds the rest.
     bool spanEnded = spanFilled == 0 || EndSpan();
     bool closed = std::fclose(file) == 0 && spanEnded;
     file = nullptr;
-    digests.push_back(digest);
-    return EVP_DigestFinal_ex(hashing, digests.back().data(), &length) == 1 && closed;
+    digests.emplace_back();
+    return FinishSha256(hashing, digests.back()) && closed;
 }
 
 // The payload would make setup.exe too large: what the program's part holds
 // so far becomes the first companion, and the program holds none.
 bool PartWriter::MoveProgramPartToCompanion()
 {
-    if (std::fflush(file) != 0 || std::rename(PartPath(0).c_str(), PartPath(1).c_str()) != 0)
+    // Windows moves no file that is open: it is closed, moved, and opened again to go on.
+    bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    if (!closed || !MoveOver(PartPath(0), PartPath(1)) || !(file = std::fopen(PartPath(1).c_str(), "ab")))
         return false;
     std::FILE* empty = std::fopen(PartPath(0).c_str(), "wb");
-    if (!empty || std::fclose(empty) != 0)
+    Sha256Digest nothing{};
+    if (!empty || std::fclose(empty) != 0 || !Sha256Of("", 0, nothing))
         return false;
-    digests.push_back(DigestOfNothing());
+    digests.push_back(nothing);
     sizes.push_back(sizes[0]);
     sizes[0] = 0;
     return true;
@@ -103,7 +97,7 @@ bool PartWriter::Write(const void* bytes, size_t length)
             continue;
         }
         size_t piece = size_t(std::min<uint64_t>(length, part == 0 ? length : limit - sizes[part]));
-        failed = std::fwrite(at, 1, piece, file) != piece || EVP_DigestUpdate(hashing, at, piece) != 1
+        failed = std::fwrite(at, 1, piece, file) != piece || !AddToSha256(hashing, at, piece)
             || !HashSpans(at, piece);
         sizes[part] += piece;
         at += piece;
@@ -114,20 +108,19 @@ bool PartWriter::Write(const void* bytes, size_t length)
 
 bool PartWriter::EndSpan()
 {
-    unsigned int length = 0;
     spanDigests.emplace_back();
     spanFilled = 0;
-    return EVP_DigestFinal_ex(spanHashing, spanDigests.back().data(), &length) == 1;
+    return FinishSha256(spanHashing, spanDigests.back());
 }
 
 // Adds the bytes to the spans' digests, a digest each time a span is full.
 bool PartWriter::HashSpans(const char* bytes, size_t length)
 {
     while (length > 0) {
-        if (spanFilled == 0 && EVP_DigestInit_ex(spanHashing, EVP_sha256(), nullptr) != 1)
+        if (spanFilled == 0 && !StartSha256(spanHashing))
             return false;
         size_t piece = size_t(std::min<uint64_t>(length, PayloadSpanSize - spanFilled));
-        if (EVP_DigestUpdate(spanHashing, bytes, piece) != 1)
+        if (!AddToSha256(spanHashing, bytes, piece))
             return false;
         spanFilled += piece;
         bytes += piece;
@@ -180,5 +173,5 @@ bool ReplaceIfChanged(const std::string& fresh, const std::string& path)
     b.close();
     if (same)
         return std::remove(fresh.c_str()) == 0;
-    return std::rename(fresh.c_str(), path.c_str()) == 0;
+    return MoveOver(fresh, path);
 }

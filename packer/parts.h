@@ -6,6 +6,7 @@
 // that a signature of the program covers its companions too, and the SHA-256
 // of each span of the payload, which the extraction checks as it reads.
 #pragma once
+#include "sha256.h"
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -37,9 +38,9 @@ public:
     // payload has not, and lists its own; false when one could not be written.
     bool Finish();
     std::vector<uint64_t> sizes; // the program's part, then each companion's
-    std::vector<std::array<unsigned char, 32>> digests;
+    std::vector<Sha256Digest> digests;
     // The SHA-256 of each span of each part (see spans.h).
-    std::vector<std::array<unsigned char, 32>> spanDigests;
+    std::vector<Sha256Digest> spanDigests;
 
 private:
     bool Begin(const std::string& path);
@@ -56,8 +57,8 @@ private:
     uint64_t limit;
     uint64_t reserve;
     std::FILE* file = nullptr;
-    struct evp_md_ctx_st* hashing = nullptr;
-    struct evp_md_ctx_st* spanHashing = nullptr;
+    Sha256State* hashing = nullptr;
+    Sha256State* spanHashing = nullptr;
     uint64_t spanFilled = 0; // the bytes of the span being hashed
     bool failed = false;
     bool finished = false;

@@ -1,7 +1,8 @@
-// The compiled-in archive: parallel constant tables, one entry per file, in
+// The archive: parallel constant tables, one entry per file, in
 // installation order. Each slice is one complete zlib stream of at most
 // SliceSize bytes of content, or, in a solid archive, SliceSize bytes of the
-// content of its blocks. The packer generates PayloadArchive. The slices'
+// content of its blocks. The packer writes them into the program, which reads
+// PayloadArchive from them in place as it starts (product_data.h). The slices'
 // (or blocks') bytes are the payload, which lies outside the program's image,
 // in the parts the tables name (see source.h).
 #pragma once
@@ -85,7 +86,8 @@ struct PayloadArchiveTables {
     PayloadSpans spans;
 };
 
-extern const PayloadArchiveTables PayloadArchive;
+// Read-only once read.
+extern const PayloadArchiveTables& PayloadArchive;
 
 // ExtractPayload on any archive.
 int ExtractArchive(const PayloadArchiveTables& archive, HWND dialog, ProgressSink sink);

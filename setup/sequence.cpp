@@ -18,6 +18,8 @@
 #include "ui.h"
 #include "waiting.h"
 
+const EnglishText DamagedFormat = N_("The setup program is damaged or incomplete. Download it again.\r\n\r\n%s");
+
 namespace {
 
 const EnglishText NotInstalledCaption = N_("Application Not Installed");
@@ -111,7 +113,6 @@ const EnglishText OnlyForUserFormat =
 // to install for everyone: that, and that the agreement was accepted.
 const char ElevatedAnswers[] = "/ALLUSERS /ELEVATED /AGREED";
 const EnglishText DamagedCaption = N_("Setup");
-const EnglishText DamagedFormat = N_("The setup program is damaged or incomplete. Download it again.\r\n\r\n%s");
 const EnglishText UncheckableText =
     N_("The setup program cannot check that it is whole: the part of Windows that computes SHA-256 digests is not "
     "available. Repair or update Windows and run the setup program again.");

@@ -8,6 +8,8 @@
 // Runs the whole installation as the switches ask (the folder /D= requests,
 // empty: the one it proposes; for whom); returns the run's exit code.
 int SetupSequence(HINSTANCE instance, const RunSwitches& switches);
+// What a setup that finds itself damaged says, with the damaged file's path.
+extern const EnglishText DamagedFormat;
 
 // For whom the switches and the product ask the setup to install: for
 // everyone on the computer, for the user alone, the user to be asked (a

@@ -1,12 +1,4 @@
-# Pads FILE with zero bytes to SIZE; fails when it is already larger. With
-# UNLESS_SIGNED_BY (the build's signing settings) a program the build signs is
-# left as it is.
-if(UNLESS_SIGNED_BY)
-    include("${UNLESS_SIGNED_BY}")
-    if(SIGN_ON)
-        return()
-    endif()
-endif()
+# Pads FILE with zero bytes to SIZE; fails when it is already larger.
 file(SIZE ${FILE} actual)
 if(actual GREATER SIZE)
     message(FATAL_ERROR "${FILE} has ${actual} bytes, more than the ${SIZE} it is padded to")

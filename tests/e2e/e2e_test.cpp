@@ -1863,11 +1863,12 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
 
     // Its setup cut short by one byte or by one slice, longer by a byte, or with one byte of its payload
     // changed, is refused before anything changes, and names itself: before the first screen when its size or
-    // a byte of its image (its dialogs) or of the trailer after it differs, once the agreement is answered when
+    // a byte of its image (its dialogs, the product the packer wrote into it) or of the trailer after it
+    // differs, or the product written into it does not hold together, once the agreement is answered when
     // a byte of the payload differs (its SHA-256 is checked meanwhile); unattended, a changed byte of the
     // payload as its span is read for the extraction, before anything is put in place.
     const std::string original = FileBytes(FOTOS_SETUP_EXE);
-    const size_t payload = FileBytes(FOTOS_BUILD "/generated/payload.bin").size();
+    const size_t payload = original.size() - original.rfind("PMIMAGE1") - 40;
     ASSERT_GT(payload, 30000u) << "a payload longer than a slice";
     std::string changed = original;
     changed[original.size() - payload / 2] ^= 0x01;
@@ -1879,6 +1880,12 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
     const size_t trailer = original.rfind("PMIMAGE1", original.size() - payload);
     ASSERT_NE(trailer, std::string::npos) << "the image's trailer, before the payload";
     trailerChanged[trailer + 2] ^= 0x01;
+    const size_t section = original.find(std::string("PMPROD1\0", 8));
+    ASSERT_NE(section, std::string::npos) << "the product's section";
+    std::string sectionChanged = original;
+    sectionChanged[section + 224] ^= 0x01;
+    std::string sectionBroken = original;
+    sectionBroken[section + 15] = '\x7f'; // the size it gives, far beyond the section's
     const std::string damaged = "C:\\damaged setup.exe";
     const std::string damagedLog = parent + "\\damaged.log";
     const std::string DamagedEnded = "damaged setup ended with exit code 1603";
@@ -1898,6 +1905,12 @@ TEST(EndToEnd, AProductNamedInThreeScriptsIsInstalledUpdatedAndRemovedUnderItsNa
             "is not as large as this setup program was made with: it is incomplete", {}, {}},
         {"with one byte changed in its image", dialogChanged,
             "is not what this setup program was made with: its SHA-256 differs", {"answer Setup | OK"},
+            {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
+        {"with one byte changed in its product", sectionChanged,
+            "is not what this setup program was made with: its SHA-256 differs", {"answer Setup | OK"},
+            {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
+        {"with its product's size beyond its section", sectionBroken,
+            "is not what it was made with: the product written into it cannot be read", {"answer Setup | OK"},
             {Box("Setup", DamagedSetup + "\r\n\r\n" + damaged, "OK", "OK"), DamagedEnded}},
         {"with one byte changed in its image's trailer", trailerChanged,
             "is not what this setup program was made with: its SHA-256 differs", {}, {}},
@@ -2677,4 +2690,23 @@ TEST(EndToEnd, AProductForEitherAsksForWhomAndEachInstallationKeepsToItsOwnPlace
     DeleteFileA(log.c_str());
     SimulateRestart();
     EXPECT_EQ(WithoutWhatStaysOfTheUsers(Differences(before, SystemSnapshot()), "heron.ini"), Lines{});
+}
+
+TEST(EndToEnd, AProductPackagedFromTheReleaseArchiveInstallsAndIsRemoved)
+{
+    // The release archive's sample, packaged by the archive's pmpack with nothing on the PATH (release_test.sh):
+    // installed for everyone, its own program as the archive carries it, and removed by its uninstaller.
+    const std::string folder = "C:\\Release Sample\\Pelmora";
+    ASSERT_EQ(RunUnattended(std::string("\"") + RELEASE_SETUP_EXE + "\" /S /D=" + folder), Lines{"exit code 0"});
+    EXPECT_EQ(Names(WithoutRecord(ListFiles(folder))), (Lines{"help.htm", "pelmora.exe", "pmuninst.exe"}));
+    EXPECT_EQ(FileBytes(folder + "\\pelmora.exe"), FileBytes(RELEASE_SAMPLE_PROGRAM));
+    EXPECT_EQ(GroupLinks("Pelmora"),
+        (Lines{"all users: Pelmora.lnk -> " + folder + "\\pelmora.exe | " + folder,
+            "all users: Uninstall.lnk -> " + folder + "\\pmuninst.exe | " + folder}));
+    EXPECT_EQ(RunUnattended(QuietUninstallCommand("Pelmora")), Lines{"exit code 0"});
+    EXPECT_EQ(UninstallEntry("Pelmora"), Lines{"(no uninstall entry)"});
+    EXPECT_EQ(GroupLinks("Pelmora"), Lines{});
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(PendingDeletions(), (Lines{RestartFolder() + "\\pmuninst.exe", RestartFolder()}))
+        << "the running uninstaller, moved aside and gone at the restart";
 }

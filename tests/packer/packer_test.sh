@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
 # The packer refuses every broken manifest with a message naming the line, the
-# field or file and the problem, and writes nothing; a sound one packs to the
-# same bytes every time.
-#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR LOCALE_DIR COMPILED_LOCALE_DIR SOURCE_DIR SETUP_EXE
+# field or file and the problem, and writes nothing; a sound one is written
+# into the kit's programs, the same bytes every time, and what it wrote is
+# read back from the programs themselves (product_section.py).
+#   packer_test.sh PACKER PRODUCT_DIR PRODUCT_BUILD_DIR LOCALE_DIR COMPILED_LOCALE_DIR SOURCE_DIR SETUP_EXE KIT_PROGRAMS_DIR
 set -uo pipefail
-packer=$1 product=$2 built=$3 locale=$4 compiled=$5 sources=$6 setup=$7
+packer=$1 product=$2 built=$3 locale=$4 compiled=$5 sources=$6 setup=$7 programs=$8
+reader=$(dirname "$0")/product_section.py
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0 passed=0
 
+# The packer run with the kit's programs and translations: manifest, output folder, further arguments.
+pack() {
+    "$packer" "$1" -o "$2" --programs "$programs" --locale "$locale" "$compiled" "${@:3}"
+}
+# A field of what the packer wrote into a program (product_section.py's name = value).
+field() { # program, name
+    python3 "$reader" "$1" | awk -v key="$2 = " 'index($0, key) == 1 { print substr($0, length(key) + 1) }'
+}
+# Whether a field of a program holds a value.
+holds() { # program, name, value
+    [ "$(field "$1" "$2")" = "$3" ]
+}
+payload_part() { python3 "$reader" --payload "$1"; }
+
 cp "$product/agreement.txt" "$product/pelmora.ico" "$product/help.htm" "$work/"
-cp "$built/pelmora.exe" "$built/pmuninst.exe" "$work/"
+# The product's program; its uninstaller is the one the packer writes.
+cp "$built/pelmora.exe" "$work/"
 # An agreement with a letter that Windows-1252 lacks on its third line; one
 # with a byte that is not UTF-8 after a letter of two bytes on its third.
 printf 'LICENCE\r\n\r\nThe \xd0\x96 clause.\r\n' >"$work/agreement-ru.txt"
@@ -40,7 +57,7 @@ variant() {
 expect_refusal() {
     local what=$1 message=$2
     rm -rf "$work/out" && mkdir "$work/out"
-    if "$packer" "$work/product.ini" "$work/out" >"$work/stdout" 2>"$work/stderr"; then
+    if pack "$work/product.ini" "$work/out" >"$work/stdout" 2>"$work/stderr"; then
         echo "FAIL $what: accepted"; failures=$((failures + 1)); return
     fi
     if ! grep -qF -- "$message" "$work/stderr"; then
@@ -139,7 +156,7 @@ cases=(
 "${S}file = late.txt | help.htm | 2147483648${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = early.txt | help.htm | -2147483649${S}the stored time is not a signed 32-bit number of seconds since 1970"
 "${S}file = version.txt | /proc/version${S}file 'version.txt': the source /proc/version could not be read whole, or changed while it was packed"
-"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 16K${S}"
+"requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 16K${S}field 'mediaSize': 16384 bytes cannot hold setup.exe: use at least"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 16383${S}field 'mediaSize': not a size of at least 16K"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 4G${S}"
 "requiredMegabytes${S}requiredMegabytes = 0"$'\n'"mediaSize = 4T${S}field 'mediaSize': not a size of at least 16K"
@@ -210,7 +227,7 @@ for entry in "${cases[@]}"; do
     if [ -z "$message" ]; then
         # Cases without a message show what is accepted: they must pack.
         rm -rf "$work/out" && mkdir "$work/out"
-        if "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr"; then
+        if pack "$work/product.ini" "$work/out" >/dev/null 2>"$work/stderr"; then
             passed=$((passed + 1))
         else
             echo "FAIL $pattern -> $replacement: $(cat "$work/stderr")"; failures=$((failures + 1))
@@ -224,9 +241,9 @@ done
 variant serviceExecutable "serviceExecutable = pelmora.exe"$'\n'"installFor = ask"
 rm -rf "$work/out" && mkdir "$work/out"
 check_ask() {
-    "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr" \
-        && grep -qF "product.ini:15: warning: field 'installFor': only the installation for everyone on the computer is offered, and nobody is asked: its NT service (serviceExecutable pelmora.exe) serves the machine" "$work/out/warnings.txt" \
-        && grep -q "InstallForMachine};" "$work/out/product_data.cpp"
+    pack "$work/product.ini" "$work/out" >/dev/null 2>"$work/stderr" \
+        && grep -qF "product.ini:15: warning: field 'installFor': only the installation for everyone on the computer is offered, and nobody is asked: its NT service (serviceExecutable pelmora.exe) serves the machine" "$work/stderr" \
+        && holds "$work/out/setup.exe" installFor 0
 }
 if check_ask; then passed=$((passed + 1)); else echo "FAIL ask with a service: $(cat "$work/stderr")"; failures=$((failures + 1)); fi
 
@@ -236,114 +253,149 @@ expect_refusal "a field not UTF-8" "product.ini:8:23: holds bytes that are not U
 if [ "$(wc -l <"$work/stderr")" -eq 1 ]; then passed=$((passed + 1))
 else echo "FAIL a field not UTF-8 is reported more than once: $(cat "$work/stderr")"; failures=$((failures + 1)); fi
 
-# The same manifest and files pack to the same bytes.
-cp "$product/product.ini" "$work/product.ini"
-mkdir -p "$work/a" "$work/b"
-for out in a b; do
-    "$packer" --uninstaller "$work/product.ini" "$work/$out" "$locale" "$compiled" && "$packer" "$work/product.ini" "$work/$out"
-done
-for f in payload.bin agreement.bin product_data.cpp product_resources.h uninstall_data.cpp uninstaller.ico; do
-    if cmp -s "$work/a/$f" "$work/b/$f"; then passed=$((passed + 1)); else echo "FAIL $f differs between two runs"; failures=$((failures + 1)); fi
-done
-# The uninstaller's icon keeps the shipped icon's 32 and 16 pixel images (not its 48), their bytes as they were.
-ico_field() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; } # file, offset
-small=$work/a/uninstaller.ico shipped=$product/pelmora.ico
-if [ "$(od -An -tu1 -j4 -N3 "$small" | tr -s ' ')" = " 2 0 32" ] && [ "$(od -An -tu1 -j22 -N1 "$small" | tr -d ' ')" = 16 ] \
-    && [ "$(od -An -tu1 -j6 -N1 "$shipped" | tr -d ' ')" = 32 ] \
-    && cmp -s <(tail -c +$(($(ico_field "$small" 18) + 1)) "$small" | head -c "$(ico_field "$small" 14)") \
-        <(tail -c +$(($(ico_field "$shipped" 18) + 1)) "$shipped" | head -c "$(ico_field "$shipped" 14)"); then
-    passed=$((passed + 1))
-else echo "FAIL the uninstaller's icon is not the shipped one's 32 and 16 pixel images"; failures=$((failures + 1)); fi
-grep -q "^const PayloadArchiveTables PayloadArchive = {3, " "$work/a/product_data.cpp" && passed=$((passed + 1)) \
-    || { echo "FAIL the shipped manifest does not give three files"; failures=$((failures + 1)); }
-
-# A solid payload: one xz stream that xz itself takes, holding the files'
-# content in order, packed to the same bytes every time; one block for up to
-# 26 MiB of content, and beyond that blocks of about equal shares that end
-# where a slice ends.
 check() { # what, condition...
     local what=$1
     shift
     if "$@"; then passed=$((passed + 1)); else echo "FAIL $what"; failures=$((failures + 1)); fi
 }
+
+# The same manifest and files pack to the same bytes: the setup and the uninstaller written for it.
+cp "$product/product.ini" "$work/product.ini"
+for out in a b; do
+    pack "$work/product.ini" "$work/$out" --keep-uninstaller "$work/$out/pmuninst.exe" >"$work/$out.stdout" \
+        || echo "FAIL packing $out"
+done
+for f in setup.exe pmuninst.exe; do
+    check "$f the same in two runs" cmp -s "$work/a/$f" "$work/b/$f"
+done
+check "the setup's path printed, and no companion" test "$(cat "$work/a.stdout")" = "$work/a/setup.exe"
+uninstaller=$work/a/pmuninst.exe
+check "the uninstaller's section" holds "$uninstaller" program 2
+check "the uninstaller removes the product's files" test "$(field "$uninstaller" removedFiles.count) $(field "$uninstaller" 'removedFiles[2]')" = "3 pmuninst.exe"
+# The payload's pmuninst.exe is the uninstaller written for the product.
+unpacked() { # setup, file index: the file's content, its zlib slices inflated
+    python3 - <(payload_part "$1") "$2" "$(field "$1" sliceCounts)" "$(field "$1" sliceLengths)" "$(field "$1" fileOffsets)" <<'PY'
+import sys, zlib
+payload = open(sys.argv[1], "rb").read()
+index = int(sys.argv[2])
+counts, lengths, offsets = [[int(x) for x in a.split()] for a in sys.argv[3:6]]
+first, at = sum(counts[:index]), offsets[index]
+for length in lengths[first:first + counts[index]]:
+    sys.stdout.buffer.write(zlib.decompress(payload[at:at + length]))
+    at += length
+PY
+}
+check "the setup carries the uninstaller written" cmp -s <(unpacked "$work/a/setup.exe" 2) "$uninstaller"
+# The uninstaller's icon keeps the shipped icon's 32 and 16 pixel images (not its 48), their bytes as they were;
+# the setup's keeps all three.
+ico_field() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; } # file, offset
+ico_image() { # the shipped icon's entry $1: WIDTHxHEIGHT:SHA-256
+    local icon=$product/pelmora.ico entry=$((6 + 16 * $1))
+    printf '%sx%s:%s' "$(od -An -tu1 -j$entry -N1 "$icon" | tr -d ' ')" "$(od -An -tu1 -j$((entry + 1)) -N1 "$icon" | tr -d ' ')" \
+        "$(tail -c +$(($(ico_field "$icon" $((entry + 12))) + 1)) "$icon" | head -c "$(ico_field "$icon" $((entry + 8)))" | sha256sum | cut -c1-64)"
+}
+check "the uninstaller's icon: the shipped one's 32 and 16 pixel images" holds "$uninstaller" icons "$(ico_image 0) $(ico_image 1)"
+check "the setup's icon: all the shipped one's images" holds "$work/a/setup.exe" icons "$(ico_image 0) $(ico_image 1) $(ico_image 2)"
+check "the shipped manifest gives three files" holds "$work/a/setup.exe" fileNames.count 3
+
+# A solid payload: one xz stream that xz itself takes, holding the files'
+# content in order, packed to the same bytes every time; one block for up to
+# 26 MiB of content, and beyond that blocks of about equal shares that end
+# where a slice ends.
 solid() { # name, the bytes of zeros after the shipped files
     mkdir -p "$work/$1"
     truncate -s "$2" "$work/zeros-$1.bin"
     sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncompression = lzma/' "$product/product.ini" >"$work/$1.ini"
     echo "file = zeros.bin | zeros-$1.bin" >>"$work/$1.ini"
-    "$packer" "$work/$1.ini" "$work/$1" 2>"$work/stderr" || echo "FAIL packing $1: $(cat "$work/stderr")"
+    pack "$work/$1.ini" "$work/$1" --keep-uninstaller "$work/$1/pmuninst.exe" >/dev/null 2>"$work/stderr" \
+        || echo "FAIL packing $1: $(cat "$work/stderr")"
+    payload_part "$work/$1/setup.exe" >"$work/$1/payload.bin"
 }
-block_sizes() { sed -n 's/^const uint32_t blockSizes\[\] = {\(.*\)};$/\1/p' "$work/$1/product_data.cpp"; }
+block_sizes() { field "$work/$1/setup.exe" blockSizes; }
 block=27262976
-shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" | wc -c)
+# The uninstaller written for these products, the same for each: it holds the files' names, not their sizes.
+solid names 0
+shipped=$(cat "$work/pelmora.exe" "$work/help.htm" "$work/names/pmuninst.exe" | wc -c)
 solid one $((block - shipped))
 solid again $((block - shipped))
 solid two $((block - shipped + 1))
 check "a solid payload decodes to the files' content" cmp -s <(xz -dc --single-stream <"$work/one/payload.bin") \
-    <(cat "$work/pelmora.exe" "$work/help.htm" "$work/pmuninst.exe" "$work/zeros-one.bin")
+    <(cat "$work/pelmora.exe" "$work/help.htm" "$work/one/pmuninst.exe" "$work/zeros-one.bin")
 check "a solid payload packs to the same bytes" cmp -s "$work/one/payload.bin" "$work/again/payload.bin"
 check "exactly 26 MiB in one block" test "$(block_sizes one)" = "$block"
 # 26 MiB and a byte in two: the first ends at the first slice's end past half.
 half=$(((block + 1 + 1) / 2))
 first=$(((half - shipped + 29999) / 30000 * 30000 + shipped))
-check "a byte more in two blocks ($(block_sizes two))" test "$(block_sizes two)" = "$first, $((block + 1 - first))"
-check "the solid tables name the blocks' unpacker" grep -q "&BlockUnpacker, &solidBlocks, {1, " "$work/two/product_data.cpp"
+check "a byte more in two blocks ($(block_sizes two))" test "$(block_sizes two)" = "$first $((block + 1 - first))"
+check "the solid tables name the blocks' unpacker" test "$(field "$work/two/setup.exe" payloadKind) $(field "$work/one/setup.exe" payloadKind) $(field "$work/a/setup.exe" payloadKind)" = "1 1 0"
+check "each block where the last one ended" python3 - "$work/two/payload.bin" "$(field "$work/two/setup.exe" blockOffsets)" \
+    "$(field "$work/two/setup.exe" blockLengths)" <<'PY'
+import lzma, sys
+payload = open(sys.argv[1], "rb").read()
+offsets, lengths = [[int(x) for x in a.split()] for a in sys.argv[2:4]]
+# Each block begins with its header's size, and the stream's header is 12 bytes.
+sys.exit(0 if offsets[0] == 12 and offsets[1] == offsets[0] + lengths[0]
+         and all(payload[o] != 0 for o in offsets) else 1)
+PY
 
 # A payload larger than the medium holds (or than 4 GB) lies in companions of
 # that size beside setup.exe, which holds none of it; the tables carry each
-# file's size and SHA-256; a payload that fits again leaves no companion.
-sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 16K/' "$product/product.ini" >"$work/split.ini"
+# part's size and SHA-256; a payload that fits again leaves no companion.
+head -c 600000 /dev/urandom >"$work/noise.bin"
+{ cat "$work/product.ini"; echo "file = noise.bin | noise.bin"; } >"$work/whole.ini"
+sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 256K/' "$work/whole.ini" >"$work/split.ini"
 mkdir -p "$work/split" "$work/whole"
-"$packer" "$work/split.ini" "$work/split" 2>"$work/stderr" || echo "FAIL packing split: $(cat "$work/stderr")"
-"$packer" "$product/product.ini" "$work/whole" --search "$work" 2>"$work/stderr" || echo "FAIL packing whole: $(cat "$work/stderr")"
+pack "$work/split.ini" "$work/split" >"$work/split.stdout" 2>"$work/stderr" || echo "FAIL packing split: $(cat "$work/stderr")"
+pack "$work/whole.ini" "$work/whole" >/dev/null 2>"$work/stderr" || echo "FAIL packing whole: $(cat "$work/stderr")"
+payload_part "$work/split/setup.exe" >"$work/split/payload.bin"
+payload_part "$work/whole/setup.exe" >"$work/whole/payload.bin"
 parts=("$work/split/payload.bin" "$work/split/Pelmora-1.bin" "$work/split/Pelmora-2.bin" "$work/split/Pelmora-3.bin")
-check "16K companions, setup.exe none" test "$(stat -c %s "${parts[@]}" | tr '\n' ' ')" = "0 16384 16384 $(($(stat -c %s "$work/whole/payload.bin") - 32768)) "
+check "256K companions, setup.exe none" test "$(stat -c %s "${parts[@]}" | tr '\n' ' ')" = "0 262144 262144 $(($(stat -c %s "$work/whole/payload.bin") - 524288)) "
 check "the companions hold the payload" cmp -s <(cat "${parts[@]}") "$work/whole/payload.bin"
 digests=$(for part in "${parts[@]}"; do sha256sum "$part" | cut -c1-64; done | tr '\n' ' ')
-tabled=$(python3 -c 'import re, sys
-data = open(sys.argv[1]).read()
-for part in re.findall(r"\{([0-9, ]+)\}", re.search(r"partDigests\[\]\[32\] = \{(.*)\};", data).group(1)):
-    print(bytes(int(b) for b in part.split(", ")).hex(), end=" ")' "$work/split/product_data.cpp")
-check "each part's SHA-256 in the tables" test "$digests" = "$tabled"
-check "each part's size in the tables" grep -qF "partSizes[] = {0, 16384, 16384, " "$work/split/product_data.cpp"
-check "the companions listed" test "$(cat "$work/split/companions.txt")" = "$(printf '%s\n' "${parts[@]:1}")"
+check "each part's SHA-256 in the tables" test "$digests" = "$(field "$work/split/setup.exe" partDigests) "
+check "each part's size in the tables" test "$(field "$work/split/setup.exe" partSizes)" = "$(stat -c %s "${parts[@]}" | tr '\n' ' ' | sed 's/ $//')"
+check "the companions listed" test "$(cat "$work/split/.pmpack-companions")" = "$(printf '%s\n' "${parts[@]:1}")"
+check "the setup and its companions printed" test "$(cat "$work/split.stdout")" = "$(printf '%s\n' "$work/split/setup.exe" "${parts[@]:1}")"
 # Named after the manifest's companionName instead, the companions under the earlier name go.
-sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 16K\ncompanionName = Pelmora 2.1 (x86)/' \
-    "$product/product.ini" >"$work/split.ini"
-"$packer" "$work/split.ini" "$work/split" 2>"$work/stderr" || echo "FAIL packing split again: $(cat "$work/stderr")"
+sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nmediaSize = 256K\ncompanionName = Pelmora 2.1 (x86)/' \
+    "$work/whole.ini" >"$work/split.ini"
+pack "$work/split.ini" "$work/split" >/dev/null 2>"$work/stderr" || echo "FAIL packing split again: $(cat "$work/stderr")"
 named=("$work/split/Pelmora 2.1 (x86)-1.bin" "$work/split/Pelmora 2.1 (x86)-2.bin" "$work/split/Pelmora 2.1 (x86)-3.bin")
 check "companions after companionName" cmp -s <(cat "${named[@]}") "$work/whole/payload.bin"
 check "the earlier name's companions gone" test ! -e "${parts[1]}" -a ! -e "${parts[3]}"
-check "the name in the tables" grep -qF 'partDigests, "Pelmora 2.1 (x86)"}, {' "$work/split/product_data.cpp"
-"$packer" "$product/product.ini" "$work/split" --search "$work" 2>"$work/stderr"
-check "no companion left once the payload fits" test ! -e "${named[0]}" -a ! -e "${named[2]}" -a ! -s "$work/split/companions.txt"
-rm -f "$work"/zeros-*.bin
+check "the name in the tables" holds "$work/split/setup.exe" companionName "Pelmora 2.1 (x86)"
+pack "$work/whole.ini" "$work/split" >/dev/null 2>"$work/stderr"
+check "no companion left once the payload fits" test ! -e "${named[0]}" -a ! -e "${named[2]}" -a ! -s "$work/split/.pmpack-companions"
+check "the tables then name the setup's part alone" test "$(field "$work/split/setup.exe" partSizes)" = "$(stat -c %s "$work/whole/payload.bin")"
+rm -f "$work"/zeros-*.bin "$work/noise.bin"
 
 # A product named in Cyrillic: its texts, its agreement and its stored names
-# stay UTF-8. Its codePage, 1251, holds them all for older Windows; meant for
-# 1252, the first that code page cannot hold is warned of, and it packs.
+# stay UTF-8, and its programs' version resources name it. Its codePage, 1251,
+# holds them all for older Windows; meant for 1252, the first that code page
+# cannot hold is warned of, and it packs.
 mkdir -p "$work/ru" "$work/ru-out" "$work/ru-1252-out"
-cp "$work/pelmora.exe" "$work/pmuninst.exe" "$work/pelmora.ico" "$work/ru/"
+cp "$work/pelmora.exe" "$work/pelmora.ico" "$work/ru/"
 printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n' >"$work/ru/agreement.txt" # Лицензия
 printf 'x' >"$work/ru/help.htm"
 sed -e 's/^displayName = .*/displayName = \xd0\x9f\xd0\xb5\xd0\xbb\xd1\x8c\xd0\xbc\xd0\xbe\xd1\x80\xd0\xb0/' \
     -e 's/^file = help.htm | help.htm/file = \xd1\x81\xd0\xbf\xd1\x80\xd0\xb0\xd0\xb2\xd0\xba\xd0\xb0.htm | help.htm/' \
     "$product/product.ini" >"$work/ru/product-1252.ini" # Пельмора, справка.htm
 sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 1251/' "$work/ru/product-1252.ini" >"$work/ru/product.ini"
-if "$packer" --uninstaller "$work/ru/product.ini" "$work/ru-out" "$locale" "$compiled" 2>"$work/stderr" \
-    && "$packer" "$work/ru/product.ini" "$work/ru-out" 2>>"$work/stderr"; then
-    data=$work/ru-out/product_data.cpp
-    check "UTF-8 displayName" grep -qF '"\320\237\320\265\320\273\321\214\320\274\320\276\321\200\320\260", // displayName' "$data"
-    check "UTF-8 stored name" grep -qF '"\321\201\320\277\321\200\320\260\320\262\320\272\320\260.htm"' "$data"
-    check "1251 code page" grep -qF 'const uint32_t ProductCodePage = 1251;' "$data"
-    check "UTF-8 agreement" cmp -s "$work/ru-out/agreement.bin" \
-        <(printf '\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\r\n\0')
-    check "UTF-8 resources" grep -qF '#pragma code_page(65001)' "$work/ru-out/product_resources.h"
+if pack "$work/ru/product.ini" "$work/ru-out" --keep-uninstaller "$work/ru-out/pmuninst.exe" >/dev/null 2>"$work/stderr"; then
+    data=$work/ru-out/setup.exe
+    name=$'\xd0\x9f\xd0\xb5\xd0\xbb\xd1\x8c\xd0\xbc\xd0\xbe\xd1\x80\xd0\xb0'
+    check "UTF-8 displayName" holds "$data" displayName "$name"
+    check "UTF-8 stored name" holds "$data" 'fileNames[1]' $'\xd1\x81\xd0\xbf\xd1\x80\xd0\xb0\xd0\xb2\xd0\xba\xd0\xb0.htm'
+    check "1251 code page" test "$(field "$data" codePage) $(field "$work/ru-out/pmuninst.exe" codePage)" = "1251 1251"
+    check "UTF-8 agreement" holds "$data" agreement $'\xd0\x9b\xd0\xb8\xd1\x86\xd0\xb5\xd0\xbd\xd0\xb7\xd0\xb8\xd1\x8f\\r\\n'
+    check "the name in the setup's version resource" holds "$data" version.ProductName "$name"
+    check "the name in the uninstaller's version resource" holds "$work/ru-out/pmuninst.exe" version.FileDescription "$name Uninstaller"
     check "no warning where 1251 holds every text" test ! -s "$work/stderr"
 else
     echo "FAIL 1251: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
-if "$packer" "$work/ru/product-1252.ini" "$work/ru-1252-out" 2>"$work/stderr"; then
+if pack "$work/ru/product-1252.ini" "$work/ru-1252-out" >/dev/null 2>"$work/stderr"; then
     check "the warning of older Windows" grep -qF "product-1252.ini: warning: on a Windows older than 10 version 1903 whose code page is 1252 (the manifest's codePage), the setup will refuse to run: field 'displayName' the character '"$'\xd0\x9f'"' (U+041F) has no place in code page 1252 (and 2 more texts)" "$work/stderr"
 else
     echo "FAIL 1252 warning: $(cat "$work/stderr")"; failures=$((failures + 1))
@@ -352,7 +404,7 @@ fi
 sed 's/^displayName = .*/displayName = \xe8\xa1\xa8/; s/^requiredMegabytes = 0/requiredMegabytes = 0\ncodePage = 932/' \
     "$product/product.ini" >"$work/product.ini"
 rm -rf "$work/out" && mkdir "$work/out"
-if "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr"; then
+if pack "$work/product.ini" "$work/out" >/dev/null 2>"$work/stderr"; then
     check "a double-byte character with an ASCII byte" grep -qF "field 'displayName' the character '"$'\xe8\xa1\xa8'"' (U+8868) ends in an ASCII byte in code page 932" "$work/stderr"
 else
     echo "FAIL 932: $(cat "$work/stderr")"; failures=$((failures + 1))
@@ -363,9 +415,8 @@ fi
 mkdir -p "$work/lf-out"
 { printf '\xef\xbb\xbf'; sed 's/^agreement = .*/agreement = agreement-lf.txt/' "$product/product.ini"; } \
     >"$work/product.ini"
-if "$packer" "$work/product.ini" "$work/lf-out" 2>"$work/stderr"; then
-    check "agreement in CR LF without its byte order mark" \
-        cmp -s "$work/lf-out/agreement.bin" <(printf 'LICENCE\r\n\r\nThe clause.\r\n\0')
+if pack "$work/product.ini" "$work/lf-out" >/dev/null 2>"$work/stderr"; then
+    check "agreement in CR LF without its byte order mark" holds "$work/lf-out/setup.exe" agreement 'LICENCE\r\n\r\nThe clause.\r\n'
 else
     echo "FAIL byte order marks: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
@@ -376,21 +427,24 @@ mkdir -p "$work/epoch-out"
 touch -d '@1500000000' "$work/old.txt"
 touch "$work/new.txt"
 { cat "$product/product.ini"; printf '%s\n' "file = old.txt | old.txt" "file = new.txt | new.txt"; } >"$work/product.ini"
-if SOURCE_DATE_EPOCH=1600000000 "$packer" "$work/product.ini" "$work/epoch-out" 2>"$work/stderr"; then
-    check "times no later than SOURCE_DATE_EPOCH" grep -qF 'fileTimes[] = {979069806, 956876368, 979070150, 1500000000, 1600000000}' \
-        "$work/epoch-out/product_data.cpp"
+if SOURCE_DATE_EPOCH=1600000000 pack "$work/product.ini" "$work/epoch-out" >/dev/null 2>"$work/stderr"; then
+    check "times no later than SOURCE_DATE_EPOCH" holds "$work/epoch-out/setup.exe" fileTimes \
+        "979069806 956876368 979070150 1500000000 1600000000"
 else
     echo "FAIL SOURCE_DATE_EPOCH: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
-for epoch in abc -5 2147483648; do
+refused_epoch() { # SOURCE_DATE_EPOCH
     rm -rf "$work/epoch-out" && mkdir "$work/epoch-out"
-    check "SOURCE_DATE_EPOCH=$epoch refused" bash -c '! SOURCE_DATE_EPOCH=$1 "$2" "$3" "$4" 2>"$5" && grep -qF "SOURCE_DATE_EPOCH: '"'"'$1'"'"' is not a number" "$5"' \
-        _ "$epoch" "$packer" "$work/product.ini" "$work/epoch-out" "$work/stderr"
+    ! SOURCE_DATE_EPOCH=$1 pack "$work/product.ini" "$work/epoch-out" >/dev/null 2>"$work/stderr" \
+        && grep -qF "SOURCE_DATE_EPOCH: '$1' is not a number" "$work/stderr"
+}
+for epoch in abc -5 2147483648; do
+    check "SOURCE_DATE_EPOCH=$epoch refused" refused_epoch "$epoch"
 done
 
 # A manifest saved as UTF-16 is named as such.
 printf '\xff\xfe[\0p\0]\0' >"$work/utf16.ini"
-if "$packer" "$work/utf16.ini" "$work/epoch-out" 2>"$work/stderr"; then
+if pack "$work/utf16.ini" "$work/epoch-out" >/dev/null 2>"$work/stderr"; then
     echo "FAIL a UTF-16 manifest: accepted"; failures=$((failures + 1))
 else
     check "a UTF-16 manifest" grep -qF "utf16.ini: is in UTF-16; save it as UTF-8" "$work/stderr"
@@ -401,33 +455,32 @@ fi
 mkdir -p "$work/long-out"
 head -c 70000001 /dev/zero | tr '\0' 'p' >"$work/long.txt"
 { cat "$product/product.ini"; echo "file = long.txt | long.txt | 1000000000"; } >"$work/product.ini"
-if "$packer" "$work/product.ini" "$work/long-out" 2>"$work/stderr"; then
-    check "a long file's slices" python3 - "$work/long-out" <<'PY'
-import re, sys, zlib
-data = open(sys.argv[1] + "/product_data.cpp").read()
-payload = open(sys.argv[1] + "/payload.bin", "rb").read()
-table = lambda name: re.search(name + r"\[\] = \{([^}]*)\}", data).group(1).split(", ")
-lengths = [int(x) for x in table("everySliceLength")]
-first = int(table("sliceLengths")[3].replace("everySliceLength + ", ""))
-count = int(table("sliceCounts")[3])
-offsets = [int(table("fileOffsets")[3]) + sum(lengths[first:first + k]) for k in range(count)]
-sizes = [len(zlib.decompress(payload[o:o + n])) for o, n in zip(offsets, lengths[first:first + count])]
-sys.exit(0 if sizes == [30000] * 2333 + [10001] else 1)
+if pack "$work/product.ini" "$work/long-out" >/dev/null 2>"$work/stderr"; then
+    payload_part "$work/long-out/setup.exe" >"$work/long-out/payload.bin"
+    check "a long file's slices" python3 - "$work/long-out/payload.bin" "$(field "$work/long-out/setup.exe" sliceCounts)" \
+        "$(field "$work/long-out/setup.exe" sliceLengths)" "$(field "$work/long-out/setup.exe" fileOffsets)" <<'PY'
+import sys, zlib
+payload = open(sys.argv[1], "rb").read()
+counts, lengths, offsets = [[int(x) for x in a.split()] for a in sys.argv[2:5]]
+first, count = sum(counts[:3]), counts[3]
+starts = [offsets[3] + sum(lengths[first:first + k]) for k in range(count)]
+sizes = [len(zlib.decompress(payload[o:o + n])) for o, n in zip(starts, lengths[first:first + count])]
+sys.exit(0 if sizes == [30000] * 2333 + [10001] and starts[-1] + lengths[-1] == len(payload) else 1)
 PY
 else
     echo "FAIL a long file: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
+rm -f "$work/long.txt"
 
-# The signature's description keeps the product's name exactly, brackets and
-# all, through CMake's bracket quotes.
+# The sign command is told the product's name exactly, brackets and all, and
+# signs the uninstaller and then the setup.
 mkdir -p "$work/quote-out"
 sed 's/^displayName = .*/displayName = Pelmora [x]]=/' "$product/product.ini" >"$work/product.ini"
-if "$packer" --uninstaller "$work/product.ini" "$work/quote-out" "$locale" "$compiled" 2>"$work/stderr"; then
-    printf 'include(${F})\nmessage(NOTICE "${PRODUCT_SIGNING_NAME}")\n' >"$work/show-name.cmake"
-    check "the name in the signature's description" test "$(cmake -DF="$work/quote-out/product_signing.cmake" \
-        -P "$work/show-name.cmake" 2>&1)" = 'Pelmora [x]]='
+if pack "$work/product.ini" "$work/quote-out" --sign-command \
+    "sh -c 'printf \"%s %s\\n\" \"\${0##*/}\" \"\$PMPACK_PRODUCT_NAME\" >>\"$work/signed.txt\"'" >/dev/null 2>"$work/stderr"; then
+    check "the name told to the sign command" test "$(cat "$work/signed.txt")" = "pmuninst.exe Pelmora [x]]="$'\n'"setup.exe Pelmora [x]]="
 else
-    echo "FAIL bracket quotes: $(cat "$work/stderr")"; failures=$((failures + 1))
+    echo "FAIL the sign command: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 
 # Languages. Each text the product shows but gives in its first language alone
@@ -435,7 +488,7 @@ fi
 sed 's/^requiredMegabytes = 0/requiredMegabytes = 0\nlanguages = en, de, ar\ndisplayName.de = Pelmora DE/' \
     "$product/product.ini" >"$work/product.ini"
 rm -rf "$work/out" && mkdir "$work/out"
-if "$packer" "$work/product.ini" "$work/out" 2>"$work/stderr"; then
+if pack "$work/product.ini" "$work/out" >/dev/null 2>"$work/stderr"; then
     check "one warning per text given in the first language alone" diff - "$work/stderr" <<EOF
 $work/product.ini: warning: field 'displayName' has no text of its own in ar: the setup shows the default one, meant for en, instead (give one as 'displayName.ar = ...')
 $work/product.ini: warning: field 'agreement' has no text of its own in de, ar: the setup shows the default one, meant for en, instead (give one as 'agreement.de = ...')
@@ -445,27 +498,32 @@ else
     echo "FAIL three languages: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 
-# The programs' tables of the product's languages: the shipped product's is
-# English alone, whose programs carry no language code; a product of three
-# gets their translations and its texts in them.
+# The programs' languages: the shipped product's is English alone, with no
+# translations; a product of three gets their translations and its texts in
+# them, Arabic written from right to left, in the setup and the uninstaller.
+languages() { # program: each language's name, Windows language, direction and whether it has translations
+    local k
+    for k in $(seq 0 $(($(field "$1" languages.count) - 1))); do
+        printf '%s %s %s %s;' "$(field "$1" "languages[$k].name")" "$(field "$1" "languages[$k].windowsLanguage")" \
+            "$(field "$1" "languages[$k].rightToLeft")" "$([ "$(field "$1" "languages[$k].translations")" -gt 0 ] && echo translated)"
+    done
+}
 mkdir -p "$work/lang-out"
-if "$packer" --uninstaller "$product/product.ini" "$work/a" "$locale" "$compiled" 2>"$work/stderr" \
-    && "$packer" --uninstaller "$work/product.ini" "$work/lang-out" "$locale" "$compiled" 2>>"$work/stderr"; then
-    check "English alone: no language code" grep -qF 'extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, nullptr, nullptr};' \
-        "$work/a/languages.cpp"
-    check "three languages: their code, and mirroring for Arabic" grep -qF \
-        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, nullptr, TranslateDialogTexts, MirroredTemplate};' \
-        "$work/lang-out/languages.cpp"
-    check "the uninstaller reads the record's language" grep -qF \
-        'extern const LanguageCode ProductLanguageCode = {SpeakChosenLanguage, ReadRecordedLanguage, TranslateDialogTexts, MirroredTemplate};' \
-        "$work/lang-out/uninstall_languages.cpp"
-    check "the German name" grep -qF '"Pelmora DE"' "$work/lang-out/languages.cpp"
+if pack "$work/product.ini" "$work/lang-out" --keep-uninstaller "$work/lang-out/pmuninst.exe" >/dev/null 2>"$work/stderr"; then
+    check "English alone" test "$(languages "$work/a/setup.exe")|$(languages "$uninstaller")" = "en 1033 0 ;|en 1033 0 ;"
+    check "three languages: their translations, and mirroring for Arabic" test "$(languages "$work/lang-out/setup.exe")" \
+        = "en 1033 0 ;de 1031 0 translated;ar 1025 1 translated;"
+    check "the uninstaller's three languages" test "$(languages "$work/lang-out/pmuninst.exe")" \
+        = "en 1033 0 ;de 1031 0 translated;ar 1025 1 translated;"
+    check "the German name, and only it" test "$(python3 "$reader" "$work/lang-out/setup.exe" | grep '^languages.*\.displayName')" \
+        = "languages[1].displayName = Pelmora DE"
 else
     echo "FAIL the languages' tables: $(cat "$work/stderr")"; failures=$((failures + 1))
 fi
 refused_by_packer() { # manifest, locale folder, compiled folder, message
     rm -rf "$work/out" && mkdir "$work/out"
-    ! "$packer" --uninstaller "$1" "$work/out" "$2" "$3" 2>"$work/stderr" && grep -qF -- "$4" "$work/stderr"
+    ! "$packer" "$1" -o "$work/out" --programs "$programs" --locale "$2" "$3" >/dev/null 2>"$work/stderr" \
+        && grep -qF -- "$4" "$work/stderr"
 }
 variant requiredMegabytes "requiredMegabytes = 0"$'\n'"languages = en, de"
 mkdir -p "$work/nolocale/src" "$work/nolocale/mo"
@@ -535,16 +593,30 @@ image[optional + 64:optional + 68] = bytes(4)
 image[security:security + 8] = bytes(8)
 sys.exit(0 if data[end:end + 40] == b"PMIMAGE1" + hashlib.sha256(image).digest() else 1)
 PY
-head -c 4096 "$setup" >"$work/headers-only.exe"
-check "no trailer after a cut image" test "$("$packer" --append "$work/headers-only.exe" "$work/agreement.txt" \
-    "$product/product.ini" /dev/null 2>&1; echo "status $?"; ls "$work/headers-only.exe" 2>/dev/null)" \
-    = "$work/headers-only.exe: not a program whose image ends with its last section"$'\n'"status 1"
+# A kit's program cut after its headers is refused, naming it, and no setup.exe is written.
+mkdir -p "$work/cut"
+cp "$programs"/* "$work/cut/"
+for program in "$work"/cut/setup-zlib*.exe; do head -c 4096 "$program" >"$program.cut" && mv "$program.cut" "$program"; done
+cut_refused() {
+    rm -rf "$work/out" && mkdir "$work/out"
+    ! "$packer" "$product/product.ini" -o "$work/out" --search "$work" --programs "$work/cut" --locale "$locale" "$compiled" \
+        >/dev/null 2>"$work/stderr" \
+        && grep -q "^$work/cut/setup-zlib[-a-z]*\.exe: the program's section 1 reaches past the end of the file" "$work/stderr" \
+        && [ ! -e "$work/out/setup.exe" ]
+}
+check "a cut program of the kit refused" cut_refused
 
-# The linked program takes its trailer and payload only where mediaSize holds
-# them, with room for a signature when the build signs it; else it goes, and
-# the packer names the least that would do. Its payload here lies in
-# companions: the program's part is empty.
-image_end=$(python3 - "$setup" <<'PY'
+# The setup takes its trailer and payload only where mediaSize holds them,
+# with room for a signature when it is signed; else it is refused, and the
+# packer names the least that would do. Its payload here lies in a companion:
+# its own part is empty.
+sized() { # mediaSize, further arguments
+    variant requiredMegabytes "requiredMegabytes = 0"$'\n'"mediaSize = $1"
+    rm -rf "$work/out" && mkdir "$work/out"
+    pack "$work/product.ini" "$work/out" "${@:2}" >/dev/null 2>"$work/stderr"
+}
+sized 1M
+image_end=$(python3 - "$work/out/setup.exe" <<'PY'
 import struct, sys
 data = open(sys.argv[1], "rb").read()
 pe = struct.unpack_from("<I", data, 60)[0]
@@ -553,25 +625,20 @@ sections = [struct.unpack_from("<II", data, pe + 24 + optional_size + 40 * k + 1
 print(max(at + size for size, at in sections if size))
 PY
 )
-head -c "$image_end" "$setup" >"$work/image.exe"
-: >"$work/empty.bin"
-echo 'set(SIGN_ON [[1]])' >"$work/signing.cmake"
-appended() { # mediaSize, signing settings, the refusal wanted (none: accepted)
-    variant requiredMegabytes "requiredMegabytes = 0"$'\n'"mediaSize = $1"
-    cp "$work/image.exe" "$work/program.exe"
-    if "$packer" --append "$work/program.exe" "$work/empty.bin" "$work/product.ini" "$2" 2>"$work/stderr"; then
-        [ -z "$3" ] && [ "$(stat -c %s "$work/program.exe")" -eq $((image_end + 40)) ]
+appended() { # mediaSize, signing (empty: none), the refusal wanted (none: accepted)
+    if sized "$1" ${2:+--sign-command "$2"}; then
+        [ -z "$3" ] && [ "$(stat -c %s "$work/out/setup.exe")" -eq $((image_end + 40)) ]
     else
         [ -n "$3" ] && [ "$(cat "$work/stderr")" = "$work/product.ini:17: field 'mediaSize': $1 bytes cannot hold setup.exe: use at least $3" ] \
-            && [ ! -e "$work/program.exe" ]
+            && [ ! -e "$work/out/setup.exe" ]
     fi
 }
 unsigned_needs="$((image_end + 40)) (its program's image of $image_end bytes, the image's trailer of 40)"
 signed_needs="$((image_end + 40 + 16384)) (its program's image of $image_end bytes, the image's trailer of 40 and room for its signature of 16384)"
-check "mediaSize that holds the program and its trailer" appended $((image_end + 40)) /dev/null ""
-check "mediaSize a byte less" appended $((image_end + 39)) /dev/null "$unsigned_needs"
-check "mediaSize that holds a signature too" appended $((image_end + 40 + 16384)) "$work/signing.cmake" ""
-check "mediaSize a byte less, signed" appended $((image_end + 40 + 16383)) "$work/signing.cmake" "$signed_needs"
+check "mediaSize that holds the program and its trailer" appended $((image_end + 40)) "" ""
+check "mediaSize a byte less" appended $((image_end + 39)) "" "$unsigned_needs"
+check "mediaSize that holds a signature too" appended $((image_end + 40 + 16384)) true ""
+check "mediaSize a byte less, signed" appended $((image_end + 40 + 16383)) true "$signed_needs"
 
 echo "packer: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -5,13 +5,13 @@
 ProductConfigRecord ProductConfig = ShippedConfig();
 const char* AgreementText = "Agreement";
 ProductDetailsRecord ProductDetails = {"", "", 0, 0};
-extern const uint32_t ProductCodePage = 1252;
+uint32_t ProductCodePage = 1252;
 // English only, as the shipped product.
-extern const LanguageRecord ProductLanguages[] = {
-    {"en", 0x0409, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
-extern const int32_t ProductLanguageCount = 1;
+const LanguageRecord English[] = {{"en", 0x0409, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
+const LanguageRecord* ProductLanguages = English;
+int32_t ProductLanguageCount = 1;
 // Dialogs translated, and mirrored for the languages written from right to left, that tests speak.
-extern const LanguageCode ProductLanguageCode = {nullptr, nullptr, TranslateDialogTexts, MirroredTemplate};
+LanguageCode ProductLanguageCode = {nullptr, nullptr, TranslateDialogTexts, MirroredTemplate};
 
 ProductConfigRecord ShippedConfig()
 {
